@@ -1,0 +1,103 @@
+#include "file/File.h"
+
+#include "pools/DefaultPools.h"
+
+static const char kFileName[] = "CFile";
+const char* const CFile::className = kFileName;
+
+CFile::CFile(CFile* baseFile, bool owns) : base(baseFile), ownsBase(owns) {}
+
+CFile::~CFile() {
+    if (ownsBase && base) delete base;
+}
+
+const char* CFile::GetClassName() const { return className; }
+
+CObject* CFile::IsKindOf(const char* name) {
+    if (name == className) return this;
+    return CObject::IsKindOf(name);
+}
+
+ErrorCode CFile::Read(void*, uint32_t, uint32_t*) { return nullptr; }
+
+ErrorCode CFile::ReadAt(void* buffer, uint32_t position, uint32_t size, uint32_t* bytesRead) {
+    if (ErrorCode error = Seek(int32_t(position), ORIGIN_BEGIN)) return error;
+    return Read(buffer, size, bytesRead);
+}
+
+ErrorCode CFile::Write(const void*, uint32_t, uint32_t*) { return nullptr; }
+
+ErrorCode CFile::WriteAt(const void* buffer, uint32_t position, uint32_t size, uint32_t* bytesWritten) {
+    if (ErrorCode error = Seek(int32_t(position), ORIGIN_BEGIN)) return error;
+    return Write(buffer, size, bytesWritten);
+}
+
+ErrorCode CFile::Seek(int32_t, int16_t) { return nullptr; }
+uint32_t CFile::GetSize() { return 0; }
+uint32_t CFile::Tell() { return 0; }
+ErrorCode CFile::Flush() { return nullptr; }
+ErrorCode CFile::Truncate() { return nullptr; }
+
+ErrorCode CFile::CopyRange(uint32_t destination, uint32_t source, uint32_t length, uint32_t chunkSize,
+                           void* buffer) {
+    uint32_t size = GetSize();
+    if (source > size) return nullptr;
+    if (length > size - source) length = size - source;
+    if (length == 0) return nullptr;
+    if (chunkSize == 0) return ERR_UNKNOWN;  // no progress could ever be made
+
+    void* owned = nullptr;
+    if (!buffer) {
+        owned = g_pDefaultPtrPool->Alloc(chunkSize);
+        if (!owned) return ERR_NOTENOUGHMEM;
+        buffer = owned;
+    }
+
+    // When the destination lies after the source the copy runs backwards, so
+    // an overlapping source is read before it is overwritten.
+    const bool backwards = source < destination;
+    if (backwards) {
+        source += length;
+        destination += length;
+    }
+    ErrorCode error = nullptr;
+    while (length != 0 && !error) {
+        uint32_t n = chunkSize < length ? chunkSize : length;
+        if (backwards) {
+            source -= n;
+            destination -= n;
+        }
+        error = ReadAt(buffer, source, n, nullptr);
+        if (!error) error = WriteAt(buffer, destination, n, nullptr);
+        if (!backwards) {
+            source += n;
+            destination += n;
+        }
+        length -= n;
+    }
+    if (owned) g_pDefaultPtrPool->Free(owned);
+    return error;
+}
+
+ErrorCode CFile::LoadRange(uint32_t position, uint32_t size, void** data) {
+    *data = g_pDefaultPtrPool->Alloc(size);
+    if (!*data) return ERR_NOTENOUGHMEM;
+    if (ErrorCode error = ReadAt(*data, position, size, nullptr)) {
+        g_pDefaultPtrPool->Free(*data);
+        *data = nullptr;
+        return error;
+    }
+    ++loadCount;
+    return nullptr;
+}
+
+ErrorCode CFile::FreeRange(void* data) {
+    g_pDefaultPtrPool->Free(data);
+    --loadCount;
+    return nullptr;
+}
+
+uint32_t CFile::Reserved1() { return 0; }
+uint32_t CFile::Reserved2() { return 0; }
+ErrorCode CFile::GetProperty(uint32_t, void*, uint32_t) { return ERR_UNKNOWNPID; }
+ErrorCode CFile::SetProperty(uint32_t, void*, uint32_t) { return ERR_UNKNOWNPID; }

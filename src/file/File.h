@@ -1,0 +1,65 @@
+// CFile: the abstract random-access byte file. Files stack: a file may be
+// layered on a base file and own it, so a whole chain goes with its top.
+// Positions and sizes are unsigned 32-bit; seek offsets are signed 32-bit.
+#pragma once
+
+#include <cstdint>
+
+#include "framework/ErrorCode.h"
+#include "framework/Object.h"
+
+// Open-mode flags.
+constexpr uint16_t FM_READ = 0x01;
+constexpr uint16_t FM_WRITE = 0x02;
+constexpr uint16_t FM_CREATE = 0x04;
+constexpr uint16_t FM_TRUNCATE = 0x08;
+constexpr uint16_t FM_SEQUENTIAL = 0x10;
+constexpr uint16_t FM_RANDOM = 0x20;
+constexpr uint16_t FM_SHARE_READ = 0x40;
+constexpr uint16_t FM_SHARE_WRITE = 0x80;
+
+// Seek origins.
+constexpr int16_t ORIGIN_BEGIN = 0;
+constexpr int16_t ORIGIN_CURRENT = 1;
+constexpr int16_t ORIGIN_END = 2;
+
+// The one property id any file knows: a disk file's platform handle,
+// written through the value pointer as a void*.
+constexpr uint32_t PID_NATIVE_HANDLE = 0x10000001;
+
+class CFile : public CObject {
+public:
+    static const char* const className;  // "CFile"
+
+    explicit CFile(CFile* base = nullptr, bool ownsBase = false);
+    ~CFile() override;
+
+    const char* GetClassName() const override;
+    CObject* IsKindOf(const char* name) override;
+
+    virtual ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead);
+    virtual ErrorCode ReadAt(void* buffer, uint32_t position, uint32_t size, uint32_t* bytesRead);
+    virtual ErrorCode Write(const void* buffer, uint32_t size, uint32_t* bytesWritten);
+    virtual ErrorCode WriteAt(const void* buffer, uint32_t position, uint32_t size, uint32_t* bytesWritten);
+    virtual ErrorCode Seek(int32_t offset, int16_t origin);
+    virtual uint32_t GetSize();
+    virtual uint32_t Tell();
+    virtual ErrorCode Flush();
+    virtual ErrorCode Truncate();
+    // Copies length bytes from position source to position destination of this
+    // file, overlap-safe, through buffer (chunkSize bytes) or a pool buffer.
+    virtual ErrorCode CopyRange(uint32_t destination, uint32_t source, uint32_t length, uint32_t chunkSize,
+                                void* buffer);
+    virtual ErrorCode LoadRange(uint32_t position, uint32_t size, void** data);
+    virtual ErrorCode FreeRange(void* data);
+    virtual uint32_t Reserved1();
+    virtual uint32_t Reserved2();
+    virtual ErrorCode GetProperty(uint32_t id, void* value, uint32_t extra);
+    virtual ErrorCode SetProperty(uint32_t id, void* value, uint32_t extra);
+
+    uint16_t mode = 0;       // open-mode flags, 0 when the class does not record them
+    bool isOpen = false;     // set by a concrete class once the file is ready
+    uint16_t loadCount = 0;  // LoadRange buffers not yet given back
+    CFile* base;             // the file this one is layered on, or null
+    bool ownsBase;           // destroying this file destroys base too
+};
