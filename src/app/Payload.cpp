@@ -10,7 +10,7 @@
 #include "file/WindowFile.h"
 #include "payload/LzssFile.h"
 #include "payload/PackFS.h"
-#include "platform/DiskFS.h"
+#include "platform/DiskFile.h"
 #include "pools/DefaultPools.h"
 
 namespace {

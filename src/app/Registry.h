@@ -1,5 +1,5 @@
-// Reading and writing the game's values under HKEY_LOCAL_MACHINE\SOFTWARE\
-// Orvandel\Quor, with the fixed-size buffers of the program.
+// Reading and writing the game's values under HKEY_LOCAL_MACHINE, key
+// SOFTWARE\Orvandel\Quor, with the fixed-size buffers of the program.
 #pragma once
 
 #include <cstdint>
