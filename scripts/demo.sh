@@ -28,8 +28,7 @@ mkdir -p "$work"
 patch="$work/QuorPatch105.exe"
 
 echo "== building the patch from examples/sample-patch"
-"$qptool" build --stub "$patcher" --strings "$root/examples/sample-patch/Patch.ini" \
-    --files "$root/examples/sample-patch/Files" --output "$patch"
+"$qptool" build --stub "$patcher" --from "$root/examples/sample-patch" --out "$patch"
 ls -l "$patch"
 
 echo "== creating a sample installation of QUOR 1.01 in $work"
