@@ -75,8 +75,10 @@ bool ValueDiffers(CFileService* service, const char* path, const char* section, 
 void CheckLanguagePack(const char* lang) {
     CFileService* service = OpenLocalPack();
     if (!service) return;
-    if (ValueDiffers(service, "LOCAL\\strings3.ini", "system", "language", lang)) FatalMessage("wronglang", nullptr);
     // The game's word for its basic unit: a translated game names it otherwise.
-    if (ValueDiffers(service, "LOCAL\\strings.ini", "objects", "peon", "peasant")) FatalMessage("wronglang", nullptr);
+    bool wrong = ValueDiffers(service, "LOCAL\\strings3.ini", "system", "language", lang) ||
+                 ValueDiffers(service, "LOCAL\\strings.ini", "objects", "peon", "peasant");
+    // The pack is let go before the process may end.
     delete service;
+    if (wrong) FatalMessage("wronglang", nullptr);
 }

@@ -17,6 +17,11 @@ namespace {
 
 constexpr uint32_t kHeaderBlockSize = 0x8000;
 
+// Both live until the process ends: the window reads through the program's
+// own file, and the mount table keeps its prefixes by reference.
+CDiskFile* s_ownFile = nullptr;
+char* s_packPrefix = nullptr;
+
 bool IsHeaderAt(const unsigned char* p) {
     if (std::memcmp(p, "LZSS", 4) != 0) return false;
     uint32_t blockSize = uint32_t(p[8]) | uint32_t(p[9]) << 8 | uint32_t(p[10]) << 16 | uint32_t(p[11]) << 24;
@@ -75,8 +80,8 @@ int OpenPayload() {
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return 0;
-    // Kept open until the process ends: the window reads through it.
     CDiskFile* self = new CDiskFile(handle, FM_READ);
+    s_ownFile = self;
 
     uint32_t offset = 0;
     if (!FindPayloadOffset(self, &offset)) {
@@ -107,7 +112,6 @@ ErrorCode MountPack(CFile* file, const char* name) {
         return error;
     }
     size_t length = std::strlen(name);
-    // Lives until the process ends: the mount table keeps it by reference.
     auto* prefix = static_cast<char*>(g_pDefaultPtrPool->Alloc(uint32_t(length + 2)));
     if (!prefix) {
         delete pack;
@@ -122,6 +126,8 @@ ErrorCode MountPack(CFile* file, const char* name) {
     if (error) {  // a full table leaves the service with us
         delete pack;
         g_pDefaultPtrPool->Free(prefix);
+        return error;
     }
-    return error;
+    s_packPrefix = prefix;
+    return nullptr;
 }
