@@ -9,7 +9,6 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 # No pthreads on the target; gtest then uses its own Windows primitives.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
-set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 # GoogleTest is third-party code: our warning flags do not apply to it.
 get_directory_property(qp_saved_options COMPILE_OPTIONS)
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
