@@ -262,16 +262,10 @@ TEST(BFHP, AFailedEvictionFailsTheOperationAndLosesNothing) {
 }
 
 TEST(BFHP, DestructionWritesEverythingBack) {
-    // The pool destroys its file; this one leaves its bytes behind.
-    struct KeptFile : MemoryFile {
-        std::vector<uint8_t>* kept = nullptr;
-        ~KeptFile() override { *kept = data; }
-    };
     std::vector<uint8_t> bytes;
     PoolHandle h;
     {
-        auto* file = new KeptFile;
-        file->kept = &bytes;
+        auto* file = new KeptFile(&bytes);
         ASSERT_EQ(WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF), nullptr);
         CBFHP pool;
         ASSERT_EQ(pool.Attach(file), nullptr);

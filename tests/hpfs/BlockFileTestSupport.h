@@ -35,6 +35,13 @@ inline std::unique_ptr<CBFHP> NewPool(MemoryFile** fileOut, uint32_t blockSize =
     return pool;
 }
 
+// A file that leaves its bytes behind when the pool that owns it goes.
+struct KeptFile : MemoryFile {
+    explicit KeptFile(std::vector<uint8_t>* keep) : kept(keep) {}
+    ~KeptFile() override { *kept = data; }
+    std::vector<uint8_t>* kept;
+};
+
 // Reads a raw u32 of the file (bytes past its end read as zero).
 inline uint32_t RawWord(const std::vector<uint8_t>& bytes, uint64_t position) {
     uint8_t b[4] = {};
