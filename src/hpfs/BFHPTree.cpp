@@ -39,7 +39,8 @@ void CBFHP::SetHeadDepth(uint32_t newDepth) {
 }
 
 // Handle 0, a number outside the file and a free block are refused with
-// "BADPARAMS"; a head whose depth exceeds 5 or cannot address its size with
+// "BADPARAMS"; a head whose depth exceeds 5, whose tree cannot address its
+// size, or whose size needs more data blocks than the file has blocks, with
 // "INVALIDFORMAT".
 ErrorCode CBFHP::LoadHead(PoolHandle handle) {
     if (!file) return ERR_UNKNOWN;
@@ -48,7 +49,8 @@ ErrorCode CBFHP::LoadHead(PoolHandle handle) {
     if (ErrorCode error = LoadSlot(kHeadSlot, uint32_t(handle), true)) return error;
     int16_t storedDepth = int16_t(LoadU16(slots[kHeadSlot].buffer + kHeadDepthOffset));
     if (storedDepth < 0 || uint32_t(storedDepth) > kMaxIndexDepth) return ERR_INVALIDFORMAT;
-    if (BlocksFor(HeadSize()) > Capacity(uint32_t(storedDepth))) return ERR_INVALIDFORMAT;
+    const uint64_t dataBlocks = BlocksFor(HeadSize());
+    if (dataBlocks > Capacity(uint32_t(storedDepth)) || dataBlocks >= header.nextBlock) return ERR_INVALIDFORMAT;
     depth = uint32_t(storedDepth);
     return nullptr;
 }
