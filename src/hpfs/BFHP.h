@@ -93,10 +93,29 @@ private:
     uint64_t Capacity(uint32_t atDepth) const;
     uint64_t IndexBlocksFor(uint64_t dataBlocks, uint32_t atDepth) const;
     ErrorCode Locate(uint32_t offset, uint32_t* dataBlock);
-    ErrorCode Advance(uint32_t* dataBlock);
+    // Steps to the next data block; within the same lowest index block (the
+    // common case) no other slot is touched.
+    ErrorCode Advance(uint32_t* dataBlock) {
+        if (path[depth] == indexPointers - 1) return AdvanceAcross(dataBlock);
+        ++path[depth];
+        return DataBlockAtPath(dataBlock);
+    }
+    ErrorCode AdvanceAcross(uint32_t* dataBlock);
     ErrorCode LoadPathFrom(uint32_t level);
-    ErrorCode DataBlockAtPath(uint32_t* dataBlock);
-    bool IsOnPath(uint32_t block, uint32_t levels) const;
+    // The data block the path points at: a block number, not free, and not
+    // the head or an index block on its own path.
+    ErrorCode DataBlockAtPath(uint32_t* dataBlock) {
+        uint32_t block = Word(int(depth + 1), path[depth]);
+        if (!IsBlockNumber(block) || freeBlocks.Contains(block) || IsOnPath(block, depth + 1))
+            return ERR_INVALIDFORMAT;
+        *dataBlock = block;
+        return nullptr;
+    }
+    bool IsOnPath(uint32_t block, uint32_t lastSlot) const {
+        for (uint32_t s = kHeadSlot; s <= lastSlot; ++s)
+            if (slots[s].block == block) return true;
+        return false;
+    }
     ErrorCode GrowOne();
     ErrorCode ShrinkOne(uint64_t* dataBlocks);
     ErrorCode ShrinkTo(uint64_t* dataBlocks, uint64_t target);

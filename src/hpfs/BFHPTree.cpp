@@ -55,12 +55,6 @@ ErrorCode CBFHP::LoadHead(PoolHandle handle) {
     return nullptr;
 }
 
-bool CBFHP::IsOnPath(uint32_t block, uint32_t lastSlot) const {
-    for (uint32_t s = kHeadSlot; s <= lastSlot; ++s)
-        if (slots[s].block == block) return true;
-    return false;
-}
-
 // Loads the index blocks of levels level..depth along the path. An index
 // block must not repeat a block above it: that would be a cycle.
 ErrorCode CBFHP::LoadPathFrom(uint32_t level) {
@@ -71,13 +65,6 @@ ErrorCode CBFHP::LoadPathFrom(uint32_t level) {
         }
         if (ErrorCode error = LoadSlot(int(l + 1), block, true)) return error;
     }
-    return nullptr;
-}
-
-ErrorCode CBFHP::DataBlockAtPath(uint32_t* dataBlock) {
-    uint32_t block = Word(int(depth + 1), path[depth]);
-    if (!IsBlockNumber(block) || freeBlocks.Contains(block) || IsOnPath(block, depth + 1)) return ERR_INVALIDFORMAT;
-    *dataBlock = block;
     return nullptr;
 }
 
@@ -93,7 +80,7 @@ ErrorCode CBFHP::Locate(uint32_t offset, uint32_t* dataBlock) {
     return DataBlockAtPath(dataBlock);
 }
 
-ErrorCode CBFHP::Advance(uint32_t* dataBlock) {
+ErrorCode CBFHP::AdvanceAcross(uint32_t* dataBlock) {
     uint32_t l = depth;
     while (l >= 1 && path[l] == indexPointers - 1) path[l--] = 0;
     if (l == 0 && path[0] == indexPointers - 1) return ERR_INVALIDFORMAT;

@@ -4,11 +4,17 @@
 
 #include "hpfs/BlockFileFormat.h"
 
-ErrorCode ParseEntry(const uint8_t* data, uint32_t size, uint32_t offset, DirectoryEntry* entry) {
+ErrorCode EntryNameLength(const uint8_t* data, uint32_t size, uint32_t offset, uint16_t* length) {
     if (offset > size || size - offset < kEntryHeaderSize) return ERR_INVALIDFORMAT;
+    *length = LoadU16(data + offset + 6);
+    if (*length > kMaxNameLength || size - offset - kEntryHeaderSize < *length) return ERR_INVALIDFORMAT;
+    return nullptr;
+}
+
+ErrorCode ParseEntry(const uint8_t* data, uint32_t size, uint32_t offset, DirectoryEntry* entry) {
+    uint16_t length;
+    if (ErrorCode error = EntryNameLength(data, size, offset, &length)) return error;
     const uint8_t* at = data + offset;
-    uint16_t length = LoadU16(at + 6);
-    if (length > kMaxNameLength || size - offset - kEntryHeaderSize < length) return ERR_INVALIDFORMAT;
     entry->handle = LoadU32(at);
     entry->flags = LoadU16(at + 4);
     entry->nameLength = length;

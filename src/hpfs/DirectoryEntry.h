@@ -31,6 +31,9 @@ struct DirectoryEntry {
 // "INVALIDFORMAT" when the header or the name would run past the data or the
 // name is longer than 252 bytes.
 ErrorCode ParseEntry(const uint8_t* data, uint32_t size, uint32_t offset, DirectoryEntry* entry);
+// The name length of the entry at offset, checked as by ParseEntry, without
+// copying anything: directory scans read names in place.
+ErrorCode EntryNameLength(const uint8_t* data, uint32_t size, uint32_t offset, uint16_t* length);
 // Writes entry's 8 + n bytes to out.
 void StoreEntry(const DirectoryEntry& entry, uint8_t* out);
 // True for '\' and '/'.

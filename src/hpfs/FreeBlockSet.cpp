@@ -6,11 +6,6 @@
 
 CFreeBlockSet::~CFreeBlockSet() { Clear(); }
 
-bool CFreeBlockSet::Contains(uint32_t block) const {
-    uint32_t byte = block >> 3;
-    return byte < byteCount && (bits[byte] >> (block & 7) & 1) != 0;
-}
-
 bool CFreeBlockSet::Reserve(uint32_t block) {
     uint32_t need = (block >> 3) + 1;
     if (need <= byteCount) return true;

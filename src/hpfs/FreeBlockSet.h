@@ -13,7 +13,10 @@ public:
     CFreeBlockSet(const CFreeBlockSet&) = delete;
     CFreeBlockSet& operator=(const CFreeBlockSet&) = delete;
 
-    bool Contains(uint32_t block) const;
+    bool Contains(uint32_t block) const {
+        uint32_t byte = block >> 3;
+        return byte < byteCount && (bits[byte] >> (block & 7) & 1) != 0;
+    }
     // Makes room for block; false when memory runs out (nothing changes).
     bool Reserve(uint32_t block);
     // Reserve must have succeeded for block first.

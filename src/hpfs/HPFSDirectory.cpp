@@ -24,19 +24,21 @@ ErrorCode CHPFS::FindInDirectory(PoolHandle directory, const char* name, uint32_
     auto* data = static_cast<const uint8_t*>(pool->Lock(directory));
     if (!data) return ERR_NOTFOUND;
     ErrorCode error = nullptr;
-    DirectoryEntry entry;
     uint32_t offset = 0;
-    // Each entry lies wholly inside [0, size): ParseEntry checks it.
+    // Each entry lies wholly inside [0, size): EntryNameLength checks it.
+    // Names are compared in place; only the match is copied out.
     while (offset < size) {
-        if ((error = ParseEntry(data, size, offset, &entry))) break;
-        if (entry.nameLength == length && length != 0 && CompareNoCaseN(entry.name, name, length) == 0) {
+        uint16_t entryLength;
+        if ((error = EntryNameLength(data, size, offset, &entryLength))) break;
+        if (entryLength == length && length != 0 &&
+            CompareNoCaseN(reinterpret_cast<const char*>(data + offset + kEntryHeaderSize), name, length) == 0) {
+            error = ParseEntry(data, size, offset, &found->entry);
             found->directory = directory;
             found->offset = offset;
-            found->entry = entry;
-            *present = true;
+            *present = !error;
             break;
         }
-        offset += entry.StoredSize();
+        offset += kEntryHeaderSize + entryLength;
     }
     pool->Unlock(directory, 0);
     if (directorySize) *directorySize = size;
