@@ -22,36 +22,43 @@ inline uint32_t LoadTailBigEndian32(const uint8_t* at, uint32_t available) {
     return LoadBigEndian32(bytes);
 }
 
-// Copies a match front to back, so a distance below the length repeats the
-// bytes just written. With room for it, whole chunks no longer than the
-// distance are copied, writing up to 15 bytes past the match end.
-inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length, bool roomToOvercopy) {
+// Copies c bytes; with the regions at least c apart it is one plain copy.
+template <unsigned C>
+inline void CopyChunk(uint8_t* to, const uint8_t* from) {
+    std::memcpy(to, from, C);
+}
+
+// Copies length bytes from distance back, front to back, so a distance below
+// the length repeats the bytes just written. Writes stay exactly within the
+// match: bytes after it may be ones a skip token keeps. Chunks no longer than
+// the distance read only finished bytes; the last chunk is placed flush with
+// the match's end and rewrites some bytes with their own values.
+template <unsigned C>
+inline void CopyInChunks(uint8_t* to, const uint8_t* from, uint32_t length) {
+    for (uint32_t i = 0; i + C < length; i += C) CopyChunk<C>(to + i, from + i);
+    CopyChunk<C>(to + length - C, from + length - C);
+}
+
+inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length) {
     const uint8_t* from = to - distance;
-    if (roomToOvercopy && distance >= 16) {
-        for (uint32_t i = 0; i < length; i += 16) std::memcpy(to + i, from + i, 16);
-    } else if (roomToOvercopy && distance >= 8) {
-        for (uint32_t i = 0; i < length; i += 8) std::memcpy(to + i, from + i, 8);
-    } else {
-        if (length & 1) *to++ = *from++;
-        for (uint32_t pairs = length >> 1; pairs; --pairs, to += 2, from += 2) {
-            to[0] = from[0];
-            to[1] = from[1];
-        }
+    if (distance >= 16 && length >= 16) return CopyInChunks<16>(to, from, length);
+    if (distance >= 8 && length >= 8) return CopyInChunks<8>(to, from, length);
+    if (distance >= 4 && length >= 4) return CopyInChunks<4>(to, from, length);
+    if (length & 1) *to++ = *from++;
+    for (uint32_t pairs = length >> 1; pairs; --pairs, to += 2, from += 2) {
+        to[0] = from[0];
+        to[1] = from[1];
     }
 }
 
-template <unsigned O, unsigned N, bool InPlace>
+template <unsigned O, unsigned N>
 ErrorCode DecodeVariant(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                         uint32_t* destinationLength) {
     constexpr uint32_t kWindow = 1u << O;
     constexpr unsigned kMatchBits = 1 + O + N;
-    constexpr uint32_t kOvercopyRoom = (1u << N) + 1 + 15;
     const uint32_t capacity = *destinationLength;
     const uint32_t lastByte = sourceLength - 1;
     const uint32_t wholeLoads = sourceLength >= 4 ? sourceLength - 3 : 0;
-    // In place the unread input begins sourceOffset + bit / 8 bytes into the
-    // destination; output must not be over-copied into it.
-    const uint32_t sourceOffset = InPlace ? uint32_t(uintptr_t(source) - uintptr_t(destination)) : 0;
 
     // Invariants: bit is the stream position of the next token (a token
     // starts in a byte below lastByte, so padding in the last byte is never
@@ -76,9 +83,7 @@ ErrorCode DecodeVariant(const uint8_t* source, uint32_t sourceLength, uint8_t* d
         if (field != 0) {
             const uint32_t distance = kWindow - field;
             if (distance > out) return ERR_INVALIDFORMAT;
-            uint32_t limit = capacity;
-            if (InPlace && sourceOffset + (bit >> 3) < limit) limit = sourceOffset + (bit >> 3);
-            CopyMatch(destination + out, distance, length, out + kOvercopyRoom <= limit);
+            CopyMatch(destination + out, distance, length);
         }
         out += length;
     } while ((bit >> 3) < lastByte);
@@ -90,18 +95,16 @@ ErrorCode DecodeVariant(const uint8_t* source, uint32_t sourceLength, uint8_t* d
 
 typedef ErrorCode (*DecodeFunction)(const uint8_t*, uint32_t, uint8_t*, uint32_t*);
 
-template <unsigned O, bool InPlace>
-constexpr DecodeFunction kRow[5] = {DecodeVariant<O, 1, InPlace>, DecodeVariant<O, 2, InPlace>,
-                                    DecodeVariant<O, 3, InPlace>, DecodeVariant<O, 4, InPlace>,
-                                    DecodeVariant<O, 5, InPlace>};
+template <unsigned O>
+constexpr DecodeFunction kRow[5] = {DecodeVariant<O, 1>, DecodeVariant<O, 2>, DecodeVariant<O, 3>,
+                                    DecodeVariant<O, 4>, DecodeVariant<O, 5>};
 
-template <bool InPlace>
 DecodeFunction Variant(uint8_t bitLengths) {
     unsigned n = LzssLengthBits(bitLengths) - 1;
     switch (LzssOffsetBits(bitLengths)) {
-    case 10: return kRow<10, InPlace>[n];
-    case 11: return kRow<11, InPlace>[n];
-    default: return kRow<12, InPlace>[n];
+    case 10: return kRow<10>[n];
+    case 11: return kRow<11>[n];
+    default: return kRow<12>[n];
     }
 }
 
@@ -116,10 +119,5 @@ ErrorCode DecodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
     if (!LzssBitLengthsSupported(bitLengths)) return ERR_NOSUCHBITLENGTHS;
     // Bit positions are 32-bit: no block stream comes near this length.
     if (sourceLength > 0x1FFFFFFFu) return ERR_BADPARAMS;
-
-    const uintptr_t from = uintptr_t(source), to = uintptr_t(destination);
-    const bool overlaps = from < to + *destinationLength && to < from + sourceLength;
-    if (!overlaps) return Variant<false>(bitLengths)(source, sourceLength, destination, destinationLength);
-    if (from < to) return ERR_BADPARAMS;
-    return Variant<true>(bitLengths)(source, sourceLength, destination, destinationLength);
+    return Variant(bitLengths)(source, sourceLength, destination, destinationLength);
 }

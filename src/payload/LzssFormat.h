@@ -66,11 +66,13 @@ inline uint64_t LzssWorkBufferSize(uint32_t blockSize) { return uint64_t(blockSi
 // Decodes one stored stream. On entry *destinationLength is the most bytes
 // the block may produce (its block size); on success it is the count
 // produced. The destination may be the start of the buffer whose end holds
-// the source (in-place decoding); the source may not begin before it.
+// the source (in-place decoding: output never overtakes the unread input of
+// a sound stream). Only the produced bytes are written; bytes a skip token
+// passes keep what the destination held.
 // Errors: "NOSUCHBITLENGTHS" for an unsupported byte (only when there is a
 // stream), "INVALIDFORMAT" for a copy from before the block's start, output
-// past the capacity, or a token that runs past the stored bytes,
-// "BADPARAMS" for a source that overlaps the destination from below.
+// past the capacity, or a token that runs past the stored bytes;
+// "BADPARAMS" for a stream of 512 MiB or more.
 ErrorCode DecodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                       uint32_t* destinationLength, uint8_t bitLengths);
 
