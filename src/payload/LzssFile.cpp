@@ -251,8 +251,11 @@ ErrorCode CLzssFile::ReadBlock(uint32_t index) {
     if (stored < length) {
         uint32_t produced = 0;
         if (stored > 0) {
-            // In place: the stream at the buffer's end, the output from its start.
+            // In place: the stream at the buffer's end, the output from its
+            // start. Bytes a skip token passes read as zeros, not as whatever
+            // an earlier block left there.
             uint8_t* in = work + workSize - stored;
+            std::memset(work, 0, workSize - stored < blockSize ? workSize - stored : blockSize);
             if (ErrorCode error = ReadExactly(base, in, table[index], stored)) return error;
             produced = blockSize;
             if (ErrorCode error = DecodeBlock(in, stored, work, &produced, BitLengths())) return error;

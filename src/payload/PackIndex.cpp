@@ -33,7 +33,7 @@ uint32_t NameLength(const char* name) {
 }  // namespace
 
 CPackIndex::CPackIndex(uint16_t entryDataSize, TableHandle block, uint32_t used, uint16_t interval)
-    : directory(block), allocatedSize(used), usedSize(used), dataSize(entryDataSize), sampleInterval(interval) {}
+    : directory(block), usedSize(used), dataSize(entryDataSize), sampleInterval(interval) {}
 
 CPackIndex* CPackIndex::Create(uint16_t dataSize, TableHandle directory, uint32_t usedSize, uint32_t entryCount,
                                uint16_t sampleInterval) {

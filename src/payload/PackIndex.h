@@ -68,7 +68,6 @@ private:
 
     TableHandle directory;
     uint32_t entryCount = 0;
-    uint32_t allocatedSize;
     uint32_t usedSize;
     uint16_t dataSize;
     bool ownsDirectory = true;
