@@ -51,42 +51,57 @@ inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length) {
     }
 }
 
+// Decodes the token at bit. Careful checks every bound; without Careful the
+// caller guarantees four readable stream bytes and room for a whole match.
+template <unsigned O, unsigned N, bool Careful>
+inline ErrorCode DecodeToken(const uint8_t* source, uint32_t sourceLength, uint8_t* destination, uint32_t capacity,
+                             uint32_t& bit, uint32_t& out) {
+    constexpr uint32_t kWindow = 1u << O;
+    const uint32_t byte = bit >> 3;
+    uint32_t word = !Careful || byte + 4 <= sourceLength ? LoadBigEndian32(source + byte)
+                                                         : LoadTailBigEndian32(source + byte, sourceLength - byte);
+    word <<= bit & 7;
+    if (word & 0x80000000u) {
+        if (Careful && out == capacity) return ERR_INVALIDFORMAT;
+        destination[out++] = uint8_t(word >> 23);
+        bit += 9;
+        return nullptr;
+    }
+    const uint32_t field = (word >> (31 - O)) & (kWindow - 1);
+    const uint32_t length = ((word >> (31 - O - N)) & ((1u << N) - 1)) + 2;
+    bit += 1 + O + N;
+    if (Careful && length > capacity - out) return ERR_INVALIDFORMAT;
+    if (field != 0) {
+        const uint32_t distance = kWindow - field;
+        if (distance > out) return ERR_INVALIDFORMAT;
+        CopyMatch(destination + out, distance, length);
+    }
+    out += length;
+    return nullptr;
+}
+
 template <unsigned O, unsigned N>
 ErrorCode DecodeVariant(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                         uint32_t* destinationLength) {
-    constexpr uint32_t kWindow = 1u << O;
-    constexpr unsigned kMatchBits = 1 + O + N;
+    constexpr uint32_t kMaxMatch = (1u << N) + 1;
     const uint32_t capacity = *destinationLength;
     const uint32_t lastByte = sourceLength - 1;
-    const uint32_t wholeLoads = sourceLength >= 4 ? sourceLength - 3 : 0;
+    // The unchecked loop runs while a whole word can be loaded and a whole match fits.
+    const uint32_t fastBytes = sourceLength >= 4 ? sourceLength - 3 : 0;
+    const uint32_t fastEnd = fastBytes < lastByte ? fastBytes : lastByte;
+    const uint32_t fastOut = capacity >= kMaxMatch ? capacity - kMaxMatch : 0;
 
     // Invariants: bit is the stream position of the next token (a token
     // starts in a byte below lastByte, so padding in the last byte is never
     // a token); out <= capacity; every byte below out has been produced.
     uint32_t bit = 0;
     uint32_t out = 0;
-    do {
-        const uint32_t byte = bit >> 3;
-        uint32_t word = byte < wholeLoads ? LoadBigEndian32(source + byte)
-                                          : LoadTailBigEndian32(source + byte, sourceLength - byte);
-        word <<= bit & 7;
-        if (word & 0x80000000u) {
-            if (out == capacity) return ERR_INVALIDFORMAT;
-            destination[out++] = uint8_t(word >> 23);
-            bit += 9;
-            continue;
-        }
-        const uint32_t field = (word >> (31 - O)) & (kWindow - 1);
-        const uint32_t length = ((word >> (31 - O - N)) & ((1u << N) - 1)) + 2;
-        bit += kMatchBits;
-        if (length > capacity - out) return ERR_INVALIDFORMAT;
-        if (field != 0) {
-            const uint32_t distance = kWindow - field;
-            if (distance > out) return ERR_INVALIDFORMAT;
-            CopyMatch(destination + out, distance, length);
-        }
-        out += length;
-    } while ((bit >> 3) < lastByte);
+    ErrorCode error = DecodeToken<O, N, true>(source, sourceLength, destination, capacity, bit, out);
+    while (!error && (bit >> 3) < fastEnd && out <= fastOut)
+        error = DecodeToken<O, N, false>(source, sourceLength, destination, capacity, bit, out);
+    while (!error && (bit >> 3) < lastByte)
+        error = DecodeToken<O, N, true>(source, sourceLength, destination, capacity, bit, out);
+    if (error) return error;
 
     if (bit > 8 * sourceLength) return ERR_INVALIDFORMAT;  // the last token ran past the stored bytes
     *destinationLength = out;

@@ -2,6 +2,12 @@
 // positions are kept in a binary search tree ordered by the bytes that
 // follow them; a lookup walks it once and meets the nearest smaller and
 // nearest greater string, one of which shares the longest prefix.
+//
+// The tree is kept as a forest: one tree per value of a string's first two
+// bytes, each a contiguous range of the whole tree's order. A match needs
+// two equal bytes, so the nearest neighbours that can give one are always in
+// the key's own tree, and the answers are those of the single tree, from
+// far shorter walks.
 #include <cstring>
 
 #include "payload/LzssFormat.h"
@@ -14,13 +20,26 @@ constexpr uint16_t kNotInTree = 0xFFFE;
 
 // Tree nodes live in a ring of W slots: position p sits in slot p mod W.
 // The tree never holds more than W - 1 positions, so a slot is always free
-// by the time its next position enters.
+// by the time its next position enters. child[2s] is slot s's left child,
+// child[2s + 1] its right one, so a walk picks its way without a branch.
+constexpr uint32_t kRoots = 0x10000;
+
 struct Tree {
+    const uint8_t* source;
     uint32_t* position;
-    uint16_t* left;
-    uint16_t* right;
-    uint16_t* parent;  // kNil for the root, kNotInTree for a free slot
-    uint16_t root;
+    uint16_t* child;
+    uint16_t* parent;  // kNil for a root, kNotInTree for a free slot
+    uint16_t* roots;   // by the first two bytes of the strings
+
+    uint16_t& Left(uint16_t s) { return child[2 * s]; }
+    uint16_t& Right(uint16_t s) { return child[2 * s + 1]; }
+    uint16_t& RootOf(uint32_t at) { return roots[uint32_t(source[at]) << 8 | source[at + 1]]; }
+    // The link that holds node: its parent's child entry, or its tree's root.
+    uint16_t& LinkTo(uint16_t node) {
+        uint16_t up = parent[node];
+        if (up == kNil) return RootOf(position[node]);
+        return Left(up) == node ? Left(up) : Right(up);
+    }
 };
 
 struct Match {
@@ -30,41 +49,66 @@ struct Match {
 
 // Puts slot to in the tree place of slot from.
 void TakePlace(Tree& tree, uint16_t from, uint16_t to) {
-    uint16_t up = tree.parent[from];
-    tree.parent[to] = up;
-    tree.left[to] = tree.left[from];
-    tree.right[to] = tree.right[from];
-    if (tree.left[to] != kNil) tree.parent[tree.left[to]] = to;
-    if (tree.right[to] != kNil) tree.parent[tree.right[to]] = to;
-    if (up == kNil) tree.root = to;
-    else if (tree.left[up] == from) tree.left[up] = to;
-    else tree.right[up] = to;
+    tree.LinkTo(from) = to;
+    tree.parent[to] = tree.parent[from];
+    tree.Left(to) = tree.Left(from);
+    tree.Right(to) = tree.Right(from);
+    if (tree.Left(to) != kNil) tree.parent[tree.Left(to)] = to;
+    if (tree.Right(to) != kNil) tree.parent[tree.Right(to)] = to;
     tree.parent[from] = kNotInTree;
 }
 
 // Replaces slot node by child (which may be kNil) under node's parent.
-void ReplaceChild(Tree& tree, uint16_t node, uint16_t child) {
-    uint16_t up = tree.parent[node];
-    if (child != kNil) tree.parent[child] = up;
-    if (up == kNil) tree.root = child;
-    else if (tree.left[up] == node) tree.left[up] = child;
-    else tree.right[up] = child;
+void ReplaceByChild(Tree& tree, uint16_t node, uint16_t child) {
+    tree.LinkTo(node) = child;
+    if (child != kNil) tree.parent[child] = tree.parent[node];
 }
 
 void Remove(Tree& tree, uint16_t node) {
     if (tree.parent[node] == kNotInTree) return;
-    if (tree.left[node] == kNil) {
-        ReplaceChild(tree, node, tree.right[node]);
-    } else if (tree.right[node] == kNil) {
-        ReplaceChild(tree, node, tree.left[node]);
+    if (tree.Left(node) == kNil) {
+        ReplaceByChild(tree, node, tree.Right(node));
+    } else if (tree.Right(node) == kNil) {
+        ReplaceByChild(tree, node, tree.Left(node));
     } else {
         // Two children: the rightmost node of the left subtree takes its place.
-        uint16_t last = tree.left[node];
-        while (tree.right[last] != kNil) last = tree.right[last];
-        ReplaceChild(tree, last, tree.left[last]);
+        uint16_t last = tree.Left(node);
+        while (tree.Right(last) != kNil) last = tree.Right(last);
+        ReplaceByChild(tree, last, tree.Left(last));
         TakePlace(tree, node, last);
     }
     tree.parent[node] = kNotInTree;
+}
+
+inline uint64_t Load64(const uint8_t* at) {
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
+// Index of the first differing byte of two words loaded from memory.
+inline uint32_t FirstDifference(uint64_t difference) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return uint32_t(__builtin_clzll(difference)) / 8;
+#else
+    return uint32_t(__builtin_ctzll(difference)) / 8;
+#endif
+}
+
+// Bytes from c on that a and b share, up to limit. Whole words are compared
+// while wordLimit (bytes readable after both) allows.
+inline uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t c, uint32_t limit, uint32_t wordLimit) {
+    while (c + 8 <= wordLimit) {
+        uint64_t difference = Load64(a + c) ^ Load64(b + c);
+        if (difference) {
+            c += FirstDifference(difference);
+            return c < limit ? c : limit;
+        }
+        c += 8;
+        if (c >= limit) return limit;
+    }
+    while (c < limit && a[c] == b[c]) ++c;
+    return c;
 }
 
 // Looks up the string at i (compareLength bytes) among the tree's positions
@@ -74,38 +118,32 @@ void Remove(Tree& tree, uint16_t node) {
 // last M - 1 positions), the tree is ordered by exactly those bytes, and
 // all strings between the nearest smaller and greater share the shorter of
 // their two prefixes with the key: comparisons start there.
-Match FindAndInsert(Tree& tree, const uint8_t* source, uint32_t i, uint32_t compareLength, bool shortKeys,
-                    uint16_t slot) {
-    tree.left[slot] = tree.right[slot] = kNil;
-    Match smaller = {0, 0}, greater = {0, 0};
-    uint16_t node = tree.root, up = kNil;
-    bool wentLeft = false;
+Match FindAndInsert(Tree& tree, const uint8_t* source, uint32_t sourceLength, uint32_t i, uint32_t compareLength,
+                    bool shortKeys, uint16_t slot) {
+    tree.Left(slot) = tree.Right(slot) = kNil;
+    Match side[2] = {{0, 0}, {0, 0}};  // nearest greater, nearest smaller
+    uint16_t* link = &tree.RootOf(i);
+    uint16_t node = *link, up = kNil;
     const uint8_t* key = source + i;
+    const uint32_t readable = sourceLength - i;  // the key is the latest string: others have more
     while (node != kNil) {
-        const uint8_t* other = source + tree.position[node];
-        uint32_t c = shortKeys ? 0 : (smaller.length < greater.length ? smaller.length : greater.length);
-        while (c < compareLength && other[c] == key[c]) ++c;
+        const uint32_t at = tree.position[node];
+        const uint8_t* other = source + at;
+        uint32_t c = shortKeys ? 0 : (side[0].length < side[1].length ? side[0].length : side[1].length);
+        c = Extend(key, other, c, compareLength, readable);
         if (c == compareLength) {
-            Match equal = {c, tree.position[node]};
             TakePlace(tree, node, slot);
-            return equal;
+            return {c, at};
         }
+        const unsigned right = key[c] > other[c];
+        side[right] = {c, at};
         up = node;
-        if (key[c] < other[c]) {
-            greater = {c, tree.position[node]};
-            node = tree.left[node];
-            wentLeft = true;
-        } else {
-            smaller = {c, tree.position[node]};
-            node = tree.right[node];
-            wentLeft = false;
-        }
+        link = &tree.child[2 * node + right];
+        node = *link;
     }
     tree.parent[slot] = up;
-    if (up == kNil) tree.root = slot;
-    else if (wentLeft) tree.left[up] = slot;
-    else tree.right[up] = slot;
-    return smaller.length >= greater.length ? smaller : greater;
+    *link = slot;
+    return side[1].length >= side[0].length ? side[1] : side[0];
 }
 
 // Most significant bit first into the destination, a byte at a time.
@@ -151,26 +189,38 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
         return nullptr;
     }
 
-    const uint32_t bytes = window * (sizeof(uint32_t) + 3 * sizeof(uint16_t));
+    const uint32_t bytes = window * (sizeof(uint32_t) + 3 * sizeof(uint16_t)) + kRoots * sizeof(uint16_t);
     auto* memory = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(bytes));
     if (!memory) return ERR_NOTENOUGHMEM;
     Tree tree;
+    tree.source = source;
     tree.position = reinterpret_cast<uint32_t*>(memory);
-    tree.left = reinterpret_cast<uint16_t*>(memory + window * sizeof(uint32_t));
-    tree.right = tree.left + window;
-    tree.parent = tree.right + window;
-    tree.root = kNil;
+    tree.child = reinterpret_cast<uint16_t*>(memory + window * sizeof(uint32_t));
+    tree.parent = tree.child + 2 * window;
+    tree.roots = tree.parent + window;
     for (uint32_t s = 0; s < window; ++s) tree.parent[s] = kNotInTree;
+    std::memset(tree.roots, 0xFF, kRoots * sizeof(uint16_t));  // all kNil
+
+    // Enters position i, dropping position i - (W - 1), and answers the
+    // lookup that came first. The last position has no two-byte string and
+    // no lookup after it: it stays out.
+    auto enter = [&](uint32_t i) -> Match {
+        const uint32_t remaining = sourceLength - i;
+        if (remaining < 2) return {0, 0};
+        const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
+        const uint16_t slot = uint16_t(i & (window - 1));
+        tree.position[slot] = i;
+        Match found = FindAndInsert(tree, source, sourceLength, i, compareLength, compareLength < maxMatch, slot);
+        if (i >= window - 1) Remove(tree, uint16_t((i + 1) & (window - 1)));
+        return found;
+    };
 
     ErrorCode result = nullptr;
     uint32_t i = 0;
     while (i < sourceLength) {
         const uint32_t remaining = sourceLength - i;
         const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
-        const uint16_t slot = uint16_t(i & (window - 1));
-        tree.position[slot] = i;
-        Match match = FindAndInsert(tree, source, i, compareLength, compareLength < maxMatch, slot);
-        if (i >= window - 1) Remove(tree, uint16_t((i + 1) & (window - 1)));  // position i - (W - 1)
+        Match match = enter(i);
         if (i == 0) match.length = 0;  // the first byte is always a literal
 
         bool skip = false;
@@ -196,14 +246,7 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
             break;
         }
         // Every position the token covers enters the tree.
-        for (uint32_t end = i + match.length; ++i < end;) {
-            const uint32_t left = sourceLength - i;
-            const uint32_t length = left < maxMatch ? left : maxMatch;
-            const uint16_t next = uint16_t(i & (window - 1));
-            tree.position[next] = i;
-            FindAndInsert(tree, source, i, length, length < maxMatch, next);
-            if (i >= window - 1) Remove(tree, uint16_t((i + 1) & (window - 1)));
-        }
+        for (uint32_t end = i + match.length; ++i < end;) enter(i);
     }
     if (!result && !writer.Finish()) result = ERR_BUFFERTOOSMALL;
     g_pDefaultPtrPool->Free(memory);

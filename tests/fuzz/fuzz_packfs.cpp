@@ -14,13 +14,15 @@ namespace {
 int s_budget;
 
 void Walk(CPackFS& fs, const std::string& directory, int depth) {
-    if (depth > 64) __builtin_trap();  // names are at most 255 bytes: no tree is this deep
+    if (depth > 128) __builtin_trap();  // a 255-byte name has at most 127 backslashes
     FindRecord record = {};
     ErrorCode error = fs.FindFirst(&record, directory.c_str());
     while (!error && --s_budget > 0) {
         std::string path = directory.empty() ? record.name : directory + "\\" + record.name;
         if (record.attributes & FA_DIRECTORY) {
-            Walk(fs, path, depth + 1);
+            // A damaged name can hold an empty component: listing it again
+            // would be the same directory.
+            if (record.name[0]) Walk(fs, path, depth + 1);
         } else if (CFile* file = fs.Open(path.c_str(), FM_READ, nullptr)) {
             uint8_t chunk[4096];
             uint32_t got = 0;
