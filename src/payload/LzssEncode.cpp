@@ -24,20 +24,27 @@ constexpr uint16_t kNotInTree = 0xFFFE;
 // child[2s + 1] its right one, so a walk picks its way without a branch.
 constexpr uint32_t kRoots = 0x10000;
 
+// Each node keeps its position and links together: a walk step touches one
+// small record.
+struct Node {
+    uint32_t position;
+    uint16_t child[2];  // left, right
+    uint16_t parent;    // kNil for a root, kNotInTree for a free slot
+};
+
 struct Tree {
     const uint8_t* source;
-    uint32_t* position;
-    uint16_t* child;
-    uint16_t* parent;  // kNil for a root, kNotInTree for a free slot
-    uint16_t* roots;   // by the first two bytes of the strings
+    Node* nodes;
+    uint16_t* roots;  // by the first two bytes of the strings
 
-    uint16_t& Left(uint16_t s) { return child[2 * s]; }
-    uint16_t& Right(uint16_t s) { return child[2 * s + 1]; }
+    uint16_t& Left(uint16_t s) { return nodes[s].child[0]; }
+    uint16_t& Right(uint16_t s) { return nodes[s].child[1]; }
+    uint16_t& Parent(uint16_t s) { return nodes[s].parent; }
     uint16_t& RootOf(uint32_t at) { return roots[uint32_t(source[at]) << 8 | source[at + 1]]; }
     // The link that holds node: its parent's child entry, or its tree's root.
     uint16_t& LinkTo(uint16_t node) {
-        uint16_t up = parent[node];
-        if (up == kNil) return RootOf(position[node]);
+        uint16_t up = Parent(node);
+        if (up == kNil) return RootOf(nodes[node].position);
         return Left(up) == node ? Left(up) : Right(up);
     }
 };
@@ -50,22 +57,22 @@ struct Match {
 // Puts slot to in the tree place of slot from.
 void TakePlace(Tree& tree, uint16_t from, uint16_t to) {
     tree.LinkTo(from) = to;
-    tree.parent[to] = tree.parent[from];
+    tree.Parent(to) = tree.Parent(from);
     tree.Left(to) = tree.Left(from);
     tree.Right(to) = tree.Right(from);
-    if (tree.Left(to) != kNil) tree.parent[tree.Left(to)] = to;
-    if (tree.Right(to) != kNil) tree.parent[tree.Right(to)] = to;
-    tree.parent[from] = kNotInTree;
+    if (tree.Left(to) != kNil) tree.Parent(tree.Left(to)) = to;
+    if (tree.Right(to) != kNil) tree.Parent(tree.Right(to)) = to;
+    tree.Parent(from) = kNotInTree;
 }
 
 // Replaces slot node by child (which may be kNil) under node's parent.
 void ReplaceByChild(Tree& tree, uint16_t node, uint16_t child) {
     tree.LinkTo(node) = child;
-    if (child != kNil) tree.parent[child] = tree.parent[node];
+    if (child != kNil) tree.Parent(child) = tree.Parent(node);
 }
 
 void Remove(Tree& tree, uint16_t node) {
-    if (tree.parent[node] == kNotInTree) return;
+    if (tree.Parent(node) == kNotInTree) return;
     if (tree.Left(node) == kNil) {
         ReplaceByChild(tree, node, tree.Right(node));
     } else if (tree.Right(node) == kNil) {
@@ -77,7 +84,7 @@ void Remove(Tree& tree, uint16_t node) {
         ReplaceByChild(tree, last, tree.Left(last));
         TakePlace(tree, node, last);
     }
-    tree.parent[node] = kNotInTree;
+    tree.Parent(node) = kNotInTree;
 }
 
 inline uint64_t Load64(const uint8_t* at) {
@@ -121,29 +128,34 @@ inline uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t c, uint32_t 
 Match FindAndInsert(Tree& tree, const uint8_t* source, uint32_t sourceLength, uint32_t i, uint32_t compareLength,
                     bool shortKeys, uint16_t slot) {
     tree.Left(slot) = tree.Right(slot) = kNil;
-    Match side[2] = {{0, 0}, {0, 0}};  // nearest greater, nearest smaller
+    // The nearest smaller and greater strings met, and their shared lengths.
+    uint32_t smallerLength = 0, smallerAt = 0, greaterLength = 0, greaterAt = 0;
     uint16_t* link = &tree.RootOf(i);
     uint16_t node = *link, up = kNil;
     const uint8_t* key = source + i;
     const uint32_t readable = sourceLength - i;  // the key is the latest string: others have more
     while (node != kNil) {
-        const uint32_t at = tree.position[node];
+        const uint32_t at = tree.nodes[node].position;
         const uint8_t* other = source + at;
-        uint32_t c = shortKeys ? 0 : (side[0].length < side[1].length ? side[0].length : side[1].length);
+        uint32_t c = shortKeys ? 0 : (smallerLength < greaterLength ? smallerLength : greaterLength);
         c = Extend(key, other, c, compareLength, readable);
         if (c == compareLength) {
             TakePlace(tree, node, slot);
             return {c, at};
         }
         const unsigned right = key[c] > other[c];
-        side[right] = {c, at};
+        smallerLength = right ? c : smallerLength;
+        smallerAt = right ? at : smallerAt;
+        greaterLength = right ? greaterLength : c;
+        greaterAt = right ? greaterAt : at;
         up = node;
-        link = &tree.child[2 * node + right];
+        link = &tree.nodes[node].child[right];
         node = *link;
     }
-    tree.parent[slot] = up;
+    tree.Parent(slot) = up;
     *link = slot;
-    return side[1].length >= side[0].length ? side[1] : side[0];
+    if (smallerLength >= greaterLength) return {smallerLength, smallerAt};
+    return {greaterLength, greaterAt};
 }
 
 // Most significant bit first into the destination, a byte at a time.
@@ -189,16 +201,14 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
         return nullptr;
     }
 
-    const uint32_t bytes = window * (sizeof(uint32_t) + 3 * sizeof(uint16_t)) + kRoots * sizeof(uint16_t);
+    const uint32_t bytes = window * uint32_t(sizeof(Node)) + kRoots * uint32_t(sizeof(uint16_t));
     auto* memory = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(bytes));
     if (!memory) return ERR_NOTENOUGHMEM;
     Tree tree;
     tree.source = source;
-    tree.position = reinterpret_cast<uint32_t*>(memory);
-    tree.child = reinterpret_cast<uint16_t*>(memory + window * sizeof(uint32_t));
-    tree.parent = tree.child + 2 * window;
-    tree.roots = tree.parent + window;
-    for (uint32_t s = 0; s < window; ++s) tree.parent[s] = kNotInTree;
+    tree.nodes = reinterpret_cast<Node*>(memory);
+    tree.roots = reinterpret_cast<uint16_t*>(memory + window * sizeof(Node));
+    for (uint32_t s = 0; s < window; ++s) tree.Parent(s) = kNotInTree;
     std::memset(tree.roots, 0xFF, kRoots * sizeof(uint16_t));  // all kNil
 
     // Enters position i, dropping position i - (W - 1), and answers the
@@ -209,7 +219,7 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
         if (remaining < 2) return {0, 0};
         const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
         const uint16_t slot = uint16_t(i & (window - 1));
-        tree.position[slot] = i;
+        tree.nodes[slot].position = i;
         Match found = FindAndInsert(tree, source, sourceLength, i, compareLength, compareLength < maxMatch, slot);
         if (i >= window - 1) Remove(tree, uint16_t((i + 1) & (window - 1)));
         return found;
