@@ -1,0 +1,82 @@
+// CreateThread over POSIX threads. The threads run detached: this layer has
+// no waiting on thread handles, and the handle stays valid until the process
+// ends (closing it is never required of the program).
+#include <windows.h>
+
+#include <limits.h>
+#include <mutex>
+#include <pthread.h>
+#include <vector>
+
+namespace {
+
+struct ThreadObject {
+    LPTHREAD_START_ROUTINE start;
+    LPVOID parameter;
+    DWORD id;
+};
+
+std::mutex g_Mutex;
+std::vector<ThreadObject*>* g_Threads = new std::vector<ThreadObject*>; // lives until the process ends
+
+// Thread ids are handed out in order; a thread not made by CreateThread (the
+// main thread) gets its id when it first asks.
+DWORD NextThreadId()
+{
+    static DWORD s_NextId = 1;
+    return s_NextId++;
+}
+thread_local DWORD t_ThreadId = 0;
+
+void* RunThread(void* argument)
+{
+    const ThreadObject* thread = static_cast<const ThreadObject*>(argument);
+    t_ThreadId = thread->id;
+    thread->start(thread->parameter);
+    return nullptr;
+}
+
+} // namespace
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                           LPVOID parameter, DWORD flags, LPDWORD threadId)
+{
+    // Suspended creation needs ResumeThread, which this layer does not have.
+    if (start == nullptr || (flags & ~static_cast<DWORD>(STACK_SIZE_PARAM_IS_A_RESERVATION)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (stackSize != 0) {
+        const SIZE_T minimum = static_cast<SIZE_T>(PTHREAD_STACK_MIN);
+        pthread_attr_setstacksize(&attributes, stackSize < minimum ? minimum : stackSize);
+    }
+
+    ThreadObject* thread = new ThreadObject{start, parameter, 0};
+    {
+        std::lock_guard<std::mutex> lock(g_Mutex);
+        thread->id = NextThreadId();
+        g_Threads->push_back(thread);
+    }
+    pthread_t handle;
+    const int error = pthread_create(&handle, &attributes, RunThread, thread);
+    pthread_attr_destroy(&attributes);
+    if (error != 0) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (threadId != nullptr)
+        *threadId = thread->id;
+    return thread;
+}
+
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    if (t_ThreadId == 0) {
+        std::lock_guard<std::mutex> lock(g_Mutex);
+        t_ThreadId = NextThreadId();
+    }
+    return t_ThreadId;
+}
