@@ -375,7 +375,7 @@ void RegistryHive::AddKey(const std::string& root, const std::string& path)
 
 void RegistryHive::SetValue(const std::string& root, const std::string& path, const RegistryValue& value)
 {
-    const std::string text = FormatRegistryValue(value);
+    std::string text = FormatRegistryValue(value);
     const ValueLines* last = nullptr;
     const KeyBlock* lastBlock = nullptr;
     for (const KeyBlock& block : blocks_) {
@@ -387,6 +387,10 @@ void RegistryHive::SetValue(const std::string& root, const std::string& path, co
                 last = &lines;
     }
     if (last != nullptr) {
+        // An existing value keeps the letter case of its name.
+        RegistryValue renamed = value;
+        renamed.name = last->value.name;
+        text = FormatRegistryValue(renamed);
         const size_t first = last->first, count = last->count;
         const std::string ending = lines_[first + count - 1].ending;
         lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first),
