@@ -102,4 +102,31 @@ TEST(ShellFolder, ProgramsIsOnDriveCUnlessConfigured)
     EXPECT_FALSE(SHGetPathFromIDListA(nullptr, path));
 }
 
+TEST(Com, TheShellLinkNeedsInitialisationAndAnswersItsInterfaces)
+{
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, &object),
+              CO_E_NOTINITIALIZED);
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+    CoUninitialize();
+    EXPECT_EQ(CoCreateInstance(IID_IPersistFile, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, &object),
+              REGDB_E_CLASSNOTREG);
+    ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, &object), S_OK);
+    IShellLinkA* link = static_cast<IShellLinkA*>(object);
+    IPersistFile* file = nullptr;
+    ASSERT_EQ(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)), S_OK);
+    EXPECT_EQ(link->SetDescription("Orvandel Gaming Service"), S_OK);
+    char text[8];
+    EXPECT_EQ(link->GetDescription(text, sizeof text), S_OK);
+    EXPECT_STREQ(text, "Orvand");
+    EXPECT_EQ(file->IsDirty(), S_OK);
+    void* other = nullptr;
+    EXPECT_EQ(link->QueryInterface(IID_IPersist, &other), S_OK);
+    static_cast<IUnknown*>(other)->Release();
+    EXPECT_EQ(file->Release(), 1u);
+    EXPECT_EQ(link->Release(), 0u);
+    CoUninitialize();
+}
+
 } // namespace
