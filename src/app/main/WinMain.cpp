@@ -12,6 +12,11 @@
 #include "platform/DiskFS.h"
 #include "pools/PtrPool.h"
 
+namespace {
+// Held until the process ends, like the game holds it while it runs.
+HANDLE s_gameMutex = nullptr;
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_Instance = instance;
     FileLayerInit(8);
@@ -23,8 +28,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (g_Strings->LoadPath("DATA\\Patch.ini")) return -1;
     if (!ShowWelcome()) return -1;
 
-    // The game holds this mutex while it runs; the handle stays open.
-    CreateMutexA(nullptr, FALSE, "Quor_Kingsfall_Ver_01");
+    // The game holds this mutex while it runs.
+    s_gameMutex = CreateMutexA(nullptr, FALSE, "Quor_Kingsfall_Ver_01");
     if (GetLastError() == ERROR_ALREADY_EXISTS) FatalMessage("quorrun", nullptr);
 
     if (!FindGameFolder()) FatalMessage("noquor", nullptr);
