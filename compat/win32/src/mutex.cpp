@@ -4,31 +4,38 @@
 // process holds a handle, and vanishes when the last holder exits. Creation
 // tests for an existing mutex by trying an exclusive lock; one creation lock
 // for the whole folder makes that test and the change to a shared lock atomic.
-// Only existence is modelled: this layer has no waiting on a mutex.
+// Only existence is modelled: this layer has no waiting on a mutex. A handle
+// is a kernel object; CloseHandle releases its lock.
 #include "HostTranscript.h"
 
 #include <windows.h>
+
+#include "win32/handles.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
-struct MutexObject {
+class MutexObject : public w32::KernelObject {
+public:
+    explicit MutexObject(int lockFd) : fd(lockFd) {}
+    bool Close() override
+    {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+        return true;
+    }
     int fd; // -1 for an unnamed mutex
 };
-
-std::mutex g_Mutex;
-std::vector<MutexObject*>* g_Mutexes = new std::vector<MutexObject*>; // lives until the process ends
 
 std::string MutexDirectory()
 {
@@ -75,10 +82,7 @@ void Lock(int fd, int operation, const std::string& path)
 
 HANDLE Remember(int fd)
 {
-    MutexObject* mutex = new MutexObject{fd};
-    std::lock_guard<std::mutex> lock(g_Mutex);
-    g_Mutexes->push_back(mutex);
-    return mutex;
+    return w32::RegisterHandle(new MutexObject(fd));
 }
 
 } // namespace

@@ -1,23 +1,30 @@
 // CreateThread over POSIX threads. The threads run detached: this layer has
-// no waiting on thread handles, and the handle stays valid until the process
-// ends (closing it is never required of the program).
+// no waiting on thread handles. The handle is a kernel object that
+// CloseHandle closes; the thread itself gets its own copy of what it runs, so
+// closing the handle early never pulls anything from under it.
 #include <windows.h>
+
+#include "win32/handles.h"
 
 #include <limits.h>
 #include <mutex>
 #include <pthread.h>
-#include <vector>
 
 namespace {
 
-struct ThreadObject {
+struct ThreadStart {
     LPTHREAD_START_ROUTINE start;
     LPVOID parameter;
     DWORD id;
 };
 
+class ThreadObject : public w32::KernelObject {
+public:
+    explicit ThreadObject(DWORD threadId) : id(threadId) {}
+    const DWORD id;
+};
+
 std::mutex g_Mutex;
-std::vector<ThreadObject*>* g_Threads = new std::vector<ThreadObject*>; // lives until the process ends
 
 // Thread ids are handed out in order; a thread not made by CreateThread (the
 // main thread) gets its id when it first asks.
@@ -30,9 +37,10 @@ thread_local DWORD t_ThreadId = 0;
 
 void* RunThread(void* argument)
 {
-    const ThreadObject* thread = static_cast<const ThreadObject*>(argument);
-    t_ThreadId = thread->id;
-    thread->start(thread->parameter);
+    const ThreadStart run = *static_cast<ThreadStart*>(argument);
+    delete static_cast<ThreadStart*>(argument);
+    t_ThreadId = run.id;
+    run.start(run.parameter);
     return nullptr;
 }
 
@@ -54,22 +62,23 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
         pthread_attr_setstacksize(&attributes, stackSize < minimum ? minimum : stackSize);
     }
 
-    ThreadObject* thread = new ThreadObject{start, parameter, 0};
+    DWORD id;
     {
         std::lock_guard<std::mutex> lock(g_Mutex);
-        thread->id = NextThreadId();
-        g_Threads->push_back(thread);
+        id = NextThreadId();
     }
-    pthread_t handle;
-    const int error = pthread_create(&handle, &attributes, RunThread, thread);
+    ThreadStart* run = new ThreadStart{start, parameter, id};
+    pthread_t thread;
+    const int error = pthread_create(&thread, &attributes, RunThread, run);
     pthread_attr_destroy(&attributes);
     if (error != 0) {
+        delete run;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     if (threadId != nullptr)
-        *threadId = thread->id;
-    return thread;
+        *threadId = id;
+    return w32::RegisterHandle(new ThreadObject(id));
 }
 
 DWORD WINAPI GetCurrentThreadId(void)

@@ -5,24 +5,7 @@
 
 #include "types.h"
 
-#if __has_include("errors.h")
 #include "errors.h"
-#else
-DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD errorCode);
-constexpr DWORD ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
-constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
-constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
-constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
-constexpr DWORD ERROR_WRITE_FAULT = 29;
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;
-constexpr DWORD ERROR_DISK_FULL = 112;
-constexpr DWORD ERROR_INVALID_NAME = 123;
-constexpr DWORD ERROR_ALREADY_EXISTS = 183;
-constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-#endif
 
 constexpr DWORD ERROR_OUTOFMEMORY = 14;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
