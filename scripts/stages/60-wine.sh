@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The Windows executables, cross-built with MinGW-w64, tested under Wine:
 # headless (xvfb-run), in one throwaway prefix made by the tests, every wait
-# bounded. First the harness proves itself on a small probe program.
+# bounded. The harness first proves itself on a small probe program; then
+# the patcher (x86_64; Debian's wine64 runs no 32-bit programs, so the i686
+# build is built and checked but not run) goes through the end-to-end
+# scenarios next to the Linux build.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
-ensure_packages mingw-w64 wine64 xvfb xauth xdotool
+ensure_packages mingw-w64 googletest wine64 xvfb xauth xdotool
 
 out="$QP_ROOT/build/wine"
 mkdir -p "$out"
@@ -18,6 +21,8 @@ check_imports() {
             *) echo "$exe imports $dll, which a clean Windows does not have" >&2; return 1 ;;
         esac
     done
+    "$objdump" -p "$exe" | grep -q 'Subsystem.*(Windows GUI)' || { echo "$exe is no GUI program" >&2; return 1; }
+    echo "$(basename "$exe") ($(basename "$objdump" | cut -d- -f1)): imports only system DLLs"
 }
 
 # The harness probe (one source file).
@@ -25,11 +30,28 @@ x86_64-w64-mingw32-g++ -std=c++17 -O2 -Wall -Wextra -Werror -mwindows -static \
     -o "$out/probe.exe" "$QP_ROOT/tests/wine/probe/HarnessProbe.cpp" -ladvapi32
 check_imports "$out/probe.exe" x86_64-w64-mingw32-objdump
 
-# The host side of the harness.
+# The patcher for both Windows targets, in the cross-build folders of the
+# cross-build stage (the same configuration, so nothing is built twice).
+export QP_WINE_PROBE="$out/probe.exe"
+if [ -f "$QP_ROOT/src/app/CMakeLists.txt" ]; then
+    for arch in x86_64 i686; do
+        build="$QP_ROOT/build/mingw-$arch"
+        cmake -S "$QP_ROOT" -B "$build" -G Ninja \
+            -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-mingw-$arch.cmake" >/dev/null
+        cmake --build "$build" -j "$QP_JOBS" --target quorpatch
+        check_imports "$build/src/app/quorpatch.exe" "$arch-w64-mingw32-objdump"
+    done
+    export QP_WINE_PATCHER="$QP_ROOT/build/mingw-x86_64/src/app/quorpatch.exe"
+    export QP_LINUX_PATCHER="$QP_ROOT/build/gcc/src/app/quorpatch"
+    export QP_TOOL="$QP_ROOT/build/gcc/tools/qptool"
+    export QP_SAMPLE_PATCH="$QP_ROOT/examples/sample-patch"
+fi
+
+# The host side: the harness, the Linux patcher and the patch tool.
 build="$QP_ROOT/build/gcc"
 cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc >/dev/null
-cmake --build "$build" -j "$QP_JOBS" --target test_wine
+cmake --build "$build" -j "$QP_JOBS"
 
-# One process, so that every test shares the one prefix.
-export QP_WINE_REQUIRED=1 QP_WINE_PROBE="$out/probe.exe"
+# One process, so that every test shares the one prefix; a missing input fails.
+export QP_WINE_REQUIRED=1
 timeout 1200 xvfb-run -a "$build/tests/wine/test_wine"

@@ -72,6 +72,8 @@ bool ReadLnk(const std::string& bytes, LnkFields* fields, std::string* error) {
             uint32_t unit = in.Read(width);
             strings[i]->push_back(unit < 0x100 ? char(unit) : '?');
         }
+        // Wine counts a terminating NUL into each string; the text ends before it.
+        while (!strings[i]->empty() && strings[i]->back() == '\0') strings[i]->pop_back();
     }
     *fields = out;
     return true;

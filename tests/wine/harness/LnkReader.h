@@ -7,7 +7,7 @@
 // StringData entries present by flag in this order: description 0x04,
 // relative path 0x08, working directory 0x10, arguments 0x20, icon location
 // 0x40, each a 16-bit count of characters (UTF-16 with IsUnicode 0x80, else
-// bytes).
+// bytes; Wine's shell counts a terminating NUL in, which is dropped).
 #pragma once
 
 #include <cstdint>
