@@ -94,7 +94,7 @@ for profile in small large; do
     apply_s=$(printf '%s\n' "${applies[@]}" | median)
     copy_s=$(printf '%s\n' "${copies[@]}" | median)
 
-    printf '| %s | %d | %s | %s | %s | %.2f | %.1f | %.2f | %.2f | %.2f |\n' "$profile" "$files" \
+    printf '| %s | %d | %s | %s | %s | %.2f | %.1f | %.3f | %.3f | %.2f |\n' "$profile" "$files" \
         "$(mb "$tree_bytes")" "$(mb "$container_bytes")" "$(mb "$gzip_bytes")" "$build_s" \
         "$(awk -v b="$tree_bytes" -v s="$build_s" 'BEGIN {print b / 1048576 / s}')" "$apply_s" "$copy_s" "$(awk -v a="$apply_s" -v c="$copy_s" 'BEGIN {print a / c}')"
 
