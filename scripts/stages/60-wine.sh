@@ -14,14 +14,15 @@ mkdir -p "$out"
 
 # Only system DLLs may be imported: the program must run on a clean Windows.
 check_imports() {
-    local exe="$1" objdump="$2" dll
-    for dll in $("$objdump" -p "$exe" | awk '/DLL Name:/ {print tolower($3)}'); do
+    local exe="$1" objdump="$2" dll headers
+    headers="$("$objdump" -p "$exe")"
+    for dll in $(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers"); do
         case "$dll" in
             kernel32.dll|user32.dll|advapi32.dll|shell32.dll|ole32.dll|msvcrt.dll) ;;
             *) echo "$exe imports $dll, which a clean Windows does not have" >&2; return 1 ;;
         esac
     done
-    "$objdump" -p "$exe" | grep -q 'Subsystem.*(Windows GUI)' || { echo "$exe is no GUI program" >&2; return 1; }
+    grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" || { echo "$exe is no GUI program" >&2; return 1; }
     echo "$(basename "$exe") ($(basename "$objdump" | cut -d- -f1)): imports only system DLLs"
 }
 
