@@ -3,3 +3,5 @@
 #pragma once
 
 #include "win32/base.h"
+#include "win32/errors.h"
+#include "win32/files.h"
