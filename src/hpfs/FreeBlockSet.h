@@ -14,8 +14,8 @@ public:
     CFreeBlockSet& operator=(const CFreeBlockSet&) = delete;
 
     bool Contains(uint32_t block) const {
-        uint32_t byte = block >> 3;
-        return byte < byteCount && (bits[byte] >> (block & 7) & 1) != 0;
+        uint32_t index = block >> 3;
+        return index < byteCount && (bits[index] >> (block & 7) & 1) != 0;
     }
     // Makes room for block; false when memory runs out (nothing changes).
     bool Reserve(uint32_t block);
