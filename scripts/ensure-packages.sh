@@ -18,4 +18,4 @@ ensure_packages() {
 }
 
 # Packages every build needs.
-QP_BUILD_PACKAGES=(cmake ninja-build g++ clang libgtest-dev libgmock-dev)
+QP_BUILD_PACKAGES=(cmake ninja-build g++ clang libgtest-dev libgmock-dev liblnk-utils)

@@ -1,0 +1,4 @@
+// Stand-in for <objbase.h>: the component object model.
+#pragma once
+
+#include "windows.h"

@@ -1,0 +1,4 @@
+// Stand-in for <objidl.h>: the shell and component object model.
+#pragma once
+
+#include "windows.h"

@@ -1,0 +1,4 @@
+// Stand-in for <shlobj.h>: the shell and component object model.
+#pragma once
+
+#include "windows.h"

@@ -1,0 +1,90 @@
+// CreateThread over POSIX threads. The threads run detached: this layer has
+// no waiting on thread handles, and the handle stays valid until the process
+// ends (closing it is never required of the program).
+#include <windows.h>
+
+#include "win32/handles.h"
+
+#include <limits.h>
+#include <mutex>
+#include <pthread.h>
+#include <vector>
+
+namespace {
+
+struct ThreadObject {
+    LPTHREAD_START_ROUTINE start;
+    LPVOID parameter;
+    DWORD id;
+};
+
+// The handle the program holds; the start record belongs to the thread.
+class ThreadHandle : public w32::KernelObject {};
+
+std::mutex g_Mutex;
+
+// Thread ids are handed out in order; a thread not made by CreateThread (the
+// main thread) gets its id when it first asks.
+DWORD NextThreadId()
+{
+    static DWORD s_NextId = 1;
+    return s_NextId++;
+}
+thread_local DWORD t_ThreadId = 0;
+
+void* RunThread(void* argument)
+{
+    const ThreadObject* thread = static_cast<const ThreadObject*>(argument);
+    t_ThreadId = thread->id;
+    const LPTHREAD_START_ROUTINE start = thread->start;
+    const LPVOID parameter = thread->parameter;
+    delete thread;
+    start(parameter);
+    return nullptr;
+}
+
+} // namespace
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                           LPVOID parameter, DWORD flags, LPDWORD threadId)
+{
+    // Suspended creation needs ResumeThread, which this layer does not have.
+    if (start == nullptr || (flags & ~static_cast<DWORD>(STACK_SIZE_PARAM_IS_A_RESERVATION)) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (stackSize != 0) {
+        const SIZE_T minimum = static_cast<SIZE_T>(PTHREAD_STACK_MIN);
+        pthread_attr_setstacksize(&attributes, stackSize < minimum ? minimum : stackSize);
+    }
+
+    ThreadObject* thread = new ThreadObject{start, parameter, 0};
+    {
+        std::lock_guard<std::mutex> lock(g_Mutex);
+        thread->id = NextThreadId();
+    }
+    const DWORD id = thread->id;
+    pthread_t handle;
+    const int error = pthread_create(&handle, &attributes, RunThread, thread);
+    pthread_attr_destroy(&attributes);
+    if (error != 0) {
+        delete thread;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (threadId != nullptr)
+        *threadId = id;
+    return w32::RegisterHandle(new ThreadHandle);
+}
+
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    if (t_ThreadId == 0) {
+        std::lock_guard<std::mutex> lock(g_Mutex);
+        t_ThreadId = NextThreadId();
+    }
+    return t_ThreadId;
+}

@@ -1,0 +1,116 @@
+// Modal dialogs: WM_INITDIALOG with the init parameter, texts recorded in the
+// transcript, and the wait for EndDialog from another thread.
+#include "TempDir.h"
+#include "Transcript.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace {
+
+struct DialogRun {
+    HWND dialog = nullptr;
+    LPARAM initParam = 0;
+    std::atomic<int> workerDone{0};
+    bool endInInit = false;
+};
+
+DialogRun* g_Run = nullptr;
+
+DWORD WINAPI Worker(LPVOID parameter)
+{
+    DialogRun* run = static_cast<DialogRun*>(parameter);
+    SetDlgItemTextA(run->dialog, 1000, "Updating...");
+    EndDialog(run->dialog, 42);
+    run->workerDone = 1;
+    return 0;
+}
+
+INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM, LPARAM lParam)
+{
+    if (message != WM_INITDIALOG)
+        return FALSE;
+    g_Run->dialog = dialog;
+    g_Run->initParam = lParam;
+    SetWindowTextA(dialog, "QUOR Patch");
+    if (g_Run->endInInit) {
+        EndDialog(dialog, 5);
+        return FALSE;
+    }
+    DWORD id = 0;
+    EXPECT_NE(CreateThread(nullptr, 0, Worker, g_Run, 0, &id), nullptr);
+    EXPECT_NE(id, 0u);
+    return FALSE;
+}
+
+class DialogTest : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("W32_TRANSCRIPT", transcript_.c_str(), 1); }
+    void TearDown() override { unsetenv("W32_TRANSCRIPT"); }
+    TempDir dir_;
+    std::string transcript_ = dir_.Path("transcript.jsonl");
+};
+
+TEST_F(DialogTest, WaitsForEndDialogFromTheWorkerThread)
+{
+    DialogRun run;
+    g_Run = &run;
+    const INT_PTR result =
+        DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(101), nullptr, DialogProc, 1234);
+    EXPECT_EQ(result, 42);
+    EXPECT_EQ(run.initParam, 1234);
+    EXPECT_FALSE(IsWindow(run.dialog));
+    // A dialog that has ended cannot be ended again.
+    EXPECT_FALSE(EndDialog(run.dialog, 1));
+
+    const auto records = ReadTranscript(transcript_);
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].call, "DialogBoxParamA");
+    EXPECT_EQ(records[0].id, 101);
+    EXPECT_EQ(records[1].call, "SetWindowTextA");
+    EXPECT_EQ(records[1].id, 101);
+    EXPECT_EQ(records[1].text, "QUOR Patch");
+    EXPECT_EQ(records[2].call, "SetDlgItemTextA");
+    EXPECT_EQ(records[2].id, 1000);
+    EXPECT_EQ(records[2].text, "Updating...");
+    EXPECT_EQ(records[3].call, "EndDialog");
+    EXPECT_EQ(records[3].result, 42);
+}
+
+TEST_F(DialogTest, EndDialogDuringInitialisationEndsItAtOnce)
+{
+    DialogRun run;
+    run.endInInit = true;
+    g_Run = &run;
+    EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(101), nullptr, DialogProc, 0), 5);
+}
+
+TEST_F(DialogTest, TheTemplateMustComeFromTheProgramsOwnModule)
+{
+    DialogRun run;
+    g_Run = &run;
+    EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, DialogProc, 0), -1);
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_DATA_NOT_FOUND);
+    EXPECT_EQ(run.dialog, nullptr);
+}
+
+TEST(Thread, RunsTheRoutineWithItsParameter)
+{
+    std::atomic<int> value{0};
+    const HANDLE thread = CreateThread(
+        nullptr, 0, [](LPVOID p) -> DWORD {
+            static_cast<std::atomic<int>*>(p)->store(7);
+            return 0;
+        },
+        &value, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    while (value.load() != 7) {
+    }
+    EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+// qptool build run as a program: real patches from folders on disk, found by
+// the patcher's scan and read back entry by entry, and the refusals, each of
+// which leaves no output behind.
+#include "ChildProcess.h"
+#include "PatchCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <utime.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void Put(const fs::path& path, const std::string& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class BuildTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "qptool-XXXXXX").string();
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        root_ = pattern;
+        std::string stub(30000, '\0');
+        for (size_t i = 0; i < stub.size(); ++i)
+            stub[i] = static_cast<char>(i * 13 + 1);
+        Put(root_ / "patcher", stub);
+        Put(root_ / "in" / "Patch.ini", "[str]\r\nver = 10005\r\n");
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    // Runs qptool build with the arguments; the exit code, stderr to *message.
+    int Build(std::vector<std::string> args, std::string* message = nullptr)
+    {
+        args.insert(args.begin(), "build");
+        const std::string log = (root_ / "stderr.txt").string();
+        std::vector<std::string> shellArgs{"-c", "exec \"$0\" \"$@\" 2>" + log, QPTOOL};
+        shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+        ChildProcess tool("/bin/sh", shellArgs, {{"TZ", "UTC"}});
+        tool.CloseStdin();
+        tool.ReadAll();
+        const int code = tool.Wait();
+        if (message != nullptr) {
+            const std::vector<uint8_t> text = Bytes(log);
+            message->assign(text.begin(), text.end());
+        }
+        return code;
+    }
+    int BuildFrom(const std::string& folder, std::string* message = nullptr)
+    {
+        return Build({"--stub", (root_ / "patcher").string(), "--from", folder, "--out", Out()}, message);
+    }
+    std::string Out() const { return (root_ / "out" / "patch.exe").string(); }
+    // Nothing but the files the test put there: no output, no temporary.
+    void ExpectNoOutput() const
+    {
+        for (const auto& entry : fs::directory_iterator(root_ / "out"))
+            ADD_FAILURE() << "left behind: " << entry.path();
+    }
+
+    fs::path root_;
+};
+
+TEST_F(BuildTest, AOneBytePatchIsFoundAndReadsBack)
+{
+    Put(root_ / "in" / "Files" / "a.txt", "x");
+    utimbuf times{981173106, 981173106};
+    utime((root_ / "in" / "Files" / "a.txt").c_str(), &times);
+    fs::create_directories(root_ / "out");
+    ASSERT_EQ(BuildFrom((root_ / "in").string()), 0);
+
+    const std::vector<uint8_t> patch = Bytes(Out());
+    const std::vector<uint8_t> stub = Bytes(root_ / "patcher");
+    ASSERT_GT(patch.size(), stub.size());
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), patch.begin()));
+    EXPECT_EQ(fs::status(Out()).permissions(), fs::status(root_ / "patcher").permissions());
+    uint32_t offset = 0;
+    ASSERT_TRUE(FindPayload(patch, &offset));
+    EXPECT_EQ(offset, 32768u);
+    OpenedPatch opened(patch, offset);
+    ASSERT_TRUE(opened.Opened());
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(opened.Read("FILES\\A.TXT", &bytes));
+    EXPECT_EQ(bytes, std::vector<uint8_t>{'x'});
+    ASSERT_TRUE(opened.Read("Patch.ini", &bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "[str]\r\nver = 10005\r\n");
+
+    // The date table follows the directory; FILES\A.TXT is the first entry.
+    std::vector<uint8_t> head(40);
+    opened.Pack().packFile->ReadAt(head.data(), 0, 40, nullptr);
+    const uint32_t directorySize = head[36] | head[37] << 8 | head[38] << 16 | static_cast<uint32_t>(head[39]) << 24;
+    uint8_t time[4];
+    opened.Pack().packFile->ReadAt(time, 40 + directorySize, 4, nullptr);
+    EXPECT_EQ(time[0] | time[1] << 8 | time[2] << 16 | static_cast<uint32_t>(time[3]) << 24, 0x2A4320A3u);
+}
+
+TEST_F(BuildTest, ALargeTreeIsFoundAndEveryFileReadsBack)
+{
+    std::mt19937 random(7);
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 150; ++i) {
+        const std::string folder = i % 3 == 0 ? "" : i % 3 == 1 ? "Data/" : "Data/Deep/Er/";
+        const std::string name = folder + "File" + std::to_string(i) + (i % 2 ? ".bin" : ".Txt");
+        const size_t size = i % 10 == 0 ? 70000 + i : static_cast<size_t>(random() % 9000);
+        std::string bytes(size, '\0');
+        for (char& c : bytes)
+            c = i % 2 ? static_cast<char>(random()) : static_cast<char>('a' + random() % 4);
+        Put(root_ / "in" / "Files" / name, bytes);
+        files[name] = bytes;
+    }
+    fs::create_directories(root_ / "out");
+    ASSERT_EQ(Build({"--stub", (root_ / "patcher").string(), "--strings", (root_ / "in" / "Patch.ini").string(),
+                     "--files", (root_ / "in" / "Files").string(), "--out", Out()}),
+              0);
+    const std::vector<uint8_t> patch = Bytes(Out());
+    uint32_t offset = 0;
+    ASSERT_TRUE(FindPayload(patch, &offset));
+    OpenedPatch opened(patch, offset);
+    ASSERT_TRUE(opened.Opened());
+    for (const auto& [name, bytes] : files) {
+        std::string packName = "FILES\\" + name;
+        for (char& c : packName)
+            c = c == '/' ? '\\' : c;
+        std::vector<uint8_t> back;
+        ASSERT_TRUE(opened.Read(packName.c_str(), &back)) << packName;
+        EXPECT_EQ(std::string(back.begin(), back.end()), bytes) << packName;
+    }
+}
+
+TEST_F(BuildTest, AMissingStringsFileIsRefused)
+{
+    fs::remove(root_ / "in" / "Patch.ini");
+    Put(root_ / "in" / "Files" / "a.txt", "x");
+    fs::create_directories(root_ / "out");
+    std::string message;
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("Patch.ini is missing"), std::string::npos) << message;
+    ExpectNoOutput();
+}
+
+TEST_F(BuildTest, NamesThePackCannotCarryAreRefused)
+{
+    fs::create_directories(root_ / "out");
+    for (const char* bad : {"a:b.txt", "CON.txt", "caf\xc3\xa9.txt", "dot."}) {
+        fs::remove_all(root_ / "in" / "Files");
+        Put(root_ / "in" / "Files" / "sub" / bad, "x");
+        std::string message;
+        EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1) << bad;
+        EXPECT_NE(message.find("cannot carry"), std::string::npos) << message;
+        ExpectNoOutput();
+    }
+    fs::remove_all(root_ / "in" / "Files");
+    Put(root_ / "in" / "Files" / std::string(246, 'n'), "x");
+    std::string message;
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("longer than 250"), std::string::npos) << message;
+}
+
+TEST_F(BuildTest, NamesThatDifferOnlyInCaseAreRefused)
+{
+    Put(root_ / "in" / "Files" / "Readme.txt", "1");
+    Put(root_ / "in" / "Files" / "README.TXT", "2");
+    fs::create_directories(root_ / "out");
+    std::string message;
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("differ only in letter case"), std::string::npos) << message;
+    ExpectNoOutput();
+
+    fs::remove_all(root_ / "in" / "Files");
+    Put(root_ / "in" / "Files" / "data", "file");
+    Put(root_ / "in" / "Files" / "DATA" / "x.bin", "in a folder");
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    ExpectNoOutput();
+}
+
+TEST_F(BuildTest, AStubWithAHeaderIsRefusedAndAnOldOutputStays)
+{
+    std::string stub(20000, 'z');
+    stub.replace(9000, 12, std::string("LZSS\0\0\0\0\0\x80\0\0", 12));
+    Put(root_ / "patcher", stub);
+    Put(root_ / "in" / "Files" / "a.txt", "x");
+    Put(Out(), "old patch");
+    std::string message;
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("offset 9000"), std::string::npos) << message;
+    const std::vector<uint8_t> old = Bytes(Out());
+    EXPECT_EQ(std::string(old.begin(), old.end()), "old patch");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
+}
+
+TEST_F(BuildTest, UnknownOrMissingArgumentsAreRefused)
+{
+    std::string message;
+    EXPECT_EQ(Build({"--stub", (root_ / "patcher").string()}, &message), 1);
+    EXPECT_NE(message.find("--out"), std::string::npos) << message;
+    EXPECT_EQ(Build({"--bogus"}, &message), 1);
+    EXPECT_NE(message.find("unknown argument"), std::string::npos) << message;
+}
+
+} // namespace

@@ -1,0 +1,150 @@
+// The rules qptool applies: names a pack can carry, MS-DOS times, and a
+// payload layout that the patcher's scan finds whatever the sizes.
+#include "PatchCheck.h"
+
+#include "Command.h"
+#include "DosTime.h"
+#include "PackNames.h"
+#include "PayloadLayout.h"
+#include "VectorFile.h"
+
+#include "payload/LzssFormat.h"
+#include "payload/LzssWriter.h"
+#include "payload/PackWriter.h"
+#include "pools/DefaultPools.h"
+#include "pools/PtrPool.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <random>
+
+namespace {
+
+TEST(PackNames, RefusesWhatWindowsOrThePackCannotHold)
+{
+    EXPECT_EQ(ComponentProblem("Quor.exe"), "");
+    EXPECT_EQ(ComponentProblem("read me (1).txt"), "");
+    EXPECT_NE(ComponentProblem(""), "");
+    EXPECT_NE(ComponentProblem("a:b"), "");
+    EXPECT_NE(ComponentProblem("back\\slash"), "");
+    EXPECT_NE(ComponentProblem("what?"), "");
+    EXPECT_NE(ComponentProblem("caf\xc3\xa9"), "");
+    EXPECT_NE(ComponentProblem("tab\there"), "");
+    EXPECT_NE(ComponentProblem("trailing."), "");
+    EXPECT_NE(ComponentProblem("trailing "), "");
+    EXPECT_NE(ComponentProblem("con"), "");
+    EXPECT_NE(ComponentProblem("Lpt3.log"), "");
+    EXPECT_EQ(ComponentProblem("COM0"), "");
+    EXPECT_EQ(ComponentProblem("console"), "");
+    EXPECT_EQ(FilesPackName({"zln", "ZavoVudiz.exe"}), "FILES\\ZLN\\ZAVOVUDIZ.EXE");
+}
+
+TEST(DosTime, IsLocalTimeWithTwoSecondSteps)
+{
+    const char* saved = std::getenv("TZ");
+    const std::string previous = saved ? saved : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(DosDateTimeOf(981173106), 0x2A4320A3u); // 2001-02-03 04:05:06
+    EXPECT_EQ(DosDateTimeOf(981173107), 0x2A4320A3u);
+    EXPECT_EQ(DosDateTimeOf(0), 0x00210000u);          // before 1980: 1980-01-01
+    if (saved)
+        setenv("TZ", previous.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+// A pack of one file of the given size, compressed as the tool does.
+struct Payload {
+    std::vector<uint8_t> content, image, container;
+};
+
+Payload MakePayload(size_t size, bool compressible, unsigned seed)
+{
+    Payload p;
+    std::mt19937 random(seed);
+    p.content.resize(size);
+    for (uint8_t& b : p.content)
+        b = compressible ? static_cast<uint8_t>('a' + random() % 3) : static_cast<uint8_t>(random());
+    PackWriterEntry entry{"FILES\\DATA.BIN", p.content.data(), static_cast<uint32_t>(size), 0x2A4320A3u};
+    uint8_t* image = nullptr;
+    uint32_t imageSize = 0;
+    EXPECT_EQ(BuildPackImage(&entry, 1, &image, &imageSize), nullptr);
+    p.image.assign(image, image + imageSize);
+    g_pDefaultPtrPool->Free(image);
+    CVectorFile container;
+    EXPECT_EQ(CompressLzssImage(p.image.data(), imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths,
+                                nullptr),
+              nullptr);
+    p.container = container.bytes;
+    return p;
+}
+
+std::vector<uint8_t> Stub(size_t size)
+{
+    std::vector<uint8_t> stub(size);
+    for (size_t i = 0; i < size; ++i)
+        stub[i] = static_cast<uint8_t>(i * 7 + 3);
+    return stub;
+}
+
+TEST(PayloadLayout, TheScanFindsEveryPayloadWhateverTheSizes)
+{
+    int checked = 0;
+    for (size_t stubSize : {size_t(1), size_t(8191), size_t(8192), size_t(8193), size_t(20000)}) {
+        for (size_t contentSize : {size_t(1), size_t(16000), size_t(40000), size_t(70000)}) {
+            for (bool compressible : {true, false}) {
+                const Payload payload = MakePayload(contentSize, compressible, static_cast<unsigned>(contentSize));
+                size_t offset = 0;
+                const std::vector<uint8_t> patch =
+                    LayOutPatch(Stub(stubSize), payload.container, payload.image.data(),
+                                static_cast<uint32_t>(payload.image.size()), &offset);
+                SCOPED_TRACE("stub " + std::to_string(stubSize) + ", content " + std::to_string(contentSize) +
+                             (compressible ? ", compressible" : ", random"));
+                EXPECT_EQ(offset % 8192, 0u);
+                EXPECT_TRUE(std::equal(patch.begin(), patch.begin() + static_cast<long>(stubSize), Stub(stubSize).begin()));
+                uint32_t found = 0;
+                ASSERT_TRUE(FindPayload(patch, &found));
+                EXPECT_EQ(found, offset);
+                OpenedPatch opened(patch, found);
+                ASSERT_TRUE(opened.Opened());
+                std::vector<uint8_t> back;
+                ASSERT_TRUE(opened.Read("Files\\data.bin", &back));
+                EXPECT_EQ(back, payload.content);
+                ++checked;
+            }
+        }
+    }
+    EXPECT_EQ(checked, 40);
+}
+
+TEST(PayloadLayout, AStubHoldingAHeaderIsRefused)
+{
+    const Payload payload = MakePayload(100, true, 1);
+    std::vector<uint8_t> stub = Stub(30000);
+    const uint8_t header[12] = {'L', 'Z', 'S', 'S', 1, 2, 3, 4, 0x00, 0x80, 0x00, 0x00};
+    std::copy(header, header + 12, stub.begin() + 12345);
+    size_t offset = 0;
+    EXPECT_THROW(LayOutPatch(stub, payload.container, payload.image.data(),
+                             static_cast<uint32_t>(payload.image.size()), &offset),
+                 ToolError);
+    // "LZSS" with another block size is passed over, as the scan does.
+    stub[12345 + 9] = 0x40;
+    EXPECT_NO_THROW(LayOutPatch(stub, payload.container, payload.image.data(),
+                                static_cast<uint32_t>(payload.image.size()), &offset));
+}
+
+TEST(PayloadLayout, ScanLimitIsTheRoundedSizeMinusOneStep)
+{
+    EXPECT_EQ(ScanLimit(16383), 0u);
+    EXPECT_EQ(ScanLimit(16384), 8192u);
+    EXPECT_EQ(ScanLimit(24575), 8192u);
+    const uint8_t bytes[12] = {'L', 'Z', 'S', 'S', 0, 0, 0, 0, 0x00, 0x80, 0x00, 0x00};
+    EXPECT_EQ(FindContainerHeader(bytes, 12, 1), 0u);
+    EXPECT_EQ(FindContainerHeader(bytes, 12, 0), static_cast<size_t>(-1));
+}
+
+} // namespace

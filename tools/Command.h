@@ -1,0 +1,29 @@
+// The subcommands of qptool. Each lives in a file of its own and registers
+// itself with a static CommandRegistration; Main.cpp dispatches by name.
+// A command reports a refusal by throwing ToolError: Main prints it and
+// exits with code 1.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct ToolCommand {
+    const char* name;
+    const char* usage;   // the arguments after the command name
+    const char* summary; // one line for the command list
+    int (*run)(const std::vector<std::string>& args);
+};
+
+class CommandRegistration {
+public:
+    explicit CommandRegistration(const ToolCommand& command);
+};
+
+// Every registered command, in name order.
+std::vector<ToolCommand> RegisteredCommands();
+
+class ToolError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};

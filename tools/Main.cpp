@@ -1,0 +1,43 @@
+// qptool: builds and inspects patches. "qptool <command> [arguments]"; with
+// no command, or "help", it lists the commands.
+#include "Command.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+void PrintUsage(std::FILE* out)
+{
+    std::fprintf(out, "usage: qptool <command> [arguments]\n\ncommands:\n");
+    for (const ToolCommand& command : RegisteredCommands())
+        std::fprintf(out, "  %-8s %s\n           qptool %s %s\n", command.name, command.summary, command.name,
+                     command.usage);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
+        PrintUsage(argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (const ToolCommand& command : RegisteredCommands()) {
+        if (std::strcmp(command.name, argv[1]) != 0)
+            continue;
+        try {
+            return command.run(std::vector<std::string>(argv + 2, argv + argc));
+        } catch (const ToolError& error) {
+            std::fprintf(stderr, "qptool %s: %s\n", command.name, error.what());
+            return 1;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "qptool %s: unexpected failure: %s\n", command.name, error.what());
+            return 1;
+        }
+    }
+    std::fprintf(stderr, "qptool: unknown command \"%s\"\n\n", argv[1]);
+    PrintUsage(stderr);
+    return 2;
+}

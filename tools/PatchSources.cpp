@@ -1,0 +1,133 @@
+// Collects and checks the files of a patch.
+#include "PatchSources.h"
+
+#include "Command.h"
+#include "DosTime.h"
+#include "PackNames.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+PatchSource SourceOf(const std::string& packName, const fs::path& path)
+{
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    if (error)
+        throw ToolError("cannot read " + path.string() + ": " + error.message());
+    if (size > 0xFFFFFFFFull)
+        throw ToolError(path.string() + " is 4 GiB or larger; a pack holds files below that size");
+    std::time_t time = 0;
+    if (!ModificationTime(path.string(), &time))
+        throw ToolError("cannot read the time of " + path.string());
+    PatchSource source;
+    source.packName = packName;
+    source.hostPath = path.string();
+    source.dosDateTime = DosDateTimeOf(time);
+    source.size = size;
+    return source;
+}
+
+void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources)
+{
+    std::error_code error;
+    fs::recursive_directory_iterator it(root, error), end;
+    if (error)
+        throw ToolError("cannot list " + root.string() + ": " + error.message());
+    std::vector<fs::path> emptyFolders;
+    for (; it != end; it.increment(error)) {
+        if (error)
+            throw ToolError("cannot list below " + root.string() + ": " + error.message());
+        const fs::path& path = it->path();
+        std::vector<std::string> components;
+        for (const fs::path& part : fs::relative(path, root))
+            components.push_back(part.string());
+        for (const std::string& component : components) {
+            const std::string problem = ComponentProblem(component);
+            if (!problem.empty())
+                throw ToolError("cannot carry " + path.string() + ": \"" + component + "\" is " + problem);
+        }
+        if (it->is_directory()) {
+            if (fs::is_empty(path))
+                emptyFolders.push_back(path);
+            continue;
+        }
+        if (!it->is_regular_file())
+            throw ToolError(path.string() + " is neither a file nor a folder");
+        const std::string name = FilesPackName(components);
+        if (name.size() > kMaxPackNameLength)
+            throw ToolError("cannot carry " + path.string() + ": its pack name " + name + " is longer than " +
+                            std::to_string(kMaxPackNameLength) + " characters");
+        sources.push_back(SourceOf(name, path));
+    }
+    // A pack holds only files; an empty folder cannot be carried.
+    for (const fs::path& folder : emptyFolders)
+        std::fprintf(stderr, "qptool build: warning: the empty folder %s is not carried\n", folder.string().c_str());
+}
+
+// Two pack names that are equal, or one that is the folder of another.
+void RefuseClashes(const std::vector<PatchSource>& sources)
+{
+    std::map<std::string, const PatchSource*> byName;
+    for (const PatchSource& source : sources) {
+        const auto [it, inserted] = byName.emplace(source.packName, &source);
+        if (!inserted)
+            throw ToolError(it->second->hostPath + " and " + source.hostPath +
+                            " differ only in letter case; both would be " + source.packName);
+    }
+    for (const PatchSource& source : sources) {
+        const auto next = byName.lower_bound(source.packName + "\\");
+        if (next != byName.end() && next->first.compare(0, source.packName.size() + 1, source.packName + "\\") == 0)
+            throw ToolError(source.hostPath + " has the name of the folder of " + next->second->hostPath +
+                            " in letter case only; both would be " + source.packName);
+    }
+}
+
+} // namespace
+
+std::string FindNoCase(const std::string& folder, const std::string& name)
+{
+    std::string found;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        const std::string entryName = entry.path().filename().string();
+        if (Lower(entryName) != Lower(name))
+            continue;
+        if (!found.empty())
+            throw ToolError(folder + " holds both " + fs::path(found).filename().string() + " and " + entryName);
+        found = entry.path().string();
+    }
+    if (error)
+        throw ToolError("cannot list " + folder + ": " + error.message());
+    return found;
+}
+
+std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, const std::string& filesFolder)
+{
+    std::error_code error;
+    if (stringsFile.empty() || !fs::is_regular_file(stringsFile, error))
+        throw ToolError("the strings file Patch.ini is missing" +
+                        (stringsFile.empty() ? std::string() : " (" + stringsFile + ")"));
+    if (filesFolder.empty() || !fs::is_directory(filesFolder, error))
+        throw ToolError("the files folder is missing" +
+                        (filesFolder.empty() ? std::string() : " (" + filesFolder + ")"));
+    std::vector<PatchSource> sources{SourceOf("PATCH.INI", stringsFile)};
+    CollectFiles(filesFolder, sources);
+    std::sort(sources.begin(), sources.end(),
+              [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
+    RefuseClashes(sources);
+    return sources;
+}

@@ -1,0 +1,29 @@
+// Where the payload goes in a patch file. The patcher scans its own file for
+// the container header ("LZSS", then the block size 0x8000 at +8) only at
+// starts below L = (file size rounded down to 8192) - 8192, and takes the
+// first match. So the container starts at the first multiple of 8192 behind
+// the stub (zeros fill the gap), and the file must run at least 16384 bytes
+// past that start: a shorter container gets its last block stored raw and
+// zeros behind it, which a raw block may carry up to the block size.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+constexpr size_t kScanStep = 8192;
+constexpr uint32_t kPayloadBlockSize = 0x8000;
+
+// The first start below limit at which bytes hold a container header, or
+// size_t(-1) when there is none.
+size_t FindContainerHeader(const uint8_t* bytes, size_t size, size_t limit);
+
+// The limit L of the patcher's scan for a file of this size (0 when it
+// scans nothing).
+size_t ScanLimit(size_t fileSize);
+
+// Stub, padding and container as the patch file's bytes; image is the pack
+// the container holds (for storing its last block raw). Throws ToolError
+// when the stub itself holds a header the scan would find first.
+std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<uint8_t> container,
+                                 const uint8_t* image, uint32_t imageSize, size_t* payloadOffset);
