@@ -120,7 +120,7 @@ TEST(Com, TheShellLinkNeedsInitialisationAndAnswersItsInterfaces)
     EXPECT_EQ(link->SetDescription("Orvandel Gaming Service"), S_OK);
     char text[8];
     EXPECT_EQ(link->GetDescription(text, sizeof text), S_OK);
-    EXPECT_STREQ(text, "Orvande");
+    EXPECT_STREQ(text, "Orvande");  // cut like lstrcpynA: seven characters and the NUL
     EXPECT_EQ(file->IsDirty(), S_OK);
     void* other = nullptr;
     EXPECT_EQ(link->QueryInterface(IID_IPersist, &other), S_OK);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "win32/base.h"
+#include "win32/errors.h"
+#include "win32/files.h"
 
 // Windows, registry, process, threads, mutexes, COM and the shell.
 #include "win32/types.h"

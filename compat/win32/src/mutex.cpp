@@ -4,8 +4,7 @@
 // process holds a handle, and vanishes when the last holder exits. Creation
 // tests for an existing mutex by trying an exclusive lock; one creation lock
 // for the whole folder makes that test and the change to a shared lock atomic.
-// Only existence is modelled: this layer has no waiting on a mutex. A handle
-// is a kernel object; CloseHandle releases its lock.
+// Only existence is modelled: this layer has no waiting on a mutex.
 #include "HostTranscript.h"
 
 #include <windows.h>
@@ -17,13 +16,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
+// Closing the handle (or the process ending) drops the shared lock.
 class MutexObject : public w32::KernelObject {
 public:
     explicit MutexObject(int lockFd) : fd(lockFd) {}
@@ -34,6 +36,8 @@ public:
         fd = -1;
         return true;
     }
+
+private:
     int fd; // -1 for an unnamed mutex
 };
 

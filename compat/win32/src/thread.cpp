@@ -1,7 +1,6 @@
 // CreateThread over POSIX threads. The threads run detached: this layer has
-// no waiting on thread handles. The handle is a kernel object that
-// CloseHandle closes; the thread itself gets its own copy of what it runs, so
-// closing the handle early never pulls anything from under it.
+// no waiting on thread handles, and the handle stays valid until the process
+// ends (closing it is never required of the program).
 #include <windows.h>
 
 #include "win32/handles.h"
@@ -9,20 +8,18 @@
 #include <limits.h>
 #include <mutex>
 #include <pthread.h>
+#include <vector>
 
 namespace {
 
-struct ThreadStart {
+struct ThreadObject {
     LPTHREAD_START_ROUTINE start;
     LPVOID parameter;
     DWORD id;
 };
 
-class ThreadObject : public w32::KernelObject {
-public:
-    explicit ThreadObject(DWORD threadId) : id(threadId) {}
-    const DWORD id;
-};
+// The handle the program holds; the start record belongs to the thread.
+class ThreadHandle : public w32::KernelObject {};
 
 std::mutex g_Mutex;
 
@@ -37,10 +34,12 @@ thread_local DWORD t_ThreadId = 0;
 
 void* RunThread(void* argument)
 {
-    const ThreadStart run = *static_cast<ThreadStart*>(argument);
-    delete static_cast<ThreadStart*>(argument);
-    t_ThreadId = run.id;
-    run.start(run.parameter);
+    const ThreadObject* thread = static_cast<const ThreadObject*>(argument);
+    t_ThreadId = thread->id;
+    const LPTHREAD_START_ROUTINE start = thread->start;
+    const LPVOID parameter = thread->parameter;
+    delete thread;
+    start(parameter);
     return nullptr;
 }
 
@@ -62,23 +61,23 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
         pthread_attr_setstacksize(&attributes, stackSize < minimum ? minimum : stackSize);
     }
 
-    DWORD id;
+    ThreadObject* thread = new ThreadObject{start, parameter, 0};
     {
         std::lock_guard<std::mutex> lock(g_Mutex);
-        id = NextThreadId();
+        thread->id = NextThreadId();
     }
-    ThreadStart* run = new ThreadStart{start, parameter, id};
-    pthread_t thread;
-    const int error = pthread_create(&thread, &attributes, RunThread, run);
+    const DWORD id = thread->id;
+    pthread_t handle;
+    const int error = pthread_create(&handle, &attributes, RunThread, thread);
     pthread_attr_destroy(&attributes);
     if (error != 0) {
-        delete run;
+        delete thread;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     if (threadId != nullptr)
         *threadId = id;
-    return w32::RegisterHandle(new ThreadObject(id));
+    return w32::RegisterHandle(new ThreadHandle);
 }
 
 DWORD WINAPI GetCurrentThreadId(void)

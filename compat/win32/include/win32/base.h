@@ -26,6 +26,10 @@ typedef wchar_t* LPWSTR;
 typedef const wchar_t* LPCWSTR;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
+typedef void* PVOID;
+typedef BYTE* LPBYTE;
+typedef BOOL* LPBOOL;
+typedef int HFILE;
 typedef void* HANDLE;
 typedef intptr_t INT_PTR;
 typedef uintptr_t UINT_PTR;
@@ -43,3 +47,19 @@ typedef intptr_t LRESULT;
 #endif
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+
+#define MAX_PATH 260
+
+// 100-nanosecond intervals since 1601-01-01 UTC, split in two halves.
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+// Accepted by the creating calls and ignored: the host layer has no security
+// descriptors, and no handle is ever inherited.
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;

@@ -1,0 +1,11 @@
+# Shared part of the MinGW-w64 toolchain files; QP_MINGW_TRIPLE names the target.
+set(CMAKE_C_COMPILER ${QP_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QP_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QP_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QP_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Self-contained executables: no MinGW runtime DLLs to ship next to them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")

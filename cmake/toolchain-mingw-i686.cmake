@@ -1,0 +1,5 @@
+# Cross-build for 32-bit Windows with Debian's MinGW-w64 (package mingw-w64).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(QP_MINGW_TRIPLE i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

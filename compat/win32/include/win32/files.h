@@ -1,0 +1,113 @@
+// The Win32 file functions of the host layer: files, directories, listings
+// and attributes over the host file system.
+//
+// Paths: '\\' and '/' both separate. "X:\..." is relative to the host
+// directory named by the environment variable W32_DRIVE_X (an unmapped drive
+// fails with ERROR_PATH_NOT_FOUND); a path starting with a separator is a
+// host-absolute path; anything else is relative to the current directory.
+// ".." never climbs above a drive's root. A component that has no entry of
+// exactly its name matches an entry that differs only in ASCII letter case;
+// names that are created keep the case they are given.
+//
+// Attributes: directory 0x10; read-only 0x01 when the owner may not write;
+// otherwise a file is normal (0x80). Share modes are enforced among the
+// handles of this process. Fault injection: see win32/hostio.h.
+#pragma once
+
+#include "win32/base.h"
+
+// Desired access and sharing.
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD FILE_SHARE_READ = 0x00000001;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
+constexpr DWORD FILE_SHARE_DELETE = 0x00000004;
+
+// Creation dispositions.
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+
+// Attribute bits.
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x00000001;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x00000002;
+constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x00000004;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x00000010;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x00000020;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x00000100;
+constexpr DWORD FILE_ATTRIBUTE_COMPRESSED = 0x00000800;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+// Flags of CreateFileA (the caching hints are accepted and ignored).
+constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000;
+constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000;
+
+// Move methods and failure results.
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPVOID overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                      LPVOID overlapped);
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI SetEndOfFile(HANDLE file);
+// Closes any handle of the host layer except a search handle (FindClose).
+BOOL WINAPI CloseHandle(HANDLE object);
+
+BOOL WINAPI DeleteFileA(LPCSTR fileName);
+BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
+BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
+BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes);
+DWORD WINAPI GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart);
+UINT WINAPI SetHandleCount(UINT number);
+
+// Directory listings.
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    CHAR cFileName[MAX_PATH];
+    CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findFileData);
+BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findFileData);
+BOOL WINAPI FindClose(HANDLE findFile);
+
+// The 16-bit era open call, of which only the existence test is provided.
+constexpr UINT OFS_MAXPATHNAME = 128;
+constexpr UINT OF_EXIST = 0x00004000;
+constexpr HFILE HFILE_ERROR = -1;
+
+typedef struct _OFSTRUCT {
+    BYTE cBytes;
+    BYTE fFixedDisk;
+    WORD nErrCode;
+    WORD Reserved1;
+    WORD Reserved2;
+    CHAR szPathName[OFS_MAXPATHNAME];
+} OFSTRUCT, *LPOFSTRUCT, *POFSTRUCT;
+
+// With OF_EXIST: a positive value when a file (not a directory) of that name
+// exists and could be opened for reading, szPathName receiving its full path.
+// Other styles fail with ERROR_INVALID_PARAMETER.
+HFILE WINAPI OpenFile(LPCSTR fileName, LPOFSTRUCT reOpenBuff, UINT style);

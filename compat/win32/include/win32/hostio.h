@@ -1,0 +1,46 @@
+// The one seam between the host layer and the host's file I/O: a table of
+// POSIX-style functions (return -1 and set errno on failure) that tests swap
+// to inject faults such as a write that stops after N bytes or a full disk.
+//
+// Faults can also be injected into a whole process through the environment,
+// read once at first use (ReloadEnvironmentFaults reads them again):
+//   W32_FAULT_WRITE="<substring>:<bytes>:<full|fail>[:<times>]"
+//     handles opened on a host path containing <substring> accept <bytes>
+//     bytes of writes in all; the WriteFile that crosses the limit writes
+//     what fits and fails with ERROR_DISK_FULL (full) or ERROR_WRITE_FAULT
+//     (fail). <times> limits how many opened handles are hit (default all).
+//   W32_FAULT_OPEN="<substring>:<win32-error-number>[:<times>]"
+//     CreateFileA of a host path containing <substring> fails with that
+//     error, the first <times> times (default always).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace w32 {
+
+struct HostIo {
+    int (*open)(const char* path, int flags, unsigned mode);
+    int64_t (*read)(int fd, void* buffer, size_t size);
+    int64_t (*write)(int fd, const void* buffer, size_t size);
+    int64_t (*seek)(int fd, int64_t offset, int whence);
+    int (*truncate)(int fd, int64_t length);
+    int (*sync)(int fd);
+    int (*close)(int fd);
+    int (*mkdir)(const char* path, unsigned mode);
+    int (*rmdir)(const char* path);
+    int (*unlink)(const char* path);
+    int (*rename)(const char* from, const char* to);
+    int (*chmod)(const char* path, unsigned mode);
+};
+
+// The host's own functions.
+const HostIo& DefaultHostIo();
+// The table in use; assign to it to swap functions, DefaultHostIo() restores.
+HostIo& CurrentHostIo();
+
+// Forgets the parsed W32_FAULT_* variables so that the next open reads the
+// environment again.
+void ReloadEnvironmentFaults();
+
+}  // namespace w32

@@ -1,0 +1,130 @@
+#include "env_faults.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "win32/errors.h"
+#include "win32/hostio.h"
+
+namespace w32 {
+namespace {
+
+struct Rule {
+    std::string substring;
+    uint64_t number = 0;   // bytes (write) or error number (open)
+    DWORD error = 0;       // write: the error of the failing WriteFile
+    long remaining = -1;   // hits left; -1 for unlimited
+};
+
+struct Faults {
+    bool loaded = false;
+    bool hasOpen = false, hasWrite = false;
+    Rule open, write;
+};
+
+std::mutex& FaultLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+Faults& State() {
+    static Faults faults;
+    return faults;
+}
+
+std::vector<std::string> SplitColons(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon - start));
+        if (colon == std::string::npos) return parts;
+        start = colon + 1;
+    }
+}
+
+bool ParseNumber(const std::string& text, uint64_t* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    unsigned long long parsed = std::strtoull(text.c_str(), &end, 10);
+    if (*end != '\0') return false;
+    *value = parsed;
+    return true;
+}
+
+// A malformed variable is a broken test setup: say so and stop rather than
+// run the test without its fault.
+[[noreturn]] void Malformed(const char* name, const char* value) {
+    std::fprintf(stderr, "win32 host layer: malformed %s=\"%s\"\n", name, value);
+    std::exit(70);
+}
+
+bool ParseTimes(const std::vector<std::string>& parts, size_t at, long* remaining) {
+    if (parts.size() <= at) return true;
+    uint64_t times;
+    if (!ParseNumber(parts[at], &times)) return false;
+    *remaining = long(times);
+    return true;
+}
+
+void Load(Faults& faults) {
+    faults.loaded = true;
+    if (const char* value = std::getenv("W32_FAULT_OPEN"); value && *value) {
+        std::vector<std::string> parts = SplitColons(value);
+        Rule& rule = faults.open;
+        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
+            !ParseTimes(parts, 2, &rule.remaining))
+            Malformed("W32_FAULT_OPEN", value);
+        if (rule.number == 0) Malformed("W32_FAULT_OPEN", value);
+        rule.substring = parts[0];
+        faults.hasOpen = true;
+    }
+    if (const char* value = std::getenv("W32_FAULT_WRITE"); value && *value) {
+        std::vector<std::string> parts = SplitColons(value);
+        Rule& rule = faults.write;
+        if (parts.size() < 3 || parts.size() > 4 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
+            (parts[2] != "full" && parts[2] != "fail") || !ParseTimes(parts, 3, &rule.remaining))
+            Malformed("W32_FAULT_WRITE", value);
+        rule.substring = parts[0];
+        rule.error = parts[2] == "full" ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+        faults.hasWrite = true;
+    }
+}
+
+// True when rule applies to hostPath, counting the hit.
+bool Hit(Rule& rule, const std::string& hostPath) {
+    if (hostPath.find(rule.substring) == std::string::npos || rule.remaining == 0) return false;
+    if (rule.remaining > 0) --rule.remaining;
+    return true;
+}
+
+}  // namespace
+
+void ReloadEnvironmentFaults() {
+    std::lock_guard<std::mutex> guard(FaultLock());
+    State() = Faults{};
+}
+
+DWORD TakeOpenFault(const std::string& hostPath) {
+    std::lock_guard<std::mutex> guard(FaultLock());
+    Faults& faults = State();
+    if (!faults.loaded) Load(faults);
+    if (!faults.hasOpen || !Hit(faults.open, hostPath)) return 0;
+    return DWORD(faults.open.number);
+}
+
+WriteFault TakeWriteFault(const std::string& hostPath) {
+    std::lock_guard<std::mutex> guard(FaultLock());
+    Faults& faults = State();
+    if (!faults.loaded) Load(faults);
+    WriteFault fault;
+    if (!faults.hasWrite || !Hit(faults.write, hostPath)) return fault;
+    fault.active = true;
+    fault.budget = faults.write.number;
+    fault.error = faults.write.error;
+    return fault;
+}
+
+}  // namespace w32

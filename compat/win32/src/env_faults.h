@@ -1,0 +1,24 @@
+// The W32_FAULT_WRITE / W32_FAULT_OPEN injection rules (see win32/hostio.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "win32/base.h"
+
+namespace w32 {
+
+// The Win32 error CreateFileA of hostPath is to fail with, or 0 to open
+// normally. Counts the hit.
+DWORD TakeOpenFault(const std::string& hostPath);
+
+struct WriteFault {
+    bool active = false;
+    uint64_t budget = 0;  // bytes the handle may still write
+    DWORD error = 0;      // ERROR_DISK_FULL or ERROR_WRITE_FAULT
+};
+
+// The write limit of a handle just opened on hostPath. Counts the hit.
+WriteFault TakeWriteFault(const std::string& hostPath);
+
+}  // namespace w32

@@ -1,0 +1,221 @@
+// CreateFileA and the calls on an open file handle.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "env_faults.h"
+#include "host_paths.h"
+#include "open_files.h"
+#include "win32/errors.h"
+#include "win32/files.h"
+#include "win32/hostio.h"
+
+using w32::FileObject;
+
+namespace {
+
+HANDLE Fail(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL FailBool(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+FileObject* LookupFile(HANDLE handle) {
+    FileObject* file = w32::LookupHandleAs<FileObject>(handle);
+    if (!file) SetLastError(ERROR_INVALID_HANDLE);
+    return file;
+}
+
+int OpenFlags(DWORD access) {
+    bool reading = access & GENERIC_READ, writing = access & GENERIC_WRITE;
+    int flags = writing ? (reading ? O_RDWR : O_WRONLY) : O_RDONLY;
+    return flags | O_CLOEXEC;
+}
+
+}  // namespace
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+    if (creationDisposition < CREATE_NEW || creationDisposition > TRUNCATE_EXISTING || templateFile)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (creationDisposition == TRUNCATE_EXISTING && !(desiredAccess & GENERIC_WRITE))
+        return Fail(ERROR_INVALID_PARAMETER);
+    w32::HostPath path;
+    if (!w32::ResolvePath(fileName, &path)) return INVALID_HANDLE_VALUE;
+    if (DWORD injected = w32::TakeOpenFault(path.host)) return Fail(injected);
+
+    std::lock_guard<std::mutex> guard(w32::OpenFilesLock());
+    struct stat info;
+    bool existed = stat(path.host.c_str(), &info) == 0;
+    if (!existed) {
+        if (!path.parentExists || path.isRoot) return Fail(ERROR_PATH_NOT_FOUND);
+        if (creationDisposition == OPEN_EXISTING || creationDisposition == TRUNCATE_EXISTING)
+            return Fail(ERROR_FILE_NOT_FOUND);
+    } else {
+        if (creationDisposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS);
+        // Directories have no file handles here (no backup semantics).
+        if (S_ISDIR(info.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+        bool replaces = creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
+        if (w32::IsReadOnly(info) && ((desiredAccess & GENERIC_WRITE) || replaces))
+            return Fail(ERROR_ACCESS_DENIED);
+        // Checked before anything is truncated.
+        if (!w32::SharingAllows(info.st_dev, info.st_ino, desiredAccess, shareMode))
+            return Fail(ERROR_SHARING_VIOLATION);
+    }
+
+    int flags = OpenFlags(desiredAccess);
+    unsigned createMode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    if (!existed) flags |= O_CREAT | O_EXCL;
+    bool truncate = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING);
+    // O_TRUNC needs write access; a handle without it empties the file
+    // through a second descriptor.
+    if (truncate && (desiredAccess & GENERIC_WRITE)) flags |= O_TRUNC;
+    const w32::HostIo& io = w32::CurrentHostIo();
+    int fd = io.open(path.host.c_str(), flags, createMode);
+    if (fd < 0) return Fail(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    if (truncate && !(desiredAccess & GENERIC_WRITE)) {
+        int emptier = io.open(path.host.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC, 0);
+        if (emptier < 0) {
+            DWORD error = w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED);
+            io.close(fd);
+            return Fail(error);
+        }
+        io.close(emptier);
+    }
+    if (fstat(fd, &info) != 0) {
+        DWORD error = w32::ErrorFromErrno(errno, ERROR_GEN_FAILURE);
+        io.close(fd);
+        return Fail(error);
+    }
+    auto* file = new FileObject(fd, info, desiredAccess & (GENERIC_READ | GENERIC_WRITE), shareMode, path.host);
+    file->writeFault = w32::TakeWriteFault(path.host);
+    bool reopened = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
+    SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return w32::RegisterHandle(file);
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPVOID overlapped) {
+    FileObject* file = LookupFile(handle);
+    if (!file) return FALSE;
+    if (!bytesRead || overlapped) return FailBool(ERROR_INVALID_PARAMETER);
+    *bytesRead = 0;
+    if (!(file->access & GENERIC_READ)) return FailBool(ERROR_ACCESS_DENIED);
+    auto* out = static_cast<char*>(buffer);
+    // Invariant: *bytesRead bytes have arrived; a 0 from the host is the end.
+    while (*bytesRead < bytesToRead) {
+        int64_t n = w32::CurrentHostIo().read(file->fd, out + *bytesRead, bytesToRead - *bytesRead);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FailBool(w32::ErrorFromErrno(errno, ERROR_READ_FAULT));
+        if (n == 0) break;
+        *bytesRead += DWORD(n);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                      LPVOID overlapped) {
+    FileObject* file = LookupFile(handle);
+    if (!file) return FALSE;
+    if (!bytesWritten || overlapped) return FailBool(ERROR_INVALID_PARAMETER);
+    *bytesWritten = 0;
+    if (!(file->access & GENERIC_WRITE)) return FailBool(ERROR_ACCESS_DENIED);
+    DWORD allowed = bytesToWrite;
+    w32::WriteFault& fault = file->writeFault;
+    if (fault.active && fault.budget < allowed) allowed = DWORD(fault.budget);
+    const auto* in = static_cast<const char*>(buffer);
+    // Invariant: *bytesWritten bytes are in the file.
+    while (*bytesWritten < allowed) {
+        int64_t n = w32::CurrentHostIo().write(file->fd, in + *bytesWritten, allowed - *bytesWritten);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (fault.active) fault.budget -= *bytesWritten;
+            return FailBool(n < 0 ? w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT) : ERROR_WRITE_FAULT);
+        }
+        *bytesWritten += DWORD(n);
+    }
+    if (fault.active) {
+        fault.budget -= allowed;
+        if (allowed < bytesToWrite) return FailBool(fault.error);
+    }
+    return TRUE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE handle, LONG distanceToMove, PLONG distanceToMoveHigh, DWORD moveMethod) {
+    FileObject* file = LookupFile(handle);
+    if (!file) return INVALID_SET_FILE_POINTER;
+    int64_t distance = distanceToMoveHigh
+                           ? int64_t((uint64_t(uint32_t(*distanceToMoveHigh)) << 32) | uint32_t(distanceToMove))
+                           : int64_t(distanceToMove);
+    const w32::HostIo& io = w32::CurrentHostIo();
+    int64_t from;
+    struct stat info;
+    switch (moveMethod) {
+        case FILE_BEGIN: from = 0; break;
+        case FILE_CURRENT: from = io.seek(file->fd, 0, SEEK_CUR); break;
+        case FILE_END: from = fstat(file->fd, &info) == 0 ? int64_t(info.st_size) : -1; break;
+        default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_SET_FILE_POINTER;
+    }
+    if (from < 0) {
+        SetLastError(w32::ErrorFromErrno(errno, ERROR_GEN_FAILURE));
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t target = from + distance;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // Without a high word the position must fit in 32 bits.
+    if (!distanceToMoveHigh && target > int64_t(UINT32_MAX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (io.seek(file->fd, target, SEEK_SET) < 0) {
+        SetLastError(w32::ErrorFromErrno(errno, ERROR_GEN_FAILURE));
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceToMoveHigh) *distanceToMoveHigh = LONG(uint64_t(target) >> 32);
+    // A position whose low word reads as the failure value is told apart by
+    // a cleared last error.
+    if (uint32_t(target) == INVALID_SET_FILE_POINTER) SetLastError(NO_ERROR);
+    return DWORD(uint32_t(target));
+}
+
+DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD fileSizeHigh) {
+    FileObject* file = LookupFile(handle);
+    if (!file) return INVALID_FILE_SIZE;
+    struct stat info;
+    if (fstat(file->fd, &info) != 0) {
+        SetLastError(w32::ErrorFromErrno(errno, ERROR_GEN_FAILURE));
+        return INVALID_FILE_SIZE;
+    }
+    uint64_t size = uint64_t(info.st_size);
+    if (fileSizeHigh) *fileSizeHigh = DWORD(size >> 32);
+    if (uint32_t(size) == INVALID_FILE_SIZE) SetLastError(NO_ERROR);
+    return DWORD(uint32_t(size));
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE handle) {
+    FileObject* file = LookupFile(handle);
+    if (!file) return FALSE;
+    if (!(file->access & GENERIC_WRITE)) return FailBool(ERROR_ACCESS_DENIED);
+    if (w32::CurrentHostIo().sync(file->fd) != 0) return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+    return TRUE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE handle) {
+    FileObject* file = LookupFile(handle);
+    if (!file) return FALSE;
+    if (!(file->access & GENERIC_WRITE)) return FailBool(ERROR_ACCESS_DENIED);
+    const w32::HostIo& io = w32::CurrentHostIo();
+    int64_t position = io.seek(file->fd, 0, SEEK_CUR);
+    if (position < 0 || io.truncate(file->fd, position) != 0)
+        return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+    return TRUE;
+}

@@ -1,0 +1,160 @@
+// Calls by path: delete, move, directories, attributes, full paths and the
+// existence test.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "host_paths.h"
+#include "open_files.h"
+#include "win32/errors.h"
+#include "win32/files.h"
+#include "win32/hostio.h"
+
+namespace {
+
+BOOL FailBool(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// Resolves path and stats it; false with the last error set when either fails.
+bool StatPath(LPCSTR path, w32::HostPath* resolved, struct stat* info) {
+    if (!w32::ResolvePath(path, resolved)) return false;
+    if (stat(resolved->host.c_str(), info) == 0) return true;
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? w32::MissingEntryError(*resolved)
+                                                    : w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    return false;
+}
+
+}  // namespace
+
+BOOL WINAPI DeleteFileA(LPCSTR fileName) {
+    w32::HostPath path;
+    struct stat info;
+    if (!StatPath(fileName, &path, &info)) return FALSE;
+    if (S_ISDIR(info.st_mode) || w32::IsReadOnly(info)) return FailBool(ERROR_ACCESS_DENIED);
+    if (!w32::DeleteSharingAllows(info.st_dev, info.st_ino)) return FailBool(ERROR_SHARING_VIOLATION);
+    if (w32::CurrentHostIo().unlink(path.host.c_str()) != 0)
+        return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName) {
+    w32::HostPath from, to;
+    struct stat fromInfo, toInfo;
+    if (!StatPath(existingFileName, &from, &fromInfo)) return FALSE;
+    if (!w32::ResolvePath(newFileName, &to)) return FALSE;
+    if (to.isRoot) return FailBool(ERROR_ACCESS_DENIED);
+    std::string target = to.host;
+    if (stat(to.host.c_str(), &toInfo) == 0) {
+        // Only a change of letter case may land on an existing name.
+        if (toInfo.st_dev != fromInfo.st_dev || toInfo.st_ino != fromInfo.st_ino)
+            return FailBool(ERROR_ALREADY_EXISTS);
+        target = to.parentHost + "/" + to.lastName;
+    } else if (!to.parentExists) {
+        return FailBool(ERROR_PATH_NOT_FOUND);
+    }
+    if (!w32::DeleteSharingAllows(fromInfo.st_dev, fromInfo.st_ino)) return FailBool(ERROR_SHARING_VIOLATION);
+    if (w32::CurrentHostIo().rename(from.host.c_str(), target.c_str()) != 0)
+        return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
+    w32::HostPath path;
+    if (!w32::ResolvePath(pathName, &path)) return FALSE;
+    struct stat info;
+    if (stat(path.host.c_str(), &info) == 0) return FailBool(path.isRoot ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS);
+    if (!path.parentExists) return FailBool(ERROR_PATH_NOT_FOUND);
+    if (w32::CurrentHostIo().mkdir(path.host.c_str(), 0777) != 0)
+        return FailBool(errno == EEXIST ? ERROR_ALREADY_EXISTS : w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
+    w32::HostPath path;
+    struct stat info;
+    if (!StatPath(pathName, &path, &info)) return FALSE;
+    if (!S_ISDIR(info.st_mode)) return FailBool(ERROR_DIRECTORY);
+    if (path.isRoot) return FailBool(ERROR_ACCESS_DENIED);
+    if (w32::CurrentHostIo().rmdir(path.host.c_str()) != 0)
+        return FailBool(errno == EEXIST || errno == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY
+                                                              : w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
+    w32::HostPath path;
+    struct stat info;
+    if (!StatPath(fileName, &path, &info)) return INVALID_FILE_ATTRIBUTES;
+    return w32::AttributesOf(info);
+}
+
+// Only the read-only bit has a host counterpart (the write permissions);
+// the other bits are accepted and not kept.
+BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
+    w32::HostPath path;
+    struct stat info;
+    if (!StatPath(fileName, &path, &info)) return FALSE;
+    mode_t permissions = info.st_mode & 07777;
+    permissions = (fileAttributes & FILE_ATTRIBUTE_READONLY) ? (permissions & ~mode_t(0222))
+                                                             : (permissions | S_IWUSR);
+    if (w32::CurrentHostIo().chmod(path.host.c_str(), permissions) != 0)
+        return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    return TRUE;
+}
+
+DWORD WINAPI GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart) {
+    // As on Windows, an ANSI name of MAX_PATH characters or more is refused
+    // outright rather than answered with the buffer size it would need.
+    if (fileName && std::strlen(fileName) >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    std::string full;
+    if (!w32::FullWindowsPath(fileName, &full)) return 0;
+    if (full.size() + 1 > bufferLength) return DWORD(full.size() + 1);
+    std::memcpy(buffer, full.c_str(), full.size() + 1);
+    if (filePart) {
+        char* lastSeparator = std::strrchr(buffer, '\\');
+        *filePart = lastSeparator && lastSeparator[1] ? lastSeparator + 1 : nullptr;
+    }
+    return DWORD(full.size());
+}
+
+HFILE WINAPI OpenFile(LPCSTR fileName, LPOFSTRUCT reOpenBuff, UINT style) {
+    if (!reOpenBuff || !(style & OF_EXIST)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return HFILE_ERROR;
+    }
+    std::memset(reOpenBuff, 0, sizeof(*reOpenBuff));
+    reOpenBuff->cBytes = BYTE(sizeof(*reOpenBuff));
+    std::string full;
+    DWORD error = ERROR_SUCCESS;
+    if (!w32::FullWindowsPath(fileName, &full)) {
+        error = GetLastError();
+    } else if (full.size() >= OFS_MAXPATHNAME) {
+        // The record holds at most 127 characters of path, so longer paths
+        // cannot be opened through this call at all.
+        error = ERROR_FILENAME_EXCED_RANGE;
+    } else {
+        HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            error = GetLastError();
+        } else {
+            CloseHandle(file);
+            std::memcpy(reOpenBuff->szPathName, full.c_str(), full.size() + 1);
+            reOpenBuff->fFixedDisk = 1;
+            return 1;
+        }
+    }
+    reOpenBuff->nErrCode = WORD(error);
+    SetLastError(error);
+    return HFILE_ERROR;
+}
+
+// Descriptors are limited by the host, not by a per-process table here.
+UINT WINAPI SetHandleCount(UINT number) { return number; }

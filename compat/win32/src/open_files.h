@@ -1,0 +1,40 @@
+// The files this process holds open, for the share-mode checks that
+// Windows makes between handles and that POSIX does not.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <mutex>
+#include <string>
+
+#include "env_faults.h"
+#include "win32/base.h"
+#include "win32/handles.h"
+
+namespace w32 {
+
+class FileObject : public KernelObject {
+public:
+    FileObject(int fd, const struct stat& info, DWORD access, DWORD share, const std::string& hostPath);
+    ~FileObject() override;
+    bool Close() override;
+
+    int fd;
+    dev_t device;
+    ino_t inode;
+    DWORD access;  // GENERIC_READ / GENERIC_WRITE
+    DWORD share;   // FILE_SHARE_*
+    std::string hostPath;
+    WriteFault writeFault;
+};
+
+// Held while checking sharing and registering a new file, so that two opens
+// cannot both pass the check.
+std::mutex& OpenFilesLock();
+// Whether a new opener with access and share may join the handles already
+// open on the file (device, inode). Call with OpenFilesLock held.
+bool SharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share);
+// Whether the file may be deleted or renamed: every open handle shares delete.
+bool DeleteSharingAllows(dev_t device, ino_t inode);
+
+}  // namespace w32

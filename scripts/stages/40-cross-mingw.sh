@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Cross-builds the library and the unit tests for Windows with MinGW-w64,
+# against the real <windows.h> (the host layer is left out), warnings as
+# errors, for x86_64 and i686. The tests are built, not run.
+set -euo pipefail
+source "$QP_ROOT/scripts/ensure-packages.sh"
+ensure_packages mingw-w64 googletest
+for arch in x86_64 i686; do
+    build="$QP_ROOT/build/mingw-$arch"
+    echo "--- $arch-w64-mingw32"
+    cmake -S "$QP_ROOT" -B "$build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-mingw-$arch.cmake" >/dev/null
+    cmake --build "$build" -j "$QP_JOBS"
+    shopt -s nullglob
+    tests=("$build"/tests/test_*.exe)
+    [ ${#tests[@]} -gt 0 ] || { echo "no test executables were cross-built" >&2; exit 1; }
+    echo "built: ${tests[*]##*/}"
+done

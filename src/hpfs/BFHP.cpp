@@ -1,0 +1,136 @@
+// CBFHP: construction, the block cache, Attach, Flush and the root handle.
+#include "hpfs/BFHP.h"
+
+#include <cstring>
+
+#include "pools/DefaultPools.h"
+
+static const char kBFHPName[] = "CBFHP";
+const char* const CBFHP::className = kBFHPName;
+
+CBFHP::CBFHP(CPtrPool* lockNodePool, bool ownsLockNodePool) : CFileHandlePool(lockNodePool, ownsLockNodePool) {
+    slots = static_cast<CacheSlot*>(g_pDefaultPtrPool->Alloc(sizeof(CacheSlot) * kSlotCount));
+    if (slots) std::memset(slots, 0, sizeof(CacheSlot) * kSlotCount);
+}
+
+CBFHP::~CBFHP() {
+    if (file) Flush();
+    ReleaseFile();
+    if (slots) g_pDefaultPtrPool->Free(slots);
+}
+
+const char* CBFHP::GetClassName() const { return className; }
+
+CObject* CBFHP::IsKindOf(const char* name) {
+    if (name == className) return this;
+    return CFileHandlePool::IsKindOf(name);
+}
+
+void CBFHP::ReleaseFile() {
+    if (buffers) g_pDefaultPtrPool->Free(buffers);
+    buffers = nullptr;
+    if (slots) std::memset(slots, 0, sizeof(CacheSlot) * kSlotCount);
+    freeBlocks.Clear();
+    delete file;
+    file = nullptr;
+    headerDirty = false;
+}
+
+// --- Block cache ------------------------------------------------------------
+
+ErrorCode CBFHP::WriteBackSlot(int slot) {
+    CacheSlot& s = slots[slot];
+    if (!(s.flags & kSlotModified) || s.block == 0) return nullptr;
+    if (ErrorCode error = file->WriteAt(s.buffer, s.block * blockSize, blockSize, nullptr)) return error;
+    s.flags &= uint16_t(~kSlotModified);
+    return nullptr;
+}
+
+// A modified block is written back before its slot takes another; when that
+// write fails the slot keeps its block and changes, and the load fails.
+ErrorCode CBFHP::LoadSlot(int slot, uint32_t block, bool read) {
+    CacheSlot& s = slots[slot];
+    if (s.block == block && read) return nullptr;
+    if (s.block != block)
+        if (ErrorCode error = WriteBackSlot(slot)) return error;
+    s.block = block;
+    s.flags = 0;
+    if (block == 0 || !read) return nullptr;
+    if (ErrorCode error = file->ReadAt(s.buffer, block * blockSize, blockSize, nullptr)) {
+        s.block = 0;  // the buffer holds no block now
+        return error;
+    }
+    return nullptr;
+}
+
+// A freed block must not linger in a slot, where a later load of the same
+// number would find a stale copy instead of reading it.
+void CBFHP::DropSlotsHolding(uint32_t block) {
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (slots[i].block == block) {
+            slots[i].block = 0;
+            slots[i].flags = 0;
+        }
+    }
+}
+
+// --- Attach, Flush, root ----------------------------------------------------
+
+ErrorCode CBFHP::Attach(CFile* newFile) {
+    if (!newFile) return lastError = ERR_BADPARAMS;
+    if (!slots) return lastError = ERR_ALLOCFAIL;
+    if (file) {
+        // Dropping a file whose changes could not be stored would lose them.
+        if (ErrorCode error = Flush()) return error;
+        ReleaseFile();
+    }
+
+    uint8_t bytes[kBlockFileHeaderSize];
+    if (ErrorCode error = newFile->ReadAt(bytes, 0, kBlockFileHeaderSize, nullptr)) return lastError = error;
+    header.Load(bytes);
+    if (ErrorCode error = CheckBlockFileHeader(header)) return lastError = error;
+
+    blockSize = header.blockSize;
+    indexPointers = blockSize / 4;
+    headPointers = (blockSize - header.pointerOffset) / 4;
+    uint32_t addressable = AddressableBlocks(blockSize);
+    blockLimit = header.blockLimit < addressable ? header.blockLimit : addressable;
+    buffers = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(blockSize * kSlotCount));
+    if (!buffers) return lastError = ERR_ALLOCFAIL;
+    for (int i = 0; i < kSlotCount; ++i) slots[i] = CacheSlot{buffers + i * blockSize, 0, 0};
+    file = newFile;
+    headerDirty = false;
+    depth = 0;
+
+    if (ErrorCode error = LoadFreeList()) {
+        file = nullptr;  // not taken: the caller keeps it
+        ReleaseFile();
+        return lastError = error;
+    }
+    return nullptr;
+}
+
+ErrorCode CBFHP::Flush() {
+    if (!file) return lastError = ERR_UNKNOWN;
+    if (headerDirty) {
+        uint8_t bytes[kBlockFileHeaderSize];
+        header.Store(bytes);
+        if (ErrorCode error = file->WriteAt(bytes, 0, kBlockFileHeaderSize, nullptr)) return lastError = error;
+        headerDirty = false;
+    }
+    ErrorCode first = nullptr;
+    for (int i = 0; i < kSlotCount; ++i) {
+        ErrorCode error = WriteBackSlot(i);
+        if (error && !first) first = error;
+    }
+    ErrorCode flushed = file->Flush();
+    lastError = first ? first : flushed;
+    return lastError;
+}
+
+void CBFHP::SetRoot(PoolHandle handle) {
+    if (uint32_t(handle) != header.rootHandle) headerDirty = true;
+    header.rootHandle = uint32_t(handle);
+}
+
+PoolHandle CBFHP::GetRoot() { return header.rootHandle; }

@@ -1,0 +1,78 @@
+// CHPFS: a file service keeping a tree of named files and directories in a
+// handle pool. Every file and directory is one handle; a directory's data is
+// its packed entries (DirectoryEntry.h). The pool's root handle is the root
+// directory, which has no entry of its own. Paths separate components with
+// '\' or '/', one leading separator is ignored, and there is no current
+// directory. The last directory a path resolution passed through stays
+// locked in the pool (the directory cache), so the next path in the same
+// directory skips the walk from the root.
+#pragma once
+
+#include <cstdint>
+
+#include "file/FileService.h"
+#include "hpfs/DirectoryEntry.h"
+#include "pools/HandlePool.h"
+
+class CHPFSFile;
+
+class CHPFS : public CFileService {
+public:
+    static const char* const className;  // "CHPFS"
+
+    // Takes ownership of pool. Makes the root directory when the pool has none.
+    explicit CHPFS(CHandlePool* pool);
+    // Open files must be destroyed first; any left are cut loose from it.
+    ~CHPFS() override;
+
+    const char* GetClassName() const override;
+    CObject* IsKindOf(const char* name) override;
+
+    CFile* Open(const char* path, uint16_t mode, ErrorCode* error) override;
+    int Exists(const char* path) override;  // 1 for a file, a directory or the root
+    ErrorCode Delete(const char* path) override;
+    ErrorCode Rename(const char* oldPath, const char* newPath) override;
+    ErrorCode MakeDirectory(const char* parentPath, const char* name) override;
+    ErrorCode RemoveDirectory(const char* parentPath, const char* name) override;
+    ErrorCode FindFirst(FindRecord* record, const char* directoryPath) override;
+    ErrorCode FindNext(FindRecord* record) override;
+    ErrorCode FindClose(FindRecord* record) override;
+
+    // Called by a CHPFSFile being destroyed.
+    void ForgetOpenFile(CHPFSFile* file);
+    // Turning the directory cache off (for measurements) also drops it.
+    void EnableDirectoryCache(bool enable);
+    PoolHandle RootHandle() const { return root; }
+
+private:
+    // An entry found by name: its directory, its byte offset there, a copy.
+    struct Location {
+        PoolHandle directory = 0;
+        uint32_t offset = 0;
+        DirectoryEntry entry;
+    };
+
+    // Directory walking (HPFSDirectory.cpp).
+    ErrorCode FindInDirectory(PoolHandle directory, const char* name, uint32_t length, Location* found,
+                              bool* present, uint32_t* directorySize);
+    ErrorCode FindName(PoolHandle directory, const char* name, uint32_t length, Location* found);
+    ErrorCode Resolve(const char* path, uint32_t length, Location* found);
+    ErrorCode ResolveDirectory(const char* path, uint32_t length, PoolHandle* directory);
+    ErrorCode AddEntry(PoolHandle directory, const char* name, uint32_t length, PoolHandle handle, uint16_t flags);
+    ErrorCode CheckNewPath(const char* path, PoolHandle* parent, const char** name, uint32_t* nameLength);
+    ErrorCode CreateByPath(const char* path, PoolHandle handle, uint16_t flags);
+    ErrorCode RemoveEntry(const Location& location);
+    void SetCache(PoolHandle directory, const char* path, uint32_t length);
+    void DropCache() { SetCache(0, "", 0); }
+
+    bool IsOpen(PoolHandle handle) const;
+    bool SharingAllows(PoolHandle handle, uint16_t mode) const;
+    ErrorCode PresentEntry(FindRecord* record, uint32_t offset);
+
+    CHandlePool* pool;
+    PoolHandle root = 0;
+    CHPFSFile* openFiles = nullptr;
+    char cachePath[256] = {};
+    PoolHandle cacheHandle = 0;  // locked once in the pool while nonzero
+    bool cacheEnabled = true;
+};

@@ -1,0 +1,265 @@
+// Greedy LZSS coder (stream format in LzssFormat.h). The last 2^O - 1
+// positions are kept in a binary search tree ordered by the bytes that
+// follow them; a lookup walks it once and meets the nearest smaller and
+// nearest greater string, one of which shares the longest prefix.
+//
+// The tree is kept as a forest: one tree per value of a string's first two
+// bytes, each a contiguous range of the whole tree's order. A match needs
+// two equal bytes, so the nearest neighbours that can give one are always in
+// the key's own tree, and the answers are those of the single tree, from
+// far shorter walks.
+#include <cstring>
+
+#include "payload/LzssFormat.h"
+#include "pools/DefaultPools.h"
+
+namespace {
+
+constexpr uint16_t kNil = 0xFFFF;
+constexpr uint16_t kNotInTree = 0xFFFE;
+
+// Tree nodes live in a ring of W slots: position p sits in slot p mod W.
+// The tree never holds more than W - 1 positions, so a slot is always free
+// by the time its next position enters. child[2s] is slot s's left child,
+// child[2s + 1] its right one, so a walk picks its way without a branch.
+constexpr uint32_t kRoots = 0x10000;
+
+// Each node keeps its position and links together: a walk step touches one
+// small record.
+struct Node {
+    uint32_t position;
+    uint16_t child[2];  // left, right
+    uint16_t parent;    // kNil for a root, kNotInTree for a free slot
+};
+
+struct Tree {
+    const uint8_t* source;
+    Node* nodes;
+    uint16_t* roots;  // by the first two bytes of the strings
+
+    uint16_t& Left(uint16_t s) { return nodes[s].child[0]; }
+    uint16_t& Right(uint16_t s) { return nodes[s].child[1]; }
+    uint16_t& Parent(uint16_t s) { return nodes[s].parent; }
+    uint16_t& RootOf(uint32_t at) { return roots[uint32_t(source[at]) << 8 | source[at + 1]]; }
+    // The link that holds node: its parent's child entry, or its tree's root.
+    uint16_t& LinkTo(uint16_t node) {
+        uint16_t up = Parent(node);
+        if (up == kNil) return RootOf(nodes[node].position);
+        return Left(up) == node ? Left(up) : Right(up);
+    }
+};
+
+struct Match {
+    uint32_t length;
+    uint32_t position;
+};
+
+// Puts slot to in the tree place of slot from.
+void TakePlace(Tree& tree, uint16_t from, uint16_t to) {
+    tree.LinkTo(from) = to;
+    tree.Parent(to) = tree.Parent(from);
+    tree.Left(to) = tree.Left(from);
+    tree.Right(to) = tree.Right(from);
+    if (tree.Left(to) != kNil) tree.Parent(tree.Left(to)) = to;
+    if (tree.Right(to) != kNil) tree.Parent(tree.Right(to)) = to;
+    tree.Parent(from) = kNotInTree;
+}
+
+// Replaces slot node by child (which may be kNil) under node's parent.
+void ReplaceByChild(Tree& tree, uint16_t node, uint16_t child) {
+    tree.LinkTo(node) = child;
+    if (child != kNil) tree.Parent(child) = tree.Parent(node);
+}
+
+void Remove(Tree& tree, uint16_t node) {
+    if (tree.Parent(node) == kNotInTree) return;
+    if (tree.Left(node) == kNil) {
+        ReplaceByChild(tree, node, tree.Right(node));
+    } else if (tree.Right(node) == kNil) {
+        ReplaceByChild(tree, node, tree.Left(node));
+    } else {
+        // Two children: the rightmost node of the left subtree takes its place.
+        uint16_t last = tree.Left(node);
+        while (tree.Right(last) != kNil) last = tree.Right(last);
+        ReplaceByChild(tree, last, tree.Left(last));
+        TakePlace(tree, node, last);
+    }
+    tree.Parent(node) = kNotInTree;
+}
+
+inline uint64_t Load64(const uint8_t* at) {
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
+// Index of the first differing byte of two words loaded from memory.
+inline uint32_t FirstDifference(uint64_t difference) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return uint32_t(__builtin_clzll(difference)) / 8;
+#else
+    return uint32_t(__builtin_ctzll(difference)) / 8;
+#endif
+}
+
+// Bytes from c on that a and b share, up to limit. Whole words are compared
+// while wordLimit (bytes readable after both) allows.
+inline uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t c, uint32_t limit, uint32_t wordLimit) {
+    while (c + 8 <= wordLimit) {
+        uint64_t difference = Load64(a + c) ^ Load64(b + c);
+        if (difference) {
+            c += FirstDifference(difference);
+            return c < limit ? c : limit;
+        }
+        c += 8;
+        if (c >= limit) return limit;
+    }
+    while (c < limit && a[c] == b[c]) ++c;
+    return c;
+}
+
+// Looks up the string at i (compareLength bytes) among the tree's positions
+// and enters i. An equal string's node is taken over by i, so the tree
+// keeps the most recent position of each string. While every position in
+// the tree still has compareLength bytes after it (the whole block but its
+// last M - 1 positions), the tree is ordered by exactly those bytes, and
+// all strings between the nearest smaller and greater share the shorter of
+// their two prefixes with the key: comparisons start there.
+Match FindAndInsert(Tree& tree, const uint8_t* source, uint32_t sourceLength, uint32_t i, uint32_t compareLength,
+                    bool shortKeys, uint16_t slot) {
+    tree.Left(slot) = tree.Right(slot) = kNil;
+    // The nearest smaller and greater strings met, and their shared lengths.
+    uint32_t smallerLength = 0, smallerAt = 0, greaterLength = 0, greaterAt = 0;
+    uint16_t* link = &tree.RootOf(i);
+    uint16_t node = *link, up = kNil;
+    const uint8_t* key = source + i;
+    const uint32_t readable = sourceLength - i;  // the key is the latest string: others have more
+    while (node != kNil) {
+        const uint32_t at = tree.nodes[node].position;
+        const uint8_t* other = source + at;
+        uint32_t c = shortKeys ? 0 : (smallerLength < greaterLength ? smallerLength : greaterLength);
+        c = Extend(key, other, c, compareLength, readable);
+        if (c == compareLength) {
+            TakePlace(tree, node, slot);
+            return {c, at};
+        }
+        const unsigned right = key[c] > other[c];
+        smallerLength = right ? c : smallerLength;
+        smallerAt = right ? at : smallerAt;
+        greaterLength = right ? greaterLength : c;
+        greaterAt = right ? greaterAt : at;
+        up = node;
+        link = &tree.nodes[node].child[right];
+        node = *link;
+    }
+    tree.Parent(slot) = up;
+    *link = slot;
+    if (smallerLength >= greaterLength) return {smallerLength, smallerAt};
+    return {greaterLength, greaterAt};
+}
+
+// Most significant bit first into the destination, a byte at a time.
+struct BitWriter {
+    uint8_t* out;
+    uint32_t used;
+    uint32_t capacity;
+    uint64_t pending;
+    unsigned pendingBits;
+
+    bool Put(uint32_t value, unsigned bits) {
+        pending = (pending << bits) | value;
+        pendingBits += bits;
+        while (pendingBits >= 8) {
+            if (used == capacity) return false;
+            pendingBits -= 8;
+            out[used++] = uint8_t(pending >> pendingBits);
+        }
+        return true;
+    }
+    bool Finish() {
+        if (pendingBits == 0) return true;
+        if (used == capacity) return false;
+        out[used++] = uint8_t(pending << (8 - pendingBits));
+        pendingBits = 0;
+        return true;
+    }
+};
+
+}  // namespace
+
+ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                      uint32_t* destinationLength, uint8_t bitLengths, const uint8_t* reference) {
+    if (!LzssBitLengthsSupported(bitLengths)) return ERR_NOSUCHBITLENGTHS;
+    const unsigned offsetBits = LzssOffsetBits(bitLengths), lengthBits = LzssLengthBits(bitLengths);
+    const uint32_t window = 1u << offsetBits;
+    const uint32_t maxMatch = (1u << lengthBits) + 1;
+    const unsigned matchBits = 1 + offsetBits + lengthBits;
+
+    BitWriter writer = {destination, 0, *destinationLength, 0, 0};
+    if (sourceLength == 0) {
+        *destinationLength = 0;
+        return nullptr;
+    }
+
+    const uint32_t bytes = window * uint32_t(sizeof(Node)) + kRoots * uint32_t(sizeof(uint16_t));
+    auto* memory = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(bytes));
+    if (!memory) return ERR_NOTENOUGHMEM;
+    Tree tree;
+    tree.source = source;
+    tree.nodes = reinterpret_cast<Node*>(memory);
+    tree.roots = reinterpret_cast<uint16_t*>(memory + window * sizeof(Node));
+    for (uint32_t s = 0; s < window; ++s) tree.Parent(s) = kNotInTree;
+    std::memset(tree.roots, 0xFF, kRoots * sizeof(uint16_t));  // all kNil
+
+    // Enters position i, dropping position i - (W - 1), and answers the
+    // lookup that came first. The last position has no two-byte string and
+    // no lookup after it: it stays out.
+    auto enter = [&](uint32_t i) -> Match {
+        const uint32_t remaining = sourceLength - i;
+        if (remaining < 2) return {0, 0};
+        const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
+        const uint16_t slot = uint16_t(i & (window - 1));
+        tree.nodes[slot].position = i;
+        Match found = FindAndInsert(tree, source, sourceLength, i, compareLength, compareLength < maxMatch, slot);
+        if (i >= window - 1) Remove(tree, uint16_t((i + 1) & (window - 1)));
+        return found;
+    };
+
+    ErrorCode result = nullptr;
+    uint32_t i = 0;
+    while (i < sourceLength) {
+        const uint32_t remaining = sourceLength - i;
+        const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
+        Match match = enter(i);
+        if (i == 0) match.length = 0;  // the first byte is always a literal
+
+        bool skip = false;
+        if (reference && i > 0 && reference[i] == source[i]) {
+            uint32_t same = 1;
+            while (same < compareLength && reference[i + same] == source[i + same]) ++same;
+            if (same > match.length) {
+                match.length = same;
+                skip = true;
+            }
+        }
+
+        bool fits;
+        if (match.length >= 2) {
+            uint32_t field = skip ? 0 : window - (i - match.position);
+            fits = writer.Put((field << lengthBits) | (match.length - 2), matchBits);
+        } else {
+            match.length = 1;
+            fits = writer.Put(0x100u | source[i], 9);
+        }
+        if (!fits) {
+            result = ERR_BUFFERTOOSMALL;
+            break;
+        }
+        // Every position the token covers enters the tree.
+        for (uint32_t end = i + match.length; ++i < end;) enter(i);
+    }
+    if (!result && !writer.Finish()) result = ERR_BUFFERTOOSMALL;
+    g_pDefaultPtrPool->Free(memory);
+    if (!result) *destinationLength = writer.used;
+    return result;
+}

@@ -1,0 +1,289 @@
+#include "payload/LzssFile.h"
+
+#include <cstring>
+
+#include "pools/DefaultPools.h"
+
+// The class name is the first entry of the class's error group.
+const char* const CLzssFile::className = ERR_CLZSSFILE;
+
+namespace {
+
+uint32_t LoadLittleEndian32(const uint8_t* at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+void StoreLittleEndian32(uint8_t* at, uint32_t value) {
+    at[0] = uint8_t(value);
+    at[1] = uint8_t(value >> 8);
+    at[2] = uint8_t(value >> 16);
+    at[3] = uint8_t(value >> 24);
+}
+
+// Reads exactly size bytes at position, whatever the base's short-read rule.
+ErrorCode ReadExactly(CFile* file, void* buffer, uint32_t position, uint32_t size) {
+    uint32_t got = 0;
+    if (ErrorCode error = file->ReadAt(buffer, position, size, &got)) return error;
+    return got == size ? nullptr : ERR_EOF;
+}
+
+constexpr uint32_t kMoveChunk = 0x8000;
+constexpr uint32_t kMoveToEnd = 0x7FFFFFFF;
+constexpr uint32_t kSmallestDataStart = kLzssTableOffset + 4;
+
+}  // namespace
+
+CLzssFile::CLzssFile(CFile* baseFile, bool owns) : CFile(baseFile, owns) {
+    if (!base) return;
+    base->Seek(0, ORIGIN_BEGIN);
+    if (ReadExactly(base, header, 0, kLzssHeaderSize)) return;
+    if (std::memcmp(header, kLzssMagic, 4) != 0) return;
+    size = LoadLittleEndian32(header + 4);
+    blockSize = LoadLittleEndian32(header + 8);
+    // A block size of 0 cannot divide the contents; an absurd one is a damaged header.
+    if (blockSize == 0 || blockSize > kLzssMaxBlockSize) return;
+    const uint32_t count = LzssBlockCount(size, blockSize);
+    const uint32_t baseSize = base->GetSize();
+    // A table that cannot lie inside the base would fail to read anyway;
+    // refusing it first spares allocating whatever the header claims.
+    if (LzssDataStart(count) > baseSize) return;
+
+    workSize = uint32_t(LzssWorkBufferSize(blockSize));
+    work = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(workSize));
+    if (!work) return;
+    std::memset(work, 0, workSize);
+    if (ResizeBlockTable(count)) return;
+    if (ReadExactly(base, table, kLzssTableOffset, 4 * count)) return;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(table);
+    for (uint32_t k = 0; k < count; ++k) {
+        uint32_t value = LoadLittleEndian32(bytes + 4 * k);
+        table[k] = value;
+    }
+    table[count] = baseSize;
+    isOpen = true;
+}
+
+CLzssFile::~CLzssFile() {
+    if (isOpen) Flush();
+    g_pDefaultPtrPool->Free(table);
+    g_pDefaultPtrPool->Free(work);
+}
+
+const char* CLzssFile::GetClassName() const { return className; }
+
+CObject* CLzssFile::IsKindOf(const char* name) {
+    if (name == className) return this;
+    return CFile::IsKindOf(name);
+}
+
+ErrorCode CLzssFile::Read(void* buffer, uint32_t n, uint32_t* got) {
+    if (position > size) {
+        if (got) *got = 0;
+        return ERR_EOF;
+    }
+    if (uint64_t(position) + n > size) {
+        if (!got) return ERR_EOF;
+        n = size - position;
+    }
+    if (got) *got = 0;
+    auto* to = static_cast<uint8_t*>(buffer);
+    while (n > 0) {
+        const int32_t block = int32_t(position / blockSize);
+        const uint32_t offset = position % blockSize;
+        if (block != currentBlock) {
+            if (ErrorCode error = LoadBlock(block, true)) return error;
+        }
+        uint32_t chunk = blockSize - offset < n ? blockSize - offset : n;
+        std::memcpy(to, work + offset, chunk);
+        to += chunk;
+        position += chunk;
+        n -= chunk;
+        if (got) *got += chunk;
+    }
+    return nullptr;
+}
+
+ErrorCode CLzssFile::Write(const void* buffer, uint32_t n, uint32_t* put) {
+    if (put) *put = 0;
+    if (uint64_t(position) + n > 0xFFFFFFFFu) return ERR_OUTOFRANGE;
+    if (position + n > size) {
+        if (ErrorCode error = SetSize(position + n)) return error;
+    }
+    auto* from = static_cast<const uint8_t*>(buffer);
+    while (n > 0) {
+        const int32_t block = int32_t(position / blockSize);
+        const uint32_t offset = position % blockSize;
+        if (block != currentBlock) {
+            // A block that is overwritten whole is not read first.
+            if (ErrorCode error = LoadBlock(block, offset != 0 || n < blockSize)) return error;
+        }
+        uint32_t chunk = blockSize - offset < n ? blockSize - offset : n;
+        std::memcpy(work + offset, from, chunk);
+        blockDirty = true;
+        from += chunk;
+        position += chunk;
+        n -= chunk;
+        if (put) *put += chunk;
+    }
+    return nullptr;
+}
+
+ErrorCode CLzssFile::Seek(int32_t offset, int16_t origin) {
+    int64_t target;
+    switch (origin) {
+    case ORIGIN_BEGIN: target = offset; break;
+    case ORIGIN_CURRENT: target = int64_t(position) + offset; break;
+    case ORIGIN_END: target = int64_t(size) + offset; break;
+    default: return nullptr;
+    }
+    // Before the start is the start, as for ORIGIN_BEGIN; past 4 GiB is the last position.
+    if (target < 0) target = 0;
+    if (target > 0xFFFFFFFF) target = 0xFFFFFFFF;
+    position = uint32_t(target);
+    return nullptr;
+}
+
+uint32_t CLzssFile::GetSize() { return size; }
+uint32_t CLzssFile::Tell() { return position; }
+ErrorCode CLzssFile::Truncate() { return SetSize(position); }
+
+void CLzssFile::StoreHeaderFields() { StoreLittleEndian32(header + 4, size); }
+
+ErrorCode CLzssFile::SetSize(uint32_t newSize) {
+    if (newSize == size) return nullptr;
+    const uint32_t newCount = LzssBlockCount(newSize, blockSize);
+    const bool growing = newSize > size;
+    // The boundary block changes length and must be rewritten with it; going
+    // on without it would leave a raw block that then reads as a stream.
+    if (ErrorCode error = LoadBlock(int32_t(growing ? blockCount - 1 : newCount - 1), true)) return error;
+    if (ErrorCode error = ResizeBlockTable(newCount)) return error;
+    size = newSize;
+    StoreHeaderFields();
+    blockDirty = true;
+    headerDirty = true;
+    if (!growing) {
+        if (currentBlock >= int32_t(blockCount)) blockDirty = false;
+        if (ErrorCode error = base->Seek(int32_t(table[blockCount]), ORIGIN_BEGIN)) return error;
+        return base->Truncate();
+    }
+    return nullptr;
+}
+
+ErrorCode CLzssFile::ResizeBlockTable(uint32_t count) {
+    if (count == blockCount && table) return nullptr;
+    if (count >= 0x3FFFFFF0u) return ERR_NOTENOUGHMEM;  // the table's bytes would pass 4 GiB
+    const uint32_t capacity = (count / 16 + 1) * 16;
+    if (capacity != tableCapacity) {
+        void* grown = table ? g_pDefaultPtrPool->Realloc(table, capacity * 4) : g_pDefaultPtrPool->Alloc(capacity * 4);
+        if (!grown) return ERR_NOTENOUGHMEM;
+        table = static_cast<uint32_t*>(grown);
+        tableCapacity = capacity;
+    }
+    if (blockCount == 0) table[0] = kSmallestDataStart;
+    for (uint32_t k = blockCount; k < count; ++k) table[k + 1] = table[k];  // new blocks: stored length 0
+    blockCount = count;
+    return nullptr;
+}
+
+ErrorCode CLzssFile::LoadBlock(int32_t index, bool readContents) {
+    if (index < -1 || index >= int32_t(blockCount) || (readContents && index < 0)) return ERR_INDEXOUTOFRANGE;
+    if (currentBlock >= 0 && blockDirty) {
+        if (ErrorCode error = WriteBack()) return error;
+    }
+    if (readContents) {
+        if (ErrorCode error = ReadBlock(uint32_t(index))) {
+            // The work buffer no longer holds the old block either.
+            currentBlock = -1;
+            return error;
+        }
+    }
+    currentBlock = index;
+    return nullptr;
+}
+
+// Moves every stored byte from table[first] to the base's end so that it
+// begins at to, and shifts table[first..count] with it.
+ErrorCode CLzssFile::MoveBlocks(uint32_t first, uint32_t to) {
+    const uint32_t from = table[first];
+    if (ErrorCode error = base->CopyRange(to, from, kMoveToEnd, kMoveChunk, nullptr)) return error;
+    for (uint32_t k = first; k <= blockCount; ++k) table[k] += to - from;
+    headerDirty = true;
+    if (to < from) {
+        if (ErrorCode error = base->Seek(int32_t(table[blockCount]), ORIGIN_BEGIN)) return error;
+        return base->Truncate();
+    }
+    return nullptr;
+}
+
+bool CLzssFile::SpanValid(uint32_t index) const {
+    return table[index] >= kSmallestDataStart && table[index] <= table[index + 1] &&
+           table[index + 1] <= table[blockCount];
+}
+
+ErrorCode CLzssFile::WriteBack() {
+    const uint32_t index = uint32_t(currentBlock);
+    if (!SpanValid(index)) return ERR_INVALIDFORMAT;
+    const uint32_t length = BlockLength(index);
+    auto* packed = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(workSize));
+    if (!packed) return ERR_NOTENOUGHMEM;
+    // Whatever the coder reports, a result that is not shorter is stored raw.
+    uint32_t packedLength = workSize;
+    EncodeBlock(work, length, packed, &packedLength, BitLengths(), nullptr);
+    const bool compressed = packedLength < length;
+    const uint8_t* stored = compressed ? packed : work;
+    const uint32_t storedLength = compressed ? packedLength : length;
+
+    ErrorCode error = nullptr;
+    const uint64_t end = uint64_t(table[index]) + storedLength;
+    if (end > 0xFFFFFFFFu) error = ERR_OUTOFRANGE;
+    else if (uint32_t(end) != table[index + 1]) error = MoveBlocks(index + 1, uint32_t(end));
+    if (!error) error = base->WriteAt(stored, table[index], storedLength, nullptr);
+    g_pDefaultPtrPool->Free(packed);
+    if (!error) blockDirty = false;
+    return error;
+}
+
+ErrorCode CLzssFile::ReadBlock(uint32_t index) {
+    if (!SpanValid(index)) return ERR_INVALIDFORMAT;
+    const uint32_t stored = table[index + 1] - table[index];
+    const uint32_t length = BlockLength(index);
+    uint32_t kept;  // bytes of the block's content; the rest of the block reads as zeros
+    if (stored < length) {
+        uint32_t produced = 0;
+        if (stored > 0) {
+            // In place: the stream at the buffer's end, the output from its
+            // start. Bytes a skip token passes read as zeros, not as whatever
+            // an earlier block left there.
+            uint8_t* in = work + workSize - stored;
+            std::memset(work, 0, workSize - stored < blockSize ? workSize - stored : blockSize);
+            if (ErrorCode error = ReadExactly(base, in, table[index], stored)) return error;
+            produced = blockSize;
+            if (ErrorCode error = DecodeBlock(in, stored, work, &produced, BitLengths())) return error;
+        }
+        kept = produced < length ? produced : length;
+    } else {
+        if (stored > blockSize) return ERR_INVALIDFORMAT;
+        if (ErrorCode error = ReadExactly(base, work, table[index], length)) return error;
+        kept = length;
+    }
+    std::memset(work + kept, 0, blockSize - kept);
+    return nullptr;
+}
+
+ErrorCode CLzssFile::Flush() {
+    if (ErrorCode error = LoadBlock(currentBlock, false)) return error;
+    if (!headerDirty) return nullptr;
+    const uint64_t dataStart = LzssDataStart(blockCount);
+    if (dataStart > 0xFFFFFFFFu) return ERR_OUTOFRANGE;
+    if (table[0] != uint32_t(dataStart)) {
+        if (ErrorCode error = MoveBlocks(0, uint32_t(dataStart))) return error;
+    }
+    auto* bytes = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(4 * blockCount));
+    if (!bytes) return ERR_NOTENOUGHMEM;
+    for (uint32_t k = 0; k < blockCount; ++k) StoreLittleEndian32(bytes + 4 * k, table[k]);
+    ErrorCode error = base->WriteAt(header, 0, kLzssHeaderSize, nullptr);
+    if (!error) error = base->WriteAt(bytes, kLzssTableOffset, 4 * blockCount, nullptr);
+    g_pDefaultPtrPool->Free(bytes);
+    if (!error) headerDirty = false;
+    return error;
+}

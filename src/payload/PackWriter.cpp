@@ -1,0 +1,148 @@
+#include "payload/PackWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "framework/AsciiText.h"
+#include "payload/PackFormat.h"
+#include "pools/DefaultPools.h"
+
+namespace {
+
+constexpr uint32_t kNameSlot = kPackMaxNameLength + 1;
+
+void StoreLittleEndian32(uint8_t* at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
+}
+
+ErrorCode NormaliseName(const char* name, char* out) {
+    uint32_t n = 0;
+    for (; name[n]; ++n) {
+        if (n == kPackMaxNameLength) return ERR_OUTOFRANGE;
+        out[n] = name[n] == '/' ? '\\' : char(AsciiUpper(uint8_t(name[n])));
+    }
+    out[n] = 0;
+    if (n == 0 || out[0] == '\\' || out[n - 1] == '\\' || std::strstr(out, "\\\\")) return ERR_BADPARAMS;
+    return nullptr;
+}
+
+// The pack's header, directory and date table, and where each file goes.
+struct PackPlan {
+    char* names = nullptr;       // count slots of kNameSlot bytes, normalised
+    uint32_t* order = nullptr;   // entry indices in name order
+    uint8_t* head = nullptr;     // header, directory, date table
+    uint32_t headSize = 0;
+    uint32_t totalSize = 0;
+
+    ~PackPlan() {
+        g_pDefaultPtrPool->Free(names);
+        g_pDefaultPtrPool->Free(order);
+        g_pDefaultPtrPool->Free(head);
+    }
+    const char* Name(uint32_t k) const { return names + size_t(order[k]) * kNameSlot; }
+};
+
+uint32_t Shared(const char* a, const char* b) {
+    uint32_t n = 0;
+    while (a[n] && a[n] == b[n]) ++n;
+    return n;
+}
+
+ErrorCode Plan(const PackWriterEntry* entries, uint32_t count, PackPlan& plan) {
+    if (count == 0 || !entries) return ERR_BADPARAMS;
+    if (count > 0xFFFFFFFFu / kNameSlot) return ERR_OUTOFRANGE;
+    plan.names = static_cast<char*>(g_pDefaultPtrPool->Alloc(count * kNameSlot));
+    plan.order = static_cast<uint32_t*>(g_pDefaultPtrPool->Alloc(count * 4));
+    if (!plan.names || !plan.order) return ERR_NOTENOUGHMEM;
+    for (uint32_t k = 0; k < count; ++k) {
+        if (!entries[k].name) return ERR_BADPARAMS;
+        if (ErrorCode error = NormaliseName(entries[k].name, plan.names + size_t(k) * kNameSlot)) return error;
+        plan.order[k] = k;
+    }
+    // strcmp orders by unsigned bytes.
+    const char* names = plan.names;
+    std::sort(plan.order, plan.order + count, [names](uint32_t a, uint32_t b) {
+        return std::strcmp(names + size_t(a) * kNameSlot, names + size_t(b) * kNameSlot) < 0;
+    });
+
+    uint64_t directorySize = 0, dataSize = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        const char* name = plan.Name(k);
+        const size_t length = std::strlen(name);
+        // Names that begin with this one follow it directly in name order.
+        for (uint32_t j = k + 1; j < count && std::strncmp(plan.Name(j), name, length) == 0; ++j) {
+            char next = plan.Name(j)[length];
+            if (next == 0 || next == '\\') return ERR_ALREADYEXISTS;
+        }
+        const uint32_t shared = k ? Shared(plan.Name(k - 1), name) : 0;
+        directorySize += 2 + (length - shared) + kPackEntryDataSize;
+        dataSize += entries[plan.order[k]].size;
+    }
+    const uint64_t headSize = kPackHeaderSize + directorySize + 4ull * count;
+    if (headSize + dataSize > 0xFFFFFFFFu) return ERR_OUTOFRANGE;
+    plan.headSize = uint32_t(headSize);
+    plan.totalSize = uint32_t(headSize + dataSize);
+
+    plan.head = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(plan.headSize));
+    if (!plan.head) return ERR_NOTENOUGHMEM;
+    uint8_t* head = plan.head;
+    std::memset(head, 0, kPackHeaderSize);
+    std::memcpy(head, kPackMagic, sizeof kPackMagic);
+    StoreLittleEndian32(head + kPackCountOffset, count);
+    StoreLittleEndian32(head + kPackDirectorySizeOffset, uint32_t(directorySize));
+    uint8_t* at = head + kPackHeaderSize;
+    uint8_t* dates = at + directorySize;
+    uint32_t dataAt = plan.headSize;
+    for (uint32_t k = 0; k < count; ++k) {
+        const char* name = plan.Name(k);
+        const PackWriterEntry& entry = entries[plan.order[k]];
+        const uint32_t length = uint32_t(std::strlen(name));
+        const uint32_t shared = k ? Shared(plan.Name(k - 1), name) : 0;
+        at[0] = uint8_t(length);
+        at[1] = uint8_t(shared);
+        std::memcpy(at + 2, name + shared, length - shared);
+        at += 2 + length - shared;
+        StoreLittleEndian32(at, dataAt);
+        StoreLittleEndian32(at + 4, entry.size);
+        at += kPackEntryDataSize;
+        StoreLittleEndian32(dates + 4 * k, entry.dosDateTime);
+        dataAt += entry.size;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+ErrorCode WritePack(const PackWriterEntry* entries, uint32_t count, CFile* target) {
+    PackPlan plan;
+    if (ErrorCode error = Plan(entries, count, plan)) return error;
+    if (ErrorCode error = target->WriteAt(plan.head, 0, plan.headSize, nullptr)) return error;
+    uint32_t at = plan.headSize;
+    for (uint32_t k = 0; k < count; ++k) {
+        const PackWriterEntry& entry = entries[plan.order[k]];
+        if (entry.size) {
+            if (ErrorCode error = target->WriteAt(entry.data, at, entry.size, nullptr)) return error;
+        }
+        at += entry.size;
+    }
+    if (ErrorCode error = target->Seek(int32_t(at), ORIGIN_BEGIN)) return error;
+    return target->Truncate();
+}
+
+ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image, uint32_t* imageSize) {
+    *image = nullptr;
+    PackPlan plan;
+    if (ErrorCode error = Plan(entries, count, plan)) return error;
+    auto* bytes = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(plan.totalSize));
+    if (!bytes) return ERR_NOTENOUGHMEM;
+    std::memcpy(bytes, plan.head, plan.headSize);
+    uint32_t at = plan.headSize;
+    for (uint32_t k = 0; k < count; ++k) {
+        const PackWriterEntry& entry = entries[plan.order[k]];
+        if (entry.size) std::memcpy(bytes + at, entry.data, entry.size);
+        at += entry.size;
+    }
+    *image = bytes;
+    *imageSize = plan.totalSize;
+    return nullptr;
+}

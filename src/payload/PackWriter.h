@@ -1,0 +1,33 @@
+// Writer of pack files (layout in PackFormat.h), for the tools that build
+// patches. Names are stored upper-cased with backslash separators (a slash
+// is taken as one), sorted by their unsigned bytes and front-coded; the
+// files' bytes follow the date table back to back in directory order.
+#pragma once
+
+#include <cstdint>
+
+#include "file/File.h"
+#include "framework/ErrorCode.h"
+
+struct PackWriterEntry {
+    const char* name;      // e.g. "Patch.ini", "Files\\Data\\a.bin"
+    const uint8_t* data;   // size bytes (may be null when size is 0)
+    uint32_t size;
+    uint32_t dosDateTime;  // MS-DOS date in the high 16 bits, time in the low 16
+};
+
+// Refusals, before anything is written:
+//   "BADPARAMS"      no entries (a reader refuses an empty directory), or a
+//                    name that is empty, begins or ends with a separator or
+//                    holds an empty component
+//   "OUTOFRANGE"     a name longer than 255 bytes, or a pack past 4 GiB
+//   "ALREADYEXISTS"  two names equal after upper-casing, or a file name that
+//                    is also the directory of another entry
+//   "NOTENOUGHMEM"   no memory for the directory
+
+// Writes the pack from position 0 of target and ends target there.
+ErrorCode WritePack(const PackWriterEntry* entries, uint32_t count, CFile* target);
+
+// Builds the pack in one buffer from g_pDefaultPtrPool, which the caller
+// frees with g_pDefaultPtrPool->Free.
+ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image, uint32_t* imageSize);

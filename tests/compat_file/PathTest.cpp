@@ -1,0 +1,91 @@
+#include <algorithm>
+
+#include "HostDir.h"
+
+namespace {
+
+class PathTest : public HostDir {};
+
+TEST_F(PathTest, DriveLettersMapToTheirHostDirectory) {
+    Put("a.txt", "drive");
+    for (const char* path : {"R:\\a.txt", "r:/a.txt", "R:a.txt", "R:\\sub\\..\\a.txt", "R:\\..\\..\\a.txt"}) {
+        HANDLE file = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+        char buffer[8];
+        DWORD count = 0;
+        EXPECT_TRUE(ReadFile(file, buffer, sizeof(buffer), &count, nullptr));
+        EXPECT_EQ(std::string(buffer, count), "drive");
+        CloseHandle(file);
+    }
+    unsetenv("W32_DRIVE_Y");
+    EXPECT_EQ(OpenError("Y:\\a.txt", GENERIC_READ, 0, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(OpenError("", GENERIC_READ, 0, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(PathTest, HostAbsoluteAndRelativePaths) {
+    Put("abs.txt", "1");
+    std::string absolute = (host / "abs.txt").string();
+    std::replace(absolute.begin(), absolute.end(), '/', '\\');
+    HANDLE file = Open(absolute, GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(host);
+    file = Open("abs.txt", GENERIC_READ, 0, OPEN_EXISTING);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    std::filesystem::current_path(previous);
+}
+
+TEST_F(PathTest, ComponentsMatchWithoutRegardToCase) {
+    Put("Game/Packs/Local.WDT", "pack");
+    HANDLE file = Open("R:\\GAME\\packs\\local.wdt", GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+
+    // New names keep their case; existing directories keep theirs.
+    file = Open("R:\\game\\PACKS\\NewFile.Dat", GENERIC_WRITE, 0, CREATE_NEW);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_TRUE(std::filesystem::exists(host / "Game/Packs/NewFile.Dat"));
+    EXPECT_EQ(HostNames("").size(), 1u);
+    EXPECT_EQ(OpenError("R:\\game\\packs\\NEWFILE.DAT", GENERIC_READ, 0, CREATE_NEW), ERROR_FILE_EXISTS);
+}
+
+TEST_F(PathTest, AnExactEntryWinsOverOneDifferingInCase) {
+    Put("x", "lower");
+    Put("X", "upper");
+    HANDLE file = Open("R:\\X", GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    char buffer[8];
+    DWORD count = 0;
+    ReadFile(file, buffer, sizeof(buffer), &count, nullptr);
+    EXPECT_EQ(std::string(buffer, count), "upper");
+    CloseHandle(file);
+}
+
+TEST_F(PathTest, NamesWindowsRefuses) {
+    EXPECT_EQ(OpenError("R:\\a<b", GENERIC_WRITE, 0, CREATE_ALWAYS), ERROR_INVALID_NAME);
+    EXPECT_EQ(OpenError("R:\\a*", GENERIC_WRITE, 0, CREATE_ALWAYS), ERROR_INVALID_NAME);
+    EXPECT_EQ(OpenError("R:\\dir\\c:", GENERIC_WRITE, 0, CREATE_ALWAYS), ERROR_INVALID_NAME);
+    EXPECT_TRUE(HostNames("").empty());
+}
+
+TEST_F(PathTest, FullPathNamesAreTextual) {
+    char buffer[64];
+    LPSTR filePart = nullptr;
+    DWORD length = GetFullPathNameA("c:/Games\\.\\Quor\\x\\..\\Quor.exe", sizeof(buffer), buffer, &filePart);
+    EXPECT_EQ(std::string(buffer), "c:\\Games\\Quor\\Quor.exe");
+    EXPECT_EQ(length, std::string(buffer).size());
+    ASSERT_NE(filePart, nullptr);
+    EXPECT_EQ(std::string(filePart), "Quor.exe");
+    EXPECT_EQ(GetFullPathNameA("C:\\..\\", sizeof(buffer), buffer, nullptr), 3u);
+    EXPECT_EQ(std::string(buffer), "C:\\");
+    // Too small: the size needed, with the terminator, and the buffer untouched.
+    buffer[0] = '#';
+    EXPECT_EQ(GetFullPathNameA("C:\\abcdef", 5, buffer, nullptr), 10u);
+    EXPECT_EQ(buffer[0], '#');
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+#include "MemoryFile.h"
+#include "file/File.h"
+
+namespace {
+
+std::vector<uint8_t> Iota(size_t n) {
+    std::vector<uint8_t> bytes(n);
+    std::iota(bytes.begin(), bytes.end(), uint8_t(0));
+    return bytes;
+}
+
+// Counts destructions so that a chain can be checked for "each exactly once".
+struct CountingFile : CFile {
+    CountingFile(CFile* below, bool owns, int* counter) : CFile(below, owns), destroyed(counter) {}
+    ~CountingFile() override { ++*destroyed; }
+    int* destroyed;
+};
+
+}  // namespace
+
+TEST(FileBase, OperationsNotReplacedDoNothingAndSucceed) {
+    CFile file;
+    char buffer[4] = {};
+    uint32_t count = 77;
+    EXPECT_EQ(file.Read(buffer, 4, &count), nullptr);
+    EXPECT_EQ(count, 77u) << "the base Read leaves the count untouched";
+    EXPECT_EQ(file.Write(buffer, 4, &count), nullptr);
+    EXPECT_EQ(file.Seek(10, ORIGIN_BEGIN), nullptr);
+    EXPECT_EQ(file.Tell(), 0u);
+    EXPECT_EQ(file.GetSize(), 0u);
+    EXPECT_EQ(file.Flush(), nullptr);
+    EXPECT_EQ(file.Truncate(), nullptr);
+    EXPECT_EQ(file.Reserved1(), 0u);
+    EXPECT_EQ(file.Reserved2(), 0u);
+    void* handle = nullptr;
+    EXPECT_EQ(file.GetProperty(PID_NATIVE_HANDLE, &handle, 0), ERR_UNKNOWNPID);
+    EXPECT_EQ(file.SetProperty(PID_NATIVE_HANDLE, &handle, 0), ERR_UNKNOWNPID);
+    EXPECT_FALSE(file.isOpen);
+}
+
+TEST(FileBase, ReadAtStopsAtAFailedSeek) {
+    MemoryFile file(Iota(8));
+    uint8_t byte = 0;
+    EXPECT_EQ(file.ReadAt(&byte, 0x80000000u, 1, nullptr), ERR_SEEKFAIL);
+    EXPECT_EQ(file.readCalls, 0);
+    EXPECT_EQ(file.ReadAt(&byte, 5, 1, nullptr), nullptr);
+    EXPECT_EQ(byte, 5);
+}
+
+TEST(CopyRange, OverlappingRangesCopyInTheSafeDirection) {
+    const auto original = Iota(110);
+    MemoryFile up(original);
+    EXPECT_EQ(up.CopyRange(10, 0, 100, 16, nullptr), nullptr);
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + 100, up.data.begin() + 10));
+
+    MemoryFile down(original);
+    EXPECT_EQ(down.CopyRange(0, 10, 100, 16, nullptr), nullptr);
+    EXPECT_TRUE(std::equal(original.begin() + 10, original.end(), down.data.begin()));
+
+    // A caller's buffer is used as it is, with an uneven chunk.
+    MemoryFile withBuffer(original);
+    uint8_t buffer[7];
+    EXPECT_EQ(withBuffer.CopyRange(3, 0, 107, sizeof buffer, buffer), nullptr);
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + 107, withBuffer.data.begin() + 3));
+}
+
+TEST(CopyRange, ClipsAtTheEndAndIgnoresEmptyRanges) {
+    MemoryFile file(Iota(20));
+    EXPECT_EQ(file.CopyRange(0, 21, 5, 4, nullptr), nullptr);
+    EXPECT_EQ(file.CopyRange(0, 5, 0, 4, nullptr), nullptr);
+    EXPECT_EQ(file.readCalls, 0);
+    EXPECT_EQ(file.CopyRange(0, 15, 100, 4, nullptr), nullptr);  // only 5 bytes exist
+    EXPECT_EQ(file.data.size(), 20u);
+    EXPECT_EQ(file.data[4], 19);
+    EXPECT_EQ(file.data[5], 5);
+    EXPECT_EQ(file.CopyRange(0, 1, 5, 0, nullptr), ERR_UNKNOWN) << "a zero chunk could never finish";
+}
+
+TEST(CopyRange, AReadFailingHalfwayKeepsTheChunksBeforeIt) {
+    const auto original = Iota(64);
+    MemoryFile file(original);
+    file.failReadAfter = 2;  // the third chunk's read fails
+    EXPECT_EQ(file.CopyRange(0, 32, 32, 8, nullptr), ERR_READFAIL);
+    EXPECT_TRUE(std::equal(original.begin() + 32, original.begin() + 48, file.data.begin()));
+    EXPECT_EQ(file.data[16], 16) << "nothing after the failure was written";
+}
+
+TEST(LoadRange, HandsOutBuffersAndCountsThem) {
+    MemoryFile file(Iota(16));
+    void* data = nullptr;
+    ASSERT_EQ(file.LoadRange(4, 8, &data), nullptr);
+    EXPECT_EQ(static_cast<uint8_t*>(data)[0], 4);
+    EXPECT_EQ(file.loadCount, 1);
+    EXPECT_EQ(file.FreeRange(data), nullptr);
+    EXPECT_EQ(file.loadCount, 0);
+
+    // Past the end: the short read fails, nothing is handed out.
+    EXPECT_EQ(file.LoadRange(10, 8, &data), ERR_EOF);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(file.loadCount, 0);
+}
+
+TEST(FileChain, DestroyingTheTopDestroysEveryOwnedFileOnce) {
+    int destroyed = 0;
+    auto* bottom = new CountingFile(nullptr, false, &destroyed);
+    auto* middle = new CountingFile(bottom, true, &destroyed);
+    auto* top = new CountingFile(middle, true, &destroyed);
+    delete static_cast<CFile*>(top);
+    EXPECT_EQ(destroyed, 3);
+
+    // A file that does not own its base leaves it alone.
+    destroyed = 0;
+    CountingFile kept(nullptr, false, &destroyed);
+    delete new CountingFile(&kept, false, &destroyed);
+    EXPECT_EQ(destroyed, 1);
+}

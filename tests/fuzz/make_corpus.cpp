@@ -1,0 +1,106 @@
+// Writes the seed corpora of the fuzz targets with the library's own
+// writers. Not part of the build; run from the repository root:
+//   c++ -std=c++17 -Isrc -Itests/support tests/fuzz/make_corpus.cpp build/gcc/src/libqpcore.a -o build/make_corpus
+//   build/make_corpus tests/fuzz/corpus
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "MemoryFile.h"
+#include "payload/LzssFormat.h"
+#include "payload/LzssWriter.h"
+#include "payload/PackWriter.h"
+
+namespace {
+
+std::string g_root;
+
+void Save(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::string path = g_root + "/" + target + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        std::perror(path.c_str());
+        return;
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+std::vector<uint8_t> Text(size_t n) {
+    const char* words[] = {"patch ", "file ", "the ", "game ", "version\r\n", "block "};
+    std::string s;
+    for (unsigned i = 0; s.size() < n; i = i * 7 + 3) s += words[i % 6];
+    return std::vector<uint8_t>(s.begin(), s.begin() + long(n));
+}
+
+std::vector<uint8_t> Binary(size_t n) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = uint8_t(i % 13 == 0 ? 0xE8 : (i * i) >> 5);
+    return v;
+}
+
+std::vector<uint8_t> Stream(const std::vector<uint8_t>& in, uint8_t bits) {
+    std::vector<uint8_t> out(in.size() * 2 + 16);
+    uint32_t length = uint32_t(out.size());
+    EncodeBlock(in.data(), uint32_t(in.size()), out.data(), &length, bits, nullptr);
+    out.resize(length);
+    return out;
+}
+
+std::vector<uint8_t> Container(const std::vector<uint8_t>& in, uint32_t blockSize, uint8_t bits) {
+    MemoryFile file;
+    CompressLzssImage(in.data(), uint32_t(in.size()), &file, blockSize, bits, nullptr);
+    return file.data;
+}
+
+std::vector<uint8_t> Pack(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files) {
+    std::vector<PackWriterEntry> entries;
+    for (const auto& f : files) entries.push_back({f.first.c_str(), f.second.data(), uint32_t(f.second.size()), 0});
+    MemoryFile file;
+    WritePack(entries.data(), uint32_t(entries.size()), &file);
+    return file.data;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    g_root = argc > 1 ? argv[1] : "tests/fuzz/corpus";
+    // Decoder: variant index, capacity, stream.
+    const uint8_t variants[] = {0xA1, 0xB3, 0xC4, 0xC5};
+    const uint8_t indexes[] = {0, 7, 13, 14};
+    for (int k = 0; k < 4; ++k) {
+        auto text = Stream(Text(1500), variants[k]);
+        text.insert(text.begin(), {indexes[k], 0x05, 0xDC});
+        Save("lzss_decode", "text" + std::to_string(k), text);
+        auto binary = Stream(Binary(1200), variants[k]);
+        binary.insert(binary.begin(), {indexes[k], 0x04, 0xB0});
+        Save("lzss_decode", "binary" + std::to_string(k), binary);
+    }
+    // Round trip: variant byte, data.
+    for (uint8_t first : {0x0D, 0x80, 0x05}) {
+        auto text = Text(900);
+        text.insert(text.begin(), first);
+        Save("lzss_roundtrip", "text" + std::to_string(first), text);
+        auto binary = Binary(700);
+        binary.insert(binary.begin(), first);
+        Save("lzss_roundtrip", "binary" + std::to_string(first), binary);
+    }
+    // Containers.
+    Save("lzss_file", "text", Container(Text(5000), 1024, 0xC4));
+    Save("lzss_file", "binary", Container(Binary(3000), 512, 0xA2));
+    Save("lzss_file", "patch", Container(Text(2000), 0x8000, 0xC4));
+    MemoryFile empty;
+    CreateLzssContainer(&empty, 256, 0xB5);
+    Save("lzss_file", "empty", empty.data);
+    // Packs.
+    Save("packfs", "patch", Pack({{"Patch.ini", Text(300)},
+                                  {"Files\\quor.exe", Binary(500)},
+                                  {"Files\\data\\a.bin", Binary(40)},
+                                  {"Files\\data\\b.bin", {}},
+                                  {"Files\\maps\\x.map", Text(100)}}));
+    Save("packfs", "long", Pack({{std::string(120, 'D') + "\\" + std::string(134, 'L'), {7}}, {"A", {1}}}));
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> many;
+    for (int i = 0; i < 120; ++i) many.push_back({"DIR" + std::to_string(i % 7) + "\\F" + std::to_string(i), {uint8_t(i)}});
+    Save("packfs", "sampled", Pack(many));
+    return 0;
+}
