@@ -25,8 +25,11 @@ struct Window {
 };
 
 // Guards every Window field; the condition signals the end of a dialog.
-std::mutex g_Mutex;
-std::condition_variable g_DialogEnded;
+// Both live until the process ends: a thread may end the process (exit)
+// while the main thread still waits in DialogBoxParamA, and destroying a
+// condition that has a waiter blocks for ever.
+std::mutex& g_Mutex = *new std::mutex;
+std::condition_variable& g_DialogEnded = *new std::condition_variable;
 std::vector<Window*>* g_Windows = new std::vector<Window*>; // lives until the process ends
 
 Window* LiveWindow(HWND handle)

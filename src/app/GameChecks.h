@@ -1,0 +1,24 @@
+// The stages that deal with the installed game: where it is, whether this
+// patch may be applied to it, and the version record after the update.
+#pragma once
+
+#include <cstdint>
+
+// 1 and g_GameFolder set (ending in a backslash) from the registry's "Path",
+// or 0 when the key or the value is missing or the value does not fit.
+int FindGameFolder();
+
+// 1 when every check passed or was skipped; a failed check shows its text
+// and ends the process.
+int CheckGame();
+
+// The two checks inside the game's local pack for the language lang; returns
+// when each passed or could not be made.
+void CheckLanguagePack(const char* lang);
+
+// Records "ver" as the installed "GameVersion"; failures are silent.
+void WriteGameVersion();
+
+// The version texts of the strings file as numbers.
+uint32_t PatchVersion();
+uint32_t PatchMinimumVersion();

@@ -1,0 +1,19 @@
+// The texts the user sees, looked up by key in section "str" of the patch's
+// strings file, and the two message boxes built on them.
+#pragma once
+
+#include "platform/Win32.h"
+
+// The text of key, with every '|' turned into a line feed, in g_TextBuffer
+// (at most 4094 characters); empty without a strings table or such a key.
+// Each call overwrites the previous result.
+const char* LookupText(const char* key);
+
+// The text of key in a box with the "title" caption; the button pressed.
+int ShowMessage(const char* key, UINT type, HWND owner);
+
+// The text of key as an error box, then the process ends with exit code -1.
+[[noreturn]] void FatalMessage(const char* key, HWND owner);
+
+// The "title" text in a caption buffer of kPathSize bytes (cut to fit).
+void CopyTitle(char* caption);

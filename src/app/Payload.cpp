@@ -1,0 +1,133 @@
+#include "app/Payload.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "app/AppState.h"
+#include "app/SafeFormat.h"
+#include "file/MountTable.h"
+#include "file/WindowFile.h"
+#include "payload/LzssFile.h"
+#include "payload/PackFS.h"
+#include "platform/DiskFile.h"
+#include "pools/DefaultPools.h"
+
+namespace {
+
+constexpr uint32_t kHeaderBlockSize = 0x8000;
+
+// Both live until the process ends: the window reads through the program's
+// own file, and the mount table keeps its prefixes by reference.
+CDiskFile* s_ownFile = nullptr;
+char* s_packPrefix = nullptr;
+
+bool IsHeaderAt(const unsigned char* p) {
+    if (std::memcmp(p, "LZSS", 4) != 0) return false;
+    uint32_t blockSize = uint32_t(p[8]) | uint32_t(p[9]) << 8 | uint32_t(p[10]) << 16 | uint32_t(p[11]) << 24;
+    return blockSize == kHeaderBlockSize;
+}
+
+}  // namespace
+
+bool FindPayloadOffset(CFile* file, uint32_t* offset) {
+    int64_t size = file->GetSize();
+    int64_t limit = size / kScanBlock * kScanBlock - kScanBlock;
+    if (limit <= 0) return false;
+    auto* block = static_cast<unsigned char*>(g_pDefaultPtrPool->Alloc(kScanBlock + kScanOverlap));
+    if (!block) return false;
+    bool found = false;
+    // Each start position 0..kScanBlock-1 of a block needs its 12 header
+    // bytes (magic and block-size word) inside the bytes read.
+    for (int64_t position = 0; position < limit && !found; position += kScanBlock) {
+        uint32_t count = 0;
+        if (file->Seek(int32_t(position), ORIGIN_BEGIN)) continue;
+        file->Read(block, kScanBlock + kScanOverlap, &count);
+        if (count > kScanBlock + kScanOverlap) count = 0;
+        for (uint32_t start = 0; start < kScanBlock && start + 12 <= count; ++start) {
+            if (IsHeaderAt(block + start)) {
+                *offset = uint32_t(position) + start;
+                found = true;
+                break;
+            }
+        }
+    }
+    g_pDefaultPtrPool->Free(block);
+    return found;
+}
+
+bool OwnProgramPath(const char* commandLine, char* path, uint32_t size) {
+    // A double click gives "full path"; take the text up to the closing quote
+    // (a path cannot hold one, so quoted arguments behind it do not matter).
+    if (commandLine && commandLine[0] == '"') {
+        const char* close = std::strchr(commandLine + 1, '"');
+        if (close && uint32_t(close - commandLine - 1) < size) {
+            size_t length = size_t(close - commandLine - 1);
+            std::memcpy(path, commandLine + 1, length);
+            path[length] = '\0';
+            return true;
+        }
+    }
+    // Any other command line (unquoted, or too long for the buffer): ask for
+    // the module's own file name instead.
+    DWORD length = GetModuleFileNameA(nullptr, path, size);
+    return length > 0 && length < size;
+}
+
+int OpenPayload() {
+    char path[kPathSize];
+    if (!OwnProgramPath(GetCommandLineA(), path, kPathSize)) return 0;
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return 0;
+    CDiskFile* self = new CDiskFile(handle, FM_READ);
+    s_ownFile = self;
+
+    uint32_t offset = 0;
+    if (!FindPayloadOffset(self, &offset)) {
+        MessageBoxA(nullptr, "Patch file is broken!", "QUOR Patch", MB_OK);
+        std::exit(-1);
+    }
+    CFile* window = new CWindowFile(self, offset, 0xFFFFFFFFu, false);
+    CFile* container = new CLzssFile(window, true);
+    MountPack(container, "DATA");
+    return 1;
+}
+
+ErrorCode MountPack(CFile* file, const char* name) {
+    CPackFS* pack = new (std::nothrow) CPackFS();
+    if (!pack) return ERR_ALLOCFAIL;
+    if (!file) {
+        delete pack;
+        return ERR_UNKNOWN;
+    }
+    if (!file->isOpen) {
+        delete file;
+        delete pack;
+        return ERR_UNKNOWN;
+    }
+    ErrorCode error = pack->Attach(file);
+    if (error) {
+        delete pack;
+        return error;
+    }
+    size_t length = std::strlen(name);
+    auto* prefix = static_cast<char*>(g_pDefaultPtrPool->Alloc(uint32_t(length + 2)));
+    if (!prefix) {
+        delete pack;
+        return ERR_ALLOCFAIL;
+    }
+    std::memcpy(prefix, name, length + 1);
+    if (length == 0 || name[length - 1] != '\\') {
+        prefix[length] = '\\';
+        prefix[length + 1] = '\0';
+    }
+    error = MountService(prefix, pack);
+    if (error) {  // a full table leaves the service with us
+        delete pack;
+        g_pDefaultPtrPool->Free(prefix);
+        return error;
+    }
+    s_packPrefix = prefix;
+    return nullptr;
+}

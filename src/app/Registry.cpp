@@ -1,0 +1,38 @@
+#include "app/Registry.h"
+
+#include "app/AppState.h"
+
+bool OpenGameKey(REGSAM access, HKEY* key) {
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKey, 0, access, key) == ERROR_SUCCESS;
+}
+
+RegistryText ReadRegistryText(HKEY key, const char* name, char* buffer, uint32_t size) {
+    buffer[0] = '\0';
+    DWORD type = 0;
+    DWORD length = size;
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
+    if (result == ERROR_MORE_DATA) return RegistryText::kTooLong;
+    if (result != ERROR_SUCCESS) {
+        buffer[0] = '\0';
+        return RegistryText::kMissing;
+    }
+    // A stored string need not carry its terminator: add one where it fits.
+    if (length > size) length = size;
+    if (length < size) {
+        buffer[length] = '\0';
+    } else if (buffer[size - 1] != '\0') {
+        buffer[0] = '\0';
+        return RegistryText::kTooLong;
+    }
+    return RegistryText::kRead;
+}
+
+bool ReadRegistryNumber(HKEY key, const char* name, uint32_t* value) {
+    DWORD number = 0;
+    DWORD type = 0;
+    DWORD length = sizeof number;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &length) != ERROR_SUCCESS)
+        return false;
+    *value = number;
+    return true;
+}

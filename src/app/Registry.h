@@ -1,0 +1,19 @@
+// Reading and writing the game's values under HKEY_LOCAL_MACHINE, key
+// SOFTWARE\Orvandel\Quor, with the fixed-size buffers of the program.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Win32.h"
+
+enum class RegistryText { kRead, kMissing, kTooLong };
+
+// Opens the game's key with the given access; false when it does not open.
+bool OpenGameKey(REGSAM access, HKEY* key);
+
+// Reads a string value into buffer (size bytes), always terminated. A value
+// that does not fit with its terminator is kTooLong and leaves buffer empty.
+RegistryText ReadRegistryText(HKEY key, const char* name, char* buffer, uint32_t size);
+
+// Reads a 4-byte number; false when the value cannot be read.
+bool ReadRegistryNumber(HKEY key, const char* name, uint32_t* value);

@@ -1,0 +1,22 @@
+// The update stage: the tree "DATA\Files\" of the pack copied into the game
+// folder by a worker thread behind a modal progress dialog.
+#pragma once
+
+#include "platform/Win32.h"
+
+// Shows the progress dialog until the worker has ended it; returns 1.
+int RunUpdate();
+INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD WINAPI UpdateWorker(LPVOID parameter);
+
+// Copies one pack directory and everything below it.
+void CopyTree(const char* sourcePath);
+// Makes the target folder of a pack directory, every missing level of it.
+void MakeTargetDir(const char* sourcePath);
+// 1 when the file was copied whole; 0 when the source or the target cannot
+// be opened or a read or write fails.
+int CopyOneFile(const char* sourcePath);
+
+// The length of "DATA\Files\": what a pack path loses to become relative
+// to the game folder.
+constexpr unsigned kFilesPrefixLength = 11;

@@ -1,0 +1,26 @@
+#include "app/AppState.h"
+#include "app/Messages.h"
+#include "app/Update.h"
+#include "app/resource.h"
+
+int RunUpdate() {
+    DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0);
+    return 1;
+}
+
+INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        SetWindowTextA(window, LookupText("title"));
+        SetDlgItemTextA(window, IDC_PROGRESS_TEXT, LookupText("copy"));
+        g_ProgressDialog = window;
+        HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, nullptr, 0, nullptr);
+        if (worker) CloseHandle(worker);  // the thread runs on; its handle is not needed
+    }
+    return FALSE;
+}
+
+DWORD WINAPI UpdateWorker(LPVOID) {
+    CopyTree("DATA\\Files");
+    EndDialog(g_ProgressDialog, 1);
+    return 0;
+}

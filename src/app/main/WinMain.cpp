@@ -1,0 +1,45 @@
+// The patch program's entry point: one run of the patch, stage by stage.
+// Exit code 0 after the update stage, -1 for every earlier stop.
+#include "app/AppState.h"
+#include "app/GameChecks.h"
+#include "app/HashIni.h"
+#include "app/Messages.h"
+#include "app/Payload.h"
+#include "app/Shortcuts.h"
+#include "app/Update.h"
+#include "app/Welcome.h"
+#include "file/MountTable.h"
+#include "platform/DiskFS.h"
+#include "pools/PtrPool.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    g_Instance = instance;
+    FileLayerInit(8);
+    DiskFSInit();
+    OpenPayload();
+
+    // Lives until the process ends, like every text looked up from it.
+    g_Strings = new CHashIni(20, 500, new CSizedPtrPool(), true);
+    if (g_Strings->LoadPath("DATA\\Patch.ini")) return -1;
+    if (!ShowWelcome()) return -1;
+
+    // The game holds this mutex while it runs; the handle stays open.
+    CreateMutexA(nullptr, FALSE, "Quor_Kingsfall_Ver_01");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) FatalMessage("quorrun", nullptr);
+
+    if (!FindGameFolder()) FatalMessage("noquor", nullptr);
+    if (!CheckGame()) return -1;
+    RunUpdate();
+
+    if (g_UpdateFailed) {
+        ShowMessage("errnotcomplete", MB_OK, nullptr);
+    } else {
+        WriteGameVersion();
+        CreateShortcuts();
+        ShowMessage("done", MB_OK, nullptr);
+    }
+
+    DiskFSDone();
+    FileLayerDone();
+    return 0;
+}

@@ -1,0 +1,267 @@
+// End-to-end runs of the patch program on the Linux host layer: each
+// scenario builds a real patch with the patch tool, lays out a game
+// installation in a temporary drive C, runs the patch as a child process
+// with scripted answers and checks what it showed and what it left behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "ChildProcess.h"
+#include "SampleInstall.h"
+#include "Scenarios.h"
+#include "ShellLinkReader.h"
+#include "TestFiles.h"
+#include "Transcript.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kScanBlock = 8192;
+
+std::string Slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+// Offset of the first container header ("LZSS", block size 0x8000) at or
+// after from.
+size_t FindContainer(const std::string& bytes, size_t from) {
+    for (size_t at = bytes.find("LZSS", from); at != std::string::npos; at = bytes.find("LZSS", at + 1)) {
+        if (at + 12 <= bytes.size() && bytes.compare(at + 8, 4, std::string("\x00\x80\x00\x00", 4)) == 0) return at;
+    }
+    return std::string::npos;
+}
+
+// The pack stores its names upper-cased, so a new file may arrive as
+// MAPS/INTRO.TXT on a case-sensitive host: files compare by lower-case path.
+std::string Lower(std::string path) {
+    for (char& c : path) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return path;
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(folder)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files[Lower(fs::relative(entry.path(), folder).string())] = ReadFile(entry.path().string());
+    return files;
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+class PatchRun : public ::testing::TestWithParam<Scenario> {
+protected:
+    void SetUp() override {
+        const Scenario& s = GetParam();
+        root = temp.path();
+        driveC = root + "/c";
+        game = HostPathOf(driveC, kGameFolder);
+        programs = HostPathOf(driveC, kProgramsFolder);
+        fs::create_directories(game);
+        fs::create_directories(programs);
+        fs::create_directories(root + "/mutex");
+        BuildPatch(s);
+        Install(s);
+    }
+
+    void BuildPatch(const Scenario& s) {
+        std::string folder = root + "/patch";
+        WriteFile(folder + "/Patch.ini", PatchStrings(s));
+        fs::create_directories(folder + "/Files");
+        for (const FileSpec& file : s.patchFiles) WriteFile(folder + "/Files/" + Slashed(file.path), file.content);
+        patch = root + "/QuorPatch.exe";
+
+        if (s.layout == PayloadLayout::kMissing) {
+            fs::copy_file(QP_PATCHER, patch);
+            return;
+        }
+        ChildProcess tool(QP_TOOL, {"build", "--stub", QP_PATCHER, "--from", folder, "--out", patch});
+        tool.CloseStdin();
+        std::string output = tool.ReadAll();
+        ASSERT_EQ(tool.Wait(), 0) << output;
+        if (s.layout == PayloadLayout::kHeaderAtBlockEnd) {
+            // Move the container so that its header starts 7 bytes before a
+            // scan block ends: only the blocks' overlap shows it whole.
+            std::string stub = ReadFile(QP_PATCHER);
+            std::string bytes = ReadFile(patch);
+            size_t at = FindContainer(bytes, stub.size());
+            ASSERT_NE(at, std::string::npos);
+            std::string container = bytes.substr(at);
+            size_t offset = (stub.size() / kScanBlock + 1) * kScanBlock + kScanBlock - 7;
+            std::string moved = stub + std::string(offset - stub.size(), '\0') + container;
+            ASSERT_EQ(FindContainer(moved, 0), offset);
+            ASSERT_LT(offset, moved.size() / kScanBlock * kScanBlock - kScanBlock) << "container too small";
+            WriteFile(patch, moved);
+        }
+        fs::permissions(patch, fs::perms::owner_all, fs::perm_options::add);
+    }
+
+    void Install(const Scenario& s) {
+        if (s.gameExecutable) WriteFile(game + "/Quor.exe", "QUOR game program\n");
+        for (const FileSpec& file : s.gameFiles) {
+            std::string path = game + "/" + Slashed(file.path);
+            WriteFile(path, file.content);
+            if (file.readOnly) fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        }
+        if (s.localPack.kind == PackKind::kGarbage) {
+            WriteFile(game + "/packs/local.wdt", std::string(3000, 'x'));
+        } else if (s.localPack.kind != PackKind::kNone) {
+            std::vector<uint8_t> bytes;
+            std::string error;
+            auto format = s.localPack.kind == PackKind::kBlockFile ? sample::LocalPackFormat::kBlockFile
+                                                                    : sample::LocalPackFormat::kPackFile;
+            ASSERT_TRUE(sample::BuildLocalPack(format, s.localPack.compressed,
+                                               sample::LanguageFiles(s.localPack.language, s.localPack.peon), &bytes,
+                                               &error))
+                << error;
+            WriteFile(game + "/packs/local.wdt", std::string(bytes.begin(), bytes.end()));
+        }
+        registry = root + "/registry.reg";
+        WriteFile(registry, sample::RegistryText(s.registryKey, s.registryPath, s.gameVersion, s.language));
+        for (const std::string& folder : s.programsFolders) fs::create_directories(programs + "/" + Slashed(folder));
+        for (const std::string& file : s.programsFiles) WriteFile(programs + "/" + Slashed(file), "not a folder\n");
+        before = Snapshot(game);
+    }
+
+    std::map<std::string, std::string> Environment(const Scenario& s) const {
+        std::string answers;
+        for (const std::string& answer : s.answers) answers += (answers.empty() ? "" : ",") + answer;
+        std::map<std::string, std::string> env = {
+            {"W32_DRIVE_C", driveC},          {"W32_REGISTRY_FILE", registry},
+            {"W32_TRANSCRIPT", root + "/transcript.jsonl"}, {"W32_ANSWERS", answers},
+            {"W32_MUTEX_DIR", root + "/mutex"}, {"W32_PROGRAMS_DIR", kProgramsFolder},
+        };
+        if (!s.faultWrite.empty()) env["W32_FAULT_WRITE"] = Replace(s.faultWrite, "{game}", game);
+        if (!s.faultOpen.empty()) env["W32_FAULT_OPEN"] = Replace(s.faultOpen, "{game}", game);
+        return env;
+    }
+
+    void CheckFiles(const Scenario& s) {
+        std::map<std::string, std::string> after = Snapshot(game);
+        for (const FileSpec& file : s.gameFiles) {
+            if (!file.readOnly || !s.updateRan) continue;
+            auto mode = fs::status(game + "/" + Slashed(file.path)).permissions();
+            EXPECT_NE(mode & fs::perms::owner_write, fs::perms::none) << file.path << " left read-only";
+        }
+        if (!s.updateRan) {
+            EXPECT_EQ(after, before) << "the game folder changed";
+            return;
+        }
+        for (const FileSpec& file : s.patchFiles) {
+            std::string relative = Lower(Slashed(file.path));
+            bool skipped = std::find(s.notCopied.begin(), s.notCopied.end(), file.path) != s.notCopied.end();
+            auto now = after.find(relative);
+            if (!skipped) {
+                ASSERT_NE(now, after.end()) << relative << " was not copied";
+                EXPECT_TRUE(now->second == file.content) << relative << " differs from the patch";
+                continue;
+            }
+            // Skipped: missing, as it was, or cut short by a failed write.
+            EXPECT_TRUE(now == after.end() || now->second != file.content) << relative << " should not be copied";
+        }
+    }
+
+    void CheckShortcuts(const Scenario& s) {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::recursive_directory_iterator(programs))
+            if (entry.path().extension() == ".lnk") found.push_back(fs::relative(entry.path(), programs).string());
+        std::vector<std::string> expected;
+        for (const std::string& link : s.shortcuts) expected.push_back(Slashed(link));
+        std::sort(found.begin(), found.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(found, expected);
+        for (const std::string& link : found) {
+            auto strings = ReadShellLink(programs + "/" + link);
+            ASSERT_TRUE(strings) << link << " is no shell link";
+            EXPECT_EQ(strings->description, "Orvandel Gaming Service");
+            EXPECT_EQ(strings->workingDirectory, std::string(kGameFolder) + "zln");
+            EXPECT_EQ(strings->iconLocation, std::string(kGameFolder) + "zln\\zavovudiz.exe");
+            EXPECT_EQ(strings->iconIndex, 0);
+        }
+    }
+
+    TempFolder temp{"e2e"};
+    std::string root, driveC, game, programs, registry, patch;
+    std::map<std::string, std::string> before;
+};
+
+// Exit status as the signed byte the program returned (-1 arrives as 255).
+int SignedExit(int status) { return status < 256 ? int(int8_t(status)) : status; }
+
+std::map<std::string, const char*> Pointers(const std::map<std::string, std::string>& env) {
+    std::map<std::string, const char*> pointers;
+    for (const auto& [name, value] : env) pointers[name] = value.c_str();
+    return pointers;
+}
+
+TEST_P(PatchRun, ShowsAndLeavesWhatItShould) {
+    const Scenario& s = GetParam();
+    std::map<std::string, std::string> env = Environment(s);
+    std::unique_ptr<ChildProcess> runningGame;
+    if (s.gameRunning) {
+        runningGame = std::make_unique<ChildProcess>(QP_STANDIN_GAME, std::vector<std::string>{"Quor_Kingsfall_Ver_01"},
+                                                     Pointers(env));
+        std::string line;
+        ASSERT_TRUE(runningGame->ReadLine(&line) && line == "ready") << "the stand-in game did not take its mutex";
+    }
+    std::string registryBefore = ReadFile(registry);
+
+    ChildProcess run(patch, {}, Pointers(env));
+    run.CloseStdin();
+    std::string output = run.ReadAll();
+    EXPECT_EQ(SignedExit(run.Wait()), s.exitCode) << output;
+
+    std::vector<TranscriptRecord> events = ReadTranscript(root + "/transcript.jsonl");
+    std::vector<Box> boxes;
+    bool dialogShown = false, dialogEnded = false;
+    std::string dialogCaption, dialogText;
+    for (const TranscriptRecord& event : events) {
+        if (event.call == "MessageBoxA") boxes.push_back({event.caption, event.text, int(event.type), event.answer});
+        if (event.call == "DialogBoxParamA") dialogShown = true;
+        if (event.call == "SetWindowTextA") dialogCaption = event.text;
+        if (event.call == "SetDlgItemTextA") dialogText = event.text;
+        if (event.call == "EndDialog") dialogEnded = true;
+    }
+    ASSERT_EQ(boxes.size(), s.boxes.size()) << output;
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        EXPECT_EQ(boxes[i].caption, s.boxes[i].caption) << "box " << i;
+        EXPECT_EQ(boxes[i].text, s.boxes[i].text) << "box " << i;
+        EXPECT_EQ(boxes[i].type, s.boxes[i].type) << "box " << i;
+        EXPECT_EQ(boxes[i].answer, s.boxes[i].answer) << "box " << i;
+    }
+    EXPECT_EQ(dialogShown, s.updateRan);
+    if (s.updateRan) {
+        EXPECT_EQ(dialogCaption, "QUOR Patch");
+        EXPECT_EQ(dialogText, "Updating QUOR. Please, wait...");
+        // After Abort the process ends while the dialog is still shown.
+        EXPECT_EQ(dialogEnded, s.exitCode == 0);
+    }
+
+    CheckFiles(s);
+    std::string registryAfter = ReadFile(registry);
+    if (s.versionAfter)
+        EXPECT_EQ(sample::RegistryGameVersion(registryAfter), s.versionAfter);
+    else
+        EXPECT_EQ(sample::RegistryGameVersion(registryAfter), sample::RegistryGameVersion(registryBefore));
+    CheckShortcuts(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, PatchRun, ::testing::ValuesIn(AllScenarios()),
+                         [](const ::testing::TestParamInfo<Scenario>& param) { return param.param.name; });
+
+TEST(SamplePatch, ShipsTheStringsExactly) {
+    EXPECT_EQ(ReadFile(QP_EXAMPLES "/sample-patch/Patch.ini"), ShippedStrings());
+}
+
+}  // namespace
+}  // namespace e2e

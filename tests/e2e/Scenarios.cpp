@@ -1,0 +1,359 @@
+#include "Scenarios.h"
+
+#include <utility>
+
+namespace e2e {
+
+const char kGameFolder[] = "C:\\Games\\Quor\\";
+const char kProgramsFolder[] = "C:\\Menu\\Programs";
+const char kGameKey[] = "SOFTWARE\\Orvandel\\Quor";
+
+namespace {
+
+const std::vector<std::pair<std::string, std::string>>& ShippedKeys() {
+    static const std::vector<std::pair<std::string, std::string>> keys = {
+        {"ver", "10005"},
+        {"vermin", "10001"},
+        {"welcome", "This will upgrade QUOR to version 1.05. Do you want to continue?"},
+        {"welcome2",
+         "This program will upgrade QUOR to version 1.05. Do you want to continue?|| QUOR version installed: "
+         "%d.%02d | QUOR instalation folder: %s"},
+        {"title", "QUOR Patch"},
+        {"noquor", "QUOR not found! Please reinstall the game and try again!"},
+        {"quorrun", "You are running QUOR. Please quit the game and restart the patch!"},
+        {"noneed", "You can't update your copy of QUOR because you have a more recent version!"},
+        {"done", "QUOR was updated to version 1.05 successfuly!"},
+        {"copy", "Updating QUOR. Please, wait..."},
+        {"wronglang", "This patch is for the english version of QUOR only!"},
+        {"errcopy", "Error while trying to copy %s"},
+        {"errnotcomplete", "QUOR update was NOT completed successfuly!"},
+        {"errvermin", "QUOR version 1.01 required!"},
+        {"zln_name", "Orvandel Gaming Service"},
+        {"zln_shortcut", "1"},
+    };
+    return keys;
+}
+
+const char kTitle[] = "QUOR Patch";
+const char kWelcome[] = "This will upgrade QUOR to version 1.05. Do you want to continue?";
+
+// "welcome2" as shown: '|' became line feeds, then the three arguments.
+std::string Welcome2(const char* version, const char* folder) {
+    return std::string("This program will upgrade QUOR to version 1.05. Do you want to continue?\n\n QUOR version "
+                       "installed: ") +
+           version + " \n QUOR instalation folder: " + folder;
+}
+
+Box WelcomeBox(const std::string& answer) { return {kTitle, kWelcome, kYesNoInformation, answer}; }
+Box Welcome2Box(const char* version, const std::string& answer) {
+    return {kTitle, Welcome2(version, kGameFolder), kYesNoInformation, answer};
+}
+Box Fatal(const char* text) { return {kTitle, text, kOkError, "ok"}; }
+Box Plain(const char* text) { return {kTitle, text, kOkPlain, "ok"}; }
+// The pack keeps its names upper-cased, and so shows them.
+Box CopyError(const char* relative, const std::string& answer) {
+    return {"Error", std::string("Error while trying to copy ") + relative, kAbortRetryIgnoreQuestion, answer};
+}
+
+const char kNoQuor[] = "QUOR not found! Please reinstall the game and try again!";
+const char kQuorRun[] = "You are running QUOR. Please quit the game and restart the patch!";
+const char kNoNeed[] = "You can't update your copy of QUOR because you have a more recent version!";
+const char kErrVerMin[] = "QUOR version 1.01 required!";
+const char kWrongLang[] = "This patch is for the english version of QUOR only!";
+const char kDone[] = "QUOR was updated to version 1.05 successfuly!";
+const char kNotComplete[] = "QUOR update was NOT completed successfuly!";
+const char kShortcut[] = "Orvandel Gaming Service.lnk";
+
+std::string Bytes(size_t count, uint32_t seed) {
+    std::string data(count, '\0');
+    for (size_t i = 0; i < count; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        data[i] = char(seed >> 23);
+    }
+    return data;
+}
+
+// An installed 1.01 game, found through the registry, and a patch of the
+// default tree: the base of every scenario.
+Scenario Installed(const std::string& name) {
+    Scenario s;
+    s.name = name;
+    s.patchFiles = DefaultPatchFiles();
+    s.registryPath = kGameFolder;
+    s.gameVersion = 0x10001;
+    s.gameFiles = {{"readme.txt", "QUOR 1.01\r\n"}, {"maps\\kingsfall.map", Bytes(5000, 7)}};
+    return s;
+}
+
+Scenario Complete(const std::string& name) {
+    Scenario s = Installed(name);
+    s.answers = {"yes", "ok"};
+    s.boxes = {Welcome2Box("1.01", "yes"), Plain(kDone)};
+    s.updateRan = true;
+    s.versionAfter = 0x10005;
+    s.shortcuts = {kShortcut};
+    return s;
+}
+
+Scenario Stopped(const std::string& name, const char* version, const char* fatal) {
+    Scenario s = Installed(name);
+    s.answers = {"yes", "ok"};
+    s.boxes = {Welcome2Box(version, "yes"), Fatal(fatal)};
+    s.exitCode = -1;
+    return s;
+}
+
+std::vector<Scenario> BuildScenarios() {
+    std::vector<Scenario> all;
+
+    all.push_back(Complete("CompleteUpdate"));
+
+    {
+        Scenario s = Complete("EqualVersionIsAccepted");
+        s.gameVersion = 0x10005;
+        s.boxes[0] = Welcome2Box("1.05", "yes");
+        all.push_back(s);
+    }
+    {
+        // Without the backslash the welcome test looks for "Quorquor.exe" and
+        // asks the plain question; the folder itself still works.
+        Scenario s = Complete("PathWithoutBackslash");
+        s.registryPath = "C:\\Games\\Quor";
+        s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        Scenario s = Installed("DeclinedWelcome");
+        s.gameRunning = true;  // not reported: the run ends before the mutex test
+        s.answers = {"no"};
+        s.boxes = {Welcome2Box("1.01", "no")};
+        s.exitCode = -1;
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("GameRunning", "1.01", kQuorRun);
+        s.gameRunning = true;
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("NoGameFolder", "1.01", kNoQuor);
+        s.registryPath.reset();
+        s.boxes[0] = WelcomeBox("yes");  // no folder: no "quor.exe" to find
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("NoRegistryKey", "1.00", kNoQuor);
+        s.registryKey = false;
+        s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        // 255 characters and no room left for the backslash: as missing.
+        Scenario s = Stopped("OverlongPathCountsAsMissing", "1.01", kNoQuor);
+        s.registryPath = "C:\\" + std::string(252, 'p');
+        s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("NoGameExecutable", "1.01", kNoQuor);
+        s.gameExecutable = false;
+        s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("NewerVersionInstalled", "1.06", kNoNeed);
+        s.gameVersion = 0x10006;
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("OlderThanMinimum", "1.00", kErrVerMin);
+        s.gameVersion = 0x10000;
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("NoVersionRecorded", "1.00", kErrVerMin);
+        s.gameVersion.reset();
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("WrongLanguageInRegistry", "1.01", kWrongLang);
+        s.strings = {{"lang", "english"}};
+        s.language = "german";
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("WrongLanguageInLocalPack", "1.01", kWrongLang);
+        s.strings = {{"lang", "english"}};
+        s.language = "English";
+        s.localPack = {PackKind::kBlockFile, false, std::string("german"), std::string("peasant")};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("WrongPeonInCompressedPackFile", "1.01", kWrongLang);
+        s.strings = {{"lang", "english"}};
+        s.localPack = {PackKind::kPackFile, true, std::string("ENGLISH"), std::string("Bauer")};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Complete("RightLanguageInCompressedBlockFile");
+        s.strings = {{"lang", "english"}};
+        s.language = "english";
+        s.localPack = {PackKind::kBlockFile, true, std::string("English"), std::string("Peasant")};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Complete("RightLanguageInPackFile");
+        s.strings = {{"lang", "english"}};
+        s.localPack = {PackKind::kPackFile, false, std::string("english"), std::nullopt};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Complete("UnknownLocalPackIsNoCheck");
+        s.strings = {{"lang", "english"}};
+        s.localPack = {PackKind::kGarbage, false, std::nullopt, std::nullopt};
+        all.push_back(s);
+    }
+    {
+        // Without "lang" the pack is not looked at, whatever it says.
+        Scenario s = Complete("NoLangKeyNoLanguageCheck");
+        s.language = "german";
+        s.localPack = {PackKind::kBlockFile, false, std::string("german"), std::string("Bauer")};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Complete("ReadOnlyTargetIsReplaced");
+        s.gameFiles[0].readOnly = true;
+        all.push_back(s);
+    }
+    {
+        Scenario s = Complete("RetryThenSuccess");
+        s.faultOpen = "kingsfall.map:5:2";
+        s.answers = {"yes", "retry", "retry", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("MAPS\\KINGSFALL.MAP", "retry"),
+                   CopyError("MAPS\\KINGSFALL.MAP", "retry"), Plain(kDone)};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Installed("IgnoreLeavesTheUpdateIncomplete");
+        s.faultOpen = "INTRO.TXT:5";
+        s.answers = {"yes", "ignore", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("MAPS\\CAMPAIGN\\INTRO.TXT", "ignore"),
+                   Plain(kNotComplete)};
+        s.updateRan = true;
+        s.notCopied = {"maps\\campaign\\intro.txt"};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Installed("AbortEndsTheRun");
+        s.faultOpen = "INTRO.TXT:5";
+        s.answers = {"yes", "abort", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("MAPS\\CAMPAIGN\\INTRO.TXT", "abort"), Fatal(kNotComplete)};
+        s.exitCode = -1;
+        s.updateRan = true;
+        // The pack lists its names sorted: everything after the intro stays.
+        s.notCopied = {"maps\\campaign\\intro.txt", "maps\\kingsfall.map", "readme.txt", "zln\\zavovudiz.exe"};
+        all.push_back(s);
+    }
+    {
+        // The first handle on the map runs out of space after 1000 bytes: the
+        // file is reported, not counted as copied; the retry succeeds.
+        Scenario s = Complete("DiskFullIsReportedAndRetried");
+        s.faultWrite = "kingsfall.map:1000:full:1";
+        s.answers = {"yes", "retry", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("MAPS\\KINGSFALL.MAP", "retry"), Plain(kDone)};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Installed("DiskFullIgnored");
+        s.faultWrite = "kingsfall.map:1000:full";
+        s.answers = {"yes", "ignore", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("MAPS\\KINGSFALL.MAP", "ignore"), Plain(kNotComplete)};
+        s.updateRan = true;
+        s.notCopied = {"maps\\kingsfall.map"};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Installed("NoPayload");
+        s.layout = PayloadLayout::kMissing;
+        s.answers = {"ok"};
+        s.boxes = {{"QUOR Patch", "Patch file is broken!", kOkPlain, "ok"}};
+        s.exitCode = -1;
+        all.push_back(s);
+    }
+    {
+        Scenario s = Complete("HeaderInTheLastBytesOfAScanBlock");
+        s.layout = PayloadLayout::kHeaderAtBlockEnd;
+        all.push_back(s);
+    }
+    {
+        // Every folder named "quor" gets one, also one inside another; a file
+        // named quor and folders below a '.' folder do not count.
+        Scenario s = Complete("ShortcutsIntoEveryQuorFolder");
+        s.programsFolders = {"Orvandel\\Quor", "Orvandel\\Quor\\quor", "Games\\QUOR", ".hidden\\quor", "Other"};
+        s.programsFiles = {"Other\\quor"};
+        s.shortcuts = {"Orvandel\\Quor\\" + std::string(kShortcut), "Orvandel\\Quor\\quor\\" + std::string(kShortcut),
+                       "Games\\QUOR\\" + std::string(kShortcut)};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Complete("ShortcutSwitchedOff");
+        s.strings = {{"zln_shortcut", "yes"}};
+        s.shortcuts = {};
+        all.push_back(s);
+    }
+    {
+        // A strings file whose formats do not take the program's arguments
+        // is shown as written, never used as a format.
+        Scenario s = Complete("ForeignFormatsShownAsWritten");
+        s.strings = {{"welcome2", "Installed %s in %d %n|%x"}};
+        s.boxes[0] = {kTitle, "Installed %s in %d %n\n%x", kYesNoInformation, "yes"};
+        all.push_back(s);
+    }
+    return all;
+}
+
+}  // namespace
+
+std::string ShippedStrings() {
+    std::string text = "[str]\r\n";
+    for (const auto& [key, value] : ShippedKeys()) text += key + " = " + value + "\r\n";
+    return text;
+}
+
+std::string PatchStrings(const Scenario& scenario) {
+    std::vector<std::pair<std::string, std::optional<std::string>>> keys;
+    for (const auto& [key, value] : ShippedKeys()) keys.emplace_back(key, value);
+    for (const auto& [key, value] : scenario.strings) {
+        bool replaced = false;
+        for (auto& entry : keys)
+            if (entry.first == key) {
+                entry.second = value;
+                replaced = true;
+            }
+        if (!replaced) keys.emplace_back(key, value);
+    }
+    std::string text = "[str]\r\n";
+    for (const auto& [key, value] : keys)
+        if (value) text += key + " = " + *value + "\r\n";
+    return text;
+}
+
+std::vector<FileSpec> DefaultPatchFiles() {
+    return {
+        {"readme.txt", "QUOR 1.05\r\nNew: the gaming service client.\r\n"},
+        {"empty.dat", ""},
+        {"exact.bin", Bytes(32768, 1)},
+        {"maps\\kingsfall.map", Bytes(40000, 2)},
+        {"maps\\campaign\\intro.txt", "The kingdom has fallen.\r\n"},
+        {"zln\\zavovudiz.exe", Bytes(4096, 3)},
+    };
+}
+
+void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
+const std::vector<Scenario>& AllScenarios() {
+    static const std::vector<Scenario> all = BuildScenarios();
+    return all;
+}
+
+}  // namespace e2e

@@ -1,0 +1,102 @@
+// The end-to-end scenarios of the patch program: how each run is set up and
+// what it must show and leave behind. Runner-independent, so that the Linux
+// host layer and the Windows build are held to the same expectations.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Paths as the program sees them.
+extern const char kGameFolder[];      // C:\Games\Quor\ (with the backslash)
+extern const char kProgramsFolder[];  // the Start-menu Programs folder, on C:
+extern const char kGameKey[];         // SOFTWARE\Orvandel\Quor below HKEY_LOCAL_MACHINE
+
+// Message-box types the program uses.
+constexpr int kYesNoInformation = 0x44;
+constexpr int kOkError = 0x10;
+constexpr int kOkPlain = 0x00;
+constexpr int kAbortRetryIgnoreQuestion = 0x22;
+
+struct Box {
+    std::string caption;
+    std::string text;
+    int type;
+    std::string answer;  // the scripted button
+};
+
+// A file below a folder; path with backslashes.
+struct FileSpec {
+    std::string path;
+    std::string content;
+    bool readOnly = false;
+};
+
+enum class PackKind { kNone, kBlockFile, kPackFile, kGarbage };
+
+struct LocalPack {
+    PackKind kind = PackKind::kNone;
+    bool compressed = false;  // wrapped in the LZSS container
+    std::optional<std::string> language;  // [system] language of LOCAL\strings3.ini
+    std::optional<std::string> peon;      // [objects] peon of LOCAL\strings.ini
+};
+
+enum class PayloadLayout {
+    kTool,              // as the patch tool lays it out
+    kMissing,           // the bare program, no payload
+    kHeaderAtBlockEnd,  // the container header starts 7 bytes before a scan block ends
+};
+
+struct Scenario {
+    std::string name;
+
+    // The patch: the shipped strings file with these changes to section
+    // "str" (no value: the key is removed), and its Files tree.
+    std::vector<std::pair<std::string, std::optional<std::string>>> strings;
+    std::vector<FileSpec> patchFiles;
+    PayloadLayout layout = PayloadLayout::kTool;
+
+    // The installation.
+    bool registryKey = true;
+    std::optional<std::string> registryPath;
+    std::optional<uint32_t> gameVersion;
+    std::optional<std::string> language;
+    bool gameExecutable = true;
+    LocalPack localPack;
+    std::vector<FileSpec> gameFiles;          // present before the run, below the game folder
+    std::vector<std::string> programsFolders;  // created below Programs
+    std::vector<std::string> programsFiles;    // plain files below Programs
+
+    // The run.
+    bool gameRunning = false;
+    std::vector<std::string> answers;
+    std::string faultWrite;  // W32_FAULT_WRITE, with {game} standing for the game folder's host path
+    std::string faultOpen;   // W32_FAULT_OPEN, likewise
+
+    // Expected outcome.
+    int exitCode = 0;
+    std::vector<Box> boxes;
+    bool updateRan = false;                    // the progress dialog ran
+    std::vector<std::string> notCopied;        // patch files that must not hold the patch's bytes
+    std::optional<uint32_t> versionAfter;      // "GameVersion" afterwards (none: as before)
+    std::vector<std::string> shortcuts;        // .lnk files expected below Programs
+};
+
+// The shipped strings file (section "str", CRLF lines).
+std::string ShippedStrings();
+// The shipped strings file with the scenario's changes applied.
+std::string PatchStrings(const Scenario& scenario);
+
+// The default Files tree of the scenarios' patches.
+std::vector<FileSpec> DefaultPatchFiles();
+
+const std::vector<Scenario>& AllScenarios();
+
+// Test output names a scenario by its name.
+void PrintTo(const Scenario& scenario, std::ostream* out);
+
+}  // namespace e2e

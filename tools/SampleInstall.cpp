@@ -1,0 +1,215 @@
+#include "SampleInstall.h"
+
+#include "Command.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "file/File.h"
+#include "hpfs/BFHP.h"
+#include "hpfs/BlockFileWriter.h"
+#include "hpfs/HPFS.h"
+#include "payload/LzssFormat.h"
+#include "payload/LzssWriter.h"
+#include "payload/PackWriter.h"
+
+namespace sample {
+
+namespace {
+
+// A CFile over a vector that outlives it: the block-file pool destroys the
+// file it was attached to, the bytes stay with the caller.
+class VectorFile : public CFile {
+public:
+    explicit VectorFile(std::vector<uint8_t>* bytes) : data(bytes) { isOpen = true; }
+
+    ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
+        uint32_t available = position < data->size() ? uint32_t(data->size() - position) : 0;
+        uint32_t n = size < available ? size : available;
+        if (n) std::memcpy(buffer, data->data() + position, n);
+        position += n;
+        if (bytesRead) *bytesRead = n;
+        return n < size ? ERR_EOF : nullptr;
+    }
+    ErrorCode Write(const void* buffer, uint32_t size, uint32_t* bytesWritten) override {
+        if (size && position + size > data->size()) data->resize(size_t(position) + size);
+        if (size) std::memcpy(data->data() + position, buffer, size);
+        position += size;
+        if (bytesWritten) *bytesWritten = size;
+        return nullptr;
+    }
+    ErrorCode Seek(int32_t offset, int16_t origin) override {
+        int64_t from = origin == ORIGIN_BEGIN ? 0 : origin == ORIGIN_CURRENT ? position : int64_t(data->size());
+        if (from + offset < 0) return ERR_SEEKFAIL;
+        position = uint32_t(from + offset);
+        return nullptr;
+    }
+    uint32_t GetSize() override { return uint32_t(data->size()); }
+    uint32_t Tell() override { return position; }
+    ErrorCode Truncate() override {
+        data->resize(position);
+        return nullptr;
+    }
+
+private:
+    std::vector<uint8_t>* data;
+    uint32_t position = 0;
+};
+
+bool Fail(std::string* error, const std::string& what, ErrorCode code) {
+    if (error) *error = what + ": " + ErrorText(code);
+    return false;
+}
+
+bool BuildBlockFile(const std::vector<PackedFile>& files, std::vector<uint8_t>* bytes, std::string* error) {
+    bytes->clear();
+    auto* file = new VectorFile(bytes);
+    if (ErrorCode code = WriteEmptyBlockFile(file, 512, 8, 0x100000)) {
+        delete file;
+        return Fail(error, "empty block file", code);
+    }
+    auto* pool = new CBFHP();
+    if (ErrorCode code = pool->Attach(file)) {
+        delete pool;
+        delete file;
+        return Fail(error, "block file", code);
+    }
+    CHPFS service(pool);  // owns the pool, which owns the file
+    for (const PackedFile& packed : files) {
+        // Each folder on the way, from the root down; existing ones fail harmlessly.
+        std::string parent;
+        for (size_t start = 0, end; (end = packed.name.find('\\', start)) != std::string::npos; start = end + 1) {
+            std::string name = packed.name.substr(start, end - start);
+            service.MakeDirectory(parent.c_str(), name.c_str());
+            parent += (parent.empty() ? "" : "\\") + name;
+        }
+        ErrorCode code = nullptr;
+        CFile* target = service.Open(packed.name.c_str(), FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, &code);
+        if (!target) return Fail(error, packed.name, code);
+        code = target->Write(packed.content.data(), uint32_t(packed.content.size()), nullptr);
+        delete target;
+        if (code) return Fail(error, packed.name, code);
+    }
+    return true;  // the service's destruction flushes the pool into bytes
+}
+
+}  // namespace
+
+bool BuildLocalPack(LocalPackFormat format, bool compressed, const std::vector<PackedFile>& files,
+                    std::vector<uint8_t>* bytes, std::string* error) {
+    std::vector<uint8_t> image;
+    if (format == LocalPackFormat::kBlockFile) {
+        if (!BuildBlockFile(files, &image, error)) return false;
+    } else {
+        std::vector<PackWriterEntry> entries;
+        const uint32_t kDosTime = (uint32_t(2003 - 1980) << 25 | 5u << 21 | 17u << 16) | (12u << 11);
+        for (const PackedFile& packed : files)
+            entries.push_back(PackWriterEntry{packed.name.c_str(), reinterpret_cast<const uint8_t*>(packed.content.data()),
+                                              uint32_t(packed.content.size()), kDosTime});
+        VectorFile target(&image);
+        if (ErrorCode code = WritePack(entries.data(), uint32_t(entries.size()), &target))
+            return Fail(error, "pack file", code);
+    }
+    if (!compressed) {
+        *bytes = std::move(image);
+        return true;
+    }
+    bytes->clear();
+    VectorFile target(bytes);
+    if (ErrorCode code = CompressLzssImage(image.data(), uint32_t(image.size()), &target, kLzssPatchBlockSize,
+                                           kLzssPatchBitLengths, nullptr))
+        return Fail(error, "container", code);
+    return true;
+}
+
+std::vector<PackedFile> LanguageFiles(const std::optional<std::string>& language,
+                                      const std::optional<std::string>& peon) {
+    std::string strings3 = "; game texts\r\n[system]\r\n";
+    if (language) strings3 += "language = " + *language + "\r\n";
+    strings3 += "version = 1\r\n";
+    std::string strings = "[objects]\r\n";
+    if (peon) strings += "peon = " + *peon + "\r\n";
+    strings += "knight = knight\r\n";
+    return {{"LOCAL\\strings3.ini", strings3}, {"LOCAL\\strings.ini", strings}};
+}
+
+namespace {
+
+std::string RegistryString(const std::string& text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+std::string RegistryText(bool keyPresent, const std::optional<std::string>& path,
+                         const std::optional<uint32_t>& gameVersion, const std::optional<std::string>& language) {
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    if (!keyPresent) return text + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n";
+    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n";
+    if (path) text += "\"Path\"=" + RegistryString(*path) + "\r\n";
+    if (gameVersion) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%08x", unsigned(*gameVersion));
+        text += std::string("\"GameVersion\"=dword:") + number + "\r\n";
+    }
+    if (language) text += "\"Language\"=" + RegistryString(*language) + "\r\n";
+    return text + "\r\n";
+}
+
+std::optional<uint32_t> RegistryGameVersion(const std::string& registryText) {
+    const std::string name = "\"GameVersion\"=dword:";
+    size_t at = registryText.find(name);
+    if (at == std::string::npos) return std::nullopt;
+    return uint32_t(std::stoul(registryText.substr(at + name.size(), 8), nullptr, 16));
+}
+
+namespace {
+
+bool WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    return bool(out);
+}
+
+}  // namespace
+
+namespace {
+
+int RunSampleInstall(const std::vector<std::string>& args) {
+    if (args.size() != 1) throw ToolError("usage: qptool sample-install <folder>");
+    namespace fs = std::filesystem;
+    fs::path root = args[0];
+    fs::path game = root / "c" / "Games" / "Quor";
+    std::vector<uint8_t> pack;
+    std::string error;
+    if (!BuildLocalPack(LocalPackFormat::kBlockFile, false, LanguageFiles(std::string("english"), std::string("peasant")),
+                        &pack, &error))
+        throw ToolError("the local pack: " + error);
+    bool written = WriteBytes(game / "Quor.exe", "QUOR 1.01 game program (sample)\n") &&
+                   WriteBytes(game / "Readme-1.05.txt", "QUOR 1.01\r\n") &&
+                   WriteBytes(game / "maps" / "kingsfall.map", "QMAP 1.01 map data\n") &&
+                   WriteBytes(game / "packs" / "local.wdt", std::string(pack.begin(), pack.end())) &&
+                   WriteBytes(root / "registry.reg",
+                              RegistryText(true, std::string("C:\\Games\\Quor\\"), 0x10001u, std::string("english")));
+    std::error_code ignored;
+    fs::create_directories(root / "c" / "Menu" / "Programs" / "Orvandel" / "Quor", ignored);
+    if (!written) throw ToolError("cannot write below " + root.string());
+    std::printf("sample installation of QUOR 1.01 in %s\n", root.string().c_str());
+    return 0;
+}
+
+const CommandRegistration kSampleInstall({"sample-install", "<folder>",
+                                          "lays out a sample QUOR 1.01 installation for trying a patch",
+                                          RunSampleInstall});
+
+}  // namespace
+
+}  // namespace sample
