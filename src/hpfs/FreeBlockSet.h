@@ -14,8 +14,8 @@ public:
     CFreeBlockSet& operator=(const CFreeBlockSet&) = delete;
 
     bool Contains(uint32_t block) const {
-        uint32_t at = block >> 3;
-        return at < byteCount && (bits[at] >> (block & 7) & 1) != 0;
+        uint32_t index = block >> 3;
+        return index < byteCount && (bits[index] >> (block & 7) & 1) != 0;
     }
     // Makes room for block; false when memory runs out (nothing changes).
     bool Reserve(uint32_t block);

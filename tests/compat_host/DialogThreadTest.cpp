@@ -110,6 +110,8 @@ TEST(Thread, RunsTheRoutineWithItsParameter)
     ASSERT_NE(thread, nullptr);
     while (value.load() != 7) {
     }
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_FALSE(CloseHandle(thread));
     EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
 }
 

@@ -76,6 +76,12 @@ TEST_F(MutexTest, NamesAreCaseSensitiveAndANewNameIsCreated)
     // A second handle in the same process: the mutex already exists.
     EXPECT_NE(CreateMutexA(nullptr, FALSE, (name_ + "-own").c_str()), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    // Closing the only handle ends the mutex.
+    const HANDLE mine = CreateMutexA(nullptr, FALSE, (name_ + "-closed").c_str());
+    ASSERT_NE(mine, nullptr);
+    EXPECT_TRUE(CloseHandle(mine));
+    EXPECT_NE(CreateMutexA(nullptr, FALSE, (name_ + "-closed").c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     // Names with characters a file name cannot hold.
     EXPECT_NE(CreateMutexA(nullptr, FALSE, "Global\\a/b:c*"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -119,7 +120,7 @@ TEST(Com, TheShellLinkNeedsInitialisationAndAnswersItsInterfaces)
     EXPECT_EQ(link->SetDescription("Orvandel Gaming Service"), S_OK);
     char text[8];
     EXPECT_EQ(link->GetDescription(text, sizeof text), S_OK);
-    EXPECT_STREQ(text, "Orvand");
+    EXPECT_STREQ(text, "Orvande");  // cut like lstrcpynA: seven characters and the NUL
     EXPECT_EQ(file->IsDirty(), S_OK);
     void* other = nullptr;
     EXPECT_EQ(link->QueryInterface(IID_IPersist, &other), S_OK);
@@ -127,6 +128,52 @@ TEST(Com, TheShellLinkNeedsInitialisationAndAnswersItsInterfaces)
     EXPECT_EQ(file->Release(), 1u);
     EXPECT_EQ(link->Release(), 0u);
     CoUninitialize();
+}
+
+
+TEST(ShellLink, SaveWritesTheLinkThroughTheDriveMapping)
+{
+    TempDir drive;
+    setenv("W32_DRIVE_C", drive.Path().c_str(), 1);
+    std::filesystem::create_directories(drive.Path("Games/Quor/zln"));
+    std::filesystem::create_directories(drive.Path("Windows/Start Menu/Programs/Quor"));
+    WriteText(drive.Path("Games/Quor/zln/zavovudiz.exe"), "MZ client");
+
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    IShellLinkA* link = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                               reinterpret_cast<void**>(&link)),
+              S_OK);
+    IPersistFile* file = nullptr;
+    ASSERT_EQ(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)), S_OK);
+    link->SetWorkingDirectory("C:\\Games\\Quor\\zln");
+    link->SetPath("C:\\Games\\Quor\\zln\\zavovudiz.exe");
+    link->SetIconLocation("C:\\Games\\Quor\\zln\\zavovudiz.exe", 0);
+    link->SetDescription("Orvandel Gaming Service");
+    const char linkPath[] = "C:\\Windows\\Start Menu\\Programs\\quor\\Orvandel Gaming Service.lnk";
+    WCHAR wide[MAX_PATH];
+    ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, MAX_PATH), 0);
+    EXPECT_EQ(file->Save(wide, TRUE), S_OK);
+    EXPECT_EQ(file->IsDirty(), S_FALSE);
+
+    // An unmapped drive: the save fails and writes nothing.
+    const WCHAR elsewhere[] = L"Q:\\x.lnk";
+    EXPECT_TRUE(FAILED(file->Save(elsewhere, FALSE)));
+    file->Release();
+    link->Release();
+    CoUninitialize();
+
+    const std::string saved = ReadText(drive.Path("Windows/Start Menu/Programs/Quor/Orvandel Gaming Service.lnk"));
+    const LnkFile lnk = ReadLnk(std::vector<uint8_t>(saved.begin(), saved.end()));
+    ASSERT_TRUE(lnk.valid);
+    EXPECT_EQ(lnk.localBasePath, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
+    EXPECT_EQ(lnk.relativePath, "..\\..\\..\\..\\Games\\Quor\\zln\\zavovudiz.exe");
+    EXPECT_EQ(lnk.workingDirectory, "C:\\Games\\Quor\\zln");
+    EXPECT_EQ(lnk.iconLocation, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
+    EXPECT_EQ(lnk.description, "Orvandel Gaming Service");
+    EXPECT_EQ(lnk.fileSize, 9u);
+    EXPECT_NE(lnk.writeTime, 0u);
+    unsetenv("W32_DRIVE_C");
 }
 
 } // namespace

@@ -107,6 +107,12 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
 }
 
 DWORD WINAPI GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart) {
+    // As on Windows, an ANSI name of MAX_PATH characters or more is refused
+    // outright rather than answered with the buffer size it would need.
+    if (fileName && std::strlen(fileName) >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
     std::string full;
     if (!w32::FullWindowsPath(fileName, &full)) return 0;
     if (full.size() + 1 > bufferLength) return DWORD(full.size() + 1);

@@ -8,14 +8,16 @@
 namespace w32 {
 namespace {
 
+// Never destroyed: handles still open when the process ends are released by
+// its end, as on Windows, and threads still running then can use them.
 std::mutex& RegistryLock() {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* lock = new std::mutex;
+    return *lock;
 }
 
 std::unordered_set<KernelObject*>& Registry() {
-    static std::unordered_set<KernelObject*> live;
-    return live;
+    static auto* live = new std::unordered_set<KernelObject*>;
+    return *live;
 }
 
 }  // namespace

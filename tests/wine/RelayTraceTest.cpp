@@ -1,0 +1,65 @@
+#include "RelayTrace.h"
+#include "WineRun.h"
+#include "WinePrefix.h"
+
+#include <gtest/gtest.h>
+
+using namespace winebox;
+
+TEST(RelayTrace, ParsesCallEscapesAndPairsReturnsByThread) {
+    const std::string trace =
+        "00d0:trace:relay:load_list L\"RelayInclude\" = L\"user32.MessageBoxA\"\n"
+        "00d0:Call user32.MessageBoxA(00000000,140004009 \"Hi \\\"box\\\"\\nC:\\\\x\\\\ \\xe9\",140004000 "
+        "\"Cap\",00000044) ret=140001555\n"
+        "00e4:Call user32.MessageBoxA(00000000,0041c0e0 \"\",00000000,00000025) ret=00401234\n"
+        "00d0:Ret  user32.MessageBoxA() retval=00000006 ret=140001555\n"
+        "00e4:Ret  user32.MessageBoxA() retval=00000005 ret=00401234\n";
+    std::vector<BoxCall> boxes = ParseRelayTrace(trace);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Hi \"box\"\nC:\\x\\ \xe9");
+    EXPECT_EQ(boxes[0].caption, "Cap");
+    EXPECT_EQ(boxes[0].type, 0x44u);
+    EXPECT_TRUE(boxes[0].returned);
+    EXPECT_EQ(boxes[0].result, 6);
+    EXPECT_FALSE(boxes[0].truncated);
+    EXPECT_EQ(boxes[1].text, "");
+    EXPECT_FALSE(boxes[1].textNull);
+    EXPECT_TRUE(boxes[1].captionNull);
+    EXPECT_EQ(boxes[1].type, 0x25u);
+    EXPECT_EQ(boxes[1].result, 5);
+}
+
+TEST(RelayTrace, OpenCallsAndCutTextsAreVisible) {
+    std::vector<BoxCall> boxes = ParseRelayTrace(
+        "0024:Call user32.MessageBoxA(00000000,140007040 \"aaaa\"...,140004000 \"c\",00000000) ret=1\n");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].truncated);
+    EXPECT_FALSE(boxes[0].returned);
+    EXPECT_TRUE(ParseRelayTrace("0024:Call user32.MessageBoxA(00000000,1400 \"unterminated,1 \"c\",0)").empty());
+}
+
+TEST(RelayTrace, AnswerWordsMatchTheButtonIdentifiers) {
+    EXPECT_EQ(ButtonForAnswer("ok"), 1);
+    EXPECT_EQ(ButtonForAnswer("abort"), 3);
+    EXPECT_EQ(ButtonForAnswer("no"), 7);
+    EXPECT_EQ(ButtonForAnswer("maybe"), 0);
+    EXPECT_EQ(AnswerForButton(4), "retry");
+    EXPECT_EQ(KeyForButton(5), "i");
+    EXPECT_EQ(ExactNamePattern("QUOR Patch (1.05)"), "^QUOR Patch \\(1\\.05\\)$");
+}
+
+TEST(SystemHive, FindsValuesOfAKeyInAnyLetterCase) {
+    std::string dir = MakeTempDir("qphive");
+    WriteWholeFile(dir + "/system.reg",
+                   "WINE REGISTRY Version 2\n\n[Software\\\\Orvandel\\\\Quor] 1796756541\n#time=1dd87\n"
+                   "\"GameVersion\"=dword:00010005\n\"Path\"=\"C:\\\\Games\\\\Quor\\\\\"\n\n"
+                   "[Software\\\\Other] 1\n\"GameVersion\"=dword:00000001\n");
+    SystemHive hive;
+    ASSERT_TRUE(hive.Load(dir + "/system.reg"));
+    EXPECT_EQ(hive.Dword("SOFTWARE\\Orvandel\\Quor", "gameversion"), 0x10005u);
+    EXPECT_EQ(hive.RawValue("software\\orvandel\\quor", "Path"), "\"C:\\\\Games\\\\Quor\\\\\"");
+    EXPECT_FALSE(hive.Dword("SOFTWARE\\Orvandel\\Quor", "Language"));
+    EXPECT_TRUE(hive.HasKey("SOFTWARE\\Other"));
+    EXPECT_FALSE(hive.HasKey("SOFTWARE\\Orvandel"));
+    RemoveTree(dir);
+}

@@ -1,0 +1,223 @@
+#include "PatchScenario.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <dirent.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ChildProcess.h"
+#include "WineRun.h"
+
+namespace winebox {
+namespace {
+
+const char kGameFolder[] = "C:\\\\Games\\\\Quor\\\\";  // as a registry-export string
+
+const char kRegistryHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+// The game's key with its values, as a registry-export section.
+std::string GameKeyText(const std::string& gameVersion) {
+    std::string text = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n\"Path\"=\"" +
+                       std::string(kGameFolder) + "\"\r\n";
+    if (!gameVersion.empty()) text += "\"GameVersion\"=dword:" + gameVersion + "\r\n";
+    return text + "\r\n";
+}
+
+void MakeDirs(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
+    mkdir(path.c_str(), 0755);
+}
+
+// A fresh scenario folder with the sample installation; its path.
+std::string PrepareInstallation(const Scenario& scenario) {
+    std::string dir = MakeTempDir("qpscenario");
+    MakeDirs(dir + "/c/Games/Quor");
+    MakeDirs(dir + "/c/Menu/Programs");
+    MakeDirs(dir + "/mutex");
+    WriteWholeFile(dir + "/c/Games/Quor/Quor.exe", "QUOR 1.01 game executable\n");
+    WriteWholeFile(dir + "/registry.reg", kRegistryHeader + GameKeyText(scenario.gameVersion));
+    if (scenario.prepare) scenario.prepare(dir + "/c/Games/Quor");
+    return dir;
+}
+
+uint32_t Checksum(const std::string& bytes) {  // FNV-1a
+    uint32_t h = 2166136261u;
+    for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
+    return h;
+}
+
+void ListTree(const std::string& root, const std::string& relative, std::vector<std::string>* lines,
+              const std::string& onlySuffix) {
+    DIR* dir = opendir((root + relative).c_str());
+    if (!dir) return;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        std::string path = relative + "/" + name;
+        struct stat st;
+        if (lstat((root + path).c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (onlySuffix.empty()) lines->push_back(path + "/");
+            ListTree(root, path, lines, onlySuffix);
+        } else if (onlySuffix.empty()) {
+            char line[64];
+            std::snprintf(line, sizeof line, " %lld %08x", static_cast<long long>(st.st_size),
+                          Checksum(ReadWholeFile(root + path)));
+            lines->push_back(path + line);
+        } else if (path.size() >= onlySuffix.size() &&
+                   path.compare(path.size() - onlySuffix.size(), onlySuffix.size(), onlySuffix) == 0) {
+            lines->push_back(path);
+        }
+    }
+    closedir(dir);
+    std::sort(lines->begin(), lines->end());
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& line : lines) out += line + "\n";
+    return out;
+}
+
+// Files, shortcuts and their fields after a run.
+void Observe(const std::string& gameFolder, const std::string& programs, Observation* seen) {
+    std::vector<std::string> files;
+    ListTree(gameFolder, "", &files, "");
+    seen->files = Joined(files);
+    ListTree(programs, "", &seen->links, ".lnk");
+    for (const std::string& link : seen->links) {
+        LnkFields fields;
+        std::string error;
+        if (!ReadLnk(ReadWholeFile(programs + link), &fields, &error)) seen->error = link + ": " + error;
+        seen->linkFields.push_back(fields);
+    }
+}
+
+void AppendJsonString(std::string& out, const std::string& text) {
+    out += '"';
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else if (c >= 0xA0) {
+                out += char(0xC0 | (c >> 6));
+                out += char(0x80 | (c & 0x3F));
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+std::string TranscriptLine(const std::string& caption, const std::string& text, uint32_t type,
+                           const std::string& answer) {
+    std::string line = "{\"call\":\"MessageBoxA\",\"caption\":";
+    AppendJsonString(line, caption);
+    line += ",\"text\":";
+    AppendJsonString(line, text);
+    line += ",\"type\":" + std::to_string(type) + ",\"answer\":";
+    AppendJsonString(line, answer);
+    return line + "}";
+}
+
+std::string StringsValue(const std::string& stringsFile, const std::string& key) {
+    std::istringstream lines(ReadWholeFile(stringsFile));
+    std::string line, section, value;
+    while (std::getline(lines, line)) {
+        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+        if (!line.empty() && line[0] == '[') {
+            section = line.substr(1, line.find(']') - 1);
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (section != "str" || equals == std::string::npos) continue;
+        auto trim = [](std::string s) {
+            s.erase(0, s.find_first_not_of(" \t"));
+            s.erase(s.find_last_not_of(" \t") + 1);
+            return s;
+        };
+        if (trim(line.substr(0, equals)) == key) value = trim(line.substr(equals + 1));
+    }
+    std::replace(value.begin(), value.end(), '|', '\n');
+    return value;
+}
+
+Observation RunOnLinux(const Scenario& scenario) {
+    Observation seen;
+    std::string dir = PrepareInstallation(scenario);
+    std::string joined;
+    for (const std::string& answer : scenario.answers) joined += (joined.empty() ? "" : ",") + answer;
+    CommandResult run = RunCommand({scenario.patch},
+                                   {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
+                                    "W32_TRANSCRIPT=" + dir + "/transcript.jsonl", "W32_ANSWERS=" + joined,
+                                    "W32_MUTEX_DIR=" + dir + "/mutex", "W32_PROGRAMS_DIR=C:\\Menu\\Programs"},
+                                   60);
+    if (!run.finished) seen.error = "the Linux patcher did not end within 60 s";
+    seen.exitCode = run.exitCode;
+    std::istringstream transcript(ReadWholeFile(dir + "/transcript.jsonl"));
+    std::string line;
+    while (std::getline(transcript, line))
+        if (line.rfind("{\"call\":\"MessageBoxA\"", 0) == 0) seen.boxes.push_back(line);
+    std::string registry = ReadWholeFile(dir + "/registry.reg");
+    size_t at = registry.find("\"GameVersion\"=dword:");
+    if (at != std::string::npos) seen.gameVersion = uint32_t(std::stoul(registry.substr(at + 20, 8), nullptr, 16));
+    Observe(dir + "/c/Games/Quor", dir + "/c/Menu/Programs", &seen);
+    RemoveTree(dir);
+    return seen;
+}
+
+Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
+    Observation seen;
+    std::string dir = PrepareInstallation(scenario);
+    // Drive C:'s game folder is this scenario's; the registry starts from its text.
+    std::string games = prefix.DriveC() + "/Games";
+    RemoveTree(games);
+    std::remove(games.c_str());
+    if (symlink((dir + "/c/Games").c_str(), games.c_str()) != 0) seen.error = "cannot link " + games;
+    WriteWholeFile(dir + "/reset.reg", kRegistryHeader +
+                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n") +
+                                           GameKeyText(scenario.gameVersion));
+    std::string programs = prefix.ProgramsDir();
+    std::vector<std::string> oldLinks;
+    ListTree(programs, "", &oldLinks, ".lnk");
+    for (const std::string& link : oldLinks) std::remove((programs + link).c_str());
+    if (seen.error.empty()) prefix.ImportRegistry(dir + "/reset.reg", &seen.error);
+    if (seen.error.empty()) {
+        RunRequest request;
+        request.program = scenario.patch;
+        request.answers = scenario.answers;
+        request.workDir = dir;
+        RunOutcome outcome = RunWithAnswers(prefix, request);
+        seen.error = outcome.error;
+        seen.exitCode = outcome.exitCode;
+        for (const BoxCall& box : outcome.boxes) {
+            if (box.truncated) seen.error = "the relay trace cut the text of a box";
+            seen.boxes.push_back(TranscriptLine(box.caption, box.text, box.type,
+                                                box.returned ? AnswerForButton(box.result) : ""));
+        }
+        if (!prefix.WaitForServer(30)) seen.error = "wineserver did not end";
+        SystemHive hive;
+        if (hive.Load(prefix.Path() + "/system.reg"))
+            seen.gameVersion = hive.Dword("SOFTWARE\\Orvandel\\Quor", "GameVersion");
+        Observe(dir + "/c/Games/Quor", programs, &seen);
+    }
+    std::remove(games.c_str());
+    RemoveTree(dir);
+    return seen;
+}
+
+}  // namespace winebox

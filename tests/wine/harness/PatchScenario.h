@@ -1,0 +1,56 @@
+// One patch scenario run on both builds: the Linux patcher over the host
+// layer (W32_* variables) and the Windows patcher under Wine. Both start from
+// the same sample installation in a folder of their own and are observed the
+// same way, so that a test can demand equal boxes, files, registry and
+// shortcut from both.
+//
+// Installation layout (host paths below the scenario folder):
+//   c/Games/Quor/            the game folder, "C:\Games\Quor\" in the registry
+//   c/Menu/Programs/         the Start-menu Programs folder of the Linux run
+//   registry.reg             HKLM as a registry-export text
+// Under Wine, drive C:'s "Games" is a link to the scenario's c/Games, the
+// registry text is imported with regedit and the Programs folder is Wine's own.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LnkReader.h"
+#include "WinePrefix.h"
+
+namespace winebox {
+
+struct Scenario {
+    std::string patch;                 // host path of the patch (Linux or Windows build)
+    std::vector<std::string> answers;  // W32_ANSWERS words
+    std::string gameVersion = "00010001";  // registry dword as 8 hex digits; empty: no value
+    // Extra preparation of the game folder (host path), after Quor.exe is made.
+    std::function<void(const std::string& gameFolder)> prepare;
+};
+
+struct Observation {
+    std::string error;                 // harness trouble; empty when the run was observed
+    int exitCode = -1;
+    std::vector<std::string> boxes;    // one transcript line per box, host-layer JSON form
+    std::string files;                 // the game folder: "path size checksum" lines, sorted
+    std::optional<uint32_t> gameVersion;
+    std::vector<std::string> links;    // .lnk paths relative to Programs, sorted
+    std::vector<LnkFields> linkFields; // in the order of links
+};
+
+Observation RunOnLinux(const Scenario& scenario);
+Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario);
+
+// A box as the host layer's transcript writes it:
+// {"call":"MessageBoxA","caption":...,"text":...,"type":N,"answer":"yes"}.
+// Bytes above 0x7F are taken as Latin-1 (the scenarios' texts are ASCII).
+std::string TranscriptLine(const std::string& caption, const std::string& text, uint32_t type,
+                           const std::string& answer);
+
+// The values of section "str" of a strings file, '|' turned into line feeds
+// as the patcher shows them.
+std::string StringsValue(const std::string& stringsFile, const std::string& key);
+
+}  // namespace winebox

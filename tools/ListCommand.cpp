@@ -1,0 +1,41 @@
+// qptool list: what a pack file, a container, a patch executable or an HPFS
+// pack holds: every pack entry with its size and MS-DOS date and time, or
+// the HPFS directory tree with the file sizes.
+#include "Command.h"
+#include "HpfsTree.h"
+#include "InspectInput.h"
+#include "PackDirectory.h"
+
+#include <cstdio>
+
+namespace {
+
+int RunList(const std::vector<std::string>& args) {
+    if (args.size() != 1) throw ToolError("usage: qptool list <file>");
+    const InspectInput input = ReadInspectInput(args[0]);
+    const std::vector<uint8_t> contents = DecodedContents(input);
+    std::printf("%s: %s\n", args[0].c_str(), DescribeInput(input).c_str());
+    if (input.contents == InputKind::Hpfs) {
+        for (const HpfsItem& item : ReadHpfsTree(contents, false)) {
+            if (item.directory) std::printf("%10s  %s\n", "<dir>", item.path.c_str());
+            else std::printf("%10u  %s\n", item.size, item.path.c_str());
+        }
+        return 0;
+    }
+    std::vector<PackListEntry> entries;
+    const PackFault fault = ReadPackDirectory(contents, &entries);
+    if (!fault.what.empty())
+        throw ToolError("damaged pack at pack offset " + std::to_string(fault.offset) + ": " + fault.what);
+    uint64_t total = 0;
+    for (const PackListEntry& entry : entries) {
+        std::printf("%10u  %s  %s\n", entry.size, FormatDosDateTime(entry.dosDateTime).c_str(), entry.name.c_str());
+        total += entry.size;
+    }
+    std::printf("%u entries, %llu bytes\n", unsigned(entries.size()), static_cast<unsigned long long>(total));
+    return 0;
+}
+
+const CommandRegistration kList({"list", "<file>",
+                                 "lists a pack, container, patch executable or HPFS pack (sizes, dates)", RunList});
+
+}  // namespace
