@@ -42,11 +42,14 @@ struct Tree {
     uint16_t& Left(uint16_t s) { return nodes[s].child[0]; }
     uint16_t& Right(uint16_t s) { return nodes[s].child[1]; }
     uint16_t& Parent(uint16_t s) { return nodes[s].parent; }
-    // The link that holds node: its parent's child entry, or its tree's root.
+    // The link that holds node: its parent's child entry, or its tree's
+    // root. Chosen by selects, not branches: which one it is follows no
+    // pattern a predictor could learn.
     uint16_t& LinkTo(uint16_t node) {
-        uint16_t up = Parent(node);
-        if (up == kNil) return roots[nodes[node].pair];
-        return Left(up) == node ? Left(up) : Right(up);
+        const uint16_t up = Parent(node);
+        const uint16_t readable = up == kNil ? node : up;
+        uint16_t* child = &nodes[readable].child[nodes[readable].child[1] == node];
+        return *(up == kNil ? &roots[nodes[node].pair] : child);
     }
 };
 
@@ -55,29 +58,33 @@ struct Match {
     uint32_t position;
 };
 
+// Parent updates of a child that may be kNil go to a stand-in slot instead,
+// one whose parent entry is rewritten afterwards, so they need no branch.
+
 // Puts slot to in the tree place of slot from.
 void TakePlace(Tree& tree, uint16_t from, uint16_t to) {
     tree.LinkTo(from) = to;
+    const uint16_t left = tree.Left(from), right = tree.Right(from);
     tree.Parent(to) = tree.Parent(from);
-    tree.Left(to) = tree.Left(from);
-    tree.Right(to) = tree.Right(from);
-    if (tree.Left(to) != kNil) tree.Parent(tree.Left(to)) = to;
-    if (tree.Right(to) != kNil) tree.Parent(tree.Right(to)) = to;
+    tree.Left(to) = left;
+    tree.Right(to) = right;
+    tree.Parent(left != kNil ? left : from) = to;
+    tree.Parent(right != kNil ? right : from) = to;
     tree.Parent(from) = kNotInTree;
 }
 
-// Replaces slot node by child (which may be kNil) under node's parent.
+// Replaces slot node by child (which may be kNil) under node's parent. The
+// caller rewrites node's parent entry afterwards.
 void ReplaceByChild(Tree& tree, uint16_t node, uint16_t child) {
     tree.LinkTo(node) = child;
-    if (child != kNil) tree.Parent(child) = tree.Parent(node);
+    tree.Parent(child != kNil ? child : node) = tree.Parent(node);
 }
 
 void Remove(Tree& tree, uint16_t node) {
     if (tree.Parent(node) == kNotInTree) return;
-    if (tree.Left(node) == kNil) {
-        ReplaceByChild(tree, node, tree.Right(node));
-    } else if (tree.Right(node) == kNil) {
-        ReplaceByChild(tree, node, tree.Left(node));
+    const uint16_t left = tree.Left(node), right = tree.Right(node);
+    if (left == kNil || right == kNil) {
+        ReplaceByChild(tree, node, left == kNil ? right : left);
     } else {
         // Two children: the rightmost node of the left subtree takes its place.
         uint16_t last = tree.Left(node);
@@ -189,15 +196,21 @@ Match FindAndInsertFull(Tree& tree, const uint8_t* source, uint32_t sourceLength
     Node& entered = tree.nodes[slot];
     entered.child[0] = entered.child[1] = kNil;
     const uint64_t keyPrefix = entered.prefix;
-    uint32_t smallerLength = 0, smallerAt = 0, greaterLength = 0, greaterAt = 0;
-    uint16_t* link = &tree.roots[entered.pair];
-    uint16_t node = *link, up = kNil;
+    // Nodes, not positions, are tracked: the position is worked out once.
+    uint32_t smallerLength = 0, greaterLength = 0;
+    uint16_t smallerNode = 0, greaterNode = 0;
+    uint16_t node = tree.roots[entered.pair], up = kNil;
+    unsigned lastTurn = 0;
     const uint8_t* key = source + i;
     const uint32_t readable = sourceLength - i;
     const uint32_t prefixEnd = 2 + prefixBytes;
+    const auto positionOf = [&](uint16_t s) { return i - ((i - s) & (window - 1)); };
     while (node != kNil) {
-        const uint32_t at = i - ((i - node) & (window - 1));
-        const uint64_t nodePrefix = tree.nodes[node].prefix;
+        const Node& here = tree.nodes[node];
+        const uint64_t nodePrefix = here.prefix;
+        // Both children are read with the prefix, so the next node does not
+        // wait for a second load once the turn is known.
+        const uint16_t left = here.child[0], rightChild = here.child[1];
         const uint64_t difference = keyPrefix ^ nodePrefix;
         uint32_t c;
         unsigned right;
@@ -205,27 +218,27 @@ Match FindAndInsertFull(Tree& tree, const uint8_t* source, uint32_t sourceLength
             c = 2 + uint32_t(__builtin_clzll(difference)) / 8;
             right = keyPrefix > nodePrefix;
         } else {
-            const uint8_t* other = source + at;
+            const uint8_t* other = source + positionOf(node);
             uint32_t known = smallerLength < greaterLength ? smallerLength : greaterLength;
             c = Extend(key, other, known > prefixEnd ? known : prefixEnd, maxMatch, readable);
             if (c == maxMatch) {
                 TakePlace(tree, node, slot);
-                return {c, at};
+                return {c, positionOf(node)};
             }
             right = key[c] > other[c];
         }
         smallerLength = right ? c : smallerLength;
-        smallerAt = right ? at : smallerAt;
+        smallerNode = right ? node : smallerNode;
         greaterLength = right ? greaterLength : c;
-        greaterAt = right ? greaterAt : at;
+        greaterNode = right ? greaterNode : node;
         up = node;
-        link = &tree.nodes[node].child[right];
-        node = *link;
+        lastTurn = right;
+        node = right ? rightChild : left;
     }
-    tree.Parent(slot) = up;
-    *link = slot;
-    if (smallerLength >= greaterLength) return {smallerLength, smallerAt};
-    return {greaterLength, greaterAt};
+    entered.parent = up;
+    *(up == kNil ? &tree.roots[entered.pair] : &tree.nodes[up == kNil ? slot : up].child[lastTurn]) = slot;
+    if (smallerLength >= greaterLength) return {smallerLength, smallerLength ? positionOf(smallerNode) : 0};
+    return {greaterLength, positionOf(greaterNode)};
 }
 
 // Most significant bit first into the destination, a byte at a time.
