@@ -9,6 +9,7 @@
 // the key's own tree, and the answers are those of the single tree, from
 // far shorter walks.
 #include <cstring>
+#include <type_traits>
 
 #include "payload/LzssFormat.h"
 #include "pools/DefaultPools.h"
@@ -191,6 +192,9 @@ Match FindAndInsertShort(Tree& tree, const uint8_t* source, uint32_t sourceLengt
 // in the key's tree shares the key's first two bytes. A differing prefix
 // gives the shared length and the turn at once; only an equal one reads
 // the strings, from byte 2 + P or the known shared length on.
+// Without lookup the walk only enters the key: the turns, and so the tree,
+// are the same, but no shared lengths are kept.
+template <bool lookup>
 Match FindAndInsertFull(Tree& tree, const uint8_t* source, uint32_t sourceLength, uint32_t i, uint32_t maxMatch,
                         uint32_t prefixBytes, uint32_t window, uint16_t slot) {
     Node& entered = tree.nodes[slot];
@@ -220,17 +224,19 @@ Match FindAndInsertFull(Tree& tree, const uint8_t* source, uint32_t sourceLength
         } else {
             const uint8_t* other = source + positionOf(node);
             uint32_t known = smallerLength < greaterLength ? smallerLength : greaterLength;
-            c = Extend(key, other, known > prefixEnd ? known : prefixEnd, maxMatch, readable);
+            c = Extend(key, other, lookup && known > prefixEnd ? known : prefixEnd, maxMatch, readable);
             if (c == maxMatch) {
                 TakePlace(tree, node, slot);
                 return {c, positionOf(node)};
             }
             right = key[c] > other[c];
         }
-        smallerLength = right ? c : smallerLength;
-        smallerNode = right ? node : smallerNode;
-        greaterLength = right ? greaterLength : c;
-        greaterNode = right ? greaterNode : node;
+        if (lookup) {
+            smallerLength = right ? c : smallerLength;
+            smallerNode = right ? node : smallerNode;
+            greaterLength = right ? greaterLength : c;
+            greaterNode = right ? greaterNode : node;
+        }
         up = node;
         lastTurn = right;
         node = right ? rightChild : left;
@@ -297,7 +303,7 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
     // Enters position i, dropping position i - (W - 1), and answers the
     // lookup that came first. The last position has no two-byte string and
     // no lookup after it: it stays out.
-    auto enter = [&](uint32_t i) -> Match {
+    auto enter = [&](uint32_t i, auto lookup) -> Match {
         const uint32_t remaining = sourceLength - i;
         if (remaining < 2) return {0, 0};
         const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
@@ -307,7 +313,8 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
         entered.prefix = PrefixOf(source + i, remaining, prefixBytes);
         Match found = compareLength < maxMatch
                           ? FindAndInsertShort(tree, source, sourceLength, i, compareLength, window, slot)
-                          : FindAndInsertFull(tree, source, sourceLength, i, maxMatch, prefixBytes, window, slot);
+                          : FindAndInsertFull<decltype(lookup)::value>(tree, source, sourceLength, i, maxMatch,
+                                                                             prefixBytes, window, slot);
         if (i >= window - 1) Remove(tree, uint16_t((i + 1) & (window - 1)));
         return found;
     };
@@ -317,7 +324,7 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
     while (i < sourceLength) {
         const uint32_t remaining = sourceLength - i;
         const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
-        Match match = enter(i);
+        Match match = enter(i, std::true_type());
         if (i == 0) match.length = 0;  // the first byte is always a literal
 
         bool skip = false;
@@ -343,7 +350,7 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
             break;
         }
         // Every position the token covers enters the tree.
-        for (uint32_t end = i + match.length; ++i < end;) enter(i);
+        for (uint32_t end = i + match.length; ++i < end;) enter(i, std::false_type());
     }
     if (!result && !writer.Finish()) result = ERR_BUFFERTOOSMALL;
     g_pDefaultPtrPool->Free(memory);
