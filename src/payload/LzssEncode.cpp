@@ -21,8 +21,8 @@ constexpr uint16_t kNotInTree = 0xFFFE;
 
 // Tree nodes live in a ring of W slots: position p sits in slot p mod W.
 // The tree never holds more than W - 1 positions, so a slot is always free
-// by the time its next position enters. child[2s] is slot s's left child,
-// child[2s + 1] its right one, so a walk picks its way without a branch.
+// by the time its next position enters. child[0] is a node's left child,
+// child[1] its right one, so a walk picks its way without a branch.
 constexpr uint32_t kRoots = 0x10000;
 
 // Each node keeps its links, its tree (the first two bytes of its string)
