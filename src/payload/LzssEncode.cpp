@@ -9,6 +9,7 @@
 // the key's own tree, and the answers are those of the single tree, from
 // far shorter walks.
 #include <cstring>
+#include <type_traits>
 
 #include "payload/LzssFormat.h"
 #include "pools/DefaultPools.h"
@@ -20,32 +21,36 @@ constexpr uint16_t kNotInTree = 0xFFFE;
 
 // Tree nodes live in a ring of W slots: position p sits in slot p mod W.
 // The tree never holds more than W - 1 positions, so a slot is always free
-// by the time its next position enters. child[2s] is slot s's left child,
-// child[2s + 1] its right one, so a walk picks its way without a branch.
+// by the time its next position enters. child[0] is a node's left child,
+// child[1] its right one, so a walk picks its way without a branch.
 constexpr uint32_t kRoots = 0x10000;
 
-// Each node keeps its position and links together: a walk step touches one
-// small record.
-struct Node {
-    uint32_t position;
+// Each node keeps its links, its tree (the first two bytes of its string)
+// and the string's next bytes as one big-endian word, so most walk steps
+// decide their turn from the node record alone. Its position follows from
+// its slot: the latest position in slot s before i is i - ((i - s) mod W).
+struct alignas(16) Node {
+    uint64_t prefix;    // bytes 2 .. 2 + P - 1 of the string, high byte first, rest 0
     uint16_t child[2];  // left, right
     uint16_t parent;    // kNil for a root, kNotInTree for a free slot
+    uint16_t pair;      // first two bytes, the index of the node's root
 };
 
 struct Tree {
-    const uint8_t* source;
     Node* nodes;
     uint16_t* roots;  // by the first two bytes of the strings
 
     uint16_t& Left(uint16_t s) { return nodes[s].child[0]; }
     uint16_t& Right(uint16_t s) { return nodes[s].child[1]; }
     uint16_t& Parent(uint16_t s) { return nodes[s].parent; }
-    uint16_t& RootOf(uint32_t at) { return roots[uint32_t(source[at]) << 8 | source[at + 1]]; }
-    // The link that holds node: its parent's child entry, or its tree's root.
+    // The link that holds node: its parent's child entry, or its tree's
+    // root. Chosen by selects, not branches: which one it is follows no
+    // pattern a predictor could learn.
     uint16_t& LinkTo(uint16_t node) {
-        uint16_t up = Parent(node);
-        if (up == kNil) return RootOf(nodes[node].position);
-        return Left(up) == node ? Left(up) : Right(up);
+        const uint16_t up = Parent(node);
+        const uint16_t readable = up == kNil ? node : up;
+        uint16_t* child = &nodes[readable].child[nodes[readable].child[1] == node];
+        return *(up == kNil ? &roots[nodes[node].pair] : child);
     }
 };
 
@@ -54,29 +59,33 @@ struct Match {
     uint32_t position;
 };
 
+// Parent updates of a child that may be kNil go to a stand-in slot instead,
+// one whose parent entry is rewritten afterwards, so they need no branch.
+
 // Puts slot to in the tree place of slot from.
 void TakePlace(Tree& tree, uint16_t from, uint16_t to) {
     tree.LinkTo(from) = to;
+    const uint16_t left = tree.Left(from), right = tree.Right(from);
     tree.Parent(to) = tree.Parent(from);
-    tree.Left(to) = tree.Left(from);
-    tree.Right(to) = tree.Right(from);
-    if (tree.Left(to) != kNil) tree.Parent(tree.Left(to)) = to;
-    if (tree.Right(to) != kNil) tree.Parent(tree.Right(to)) = to;
+    tree.Left(to) = left;
+    tree.Right(to) = right;
+    tree.Parent(left != kNil ? left : from) = to;
+    tree.Parent(right != kNil ? right : from) = to;
     tree.Parent(from) = kNotInTree;
 }
 
-// Replaces slot node by child (which may be kNil) under node's parent.
+// Replaces slot node by child (which may be kNil) under node's parent. The
+// caller rewrites node's parent entry afterwards.
 void ReplaceByChild(Tree& tree, uint16_t node, uint16_t child) {
     tree.LinkTo(node) = child;
-    if (child != kNil) tree.Parent(child) = tree.Parent(node);
+    tree.Parent(child != kNil ? child : node) = tree.Parent(node);
 }
 
 void Remove(Tree& tree, uint16_t node) {
     if (tree.Parent(node) == kNotInTree) return;
-    if (tree.Left(node) == kNil) {
-        ReplaceByChild(tree, node, tree.Right(node));
-    } else if (tree.Right(node) == kNil) {
-        ReplaceByChild(tree, node, tree.Left(node));
+    const uint16_t left = tree.Left(node), right = tree.Right(node);
+    if (left == kNil || right == kNil) {
+        ReplaceByChild(tree, node, left == kNil ? right : left);
     } else {
         // Two children: the rightmost node of the left subtree takes its place.
         uint16_t last = tree.Left(node);
@@ -118,6 +127,27 @@ inline uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t c, uint32_t 
     return c;
 }
 
+// Eight bytes at p as a number whose order is the bytes' order.
+inline uint64_t LoadBigEndian64(const uint8_t* at) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return Load64(at);
+#else
+    return __builtin_bswap64(Load64(at));
+#endif
+}
+
+// The node prefix of the string at key: its bytes 2 .. 2 + prefixBytes - 1
+// high byte first, zeros after. readable counts the bytes from key on.
+inline uint64_t PrefixOf(const uint8_t* key, uint32_t readable, uint32_t prefixBytes) {
+    uint64_t word = 0;
+    if (readable >= 10) {
+        word = LoadBigEndian64(key + 2);
+    } else {
+        for (uint32_t k = 0; k < 8 && 2 + k < readable; ++k) word |= uint64_t(key[2 + k]) << (56 - 8 * k);
+    }
+    return prefixBytes >= 8 ? word : word & ~(~0ull >> (8 * prefixBytes));
+}
+
 // Looks up the string at i (compareLength bytes) among the tree's positions
 // and enters i. An equal string's node is taken over by i, so the tree
 // keeps the most recent position of each string. While every position in
@@ -125,20 +155,19 @@ inline uint32_t Extend(const uint8_t* a, const uint8_t* b, uint32_t c, uint32_t 
 // last M - 1 positions), the tree is ordered by exactly those bytes, and
 // all strings between the nearest smaller and greater share the shorter of
 // their two prefixes with the key: comparisons start there.
-Match FindAndInsert(Tree& tree, const uint8_t* source, uint32_t sourceLength, uint32_t i, uint32_t compareLength,
-                    bool shortKeys, uint16_t slot) {
+Match FindAndInsertShort(Tree& tree, const uint8_t* source, uint32_t sourceLength, uint32_t i,
+                         uint32_t compareLength, uint32_t window, uint16_t slot) {
     tree.Left(slot) = tree.Right(slot) = kNil;
     // The nearest smaller and greater strings met, and their shared lengths.
     uint32_t smallerLength = 0, smallerAt = 0, greaterLength = 0, greaterAt = 0;
-    uint16_t* link = &tree.RootOf(i);
+    uint16_t* link = &tree.roots[tree.nodes[slot].pair];
     uint16_t node = *link, up = kNil;
     const uint8_t* key = source + i;
     const uint32_t readable = sourceLength - i;  // the key is the latest string: others have more
     while (node != kNil) {
-        const uint32_t at = tree.nodes[node].position;
+        const uint32_t at = i - ((i - node) & (window - 1));
         const uint8_t* other = source + at;
-        uint32_t c = shortKeys ? 0 : (smallerLength < greaterLength ? smallerLength : greaterLength);
-        c = Extend(key, other, c, compareLength, readable);
+        uint32_t c = Extend(key, other, 0, compareLength, readable);
         if (c == compareLength) {
             TakePlace(tree, node, slot);
             return {c, at};
@@ -156,6 +185,66 @@ Match FindAndInsert(Tree& tree, const uint8_t* source, uint32_t sourceLength, ui
     *link = slot;
     if (smallerLength >= greaterLength) return {smallerLength, smallerAt};
     return {greaterLength, greaterAt};
+}
+
+// The same for a key of the full M bytes, when every node's prefix holds
+// bytes 2 .. 2 + P - 1 of its string (P = min(8, M - 2)) and every string
+// in the key's tree shares the key's first two bytes. A differing prefix
+// gives the shared length and the turn at once; only an equal one reads
+// the strings, from byte 2 + P or the known shared length on.
+// Without lookup the walk only enters the key: the turns, and so the tree,
+// are the same, but no shared lengths are kept.
+template <bool lookup>
+Match FindAndInsertFull(Tree& tree, const uint8_t* source, uint32_t sourceLength, uint32_t i, uint32_t maxMatch,
+                        uint32_t prefixBytes, uint32_t window, uint16_t slot) {
+    Node& entered = tree.nodes[slot];
+    entered.child[0] = entered.child[1] = kNil;
+    const uint64_t keyPrefix = entered.prefix;
+    // Nodes, not positions, are tracked: the position is worked out once.
+    uint32_t smallerLength = 0, greaterLength = 0;
+    uint16_t smallerNode = 0, greaterNode = 0;
+    uint16_t node = tree.roots[entered.pair], up = kNil;
+    unsigned lastTurn = 0;
+    const uint8_t* key = source + i;
+    const uint32_t readable = sourceLength - i;
+    const uint32_t prefixEnd = 2 + prefixBytes;
+    const auto positionOf = [&](uint16_t s) { return i - ((i - s) & (window - 1)); };
+    while (node != kNil) {
+        const Node& here = tree.nodes[node];
+        const uint64_t nodePrefix = here.prefix;
+        // Both children are read with the prefix, so the next node does not
+        // wait for a second load once the turn is known.
+        const uint16_t left = here.child[0], rightChild = here.child[1];
+        const uint64_t difference = keyPrefix ^ nodePrefix;
+        uint32_t c;
+        unsigned right;
+        if (difference) {
+            c = 2 + uint32_t(__builtin_clzll(difference)) / 8;
+            right = keyPrefix > nodePrefix;
+        } else {
+            const uint8_t* other = source + positionOf(node);
+            uint32_t known = smallerLength < greaterLength ? smallerLength : greaterLength;
+            c = Extend(key, other, lookup && known > prefixEnd ? known : prefixEnd, maxMatch, readable);
+            if (c == maxMatch) {
+                TakePlace(tree, node, slot);
+                return {c, positionOf(node)};
+            }
+            right = key[c] > other[c];
+        }
+        if (lookup) {
+            smallerLength = right ? c : smallerLength;
+            smallerNode = right ? node : smallerNode;
+            greaterLength = right ? greaterLength : c;
+            greaterNode = right ? greaterNode : node;
+        }
+        up = node;
+        lastTurn = right;
+        node = right ? rightChild : left;
+    }
+    entered.parent = up;
+    *(up == kNil ? &tree.roots[entered.pair] : &tree.nodes[up == kNil ? slot : up].child[lastTurn]) = slot;
+    if (smallerLength >= greaterLength) return {smallerLength, smallerLength ? positionOf(smallerNode) : 0};
+    return {greaterLength, positionOf(greaterNode)};
 }
 
 // Most significant bit first into the destination, a byte at a time.
@@ -194,6 +283,7 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
     const uint32_t window = 1u << offsetBits;
     const uint32_t maxMatch = (1u << lengthBits) + 1;
     const unsigned matchBits = 1 + offsetBits + lengthBits;
+    const uint32_t prefixBytes = maxMatch - 2 < 8 ? maxMatch - 2 : 8;
 
     BitWriter writer = {destination, 0, *destinationLength, 0, 0};
     if (sourceLength == 0) {
@@ -205,7 +295,6 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
     auto* memory = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(bytes));
     if (!memory) return ERR_NOTENOUGHMEM;
     Tree tree;
-    tree.source = source;
     tree.nodes = reinterpret_cast<Node*>(memory);
     tree.roots = reinterpret_cast<uint16_t*>(memory + window * sizeof(Node));
     for (uint32_t s = 0; s < window; ++s) tree.Parent(s) = kNotInTree;
@@ -214,13 +303,18 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
     // Enters position i, dropping position i - (W - 1), and answers the
     // lookup that came first. The last position has no two-byte string and
     // no lookup after it: it stays out.
-    auto enter = [&](uint32_t i) -> Match {
+    auto enter = [&](uint32_t i, auto lookup) -> Match {
         const uint32_t remaining = sourceLength - i;
         if (remaining < 2) return {0, 0};
         const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
         const uint16_t slot = uint16_t(i & (window - 1));
-        tree.nodes[slot].position = i;
-        Match found = FindAndInsert(tree, source, sourceLength, i, compareLength, compareLength < maxMatch, slot);
+        Node& entered = tree.nodes[slot];
+        entered.pair = uint16_t(uint32_t(source[i]) << 8 | source[i + 1]);
+        entered.prefix = PrefixOf(source + i, remaining, prefixBytes);
+        Match found = compareLength < maxMatch
+                          ? FindAndInsertShort(tree, source, sourceLength, i, compareLength, window, slot)
+                          : FindAndInsertFull<decltype(lookup)::value>(tree, source, sourceLength, i, maxMatch,
+                                                                             prefixBytes, window, slot);
         if (i >= window - 1) Remove(tree, uint16_t((i + 1) & (window - 1)));
         return found;
     };
@@ -230,7 +324,7 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
     while (i < sourceLength) {
         const uint32_t remaining = sourceLength - i;
         const uint32_t compareLength = remaining < maxMatch ? remaining : maxMatch;
-        Match match = enter(i);
+        Match match = enter(i, std::true_type());
         if (i == 0) match.length = 0;  // the first byte is always a literal
 
         bool skip = false;
@@ -256,7 +350,7 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
             break;
         }
         // Every position the token covers enters the tree.
-        for (uint32_t end = i + match.length; ++i < end;) enter(i);
+        for (uint32_t end = i + match.length; ++i < end;) enter(i, std::false_type());
     }
     if (!result && !writer.Finish()) result = ERR_BUFFERTOOSMALL;
     g_pDefaultPtrPool->Free(memory);
