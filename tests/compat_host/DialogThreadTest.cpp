@@ -16,7 +16,6 @@ namespace {
 struct DialogRun {
     HWND dialog = nullptr;
     LPARAM initParam = 0;
-    std::atomic<int> workerDone{0};
     bool endInInit = false;
 };
 
@@ -26,8 +25,8 @@ DWORD WINAPI Worker(LPVOID parameter)
 {
     DialogRun* run = static_cast<DialogRun*>(parameter);
     SetDlgItemTextA(run->dialog, 1000, "Updating...");
+    // The dialog's caller may return at once: nothing of run is touched after this.
     EndDialog(run->dialog, 42);
-    run->workerDone = 1;
     return 0;
 }
 
