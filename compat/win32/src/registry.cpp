@@ -213,6 +213,20 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR, D
     return ERROR_SUCCESS;
 }
 
+// The open key behind a handle, with the access it needs, in a freshly read hive.
+static LSTATUS LoadKey(HKEY key, REGSAM needed, KeyHandle* handle, w32host::RegistryHive* hive)
+{
+    if (!ResolveHandle(key, handle))
+        return ERROR_INVALID_HANDLE;
+    if ((handle->access & needed) == 0)
+        return ERROR_ACCESS_DENIED;
+    if (const LSTATUS status = LoadHive(hive); status != ERROR_SUCCESS)
+        return status;
+    if (!KeyPresent(*hive, *handle))
+        return ERROR_KEY_DELETED;
+    return ERROR_SUCCESS;
+}
+
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                 LPDWORD dataSize)
 {
@@ -220,15 +234,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(g_Mutex);
     KeyHandle handle;
-    if (!ResolveHandle(key, &handle))
-        return ERROR_INVALID_HANDLE;
-    if ((handle.access & KEY_QUERY_VALUE) == 0)
-        return ERROR_ACCESS_DENIED;
     w32host::RegistryHive hive;
-    if (const LSTATUS status = LoadHive(&hive); status != ERROR_SUCCESS)
+    if (const LSTATUS status = LoadKey(key, KEY_QUERY_VALUE, &handle, &hive); status != ERROR_SUCCESS)
         return status;
-    if (!KeyPresent(hive, handle))
-        return ERROR_KEY_DELETED;
     w32host::RegistryValue value;
     if (!hive.FindValue(handle.root, handle.path, valueName != nullptr ? valueName : "", &value))
         return ERROR_FILE_NOT_FOUND;
@@ -255,15 +263,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
         return ERROR_INVALID_PARAMETER;
     std::lock_guard<std::mutex> lock(g_Mutex);
     KeyHandle handle;
-    if (!ResolveHandle(key, &handle))
-        return ERROR_INVALID_HANDLE;
-    if ((handle.access & KEY_SET_VALUE) == 0)
-        return ERROR_ACCESS_DENIED;
     w32host::RegistryHive hive;
-    if (const LSTATUS status = LoadHive(&hive); status != ERROR_SUCCESS)
+    if (const LSTATUS status = LoadKey(key, KEY_SET_VALUE, &handle, &hive); status != ERROR_SUCCESS)
         return status;
-    if (!KeyPresent(hive, handle))
-        return ERROR_KEY_DELETED;
     w32host::RegistryValue value;
     value.name = valueName != nullptr ? valueName : "";
     value.type = type;
