@@ -47,6 +47,21 @@ TEST(SafeFormat, FlagsWidthsAndPrecision) {
     EXPECT_STREQ(out, "-2147483648");
 }
 
+// The Windows C library applies '+' and ' ' to unsigned conversions, which the
+// C standard ignores, and drops the 0 of "%#.0o" for 0; those cases are
+// compared on the other hosts only.
+bool ReferenceIsConforming(const char* flags, char type) {
+#ifdef _WIN32
+    const std::string used(flags);
+    if (type == 'o' && used.find('#') != std::string::npos) return false;
+    return type == 'd' || type == 'i' || used.find_first_of("+ ") == std::string::npos;
+#else
+    (void)flags;
+    (void)type;
+    return true;
+#endif
+}
+
 // Every accepted conversion renders as the C library renders it.
 TEST(SafeFormat, AgreesWithTheCLibrary) {
     const char* flagSets[] = {"", "-", "+", " ", "#", "0", "-0", "+0", "#0", "- +#"};
@@ -57,6 +72,7 @@ TEST(SafeFormat, AgreesWithTheCLibrary) {
             for (char type : std::string("diuxXo"))
                 for (int32_t value : values) {
                     std::string format = std::string("<%") + flags + size + type + ">";
+                    if (!ReferenceIsConforming(flags, type)) continue;
                     char expected[64];
                     std::snprintf(expected, sizeof expected, format.c_str(), value);
                     char got[64];
