@@ -6,6 +6,7 @@
 #include "PatchChecks.h"
 #include "PatchSources.h"
 #include "PayloadLayout.h"
+#include "StubCheck.h"
 #include "VectorFile.h"
 
 #include "payload/LzssFormat.h"
@@ -86,12 +87,15 @@ struct PoolBuffer {
 int RunBuild(const std::vector<std::string>& args)
 {
     const BuildOptions options = ParseOptions(args);
+    const std::vector<uint8_t> stub = ReadWhole(options.stub);
+    const std::string stubProblem = StubProblem(stub);
+    if (!stubProblem.empty())
+        throw ToolError("the stub " + options.stub + " is no patcher: " + stubProblem);
     const std::vector<PatchSource> sources = CollectPatchSources(options.strings, options.files);
     const size_t errors = CheckSourceStrings(options.strings, sources, "", stderr);
     if (errors && !options.allowErrors)
         throw ToolError(std::to_string(errors) + (errors == 1 ? " error" : " errors") +
                         " in the strings file; no patch written");
-    const std::vector<uint8_t> stub = ReadWhole(options.stub);
 
     std::vector<std::vector<uint8_t>> contents;
     std::vector<PackWriterEntry> entries;
@@ -129,6 +133,7 @@ int RunBuild(const std::vector<std::string>& args)
     return 0;
 }
 
-const CommandRegistration kBuild({"build", kUsage, "writes a patch: the patcher with the pack appended", RunBuild});
+const CommandRegistration kBuild({"build", kUsage, "writes a patch: the patcher with the pack appended", RunBuild,
+                                  {"--stub=", "--strings=", "--files=", "--from=", "--out=", "--allow-errors"}});
 
 } // namespace

@@ -75,6 +75,7 @@ int RunCheck(const std::vector<std::string>& args)
 }
 
 const CommandRegistration kCheck({"check", "[--base <old game folder>] <folder or patch>",
-                                  "checks a patch's strings file and files as qptool build does", RunCheck});
+                                  "checks a patch's strings file and files as qptool build does", RunCheck,
+                                  {"--base="}});
 
 } // namespace
