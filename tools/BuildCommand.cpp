@@ -8,6 +8,7 @@
 #include "PayloadLayout.h"
 #include "StubCheck.h"
 #include "VectorFile.h"
+#include "VersionDiff.h"
 
 #include "payload/LzssFormat.h"
 #include "payload/LzssWriter.h"
@@ -27,19 +28,21 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kUsage[] =
-    "--stub <patcher> (--strings <Patch.ini> --files <folder> | --from <folder>) --out <patch> [--allow-errors]";
+    "--stub <patcher> (--from <folder> | --strings <Patch.ini> --files <folder>\n"
+    "             | --strings <Patch.ini> --base <old game folder> --from <new game folder>)\n"
+    "             --out <patch> [--allow-errors]";
 
 struct BuildOptions {
-    std::string stub, strings, files, from, out;
+    std::string stub, strings, files, from, base, out;
     bool allowErrors = false; // build although the checks found errors (to try a patcher on faulty strings)
 };
 
 BuildOptions ParseOptions(const std::vector<std::string>& args)
 {
     BuildOptions options;
-    const std::map<std::string, std::string*> slots{{"--stub", &options.stub},     {"--strings", &options.strings},
-                                                    {"--files", &options.files},   {"--from", &options.from},
-                                                    {"--out", &options.out}};
+    const std::map<std::string, std::string*> slots{
+        {"--stub", &options.stub}, {"--strings", &options.strings}, {"--files", &options.files},
+        {"--from", &options.from}, {"--base", &options.base},       {"--out", &options.out}};
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--allow-errors") {
             options.allowErrors = true;
@@ -54,6 +57,15 @@ BuildOptions ParseOptions(const std::vector<std::string>& args)
     }
     if (options.stub.empty() || options.out.empty())
         throw ToolError(std::string("--stub and --out are required; usage: qptool build ") + kUsage);
+    if (!options.base.empty()) {
+        // Two versions: the new game folder is the files folder.
+        if (options.from.empty() || options.strings.empty() || !options.files.empty())
+            throw ToolError("--base takes --from <new game folder> and --strings <Patch.ini>, not --files");
+        if (!fs::is_directory(options.base))
+            throw ToolError("the folder " + options.base + " is missing");
+        options.files = options.from;
+        return options;
+    }
     if (!options.from.empty()) {
         if (!options.strings.empty() || !options.files.empty())
             throw ToolError("--from replaces --strings and --files; give one or the other");
@@ -91,8 +103,19 @@ int RunBuild(const std::vector<std::string>& args)
     const std::string stubProblem = StubProblem(stub);
     if (!stubProblem.empty())
         throw ToolError("the stub " + options.stub + " is no patcher: " + stubProblem);
-    const std::vector<PatchSource> sources = CollectPatchSources(options.strings, options.files);
-    const size_t errors = CheckSourceStrings(options.strings, sources, "", stderr);
+    std::vector<PatchSource> sources;
+    if (options.base.empty()) {
+        sources = CollectPatchSources(options.strings, options.files);
+    } else {
+        const DiffPlan plan = PlanVersionDiff(options.base, options.from);
+        PrintPlan(plan, false, stdout);
+        if (plan.Count(DiffEntry::kConflict))
+            throw ToolError("the patcher cannot turn the old version into the new one (conflicts above); no patch "
+                            "written");
+        sources = CollectPatchSources(options.strings, options.files,
+                                      [&plan](const std::string& relative) { return plan.Carries(relative); });
+    }
+    const size_t errors = CheckSourceStrings(options.strings, sources, options.base, stderr);
     if (errors && !options.allowErrors)
         throw ToolError(std::to_string(errors) + (errors == 1 ? " error" : " errors") +
                         " in the strings file; no patch written");
@@ -134,6 +157,6 @@ int RunBuild(const std::vector<std::string>& args)
 }
 
 const CommandRegistration kBuild({"build", kUsage, "writes a patch: the patcher with the pack appended", RunBuild,
-                                  {"--stub=", "--strings=", "--files=", "--from=", "--out=", "--allow-errors"}});
+                                  {"--stub=", "--strings=", "--files=", "--from=", "--base=", "--out=", "--allow-errors"}});
 
 } // namespace

@@ -55,7 +55,8 @@ PatchSource SourceOf(const std::string& packName, const fs::path& path, const st
     return source;
 }
 
-void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const std::optional<uint32_t>& fixed)
+void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const std::optional<uint32_t>& fixed,
+                  const std::function<bool(const std::string&)>& carry)
 {
     std::error_code error;
     fs::recursive_directory_iterator it(root, error), end;
@@ -66,6 +67,10 @@ void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const
         if (error)
             throw ToolError("cannot list below " + root.string() + ": " + error.message());
         const fs::path& path = it->path();
+        // Only what is carried must meet the naming rules; its folders are
+        // checked as parts of its name.
+        if (carry && (it->is_directory() || !carry(fs::relative(path, root).generic_string())))
+            continue;
         std::vector<std::string> components;
         for (const fs::path& part : fs::relative(path, root))
             components.push_back(part.string());
@@ -129,7 +134,8 @@ std::string FindNoCase(const std::string& folder, const std::string& name)
     return found;
 }
 
-std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, const std::string& filesFolder)
+std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, const std::string& filesFolder,
+                                             const std::function<bool(const std::string&)>& carry)
 {
     std::error_code error;
     if (stringsFile.empty() || !fs::is_regular_file(stringsFile, error))
@@ -140,7 +146,7 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
                         (filesFolder.empty() ? std::string() : " (" + filesFolder + ")"));
     const std::optional<uint32_t> fixed = FixedDosTime();
     std::vector<PatchSource> sources{SourceOf("PATCH.INI", stringsFile, fixed)};
-    CollectFiles(filesFolder, sources, fixed);
+    CollectFiles(filesFolder, sources, fixed, carry);
     std::sort(sources.begin(), sources.end(),
               [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
     RefuseClashes(sources);
