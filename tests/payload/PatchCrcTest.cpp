@@ -1,12 +1,20 @@
 // CRC-32 against published check values and a bit-at-a-time reference, in
-// pieces of every size and alignment; the checksum entry's bytes.
+// pieces of every size and alignment; the checksum entry's bytes; the pack
+// image that carries it.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <memory>
+#include <random>
 #include <string>
 
+#include "MemoryFile.h"
 #include "TestData.h"
+#include "payload/PackFS.h"
+#include "payload/PackWriter.h"
 #include "payload/PatchCrc.h"
+#include "pools/DefaultPools.h"
 
 namespace {
 
@@ -89,6 +97,90 @@ TEST(PatchCrcEntry, ParsingRefusesOtherSizesAndMagicsButReportsAnyVersion) {
         EXPECT_FALSE(ParsePatchCrcEntry(entry, 16, &parsed)) << i;
         entry[i] ^= 0x20;
     }
+}
+
+}  // namespace
+
+// The checked pack image: random trees (names, sizes, dates) written with
+// the checksum entry, read back through CPackFS and compared with the model.
+namespace {
+
+struct PoolFree {
+    void operator()(uint8_t* p) const { g_pDefaultPtrPool->Free(p); }
+};
+
+uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+TEST(CheckedPackImage, RandomTreesReadBackWithTheEntryLastAndCoveringTheRest) {
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 40; ++round) {
+        std::map<std::string, std::vector<uint8_t>> model;  // upper-case name -> bytes
+        const int files = 1 + int(rng() % 12);
+        const char* folders[] = {"FILES\\", "FILES\\MAPS\\", "FILES\\ZLN\\", ""};
+        for (int i = 0; i < files; ++i) {
+            std::string name = std::string(folders[rng() % 4]) + "F" + std::to_string(rng() % 50) + ".BIN";
+            if (name == "PATCH.CRC") continue;
+            model[name] = testdata::Random(rng() % 3 ? rng() % 3000 : 0, rng());
+        }
+        std::vector<PackWriterEntry> entries;
+        uint32_t newest = 0;
+        for (const auto& [name, bytes] : model) {
+            const uint32_t date = 0x5A210000u + uint32_t(rng() % 5000);
+            newest = std::max(newest, date);
+            entries.push_back({name.c_str(), bytes.data(), uint32_t(bytes.size()), date});
+        }
+        uint8_t* raw = nullptr;
+        uint32_t size = 0;
+        ASSERT_EQ(BuildCheckedPackImage(entries.data(), uint32_t(entries.size()), &raw, &size), nullptr);
+        std::unique_ptr<uint8_t, PoolFree> image(raw);
+
+        // The entry is the last 16 bytes and covers everything before them.
+        PatchCrcEntry entry;
+        ASSERT_TRUE(ParsePatchCrcEntry(raw + size - 16, 16, &entry));
+        EXPECT_EQ(entry.version, 1u);
+        EXPECT_EQ(entry.coveredSize, size - 16);
+        EXPECT_EQ(entry.crc, Crc32(raw, size - 16));
+
+        CPackFS pack;
+        ASSERT_EQ(pack.Attach(new MemoryFile(std::vector<uint8_t>(raw, raw + size))), nullptr);
+        ErrorCode error = nullptr;
+        EXPECT_EQ(pack.GetFileOffset("PATCH.CRC", &error), size - 16);
+        for (const auto& [name, bytes] : model) {
+            std::unique_ptr<CFile> file(pack.Open(name.c_str(), FM_READ, &error));
+            ASSERT_NE(file, nullptr) << name;
+            ASSERT_EQ(file->GetSize(), bytes.size()) << name;
+            std::vector<uint8_t> back(bytes.size());
+            uint32_t got = 0;
+            if (!bytes.empty()) {
+                EXPECT_EQ(file->Read(back.data(), uint32_t(back.size()), &got), nullptr);
+            }
+            EXPECT_EQ(back, bytes) << name;
+        }
+        // Its date is the newest of the others' (the date table follows the directory).
+        const uint32_t count = Le32(raw + 32), directory = Le32(raw + 36);
+        ASSERT_EQ(count, model.size() + 1);
+        uint32_t index = 0;
+        for (const auto& [name, bytes] : model) index += name < std::string("PATCH.CRC");
+        EXPECT_EQ(Le32(raw + 40 + directory + 4 * index), newest);
+
+        // Without the entry, the same writer gives the plain pack of the tree.
+        uint8_t* plainRaw = nullptr;
+        uint32_t plainSize = 0;
+        ASSERT_EQ(BuildPackImage(entries.data(), uint32_t(entries.size()), &plainRaw, &plainSize), nullptr);
+        std::unique_ptr<uint8_t, PoolFree> plain(plainRaw);
+        MemoryFile written;
+        ASSERT_EQ(WritePack(entries.data(), uint32_t(entries.size()), &written), nullptr);
+        EXPECT_EQ(written.data, std::vector<uint8_t>(plainRaw, plainRaw + plainSize));
+    }
+}
+
+TEST(CheckedPackImage, RefusesAnEntryOfItsOwnName) {
+    const uint8_t byte = 1;
+    const PackWriterEntry entries[] = {{"Patch.ini", &byte, 1, 0}, {"patch.crc", &byte, 1, 0}};
+    uint8_t* raw = nullptr;
+    uint32_t size = 0;
+    EXPECT_EQ(BuildCheckedPackImage(entries, 2, &raw, &size), ERR_ALREADYEXISTS);
+    EXPECT_EQ(raw, nullptr);
 }
 
 }  // namespace
