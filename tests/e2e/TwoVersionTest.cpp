@@ -102,7 +102,10 @@ TEST(TwoVersions, ThePatchTurnsTheOldFolderIntoTheNewOne)
     fs::create_directories(HostPathOf(driveC, "C:\\Menu\\Programs"));
     fs::create_directories(root + "/mutex");
     const std::string registry = root + "/registry.reg";
-    WriteFile(registry, sample::RegistryText(true, std::string("C:\\Games\\Quor\\"), 0x10001u, std::string("english")));
+    sample::GameKey key;
+    key.path = std::string("C:\\Games\\Quor\\");
+    key.gameVersion = 0x10001u;
+    WriteFile(registry, sample::RegistryText({key}));
     const Outcome applied = Start(patch, {},
                               {{"W32_DRIVE_C", driveC.c_str()},
                                {"W32_REGISTRY_FILE", registry.c_str()},
