@@ -77,3 +77,12 @@ std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<u
     *payloadOffset = start;
     return patch;
 }
+
+bool StreamedContainerStart(size_t stubSize, size_t containerSize, size_t* start)
+{
+    const size_t block = (stubSize + kScanStep - 1) / kScanStep * kScanStep;
+    if (containerSize < 2 * kScanStep)
+        return false;
+    *start = block;
+    return true;
+}
