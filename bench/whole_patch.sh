@@ -5,7 +5,10 @@
 # `cp -r` of the same tree in the same run, compares the container with
 # `gzip -6` of a tar of the tree, and measures the patcher's peak resident
 # memory on the large patch against its own baseline (a run that stops at the
-# welcome question). Prints a Markdown table.
+# welcome question). The build is timed against `tar czf` of the same tree
+# and against itself on one thread (--threads 1), in the same run, and its
+# peak resident memory (GNU time's %M) is set against the largest file.
+# Prints Markdown tables.
 # Usage: bench/whole_patch.sh [repetitions]   (QP_BENCH_WORK keeps the scratch dir)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -57,6 +60,7 @@ apply_patch() {
     elapsed "$start" "$end"
 }
 
+build_lines=()
 printf '| Patch | Files | Tree MB | Container MB | gzip -6 tar MB | Build s | Build MB/s | Apply s | cp -r s | Apply / cp |\n'
 printf '|---|---|---|---|---|---|---|---|---|---|\n'
 for profile in small large; do
@@ -69,15 +73,42 @@ for profile in small large; do
     tree_bytes=$(find "$base/Files" -type f -printf '%s\n' | awk '{s+=$1} END {print s}')
     gzip_bytes=$(tar -cf - -C "$base/Files" . | gzip -6 | wc -c)
 
+    # The build on every core, on one thread, and tar czf of the same tree,
+    # interleaved so that a change in the machine's load hits all three.
     builds=()
+    singles=()
+    tars=()
     for _ in $(seq "$reps"); do
-        rm -f "$base/patch"
+        rm -f "$base/patch" "$base/patch1"
         start=$(now)
         "$tool" build --stub "$stub" --strings "$base/Patch.ini" --files "$base/Files" --out "$base/patch" >/dev/null
         builds+=("$(elapsed "$start" "$(now)")")
+        start=$(now)
+        "$tool" build --stub "$stub" --strings "$base/Patch.ini" --files "$base/Files" --out "$base/patch1" \
+            --threads 1 >/dev/null
+        singles+=("$(elapsed "$start" "$(now)")")
+        cmp -s "$base/patch" "$base/patch1" || { echo "the $profile build differs on one thread" >&2; exit 1; }
+        start=$(now)
+        tar czf "$base/tree.tar.gz" -C "$base" Files
+        tars+=("$(elapsed "$start" "$(now)")")
     done
     chmod +x "$base/patch"
     build_s=$(printf '%s\n' "${builds[@]}" | median)
+    single_s=$(printf '%s\n' "${singles[@]}" | median)
+    tar_s=$(printf '%s\n' "${tars[@]}" | median)
+    rm -f "$base/patch1"
+    /usr/bin/time -f %M -o "$base/build.kb" "$tool" build --stub "$stub" --strings "$base/Patch.ini" \
+        --files "$base/Files" --out "$base/patch2" >/dev/null
+    cmp -s "$base/patch" "$base/patch2" || { echo "the $profile build is not reproducible" >&2; exit 1; }
+    rm -f "$base/patch2"
+    build_kb=$(tail -1 "$base/build.kb")
+    largest_kb=$(find "$base/Files" -type f -printf '%s\n' | sort -n | tail -1 | awk '{printf "%d", $1 / 1024}')
+    build_lines+=("$(printf '| %s | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %d | %d |' "$profile" \
+        "$(nproc)" "$build_s" "$single_s" "$tar_s" \
+        "$(awk -v a="$build_s" -v b="$tar_s" 'BEGIN {print a / b}')" \
+        "$(awk -v a="$single_s" -v b="$build_s" 'BEGIN {print a / b}')" \
+        "$(awk -v b="$tree_bytes" -v s="$build_s" 'BEGIN {print b / 1048576 / s}')" \
+        "$build_kb" "$largest_kb" "$((build_kb - largest_kb))")")
     container_bytes=$(( $(stat -c %s "$base/patch") - $(stat -c %s "$stub") ))
 
     applies=()
@@ -112,3 +143,9 @@ for profile in small large; do
 done
 echo
 echo "$mem_line"
+echo
+printf '| Build | Threads | Build s | 1 thread s | tar czf s | Build / tar | 1 thread / build | Build MB/s | Peak KB | Largest file KB | Peak above largest KB |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
+printf '%s\n' "${build_lines[@]}"
+echo
+echo "Targets: build / tar at most 1; 1 thread / build at least 1.7 on 2 cores; peak above the largest file under 65536 KB."
