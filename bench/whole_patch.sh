@@ -81,11 +81,11 @@ for profile in small large; do
     for _ in $(seq "$reps"); do
         rm -f "$base/patch" "$base/patch1"
         start=$(now)
-        "$tool" build --stub "$stub" --strings "$base/Patch.ini" --files "$base/Files" --out "$base/patch" >/dev/null
+        "$tool" build --stub "$stub" --strings "$base/Patch.ini" --files "$base/Files" --out "$base/patch" >/dev/null 2>&1
         builds+=("$(elapsed "$start" "$(now)")")
         start=$(now)
         "$tool" build --stub "$stub" --strings "$base/Patch.ini" --files "$base/Files" --out "$base/patch1" \
-            --threads 1 >/dev/null
+            --threads 1 >/dev/null 2>&1
         singles+=("$(elapsed "$start" "$(now)")")
         cmp -s "$base/patch" "$base/patch1" || { echo "the $profile build differs on one thread" >&2; exit 1; }
         start=$(now)
@@ -98,7 +98,7 @@ for profile in small large; do
     tar_s=$(printf '%s\n' "${tars[@]}" | median)
     rm -f "$base/patch1"
     /usr/bin/time -f %M -o "$base/build.kb" "$tool" build --stub "$stub" --strings "$base/Patch.ini" \
-        --files "$base/Files" --out "$base/patch2" >/dev/null
+        --files "$base/Files" --out "$base/patch2" >/dev/null 2>&1
     cmp -s "$base/patch" "$base/patch2" || { echo "the $profile build is not reproducible" >&2; exit 1; }
     rm -f "$base/patch2"
     build_kb=$(tail -1 "$base/build.kb")

@@ -136,9 +136,14 @@ TEST_F(BuildTest, ALargeTreeIsFoundAndEveryFileReadsBack)
         files[name] = bytes;
     }
     fs::create_directories(root_ / "out");
+    std::string message;
     ASSERT_EQ(Build({"--stub", (root_ / "patcher").string(), "--strings", (root_ / "in" / "Patch.ini").string(),
-                     "--files", (root_ / "in" / "Files").string(), "--out", Out()}),
+                     "--files", (root_ / "in" / "Files").string(), "--out", Out()},
+                    &message),
               0);
+    // Standard error is a file here, not a terminal: no progress line.
+    EXPECT_EQ(message.find('\r'), std::string::npos) << message;
+    EXPECT_EQ(message.find("MB/s"), std::string::npos) << message;
     const std::vector<uint8_t> patch = Bytes(Out());
     uint32_t offset = 0;
     ASSERT_TRUE(FindPayload(patch, &offset));
