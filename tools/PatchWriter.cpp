@@ -151,9 +151,11 @@ struct Slot {
 };
 
 // As CompressLzssImage decides: the coded block when it is shorter, else raw.
+// The coder gets room for one byte less than the block, so that it gives up
+// on an incompressible block as soon as it could no longer win.
 void Compress(Slot* slot, void* scratch)
 {
-    uint32_t packedLength = static_cast<uint32_t>(slot->packed.size());
+    uint32_t packedLength = std::min(static_cast<uint32_t>(slot->packed.size()), slot->rawLength - 1);
     slot->compressed = !EncodeBlockWithScratch(slot->raw.data(), slot->rawLength, slot->packed.data(), &packedLength,
                                                kLzssPatchBitLengths, nullptr, scratch) &&
                        packedLength < slot->rawLength;

@@ -36,10 +36,13 @@ void Progress::Draw()
 {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const double rate = seconds > 0 ? static_cast<double>(bytes_) / seconds : 0;
-    const double left = rate > 0 ? static_cast<double>(totalBytes_ - bytes_) / rate : 0;
+    // The pack's own directory comes on top of the files' bytes.
+    const uint64_t remaining = bytes_ < totalBytes_ ? totalBytes_ - bytes_ : 0;
+    const double left = rate > 0 ? static_cast<double>(remaining) / rate : 0;
     std::fprintf(out_, "\r%llu/%llu files, %.1f/%.1f MB, %.1f MB/s, %.0f s left   ",
                  static_cast<unsigned long long>(files_), static_cast<unsigned long long>(totalFiles_),
-                 static_cast<double>(bytes_) / 1e6, static_cast<double>(totalBytes_) / 1e6, rate / 1e6, left);
+                 static_cast<double>(bytes_ < totalBytes_ ? bytes_ : totalBytes_) / 1e6,
+                 static_cast<double>(totalBytes_) / 1e6, rate / 1e6, left);
     std::fflush(out_);
     drawn_ = true;
 }
