@@ -104,14 +104,22 @@ private:
                     "the line is longer than 1023 characters: the patcher keeps its first 1023, drops the "
                     "next one and reads the rest as a line of its own");
             headerSeen = headerSeen || line.header;
-            if (!headerSeen && !line.key.empty() && !line.continuation)
+            // (A byte order mark on the first line is reported on its own.)
+            if (!headerSeen && !line.key.empty() && !line.continuation && line.key.compare(0, 3, "\xEF\xBB\xBF") != 0)
                 Add(false, line.number, line.key, "comes before the first section header; the patcher ignores it");
         }
     }
 
     void NoSection()
     {
-        for (const StringsLine& line : file_.Lines())
+        const std::vector<StringsLine>& lines = file_.Lines();
+        if (!lines.empty() && lines[0].key.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            Add(true, lines[0].number, "",
+                "the file begins with a UTF-8 byte order mark, which the patcher takes for part of the first "
+                "line, so it finds no section [str]; save the file without one");
+            return;
+        }
+        for (const StringsLine& line : lines)
             if (line.header && !file_.HasSections()) {
                 Add(true, line.number, "",
                     "the file's only section header is its last line, with no line break behind it: the "

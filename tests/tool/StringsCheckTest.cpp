@@ -103,6 +103,8 @@ TEST(StringsCheck, AFileWithoutTheSectionIsAnError)
     ExpectFindings("", {{true, 0, ""}});
     ExpectFindings("ver = 10005\r\n", {{true, 0, ""}, {false, 1, "ver"}});
     ExpectFindings("[strings]\r\nver = 10005\r\n", {{true, 0, ""}});
+    // A byte order mark hides the first header.
+    ExpectFindings("\xEF\xBB\xBF" + SampleText(), {{true, 1, ""}});
     // A lone header on the last line without a line break is not taken.
     ExpectFindings("[str]", {{true, 1, ""}});
 }
