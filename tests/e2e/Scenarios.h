@@ -15,7 +15,7 @@ namespace e2e {
 // Paths as the program sees them.
 extern const char kGameFolder[];      // C:\Games\Quor\ (with the backslash)
 extern const char kProgramsFolder[];  // the Start-menu Programs folder, on C:
-extern const char kGameKey[];         // SOFTWARE\Orvandel\Quor below HKEY_LOCAL_MACHINE
+extern const char kGameKey[];         // SOFTWARE\Orvandel\Quor below HKEY_LOCAL_MACHINE (32-bit view)
 
 // Message-box types the program uses.
 constexpr int kYesNoInformation = 0x44;
@@ -57,6 +57,8 @@ struct LocalPack {
     std::optional<std::string> peon;      // [objects] peon of LOCAL\strings.ini
 };
 
+enum class KeyPlace { kNone, k32BitView, k64BitView, kBothViews };
+
 enum class PayloadLayout {
     kTool,              // as the patch tool lays it out
     kMissing,           // the bare program, no payload
@@ -73,12 +75,16 @@ struct Scenario {
     std::vector<PackEntry> extraEntries;  // built in the test, not by the patch tool
     PayloadLayout layout = PayloadLayout::kTool;
 
-    // The installation.
-    bool registryKey = true;
+    // The installation. The game's key lies where its 32-bit installer puts
+    // it on 64-bit Windows, the registry's 32-bit view, unless placed otherwise.
+    KeyPlace registryKey = KeyPlace::k32BitView;
     std::optional<std::string> registryPath;
     std::optional<uint32_t> localPackBlockSize;  // the local pack's container says this block size
     std::optional<uint32_t> gameVersion;
     std::optional<std::string> language;
+    // With KeyPlace::kBothViews: the values of the 64-bit view's key.
+    std::optional<std::string> registryPath64;
+    std::optional<uint32_t> gameVersion64;
     bool gameExecutable = true;
     LocalPack localPack;
     std::vector<FileSpec> gameFiles;          // present before the run, below the game folder
@@ -104,7 +110,8 @@ struct Scenario {
     // outside the game folder and the Programs folder's links changes.
     std::vector<std::string> notCopied;
     std::vector<std::string> leftovers;        // temporary files a killed run leaves (game-relative)
-    std::optional<uint32_t> versionAfter;      // "GameVersion" afterwards (none: as before)
+    std::optional<uint32_t> versionAfter;      // "GameVersion" of the 32-bit view afterwards (none: as before);
+                                               // the 64-bit view's never changes
     std::vector<std::string> shortcuts;        // .lnk files expected below Programs
 };
 
