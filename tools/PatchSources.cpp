@@ -5,6 +5,8 @@
 #include "DosTime.h"
 #include "PackNames.h"
 
+#include "file/PlainFileName.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -87,6 +89,10 @@ void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const
         if (!it->is_regular_file())
             throw ToolError(path.string() + " is neither a file nor a folder");
         const std::string name = FilesPackName(components);
+        // What the patcher itself refuses to write below the game folder.
+        if (!IsPatchFilePath(name.substr(6).c_str()))
+            throw ToolError("cannot carry " + path.string() + ": the patcher writes no file of that name (a "
+                            "device name, or its own temporary suffix " + kPartialFileSuffix + ")");
         if (name.size() > kMaxPackNameLength)
             throw ToolError("cannot carry " + path.string() + ": its pack name " + name + " is longer than " +
                             std::to_string(kMaxPackNameLength) + " characters");
