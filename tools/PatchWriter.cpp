@@ -324,7 +324,7 @@ PatchWriteResult WritePatch(const std::vector<uint8_t>& stub, const std::vector<
     PatchWriteResult result;
     result.packSize = size;
     size_t start = 0;
-    if (!StreamedContainerStart(stub.size(), at, &start)) {
+    if (!StreamedContainerStart(stub, at, &start)) {
         // A short container: laid out in memory (it is under 16 KiB), its
         // last block stored raw from the image's last bytes.
         std::vector<uint8_t> container(at);

@@ -78,11 +78,19 @@ std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<u
     return patch;
 }
 
-bool StreamedContainerStart(size_t stubSize, size_t containerSize, size_t* start)
+bool StreamedContainerStart(const std::vector<uint8_t>& stub, size_t containerSize, size_t* start)
 {
-    const size_t block = (stubSize + kScanStep - 1) / kScanStep * kScanStep;
     if (containerSize < 2 * kScanStep)
         return false;
-    *start = block;
+    // LayOutPatch places a long container by the stub's size and the
+    // container's size modulo the scan step alone: it is asked about a
+    // stand-in of two steps and the same remainder, which it reads no
+    // further than the header.
+    std::vector<uint8_t> standIn(2 * kScanStep + containerSize % kScanStep, 0);
+    std::memcpy(standIn.data(), "LZSS", 4);
+    standIn[9] = static_cast<uint8_t>(kPayloadBlockSize >> 8);
+    size_t offset = 0;
+    LayOutPatch(stub, std::move(standIn), nullptr, 0, &offset);
+    *start = offset;
     return true;
 }

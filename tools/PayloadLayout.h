@@ -29,7 +29,7 @@ std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<u
                                  const uint8_t* image, uint32_t imageSize, size_t* payloadOffset);
 
 // For a writer that streams the container: where a container of
-// containerSize bytes starts behind a stub of stubSize bytes, as LayOutPatch
-// places it, when it is long enough to need no padding; false when it is
-// shorter (LayOutPatch then stores its last block raw and pads it).
-bool StreamedContainerStart(size_t stubSize, size_t containerSize, size_t* start);
+// containerSize bytes starts behind stub, as LayOutPatch places it, when it
+// is long enough to need no padding; false when it is shorter (LayOutPatch
+// then stores its last block raw and pads it).
+bool StreamedContainerStart(const std::vector<uint8_t>& stub, size_t containerSize, size_t* start);
