@@ -10,6 +10,10 @@
 # peak resident memory (GNU time's %M) is set against the largest file.
 # Prints Markdown tables.
 # Usage: bench/whole_patch.sh [repetitions]   (QP_BENCH_WORK keeps the scratch dir)
+# On a machine shared with other sessions the scheduler gives each session
+# an equal share, whatever the load in it: run it in a scheduling group of
+# its own, as root, to measure what two cores do:
+#   setsid bash -c 'echo -20 > /proc/self/autogroup; exec bench/whole_patch.sh'
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 reps="${1:-3}"
