@@ -96,8 +96,8 @@ int RunBuild(const std::vector<std::string>& args)
 
     uint8_t* rawImage = nullptr;
     uint32_t imageSize = 0;
-    if (const ErrorCode error = BuildPackImage(entries.data(), static_cast<uint32_t>(entries.size()), &rawImage,
-                                               &imageSize))
+    if (const ErrorCode error = BuildCheckedPackImage(entries.data(), static_cast<uint32_t>(entries.size()), &rawImage,
+                                                      &imageSize))
         throw ToolError(std::string("cannot build the pack: ") + ErrorText(error));
     const std::unique_ptr<uint8_t, PoolBuffer> image(rawImage);
 
