@@ -236,8 +236,8 @@ TEST(StrictWalk, RefusesTablesAndBlocksThatAReaderWouldTake) {
 }
 
 TEST(StrictWalk, HeadersThatClaimGigabytesAreRefusedFromTheTableAlone) {
-    // 1 KB that claims 4 GiB in 16 MiB blocks: 256 table entries fit.
-    Bytes lying(1024, 0);
+    // 2 KB that claim 4 GiB in 16 MiB blocks: 256 table entries fit.
+    Bytes lying(2048, 0);
     std::memcpy(lying.data(), "LZSS", 4);
     Put32(lying, 4, 0xFFFFFFFFu);
     Put32(lying, 8, 0x1000000u);
@@ -247,7 +247,7 @@ TEST(StrictWalk, HeadersThatClaimGigabytesAreRefusedFromTheTableAlone) {
     EXPECT_FALSE(Walks(lying, &fault));
     EXPECT_STREQ(fault.what, "a compressed block claims more bytes than its stored bytes can hold");
 
-    Put32(lying, 8, 0x8000);  // 131072 blocks: their table cannot lie in 1 KB
+    Put32(lying, 8, 0x8000);  // 131072 blocks: their table cannot lie in 2 KB
     EXPECT_FALSE(Walks(lying, &fault));
     EXPECT_STREQ(fault.what, "the block table runs past the container's end");
 }
