@@ -148,7 +148,16 @@ PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, 
     if (entry.coveredSize != offset) return broken("the PATCH.CRC entry does not cover the pack up to itself", offset + 8);
 
     CrcSink sink{entry.coveredSize};
-    if (!WalkContainerStrictly(container, AddToCrc, &sink, fault)) return PatchChecksum::kBroken;
+    if (container) {
+        if (!WalkContainerStrictly(container, AddToCrc, &sink, fault)) return PatchChecksum::kBroken;
+    } else {
+        uint8_t chunk[4096];
+        for (uint32_t at = 0; at < entry.coveredSize; at += sizeof chunk) {
+            const uint32_t n = entry.coveredSize - at < sizeof chunk ? entry.coveredSize - at : uint32_t(sizeof chunk);
+            if (!ReadExactly(image, at, chunk, n)) return broken("the pack cannot be read", at);
+            AddToCrc(&sink, at, chunk, n);
+        }
+    }
     if (sink.crc != entry.crc) return broken("the pack's CRC-32 does not match its PATCH.CRC entry", 0);
     return PatchChecksum::kSound;
 }

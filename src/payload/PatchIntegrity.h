@@ -53,5 +53,6 @@ enum class PatchChecksum {
 // damaged directory entry cannot pass for an old, unchecked pack). Then the
 // entry must be 16 bytes, lie last in the pack, carry the magic, version 1
 // and its own offset as the covered size, and the strict pass over the
-// container must give that CRC over the covered bytes.
+// container must give that CRC over the covered bytes. A bare pack (no
+// container: null) is read through image instead.
 PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, IntegrityFault* fault);
