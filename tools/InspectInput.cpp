@@ -56,9 +56,14 @@ const char* KindName(InputKind kind) {
 InspectInput ReadInspectInput(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ToolError("cannot open " + path);
-    InspectInput input;
-    input.file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw ToolError("cannot read " + path);
+    return ClassifyInspectInput(std::move(file), path);
+}
+
+InspectInput ClassifyInspectInput(std::vector<uint8_t> file, const std::string& path) {
+    InspectInput input;
+    input.file = std::move(file);
     if (input.file.size() > 0xFFFFFFFFu) throw ToolError(path + " is larger than 4 GiB");
     input.containerEnd = uint32_t(input.file.size());
 

@@ -30,6 +30,8 @@ struct InspectInput {
 // Reads and classifies the file; ToolError with one clear message when it
 // cannot be read or is none of the four kinds.
 InspectInput ReadInspectInput(const std::string& path);
+// The same for bytes already read; path names them in messages.
+InspectInput ClassifyInspectInput(std::vector<uint8_t> file, const std::string& path);
 
 // The container's decoded contents after the strict pass, or the file
 // itself for a bare pack or HPFS pack. False with the first fault.
