@@ -85,7 +85,9 @@ protected:
             fs::copy_file(QP_PATCHER, patch);
             return;
         }
-        ChildProcess tool(QP_TOOL, {"build", "--stub", QP_PATCHER, "--from", folder, "--out", patch});
+        // The scenarios try the patcher on faulty strings files too.
+        ChildProcess tool(QP_TOOL,
+                          {"build", "--stub", QP_PATCHER, "--from", folder, "--out", patch, "--allow-errors"});
         tool.CloseStdin();
         std::string output = tool.ReadAll();
         ASSERT_EQ(tool.Wait(), 0) << output;
@@ -127,7 +129,14 @@ protected:
             WriteFile(game + "/packs/local.wdt", std::string(bytes.begin(), bytes.end()));
         }
         registry = root + "/registry.reg";
-        WriteFile(registry, sample::RegistryText(s.registryKey, s.registryPath, s.gameVersion, s.language));
+        std::vector<sample::GameKey> keys;
+        if (s.registryKey == KeyPlace::k32BitView || s.registryKey == KeyPlace::kBothViews)
+            keys.push_back({sample::RegistryView::k32Bit, s.registryPath, s.gameVersion, s.language});
+        if (s.registryKey == KeyPlace::k64BitView)
+            keys.push_back({sample::RegistryView::k64Bit, s.registryPath, s.gameVersion, s.language});
+        if (s.registryKey == KeyPlace::kBothViews)
+            keys.push_back({sample::RegistryView::k64Bit, s.registryPath64, s.gameVersion64, s.language});
+        WriteFile(registry, sample::RegistryText(keys));
         for (const std::string& folder : s.programsFolders) fs::create_directories(programs + "/" + Slashed(folder));
         for (const std::string& file : s.programsFiles) WriteFile(programs + "/" + Slashed(file), "not a folder\n");
         before = Snapshot(game);
@@ -249,10 +258,14 @@ TEST_P(PatchRun, ShowsAndLeavesWhatItShould) {
 
     CheckFiles(s);
     std::string registryAfter = ReadFile(registry);
+    using sample::RegistryView;
     if (s.versionAfter)
-        EXPECT_EQ(sample::RegistryGameVersion(registryAfter), s.versionAfter);
+        EXPECT_EQ(sample::RegistryGameVersion(registryAfter, RegistryView::k32Bit), s.versionAfter);
     else
-        EXPECT_EQ(sample::RegistryGameVersion(registryAfter), sample::RegistryGameVersion(registryBefore));
+        EXPECT_EQ(sample::RegistryGameVersion(registryAfter, RegistryView::k32Bit),
+                  sample::RegistryGameVersion(registryBefore, RegistryView::k32Bit));
+    EXPECT_EQ(sample::RegistryGameVersion(registryAfter, RegistryView::k64Bit),
+              sample::RegistryGameVersion(registryBefore, RegistryView::k64Bit));
     CheckShortcuts(s);
 }
 

@@ -143,8 +143,25 @@ std::vector<Scenario> BuildScenarios() {
     }
     {
         Scenario s = Stopped("NoRegistryKey", "1.00", kNoQuor);
-        s.registryKey = false;
+        s.registryKey = KeyPlace::kNone;
         s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        // A key in the 64-bit view alone is not the game's: a 32-bit program
+        // never sees it.
+        Scenario s = Stopped("KeyOnlyIn64BitView", "1.00", kNoQuor);
+        s.registryKey = KeyPlace::k64BitView;
+        s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        // Keys in both views: the 32-bit one is read and written, the other
+        // (a newer version in a folder without the game) is left alone.
+        Scenario s = Complete("KeysInBothViewsThe32BitOneCounts");
+        s.registryKey = KeyPlace::kBothViews;
+        s.registryPath64 = "C:\\Games\\Quor64\\";
+        s.gameVersion64 = 0x10006;
         all.push_back(s);
     }
     {

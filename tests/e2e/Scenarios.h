@@ -14,7 +14,7 @@ namespace e2e {
 // Paths as the program sees them.
 extern const char kGameFolder[];      // C:\Games\Quor\ (with the backslash)
 extern const char kProgramsFolder[];  // the Start-menu Programs folder, on C:
-extern const char kGameKey[];         // SOFTWARE\Orvandel\Quor below HKEY_LOCAL_MACHINE
+extern const char kGameKey[];         // SOFTWARE\Orvandel\Quor below HKEY_LOCAL_MACHINE (32-bit view)
 
 // Message-box types the program uses.
 constexpr int kYesNoInformation = 0x44;
@@ -45,6 +45,8 @@ struct LocalPack {
     std::optional<std::string> peon;      // [objects] peon of LOCAL\strings.ini
 };
 
+enum class KeyPlace { kNone, k32BitView, k64BitView, kBothViews };
+
 enum class PayloadLayout {
     kTool,              // as the patch tool lays it out
     kMissing,           // the bare program, no payload
@@ -60,11 +62,15 @@ struct Scenario {
     std::vector<FileSpec> patchFiles;
     PayloadLayout layout = PayloadLayout::kTool;
 
-    // The installation.
-    bool registryKey = true;
+    // The installation. The game's key lies where its 32-bit installer puts
+    // it on 64-bit Windows, the registry's 32-bit view, unless placed otherwise.
+    KeyPlace registryKey = KeyPlace::k32BitView;
     std::optional<std::string> registryPath;
     std::optional<uint32_t> gameVersion;
     std::optional<std::string> language;
+    // With KeyPlace::kBothViews: the values of the 64-bit view's key.
+    std::optional<std::string> registryPath64;
+    std::optional<uint32_t> gameVersion64;
     bool gameExecutable = true;
     LocalPack localPack;
     std::vector<FileSpec> gameFiles;          // present before the run, below the game folder
@@ -82,7 +88,8 @@ struct Scenario {
     std::vector<Box> boxes;
     bool updateRan = false;                    // the progress dialog ran
     std::vector<std::string> notCopied;        // patch files that must not hold the patch's bytes
-    std::optional<uint32_t> versionAfter;      // "GameVersion" afterwards (none: as before)
+    std::optional<uint32_t> versionAfter;      // "GameVersion" of the 32-bit view afterwards (none: as before);
+                                               // the 64-bit view's never changes
     std::vector<std::string> shortcuts;        // .lnk files expected below Programs
 };
 
