@@ -139,7 +139,7 @@ protected:
         WriteFile(game + "/Quor.exe", "QUOR game program\n");
         WriteFile(game + "/readme.txt", "QUOR 1.01\r\n");
         const std::string registry = dir + "/registry.reg";
-        WriteFile(registry, sample::RegistryText(true, std::string(kGameFolder), 0x10001u, std::nullopt));
+        WriteFile(registry, sample::RegistryText({sample::GameKey{sample::RegistryView::k32Bit, std::string(kGameFolder), 0x10001u, std::nullopt}}));
         const std::string patch = Written(damage);
         const auto gameBefore = Tree(game), programsBefore = Tree(programs);
         const std::string registryBefore = ReadFile(registry);
