@@ -19,7 +19,7 @@ const char kRegistryHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 
 // The game's key with its values, as a registry-export section.
 std::string GameKeyText(const std::string& gameVersion) {
-    std::string text = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n\"Path\"=\"" +
+    std::string text = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel\\Quor]\r\n\"Path\"=\"" +
                        std::string(kGameFolder) + "\"\r\n";
     if (!gameVersion.empty()) text += "\"GameVersion\"=dword:" + gameVersion + "\r\n";
     return text + "\r\n";
@@ -189,7 +189,7 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
     std::remove(games.c_str());
     if (symlink((dir + "/c/Games").c_str(), games.c_str()) != 0) seen.error = "cannot link " + games;
     WriteWholeFile(dir + "/reset.reg", kRegistryHeader +
-                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n") +
+                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel]\r\n\r\n") +
                                            GameKeyText(scenario.gameVersion));
     std::string programs = prefix.ProgramsDir();
     std::vector<std::string> oldLinks;
@@ -212,7 +212,7 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
         if (!prefix.WaitForServer(30)) seen.error = "wineserver did not end";
         SystemHive hive;
         if (hive.Load(prefix.Path() + "/system.reg"))
-            seen.gameVersion = hive.Dword("SOFTWARE\\Orvandel\\Quor", "GameVersion");
+            seen.gameVersion = hive.Dword("SOFTWARE\\Wow6432Node\\Orvandel\\Quor", "GameVersion");
         Observe(dir + "/c/Games/Quor", programs, &seen);
     }
     std::remove(games.c_str());
