@@ -6,7 +6,7 @@
 // "Patch file is broken!" leaving the game folder, registry and Start menu
 // byte-identical; qptool verify agrees with the patcher on every case.
 // QP_DAMAGE_FLIPS sets the number of random single-byte changes (default
-// 100); the payload tests flip thousands of bytes in-process.
+// 40); the payload tests flip thousands of bytes in-process.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -104,7 +104,7 @@ protected:
             for (size_t at : {starts[k], starts[k] + 1, starts[k + 1] - 2, starts[k + 1] - 1}) places.insert(at);
         std::mt19937 rng(1105);
         const char* configured = std::getenv("QP_DAMAGE_FLIPS");
-        const int random = configured ? std::atoi(configured) : 100;
+        const int random = configured ? std::atoi(configured) : 40;
         for (int i = 0; i < random; ++i) places.insert(container + rng() % (built.size() - container));
         for (size_t at : places) flip(at, uint8_t(1u << (rng() % 8)) | uint8_t(at % 3 == 0 ? 0xF0 : 0));
         for (size_t k = 1; k < starts.size(); ++k)
@@ -214,7 +214,7 @@ protected:
 
 TEST_F(DamageCampaign, EveryDamagedPatchAppliesCorrectlyOrIsRefusedAndVerifyAgrees) {
     const std::vector<Damage> cases = Cases();
-    ASSERT_GT(cases.size(), 130u);
+    ASSERT_GT(cases.size(), 60u);
     int refused = 0;
     for (const Damage& damage : cases) {
         bool applied = false;
