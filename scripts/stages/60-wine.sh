@@ -7,7 +7,7 @@
 # scenarios next to the Linux build.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
-ensure_packages mingw-w64 googletest wine64 xvfb xauth xdotool
+ensure_packages mingw-w64 googletest wine64 xvfb xauth xdotool osslsigncode openssl
 
 out="$QP_ROOT/build/wine"
 mkdir -p "$out"

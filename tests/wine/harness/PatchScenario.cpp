@@ -21,7 +21,7 @@ const char kRegistryHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 
 // The game's key with its values, as a registry-export section.
 std::string GameKeyText(const std::string& gameVersion) {
-    std::string text = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n\"Path\"=\"" +
+    std::string text = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel\\Quor]\r\n\"Path\"=\"" +
                        std::string(kGameFolder) + "\"\r\n";
     if (!gameVersion.empty()) text += "\"GameVersion\"=dword:" + gameVersion + "\r\n";
     return text + "\r\n";
@@ -176,11 +176,11 @@ Observation RunOnLinux(const Scenario& scenario) {
     std::string dir = PrepareInstallation(scenario);
     std::string joined;
     for (const std::string& answer : scenario.answers) joined += (joined.empty() ? "" : ",") + answer;
-    CommandResult run = RunCommand({scenario.patch},
-                                   {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
+    std::vector<std::string> env = {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
                                     "W32_TRANSCRIPT=" + dir + "/transcript.jsonl", "W32_ANSWERS=" + joined,
-                                    "W32_MUTEX_DIR=" + dir + "/mutex", "W32_PROGRAMS_DIR=C:\\Menu\\Programs"},
-                                   60);
+                                    "W32_MUTEX_DIR=" + dir + "/mutex", "W32_PROGRAMS_DIR=C:\\Menu\\Programs"};
+    if (!scenario.commandLine.empty()) env.push_back("W32_COMMAND_LINE=" + scenario.commandLine);
+    CommandResult run = RunCommand({scenario.patch}, env, 60);
     if (!run.finished) seen.error = "the Linux patcher did not end within 60 s";
     seen.exitCode = run.exitCode;
     std::istringstream transcript(ReadWholeFile(dir + "/transcript.jsonl"));
@@ -204,7 +204,7 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
     std::remove(games.c_str());
     if (symlink((dir + "/c/Games").c_str(), games.c_str()) != 0) seen.error = "cannot link " + games;
     WriteWholeFile(dir + "/reset.reg", kRegistryHeader +
-                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n") +
+                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel]\r\n\r\n") +
                                            GameKeyText(scenario.gameVersion));
     std::string programs = prefix.ProgramsDir();
     std::vector<std::string> oldLinks;
@@ -227,7 +227,7 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
         if (!prefix.WaitForServer(30)) seen.error = "wineserver did not end";
         SystemHive hive;
         if (hive.Load(prefix.Path() + "/system.reg"))
-            seen.gameVersion = hive.Dword("SOFTWARE\\Orvandel\\Quor", "GameVersion");
+            seen.gameVersion = hive.Dword("SOFTWARE\\Wow6432Node\\Orvandel\\Quor", "GameVersion");
         Observe(dir + "/c/Games/Quor", programs, &seen);
     }
     std::remove(games.c_str());

@@ -26,6 +26,9 @@ struct Scenario {
     std::string patch;                 // host path of the patch (Linux or Windows build)
     std::vector<std::string> answers;  // W32_ANSWERS words
     std::string gameVersion = "00010001";  // registry dword as 8 hex digits; empty: no value
+    // Linux run only: the command line the patcher is started with
+    // (W32_COMMAND_LINE), so that it reads another patch file as its own.
+    std::string commandLine;
     // Extra preparation of the game folder (host path), after Quor.exe is made.
     std::function<void(const std::string& gameFolder)> prepare;
 };
