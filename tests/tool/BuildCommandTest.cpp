@@ -49,9 +49,7 @@ protected:
     {
         args.insert(args.begin(), "build");
         const std::string log = (root_ / "stderr.txt").string();
-        std::vector<std::string> shellArgs{"-c", "exec \"$0\" \"$@\" 2>" + log, QPTOOL};
-        shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-        ChildProcess tool("/bin/sh", shellArgs, {{"TZ", "UTC"}});
+        ChildProcess tool(QPTOOL, args, {{"TZ", "UTC"}}, log);
         tool.CloseStdin();
         tool.ReadAll();
         const int code = tool.Wait();
