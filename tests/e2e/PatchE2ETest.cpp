@@ -4,6 +4,7 @@
 // with scripted answers and checks what it showed and what it left behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <utime.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <memory>
 
 #include "ChildProcess.h"
+#include "RunRecord.h"
 #include "SampleInstall.h"
 #include "Scenarios.h"
 #include "ShellLinkReader.h"
@@ -23,6 +25,17 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kScanBlock = 8192;
+
+// The patch's sources carry one fixed time (2021-06-15 12:00 UTC), so that
+// the entries' dates and with them the patch's bytes are the same in every
+// run and build.
+constexpr time_t kSourceTime = 1623758400;
+
+void SetSourceTimes(const std::string& folder) {
+    const utimbuf times{kSourceTime, kSourceTime};
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        ASSERT_EQ(utime(entry.path().c_str(), &times), 0) << entry.path();
+}
 
 std::string Slashed(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
@@ -79,6 +92,7 @@ protected:
         WriteFile(folder + "/Patch.ini", PatchStrings(s));
         fs::create_directories(folder + "/Files");
         for (const FileSpec& file : s.patchFiles) WriteFile(folder + "/Files/" + Slashed(file.path), file.content);
+        SetSourceTimes(folder);
         patch = root + "/QuorPatch.exe";
 
         if (s.layout == PayloadLayout::kMissing) {
@@ -89,6 +103,7 @@ protected:
         tool.CloseStdin();
         std::string output = tool.ReadAll();
         ASSERT_EQ(tool.Wait(), 0) << output;
+        payload = ReadFile(patch).substr(ReadFile(QP_PATCHER).size());
         if (s.layout == PayloadLayout::kHeaderAtBlockEnd) {
             // Move the container so that its header starts 7 bytes before a
             // scan block ends: only the blocks' overlap shows it whole.
@@ -192,6 +207,7 @@ protected:
 
     TempFolder temp{"e2e"};
     std::string root, driveC, game, programs, registry, patch;
+    std::string payload;  // what the patch tool appended to the program
     std::map<std::string, std::string> before;
 };
 
@@ -219,7 +235,9 @@ TEST_P(PatchRun, ShowsAndLeavesWhatItShould) {
     ChildProcess run(patch, {}, Pointers(env));
     run.CloseStdin();
     std::string output = run.ReadAll();
-    EXPECT_EQ(SignedExit(run.Wait()), s.exitCode) << output;
+    const int exitCode = SignedExit(run.Wait());
+    EXPECT_EQ(exitCode, s.exitCode) << output;
+    RecordRun(s.name, {root, payload, exitCode, output, root + "/transcript.jsonl", game, registry, programs});
 
     std::vector<TranscriptRecord> events = ReadTranscript(root + "/transcript.jsonl");
     std::vector<Box> boxes;
