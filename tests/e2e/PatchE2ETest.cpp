@@ -103,7 +103,14 @@ protected:
         tool.CloseStdin();
         std::string output = tool.ReadAll();
         ASSERT_EQ(tool.Wait(), 0) << output;
-        payload = ReadFile(patch).substr(ReadFile(QP_PATCHER).size());
+        {
+            // The container starts at the first scan step behind the program,
+            // so the zeros before it depend on the program's size.
+            std::string bytes = ReadFile(patch);
+            size_t at = FindContainer(bytes, ReadFile(QP_PATCHER).size());
+            ASSERT_NE(at, std::string::npos);
+            payload = bytes.substr(at);
+        }
         if (s.layout == PayloadLayout::kHeaderAtBlockEnd) {
             // Move the container so that its header starts 7 bytes before a
             // scan block ends: only the blocks' overlap shows it whole.
@@ -207,7 +214,7 @@ protected:
 
     TempFolder temp{"e2e"};
     std::string root, driveC, game, programs, registry, patch;
-    std::string payload;  // what the patch tool appended to the program
+    std::string payload;  // the container the patch tool appended to the program
     std::map<std::string, std::string> before;
 };
 

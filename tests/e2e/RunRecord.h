@@ -10,7 +10,7 @@ namespace e2e {
 
 struct RunOutcome {
     std::string root;        // the run's temporary folder; reads "{root}" in the record
-    std::string payload;     // the patch's bytes after the patch program
+    std::string payload;     // the patch's container, from its header to the end
     int exitCode = 0;
     std::string output;      // the program's standard output
     std::string transcript;  // host paths of the transcript,
