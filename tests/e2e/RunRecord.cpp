@@ -1,6 +1,7 @@
 #include "RunRecord.h"
 
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -27,26 +28,33 @@ std::string WithoutRoot(std::string text, const std::string& root) {
     return text;
 }
 
-std::vector<fs::path> FilesBelow(const std::string& folder) {
-    std::vector<fs::path> files;
-    if (!fs::exists(folder)) return files;
+// Files, or folders, below folder, sorted.
+std::vector<fs::path> Below(const std::string& folder, bool folders) {
+    std::vector<fs::path> found;
+    if (!fs::exists(folder)) return found;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), folder));
-    std::sort(files.begin(), files.end());
-    return files;
+        if (folders ? entry.is_directory() : entry.is_regular_file())
+            found.push_back(fs::relative(entry.path(), folder));
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
-// Copies every file below from, and lists each with its size and whether
-// it is writable.
+// Copies every file below from, and lists the folders and the files, each
+// file with its size, whether it is writable and its hidden and system
+// attributes.
 void RecordFolderTree(const std::string& from, const std::string& to) {
     std::ostringstream listing;
-    for (const fs::path& file : FilesBelow(from)) {
-        std::string bytes = ReadFile((fs::path(from) / file).string());
+    for (const fs::path& folder : Below(from, true)) listing << folder.string() << "/\n";
+    for (const fs::path& file : Below(from, false)) {
+        const std::string path = (fs::path(from) / file).string();
+        std::string bytes = ReadFile(path);
         WriteFile((fs::path(to) / file).string(), bytes);
         struct stat info {};
-        stat((fs::path(from) / file).c_str(), &info);
+        stat(path.c_str(), &info);
+        char attributes[32];
+        ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", attributes, sizeof attributes);
         listing << file.string() << ' ' << bytes.size() << ((info.st_mode & S_IWUSR) ? " writable" : " read-only")
-                << '\n';
+                << (length > 0 ? " " + std::string(attributes, size_t(length)) : std::string()) << '\n';
     }
     WriteFile(to + ".txt", listing.str());
 }
@@ -69,7 +77,7 @@ void RecordRun(const std::string& name, const RunOutcome& run) {
     WriteFile(to + "/registry.reg", WithoutRoot(ReadFile(run.registry), run.root));
     RecordFolderTree(run.game, to + "/game");
     std::ostringstream links;
-    for (const fs::path& file : FilesBelow(run.programs)) {
+    for (const fs::path& file : Below(run.programs, false)) {
         if (file.extension() != ".lnk") continue;
         std::string bytes = ReadFile((fs::path(run.programs) / file).string());
         if (bytes.size() >= kLinkTimesEnd) std::fill(bytes.begin() + kLinkTimes, bytes.begin() + kLinkTimesEnd, '\0');
