@@ -52,7 +52,7 @@ rm -rf "$compare"
 mkdir -p "$compare"
 stub="$build/src/app/quorpatch"
 "$gcc64/tools/qptool" build --stub "$stub" --from "$QP_ROOT/examples/sample-patch" --out "$compare/patch64.exe" >/dev/null
-qemu-i386 "$build/tools/qptool" build --stub "$stub" --from "$QP_ROOT/examples/sample-patch" \
+${QP_RUN_PREFIX:-qemu-i386} "$build/tools/qptool" build --stub "$stub" --from "$QP_ROOT/examples/sample-patch" \
     --out "$compare/patch32.exe" >/dev/null
 cmp "$compare/patch64.exe" "$compare/patch32.exe"
 echo "sample patch: $(stat -c %s "$compare/patch32.exe") bytes, identical"
