@@ -51,9 +51,7 @@ protected:
     {
         args.insert(args.begin(), "build");
         const std::string log = (root_ / "stderr.txt").string();
-        std::vector<std::string> shellArgs{"-c", "exec \"$0\" \"$@\" 2>" + log, QPTOOL};
-        shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-        ChildProcess tool("/bin/sh", shellArgs, environment);
+        ChildProcess tool(QPTOOL, args, environment, log);
         tool.CloseStdin();
         tool.ReadAll();
         const int code = tool.Wait();

@@ -2,6 +2,7 @@
 // subcommand answers --help and refuses unknown options without creating or
 // changing anything.
 #include "ChildProcess.h"
+#include "RunPrefix.h"
 #include "FakePatcher.h"
 
 #include <gtest/gtest.h>
@@ -62,10 +63,10 @@ protected:
     // Runs qptool in the folder work; the exit code, stdout and stderr together.
     int Run(const std::vector<std::string>& args, std::string* output)
     {
-        std::vector<std::string> shellArgs{"-c", "cd \"$1\" && shift && exec \"$0\" \"$@\" 2>&1", QPTOOL,
-                                           (root_ / "work").string()};
-        shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-        ChildProcess tool("/bin/sh", shellArgs);
+        std::string line = "cd " + ShellQuoted((root_ / "work").string()) + " && exec " + ShellCommandFor(QPTOOL);
+        for (const std::string& arg : args)
+            line += " " + ShellQuoted(arg);
+        ChildProcess tool("/bin/sh", {"-c", line + " 2>&1"});
         tool.CloseStdin();
         *output = tool.ReadAll();
         return tool.Wait();

@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +57,41 @@ TEST(DosTime, IsLocalTimeWithTwoSecondSteps)
     else
         unsetenv("TZ");
     tzset();
+}
+
+// Past 2038, where a 32-bit time runs out: a file's date is read and
+// converted in every build.
+TEST(DosTime, ReadsDatesPast2038)
+{
+    struct UtcZone {
+        UtcZone() : saved(std::getenv("TZ") ? std::getenv("TZ") : ""), had(std::getenv("TZ") != nullptr)
+        {
+            setenv("TZ", "UTC", 1);
+            tzset();
+        }
+        ~UtcZone()
+        {
+            if (had)
+                setenv("TZ", saved.c_str(), 1);
+            else
+                unsetenv("TZ");
+            tzset();
+        }
+        std::string saved;
+        bool had;
+    } utc;
+    const std::time_t when = std::time_t(2209086246); // 2040-01-02 03:04:06
+    EXPECT_EQ(DosDateTimeOf(when), 0x78221883u);
+    char path[] = "/tmp/qp-dostime-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    EXPECT_EQ(futimens(fd, times), 0);
+    close(fd);
+    std::time_t modified = 0;
+    EXPECT_TRUE(ModificationTime(path, &modified));
+    EXPECT_EQ(modified, when);
+    unlink(path);
 }
 
 // A pack of one file of the given size, compressed as the tool does.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MemoryFile.h"
+#include "RunPrefix.h"
 #include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
 #include "hpfs/HPFS.h"
@@ -31,7 +32,7 @@ struct ToolRun {
 };
 
 ToolRun Tool(const std::string& args) {
-    std::string command = std::string(QPTOOL) + " " + args + " 2>&1";
+    std::string command = ShellCommandFor(QPTOOL) + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     char buffer[4096];
