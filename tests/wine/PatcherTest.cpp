@@ -65,6 +65,7 @@ protected:
         EXPECT_EQ(onWine.boxes, onLinux.boxes);
         EXPECT_EQ(onWine.files, onLinux.files);
         EXPECT_EQ(onWine.gameVersion, onLinux.gameVersion);
+        EXPECT_EQ(onWine.gameVersion64, onLinux.gameVersion64);
         EXPECT_EQ(onWine.links, onLinux.links);
         // Wine's shell writes no relative path; every other field must agree.
         for (size_t i = 0; i < onWine.linkFields.size() && i < onLinux.linkFields.size(); ++i) {
@@ -93,7 +94,9 @@ TEST_F(PatcherUnderWine, CompleteUpdate) {
     ASSERT_EQ(seen.boxes.size(), 2u);
     EXPECT_NE(seen.boxes[0].find("QUOR version installed: 1.01"), std::string::npos) << seen.boxes[0];
     EXPECT_EQ(seen.boxes[1], Box(Text("title"), Text("done"), 0, "ok"));
+    // The key lies in the 32-bit view alone, and the new version lands there.
     EXPECT_EQ(seen.gameVersion, std::stoul(Text("ver"), nullptr, 16));
+    EXPECT_EQ(seen.gameVersion64, std::nullopt);
     EXPECT_NE(seen.files.find("/ZLN/ZAVOVUDIZ.EXE "), std::string::npos) << seen.files;
     ASSERT_EQ(seen.links, std::vector<std::string>{"/" + Text("zln_name") + ".lnk"});
     EXPECT_EQ(seen.linkFields[0].targetPath, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
@@ -148,4 +151,32 @@ TEST_F(PatcherUnderWine, IgnoredCopyFailureLeavesTheUpdateIncomplete) {
     EXPECT_EQ(seen.gameVersion, 0x10001u);
     EXPECT_TRUE(seen.links.empty());
     EXPECT_NE(seen.files.find("/ZLN/ZAVOVUDIZ.EXE "), std::string::npos) << seen.files;
+}
+
+TEST_F(PatcherUnderWine, KeyOnlyIn64BitViewIsNoGame) {
+    Scenario scenario;
+    scenario.answers = {"yes", "ok"};
+    scenario.keyView = KeyView::k64Bit;
+    Observation seen = RunBoth(scenario);
+    EXPECT_EQ(seen.exitCode, 255);
+    ASSERT_EQ(seen.boxes.size(), 2u);
+    EXPECT_EQ(seen.boxes[0], Box(Text("title"), Text("welcome"), 0x44, "yes"));
+    EXPECT_EQ(seen.boxes[1], Box(Text("title"), Text("noquor"), 0x10, "ok"));
+    EXPECT_EQ(seen.gameVersion, std::nullopt);
+    EXPECT_EQ(seen.gameVersion64, 0x10001u);
+    EXPECT_TRUE(seen.links.empty());
+}
+
+TEST_F(PatcherUnderWine, KeysInBothViewsThe32BitOneIsUsedAndWritten) {
+    Scenario scenario;
+    scenario.answers = {"yes", "ok"};
+    scenario.keyView = KeyView::kBoth;
+    Observation seen = RunBoth(scenario);
+    EXPECT_EQ(seen.exitCode, 0);
+    ASSERT_EQ(seen.boxes.size(), 2u);
+    EXPECT_NE(seen.boxes[0].find("QUOR version installed: 1.01"), std::string::npos) << seen.boxes[0];
+    EXPECT_NE(seen.boxes[0].find("C:\\\\Games\\\\Quor\\\\"), std::string::npos) << seen.boxes[0];
+    EXPECT_EQ(seen.boxes[1], Box(Text("title"), Text("done"), 0, "ok"));
+    EXPECT_EQ(seen.gameVersion, std::stoul(Text("ver"), nullptr, 16));
+    EXPECT_EQ(seen.gameVersion64, 0x10006u);
 }
