@@ -234,9 +234,13 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
         request.program = scenario.patch;
         request.answers = scenario.answers;
         request.workDir = dir;
+        request.shotPrefix = scenario.shotPrefix;
         RunOutcome outcome = RunWithAnswers(prefix, request);
         seen.error = outcome.error;
         seen.exitCode = outcome.exitCode;
+        seen.dialog = outcome.dialog;
+        seen.boxShots = outcome.boxShots;
+        seen.dialogShot = outcome.dialogShot;
         for (const BoxCall& box : outcome.boxes) {
             if (box.truncated) seen.error = "the relay trace cut the text of a box";
             seen.boxes.push_back(TranscriptLine(box.caption, box.text, box.type,

@@ -21,6 +21,7 @@
 
 #include "LnkReader.h"
 #include "WinePrefix.h"
+#include "WineRun.h"
 
 namespace winebox {
 
@@ -35,6 +36,9 @@ struct Scenario {
     KeyView keyView = KeyView::k32Bit;
     // Extra preparation of the game folder (host path), after Quor.exe is made.
     std::function<void(const std::string& gameFolder)> prepare;
+    // Under Wine, non-empty: the boxes and the progress dialog are captured
+    // to <shotPrefix>box<N>.png and <shotPrefix>dialog.png (see RunRequest).
+    std::string shotPrefix;
 };
 
 struct Observation {
@@ -46,6 +50,10 @@ struct Observation {
     std::optional<uint32_t> gameVersion64;  // and in the 64-bit view
     std::vector<std::string> links;    // .lnk paths relative to Programs, sorted
     std::vector<LnkFields> linkFields; // in the order of links
+    // Under Wine: the progress dialog as the trace shows it, and the captures.
+    DialogTrace dialog;
+    std::vector<WindowShot> boxShots;
+    WindowShot dialogShot;
 };
 
 Observation RunOnLinux(const Scenario& scenario);
