@@ -89,6 +89,8 @@ ErrorCode CBFHP::Attach(CFile* newFile) {
     if (ErrorCode error = newFile->ReadAt(bytes, 0, kBlockFileHeaderSize, nullptr)) return lastError = error;
     header.Load(bytes);
     if (ErrorCode error = CheckBlockFileHeader(header)) return lastError = error;
+    // A file cut short: blocks it claims are not there.
+    if (uint64_t(header.nextBlock - 1) * header.blockSize >= newFile->GetSize()) return lastError = ERR_INVALIDFORMAT;
 
     blockSize = header.blockSize;
     indexPointers = blockSize / 4;
@@ -101,8 +103,11 @@ ErrorCode CBFHP::Attach(CFile* newFile) {
     file = newFile;
     headerDirty = false;
     depth = 0;
+    freshFrom = header.nextBlock;
 
-    if (ErrorCode error = LoadFreeList()) {
+    ErrorCode error = LoadFreeList();
+    if (!error && header.rootHandle) error = CheckHandle(header.rootHandle);
+    if (error) {
         file = nullptr;  // not taken: the caller keeps it
         ReleaseFile();
         return lastError = error;
@@ -112,6 +117,13 @@ ErrorCode CBFHP::Attach(CFile* newFile) {
 
 ErrorCode CBFHP::Flush() {
     if (!file) return lastError = ERR_UNKNOWN;
+    // Blocks taken from the end but never written: the file must reach
+    // them, or a reader would find it cut short.
+    const uint64_t end = uint64_t(header.nextBlock) * blockSize;
+    if (header.nextBlock > freshFrom && file->GetSize() < end) {
+        const uint8_t zero = 0;
+        if (ErrorCode error = file->WriteAt(&zero, uint32_t(end - 1), 1, nullptr)) return lastError = error;
+    }
     if (headerDirty) {
         uint8_t bytes[kBlockFileHeaderSize];
         header.Store(bytes);

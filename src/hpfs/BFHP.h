@@ -7,10 +7,13 @@
 // path to the data block last located. Data blocks never pass through the
 // cache; each run of consecutive data blocks moves in one file operation.
 //
-// Nothing read from the file is trusted: every stored block number must lie
-// in 1 .. next block - 1, depths above 5 and sizes the tree cannot address
-// are refused with "INVALIDFORMAT", and the free list is checked once on
-// Attach (no block listed twice) and tracked in memory afterwards.
+// Nothing read from the file is trusted: every block below next block must
+// begin inside the file, every stored block number must lie in
+// 1 .. next block - 1, depths above 5, sizes the tree cannot address and
+// sizes needing more blocks than are in use are refused with
+// "INVALIDFORMAT", and the free list is checked once on Attach (no block
+// listed twice) and tracked in memory afterwards. So whatever the headers
+// claim, memory and time stay within the file's real size.
 #pragma once
 
 #include <cstdint>
@@ -49,9 +52,15 @@ public:
     PoolHandle GetRoot() override;
 
     // Flushes and drops any previous file (refused, keeping it, when that
-    // flush fails), checks the new file's header and free list and takes the
-    // file. On failure the caller keeps the new file.
+    // flush fails), checks the new file's header, free list and root handle
+    // (CheckHandle) and takes the file. On failure the caller keeps the new
+    // file.
     ErrorCode Attach(CFile* file);
+
+    // Walks the whole tree of handle: its head must be sound, every index
+    // and data block a block in use, and no block may appear twice in it.
+    // "INVALIDFORMAT" (recorded) otherwise. Costs one read per index block.
+    ErrorCode CheckHandle(PoolHandle handle);
 
     const BlockFileHeader& Header() const { return header; }
 
@@ -79,6 +88,7 @@ private:
     // Blocks and the free list.
     bool IsBlockNumber(uint32_t block) const { return block != 0 && block < header.nextBlock; }
     uint64_t AvailableBlocks() const;
+    uint64_t BlocksInUse() const { return uint64_t(header.nextBlock) - 1 - header.freeCount; }
     ErrorCode AllocBlock(uint32_t* block);
     ErrorCode FreeBlock(uint32_t block);
     ErrorCode LoadFreeList();
@@ -140,4 +150,8 @@ private:
     uint32_t depth = 0;
     uint32_t path[kMaxIndexDepth + 1] = {};
     uint64_t fileBytes = 0;           // size of the file while a Read runs
+    // Blocks from this one on were taken from the end of the file since
+    // Attach and may not be written yet; they read as zeros. Any other block
+    // lies in the file, so bytes of it past the end are missing.
+    uint32_t freshFrom = 0;
 };

@@ -75,6 +75,7 @@ ErrorCode CBFHP::FreeBlock(uint32_t block) {
     DropSlotsHolding(block);
     if (block == header.nextBlock - 1) {
         --header.nextBlock;
+        if (freshFrom > header.nextBlock) freshFrom = header.nextBlock;
         headerDirty = true;
         // Only ever shorten: a file already shorter (blocks never written)
         // must not grow here. A failed truncation only leaves spare bytes.

@@ -13,12 +13,14 @@ ErrorCode CBFHP::Write(PoolHandle handle, const void* buffer, uint32_t offset, u
     return Transfer(handle, const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer)), offset, length, true);
 }
 
-// Data blocks past the end of the file were allocated but never written;
-// they read as zeros rather than failing.
+// Bytes past the end of the file read as zeros only in blocks taken from the
+// end since Attach (allocated, not yet written); in any other block they are
+// missing: the file was cut short.
 ErrorCode CBFHP::MoveRun(uint8_t* buffer, uint32_t position, uint32_t length, bool write) {
     if (write) return file->WriteAt(buffer, position, length, nullptr);
     uint64_t present = position < fileBytes ? fileBytes - position : 0;
     if (present > length) present = length;
+    if (present < length && fileBytes < uint64_t(freshFrom) * blockSize) return ERR_EOF;
     if (present)
         if (ErrorCode error = file->ReadAt(buffer, position, uint32_t(present), nullptr)) return error;
     if (present < length) std::memset(buffer + present, 0, length - present);

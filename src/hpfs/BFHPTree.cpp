@@ -5,7 +5,10 @@
 // the left, so the blocks any resize needs are known before it starts.
 #include "hpfs/BFHP.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "pools/DefaultPools.h"
 
 namespace {
 // Above any block count a 32-bit file can hold; keeps products from overflowing.
@@ -40,8 +43,9 @@ void CBFHP::SetHeadDepth(uint32_t newDepth) {
 
 // Handle 0, a number outside the file and a free block are refused with
 // "BADPARAMS"; a head whose depth exceeds 5, whose tree cannot address its
-// size, or whose size needs more data blocks than the file has blocks, with
-// "INVALIDFORMAT".
+// size, or whose head, data and index blocks (one per level at least) would
+// outnumber the blocks in use, with "INVALIDFORMAT". Sizes are thereby
+// bounded by the file's real size before anything is allocated for them.
 ErrorCode CBFHP::LoadHead(PoolHandle handle) {
     if (!file) return ERR_UNKNOWN;
     if (handle > UINT32_MAX || !IsBlockNumber(uint32_t(handle)) || freeBlocks.Contains(uint32_t(handle)))
@@ -50,9 +54,42 @@ ErrorCode CBFHP::LoadHead(PoolHandle handle) {
     int16_t storedDepth = int16_t(LoadU16(slots[kHeadSlot].buffer + kHeadDepthOffset));
     if (storedDepth < 0 || uint32_t(storedDepth) > kMaxIndexDepth) return ERR_INVALIDFORMAT;
     const uint64_t dataBlocks = BlocksFor(HeadSize());
-    if (dataBlocks > Capacity(uint32_t(storedDepth)) || dataBlocks >= header.nextBlock) return ERR_INVALIDFORMAT;
+    if (dataBlocks > Capacity(uint32_t(storedDepth))) return ERR_INVALIDFORMAT;
+    if (1 + dataBlocks + (dataBlocks ? uint32_t(storedDepth) : 0) > BlocksInUse()) return ERR_INVALIDFORMAT;
     depth = uint32_t(storedDepth);
     return nullptr;
+}
+
+ErrorCode CBFHP::CheckHandle(PoolHandle handle) {
+    if (ErrorCode error = LoadHead(handle)) return lastError = error;
+    const uint64_t dataBlocks = BlocksFor(HeadSize());
+    if (dataBlocks == 0) return nullptr;
+    const uint64_t count = 1 + dataBlocks + IndexBlocksFor(dataBlocks, depth);
+    if (count > BlocksInUse()) return lastError = ERR_INVALIDFORMAT;
+    auto* blocks = static_cast<uint32_t*>(g_pDefaultPtrPool->Alloc(uint32_t(count * 4)));
+    if (!blocks) return lastError = ERR_ALLOCFAIL;
+    uint64_t listed = 0;
+    blocks[listed++] = uint32_t(handle);
+    uint32_t block;
+    ErrorCode error = Locate(0, &block);
+    // The level-l index block is entered when the digits below it are all 0.
+    for (uint64_t j = 0; !error;) {
+        for (uint32_t l = depth; l >= 1 && path[l] == 0 && listed < count; --l) blocks[listed++] = slots[l + 1].block;
+        if (listed == count) {
+            error = ERR_INVALIDFORMAT;
+            break;
+        }
+        blocks[listed++] = block;
+        if (++j == dataBlocks) break;
+        error = Advance(&block);
+    }
+    if (!error) {
+        std::sort(blocks, blocks + listed);
+        if (std::adjacent_find(blocks, blocks + listed) != blocks + listed) error = ERR_INVALIDFORMAT;
+    }
+    g_pDefaultPtrPool->Free(blocks);
+    if (error) lastError = error;
+    return error;
 }
 
 // Loads the index blocks of levels level..depth along the path. An index

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "framework/AsciiText.h"
+#include "hpfs/BFHP.h"
 #include "hpfs/HPFSFile.h"
 
 static const char kHPFSName[] = "CHPFS";
@@ -68,6 +69,11 @@ void CHPFS::ForgetOpenFile(CHPFSFile* file) {
     }
 }
 
+ErrorCode CHPFS::CheckHandle(PoolHandle handle) {
+    if (!pool->IsKindOf(CBFHP::className)) return nullptr;
+    return static_cast<CBFHP*>(pool)->CheckHandle(handle);
+}
+
 bool CHPFS::IsOpen(PoolHandle handle) const {
     for (CHPFSFile* file = openFiles; file; file = file->next)
         if (file->Handle() == handle) return true;
@@ -105,6 +111,7 @@ CFile* CHPFS::Open(const char* path, uint16_t mode, ErrorCode* errorOut) {
         }
     } else if (!error) {
         handle = location.entry.handle;
+        error = CheckHandle(handle);
     }
     if (!error && !SharingAllows(handle, mode)) error = ERR_UNKNOWN;
     if (!error && (mode & (FM_CREATE | FM_TRUNCATE)) && pool->Size(handle) != 0 && !pool->Realloc(handle, 0))
@@ -134,6 +141,8 @@ ErrorCode CHPFS::Delete(const char* path) {
     if (ErrorCode error = Resolve(path, kWholeHandle, &location)) return error;
     if (location.entry.IsDirectory()) return ERR_UNKNOWN;
     if (IsOpen(location.entry.handle)) return ERR_SHARING;
+    // Freeing a damaged tree would give away blocks of other handles.
+    if (ErrorCode error = CheckHandle(location.entry.handle)) return error;
     if (ErrorCode error = RemoveEntry(location)) return error;
     pool->Free(location.entry.handle);
     return nullptr;
@@ -188,6 +197,8 @@ ErrorCode CHPFS::RemoveDirectory(const char* parentPath, const char* name) {
     if (ErrorCode error = ResolveDirectory(parentPath, kWholeHandle, &parent)) return error;
     Location location;
     if (ErrorCode error = FindName(parent, name, uint32_t(std::strlen(name)), &location)) return error;
+    // A damaged size must not pass for empty.
+    if (ErrorCode error = CheckHandle(location.entry.handle)) return error;
     if (pool->Size(location.entry.handle) != 0) return ERR_UNKNOWN;
     if (IsOpen(location.entry.handle)) return ERR_SHARING;
     // The cache may hold the directory being removed.

@@ -6,6 +6,10 @@
 // directory. The last directory a path resolution passed through stays
 // locked in the pool (the directory cache), so the next path in the same
 // directory skips the walk from the root.
+//
+// A damaged pack is an error, never an empty or short file: a file's tree
+// is checked whole when it is opened or deleted, a directory's when it is
+// read afresh or listed.
 #pragma once
 
 #include <cstdint>
@@ -65,6 +69,8 @@ private:
     void SetCache(PoolHandle directory, const char* path, uint32_t length);
     void DropCache() { SetCache(0, "", 0); }
 
+    // The pool's check of a handle's whole tree, where the pool has one.
+    ErrorCode CheckHandle(PoolHandle handle);
     bool IsOpen(PoolHandle handle) const;
     bool SharingAllows(PoolHandle handle, uint16_t mode) const;
     ErrorCode PresentEntry(FindRecord* record, uint32_t offset);

@@ -20,9 +20,12 @@ ErrorCode CHPFS::FindInDirectory(PoolHandle directory, const char* name, uint32_
                                  bool* present, uint32_t* directorySize) {
     *present = false;
     if (directory == 0) return ERR_UNKNOWN;
+    // A directory read afresh is checked whole first.
+    if (!pool->PointerOf(directory))
+        if (ErrorCode error = CheckHandle(directory)) return error;
     uint32_t size = pool->Size(directory);
     auto* data = static_cast<const uint8_t*>(pool->Lock(directory));
-    if (!data) return ERR_NOTFOUND;
+    if (!data) return pool->LastError() ? pool->LastError() : ERR_NOTFOUND;
     ErrorCode error = nullptr;
     uint32_t offset = 0;
     // Each entry lies wholly inside [0, size): EntryNameLength checks it.

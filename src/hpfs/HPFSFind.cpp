@@ -23,6 +23,8 @@ ErrorCode CHPFS::FindFirst(FindRecord* record, const char* directoryPath) {
     record->service = this;
     record->state = nullptr;
     record->name = nullptr;
+    // A damaged directory must not list as empty.
+    if (ErrorCode error = CheckHandle(directory)) return error;
     uint32_t size = pool->Size(directory);
     record->cookie = size;
     if (size == 0) return ERR_NOMOREFILES;

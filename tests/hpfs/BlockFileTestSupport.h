@@ -50,6 +50,62 @@ inline uint32_t RawWord(const std::vector<uint8_t>& bytes, uint64_t position) {
     return LoadU32(b);
 }
 
+// Where a handle's tree lies in the raw bytes: the position of every block
+// pointer in use (head first, then index blocks, in walking order) and the
+// data blocks in order. Stops (ok false) at a pointer outside the file.
+struct RawTree {
+    uint32_t size = 0, depth = 0;
+    std::vector<uint64_t> pointerPositions;
+    std::vector<uint32_t> dataBlocks;
+    bool ok = true;
+};
+
+inline RawTree ReadRawTree(const std::vector<uint8_t>& bytes, uint32_t handle) {
+    BlockFileHeader header;
+    header.Load(bytes.data());
+    const uint32_t b = header.blockSize, k = b / 4, p = header.pointerOffset;
+    RawTree tree;
+    tree.size = RawWord(bytes, uint64_t(handle) * b);
+    tree.depth = RawWord(bytes, uint64_t(handle) * b + 4) & 0xFFFF;
+    const uint64_t blocks = (uint64_t(tree.size) + b - 1) / b;
+    std::set<uint64_t> seen;
+    for (uint64_t j = 0; j < blocks && tree.ok; ++j) {
+        uint32_t digits[6];
+        uint64_t rest = j;
+        for (int l = int(tree.depth); l >= 1; --l) {
+            digits[l] = uint32_t(rest % k);
+            rest /= k;
+        }
+        digits[0] = uint32_t(rest) + p / 4;
+        uint32_t block = handle;
+        for (uint32_t l = 0; l <= tree.depth; ++l) {
+            uint64_t at = uint64_t(block) * b + 4 * digits[l];
+            if (seen.insert(at).second) tree.pointerPositions.push_back(at);
+            block = RawWord(bytes, at);
+            if (block == 0 || block >= header.nextBlock) {
+                tree.ok = false;
+                break;
+            }
+        }
+        if (tree.ok) tree.dataBlocks.push_back(block);
+    }
+    return tree;
+}
+
+// A handle's data read straight from the raw bytes.
+inline std::vector<uint8_t> ReadRawData(const std::vector<uint8_t>& bytes, uint32_t handle) {
+    BlockFileHeader header;
+    header.Load(bytes.data());
+    RawTree tree = ReadRawTree(bytes, handle);
+    std::vector<uint8_t> data;
+    for (uint32_t block : tree.dataBlocks)
+        for (uint32_t i = 0; i < header.blockSize && data.size() < tree.size; ++i) {
+            uint64_t at = uint64_t(block) * header.blockSize + i;
+            data.push_back(at < bytes.size() ? bytes[at] : 0);
+        }
+    return data;
+}
+
 // Checks from the raw bytes (after a Flush) that every block 1 .. next - 1
 // is in exactly one place: a head, index or data block of one of handles, or
 // on the free list. Reports failures through gtest.
