@@ -13,10 +13,10 @@ RegistryText ReadRegistryText(HKEY key, const char* name, char* buffer, uint32_t
     DWORD type = 0;
     DWORD length = size;
     LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
-    if (result == ERROR_MORE_DATA) return RegistryText::kTooLong;
+    // On any failure the buffer may hold part of the value, unterminated.
     if (result != ERROR_SUCCESS) {
         buffer[0] = '\0';
-        return RegistryText::kMissing;
+        return result == ERROR_MORE_DATA ? RegistryText::kTooLong : RegistryText::kMissing;
     }
     // A stored string need not carry its terminator: add one where it fits.
     if (length > size) length = size;

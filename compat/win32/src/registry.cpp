@@ -294,6 +294,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
     const DWORD needed = static_cast<DWORD>(value.data.size());
     if (data != nullptr) {
         if (*dataSize < needed) {
+            // Windows leaves the buffer's contents undefined here; this layer
+            // fills it with what fits, no terminator, so that a caller that
+            // uses it anyway shows.
+            std::memcpy(data, value.data.data(), *dataSize);
             *dataSize = needed;
             return ERROR_MORE_DATA;
         }

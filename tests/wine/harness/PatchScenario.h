@@ -45,7 +45,7 @@ struct Observation {
     std::string error;                 // harness trouble; empty when the run was observed
     int exitCode = -1;
     std::vector<std::string> boxes;    // one transcript line per box, host-layer JSON form
-    std::string files;                 // the game folder: "path size checksum" lines, sorted
+    std::string files;                 // the game folder: "path size checksum [R] [H] [S]" lines, sorted
     std::optional<uint32_t> gameVersion;    // of the game's key in the 32-bit view
     std::optional<uint32_t> gameVersion64;  // and in the 64-bit view
     std::vector<std::string> links;    // .lnk paths relative to Programs, sorted
