@@ -11,7 +11,8 @@ set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
 # fonts-wine: Wine's own "MS Sans Serif" and dialog fonts; imagemagick and
 # tesseract: the screen captures and the reading of their text.
-ensure_packages mingw-w64 googletest wine64 fonts-wine xvfb xauth xdotool imagemagick tesseract-ocr tesseract-ocr-eng
+ensure_packages mingw-w64 googletest wine64 fonts-wine xvfb xauth xdotool imagemagick tesseract-ocr tesseract-ocr-eng \
+    osslsigncode openssl
 
 out="$QP_ROOT/build/wine"
 mkdir -p "$out"

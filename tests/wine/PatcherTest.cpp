@@ -456,3 +456,58 @@ TEST_F(PatcherOnScreen, CompleteUpdateShowsTheBoxesAndTheProgressDialog) {
     EXPECT_NE(Letters(onScreen).find(copy), std::string::npos) << "read on the screen: " << onScreen;
     EXPECT_EQ(Letters(ReadScreenText(shots + "welcome.png")).find(copy), std::string::npos);
 }
+
+// A publisher signs the built patch (a throwaway self-signed certificate,
+// made here): the signature verifies, the signed patch applies exactly as
+// the unsigned one under Wine and, read as its own file by the Linux
+// patcher, on the host layer; a byte changed after signing is refused.
+TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
+    const std::string dir = patches_->dir, key = dir + "/key.pem", cert = dir + "/cert.pem";
+    const std::string signedPatch = dir + "/QuorPatch105-signed.exe";
+    CommandResult made = RunCommand({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-keyout", key, "-out", cert,
+                                     "-days", "2", "-nodes", "-subj", "/CN=QUOR Test Publisher"},
+                                    {}, 120);
+    ASSERT_TRUE(made.finished && made.exitCode == 0) << made.output;
+    CommandResult sign = RunCommand({"osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "QUOR Patch", "-in",
+                                     patches_->windowsPatch, "-out", signedPatch},
+                                    {}, 120);
+    ASSERT_TRUE(sign.finished && sign.exitCode == 0) << sign.output;
+    CommandResult check = RunCommand({"osslsigncode", "verify", "-CAfile", cert, "-in", signedPatch}, {}, 120);
+    EXPECT_TRUE(check.finished && check.exitCode == 0) << check.output;
+    const std::string unsignedBytes = ReadWholeFile(patches_->windowsPatch), signedBytes = ReadWholeFile(signedPatch);
+    ASSERT_GT(signedBytes.size(), unsignedBytes.size());
+    EXPECT_EQ(unsignedBytes.size() % 8, 0u) << "the signature's table would be padded into the payload";
+    EXPECT_EQ(signedBytes.substr(4096, unsignedBytes.size() - 4096), unsignedBytes.substr(4096));
+
+    CommandResult verify = RunCommand({Input("QP_TOOL"), "verify", signedPatch}, {}, 120);
+    EXPECT_EQ(verify.exitCode, 0) << verify.output;
+    EXPECT_NE(verify.output.find("signed: a certificate table of"), std::string::npos) << verify.output;
+    EXPECT_NE(verify.output.find("checksum: PATCH.CRC covers"), std::string::npos) << verify.output;
+
+    Scenario scenario;
+    scenario.answers = {"yes", "ok"};
+    const Observation plain = RunBoth(scenario);
+    scenario.commandLine = "\"" + signedPatch + "\"";
+    const Observation signedRun = RunBoth(scenario, signedPatch, Input("QP_LINUX_PATCHER"));
+    EXPECT_EQ(signedRun.exitCode, 0);
+    EXPECT_EQ(signedRun.boxes, plain.boxes);
+    EXPECT_EQ(signedRun.files, plain.files);
+    EXPECT_EQ(signedRun.gameVersion, plain.gameVersion);
+    EXPECT_EQ(signedRun.links, plain.links);
+
+    // One byte of the payload changed after signing.
+    std::string damaged = signedBytes;
+    const size_t at = unsignedBytes.size() - 20000;
+    damaged[at] = char(damaged[at] ^ 0x10);
+    const std::string damagedPatch = dir + "/QuorPatch105-signed-damaged.exe";
+    ASSERT_TRUE(WriteWholeFile(damagedPatch, damaged));
+    scenario.answers = {"ok"};
+    scenario.commandLine = "\"" + damagedPatch + "\"";
+    const Observation refused = RunBoth(scenario, damagedPatch, Input("QP_LINUX_PATCHER"));
+    EXPECT_EQ(refused.exitCode, 255);
+    EXPECT_EQ(refused.boxes, std::vector<std::string>{Box("QUOR Patch", "Patch file is broken!", 0, "ok")});
+    EXPECT_EQ(refused.gameVersion, 0x10001u);
+    EXPECT_TRUE(refused.links.empty());
+    EXPECT_EQ(refused.files.find("ZLN"), std::string::npos) << refused.files;
+    EXPECT_EQ(RunCommand({Input("QP_TOOL"), "verify", damagedPatch}, {}, 120).exitCode, 1);
+}

@@ -208,11 +208,11 @@ Observation RunOnLinux(const Scenario& scenario) {
     std::string dir = PrepareInstallation(scenario);
     std::string joined;
     for (const std::string& answer : scenario.answers) joined += (joined.empty() ? "" : ",") + answer;
-    CommandResult run = RunCommand({scenario.patch},
-                                   {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
+    std::vector<std::string> env = {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
                                     "W32_TRANSCRIPT=" + dir + "/transcript.jsonl", "W32_ANSWERS=" + joined,
-                                    "W32_MUTEX_DIR=" + dir + "/mutex", "W32_PROGRAMS_DIR=C:\\Menu\\Programs"},
-                                   60);
+                                    "W32_MUTEX_DIR=" + dir + "/mutex", "W32_PROGRAMS_DIR=C:\\Menu\\Programs"};
+    if (!scenario.commandLine.empty()) env.push_back("W32_COMMAND_LINE=" + scenario.commandLine);
+    CommandResult run = RunCommand({scenario.patch}, env, 60);
     if (!run.finished) seen.error = "the Linux patcher did not end within 60 s";
     seen.exitCode = run.exitCode;
     std::istringstream transcript(ReadWholeFile(dir + "/transcript.jsonl"));

@@ -34,6 +34,9 @@ struct Scenario {
     std::vector<std::string> answers;  // W32_ANSWERS words
     std::string gameVersion = "00010001";  // registry dword as 8 hex digits; empty: no value
     KeyView keyView = KeyView::k32Bit;
+    // Linux run only: the command line the patcher is started with
+    // (W32_COMMAND_LINE), so that it reads another patch file as its own.
+    std::string commandLine;
     // Extra preparation of the game folder (host path), after Quor.exe is made.
     std::function<void(const std::string& gameFolder)> prepare;
     // Under Wine, non-empty: the boxes and the progress dialog are captured
