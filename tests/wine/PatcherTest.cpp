@@ -400,7 +400,7 @@ protected:
         return patch;
     }
 
-    static constexpr size_t kLargeFileBytes = size_t(256) << 20;
+    static constexpr size_t kLargeFileBytes = size_t(640) << 20;
 };
 
 TEST_F(PatcherOnScreen, CompleteUpdateShowsTheBoxesAndTheProgressDialog) {
