@@ -27,10 +27,18 @@ inline std::vector<std::string> RunPrefix()
     return prefix;
 }
 
+// A program of the system (found on PATH or under /bin, /usr/bin) rather
+// than of this build: it runs natively, never under the emulator.
+inline bool IsSystemProgram(const std::string& program)
+{
+    return program.find('/') == std::string::npos || program.rfind("/bin/", 0) == 0 ||
+           program.rfind("/usr/bin/", 0) == 0;
+}
+
 // program and args behind the prefix: the argument vector to execute.
 inline std::vector<std::string> PrefixedCommand(const std::string& program, const std::vector<std::string>& args = {})
 {
-    std::vector<std::string> command = RunPrefix();
+    std::vector<std::string> command = IsSystemProgram(program) ? std::vector<std::string>{} : RunPrefix();
     command.push_back(program);
     command.insert(command.end(), args.begin(), args.end());
     return command;
