@@ -99,6 +99,11 @@ void* CFileHandlePool::PointerOf(PoolHandle handle) {
     return node ? node->Copy() : nullptr;
 }
 
+uint32_t CFileHandlePool::LockedSize(PoolHandle handle) {
+    LockNode* node = FindNode(handle);
+    return node ? node->size : 0;
+}
+
 PoolHandle CFileHandlePool::HandleOf(void* pointer) {
     for (LockNode* node = lockList; node; node = node->next)
         if (node->Copy() == pointer) return node->handle;

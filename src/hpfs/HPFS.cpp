@@ -141,6 +141,9 @@ ErrorCode CHPFS::Delete(const char* path) {
     if (ErrorCode error = Resolve(path, kWholeHandle, &location)) return error;
     if (location.entry.IsDirectory()) return ERR_UNKNOWN;
     if (IsOpen(location.entry.handle)) return ERR_SHARING;
+    // A file entry naming its own directory or the root is damage: freeing
+    // it would leave that directory's entry naming a free block.
+    if (location.entry.handle == location.directory || location.entry.handle == root) return ERR_INVALIDFORMAT;
     // Freeing a damaged tree would give away blocks of other handles.
     if (ErrorCode error = CheckHandle(location.entry.handle)) return error;
     if (ErrorCode error = RemoveEntry(location)) return error;

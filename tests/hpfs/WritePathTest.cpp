@@ -99,4 +99,87 @@ TEST_F(NeverWrittenBlocks, AFreedBlockThatWasNeverWrittenStartsTheFreeList) {
     ExpectBlockAccounting(std::vector<uint8_t>(stored.begin(), stored.end()), handles);
 }
 
+// Lock nodes with a pattern behind them: a write past a locked copy's end
+// is found when the node is freed.
+struct GuardedNodePool : CPtrPool {
+    static constexpr uint32_t kGuard = 4096;
+    void* Alloc(uint32_t size) override {
+        auto* block = static_cast<uint8_t*>(std::malloc(size + kGuard + 4));
+        std::memcpy(block, &size, 4);
+        for (uint32_t i = 0; i < kGuard; ++i) block[4 + size + i] = uint8_t(i * 13 + 7);
+        return block + 4;
+    }
+    void* Realloc(void*, uint32_t) override { return nullptr; }
+    void Free(void* pointer) override {
+        auto* block = static_cast<uint8_t*>(pointer) - 4;
+        uint32_t size;
+        std::memcpy(&size, block, 4);
+        for (uint32_t i = 0; i < kGuard; ++i)
+            if (block[4 + size + i] != uint8_t(i * 13 + 7)) damaged = true;
+        std::free(block);
+    }
+    bool damaged = false;
+};
+
+// A pack with d\file, where another entry names d's handle as a file: the
+// root's "alias", or d's own "file". Writing through that file resizes d
+// while the directory cache holds its old copy; walks over the copy must
+// keep to the copy's own size.
+std::vector<uint8_t> PackWithAnEntryNamingItsDirectory(bool alias, uint32_t* directory) {
+    std::vector<uint8_t> bytes;
+    {
+        auto* file = new KeptFile(&bytes);
+        EXPECT_EQ(WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF), nullptr);
+        auto* pool = new CBFHP;
+        EXPECT_EQ(pool->Attach(file), nullptr);
+        CHPFS fs(pool);
+        EXPECT_EQ(fs.MakeDirectory("", "d"), nullptr);
+        for (const char* path : {"d\\file", "alias"}) {
+            CFile* f = fs.Open(path, kShared | FM_CREATE, nullptr);
+            EXPECT_EQ(f->Write("x", 1, nullptr), nullptr);
+            delete f;
+        }
+        std::vector<uint8_t> root(pool->Size(fs.RootHandle()));
+        EXPECT_EQ(pool->Read(fs.RootHandle(), root.data(), 0, kWholeHandle), nullptr);
+        *directory = LoadU32(root.data());  // d comes first, "alias" after it
+    }
+    const uint32_t rootData = ReadRawTree(bytes, RawWord(bytes, 28)).dataBlocks.at(0);
+    const uint32_t data = ReadRawTree(bytes, *directory).dataBlocks.at(0);
+    if (alias)
+        StoreU32(bytes.data() + uint64_t(rootData) * 512 + 9, *directory);
+    else
+        StoreU32(bytes.data() + uint64_t(data) * 512, *directory);
+    return bytes;
+}
+
+TEST(WritePaths, ADirectoryResizedUnderItsCachedCopyIsWalkedWithinTheCopy) {
+    uint32_t directory;
+    std::vector<uint8_t> bytes = PackWithAnEntryNamingItsDirectory(true, &directory);
+    GuardedNodePool nodes;
+    {
+        auto* pool = new CBFHP(&nodes, false);
+        ASSERT_EQ(pool->Attach(new MemoryFile(bytes)), nullptr);
+        CHPFS fs(pool);
+        CFile* alias = fs.Open("alias", kShared, nullptr);
+        ASSERT_NE(alias, nullptr);
+        EXPECT_EQ(fs.Exists("d\\file"), 1);  // caches d
+        std::vector<uint8_t> junk(2000, 0x41);
+        ASSERT_EQ(alias->Write(junk.data(), 2000, nullptr), nullptr);
+        EXPECT_EQ(pool->Size(directory), 2000u);
+        EXPECT_EQ(fs.Exists("d\\missing"), 0);  // walks the whole cached copy
+        fs.Delete("d\\file");                   // removes from the cached copy
+        delete alias;
+        EXPECT_EQ(fs.Exists("d"), 1);
+    }
+    EXPECT_FALSE(nodes.damaged);
+
+    // The entry naming its own directory: deleting it would free d.
+    bytes = PackWithAnEntryNamingItsDirectory(false, &directory);
+    auto* pool = new CBFHP;
+    ASSERT_EQ(pool->Attach(new MemoryFile(bytes)), nullptr);
+    CHPFS fs(pool);
+    EXPECT_EQ(fs.Delete("d\\file"), ERR_INVALIDFORMAT);
+    EXPECT_EQ(pool->Size(directory), 8u + 4);  // still holds "file"
+}
+
 }  // namespace
