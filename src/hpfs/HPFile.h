@@ -1,6 +1,8 @@
 // CHPFile: a CFile whose content is one handle of a handle pool. It keeps no
-// buffer; every read and write goes to the pool. The mode is not enforced
-// here; it matters only for the sharing test of the service that opened it.
+// buffer; every read and write goes to the pool. Nor does it keep the size:
+// that comes from the pool each time, so that files open on the same handle
+// see each other's changes. The mode is not enforced here; it matters only
+// for the sharing test of the service that opened it.
 #pragma once
 
 #include <cstdint>
@@ -34,8 +36,10 @@ public:
     PoolHandle Handle() const { return handle; }
 
 protected:
+    // The handle's size; a pool failure is reported, not taken for size 0.
+    ErrorCode CurrentSize(uint32_t* size);
+
     CHandlePool* pool;  // not owned
     PoolHandle handle;
     uint32_t position = 0;
-    uint32_t size;
 };

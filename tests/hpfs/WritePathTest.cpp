@@ -182,4 +182,44 @@ TEST(WritePaths, ADirectoryResizedUnderItsCachedCopyIsWalkedWithinTheCopy) {
     EXPECT_EQ(pool->Size(directory), 8u + 4);  // still holds "file"
 }
 
+// Sizes come from the pool: two files open on one handle see each other's
+// growth and shrinking.
+TEST(WritePaths, TwoOpenFilesOnOneHandleShareItsSize) {
+    auto pool = NewPool(nullptr);
+    CBFHP* raw = pool.release();
+    CHPFS fs(raw);
+    delete fs.Open("f", kShared | FM_CREATE, nullptr);
+    CFile* a = fs.Open("f", kShared, nullptr);
+    CFile* b = fs.Open("f", kShared, nullptr);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    std::vector<uint8_t> many(900, 0x62);
+    ASSERT_EQ(b->Seek(100, ORIGIN_BEGIN), nullptr);
+    ASSERT_EQ(b->Write(many.data(), 900, nullptr), nullptr);
+    ASSERT_EQ(a->Seek(100, ORIGIN_BEGIN), nullptr);
+    ASSERT_EQ(a->Write("aaaa", 4, nullptr), nullptr);
+    EXPECT_EQ(a->GetSize(), 1000u);
+    EXPECT_EQ(b->GetSize(), 1000u);
+    std::vector<uint8_t> got(900);
+    a->Seek(100, ORIGIN_BEGIN);
+    ASSERT_EQ(a->Read(got.data(), 900, nullptr), nullptr);
+    EXPECT_EQ(std::string(got.begin(), got.begin() + 4), "aaaa");
+    EXPECT_TRUE(std::all_of(got.begin() + 4, got.end(), [](uint8_t c) { return c == 0x62; }));
+
+    // Shrunk through b: a reads to the new end only, and grows from it.
+    b->Seek(500, ORIGIN_BEGIN);
+    ASSERT_EQ(b->Truncate(), nullptr);
+    EXPECT_EQ(a->GetSize(), 500u);
+    uint32_t count = 0;
+    a->Seek(400, ORIGIN_BEGIN);
+    ASSERT_EQ(a->Read(got.data(), 900, &count), nullptr);
+    EXPECT_EQ(count, 100u);
+    a->Seek(0, ORIGIN_END);
+    EXPECT_EQ(a->Tell(), 500u);
+    ASSERT_EQ(a->Write("z", 1, nullptr), nullptr);
+    EXPECT_EQ(b->GetSize(), 501u);
+    delete a;
+    delete b;
+}
+
 }  // namespace
