@@ -52,10 +52,11 @@ ErrorCode CHPFile::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
 ErrorCode CHPFile::Write(const void* buffer, uint32_t length, uint32_t* bytesWritten) {
     if (bytesWritten) *bytesWritten = length;
     if (length == 0) return nullptr;
+    // 0xFFFFFFFF is the pool's "-1 means 0" size: a file must not reach it.
     uint64_t end = uint64_t(position) + length;
-    if (end > UINT32_MAX) {
+    if (end >= kWholeHandle) {
         if (bytesWritten) *bytesWritten = 0;
-        return ERR_UNKNOWN;  // past the 4 GiB a file can hold
+        return ERR_SIZEOUTOFRANGE;
     }
     uint32_t size;
     ErrorCode error = CurrentSize(&size);
@@ -97,6 +98,7 @@ ErrorCode CHPFile::Flush() {
 }
 
 ErrorCode CHPFile::Truncate() {
+    if (position == kWholeHandle) return ERR_SIZEOUTOFRANGE;
     PoolHandle resized = pool->Realloc(handle, position);
     if (!resized) return ERR_UNKNOWN;
     handle = resized;

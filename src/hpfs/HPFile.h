@@ -23,7 +23,8 @@ public:
     // With a count, a read is clipped at the end (0 bytes at or past it);
     // without one, a read past the end is "\"Unknown error\"".
     ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead) override;
-    // Grows the handle when the write runs past the end.
+    // Grows the handle when the write runs past the end. Sizes of 4 GiB - 1
+    // and more are refused with "SIZEOUTOFRANGE", as is Truncate there.
     ErrorCode Write(const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
     // No bound is enforced; a later write past the end grows the handle.
     ErrorCode Seek(int32_t offset, int16_t origin) override;

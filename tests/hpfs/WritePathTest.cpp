@@ -222,4 +222,27 @@ TEST(WritePaths, TwoOpenFilesOnOneHandleShareItsSize) {
     delete b;
 }
 
+// 0xFFFFFFFF is the pool's "none" size (it counts as 0): a write ending
+// there or a resize to it would empty the file.
+TEST(WritePaths, TheLargestSizeIsRefusedAndTheFileKept) {
+    auto pool = NewPool(nullptr);
+    CHPFS fs(pool.release());
+    CFile* f = fs.Open("f", kShared | FM_CREATE, nullptr);
+    ASSERT_EQ(f->Write("hello", 5, nullptr), nullptr);
+    uint32_t put = 99;
+    f->Seek(int32_t(0xFFFFFFFBu), ORIGIN_BEGIN);
+    EXPECT_EQ(f->Write("abcd", 4, &put), ERR_SIZEOUTOFRANGE);
+    EXPECT_EQ(put, 0u);
+    f->Seek(int32_t(0xFFFFFFFCu), ORIGIN_BEGIN);
+    EXPECT_EQ(f->Write("abcd", 4, &put), ERR_SIZEOUTOFRANGE);  // ends past 4 GiB
+    f->Seek(int32_t(0xFFFFFFFFu), ORIGIN_BEGIN);
+    EXPECT_EQ(f->Truncate(), ERR_SIZEOUTOFRANGE);
+    EXPECT_EQ(f->GetSize(), 5u);
+    char got[5];
+    f->Seek(0, ORIGIN_BEGIN);
+    ASSERT_EQ(f->Read(got, 5, nullptr), nullptr);
+    EXPECT_EQ(std::string(got, 5), "hello");
+    delete f;
+}
+
 }  // namespace
