@@ -196,27 +196,36 @@ ErrorCode CHPFS::CreateByPath(const char* path, PoolHandle handle, uint16_t flag
     return AddEntry(parent, name, nameLength, handle, flags);
 }
 
+// The directory shrinks first and the entries after the removed one are
+// written down after that: a shrink that fails leaves the directory as it
+// was, and a write that fails puts the old bytes back. The copy locked here
+// is never written back.
 ErrorCode CHPFS::RemoveEntry(const Location& location) {
     const PoolHandle directory = location.directory;
     if (directory == 0) return ERR_UNKNOWN;
+    // The cache's copy would be stale once the directory changes.
+    if (directory == cacheHandle) DropCache();
     uint32_t size;
     uint8_t* data = LockDirectory(directory, &size);
     if (!data) return ERR_UNKNOWN;
-    uint32_t entrySize = location.entry.StoredSize();
+    const uint32_t offset = location.offset, entrySize = location.entry.StoredSize();
     // The entry must still be there, byte for byte, where it was found.
     uint8_t stored[kEntryHeaderSize + kMaxNameLength];
     StoreEntry(location.entry, stored);
-    if (location.offset > size || size - location.offset < entrySize ||
-        std::memcmp(data + location.offset, stored, entrySize) != 0) {
+    if (offset > size || size - offset < entrySize || std::memcmp(data + offset, stored, entrySize) != 0) {
         pool->Unlock(directory, 0);
         return ERR_INVALIDFORMAT;
     }
-    std::memmove(data + location.offset, data + location.offset + entrySize, size - location.offset - entrySize);
-    pool->Unlock(directory, 1);
-    if (directory == cacheHandle) DropCache();
-    // A lock that outlived its last unlock means the write-back failed: the
-    // directory must not be shrunk over data that is not stored.
-    if (pool->IsKindOf(CFileHandlePool::className) && pool->PointerOf(directory)) return PoolError(pool);
-    if (!pool->Realloc(directory, size - entrySize)) return ERR_UNKNOWN;
-    return nullptr;
+    const uint32_t after = size - offset - entrySize;
+    ErrorCode error = nullptr;
+    bool restore = false;
+    if (!pool->Realloc(directory, size - entrySize)) {
+        error = PoolError(pool);
+        restore = pool->Size(directory) != size;  // the shrink failed part-way
+    } else if (after && (error = pool->Write(directory, data + offset + entrySize, offset, after))) {
+        restore = true;
+    }
+    if (restore && pool->Realloc(directory, size)) pool->Write(directory, data, 0, size);
+    pool->Unlock(directory, 0);
+    return error;
 }

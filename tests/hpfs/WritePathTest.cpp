@@ -245,4 +245,113 @@ TEST(WritePaths, TheLargestSizeIsRefusedAndTheFileKept) {
     delete f;
 }
 
+// A file whose reads fail in one byte range, and whose next writes fail.
+struct FaultyFile : MemoryFile {
+    using MemoryFile::MemoryFile;
+    ErrorCode Read(void* buffer, uint32_t size, uint32_t* got) override {
+        if (position < failTo && position + size > failFrom) return ERR_READFAIL;
+        return MemoryFile::Read(buffer, size, got);
+    }
+    ErrorCode Write(const void* buffer, uint32_t size, uint32_t* put) override {
+        if (failWrites > 0) {
+            --failWrites;
+            return ERR_WRITEFAIL;
+        }
+        return MemoryFile::Write(buffer, size, put);
+    }
+    uint64_t failFrom = 0, failTo = 0;
+    int failWrites = 0;
+};
+
+// A root of four entries (files a, b, c and an empty directory s) over two
+// 32-byte blocks, and a free list of two list blocks whose current one is
+// not in the cache after Attach: removing an entry from the root, or adding
+// one to s, needs that list block.
+class FailingRemoval : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::vector<uint8_t> bytes;
+        {
+            auto* kept = new KeptFile(&bytes);
+            ASSERT_EQ(WriteEmptyBlockFile(kept, 32, 8, 0xFFFFFFFF), nullptr);
+            auto* writer = new CBFHP;
+            ASSERT_EQ(writer->Attach(kept), nullptr);
+            CHPFS service(writer);
+            for (const char* name : {"a", "b", "c"}) {
+                CFile* f = service.Open(name, kShared | FM_CREATE, nullptr);
+                ASSERT_EQ(f->Write(name, 1, nullptr), nullptr);
+                delete f;
+            }
+            ASSERT_EQ(service.MakeDirectory("", "s"), nullptr);
+            std::vector<PoolHandle> spare;
+            for (int i = 0; i < 13; ++i) spare.push_back(writer->Alloc(0));
+            for (int i = 0; i < 12; ++i) writer->Free(spare[i]);
+            last = uint32_t(spare[12]);
+            ASSERT_EQ(writer->Header().freeCount, 12u);
+        }
+        file = new FaultyFile(bytes);
+        pool = new CBFHP;
+        ASSERT_EQ(pool->Attach(file), nullptr);
+        fs = std::make_unique<CHPFS>(pool);
+        ASSERT_EQ(List(*fs, ""), (std::vector<std::string>{"a", "b", "c", "s"}));
+    }
+
+    void ExpectSoundAfterReopen(const std::vector<std::string>& names) {
+        ASSERT_EQ(pool->Flush(), nullptr);
+        std::vector<uint32_t> handles;
+        CollectHandles(*fs, *pool, "", fs->RootHandle(), &handles);
+        handles.push_back(last);
+        ExpectBlockAccounting(file->data, handles);
+        auto* copy = new CBFHP;
+        ASSERT_EQ(copy->Attach(new MemoryFile(file->data)), nullptr);
+        CHPFS reopened(copy);
+        EXPECT_EQ(List(reopened, ""), names);
+        for (const std::string& name : names) {
+            if (name == "s") continue;
+            CFile* f = reopened.Open(name.c_str(), kShared, nullptr);
+            ASSERT_NE(f, nullptr) << name;
+            char c = 0;
+            EXPECT_EQ(f->Read(&c, 1, nullptr), nullptr);
+            EXPECT_EQ(std::string(1, c), name);
+            delete f;
+        }
+    }
+
+    FaultyFile* file = nullptr;
+    CBFHP* pool = nullptr;
+    std::unique_ptr<CHPFS> fs;
+    uint32_t last = 0;
+};
+
+TEST_F(FailingRemoval, AShrinkThatFailsLeavesTheDirectoryAsItWas) {
+    const uint32_t current = pool->Header().freeListBlock;
+    file->failFrom = uint64_t(current) * 32;
+    file->failTo = file->failFrom + 32;
+    EXPECT_NE(fs->Delete("b"), nullptr);
+    EXPECT_EQ(List(*fs, ""), (std::vector<std::string>{"a", "b", "c", "s"}));
+    EXPECT_NE(fs->Rename("b", "s\\b"), nullptr);
+    EXPECT_EQ(List(*fs, ""), (std::vector<std::string>{"a", "b", "c", "s"}));
+    EXPECT_EQ(List(*fs, "s"), std::vector<std::string>{});
+    file->failTo = 0;
+    ExpectSoundAfterReopen({"a", "b", "c", "s"});
+    EXPECT_EQ(fs->Delete("b"), nullptr);
+    EXPECT_EQ(List(*fs, ""), (std::vector<std::string>{"a", "c", "s"}));
+    ExpectSoundAfterReopen({"a", "c", "s"});
+}
+
+TEST_F(FailingRemoval, AFailedWriteOfTheMovedEntriesLeavesTheDirectoryAsItWas) {
+    file->failWrites = 1;
+    EXPECT_NE(fs->Delete("b"), nullptr);
+    EXPECT_EQ(List(*fs, ""), (std::vector<std::string>{"a", "b", "c", "s"}));
+    ExpectSoundAfterReopen({"a", "b", "c", "s"});
+    file->failWrites = 1;
+    EXPECT_NE(fs->Rename("a", "s\\a"), nullptr);
+    EXPECT_EQ(List(*fs, ""), (std::vector<std::string>{"a", "b", "c", "s"}));
+    EXPECT_EQ(List(*fs, "s"), std::vector<std::string>{});
+    ExpectSoundAfterReopen({"a", "b", "c", "s"});
+    EXPECT_EQ(fs->Rename("a", "s\\a"), nullptr);
+    EXPECT_EQ(List(*fs, ""), (std::vector<std::string>{"b", "c", "s"}));
+    EXPECT_EQ(List(*fs, "s"), std::vector<std::string>{"a"});
+}
+
 }  // namespace
