@@ -544,7 +544,7 @@ private:
         }
         const uint32_t expected = position >= size ? 0 : std::min(length, size - position);
         if (count != expected) Fail("Read gives " + std::to_string(count) + " bytes, not " + std::to_string(expected));
-        else if (!std::equal(got.begin(), got.begin() + count, o.node->data.begin() + position))
+        else if (count && !std::equal(got.begin(), got.begin() + count, o.node->data.begin() + position))
             Fail("Read gives other bytes");
         else if (got[count] != 0xEE)
             Fail("Read writes past what it reports");
