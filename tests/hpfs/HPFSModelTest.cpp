@@ -28,12 +28,20 @@ uint64_t EnvironmentNumber(const char* name, uint64_t otherwise) {
     return text && *text ? std::strtoull(text, nullptr, 0) : otherwise;
 }
 
+// Steps per geometry in CI: a few seconds in all; fewer under the
+// sanitizers, which make each step several times slower.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr uint64_t kDefaultSteps = 700;
+#else
+constexpr uint64_t kDefaultSteps = 2500;
+#endif
+
 class HPFSModel : public ::testing::TestWithParam<Case> {};
 
 TEST_P(HPFSModel, RandomOperationsMatchTheModel) {
     const Case& c = GetParam();
     const uint64_t seed = EnvironmentNumber("QP_MODEL_SEED", 20240601);
-    const uint64_t steps = EnvironmentNumber("QP_MODEL_STEPS", 1200);
+    const uint64_t steps = EnvironmentNumber("QP_MODEL_STEPS", kDefaultSteps);
     const bool limited = c.geometry.blockLimit != 0xFFFFFFFF;
     hpfs_model::Run run(c.geometry);
     hpfs_model::RandomChoices choices(seed * 1000003 + c.geometry.blockSize * 7 + c.geometry.pointerOffset + limited);

@@ -102,20 +102,21 @@ TEST_F(NeverWrittenBlocks, AFreedBlockThatWasNeverWrittenStartsTheFreeList) {
 // Lock nodes with a pattern behind them: a write past a locked copy's end
 // is found when the node is freed.
 struct GuardedNodePool : CPtrPool {
+    static constexpr uint32_t kPrefix = 16;  // keeps the node aligned
     static constexpr uint32_t kGuard = 4096;
     void* Alloc(uint32_t size) override {
-        auto* block = static_cast<uint8_t*>(std::malloc(size + kGuard + 4));
+        auto* block = static_cast<uint8_t*>(std::malloc(kPrefix + size + kGuard));
         std::memcpy(block, &size, 4);
-        for (uint32_t i = 0; i < kGuard; ++i) block[4 + size + i] = uint8_t(i * 13 + 7);
-        return block + 4;
+        for (uint32_t i = 0; i < kGuard; ++i) block[kPrefix + size + i] = uint8_t(i * 13 + 7);
+        return block + kPrefix;
     }
     void* Realloc(void*, uint32_t) override { return nullptr; }
     void Free(void* pointer) override {
-        auto* block = static_cast<uint8_t*>(pointer) - 4;
+        auto* block = static_cast<uint8_t*>(pointer) - kPrefix;
         uint32_t size;
         std::memcpy(&size, block, 4);
         for (uint32_t i = 0; i < kGuard; ++i)
-            if (block[4 + size + i] != uint8_t(i * 13 + 7)) damaged = true;
+            if (block[kPrefix + size + i] != uint8_t(i * 13 + 7)) damaged = true;
         std::free(block);
     }
     bool damaged = false;
