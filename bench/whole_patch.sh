@@ -34,13 +34,14 @@ tree_sums() {
     (cd "$1" && find . -type f ! -name Quor.exe -exec md5sum {} + | awk '{print tolower($2), $1}' | sort)
 }
 
-# A fresh sample installation: drive C: with the game folder, the registry hive.
+# A fresh sample installation: drive C: with the game folder, the registry hive
+# (the game's key in the 32-bit view, where its installer leaves it).
 make_install() {
     local dir="$1"
     rm -rf "$dir"
     mkdir -p "$dir/C/Games/Quor" "$dir/C/Programs" "$dir/mutex"
     printf 'game' >"$dir/C/Games/Quor/Quor.exe"
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n"Path"="C:\\\\Games\\\\Quor\\\\"\r\n"GameVersion"=dword:00010001\r\n\r\n' \
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel\\Quor]\r\n"Path"="C:\\\\Games\\\\Quor\\\\"\r\n"GameVersion"=dword:00010001\r\n\r\n' \
         >"$dir/registry.reg"
 }
 

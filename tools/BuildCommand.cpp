@@ -3,6 +3,7 @@
 // bit lengths 0xC4), laid out so that the patcher's scan finds it.
 #include "Command.h"
 #include "OutputFile.h"
+#include "PatchChecks.h"
 #include "PatchSources.h"
 #include "PayloadLayout.h"
 #include "VectorFile.h"
@@ -24,10 +25,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kUsage[] = "--stub <patcher> (--strings <Patch.ini> --files <folder> | --from <folder>) --out <patch>";
+const char kUsage[] =
+    "--stub <patcher> (--strings <Patch.ini> --files <folder> | --from <folder>) --out <patch> [--allow-errors]";
 
 struct BuildOptions {
     std::string stub, strings, files, from, out;
+    bool allowErrors = false; // build although the checks found errors (to try a patcher on faulty strings)
 };
 
 BuildOptions ParseOptions(const std::vector<std::string>& args)
@@ -37,6 +40,10 @@ BuildOptions ParseOptions(const std::vector<std::string>& args)
                                                     {"--files", &options.files},   {"--from", &options.from},
                                                     {"--out", &options.out}};
     for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--allow-errors") {
+            options.allowErrors = true;
+            continue;
+        }
         const auto slot = slots.find(args[i]);
         if (slot == slots.end())
             throw ToolError("unknown argument \"" + args[i] + "\"; usage: qptool build " + kUsage);
@@ -80,6 +87,10 @@ int RunBuild(const std::vector<std::string>& args)
 {
     const BuildOptions options = ParseOptions(args);
     const std::vector<PatchSource> sources = CollectPatchSources(options.strings, options.files);
+    const size_t errors = CheckSourceStrings(options.strings, sources, "", stderr);
+    if (errors && !options.allowErrors)
+        throw ToolError(std::to_string(errors) + (errors == 1 ? " error" : " errors") +
+                        " in the strings file; no patch written");
     const std::vector<uint8_t> stub = ReadWhole(options.stub);
 
     std::vector<std::vector<uint8_t>> contents;

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 namespace fs = std::filesystem;
@@ -130,4 +132,15 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
               [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
     RefuseClashes(sources);
     return sources;
+}
+
+std::vector<uint8_t> ReadSourceFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ToolError("cannot read " + path);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw ToolError("cannot read " + path);
+    return bytes;
 }

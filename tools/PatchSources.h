@@ -23,3 +23,6 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
 // In a folder, the entry of that name in any letter case ("" when there is
 // none); throws when two entries match.
 std::string FindNoCase(const std::string& folder, const std::string& name);
+
+// The whole of a host file; ToolError when it cannot be read.
+std::vector<uint8_t> ReadSourceFile(const std::string& path);

@@ -148,26 +148,57 @@ std::string RegistryString(const std::string& text) {
 
 }  // namespace
 
-std::string RegistryText(bool keyPresent, const std::optional<std::string>& path,
-                         const std::optional<uint32_t>& gameVersion, const std::optional<std::string>& language) {
-    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
-    if (!keyPresent) return text + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n";
-    text += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n";
-    if (path) text += "\"Path\"=" + RegistryString(*path) + "\r\n";
-    if (gameVersion) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%08x", unsigned(*gameVersion));
-        text += std::string("\"GameVersion\"=dword:") + number + "\r\n";
-    }
-    if (language) text += "\"Language\"=" + RegistryString(*language) + "\r\n";
-    return text + "\r\n";
+std::string GameKeyName(RegistryView view) {
+    return view == RegistryView::k32Bit ? "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel\\Quor"
+                                        : "HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor";
 }
 
-std::optional<uint32_t> RegistryGameVersion(const std::string& registryText) {
-    const std::string name = "\"GameVersion\"=dword:";
-    size_t at = registryText.find(name);
-    if (at == std::string::npos) return std::nullopt;
-    return uint32_t(std::stoul(registryText.substr(at + name.size(), 8), nullptr, 16));
+std::string RegistryText(const std::vector<GameKey>& keys) {
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    if (keys.empty()) return text + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel]\r\n\r\n";
+    for (const GameKey& key : keys) {
+        text += "[" + GameKeyName(key.view) + "]\r\n";
+        if (key.path) text += "\"Path\"=" + RegistryString(*key.path) + "\r\n";
+        if (key.gameVersion) {
+            char number[16];
+            std::snprintf(number, sizeof number, "%08x", unsigned(*key.gameVersion));
+            text += std::string("\"GameVersion\"=dword:") + number + "\r\n";
+        }
+        if (key.language) text += "\"Language\"=" + RegistryString(*key.language) + "\r\n";
+        text += "\r\n";
+    }
+    return text;
+}
+
+namespace {
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return text;
+}
+
+}  // namespace
+
+std::optional<uint32_t> RegistryGameVersion(const std::string& registryText, RegistryView view) {
+    const std::string header = LowerAscii("[" + GameKeyName(view) + "]");
+    const std::string name = "\"gameversion\"=dword:";
+    std::optional<uint32_t> version;
+    bool inKey = false;
+    size_t start = 0;
+    while (start < registryText.size()) {
+        size_t end = registryText.find('\n', start);
+        if (end == std::string::npos) end = registryText.size();
+        std::string line = LowerAscii(registryText.substr(start, end - start));
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            inKey = line == header;
+        } else if (inKey && line.compare(0, name.size(), name) == 0) {
+            version = uint32_t(std::stoul(line.substr(name.size()), nullptr, 16));
+        }
+    }
+    return version;
 }
 
 namespace {
@@ -198,7 +229,8 @@ int RunSampleInstall(const std::vector<std::string>& args) {
                    WriteBytes(game / "maps" / "kingsfall.map", "QMAP 1.01 map data\n") &&
                    WriteBytes(game / "packs" / "local.wdt", std::string(pack.begin(), pack.end())) &&
                    WriteBytes(root / "registry.reg",
-                              RegistryText(true, std::string("C:\\Games\\Quor\\"), 0x10001u, std::string("english")));
+                              RegistryText({{RegistryView::k32Bit, std::string("C:\\Games\\Quor\\"), 0x10001u,
+                                             std::string("english")}}));
     std::error_code ignored;
     fs::create_directories(root / "c" / "Menu" / "Programs" / "Orvandel" / "Quor", ignored);
     if (!written) throw ToolError("cannot write below " + root.string());

@@ -26,13 +26,29 @@ bool BuildLocalPack(LocalPackFormat format, bool compressed, const std::vector<P
 std::vector<PackedFile> LanguageFiles(const std::optional<std::string>& language,
                                       const std::optional<std::string>& peon);
 
-// The game's values under HKEY_LOCAL_MACHINE\SOFTWARE\Orvandel\Quor as a
-// registry-export text; with keyPresent false, a hive without that key.
-std::string RegistryText(bool keyPresent, const std::optional<std::string>& path,
-                         const std::optional<uint32_t>& gameVersion, const std::optional<std::string>& language);
+// The two views of HKEY_LOCAL_MACHINE\SOFTWARE on 64-bit Windows. The game's
+// 32-bit installer leaves its key in the 32-bit view, stored as
+// SOFTWARE\WOW6432Node\Orvandel\Quor; the 64-bit view is SOFTWARE\Orvandel\Quor.
+enum class RegistryView { k32Bit, k64Bit };
 
-// "GameVersion" as written in a registry-export text, if there.
-std::optional<uint32_t> RegistryGameVersion(const std::string& registryText);
+// The game's key below HKEY_LOCAL_MACHINE as a registry-export key name.
+std::string GameKeyName(RegistryView view);
+
+// The game's key in one view with the values given.
+struct GameKey {
+    RegistryView view = RegistryView::k32Bit;
+    std::optional<std::string> path;
+    std::optional<uint32_t> gameVersion;
+    std::optional<std::string> language;
+};
+
+// A registry-export text holding the given keys; with none, a hive that holds
+// the publisher's key in the 32-bit view but not the game's.
+std::string RegistryText(const std::vector<GameKey>& keys);
+
+// "GameVersion" of the game's key in a view, as a registry-export text has
+// it, if there.
+std::optional<uint32_t> RegistryGameVersion(const std::string& registryText, RegistryView view);
 
 // The subcommand `qptool sample-install FOLDER` lays out a sample
 // installation of QUOR 1.01 below FOLDER: drive C in FOLDER/c (the game in

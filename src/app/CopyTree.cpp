@@ -4,9 +4,11 @@
 
 #include "app/AppState.h"
 #include "app/Messages.h"
+#include "app/PartialFile.h"
 #include "app/SafeFormat.h"
 #include "app/Update.h"
 #include "file/MountTable.h"
+#include "file/PlainFileName.h"
 #include "pools/DefaultPools.h"
 
 namespace {
@@ -50,7 +52,9 @@ void CopyTree(const char* sourcePath) {
         do {
             char entry[kPathSize];
             bool fits = CopyText(entry, kPathSize, directory) && AppendText(entry, kPathSize, record.name);
-            if (fits && (record.attributes & FA_DIRECTORY))
+            // A folder whose name would lead out of the game folder, or that
+            // Windows would not create as named, fails like a file.
+            if (fits && (record.attributes & FA_DIRECTORY) && IsPatchFilePath(RelativePart(entry)))
                 CopyTree(entry);
             else
                 CopyFileAsking(entry, fits);
@@ -59,12 +63,36 @@ void CopyTree(const char* sourcePath) {
     g_FileApi.FindClose(&record);
 }
 
+void RemovePartialFiles(const char* sourcePath) {
+    char directory[kPathSize];
+    if (!CopyText(directory, kPathSize, sourcePath) || !AppendText(directory, kPathSize, "\\")) return;
+    FindRecord record{};
+    if (!g_FileApi.FindFirst(&record, directory)) {
+        do {
+            char entry[kPathSize];
+            char target[kPathSize];
+            char partial[kPartialPathSize];
+            if (!CopyText(entry, kPathSize, directory) || !AppendText(entry, kPathSize, record.name) ||
+                !IsPatchFilePath(RelativePart(entry)))
+                continue;
+            if (record.attributes & FA_DIRECTORY)
+                RemovePartialFiles(entry);
+            else if (CopyText(target, kPathSize, g_GameFolder) && AppendText(target, kPathSize, RelativePart(entry)) &&
+                     PartialPathOf(target, partial))
+                RemovePartialFile(partial);
+        } while (!g_FileApi.FindNext(&record));
+    }
+    g_FileApi.FindClose(&record);
+}
+
 void MakeTargetDir(const char* sourcePath) {
     // One level at a time, from the game folder down: the disk service makes
-    // a single folder per call. Existing levels fail harmlessly.
+    // a single folder per call. Existing levels fail harmlessly. Only names
+    // that stay inside the game folder are made.
+    const char* rest = RelativePart(sourcePath);
+    if (*rest && !IsPatchFilePath(rest)) return;
     char parent[kPathSize];
     if (!CopyText(parent, kPathSize, g_GameFolder)) return;
-    const char* rest = RelativePart(sourcePath);
     while (*rest) {
         const char* end = std::strchr(rest, '\\');
         size_t length = end ? size_t(end - rest) : std::strlen(rest);
@@ -82,8 +110,12 @@ void MakeTargetDir(const char* sourcePath) {
 }
 
 int CopyOneFile(const char* sourcePath) {
+    const char* relative = RelativePart(sourcePath);
+    if (!IsPatchFilePath(relative)) return 0;  // would be written elsewhere, or not as named
     char target[kPathSize];
-    if (!CopyText(target, kPathSize, g_GameFolder) || !AppendText(target, kPathSize, RelativePart(sourcePath)))
+    char partial[kPartialPathSize];
+    if (!CopyText(target, kPathSize, g_GameFolder) || !AppendText(target, kPathSize, relative) ||
+        !PartialPathOf(target, partial))
         return 0;
     void* buffer = g_pDefaultPtrPool->Alloc(kTransferSize);
     if (!buffer) return 0;
@@ -92,10 +124,10 @@ int CopyOneFile(const char* sourcePath) {
         g_pDefaultPtrPool->Free(buffer);
         return 0;
     }
-    DWORD attributes = GetFileAttributesA(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-    CFile* destination = g_FileApi.Open(target, FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, nullptr);
+    // The bytes go to the temporary file; the target is not touched until
+    // they are all there. A retry starts from nothing.
+    RemovePartialFile(partial);
+    CFile* destination = g_FileApi.Open(partial, FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, nullptr);
     if (!destination) {
         delete source;
         g_pDefaultPtrPool->Free(buffer);
@@ -114,7 +146,11 @@ int CopyOneFile(const char* sourcePath) {
         remaining -= chunk;
     }
     delete source;
-    delete destination;
+    delete destination;  // closed before it is moved
     g_pDefaultPtrPool->Free(buffer);
-    return copied ? 1 : 0;
+    if (!copied) {
+        RemovePartialFile(partial);
+        return 0;
+    }
+    return ReplaceWithPartial(partial, target) ? 1 : 0;
 }

@@ -16,6 +16,18 @@ int CheckGame();
 // when each passed or could not be made.
 void CheckLanguagePack(const char* lang);
 
+class CFileService;
+
+// The game's local pack at path as a file service that owns the file, or
+// null when it is missing, damaged or of no known kind (no pack check then).
+CFileService* OpenLocalPack(const char* path);
+
+// The value of [section] key in the strings file at path inside service
+// differs from expected. A missing or unreadable file, section or key does
+// not differ.
+bool PackValueDiffers(CFileService* service, const char* path, const char* section, const char* key,
+                      const char* expected);
+
 // Records "ver" as the installed "GameVersion"; failures are silent.
 void WriteGameVersion();
 

@@ -21,12 +21,26 @@ namespace {
 
 constexpr uint16_t kSharedRead = FM_READ | FM_SHARE_READ | FM_SHARE_WRITE;
 
-// Opens the game's local pack as a file service, or null when it is missing
-// or of no known kind. The service owns the file.
-CFileService* OpenLocalPack() {
-    char path[kPathSize];
-    if (!CopyText(path, kPathSize, g_GameFolder) || !AppendText(path, kPathSize, "packs\\local.wdt")) return nullptr;
+// The strings table takes a failed read for the end of the file. Read
+// through this, a file tells afterwards whether it was read whole.
+class CReadWatchFile : public CFile {
+public:
+    explicit CReadWatchFile(CFile* file) : CFile(file, false) { isOpen = true; }
+    ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
+        ErrorCode error = base->Read(buffer, size, bytesRead);
+        if (error && error != ERR_EOF) failed = true;
+        return error;
+    }
+    ErrorCode Seek(int32_t offset, int16_t origin) override { return base->Seek(offset, origin); }
+    uint32_t GetSize() override { return base->GetSize(); }
+    uint32_t Tell() override { return base->Tell(); }
 
+    bool failed = false;
+};
+
+}  // namespace
+
+CFileService* OpenLocalPack(const char* path) {
     CBFHP* pool = new CBFHP(nullptr, false);
     CFile* file = g_FileApi.Open(path, kSharedRead, nullptr);
     if (!file) {
@@ -42,7 +56,15 @@ CFileService* OpenLocalPack() {
         delete file;
         return nullptr;
     }
-    if (std::memcmp(magic, "LZSS", 4) == 0) file = new CLzssFile(file, true);
+    if (std::memcmp(magic, "LZSS", 4) == 0) {
+        file = new CLzssFile(file, true);
+        // A damaged container header or table: a pack that cannot be read.
+        if (!file->isOpen) {
+            delete pool;
+            delete file;
+            return nullptr;
+        }
+    }
 
     if (!pool->Attach(file)) return new CHPFS(pool);
     delete pool;  // not a block-file pack: the file stays ours
@@ -54,30 +76,31 @@ CFileService* OpenLocalPack() {
     return pack;
 }
 
-// The value of [section] key in the strings file at path inside service
-// differs from expected. A missing file, section or key does not differ.
-bool ValueDiffers(CFileService* service, const char* path, const char* section, const char* key,
-                  const char* expected) {
+bool PackValueDiffers(CFileService* service, const char* path, const char* section, const char* key,
+                      const char* expected) {
     CFile* file = service->Open(path, kSharedRead, nullptr);
     if (!file) return false;
     CHashIni* table = new CHashIni(20, 500, new CSizedPtrPool(), true);
-    table->LoadFile(file);
+    // A file that cannot be read whole is no check: what was read of it may
+    // end anywhere, a value cut short or empty included.
+    CReadWatchFile watched(file);
+    bool loaded = !table->LoadFile(&watched) && !watched.failed;
     // Compared whole, straight from the table: no fixed buffer to cut it.
-    const char* value = table->FindValue(section, key);
+    const char* value = loaded ? table->FindValue(section, key) : nullptr;
     bool differs = value && CompareNoCase(value, expected) != 0;
     delete table;
     delete file;
     return differs;
 }
 
-}  // namespace
-
 void CheckLanguagePack(const char* lang) {
-    CFileService* service = OpenLocalPack();
+    char path[kPathSize];
+    if (!CopyText(path, kPathSize, g_GameFolder) || !AppendText(path, kPathSize, "packs\\local.wdt")) return;
+    CFileService* service = OpenLocalPack(path);
     if (!service) return;
     // The game's word for its basic unit: a translated game names it otherwise.
-    bool wrong = ValueDiffers(service, "LOCAL\\strings3.ini", "system", "language", lang) ||
-                 ValueDiffers(service, "LOCAL\\strings.ini", "objects", "peon", "peasant");
+    bool wrong = PackValueDiffers(service, "LOCAL\\strings3.ini", "system", "language", lang) ||
+                 PackValueDiffers(service, "LOCAL\\strings.ini", "objects", "peon", "peasant");
     // The pack is let go before the process may end.
     delete service;
     if (wrong) FatalMessage("wronglang", nullptr);

@@ -2,8 +2,10 @@
 
 #include "app/AppState.h"
 
+// The game's installer is a 32-bit program: on 64-bit Windows its key lies in
+// the 32-bit view, which a 64-bit build must ask for (32-bit Windows ignores it).
 bool OpenGameKey(REGSAM access, HKEY* key) {
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKey, 0, access, key) == ERROR_SUCCESS;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKey, 0, access | KEY_WOW64_32KEY, key) == ERROR_SUCCESS;
 }
 
 RegistryText ReadRegistryText(HKEY key, const char* name, char* buffer, uint32_t size) {
@@ -11,10 +13,10 @@ RegistryText ReadRegistryText(HKEY key, const char* name, char* buffer, uint32_t
     DWORD type = 0;
     DWORD length = size;
     LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
-    if (result == ERROR_MORE_DATA) return RegistryText::kTooLong;
+    // On any failure the buffer may hold part of the value, unterminated.
     if (result != ERROR_SUCCESS) {
         buffer[0] = '\0';
-        return RegistryText::kMissing;
+        return result == ERROR_MORE_DATA ? RegistryText::kTooLong : RegistryText::kMissing;
     }
     // A stored string need not carry its terminator: add one where it fits.
     if (length > size) length = size;

@@ -8,7 +8,8 @@
 
 enum class RegistryText { kRead, kMissing, kTooLong };
 
-// Opens the game's key with the given access; false when it does not open.
+// Opens the game's key, in the registry's 32-bit view, with the given access;
+// false when it does not open.
 bool OpenGameKey(REGSAM access, HKEY* key);
 
 // Reads a string value into buffer (size bytes), always terminated. A value

@@ -5,6 +5,7 @@
 #include "app/AppState.h"
 #include "app/Messages.h"
 #include "app/SafeFormat.h"
+#include "file/PlainFileName.h"
 #include "framework/AsciiText.h"
 
 namespace {
@@ -20,6 +21,9 @@ bool EndsInBackslash(const char* text) {
 
 void CreateShortcuts() {
     if (std::strcmp(LookupText("zln_shortcut"), "1") != 0) return;
+    // The name becomes a file name in each folder: one that is not a plain
+    // file name (a path, a drive, a device) could put it anywhere else.
+    if (!IsPlainFileName(LookupText("zln_name"))) return;
     LPITEMIDLIST location = nullptr;
     if (SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &location) != S_OK) return;
     char programs[MAX_PATH];

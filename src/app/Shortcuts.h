@@ -2,7 +2,8 @@
 // every "quor" folder below Programs, or in Programs itself when there is none.
 #pragma once
 
-// The stage: only when "zln_shortcut" is exactly "1".
+// The stage: only when "zln_shortcut" is exactly "1" and "zln_name" is a
+// plain file name.
 void CreateShortcuts();
 // Searches folderPath and every folder below it for folders named "quor".
 void FindShortcutFolders(const char* folderPath);

@@ -13,9 +13,14 @@ DWORD WINAPI UpdateWorker(LPVOID parameter);
 void CopyTree(const char* sourcePath);
 // Makes the target folder of a pack directory, every missing level of it.
 void MakeTargetDir(const char* sourcePath);
-// 1 when the file was copied whole; 0 when the source or the target cannot
-// be opened or a read or write fails.
+// 1 when the file was copied whole and put in place; 0 when its name may
+// not be written (outside the game folder, or not a name Windows creates as
+// given), the source or the temporary file cannot be opened, a read or write
+// fails or the target cannot be replaced. The target is then as it was.
 int CopyOneFile(const char* sourcePath);
+// Removes the temporary files that a run which died left beside the targets
+// of the pack directory sourcePath and everything below it.
+void RemovePartialFiles(const char* sourcePath);
 
 // The length of "DATA\Files\": what a pack path loses to become relative
 // to the game folder.

@@ -14,12 +14,20 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
         SetDlgItemTextA(window, IDC_PROGRESS_TEXT, LookupText("copy"));
         g_ProgressDialog = window;
         HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, nullptr, 0, nullptr);
-        if (worker) CloseHandle(worker);  // the thread runs on; its handle is not needed
+        if (worker) {
+            CloseHandle(worker);  // the thread runs on; its handle is not needed
+        } else {
+            // No worker, no copy: the dialog must not wait for one, and the
+            // run reports an incomplete update.
+            g_UpdateFailed = 1;
+            EndDialog(window, 0);
+        }
     }
     return FALSE;
 }
 
 DWORD WINAPI UpdateWorker(LPVOID) {
+    RemovePartialFiles("DATA\\Files");
     CopyTree("DATA\\Files");
     EndDialog(g_ProgressDialog, 1);
     return 0;

@@ -77,6 +77,12 @@ CObject* CLzssFile::IsKindOf(const char* name) {
 }
 
 ErrorCode CLzssFile::Read(void* buffer, uint32_t n, uint32_t* got) {
+    // A container whose header or table could not be read has no contents:
+    // its header fields may hold anything, a block size of 0 included.
+    if (!isOpen) {
+        if (got) *got = 0;
+        return ERR_READFAIL;
+    }
     if (position > size) {
         if (got) *got = 0;
         return ERR_EOF;
@@ -105,6 +111,7 @@ ErrorCode CLzssFile::Read(void* buffer, uint32_t n, uint32_t* got) {
 
 ErrorCode CLzssFile::Write(const void* buffer, uint32_t n, uint32_t* put) {
     if (put) *put = 0;
+    if (!isOpen) return ERR_WRITEFAIL;
     if (uint64_t(position) + n > 0xFFFFFFFFu) return ERR_OUTOFRANGE;
     if (position + n > size) {
         if (ErrorCode error = SetSize(position + n)) return error;
@@ -133,7 +140,7 @@ ErrorCode CLzssFile::Seek(int32_t offset, int16_t origin) {
     switch (origin) {
     case ORIGIN_BEGIN: target = offset; break;
     case ORIGIN_CURRENT: target = int64_t(position) + offset; break;
-    case ORIGIN_END: target = int64_t(size) + offset; break;
+    case ORIGIN_END: target = int64_t(GetSize()) + offset; break;
     default: return nullptr;
     }
     // Before the start is the start, as for ORIGIN_BEGIN; past 4 GiB is the last position.
@@ -143,13 +150,14 @@ ErrorCode CLzssFile::Seek(int32_t offset, int16_t origin) {
     return nullptr;
 }
 
-uint32_t CLzssFile::GetSize() { return size; }
+uint32_t CLzssFile::GetSize() { return isOpen ? size : 0; }
 uint32_t CLzssFile::Tell() { return position; }
 ErrorCode CLzssFile::Truncate() { return SetSize(position); }
 
 void CLzssFile::StoreHeaderFields() { StoreLittleEndian32(header + 4, size); }
 
 ErrorCode CLzssFile::SetSize(uint32_t newSize) {
+    if (!isOpen) return ERR_WRITEFAIL;
     if (newSize == size) return nullptr;
     const uint32_t newCount = LzssBlockCount(newSize, blockSize);
     const bool growing = newSize > size;

@@ -18,7 +18,8 @@ class CLzssFile : public CFile {
 public:
     static const char* const className;  // "CLzssFile"
 
-    // isOpen tells whether the container's header and table were read.
+    // isOpen tells whether the container's header and table were read. One
+    // that is not open has size 0 and refuses every read and write.
     CLzssFile(CFile* base, bool ownsBase);
     ~CLzssFile() override;
 

@@ -1,10 +1,12 @@
 #include "payload/PackWriter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "framework/AsciiText.h"
 #include "payload/PackFormat.h"
+#include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
 
 namespace {
@@ -30,6 +32,7 @@ ErrorCode NormaliseName(const char* name, char* out) {
 struct PackPlan {
     char* names = nullptr;       // count slots of kNameSlot bytes, normalised
     uint32_t* order = nullptr;   // entry indices in name order
+    uint32_t* offsets = nullptr; // each entry's data offset, by entry index
     uint8_t* head = nullptr;     // header, directory, date table
     uint32_t headSize = 0;
     uint32_t totalSize = 0;
@@ -37,6 +40,7 @@ struct PackPlan {
     ~PackPlan() {
         g_pDefaultPtrPool->Free(names);
         g_pDefaultPtrPool->Free(order);
+        g_pDefaultPtrPool->Free(offsets);
         g_pDefaultPtrPool->Free(head);
     }
     const char* Name(uint32_t k) const { return names + size_t(order[k]) * kNameSlot; }
@@ -48,12 +52,15 @@ uint32_t Shared(const char* a, const char* b) {
     return n;
 }
 
-ErrorCode Plan(const PackWriterEntry* entries, uint32_t count, PackPlan& plan) {
+// The files' bytes follow the date table in directory order, except that
+// the entry of index last (if any) goes behind all of them.
+ErrorCode Plan(const PackWriterEntry* entries, uint32_t count, PackPlan& plan, uint32_t last = UINT32_MAX) {
     if (count == 0 || !entries) return ERR_BADPARAMS;
     if (count > 0xFFFFFFFFu / kNameSlot) return ERR_OUTOFRANGE;
     plan.names = static_cast<char*>(g_pDefaultPtrPool->Alloc(count * kNameSlot));
     plan.order = static_cast<uint32_t*>(g_pDefaultPtrPool->Alloc(count * 4));
-    if (!plan.names || !plan.order) return ERR_NOTENOUGHMEM;
+    plan.offsets = static_cast<uint32_t*>(g_pDefaultPtrPool->Alloc(count * 4));
+    if (!plan.names || !plan.order || !plan.offsets) return ERR_NOTENOUGHMEM;
     for (uint32_t k = 0; k < count; ++k) {
         if (!entries[k].name) return ERR_BADPARAMS;
         if (ErrorCode error = NormaliseName(entries[k].name, plan.names + size_t(k) * kNameSlot)) return error;
@@ -82,6 +89,13 @@ ErrorCode Plan(const PackWriterEntry* entries, uint32_t count, PackPlan& plan) {
     if (headSize + dataSize > 0xFFFFFFFFu) return ERR_OUTOFRANGE;
     plan.headSize = uint32_t(headSize);
     plan.totalSize = uint32_t(headSize + dataSize);
+    uint32_t dataAt = plan.headSize;
+    for (uint32_t k = 0; k < count; ++k) {
+        if (plan.order[k] == last) continue;
+        plan.offsets[plan.order[k]] = dataAt;
+        dataAt += entries[plan.order[k]].size;
+    }
+    if (last < count) plan.offsets[last] = dataAt;
 
     plan.head = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(plan.headSize));
     if (!plan.head) return ERR_NOTENOUGHMEM;
@@ -92,7 +106,6 @@ ErrorCode Plan(const PackWriterEntry* entries, uint32_t count, PackPlan& plan) {
     StoreLittleEndian32(head + kPackDirectorySizeOffset, uint32_t(directorySize));
     uint8_t* at = head + kPackHeaderSize;
     uint8_t* dates = at + directorySize;
-    uint32_t dataAt = plan.headSize;
     for (uint32_t k = 0; k < count; ++k) {
         const char* name = plan.Name(k);
         const PackWriterEntry& entry = entries[plan.order[k]];
@@ -102,11 +115,10 @@ ErrorCode Plan(const PackWriterEntry* entries, uint32_t count, PackPlan& plan) {
         at[1] = uint8_t(shared);
         std::memcpy(at + 2, name + shared, length - shared);
         at += 2 + length - shared;
-        StoreLittleEndian32(at, dataAt);
+        StoreLittleEndian32(at, plan.offsets[plan.order[k]]);
         StoreLittleEndian32(at + 4, entry.size);
         at += kPackEntryDataSize;
         StoreLittleEndian32(dates + 4 * k, entry.dosDateTime);
-        dataAt += entry.size;
     }
     return nullptr;
 }
@@ -117,32 +129,58 @@ ErrorCode WritePack(const PackWriterEntry* entries, uint32_t count, CFile* targe
     PackPlan plan;
     if (ErrorCode error = Plan(entries, count, plan)) return error;
     if (ErrorCode error = target->WriteAt(plan.head, 0, plan.headSize, nullptr)) return error;
-    uint32_t at = plan.headSize;
     for (uint32_t k = 0; k < count; ++k) {
-        const PackWriterEntry& entry = entries[plan.order[k]];
+        const PackWriterEntry& entry = entries[k];
         if (entry.size) {
-            if (ErrorCode error = target->WriteAt(entry.data, at, entry.size, nullptr)) return error;
+            if (ErrorCode error = target->WriteAt(entry.data, plan.offsets[k], entry.size, nullptr)) return error;
         }
-        at += entry.size;
     }
-    if (ErrorCode error = target->Seek(int32_t(at), ORIGIN_BEGIN)) return error;
+    if (ErrorCode error = target->Seek(int32_t(plan.totalSize), ORIGIN_BEGIN)) return error;
     return target->Truncate();
 }
 
-ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image, uint32_t* imageSize) {
+namespace {
+
+ErrorCode BuildImage(const PackWriterEntry* entries, uint32_t count, uint32_t last, uint8_t** image,
+                     uint32_t* imageSize) {
     *image = nullptr;
     PackPlan plan;
-    if (ErrorCode error = Plan(entries, count, plan)) return error;
+    if (ErrorCode error = Plan(entries, count, plan, last)) return error;
     auto* bytes = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(plan.totalSize));
     if (!bytes) return ERR_NOTENOUGHMEM;
     std::memcpy(bytes, plan.head, plan.headSize);
-    uint32_t at = plan.headSize;
-    for (uint32_t k = 0; k < count; ++k) {
-        const PackWriterEntry& entry = entries[plan.order[k]];
-        if (entry.size) std::memcpy(bytes + at, entry.data, entry.size);
-        at += entry.size;
-    }
+    for (uint32_t k = 0; k < count; ++k)
+        if (entries[k].size) std::memcpy(bytes + plan.offsets[k], entries[k].data, entries[k].size);
     *image = bytes;
     *imageSize = plan.totalSize;
+    return nullptr;
+}
+
+}  // namespace
+
+ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image, uint32_t* imageSize) {
+    return BuildImage(entries, count, UINT32_MAX, image, imageSize);
+}
+
+ErrorCode BuildCheckedPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image,
+                                uint32_t* imageSize) {
+    *image = nullptr;
+    if (count == 0 || !entries) return ERR_BADPARAMS;
+    if (count == UINT32_MAX) return ERR_OUTOFRANGE;
+    auto* all = static_cast<PackWriterEntry*>(g_pDefaultPtrPool->Alloc((count + 1) * sizeof(PackWriterEntry)));
+    if (!all) return ERR_NOTENOUGHMEM;
+    uint32_t newest = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        all[k] = entries[k];
+        newest = std::max(newest, entries[k].dosDateTime);
+    }
+    // A placeholder of the right size: the entry's own bytes are not covered.
+    const uint8_t zeros[kPatchCrcEntrySize] = {};
+    all[count] = {kPatchCrcName, zeros, kPatchCrcEntrySize, newest};
+    ErrorCode error = BuildImage(all, count + 1, count, image, imageSize);
+    g_pDefaultPtrPool->Free(all);
+    if (error) return error;
+    const uint32_t covered = *imageSize - kPatchCrcEntrySize;
+    MakePatchCrcEntry(covered, Crc32(*image, covered), *image + covered);
     return nullptr;
 }

@@ -31,3 +31,9 @@ ErrorCode WritePack(const PackWriterEntry* entries, uint32_t count, CFile* targe
 // Builds the pack in one buffer from g_pDefaultPtrPool, which the caller
 // frees with g_pDefaultPtrPool->Free.
 ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image, uint32_t* imageSize);
+
+// As BuildPackImage, plus the checksum entry "PATCH.CRC" (PatchCrc.h): its
+// 16 bytes lie last in the image and cover every byte before them. An entry
+// of that name among the given ones is refused with "ALREADYEXISTS".
+ErrorCode BuildCheckedPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image,
+                                uint32_t* imageSize);

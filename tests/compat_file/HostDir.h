@@ -25,8 +25,8 @@ protected:
 
     void TearDown() override {
         w32::CurrentHostIo() = w32::DefaultHostIo();
-        unsetenv("W32_FAULT_WRITE");
-        unsetenv("W32_FAULT_OPEN");
+        for (const char* fault : {"W32_FAULT_WRITE", "W32_FAULT_OPEN", "W32_FAULT_MOVE", "W32_FAULT_THREAD"})
+            unsetenv(fault);
         w32::ReloadEnvironmentFaults();
         std::error_code ignored;
         for (auto& entry : std::filesystem::recursive_directory_iterator(host, ignored))

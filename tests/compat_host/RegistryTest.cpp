@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -44,10 +46,11 @@ protected:
     }
     void TearDown() override { unsetenv("W32_REGISTRY_FILE"); }
 
+    // In the 64-bit view, where these keys lie, whatever the test's own bitness.
     HKEY Open(REGSAM access, const char* subKey = kQuorKey)
     {
         HKEY key = nullptr;
-        EXPECT_EQ(Status(RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access, &key)), ERROR_SUCCESS);
+        EXPECT_EQ(Status(RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access | KEY_WOW64_64KEY, &key)), ERROR_SUCCESS);
         return key;
     }
 
@@ -66,12 +69,14 @@ TEST_F(RegistryTest, ReadsStringsWithTheirTerminatorAndReportsTooSmallBuffers)
     EXPECT_STREQ(buffer, "C:\\Games\\Quor\\");
     EXPECT_EQ(size, 15u);
 
-    // One byte short of the terminator: ERROR_MORE_DATA with the size needed.
+    // One byte short of the terminator: ERROR_MORE_DATA with the size needed,
+    // and a buffer full of text with no terminator (its contents are
+    // undefined on Windows: a caller must not use them).
     char small[14] = "untouched";
     size = sizeof small;
     EXPECT_EQ(Status(RegQueryValueExA(key, "Path", nullptr, &type, reinterpret_cast<BYTE*>(small), &size)), ERROR_MORE_DATA);
     EXPECT_EQ(size, 15u);
-    EXPECT_STREQ(small, "untouched");
+    EXPECT_EQ(std::string(small, sizeof small), "C:\\Games\\Quor\\");
 
     // Without a buffer, just the size.
     size = 0;
@@ -200,7 +205,7 @@ TEST_F(RegistryTest, CreatingAKeyCreatesTheFileAndOpensAnExistingKey)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    ASSERT_EQ(Status(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kQuorKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+    ASSERT_EQ(Status(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kQuorKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key,
                               &disposition)),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
@@ -211,7 +216,7 @@ TEST_F(RegistryTest, CreatingAKeyCreatesTheFileAndOpensAnExistingKey)
                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n"
                                "\"Path\"=\"C:\\\\Games\\\\Quor\"\r\n");
 
-    ASSERT_EQ(Status(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvandel", 0, nullptr, 0, KEY_READ, nullptr, &key,
+    ASSERT_EQ(Status(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvandel", 0, nullptr, 0, KEY_READ | KEY_WOW64_64KEY, nullptr, &key,
                               &disposition)),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
@@ -225,6 +230,101 @@ TEST_F(RegistryTest, AFileThatIsNotARegistryExportIsReported)
     EXPECT_EQ(Status(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "X", 0, KEY_READ, &key)), ERROR_BADDB);
     WriteText(file_, "[HKEY_LOCAL_MACHINE\\X]\r\n");
     EXPECT_EQ(Status(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "X", 0, KEY_READ, &key)), ERROR_BADDB);
+}
+
+// HKEY_LOCAL_MACHINE\SOFTWARE as on a 64-bit Windows, where a 32-bit installer
+// leaves its key under WOW6432Node.
+const std::string kTwoViews =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n"
+    "\"Path\"=\"C:\\\\64\"\r\n"
+    "\"GameVersion\"=dword:00000064\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel\\Quor]\r\n"
+    "\"Path\"=\"C:\\\\32\"\r\n"
+    "\"GameVersion\"=dword:00000032\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Only64]\r\n"
+    "\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+    "\"Path\"=\"C:\\\\user\"\r\n";
+
+// The "Path" of a key opened below root with the given access; "" when the
+// key does not open.
+std::string PathOf(HKEY root, const char* subKey, REGSAM access)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, subKey, 0, access, &key) != ERROR_SUCCESS)
+        return "";
+    char text[32] = "";
+    DWORD size = sizeof text;
+    const LSTATUS status = RegQueryValueExA(key, "Path", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? text : "(no Path)";
+}
+
+TEST_F(RegistryTest, SoftwareHasA32BitAndA64BitViewAndTheProcessSeesItsOwnByDefault)
+{
+    WriteText(file_, kTwoViews);
+    EXPECT_EQ(PathOf(HKEY_LOCAL_MACHINE, kQuorKey, KEY_READ | KEY_WOW64_32KEY), "C:\\32");
+    EXPECT_EQ(PathOf(HKEY_LOCAL_MACHINE, kQuorKey, KEY_READ | KEY_WOW64_64KEY), "C:\\64");
+    EXPECT_EQ(PathOf(HKEY_LOCAL_MACHINE, kQuorKey, KEY_READ), sizeof(void*) == 8 ? "C:\\64" : "C:\\32");
+
+    // A key that only the 64-bit view holds is missing from the 32-bit view.
+    HKEY key = nullptr;
+    EXPECT_EQ(Status(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Only64", 0, KEY_READ | KEY_WOW64_32KEY, &key)),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, nullptr);
+
+    // WOW6432Node named outright is that key in either view, never nested twice.
+    EXPECT_EQ(PathOf(HKEY_LOCAL_MACHINE, "software\\wow6432node\\orvandel\\quor", KEY_READ | KEY_WOW64_32KEY), "C:\\32");
+    EXPECT_EQ(PathOf(HKEY_LOCAL_MACHINE, "SOFTWARE\\WOW6432Node\\Orvandel\\Quor", KEY_READ | KEY_WOW64_64KEY), "C:\\32");
+
+    // Only HKEY_LOCAL_MACHINE\SOFTWARE is split.
+    EXPECT_EQ(PathOf(HKEY_CURRENT_USER, "Software\\Other", KEY_READ | KEY_WOW64_32KEY), "C:\\user");
+}
+
+TEST_F(RegistryTest, TheViewIsChosenWhereThePathPassesThroughSoftware)
+{
+    WriteText(file_, kTwoViews);
+    HKEY software = Open(KEY_READ, "SOFTWARE");
+    EXPECT_EQ(PathOf(software, "Orvandel\\Quor", KEY_READ | KEY_WOW64_32KEY), "C:\\32");
+    EXPECT_EQ(PathOf(software, "Orvandel\\Quor", KEY_READ | KEY_WOW64_64KEY), "C:\\64");
+    RegCloseKey(software);
+
+    // Below SOFTWARE a handle lies in one view, and its subkeys with it.
+    HKEY vendor64 = Open(KEY_READ, "SOFTWARE\\Orvandel");
+    EXPECT_EQ(PathOf(vendor64, "Quor", KEY_READ | KEY_WOW64_32KEY), "C:\\64");
+    RegCloseKey(vendor64);
+    HKEY vendor32 = nullptr;
+    ASSERT_EQ(Status(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Orvandel", 0, KEY_READ | KEY_WOW64_32KEY, &vendor32)),
+              ERROR_SUCCESS);
+    EXPECT_EQ(PathOf(vendor32, "Quor", KEY_READ | KEY_WOW64_64KEY), "C:\\32");
+    RegCloseKey(vendor32);
+}
+
+TEST_F(RegistryTest, WritesAndNewKeysLandInTheViewTheKeyWasOpenedIn)
+{
+    WriteText(file_, kTwoViews);
+    HKEY key = nullptr;
+    ASSERT_EQ(Status(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kQuorKey, 0, KEY_WRITE | KEY_WOW64_32KEY, &key)), ERROR_SUCCESS);
+    const DWORD version = 0x10005;
+    ASSERT_EQ(Status(RegSetValueExA(key, "GameVersion", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), 4)),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    std::string expected = kTwoViews;
+    expected.replace(expected.find("dword:00000032"), 14, "dword:00010005");
+    EXPECT_EQ(ReadText(file_), expected);
+
+    DWORD disposition = 0;
+    ASSERT_EQ(Status(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Only64", 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY,
+                                     nullptr, &key, &disposition)),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    RegCloseKey(key);
+    expected += "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Only64]\r\n";
+    EXPECT_EQ(ReadText(file_), expected);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // with scripted answers and checks what it showed and what it left behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -11,7 +12,13 @@
 #include <memory>
 
 #include "ChildProcess.h"
+#include "PayloadLayout.h"
 #include "SampleInstall.h"
+#include "VectorFile.h"
+#include "payload/LzssFormat.h"
+#include "payload/LzssWriter.h"
+#include "payload/PackWriter.h"
+#include "pools/DefaultPools.h"
 #include "Scenarios.h"
 #include "ShellLinkReader.h"
 #include "TestFiles.h"
@@ -45,12 +52,39 @@ std::string Lower(std::string path) {
     return path;
 }
 
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
-    std::map<std::string, std::string> files;
+// A file as the program would see it: its bytes and its attributes.
+struct FileState {
+    std::string bytes;
+    bool readOnly = false;
+    std::string dosAttributes;  // the "user.DOSATTRIB" text, empty when none
+    bool operator==(const FileState& other) const {
+        return bytes == other.bytes && readOnly == other.readOnly && dosAttributes == other.dosAttributes;
+    }
+    bool operator!=(const FileState& other) const { return !(*this == other); }
+};
+
+std::string DosAttributeText(const std::string& path) {
+    char text[32];
+    ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", text, sizeof text);
+    return length > 0 ? std::string(text, size_t(length)) : std::string();
+}
+
+std::map<std::string, FileState> Snapshot(const std::string& folder) {
+    std::map<std::string, FileState> files;
     if (!fs::exists(folder)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file()) files[Lower(fs::relative(entry.path(), folder).string())] = ReadFile(entry.path().string());
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file()) continue;
+        FileState state;
+        state.bytes = ReadFile(entry.path().string());
+        state.readOnly = (entry.status().permissions() & fs::perms::owner_write) == fs::perms::none;
+        state.dosAttributes = DosAttributeText(entry.path().string());
+        files[Lower(fs::relative(entry.path(), folder).string())] = state;
+    }
     return files;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -59,10 +93,20 @@ std::string Replace(std::string text, const std::string& from, const std::string
     return text;
 }
 
-class PatchRun : public ::testing::TestWithParam<Scenario> {
+// One installation on a temporary drive C, the patch for a scenario, runs
+// of it and the checks of what they leave.
+// Exit status as the signed byte the program returned (-1 arrives as 255).
+int SignedExit(int status) { return status < 256 ? int(int8_t(status)) : status; }
+
+std::map<std::string, const char*> Pointers(const std::map<std::string, std::string>& env) {
+    std::map<std::string, const char*> pointers;
+    for (const auto& [name, value] : env) pointers[name] = value.c_str();
+    return pointers;
+}
+
+class PatchFixture {
 protected:
-    void SetUp() override {
-        const Scenario& s = GetParam();
+    void Prepare(const Scenario& s) {
         root = temp.path();
         driveC = root + "/c";
         game = HostPathOf(driveC, kGameFolder);
@@ -85,10 +129,16 @@ protected:
             fs::copy_file(QP_PATCHER, patch);
             return;
         }
-        ChildProcess tool(QP_TOOL, {"build", "--stub", QP_PATCHER, "--from", folder, "--out", patch});
-        tool.CloseStdin();
-        std::string output = tool.ReadAll();
-        ASSERT_EQ(tool.Wait(), 0) << output;
+        if (!s.extraEntries.empty()) {
+            BuildPatchWithEntries(s);
+        } else {
+            // The scenarios try the patcher on faulty strings files too.
+            ChildProcess tool(QP_TOOL,
+                              {"build", "--stub", QP_PATCHER, "--from", folder, "--out", patch, "--allow-errors"});
+            tool.CloseStdin();
+            std::string output = tool.ReadAll();
+            ASSERT_EQ(tool.Wait(), 0) << output;
+        }
         if (s.layout == PayloadLayout::kHeaderAtBlockEnd) {
             // Move the container so that its header starts 7 bytes before a
             // scan block ends: only the blocks' overlap shows it whole.
@@ -106,11 +156,40 @@ protected:
         fs::permissions(patch, fs::perms::owner_all, fs::perm_options::add);
     }
 
+    // Names the patch tool would never take from a folder ("..", devices):
+    // the pack is written here, laid out behind the patcher as the tool does.
+    void BuildPatchWithEntries(const Scenario& s) {
+        std::vector<std::pair<std::string, std::string>> files = {{"PATCH.INI", PatchStrings(s)}};
+        for (const FileSpec& file : s.patchFiles) files.emplace_back("FILES\\" + file.path, file.content);
+        for (const PackEntry& entry : s.extraEntries) files.emplace_back(entry.name, entry.content);
+        std::vector<PackWriterEntry> entries;
+        for (const auto& [name, content] : files)
+            entries.push_back({name.c_str(), reinterpret_cast<const uint8_t*>(content.data()), uint32_t(content.size()),
+                               0x52210000u});
+        uint8_t* image = nullptr;
+        uint32_t imageSize = 0;
+        ASSERT_EQ(BuildPackImage(entries.data(), uint32_t(entries.size()), &image, &imageSize), nullptr);
+        CVectorFile container;
+        ASSERT_EQ(CompressLzssImage(image, imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
+                  nullptr);
+        std::string stubText = ReadFile(QP_PATCHER);
+        std::vector<uint8_t> stub(stubText.begin(), stubText.end());
+        size_t offset = 0;
+        std::vector<uint8_t> bytes = LayOutPatch(stub, std::move(container.bytes), image, imageSize, &offset);
+        g_pDefaultPtrPool->Free(image);
+        WriteFile(patch, std::string(bytes.begin(), bytes.end()));
+    }
+
     void Install(const Scenario& s) {
         if (s.gameExecutable) WriteFile(game + "/Quor.exe", "QUOR game program\n");
         for (const FileSpec& file : s.gameFiles) {
             std::string path = game + "/" + Slashed(file.path);
             WriteFile(path, file.content);
+            if (file.dosAttributes) {
+                std::string text = "0x" + std::to_string(file.dosAttributes);
+                ASSERT_EQ(setxattr(path.c_str(), "user.DOSATTRIB", text.data(), text.size(), 0), 0)
+                    << "the host keeps no extended attributes here";
+            }
             if (file.readOnly) fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
         }
         if (s.localPack.kind == PackKind::kGarbage) {
@@ -124,13 +203,25 @@ protected:
                                                sample::LanguageFiles(s.localPack.language, s.localPack.peon), &bytes,
                                                &error))
                 << error;
+            if (s.localPackBlockSize) {
+                ASSERT_TRUE(s.localPack.compressed && bytes.size() > 12);
+                for (int i = 0; i < 4; ++i) bytes[8 + i] = uint8_t(*s.localPackBlockSize >> (8 * i));
+            }
             WriteFile(game + "/packs/local.wdt", std::string(bytes.begin(), bytes.end()));
         }
         registry = root + "/registry.reg";
-        WriteFile(registry, sample::RegistryText(s.registryKey, s.registryPath, s.gameVersion, s.language));
+        std::vector<sample::GameKey> keys;
+        if (s.registryKey == KeyPlace::k32BitView || s.registryKey == KeyPlace::kBothViews)
+            keys.push_back({sample::RegistryView::k32Bit, s.registryPath, s.gameVersion, s.language});
+        if (s.registryKey == KeyPlace::k64BitView)
+            keys.push_back({sample::RegistryView::k64Bit, s.registryPath, s.gameVersion, s.language});
+        if (s.registryKey == KeyPlace::kBothViews)
+            keys.push_back({sample::RegistryView::k64Bit, s.registryPath64, s.gameVersion64, s.language});
+        WriteFile(registry, sample::RegistryText(keys));
         for (const std::string& folder : s.programsFolders) fs::create_directories(programs + "/" + Slashed(folder));
         for (const std::string& file : s.programsFiles) WriteFile(programs + "/" + Slashed(file), "not a folder\n");
         before = Snapshot(game);
+        driveBefore = Snapshot(driveC);
     }
 
     std::map<std::string, std::string> Environment(const Scenario& s) const {
@@ -143,31 +234,132 @@ protected:
         };
         if (!s.faultWrite.empty()) env["W32_FAULT_WRITE"] = Replace(s.faultWrite, "{game}", game);
         if (!s.faultOpen.empty()) env["W32_FAULT_OPEN"] = Replace(s.faultOpen, "{game}", game);
+        if (!s.faultKill.empty()) env["W32_FAULT_KILL"] = Replace(s.faultKill, "{game}", game);
+        if (!s.faultMove.empty()) env["W32_FAULT_MOVE"] = Replace(s.faultMove, "{game}", game);
+        if (s.faultThread) env["W32_FAULT_THREAD"] = "1";
         return env;
     }
 
     void CheckFiles(const Scenario& s) {
-        std::map<std::string, std::string> after = Snapshot(game);
-        for (const FileSpec& file : s.gameFiles) {
-            if (!file.readOnly || !s.updateRan) continue;
-            auto mode = fs::status(game + "/" + Slashed(file.path)).permissions();
-            EXPECT_NE(mode & fs::perms::owner_write, fs::perms::none) << file.path << " left read-only";
-        }
+        std::map<std::string, FileState> after = Snapshot(game);
+        // Nothing half-written is ever left beside a game file, but what a
+        // killed run left behind.
+        std::vector<std::string> partial;
+        for (const auto& [path, state] : after)
+            if (EndsWith(path, ".~qp")) partial.push_back(path);
+        std::vector<std::string> leftovers;
+        for (const std::string& path : s.leftovers) leftovers.push_back(Lower(Slashed(path)));
+        EXPECT_EQ(partial, leftovers);
+        CheckOutsideTheGameFolder();
         if (!s.updateRan) {
-            EXPECT_EQ(after, before) << "the game folder changed";
+            EXPECT_TRUE(after == before) << "the game folder changed";
             return;
         }
         for (const FileSpec& file : s.patchFiles) {
             std::string relative = Lower(Slashed(file.path));
             bool skipped = std::find(s.notCopied.begin(), s.notCopied.end(), file.path) != s.notCopied.end();
             auto now = after.find(relative);
+            auto then = before.find(relative);
             if (!skipped) {
                 ASSERT_NE(now, after.end()) << relative << " was not copied";
-                EXPECT_TRUE(now->second == file.content) << relative << " differs from the patch";
+                EXPECT_TRUE(now->second.bytes == file.content) << relative << " differs from the patch";
+                EXPECT_FALSE(now->second.readOnly) << relative << " left read-only";
+                EXPECT_EQ(now->second.dosAttributes, "") << relative << " kept hidden or system";
                 continue;
             }
-            // Skipped: missing, as it was, or cut short by a failed write.
-            EXPECT_TRUE(now == after.end() || now->second != file.content) << relative << " should not be copied";
+            // Skipped: exactly as before, bytes and attributes; still missing
+            // when it was missing.
+            if (then == before.end()) {
+                EXPECT_EQ(now, after.end()) << relative << " should still be missing";
+            } else {
+                ASSERT_NE(now, after.end()) << relative << " was lost";
+                EXPECT_TRUE(now->second == then->second) << relative << " is no longer the old file";
+            }
+        }
+    }
+
+    // Runs the patch once with the scenario's answers and faults and checks
+    // boxes, dialog, files, registry and shortcuts.
+    void RunAndCheck(const Scenario& s) {
+        before = Snapshot(game);
+        driveBefore = Snapshot(driveC);
+        fs::remove(root + "/transcript.jsonl");
+        std::map<std::string, std::string> env = Environment(s);
+        std::unique_ptr<ChildProcess> runningGame;
+        if (s.gameRunning) {
+            runningGame = std::make_unique<ChildProcess>(QP_STANDIN_GAME, std::vector<std::string>{"Quor_Kingsfall_Ver_01"},
+                                                         Pointers(env));
+            std::string line;
+            ASSERT_TRUE(runningGame->ReadLine(&line) && line == "ready") << "the stand-in game did not take its mutex";
+        }
+        std::string registryBefore = ReadFile(registry);
+
+        ChildProcess run(patch, {}, Pointers(env));
+        run.CloseStdin();
+        std::string output = run.ReadAll();
+        EXPECT_EQ(SignedExit(run.Wait()), s.exitCode) << output;
+
+        std::vector<TranscriptRecord> events = ReadTranscript(root + "/transcript.jsonl");
+        std::vector<Box> boxes;
+        bool dialogShown = false, dialogEnded = false;
+        std::string dialogCaption, dialogText;
+        for (const TranscriptRecord& event : events) {
+            if (event.call == "MessageBoxA") boxes.push_back({event.caption, event.text, int(event.type), event.answer});
+            if (event.call == "DialogBoxParamA") dialogShown = true;
+            if (event.call == "SetWindowTextA") dialogCaption = event.text;
+            if (event.call == "SetDlgItemTextA") dialogText = event.text;
+            if (event.call == "EndDialog") dialogEnded = true;
+        }
+        ASSERT_EQ(boxes.size(), s.boxes.size()) << output;
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            EXPECT_EQ(boxes[i].caption, s.boxes[i].caption) << "box " << i;
+            EXPECT_EQ(boxes[i].text, s.boxes[i].text) << "box " << i;
+            EXPECT_EQ(boxes[i].type, s.boxes[i].type) << "box " << i;
+            EXPECT_EQ(boxes[i].answer, s.boxes[i].answer) << "box " << i;
+        }
+        EXPECT_EQ(dialogShown, s.updateRan);
+        if (s.updateRan) {
+            EXPECT_EQ(dialogCaption, "QUOR Patch");
+            EXPECT_EQ(dialogText, "Updating QUOR. Please, wait...");
+            // After Abort the process ends while the dialog is still shown.
+            EXPECT_EQ(dialogEnded, s.exitCode == 0);
+        }
+
+        CheckFiles(s);
+        std::string registryAfter = ReadFile(registry);
+        using sample::RegistryView;
+        if (s.versionAfter)
+            EXPECT_EQ(sample::RegistryGameVersion(registryAfter, RegistryView::k32Bit), s.versionAfter);
+        else
+            EXPECT_EQ(sample::RegistryGameVersion(registryAfter, RegistryView::k32Bit),
+                      sample::RegistryGameVersion(registryBefore, RegistryView::k32Bit));
+        EXPECT_EQ(sample::RegistryGameVersion(registryAfter, RegistryView::k64Bit),
+                  sample::RegistryGameVersion(registryBefore, RegistryView::k64Bit));
+        CheckShortcuts(s);
+    }
+
+    // The patch writes below the game folder and links below Programs only.
+    void CheckOutsideTheGameFolder() {
+        std::map<std::string, FileState> after = Snapshot(driveC);
+        std::string gamePrefix = Lower(fs::relative(game, driveC).string()) + "/";
+        std::string programsPrefix = Lower(fs::relative(programs, driveC).string()) + "/";
+        for (const auto& [path, state] : after) {
+            auto then = driveBefore.find(path);
+            if (then != driveBefore.end() && then->second == state) continue;
+            bool allowed = path.rfind(gamePrefix, 0) == 0 || (path.rfind(programsPrefix, 0) == 0 && EndsWith(path, ".lnk"));
+            EXPECT_TRUE(allowed) << path << " was written outside the game folder";
+        }
+        for (const auto& [path, state] : driveBefore) {
+            if (path.rfind(gamePrefix, 0) != 0) {
+                EXPECT_TRUE(after.count(path)) << path << " was removed";
+            }
+        }
+        // Nothing beside drive C either.
+        for (const auto& entry : fs::directory_iterator(root)) {
+            std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "c" || name == "patch" || name == "mutex" || name == "QuorPatch.exe" ||
+                        name == "registry.reg" || name == "transcript.jsonl")
+                << name << " appeared beside the drive";
         }
     }
 
@@ -192,72 +384,30 @@ protected:
 
     TempFolder temp{"e2e"};
     std::string root, driveC, game, programs, registry, patch;
-    std::map<std::string, std::string> before;
+    std::map<std::string, FileState> before, driveBefore;
 };
 
-// Exit status as the signed byte the program returned (-1 arrives as 255).
-int SignedExit(int status) { return status < 256 ? int(int8_t(status)) : status; }
+class PatchRun : public PatchFixture, public ::testing::TestWithParam<Scenario> {
+protected:
+    void SetUp() override { Prepare(GetParam()); }
+};
 
-std::map<std::string, const char*> Pointers(const std::map<std::string, std::string>& env) {
-    std::map<std::string, const char*> pointers;
-    for (const auto& [name, value] : env) pointers[name] = value.c_str();
-    return pointers;
-}
-
-TEST_P(PatchRun, ShowsAndLeavesWhatItShould) {
-    const Scenario& s = GetParam();
-    std::map<std::string, std::string> env = Environment(s);
-    std::unique_ptr<ChildProcess> runningGame;
-    if (s.gameRunning) {
-        runningGame = std::make_unique<ChildProcess>(QP_STANDIN_GAME, std::vector<std::string>{"Quor_Kingsfall_Ver_01"},
-                                                     Pointers(env));
-        std::string line;
-        ASSERT_TRUE(runningGame->ReadLine(&line) && line == "ready") << "the stand-in game did not take its mutex";
-    }
-    std::string registryBefore = ReadFile(registry);
-
-    ChildProcess run(patch, {}, Pointers(env));
-    run.CloseStdin();
-    std::string output = run.ReadAll();
-    EXPECT_EQ(SignedExit(run.Wait()), s.exitCode) << output;
-
-    std::vector<TranscriptRecord> events = ReadTranscript(root + "/transcript.jsonl");
-    std::vector<Box> boxes;
-    bool dialogShown = false, dialogEnded = false;
-    std::string dialogCaption, dialogText;
-    for (const TranscriptRecord& event : events) {
-        if (event.call == "MessageBoxA") boxes.push_back({event.caption, event.text, int(event.type), event.answer});
-        if (event.call == "DialogBoxParamA") dialogShown = true;
-        if (event.call == "SetWindowTextA") dialogCaption = event.text;
-        if (event.call == "SetDlgItemTextA") dialogText = event.text;
-        if (event.call == "EndDialog") dialogEnded = true;
-    }
-    ASSERT_EQ(boxes.size(), s.boxes.size()) << output;
-    for (size_t i = 0; i < boxes.size(); ++i) {
-        EXPECT_EQ(boxes[i].caption, s.boxes[i].caption) << "box " << i;
-        EXPECT_EQ(boxes[i].text, s.boxes[i].text) << "box " << i;
-        EXPECT_EQ(boxes[i].type, s.boxes[i].type) << "box " << i;
-        EXPECT_EQ(boxes[i].answer, s.boxes[i].answer) << "box " << i;
-    }
-    EXPECT_EQ(dialogShown, s.updateRan);
-    if (s.updateRan) {
-        EXPECT_EQ(dialogCaption, "QUOR Patch");
-        EXPECT_EQ(dialogText, "Updating QUOR. Please, wait...");
-        // After Abort the process ends while the dialog is still shown.
-        EXPECT_EQ(dialogEnded, s.exitCode == 0);
-    }
-
-    CheckFiles(s);
-    std::string registryAfter = ReadFile(registry);
-    if (s.versionAfter)
-        EXPECT_EQ(sample::RegistryGameVersion(registryAfter), s.versionAfter);
-    else
-        EXPECT_EQ(sample::RegistryGameVersion(registryAfter), sample::RegistryGameVersion(registryBefore));
-    CheckShortcuts(s);
-}
+TEST_P(PatchRun, ShowsAndLeavesWhatItShould) { RunAndCheck(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, PatchRun, ::testing::ValuesIn(AllScenarios()),
                          [](const ::testing::TestParamInfo<Scenario>& param) { return param.param.name; });
+
+class RunAfterAKill : public PatchFixture, public ::testing::Test {};
+
+// A run killed in the middle of a file leaves that file's old bytes and its
+// temporary file; the next run removes the temporary file and completes.
+TEST_F(RunAfterAKill, FindsEveryFileWholeAndLeavesNoTemporaryFile) {
+    auto [killed, again] = KilledThenRunAgain();
+    Prepare(killed);
+    RunAndCheck(killed);
+    ASSERT_FALSE(HasFatalFailure());
+    RunAndCheck(again);
+}
 
 TEST(SamplePatch, ShipsTheStringsExactly) {
     EXPECT_EQ(ReadFile(QP_EXAMPLES "/sample-patch/Patch.ini"), ShippedStrings());

@@ -103,6 +103,133 @@ Scenario Stopped(const std::string& name, const char* version, const char* fatal
     return s;
 }
 
+const char kMap[] = "MAPS\\KINGSFALL.MAP";
+const char kMapPath[] = "maps\\kingsfall.map";
+
+// Every way a copy fails, with every answer: the map's old bytes and
+// attributes stay (it is read-only and system before the run) unless a
+// retry puts the whole new file in place.
+std::vector<Scenario> CopyFailures() {
+    struct Failure {
+        const char* name;
+        std::string faultOpen, faultWrite, faultMove;
+    };
+    const Failure failures[] = {
+        {"OpenFails", "KINGSFALL.MAP.~qp:5:1", "", ""},
+        {"WriteFailsAfter1000Bytes", "", "KINGSFALL.MAP.~qp:1000:fail:1", ""},
+        {"DiskFullInTheSecondPiece", "", "KINGSFALL.MAP.~qp:33000:full:1", ""},
+        {"ReplaceFails", "", "", "maps/kingsfall.map:5:1"},
+    };
+    std::vector<Scenario> all;
+    for (const Failure& failure : failures) {
+        for (const char* answer : {"abort", "retry", "ignore"}) {
+            Scenario s = Installed(std::string(failure.name) + "Then" + char(answer[0] - 'a' + 'A') + (answer + 1));
+            s.gameFiles[1].readOnly = true;
+            s.gameFiles[1].dosAttributes = 0x4;
+            s.faultOpen = failure.faultOpen;
+            s.faultWrite = failure.faultWrite;
+            s.faultMove = failure.faultMove;
+            s.updateRan = true;
+            s.answers = {"yes", answer, "ok"};
+            s.boxes = {Welcome2Box("1.01", "yes"), CopyError(kMap, answer)};
+            if (std::string(answer) == "abort") {
+                s.boxes.push_back(Fatal(kNotComplete));
+                s.exitCode = -1;
+                s.notCopied = {kMapPath, "readme.txt", "zln\\zavovudiz.exe"};
+            } else if (std::string(answer) == "retry") {
+                s.boxes.push_back(Plain(kDone));
+                s.versionAfter = 0x10005;
+                s.shortcuts = {kShortcut};
+            } else {
+                s.boxes.push_back(Plain(kNotComplete));
+                s.notCopied = {kMapPath};
+            }
+            all.push_back(s);
+        }
+    }
+    {
+        // Read-only, hidden and system targets are all replaced, and have
+        // normal attributes afterwards.
+        Scenario s = Complete("GuardedTargetsAreReplaced");
+        s.gameFiles = {{"readme.txt", "QUOR 1.01\r\n", false, 0x2},
+                       {"maps\\kingsfall.map", Bytes(5000, 7), false, 0x4},
+                       {"exact.bin", "old", true, 0x6},
+                       {"zln\\zavovudiz.exe", "old client", true, 0}};
+        all.push_back(s);
+    }
+    {
+        // The worker cannot be started: the dialog still ends, and nothing is
+        // copied or recorded.
+        Scenario s = Installed("WorkerThreadCannotStart");
+        s.faultThread = true;
+        s.answers = {"yes", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), Plain(kNotComplete)};
+        s.updateRan = true;
+        for (const FileSpec& file : s.patchFiles) s.notCopied.push_back(file.path);
+        all.push_back(s);
+    }
+    return all;
+}
+
+// Pack entries and shortcut names that would write outside their folders,
+// or as names Windows would not create: reported, never written.
+std::vector<Scenario> ConfinedWrites() {
+    std::vector<Scenario> all;
+    {
+        Scenario s = Installed("EntryClimbingOutOfTheGameFolder");
+        s.extraEntries = {{"FILES\\..\\..\\EVIL.TXT", "evil"}};
+        s.answers = {"yes", "ignore", "ok"};
+        // ".." sorts first in the pack; the real files are copied after it.
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("..", "ignore"), Plain(kNotComplete)};
+        s.updateRan = true;
+        all.push_back(s);
+    }
+    {
+        Scenario s = Installed("EntriesWindowsWouldNotCreate");
+        s.extraEntries = {{"FILES\\AUX", "x"}, {"FILES\\C:\\X.TXT", "x"}, {"FILES\\CON.TXT", "x"},
+                          {"FILES\\README.TXT.~QP", "x"}, {"FILES\\TRAILING.", "x"}};
+        s.answers = {"yes", "ignore", "ignore", "ignore", "ignore", "ignore", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"),         CopyError("AUX", "ignore"),
+                   CopyError("C:", "ignore"),          CopyError("CON.TXT", "ignore"),
+                   CopyError("README.TXT.~QP", "ignore"), CopyError("TRAILING.", "ignore"),
+                   Plain(kNotComplete)};
+        s.updateRan = true;
+        all.push_back(s);
+    }
+    for (const char* name : {"..\\..\\Evil", "A:B", "Sub\\Name", "CON", ""}) {
+        Scenario s = Complete(std::string("ShortcutName") + std::to_string(all.size()));
+        s.strings = {{"zln_name", std::string(name)}};
+        s.programsFolders = {"Sub"};
+        s.shortcuts = {};
+        all.push_back(s);
+    }
+    return all;
+}
+
+// Inputs a player's machine may hold damaged: a registry value too long for
+// its buffer, local packs whose container cannot be opened.
+std::vector<Scenario> DamagedInputs() {
+    std::vector<Scenario> all;
+    {
+        // Too long for the 256-byte buffer: never shown, never used.
+        Scenario s = Stopped("PathLongerThanTheBuffer", "1.01", kNoQuor);
+        s.registryPath = "C:\\" + std::string(300, 'p') + "\\";
+        s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    for (PackKind kind : {PackKind::kBlockFile, PackKind::kPackFile}) {
+        // A container with block size 0 around the local pack: no pack
+        // check, the run goes on.
+        Scenario s = Complete(kind == PackKind::kBlockFile ? "BlockFileInContainerWithBlockSize0"
+                                                           : "PackFileInContainerWithBlockSize0");
+        s.strings = {{"lang", "english"}};
+        s.localPack = {kind, true, std::string("german"), std::string("Bauer")};
+        s.localPackBlockSize = 0;
+        all.push_back(s);
+    }
+    return all;
+}
+
 std::vector<Scenario> BuildScenarios() {
     std::vector<Scenario> all;
 
@@ -143,8 +270,25 @@ std::vector<Scenario> BuildScenarios() {
     }
     {
         Scenario s = Stopped("NoRegistryKey", "1.00", kNoQuor);
-        s.registryKey = false;
+        s.registryKey = KeyPlace::kNone;
         s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        // A key in the 64-bit view alone is not the game's: a 32-bit program
+        // never sees it.
+        Scenario s = Stopped("KeyOnlyIn64BitView", "1.00", kNoQuor);
+        s.registryKey = KeyPlace::k64BitView;
+        s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        // Keys in both views: the 32-bit one is read and written, the other
+        // (a newer version in a folder without the game) is left alone.
+        Scenario s = Complete("KeysInBothViewsThe32BitOneCounts");
+        s.registryKey = KeyPlace::kBothViews;
+        s.registryPath64 = "C:\\Games\\Quor64\\";
+        s.gameVersion64 = 0x10006;
         all.push_back(s);
     }
     {
@@ -227,7 +371,7 @@ std::vector<Scenario> BuildScenarios() {
     }
     {
         Scenario s = Complete("RetryThenSuccess");
-        s.faultOpen = "kingsfall.map:5:2";
+        s.faultOpen = "KINGSFALL.MAP.~qp:5:2";
         s.answers = {"yes", "retry", "retry", "ok"};
         s.boxes = {Welcome2Box("1.01", "yes"), CopyError("MAPS\\KINGSFALL.MAP", "retry"),
                    CopyError("MAPS\\KINGSFALL.MAP", "retry"), Plain(kDone)};
@@ -255,17 +399,18 @@ std::vector<Scenario> BuildScenarios() {
         all.push_back(s);
     }
     {
-        // The first handle on the map runs out of space after 1000 bytes: the
-        // file is reported, not counted as copied; the retry succeeds.
+        // The first handle on the map's temporary file runs out of space after
+        // 1000 bytes: the file is reported, not counted as copied; the retry
+        // succeeds.
         Scenario s = Complete("DiskFullIsReportedAndRetried");
-        s.faultWrite = "kingsfall.map:1000:full:1";
+        s.faultWrite = "KINGSFALL.MAP.~qp:1000:full:1";
         s.answers = {"yes", "retry", "ok"};
         s.boxes = {Welcome2Box("1.01", "yes"), CopyError("MAPS\\KINGSFALL.MAP", "retry"), Plain(kDone)};
         all.push_back(s);
     }
     {
         Scenario s = Installed("DiskFullIgnored");
-        s.faultWrite = "kingsfall.map:1000:full";
+        s.faultWrite = "KINGSFALL.MAP.~qp:1000:full";
         s.answers = {"yes", "ignore", "ok"};
         s.boxes = {Welcome2Box("1.01", "yes"), CopyError("MAPS\\KINGSFALL.MAP", "ignore"), Plain(kNotComplete)};
         s.updateRan = true;
@@ -309,6 +454,9 @@ std::vector<Scenario> BuildScenarios() {
         s.boxes[0] = {kTitle, "Installed %s in %d %n\n%x", kYesNoInformation, "yes"};
         all.push_back(s);
     }
+    for (Scenario& s : CopyFailures()) all.push_back(std::move(s));
+    for (Scenario& s : ConfinedWrites()) all.push_back(std::move(s));
+    for (Scenario& s : DamagedInputs()) all.push_back(std::move(s));
     return all;
 }
 
@@ -350,6 +498,21 @@ std::vector<FileSpec> DefaultPatchFiles() {
 }
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
+
+std::pair<Scenario, Scenario> KilledThenRunAgain() {
+    Scenario killed = Installed("KilledInTheMiddleOfTheMap");
+    killed.gameFiles[1].readOnly = true;
+    killed.faultKill = "KINGSFALL.MAP.~qp:1000";
+    killed.answers = {"yes"};
+    killed.boxes = {Welcome2Box("1.01", "yes")};
+    killed.exitCode = kKilled;
+    killed.updateRan = true;
+    // The pack lists its names sorted: the files before the map are in place.
+    killed.notCopied = {kMapPath, "readme.txt", "zln\\zavovudiz.exe"};
+    killed.leftovers = {"maps\\KINGSFALL.MAP.~qp"};
+    Scenario again = Complete("RunAfterTheKill");
+    return {killed, again};
+}
 
 const std::vector<Scenario>& AllScenarios() {
     static const std::vector<Scenario> all = BuildScenarios();

@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -14,7 +15,7 @@ namespace e2e {
 // Paths as the program sees them.
 extern const char kGameFolder[];      // C:\Games\Quor\ (with the backslash)
 extern const char kProgramsFolder[];  // the Start-menu Programs folder, on C:
-extern const char kGameKey[];         // SOFTWARE\Orvandel\Quor below HKEY_LOCAL_MACHINE
+extern const char kGameKey[];         // SOFTWARE\Orvandel\Quor below HKEY_LOCAL_MACHINE (32-bit view)
 
 // Message-box types the program uses.
 constexpr int kYesNoInformation = 0x44;
@@ -34,7 +35,18 @@ struct FileSpec {
     std::string path;
     std::string content;
     bool readOnly = false;
+    uint32_t dosAttributes = 0;  // hidden 0x2 and system 0x4, kept as Wine keeps them
 };
+
+// A pack entry named exactly so (relative to the pack's root, e.g.
+// "FILES\..\..\EVIL.TXT"), beside the Files tree.
+struct PackEntry {
+    std::string name;
+    std::string content;
+};
+
+// The exit code the run shows when the process was killed (SIGKILL).
+constexpr int kKilled = int(int8_t(128 + 9));
 
 enum class PackKind { kNone, kBlockFile, kPackFile, kGarbage };
 
@@ -44,6 +56,8 @@ struct LocalPack {
     std::optional<std::string> language;  // [system] language of LOCAL\strings3.ini
     std::optional<std::string> peon;      // [objects] peon of LOCAL\strings.ini
 };
+
+enum class KeyPlace { kNone, k32BitView, k64BitView, kBothViews };
 
 enum class PayloadLayout {
     kTool,              // as the patch tool lays it out
@@ -58,13 +72,19 @@ struct Scenario {
     // "str" (no value: the key is removed), and its Files tree.
     std::vector<std::pair<std::string, std::optional<std::string>>> strings;
     std::vector<FileSpec> patchFiles;
+    std::vector<PackEntry> extraEntries;  // built in the test, not by the patch tool
     PayloadLayout layout = PayloadLayout::kTool;
 
-    // The installation.
-    bool registryKey = true;
+    // The installation. The game's key lies where its 32-bit installer puts
+    // it on 64-bit Windows, the registry's 32-bit view, unless placed otherwise.
+    KeyPlace registryKey = KeyPlace::k32BitView;
     std::optional<std::string> registryPath;
+    std::optional<uint32_t> localPackBlockSize;  // the local pack's container says this block size
     std::optional<uint32_t> gameVersion;
     std::optional<std::string> language;
+    // With KeyPlace::kBothViews: the values of the 64-bit view's key.
+    std::optional<std::string> registryPath64;
+    std::optional<uint32_t> gameVersion64;
     bool gameExecutable = true;
     LocalPack localPack;
     std::vector<FileSpec> gameFiles;          // present before the run, below the game folder
@@ -76,13 +96,22 @@ struct Scenario {
     std::vector<std::string> answers;
     std::string faultWrite;  // W32_FAULT_WRITE, with {game} standing for the game folder's host path
     std::string faultOpen;   // W32_FAULT_OPEN, likewise
+    std::string faultKill;   // W32_FAULT_KILL, likewise
+    std::string faultMove;   // W32_FAULT_MOVE, likewise
+    bool faultThread = false;  // the worker thread cannot be started
 
     // Expected outcome.
     int exitCode = 0;
     std::vector<Box> boxes;
     bool updateRan = false;                    // the progress dialog ran
-    std::vector<std::string> notCopied;        // patch files that must not hold the patch's bytes
-    std::optional<uint32_t> versionAfter;      // "GameVersion" afterwards (none: as before)
+    // Patch files left exactly as they were (bytes and attributes; missing
+    // when they were missing). Every other patch file holds the patch's bytes
+    // with normal attributes. No temporary file is ever left, and nothing
+    // outside the game folder and the Programs folder's links changes.
+    std::vector<std::string> notCopied;
+    std::vector<std::string> leftovers;        // temporary files a killed run leaves (game-relative)
+    std::optional<uint32_t> versionAfter;      // "GameVersion" of the 32-bit view afterwards (none: as before);
+                                               // the 64-bit view's never changes
     std::vector<std::string> shortcuts;        // .lnk files expected below Programs
 };
 
@@ -95,6 +124,10 @@ std::string PatchStrings(const Scenario& scenario);
 std::vector<FileSpec> DefaultPatchFiles();
 
 const std::vector<Scenario>& AllScenarios();
+
+// A run killed while it writes a file, and the run after it on the same
+// installation.
+std::pair<Scenario, Scenario> KilledThenRunAgain();
 
 // Test output names a scenario by its name.
 void PrintTo(const Scenario& scenario, std::ostream* out);

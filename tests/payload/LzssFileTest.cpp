@@ -239,6 +239,20 @@ TEST(LzssFile, MalformedHeadersLeaveTheObjectUnopened) {
         MemoryFile base(*bytes);
         CLzssFile file(&base, false);
         EXPECT_FALSE(file.isOpen);
+        // Whatever the header claims, an unopened file has nothing to give
+        // (a block size of 0 once divided by zero here) and takes nothing.
+        EXPECT_EQ(0u, file.GetSize());
+        uint8_t buffer[16] = {};
+        uint32_t count = 99;
+        EXPECT_NE(nullptr, file.Read(buffer, sizeof buffer, &count));
+        EXPECT_EQ(0u, count);
+        EXPECT_NE(nullptr, file.ReadAt(buffer, 100, sizeof buffer, &count));
+        EXPECT_NE(nullptr, file.Write(buffer, sizeof buffer, &count));
+        EXPECT_EQ(0u, count);
+        EXPECT_NE(nullptr, file.SetSize(40));
+        EXPECT_EQ(nullptr, file.Seek(0, ORIGIN_END));
+        EXPECT_EQ(0u, file.Tell());
+        EXPECT_EQ(*bytes, base.data) << "an unopened container is never written";
     }
     MemoryFile base(good);
     base.failReadAfter = 1;  // header read works, table read fails

@@ -29,6 +29,8 @@ void Put(const fs::path& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+fs::path SamplePatchIni() { return fs::path(QP_SAMPLE_PATCH) / "Patch.ini"; }
+
 class BuildTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -40,7 +42,8 @@ protected:
         for (size_t i = 0; i < stub.size(); ++i)
             stub[i] = static_cast<char>(i * 13 + 1);
         Put(root_ / "patcher", stub);
-        Put(root_ / "in" / "Patch.ini", "[str]\r\nver = 10005\r\n");
+        fs::create_directories(root_ / "in");
+        fs::copy_file(SamplePatchIni(), root_ / "in" / "Patch.ini");
     }
     void TearDown() override { fs::remove_all(root_); }
 
@@ -60,6 +63,16 @@ protected:
             message->assign(text.begin(), text.end());
         }
         return code;
+    }
+    // Runs qptool with the arguments; the exit code, stdout to *out.
+    int Tool(const std::vector<std::string>& args, std::string* out = nullptr)
+    {
+        ChildProcess tool(QPTOOL, args, {{"TZ", "UTC"}});
+        tool.CloseStdin();
+        const std::string text = tool.ReadAll();
+        if (out != nullptr)
+            *out = text;
+        return tool.Wait();
     }
     int BuildFrom(const std::string& folder, std::string* message = nullptr)
     {
@@ -98,7 +111,7 @@ TEST_F(BuildTest, AOneBytePatchIsFoundAndReadsBack)
     ASSERT_TRUE(opened.Read("FILES\\A.TXT", &bytes));
     EXPECT_EQ(bytes, std::vector<uint8_t>{'x'});
     ASSERT_TRUE(opened.Read("Patch.ini", &bytes));
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "[str]\r\nver = 10005\r\n");
+    EXPECT_EQ(bytes, Bytes(SamplePatchIni()));
 
     // The date table follows the directory; FILES\A.TXT is the first entry.
     std::vector<uint8_t> head(40);
@@ -201,6 +214,69 @@ TEST_F(BuildTest, AStubWithAHeaderIsRefusedAndAnOldOutputStays)
     const std::vector<uint8_t> old = Bytes(Out());
     EXPECT_EQ(std::string(old.begin(), old.end()), "old patch");
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
+}
+
+TEST_F(BuildTest, AStringsFileWithErrorsStopsTheBuild)
+{
+    Put(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
+    const std::vector<uint8_t> sample = Bytes(SamplePatchIni());
+    std::string strings(sample.begin(), sample.end());
+    strings.replace(strings.find("ver = 10005"), 11, "ver = -1");
+    Put(root_ / "in" / "Patch.ini", strings);
+    fs::create_directories(root_ / "out");
+    std::string message;
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("Patch.ini:2: error: \"ver\" = \"-1\""), std::string::npos) << message;
+    EXPECT_NE(message.find("no patch written"), std::string::npos) << message;
+    ExpectNoOutput();
+
+    // An empty strings file too.
+    Put(root_ / "in" / "Patch.ini", "");
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("no section [str]"), std::string::npos) << message;
+    ExpectNoOutput();
+
+    // On request the patch is built all the same, the errors still listed.
+    EXPECT_EQ(Build({"--stub", (root_ / "patcher").string(), "--from", (root_ / "in").string(), "--out", Out(),
+                     "--allow-errors"},
+                    &message),
+              0);
+    EXPECT_NE(message.find("no section [str]"), std::string::npos) << message;
+    EXPECT_TRUE(fs::exists(Out()));
+}
+
+TEST_F(BuildTest, CheckFindsTheSameInAFolderAndInABuiltPatch)
+{
+    Put(root_ / "in" / "Files" / "a.txt", "x");
+    fs::create_directories(root_ / "out");
+    // The sample's strings, whose shortcut target this patch lacks: a warning.
+    std::string message;
+    ASSERT_EQ(BuildFrom((root_ / "in").string(), &message), 0) << message;
+    EXPECT_NE(message.find("Patch.ini:17: warning: \"zln_shortcut\""), std::string::npos) << message;
+
+    const std::string folder = (root_ / "in").string();
+    std::string out;
+    EXPECT_EQ(Tool({"check", folder}, &out), 0);
+    EXPECT_NE(out.find("Patch.ini:17: warning: \"zln_shortcut\""), std::string::npos) << out;
+    EXPECT_EQ(Tool({"check", Out()}, &out), 0);
+    EXPECT_NE(out.find(Out() + ":PATCH.INI:17: warning: \"zln_shortcut\""), std::string::npos) << out;
+
+    // A base installation without the target makes it an error.
+    Put(root_ / "old" / "Quor.exe", "game");
+    EXPECT_EQ(Tool({"check", "--base", (root_ / "old").string(), Out()}, &out), 1);
+    EXPECT_NE(out.find(":17: error: \"zln_shortcut\""), std::string::npos) << out;
+    Put(root_ / "old" / "ZLN" / "Zavovudiz.EXE", "client");
+    EXPECT_EQ(Tool({"check", "--base", (root_ / "old").string(), Out()}, &out), 0);
+    EXPECT_EQ(out, Out() + ": OK\n");
+
+    // A patch built with errors is reported by check as well.
+    Put(root_ / "in" / "Patch.ini", "[str]\r\ntitle = Patch\r\n");
+    ASSERT_EQ(Build({"--stub", (root_ / "patcher").string(), "--from", folder, "--out", Out(), "--allow-errors"}),
+              0);
+    EXPECT_EQ(Tool({"check", Out()}, &out), 1);
+    EXPECT_NE(out.find(":PATCH.INI:1: error: \"welcome\" is missing"), std::string::npos) << out;
+    EXPECT_EQ(Tool({"check", folder}, &out), 1);
+    EXPECT_NE(out.find("Patch.ini:1: error: \"welcome\" is missing"), std::string::npos) << out;
 }
 
 TEST_F(BuildTest, UnknownOrMissingArgumentsAreRefused)

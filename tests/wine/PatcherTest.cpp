@@ -6,7 +6,12 @@
 #include "PatchScenario.h"
 #include "WineTest.h"
 
+#include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <cstring>
 
 using namespace winebox;
 
@@ -148,4 +153,112 @@ TEST_F(PatcherUnderWine, IgnoredCopyFailureLeavesTheUpdateIncomplete) {
     EXPECT_EQ(seen.gameVersion, 0x10001u);
     EXPECT_TRUE(seen.links.empty());
     EXPECT_NE(seen.files.find("/ZLN/ZAVOVUDIZ.EXE "), std::string::npos) << seen.files;
+}
+
+namespace {
+
+void SetDosAttributes(const std::string& path, const char* text) {
+    setxattr(path.c_str(), "user.DOSATTRIB", text, std::strlen(text), 0);
+}
+
+bool AnyFileNamed(const std::string& folder, const std::string& name) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return false;
+    bool found = false;
+    while (dirent* entry = readdir(dir)) {
+        std::string child = entry->d_name;
+        if (child == "." || child == "..") continue;
+        struct stat st;
+        std::string path = folder + "/" + child;
+        if (lstat(path.c_str(), &st) != 0) continue;
+        if (strcasecmp(child.c_str(), name.c_str()) == 0 || (S_ISDIR(st.st_mode) && AnyFileNamed(path, name)))
+            found = true;
+        if (found) break;
+    }
+    closedir(dir);
+    return found;
+}
+
+}  // namespace
+
+// Read-only, hidden and system game files are replaced by both builds, and
+// are normal files afterwards; a temporary file that a killed run left
+// beside a target is gone.
+TEST_F(PatcherUnderWine, GuardedTargetsAreReplacedAndLeftoversRemoved) {
+    Scenario scenario;
+    scenario.answers = {"yes", "ok"};
+    scenario.prepare = [](const std::string& game) {
+        mkdir((game + "/maps").c_str(), 0755);
+        mkdir((game + "/zln").c_str(), 0755);
+        WriteWholeFile(game + "/Readme-1.05.txt", "old readme");
+        SetDosAttributes(game + "/Readme-1.05.txt", "0x2");
+        WriteWholeFile(game + "/maps/kingsfall.map", "old map");
+        SetDosAttributes(game + "/maps/kingsfall.map", "0x4");
+        WriteWholeFile(game + "/zln/zavovudiz.exe", "old client");
+        chmod((game + "/zln/zavovudiz.exe").c_str(), 0444);
+        WriteWholeFile(game + "/maps/kingsfall.map.~qp", "what a killed run left");
+    };
+    Observation seen = RunBoth(scenario);
+    EXPECT_EQ(seen.exitCode, 0);
+    ASSERT_EQ(seen.boxes.size(), 2u);
+    EXPECT_EQ(seen.boxes[1], Box(Text("title"), Text("done"), 0, "ok"));
+    EXPECT_EQ(seen.files.find(".~qp"), std::string::npos) << seen.files;
+    EXPECT_EQ(seen.files.find(" R"), std::string::npos) << seen.files;
+    EXPECT_EQ(seen.files.find(" H"), std::string::npos) << seen.files;
+    EXPECT_EQ(seen.files.find(" S"), std::string::npos) << seen.files;
+    for (const char* old : {"old readme", "old map", "old client"}) {
+        std::string size = " " + std::to_string(std::strlen(old)) + " ";
+        EXPECT_EQ(seen.files.find(size), std::string::npos) << old << " left in " << seen.files;
+    }
+}
+
+// A copy that fails keeps a read-only system file whole, attributes
+// included: here a folder holds the temporary file's name, so the copy
+// cannot even start.
+TEST_F(PatcherUnderWine, AFailedCopyKeepsTheOldFileAndItsAttributes) {
+    Scenario scenario;
+    scenario.answers = {"yes", "ignore", "ok"};
+    scenario.prepare = [](const std::string& game) {
+        mkdir((game + "/maps").c_str(), 0755);
+        WriteWholeFile(game + "/maps/kingsfall.map", "old map");
+        SetDosAttributes(game + "/maps/kingsfall.map", "0x4");
+        chmod((game + "/maps/kingsfall.map").c_str(), 0444);
+        mkdir((game + "/maps/KINGSFALL.MAP.~qp").c_str(), 0755);
+    };
+    Observation seen = RunBoth(scenario);
+    EXPECT_EQ(seen.exitCode, 0);
+    ASSERT_EQ(seen.boxes.size(), 3u);
+    std::string failed = Text("errcopy");
+    failed.replace(failed.find("%s"), 2, "MAPS\\KINGSFALL.MAP");
+    EXPECT_EQ(seen.boxes[1], Box("Error", failed, 0x22, "ignore"));
+    EXPECT_EQ(seen.gameVersion, 0x10001u);
+    EXPECT_NE(seen.files.find("/maps/kingsfall.map 7 "), std::string::npos) << seen.files;
+    EXPECT_NE(seen.files.find(" R S"), std::string::npos) << seen.files;
+}
+
+// A shortcut name that is a path is refused by both builds: no link in
+// Programs, none anywhere else.
+TEST_F(PatcherUnderWine, ShortcutNameThatIsAPathMakesNoLink) {
+    std::string dir = MakeTempDir("qpzln");
+    std::string strings = ReadWholeFile(patches_->strings);
+    size_t at = strings.find("zln_name = ");
+    ASSERT_NE(at, std::string::npos);
+    strings.replace(at, strings.find('\n', at) - at, "zln_name = ..\\..\\EvilLink\r");
+    WriteWholeFile(dir + "/Patch.ini", strings);
+    std::string windowsPatch = dir + "/evil.exe", linuxPatch = dir + "/evil";
+    for (const auto& [stub, out] : {std::make_pair(Input("QP_WINE_PATCHER"), windowsPatch),
+                                    std::make_pair(Input("QP_LINUX_PATCHER"), linuxPatch)}) {
+        CommandResult r = RunCommand({Input("QP_TOOL"), "build", "--stub", stub, "--strings", dir + "/Patch.ini",
+                                      "--files", Input("QP_SAMPLE_PATCH") + "/Files", "--out", out, "--allow-errors"},
+                                     {}, 120);
+        ASSERT_TRUE(r.finished && r.exitCode == 0) << r.output;
+    }
+    chmod(linuxPatch.c_str(), 0755);
+    Scenario scenario;
+    scenario.answers = {"yes", "ok"};
+    Observation seen = RunBoth(scenario, windowsPatch, linuxPatch);
+    EXPECT_EQ(seen.exitCode, 0);
+    EXPECT_TRUE(seen.links.empty());
+    EXPECT_FALSE(AnyFileNamed(Prefix().DriveC(), "EvilLink.lnk"));
+    RemoveTree(dir);
 }

@@ -1,5 +1,6 @@
 #include "env_faults.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -20,8 +21,9 @@ struct Rule {
 
 struct Faults {
     bool loaded = false;
-    bool hasOpen = false, hasWrite = false;
-    Rule open, write;
+    bool hasOpen = false, hasWrite = false, hasKill = false, hasMove = false;
+    Rule open, write, kill, move;
+    long threadFailures = 0;  // CreateThread calls still to fail
 };
 
 std::mutex& FaultLock() {
@@ -91,6 +93,29 @@ void Load(Faults& faults) {
         rule.error = parts[2] == "full" ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
         faults.hasWrite = true;
     }
+    if (const char* value = std::getenv("W32_FAULT_KILL"); value && *value) {
+        std::vector<std::string> parts = SplitColons(value);
+        Rule& rule = faults.kill;
+        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
+            !ParseTimes(parts, 2, &rule.remaining))
+            Malformed("W32_FAULT_KILL", value);
+        rule.substring = parts[0];
+        faults.hasKill = true;
+    }
+    if (const char* value = std::getenv("W32_FAULT_MOVE"); value && *value) {
+        std::vector<std::string> parts = SplitColons(value);
+        Rule& rule = faults.move;
+        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
+            rule.number == 0 || !ParseTimes(parts, 2, &rule.remaining))
+            Malformed("W32_FAULT_MOVE", value);
+        rule.substring = parts[0];
+        faults.hasMove = true;
+    }
+    if (const char* value = std::getenv("W32_FAULT_THREAD"); value && *value) {
+        uint64_t times = 0;
+        if (!ParseNumber(value, &times) || times == 0) Malformed("W32_FAULT_THREAD", value);
+        faults.threadFailures = long(times);
+    }
 }
 
 // True when rule applies to hostPath, counting the hit.
@@ -120,11 +145,40 @@ WriteFault TakeWriteFault(const std::string& hostPath) {
     Faults& faults = State();
     if (!faults.loaded) Load(faults);
     WriteFault fault;
+    if (faults.hasKill && Hit(faults.kill, hostPath)) {
+        fault.active = true;
+        fault.kill = true;
+        fault.budget = faults.kill.number;
+        fault.error = ERROR_WRITE_FAULT;
+        return fault;
+    }
     if (!faults.hasWrite || !Hit(faults.write, hostPath)) return fault;
     fault.active = true;
     fault.budget = faults.write.number;
     fault.error = faults.write.error;
     return fault;
+}
+
+DWORD TakeMoveFault(const std::string& hostPath) {
+    std::lock_guard<std::mutex> guard(FaultLock());
+    Faults& faults = State();
+    if (!faults.loaded) Load(faults);
+    if (!faults.hasMove || !Hit(faults.move, hostPath)) return 0;
+    return DWORD(faults.move.number);
+}
+
+bool TakeThreadFault() {
+    std::lock_guard<std::mutex> guard(FaultLock());
+    Faults& faults = State();
+    if (!faults.loaded) Load(faults);
+    if (faults.threadFailures == 0) return false;
+    --faults.threadFailures;
+    return true;
+}
+
+void KillProcessNow() {
+    std::raise(SIGKILL);
+    std::_Exit(137);  // not reached
 }
 
 }  // namespace w32

@@ -16,9 +16,21 @@ struct WriteFault {
     bool active = false;
     uint64_t budget = 0;  // bytes the handle may still write
     DWORD error = 0;      // ERROR_DISK_FULL or ERROR_WRITE_FAULT
+    bool kill = false;    // the write that crosses the limit ends the process instead
 };
 
 // The write limit of a handle just opened on hostPath. Counts the hit.
 WriteFault TakeWriteFault(const std::string& hostPath);
+
+// The Win32 error MoveFileExA to hostPath is to fail with, or 0 to move
+// normally. Counts the hit.
+DWORD TakeMoveFault(const std::string& hostPath);
+
+// Whether CreateThread is to fail.
+bool TakeThreadFault();
+
+// Ends the process at once, as a kill from outside would: no exit handlers,
+// no buffers flushed.
+[[noreturn]] void KillProcessNow();
 
 }  // namespace w32

@@ -65,6 +65,10 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         bool replaces = creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
         if (w32::IsReadOnly(info) && ((desiredAccess & GENERIC_WRITE) || replaces))
             return Fail(ERROR_ACCESS_DENIED);
+        // Windows empties a hidden or system file only for a caller that
+        // asks for the same bits.
+        DWORD kept = w32::StoredDosAttributes(path.host);
+        if (replaces && (kept & ~flagsAndAttributes) != 0) return Fail(ERROR_ACCESS_DENIED);
         // Checked before anything is truncated.
         if (!w32::SharingAllows(info.st_dev, info.st_ino, desiredAccess, shareMode))
             return Fail(ERROR_SHARING_VIOLATION);
@@ -94,6 +98,8 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         io.close(fd);
         return Fail(error);
     }
+    if (!existed && (flagsAndAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        w32::StoreDosAttributes(path.host, flagsAndAttributes);
     auto* file = new FileObject(fd, info, desiredAccess & (GENERIC_READ | GENERIC_WRITE), shareMode, path.host);
     file->writeFault = w32::TakeWriteFault(path.host);
     bool reopened = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
@@ -142,6 +148,8 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
     }
     if (fault.active) {
         fault.budget -= allowed;
+        // A process killed in the middle of a file: what was written stays.
+        if (allowed < bytesToWrite && fault.kill) w32::KillProcessNow();
         if (allowed < bytesToWrite) return FailBool(fault.error);
     }
     return TRUE;

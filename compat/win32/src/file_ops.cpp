@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "env_faults.h"
 #include "host_paths.h"
 #include "open_files.h"
 #include "win32/errors.h"
@@ -42,17 +43,31 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
 }
 
 BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName) {
+    return MoveFileExA(existingFileName, newFileName, 0);
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+    if (flags & ~DWORD(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+        return FailBool(ERROR_INVALID_PARAMETER);
     w32::HostPath from, to;
     struct stat fromInfo, toInfo;
     if (!StatPath(existingFileName, &from, &fromInfo)) return FALSE;
     if (!w32::ResolvePath(newFileName, &to)) return FALSE;
     if (to.isRoot) return FailBool(ERROR_ACCESS_DENIED);
+    if (DWORD injected = w32::TakeMoveFault(to.host)) return FailBool(injected);
     std::string target = to.host;
     if (stat(to.host.c_str(), &toInfo) == 0) {
-        // Only a change of letter case may land on an existing name.
-        if (toInfo.st_dev != fromInfo.st_dev || toInfo.st_ino != fromInfo.st_ino)
-            return FailBool(ERROR_ALREADY_EXISTS);
-        target = to.parentHost + "/" + to.lastName;
+        if (toInfo.st_dev == fromInfo.st_dev && toInfo.st_ino == fromInfo.st_ino) {
+            // A change of letter case only.
+            target = to.parentHost + "/" + to.lastName;
+        } else {
+            if (!(flags & MOVEFILE_REPLACE_EXISTING)) return FailBool(ERROR_ALREADY_EXISTS);
+            // As on Windows: a folder or a read-only file is never replaced,
+            // nor a file open without delete sharing.
+            if (S_ISDIR(toInfo.st_mode) || S_ISDIR(fromInfo.st_mode) || w32::IsReadOnly(toInfo))
+                return FailBool(ERROR_ACCESS_DENIED);
+            if (!w32::DeleteSharingAllows(toInfo.st_dev, toInfo.st_ino)) return FailBool(ERROR_SHARING_VIOLATION);
+        }
     } else if (!to.parentExists) {
         return FailBool(ERROR_PATH_NOT_FOUND);
     }
@@ -89,11 +104,12 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
     w32::HostPath path;
     struct stat info;
     if (!StatPath(fileName, &path, &info)) return INVALID_FILE_ATTRIBUTES;
-    return w32::AttributesOf(info);
+    return w32::AttributesOf(path.host, info);
 }
 
-// Only the read-only bit has a host counterpart (the write permissions);
-// the other bits are accepted and not kept.
+// The read-only bit is the owner's write permission; hidden and system are
+// kept in the entry's DOS attribute record; the other bits are accepted and
+// not kept.
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
     w32::HostPath path;
     struct stat info;
@@ -102,6 +118,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
     permissions = (fileAttributes & FILE_ATTRIBUTE_READONLY) ? (permissions & ~mode_t(0222))
                                                              : (permissions | S_IWUSR);
     if (w32::CurrentHostIo().chmod(path.host.c_str(), permissions) != 0)
+        return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    if (!w32::StoreDosAttributes(path.host, fileAttributes))
         return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
     return TRUE;
 }

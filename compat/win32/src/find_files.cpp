@@ -70,7 +70,7 @@ bool Report(FindSearch* search, LPWIN32_FIND_DATAA data) {
                                           : search->directory + "/" + name;
         if (stat(host.c_str(), &info) != 0) continue;  // gone since the snapshot
         std::memset(data, 0, sizeof(*data));
-        data->dwFileAttributes = w32::AttributesOf(info);
+        data->dwFileAttributes = w32::AttributesOf(host, info);
         data->ftCreationTime = ToFileTime(info.st_ctim);
         data->ftLastAccessTime = ToFileTime(info.st_atim);
         data->ftLastWriteTime = ToFileTime(info.st_mtim);

@@ -1,9 +1,11 @@
 #include "host_paths.h"
 
 #include <dirent.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -224,9 +226,34 @@ DWORD ErrorFromErrno(int error, DWORD fallback) {
 
 bool IsReadOnly(const struct stat& info) { return (info.st_mode & S_IWUSR) == 0; }
 
-DWORD AttributesOf(const struct stat& info) {
+namespace {
+const char kDosAttributeName[] = "user.DOSATTRIB";
+constexpr DWORD kStoredBits = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+}  // namespace
+
+DWORD StoredDosAttributes(const std::string& hostPath) {
+    char text[32];
+    ssize_t length = getxattr(hostPath.c_str(), kDosAttributeName, text, sizeof text - 1);
+    if (length <= 0) return 0;
+    text[length] = '\0';
+    return DWORD(std::strtoul(text, nullptr, 16)) & kStoredBits;
+}
+
+bool StoreDosAttributes(const std::string& hostPath, DWORD attributes) {
+    attributes &= kStoredBits;
+    if (!attributes) {
+        if (removexattr(hostPath.c_str(), kDosAttributeName) == 0 || errno == ENODATA || errno == ENOTSUP) return true;
+        return false;
+    }
+    char text[16];
+    int length = std::snprintf(text, sizeof text, "0x%x", unsigned(attributes));
+    return setxattr(hostPath.c_str(), kDosAttributeName, text, size_t(length), 0) == 0;
+}
+
+DWORD AttributesOf(const std::string& hostPath, const struct stat& info) {
     DWORD attributes = IsReadOnly(info) ? FILE_ATTRIBUTE_READONLY : 0;
     if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    attributes |= StoredDosAttributes(hostPath);
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 

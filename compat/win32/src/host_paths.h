@@ -32,9 +32,17 @@ bool FullWindowsPath(const char* path, std::string* out);
 // closer match.
 DWORD ErrorFromErrno(int error, DWORD fallback);
 
-// Win32 attribute word of a host entry.
-DWORD AttributesOf(const struct stat& info);
+// Win32 attribute word of a host entry: read-only from the owner's write
+// permission, hidden and system from the entry's DOS attribute record.
+DWORD AttributesOf(const std::string& hostPath, const struct stat& info);
 bool IsReadOnly(const struct stat& info);
+
+// The hidden and system bits of a host entry. They are kept where Wine and
+// Samba keep them: the extended attribute "user.DOSATTRIB", text "0x<hex>".
+DWORD StoredDosAttributes(const std::string& hostPath);
+// Records the hidden and system bits of attributes (the others are dropped);
+// false with errno set when the host cannot keep a non-zero record.
+bool StoreDosAttributes(const std::string& hostPath, DWORD attributes);
 
 // The error for a missing entry: ERROR_FILE_NOT_FOUND when its directory
 // exists, else ERROR_PATH_NOT_FOUND.

@@ -5,6 +5,9 @@
 // exactly as they were. Without the variable, or without the file, the
 // registry is empty; a change then needs the variable and creates the file.
 // A file that is not a registry export fails every call with ERROR_BADDB.
+//
+// HKEY_LOCAL_MACHINE\SOFTWARE is split into two views as on a 64-bit Windows:
+// the 32-bit view of a key SOFTWARE\X is stored as SOFTWARE\WOW6432Node\X.
 #include "HostRegistryHive.h"
 
 #include <windows.h>
@@ -159,6 +162,52 @@ HKEY NewHandle(const std::string& root, const std::string& path, REGSAM access)
     return reinterpret_cast<HKEY>(g_Handles->back().get());
 }
 
+bool EqualNoCase(const std::string& a, const char* b)
+{
+    if (a.size() != std::strlen(b))
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// The view an open or create uses: the one asked for, else the process's own
+// (a 32-bit program sees the 32-bit view, a 64-bit program the 64-bit one).
+bool UsesThirtyTwoBitView(REGSAM access)
+{
+    if ((access & KEY_WOW64_32KEY) != 0)
+        return true;
+    if ((access & KEY_WOW64_64KEY) != 0)
+        return false;
+    return sizeof(void*) == 4;
+}
+
+// The stored path of the key named by subKey below parent. The view is chosen
+// where the path passes through HKEY_LOCAL_MACHINE\SOFTWARE; below that a
+// handle already lies in one view and its subkeys stay there. A path that
+// names WOW6432Node itself is taken as it stands. (Windows shares a few keys
+// below SOFTWARE between the views; none of them is modelled.)
+std::string ViewPath(const KeyHandle& parent, const char* subKey, REGSAM access)
+{
+    const std::string path = JoinPath(parent.path, subKey);
+    if (parent.root != "HKEY_LOCAL_MACHINE" || !UsesThirtyTwoBitView(access))
+        return path;
+    if (!parent.path.empty() && !EqualNoCase(parent.path, "SOFTWARE"))
+        return path;
+    const size_t first = path.find('\\');
+    if (first == std::string::npos || !EqualNoCase(path.substr(0, first), "SOFTWARE"))
+        return path;
+    const size_t second = path.find('\\', first + 1);
+    if (EqualNoCase(path.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1),
+                    "WOW6432Node"))
+        return path;
+    return path.substr(0, first) + "\\WOW6432Node" + path.substr(first);
+}
+
 bool KeyPresent(const w32host::RegistryHive& hive, const KeyHandle& key)
 {
     return key.path.empty() || hive.KeyExists(key.root, key.path);
@@ -178,7 +227,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKE
     w32host::RegistryHive hive;
     if (const LSTATUS status = LoadHive(&hive); status != ERROR_SUCCESS)
         return status;
-    const KeyHandle wanted{parent.root, JoinPath(parent.path, subKey), access};
+    const KeyHandle wanted{parent.root, ViewPath(parent, subKey, access), access};
     if (!KeyPresent(hive, wanted))
         return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(wanted.root, wanted.path, access);
@@ -198,7 +247,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR, D
     w32host::RegistryHive hive;
     if (const LSTATUS status = LoadHive(&hive); status != ERROR_SUCCESS)
         return status;
-    const KeyHandle wanted{parent.root, JoinPath(parent.path, subKey), access};
+    const KeyHandle wanted{parent.root, ViewPath(parent, subKey, access), access};
     const bool existed = KeyPresent(hive, wanted);
     if (!existed) {
         if ((parent.access & KEY_CREATE_SUB_KEY) == 0)
@@ -245,6 +294,10 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
     const DWORD needed = static_cast<DWORD>(value.data.size());
     if (data != nullptr) {
         if (*dataSize < needed) {
+            // Windows leaves the buffer's contents undefined here; this layer
+            // fills it with what fits, no terminator, so that a caller that
+            // uses it anyway shows.
+            std::memcpy(data, value.data.data(), *dataSize);
             *dataSize = needed;
             return ERROR_MORE_DATA;
         }

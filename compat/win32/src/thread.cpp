@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "win32/handles.h"
+#include "env_faults.h"
 
 #include <limits.h>
 #include <mutex>
@@ -51,6 +52,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
     // Suspended creation needs ResumeThread, which this layer does not have.
     if (start == nullptr || (flags & ~static_cast<DWORD>(STACK_SIZE_PARAM_IS_A_RESERVATION)) != 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (w32::TakeThreadFault()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     pthread_attr_t attributes;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "ChildProcess.h"
@@ -49,6 +51,19 @@ uint32_t Checksum(const std::string& bytes) {  // FNV-1a
     return h;
 }
 
+// " R", " H", " S" for a read-only, hidden or system file; hidden and system
+// as both Wine and the host layer keep them ("user.DOSATTRIB", "0x<hex>").
+std::string AttributeMarks(const std::string& path, const struct stat& st) {
+    std::string marks;
+    if (!(st.st_mode & S_IWUSR)) marks += " R";
+    char text[32] = {};
+    ssize_t length = getxattr(path.c_str(), "user.DOSATTRIB", text, sizeof text - 1);
+    unsigned long bits = length > 0 ? std::strtoul(text, nullptr, 16) : 0;
+    if (bits & 0x2) marks += " H";
+    if (bits & 0x4) marks += " S";
+    return marks;
+}
+
 void ListTree(const std::string& root, const std::string& relative, std::vector<std::string>* lines,
               const std::string& onlySuffix) {
     DIR* dir = opendir((root + relative).c_str());
@@ -64,8 +79,8 @@ void ListTree(const std::string& root, const std::string& relative, std::vector<
             ListTree(root, path, lines, onlySuffix);
         } else if (onlySuffix.empty()) {
             char line[64];
-            std::snprintf(line, sizeof line, " %lld %08x", static_cast<long long>(st.st_size),
-                          Checksum(ReadWholeFile(root + path)));
+            std::snprintf(line, sizeof line, " %lld %08x%s", static_cast<long long>(st.st_size),
+                          Checksum(ReadWholeFile(root + path)), AttributeMarks(root + path, st).c_str());
             lines->push_back(path + line);
         } else if (path.size() >= onlySuffix.size() &&
                    path.compare(path.size() - onlySuffix.size(), onlySuffix.size(), onlySuffix) == 0) {

@@ -34,7 +34,7 @@ struct Observation {
     std::string error;                 // harness trouble; empty when the run was observed
     int exitCode = -1;
     std::vector<std::string> boxes;    // one transcript line per box, host-layer JSON form
-    std::string files;                 // the game folder: "path size checksum" lines, sorted
+    std::string files;                 // the game folder: "path size checksum [R] [H] [S]" lines, sorted
     std::optional<uint32_t> gameVersion;
     std::vector<std::string> links;    // .lnk paths relative to Programs, sorted
     std::vector<LnkFields> linkFields; // in the order of links

@@ -10,8 +10,12 @@
 // names that are created keep the case they are given.
 //
 // Attributes: directory 0x10; read-only 0x01 when the owner may not write;
-// otherwise a file is normal (0x80). Share modes are enforced among the
-// handles of this process. Fault injection: see win32/hostio.h.
+// hidden 0x02 and system 0x04 from the extended attribute "user.DOSATTRIB"
+// (as Wine and Samba keep them); otherwise a file is normal (0x80). As on
+// Windows, CreateFileA that empties an existing hidden or system file
+// (CREATE_ALWAYS, TRUNCATE_EXISTING) fails with ERROR_ACCESS_DENIED unless
+// those bits are asked for too. Share modes are enforced among the handles
+// of this process. Fault injection: see win32/hostio.h.
 #pragma once
 
 #include "win32/base.h"
@@ -68,6 +72,15 @@ BOOL WINAPI CloseHandle(HANDLE object);
 
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
+
+// Flags of MoveFileExA. With MOVEFILE_REPLACE_EXISTING an existing file is
+// replaced in one step, unless it is read-only, a folder or open without
+// delete sharing (ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION). Moves stay
+// on one host file system; MOVEFILE_COPY_ALLOWED is accepted and not used.
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
+constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x00000002;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x00000008;
+BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES securityAttributes);
 BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName);

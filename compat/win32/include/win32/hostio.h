@@ -12,6 +12,16 @@
 //   W32_FAULT_OPEN="<substring>:<win32-error-number>[:<times>]"
 //     CreateFileA of a host path containing <substring> fails with that
 //     error, the first <times> times (default always).
+//   W32_FAULT_KILL="<substring>:<bytes>[:<times>]"
+//     handles opened on a host path containing <substring> accept <bytes>
+//     bytes of writes; the WriteFile that crosses the limit writes what fits
+//     and then kills the process (SIGKILL), as a crash or a power cut would
+//     leave the file. Checked before W32_FAULT_WRITE.
+//   W32_FAULT_MOVE="<substring>:<win32-error-number>[:<times>]"
+//     MoveFileExA (and MoveFileA) to a host path containing <substring>
+//     fails with that error.
+//   W32_FAULT_THREAD="<times>"
+//     the first <times> CreateThread calls fail (ERROR_NOT_ENOUGH_MEMORY).
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 // The registry: HKEY_LOCAL_MACHINE kept in a registry-export text file named
-// by W32_REGISTRY_FILE (see compat/win32/src/registry.cpp).
+// by W32_REGISTRY_FILE, with the 32-bit and 64-bit views of
+// HKEY_LOCAL_MACHINE\SOFTWARE (see compat/win32/src/registry.cpp).
 #pragma once
 
 #include "lasterror.h"

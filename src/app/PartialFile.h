@@ -1,0 +1,26 @@
+// A patched file is written beside its target under a temporary name (the
+// target's name followed by kPartialFileSuffix, in the same folder) and put
+// in place in one step once every byte is written and the file is closed.
+// A failure at any point, a process that dies included, leaves the target
+// with its old bytes and attributes.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Win32.h"
+
+// Room for a target of 255 characters plus the suffix: Windows takes paths
+// of up to 259 characters, so every target has a temporary name.
+constexpr uint32_t kPartialPathSize = MAX_PATH;
+
+// The temporary name of target, into partial (kPartialPathSize bytes).
+bool PartialPathOf(const char* target, char* partial);
+
+// Removes a partial file that an earlier failure or run left behind, a
+// read-only one too. Nothing happens when there is none.
+void RemovePartialFile(const char* partial);
+
+// Puts partial in place of target in one step, replacing a read-only, hidden
+// or system target; afterwards target has partial's (normal) attributes. On
+// failure target keeps its bytes and attributes and partial is removed.
+bool ReplaceWithPartial(const char* partial, const char* target);

@@ -1,0 +1,388 @@
+// The strings file checks. Values are taken as the patcher takes them: its
+// own loader, '|' turned into a line feed, its own hexadecimal conversion and
+// its own formatter.
+#include "StringsCheck.h"
+
+#include "PackNames.h"
+#include "StringsFile.h"
+
+#include "app/HexNumber.h"
+#include "app/SafeFormat.h"
+#include "framework/AsciiText.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+const char kShortcutTarget[] = "zln\\zavovudiz.exe";
+
+namespace {
+
+constexpr char kSection[] = "str";
+constexpr size_t kBoxBuffer = 255; // characters the patcher's 256-byte text buffers hold
+
+// A plain Windows file name for the shortcut; "" when the name is fine.
+std::string ShortcutNameProblem(const std::string& name) { return ComponentProblem(name); }
+
+// Texts shown in a box or dialog, which an empty value leaves blank.
+const char* const kShownKeys[] = {"title", "welcome",        "quorrun", "noquor", "noneed", "errvermin",
+                                  "wronglang", "copy", "errcopy", "errnotcomplete", "done"};
+const char* const kOtherKeys[] = {"welcome2", "ver", "vermin", "lang", "zln_name", "zln_shortcut"};
+
+bool IsKnownKey(const std::string& key)
+{
+    for (const char* known : kShownKeys)
+        if (CompareNoCase(key.c_str(), known) == 0)
+            return true;
+    for (const char* known : kOtherKeys)
+        if (CompareNoCase(key.c_str(), known) == 0)
+            return true;
+    return false;
+}
+
+// A text as LookupText delivers it.
+std::string AsShown(std::string text)
+{
+    for (char& c : text)
+        if (c == '|')
+            c = '\n';
+    return text;
+}
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+class Checker {
+public:
+    Checker(const std::vector<uint8_t>& bytes, const StringsCheckContext& context) : file_(bytes), context_(context) {}
+
+    std::vector<Finding> Run()
+    {
+        CheckLines();
+        header_ = file_.SectionHeader(kSection);
+        if (header_ < 0) {
+            NoSection();
+            return findings_;
+        }
+        CheckSectionLines();
+        CheckShownTexts();
+        CheckVersions();
+        CheckFormats();
+        CheckLanguage();
+        CheckShortcut();
+        return findings_;
+    }
+
+private:
+    void Add(bool error, uint32_t line, const std::string& key, const std::string& text)
+    {
+        findings_.push_back({error, line, key, text});
+    }
+    uint32_t HeaderLine() const { return file_.Lines()[static_cast<size_t>(header_)].number; }
+    // The line that gives key, or the section's header when none does.
+    uint32_t LineFor(const char* key) const
+    {
+        const int index = file_.LineOf(kSection, key);
+        return index < 0 ? HeaderLine() : file_.Lines()[static_cast<size_t>(index)].number;
+    }
+    std::optional<std::string> Value(const char* key) const { return file_.Value(kSection, key); }
+
+    void CheckLines()
+    {
+        bool headerSeen = false;
+        for (const StringsLine& line : file_.Lines()) {
+            if (line.overlong)
+                Add(true, line.number, line.header ? "" : line.key,
+                    "the line is longer than 1023 characters: the patcher keeps its first 1023, drops the "
+                    "next one and reads the rest as a line of its own");
+            headerSeen = headerSeen || line.header;
+            if (!headerSeen && !line.key.empty() && !line.continuation)
+                Add(false, line.number, line.key, "comes before the first section header; the patcher ignores it");
+        }
+    }
+
+    void NoSection()
+    {
+        for (const StringsLine& line : file_.Lines())
+            if (line.header && !file_.HasSections()) {
+                Add(true, line.number, "",
+                    "the file's only section header is its last line, with no line break behind it: the "
+                    "patcher does not take it");
+                return;
+            }
+        Add(true, 0, "",
+            "there is no section [str]: the patcher finds none of its texts and shows empty boxes, and reads "
+            "the versions as 0");
+    }
+
+    void CheckSectionLines()
+    {
+        const std::vector<StringsLine>& lines = file_.Lines();
+        const int section = lines[static_cast<size_t>(header_)].section;
+        for (const StringsLine& line : lines)
+            if (line.header && line.section != section &&
+                CompareNoCase(line.key.substr(1, line.key.size() - 2).c_str(), kSection) == 0)
+                Add(false, line.number, "",
+                    "a later [str] (line " + std::to_string(HeaderLine()) +
+                        ") replaces this section: the patcher finds none of the keys below this line");
+        std::map<std::string, const StringsLine*> seen;
+        for (size_t i = static_cast<size_t>(header_) + 1; i < lines.size() && lines[i].section == section; ++i) {
+            const StringsLine& line = lines[i];
+            if (line.key.empty() || line.continuation)
+                continue;
+            if (!IsKnownKey(line.key)) {
+                Add(false, line.number, line.key, "is not a key the patcher reads");
+                continue;
+            }
+            std::string folded = line.key;
+            for (char& c : folded)
+                c = static_cast<char>(AsciiLower(static_cast<unsigned char>(c)));
+            const auto [earlier, first] = seen.emplace(folded, &line);
+            if (!first) {
+                Add(false, earlier->second->number, earlier->second->key,
+                    "is given again at line " + std::to_string(line.number) + "; the patcher uses that one");
+                earlier->second = &line;
+            }
+            if (line.commented)
+                Add(false, line.number, line.key,
+                    "the text ends at the ';': the patcher takes the rest, " + Quoted(";" + line.comment) +
+                        ", as a comment and does not show it");
+        }
+    }
+
+    void CheckShownTexts()
+    {
+        for (const char* key : kShownKeys) {
+            const std::optional<std::string> value = Value(key);
+            const std::string shown = std::strcmp(key, "title") == 0 ? "every box's caption" : "its box";
+            if (!value)
+                Add(true, HeaderLine(), key, "is missing: the patcher would show " + shown + " empty");
+            else if (value->empty())
+                Add(true, LineFor(key), key, "is empty: the patcher would show " + shown + " empty");
+        }
+        const std::optional<std::string> title = Value("title");
+        if (title && title->size() > kBoxBuffer)
+            Add(false, LineFor("title"), "title",
+                "is " + std::to_string(title->size()) + " characters long; the patcher cuts captions at 255");
+        const std::optional<std::string> welcome2 = Value("welcome2");
+        if (!welcome2 || welcome2->empty())
+            Add(false, welcome2 ? LineFor("welcome2") : HeaderLine(), "welcome2",
+                std::string(welcome2 ? "is empty" : "is missing") +
+                    ": the patcher always asks the plain \"welcome\" question, without the installed version");
+    }
+
+    // The version a key gives as the patcher reads it; none when it is
+    // missing or not read as written (reported here).
+    std::optional<uint32_t> Version(const char* key)
+    {
+        const std::optional<std::string> value = Value(key);
+        if (!value) {
+            Add(true, HeaderLine(), key,
+                std::strcmp(key, "ver") == 0
+                    ? "is missing: the patcher reads it as version 0 and refuses every installed game with "
+                      "\"noneed\""
+                    : "is missing: the patcher reads it as 0 and accepts every installed version (write "
+                      "vermin = 0 if that is meant)");
+            return std::nullopt;
+        }
+        const uint32_t read = static_cast<uint32_t>(ParseHexNumber(AsShown(*value).c_str()));
+        const uint32_t line = LineFor(key);
+        const std::string written = "= " + Quoted(*value) + ":";
+        if (value->empty()) {
+            Add(true, line, key, "is empty: the patcher reads it as 0");
+            return std::nullopt;
+        }
+        size_t at = (*value)[0] == '+' ? 1 : 0;
+        if ((*value)[0] == '-') {
+            Add(true, line, key,
+                written + " the patcher reads " + Hex(read) + "; a negative number" +
+                    (std::strcmp(key, "ver") == 0
+                         ? " becomes the installed version, and every later patch stops with \"noneed\""
+                         : " leaves no installed version that passes"));
+            return std::nullopt;
+        }
+        if (value->compare(at, 2, "0x") == 0 || value->compare(at, 2, "0X") == 0)
+            at += 2;
+        const size_t digits = at;
+        while (at < value->size() && IsHexDigit((*value)[at]))
+            ++at;
+        if (at == digits || at < value->size()) {
+            Add(true, line, key,
+                written + " the patcher reads " + Hex(read) + ", stopping at " +
+                    Quoted(value->substr(at, 1)) + "; write the version as hexadecimal digits (10005 for 1.05)");
+            return std::nullopt;
+        }
+        const std::string digitText = value->substr(digits);
+        const size_t significant = digitText.find_first_not_of('0');
+        if (significant != std::string::npos &&
+            (digitText.size() - significant > 8 || std::stoul(digitText.substr(significant), nullptr, 16) > 0x7FFFFFFFul)) {
+            Add(true, line, key, written + " the patcher reads " + Hex(read) + ", the largest number it takes");
+            return std::nullopt;
+        }
+        return read;
+    }
+
+    void CheckVersions()
+    {
+        const std::optional<uint32_t> target = Version("ver");
+        const std::optional<uint32_t> minimum = Version("vermin");
+        if (target && *target == 0) {
+            Add(true, LineFor("ver"), "ver",
+                "is version 0: the patcher refuses every installed game above 0 with \"noneed\"");
+            return;
+        }
+        if (target && *target < 0x10000)
+            Add(false, LineFor("ver"), "ver",
+                "is version 0." + std::to_string(*target) + " (" + Hex(*target) +
+                    "); the major number is in the high 16 bits (10005 for 1.05)");
+        if (!target || !minimum)
+            return;
+        if (*target < *minimum)
+            Add(true, LineFor("ver"), "ver",
+                Hex(*target) + " is below \"vermin\" " + Hex(*minimum) + " (line " +
+                    std::to_string(LineFor("vermin")) + "): no installed version can pass the check");
+        else if (*target == *minimum)
+            Add(false, LineFor("ver"), "ver",
+                "equals \"vermin\": only a game that already has version " + Hex(*target) + " passes the check");
+    }
+
+    // Formats key with args as the patcher would; a text that does not fit
+    // them is shown as written.
+    void CheckFormat(const char* key, const FormatArg* args, uint32_t count, const std::string& arguments,
+                     const std::string& example)
+    {
+        const std::optional<std::string> value = Value(key);
+        if (!value || value->empty())
+            return;
+        std::vector<char> text(4096);
+        if (!FormatText(text.data(), static_cast<uint32_t>(text.size()), AsShown(*value).c_str(), args, count)) {
+            Add(true, LineFor(key), key,
+                "has conversions that do not fit the patcher's arguments (" + arguments +
+                    "): the patcher shows the text as written, conversions and all");
+            return;
+        }
+        const size_t length = std::strlen(text.data());
+        if (length > kBoxBuffer)
+            Add(false, LineFor(key), key,
+                "comes to " + std::to_string(length) + " characters with " + example +
+                    "; the patcher cuts it at 255");
+    }
+
+    void CheckFormats()
+    {
+        const char folder[] = "C:\\Program Files (x86)\\Orvandel\\Quor\\";
+        const FormatArg welcome[] = {FormatArg::Integer(1), FormatArg::Integer(5), FormatArg::String(folder)};
+        CheckFormat("welcome2", welcome, 3, "two numbers and a text, as in %d.%02d %s",
+                    std::string("the folder ") + folder);
+        // The copy error names the file below the game folder; the longest
+        // carried name is the longest message.
+        std::string longest = "MAPS\\KINGSFALL.MAP";
+        for (const std::string& name : context_.packNames)
+            if (name.compare(0, 6, "FILES\\") == 0 && name.size() - 6 > longest.size())
+                longest = name.substr(6);
+        const FormatArg copy[] = {FormatArg::String(longest.c_str())};
+        CheckFormat("errcopy", copy, 1, "one text, as in %s", "the file " + longest);
+    }
+
+    void CheckLanguage()
+    {
+        const std::optional<std::string> value = Value("lang");
+        if (!value || value->empty())
+            return;
+        const std::string lang = AsShown(*value);
+        const uint32_t line = LineFor("lang");
+        if (lang.size() > kBoxBuffer)
+            Add(true, line, "lang",
+                "is " + std::to_string(lang.size()) +
+                    " characters long: the patcher compares only its first 255 with the game's language");
+        if (lang.find('\n') != std::string::npos)
+            Add(true, line, "lang", "holds a '|', which the patcher turns into a line feed: no game's language matches");
+        for (unsigned char c : lang)
+            if (c >= 0x80) {
+                Add(false, line, "lang",
+                    "holds letters beyond ASCII: the patcher ignores letter case only for A to Z, so the game "
+                    "must write them exactly so");
+                break;
+            }
+        if (CompareNoCase(lang.c_str(), "english") != 0)
+            Add(false, line, "lang",
+                "is not \"english\": the patcher's language check also requires the game's own word for its "
+                "peasants to be \"peasant\", so a game in another language is refused whatever \"lang\" says");
+    }
+
+    void CheckShortcut()
+    {
+        const std::optional<std::string> shortcut = Value("zln_shortcut");
+        if (!shortcut) {
+            Add(false, HeaderLine(), "zln_shortcut",
+                "is missing: the patcher makes no shortcut (write zln_shortcut = 0 to say so)");
+            return;
+        }
+        if (*shortcut != "1") {
+            if (!shortcut->empty() && *shortcut != "0")
+                Add(false, LineFor("zln_shortcut"), "zln_shortcut",
+                    "is " + Quoted(*shortcut) + ": only exactly \"1\" switches the shortcut on, so the patcher makes none");
+            return;
+        }
+        const std::optional<std::string> name = Value("zln_name");
+        if (!name || name->empty()) {
+            Add(true, name ? LineFor("zln_name") : HeaderLine(), "zln_name",
+                std::string(name ? "is empty" : "is missing") +
+                    " while \"zln_shortcut\" is 1: the shortcut would be named \".lnk\"");
+        } else {
+            const std::string problem = ShortcutNameProblem(AsShown(*name));
+            if (!problem.empty())
+                Add(true, LineFor("zln_name"), "zln_name",
+                    "is no plain file name (" + problem + "): the patcher cannot make the shortcut");
+        }
+        std::string target = "FILES\\" + std::string(kShortcutTarget);
+        bool carried = false;
+        for (const std::string& packName : context_.packNames)
+            carried = carried || CompareNoCase(packName.c_str(), target.c_str()) == 0;
+        if (carried || context_.baseHasShortcutTarget.value_or(false))
+            return;
+        const std::string what = "is 1, but the patch does not carry Files\\" + std::string(kShortcutTarget);
+        if (context_.baseHasShortcutTarget)
+            Add(true, LineFor("zln_shortcut"), "zln_shortcut",
+                what + " and the base installation has none: the shortcut would point at nothing");
+        else
+            Add(false, LineFor("zln_shortcut"), "zln_shortcut",
+                what + ": the shortcut points at nothing unless every installation already has it");
+    }
+
+    StringsFile file_;
+    const StringsCheckContext& context_;
+    std::vector<Finding> findings_;
+    int header_ = -1;
+};
+
+} // namespace
+
+std::vector<Finding> CheckStrings(const std::vector<uint8_t>& bytes, const StringsCheckContext& context)
+{
+    std::vector<Finding> findings = Checker(bytes, context).Run();
+    std::stable_sort(findings.begin(), findings.end(),
+                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
+    return findings;
+}
+
+size_t ReportFindings(const std::vector<Finding>& findings, const std::string& label, std::FILE* out)
+{
+    size_t errors = 0;
+    for (const Finding& finding : findings) {
+        errors += finding.error ? 1 : 0;
+        const std::string where = finding.line ? label + ":" + std::to_string(finding.line) : label;
+        const std::string key = finding.key.empty() ? "" : "\"" + finding.key + "\" ";
+        std::fprintf(out, "%s: %s: %s%s\n", where.c_str(), finding.error ? "error" : "warning", key.c_str(),
+                     finding.text.c_str());
+    }
+    return errors;
+}
