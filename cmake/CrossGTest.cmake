@@ -1,5 +1,6 @@
-# GoogleTest for a cross-build, compiled from Debian's sources (package
-# googletest) with the target's compiler, under the usual target names.
+# GoogleTest for a cross-build (MinGW-w64, or the 32-bit Linux build),
+# compiled from Debian's sources (package googletest) with the target's
+# compiler, under the usual target names.
 # Native builds use the installed package through find_package instead.
 set(QP_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross-builds")
 if(NOT EXISTS ${QP_GTEST_SOURCE_DIR}/CMakeLists.txt)
@@ -7,8 +8,10 @@ if(NOT EXISTS ${QP_GTEST_SOURCE_DIR}/CMakeLists.txt)
 endif()
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-# No pthreads on the target; gtest then uses its own Windows primitives.
-set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+# No pthreads on Windows targets; gtest then uses its own Windows primitives.
+if(WIN32)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+endif()
 # GoogleTest is third-party code: our warning flags do not apply to it.
 get_directory_property(qp_saved_options COMPILE_OPTIONS)
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "")

@@ -1,44 +1,43 @@
-// qptool build: the patcher stub with the pack (Patch.ini and the files
-// folder) appended inside a block-compressed container (block size 32768,
-// bit lengths 0xC4), laid out so that the patcher's scan finds it.
+// qptool build: the patcher stub with the pack (Patch.ini, the files folder
+// and the checksum entry) appended inside a block-compressed container
+// (block size 32768, bit lengths 0xC4), laid out so that the patcher's scan
+// finds it. The strings file and the stub are checked first; the patch is
+// written as a stream (PatchWriter.h), its blocks compressed on every core.
 #include "Command.h"
 #include "OutputFile.h"
 #include "PatchChecks.h"
 #include "PatchSources.h"
-#include "PayloadLayout.h"
-#include "VectorFile.h"
-
-#include "payload/LzssFormat.h"
-#include "payload/LzssWriter.h"
-#include "payload/PackWriter.h"
-#include "pools/DefaultPools.h"
-#include "pools/PtrPool.h"
+#include "PatchWriter.h"
+#include "Progress.h"
+#include "StubCheck.h"
+#include "VersionDiff.h"
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <memory>
+#include <thread>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const char kUsage[] =
-    "--stub <patcher> (--strings <Patch.ini> --files <folder> | --from <folder>) --out <patch> [--allow-errors]";
+    "--stub <patcher> (--from <folder> | --strings <Patch.ini> --files <folder>\n"
+    "             | --strings <Patch.ini> --base <old game folder> --from <new game folder>)\n"
+    "             --out <patch> [--threads <n>] [--allow-errors]";
 
 struct BuildOptions {
-    std::string stub, strings, files, from, out;
+    std::string stub, strings, files, from, base, out, threads;
     bool allowErrors = false; // build although the checks found errors (to try a patcher on faulty strings)
 };
 
 BuildOptions ParseOptions(const std::vector<std::string>& args)
 {
     BuildOptions options;
-    const std::map<std::string, std::string*> slots{{"--stub", &options.stub},     {"--strings", &options.strings},
-                                                    {"--files", &options.files},   {"--from", &options.from},
-                                                    {"--out", &options.out}};
+    const std::map<std::string, std::string*> slots{
+        {"--stub", &options.stub}, {"--strings", &options.strings}, {"--files", &options.files},
+        {"--from", &options.from}, {"--base", &options.base},       {"--out", &options.out},
+        {"--threads", &options.threads}};
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--allow-errors") {
             options.allowErrors = true;
@@ -53,6 +52,15 @@ BuildOptions ParseOptions(const std::vector<std::string>& args)
     }
     if (options.stub.empty() || options.out.empty())
         throw ToolError(std::string("--stub and --out are required; usage: qptool build ") + kUsage);
+    if (!options.base.empty()) {
+        // Two versions: the new game folder is the files folder.
+        if (options.from.empty() || options.strings.empty() || !options.files.empty())
+            throw ToolError("--base takes --from <new game folder> and --strings <Patch.ini>, not --files");
+        if (!fs::is_directory(options.base))
+            throw ToolError("the folder " + options.base + " is missing");
+        options.files = options.from;
+        return options;
+    }
     if (!options.from.empty()) {
         if (!options.strings.empty() || !options.files.empty())
             throw ToolError("--from replaces --strings and --files; give one or the other");
@@ -68,67 +76,61 @@ BuildOptions ParseOptions(const std::vector<std::string>& args)
     return options;
 }
 
-std::vector<uint8_t> ReadWhole(const std::string& path)
+unsigned ThreadCount(const std::string& text)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ToolError("cannot read " + path);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw ToolError("cannot read " + path);
-    return bytes;
+    if (text.empty()) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        return cores ? cores : 1;
+    }
+    if (text.find_first_not_of("0123456789") != std::string::npos || text.size() > 3 || std::stoi(text) < 1 ||
+        std::stoi(text) > 256)
+        throw ToolError("--threads takes a number from 1 to 256");
+    return static_cast<unsigned>(std::stoi(text));
 }
-
-struct PoolBuffer {
-    void operator()(uint8_t* p) const { g_pDefaultPtrPool->Free(p); }
-};
 
 int RunBuild(const std::vector<std::string>& args)
 {
     const BuildOptions options = ParseOptions(args);
-    const std::vector<PatchSource> sources = CollectPatchSources(options.strings, options.files);
-    const size_t errors = CheckSourceStrings(options.strings, sources, "", stderr);
+    const unsigned threads = ThreadCount(options.threads);
+    const std::vector<uint8_t> stub = ReadSourceFile(options.stub);
+    const std::string stubProblem = StubProblem(stub);
+    if (!stubProblem.empty())
+        throw ToolError("the stub " + options.stub + " is no patcher: " + stubProblem);
+    std::vector<PatchSource> sources;
+    if (options.base.empty()) {
+        sources = CollectPatchSources(options.strings, options.files);
+    } else {
+        const DiffPlan plan = PlanVersionDiff(options.base, options.from);
+        PrintPlan(plan, false, stdout);
+        if (plan.Count(DiffEntry::kConflict))
+            throw ToolError("the patcher cannot turn the old version into the new one (conflicts above); no patch "
+                            "written");
+        sources = CollectPatchSources(options.strings, options.files,
+                                      [&plan](const std::string& relative) { return plan.Carries(relative); });
+    }
+    const size_t errors = CheckSourceStrings(options.strings, sources, options.base, stderr);
     if (errors && !options.allowErrors)
         throw ToolError(std::to_string(errors) + (errors == 1 ? " error" : " errors") +
                         " in the strings file; no patch written");
-    const std::vector<uint8_t> stub = ReadWhole(options.stub);
 
-    std::vector<std::vector<uint8_t>> contents;
-    std::vector<PackWriterEntry> entries;
-    contents.reserve(sources.size());
-    for (const PatchSource& source : sources) {
-        contents.push_back(ReadWhole(source.hostPath));
-        if (contents.back().size() != source.size)
-            throw ToolError(source.hostPath + " changed while the patch was being built");
-    }
-    for (size_t i = 0; i < sources.size(); ++i)
-        entries.push_back({sources[i].packName.c_str(), contents[i].data(), static_cast<uint32_t>(contents[i].size()),
-                           sources[i].dosDateTime});
-
-    uint8_t* rawImage = nullptr;
-    uint32_t imageSize = 0;
-    if (const ErrorCode error = BuildPackImage(entries.data(), static_cast<uint32_t>(entries.size()), &rawImage,
-                                               &imageSize))
-        throw ToolError(std::string("cannot build the pack: ") + ErrorText(error));
-    const std::unique_ptr<uint8_t, PoolBuffer> image(rawImage);
-
-    CVectorFile container;
-    if (const ErrorCode error =
-            CompressLzssImage(image.get(), imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr))
-        throw ToolError(std::string("cannot compress the pack: ") + ErrorText(error));
-
-    size_t payloadOffset = 0;
-    const std::vector<uint8_t> patch =
-        LayOutPatch(stub, std::move(container.bytes), image.get(), imageSize, &payloadOffset);
-
+    uint64_t bytes = 0;
+    for (const PatchSource& source : sources)
+        bytes += source.size;
+    OutputStream out(options.out);
+    Progress progress(sources.size(), bytes);
+    const PatchWriteResult written = WritePatch(stub, sources, threads, &out, &progress);
+    progress.Finish();
     std::error_code error;
     const fs::perms stubPermissions = fs::status(options.stub, error).permissions();
-    WriteOutputFile(options.out, patch, error ? static_cast<fs::perms>(0644) : stubPermissions);
-    std::printf("%s: %zu files, pack %u bytes, container at offset %zu, %zu bytes in all\n", options.out.c_str(),
-                sources.size(), imageSize, payloadOffset, patch.size());
+    out.Commit(error ? static_cast<fs::perms>(0644) : stubPermissions);
+    std::printf("%s: %zu files, pack %u bytes, container at offset %llu, %llu bytes in all\n", options.out.c_str(),
+                sources.size(), written.packSize, static_cast<unsigned long long>(written.payloadOffset),
+                static_cast<unsigned long long>(written.patchSize));
     return 0;
 }
 
-const CommandRegistration kBuild({"build", kUsage, "writes a patch: the patcher with the pack appended", RunBuild});
+const CommandRegistration kBuild({"build", kUsage, "writes a patch: the patcher with the pack appended", RunBuild,
+                                  {"--stub=", "--strings=", "--files=", "--from=", "--base=", "--out=", "--threads=",
+                                   "--allow-errors"}});
 
 } // namespace

@@ -18,9 +18,9 @@ namespace {
 size_t CheckPatchFile(const std::string& path, const std::string& baseFolder)
 {
     const InspectInput input = ReadInspectInput(path);
-    if (input.contents != InputKind::Pack)
-        throw ToolError(path + " holds an HPFS pack, not a patch's pack");
     const std::vector<uint8_t> pack = DecodedContents(input);
+    if (ContentsKind(input, pack) != InputKind::Pack)
+        throw ToolError(path + " holds an HPFS pack, not a patch's pack");
     std::vector<PackListEntry> entries;
     const PackFault fault = ReadPackDirectory(pack, &entries);
     if (!fault.what.empty())
@@ -75,6 +75,7 @@ int RunCheck(const std::vector<std::string>& args)
 }
 
 const CommandRegistration kCheck({"check", "[--base <old game folder>] <folder or patch>",
-                                  "checks a patch's strings file and files as qptool build does", RunCheck});
+                                  "checks a patch's strings file and files as qptool build does", RunCheck,
+                                  {"--base="}});
 
 } // namespace

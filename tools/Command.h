@@ -13,6 +13,10 @@ struct ToolCommand {
     const char* usage;   // the arguments after the command name
     const char* summary; // one line for the command list
     int (*run)(const std::vector<std::string>& args);
+    // The options the command takes: "--out=" takes a value, "--quiet" none.
+    // Any other argument that begins with '-' is refused before the command
+    // runs, and "--help" (or "-h") anywhere prints the usage instead.
+    std::vector<std::string> options = {};
 };
 
 class CommandRegistration {
@@ -22,6 +26,12 @@ public:
 
 // Every registered command, in name order.
 std::vector<ToolCommand> RegisteredCommands();
+
+enum class ArgumentCheck { kRun, kHelp };
+
+// Checks args against the command's options: kHelp when they ask for help;
+// ToolError naming an unknown option or an option without its value.
+ArgumentCheck CheckArguments(const ToolCommand& command, const std::vector<std::string>& args);
 
 class ToolError : public std::runtime_error {
 public:

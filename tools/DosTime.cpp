@@ -3,14 +3,12 @@
 
 #include <sys/stat.h>
 
-uint32_t DosDateTimeOf(std::time_t time)
+#include <cstdlib>
+
+namespace {
+
+uint32_t DosDateTimeOfFields(const std::tm& local)
 {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &time);
-#else
-    localtime_r(&time, &local);
-#endif
     const int year = local.tm_year + 1900;
     if (year < 1980)
         return (0u << 9 | 1u << 5 | 1u) << 16; // 1980-01-01 00:00:00
@@ -23,6 +21,46 @@ uint32_t DosDateTimeOf(std::time_t time)
     const uint32_t clock = static_cast<uint32_t>(local.tm_hour) << 11 | static_cast<uint32_t>(local.tm_min) << 5 |
                            static_cast<uint32_t>(seconds / 2);
     return date << 16 | clock;
+}
+
+} // namespace
+
+uint32_t DosDateTimeOf(std::time_t time)
+{
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &time);
+#else
+    localtime_r(&time, &local);
+#endif
+    return DosDateTimeOfFields(local);
+}
+
+uint32_t DosDateTimeOfUtc(std::time_t time)
+{
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &time);
+#else
+    gmtime_r(&time, &utc);
+#endif
+    return DosDateTimeOfFields(utc);
+}
+
+bool SourceDateEpoch(std::optional<std::time_t>* time)
+{
+    time->reset();
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0')
+        return true;
+    long long seconds = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9' || seconds > 999999999999LL)
+            return false;
+        seconds = seconds * 10 + (*p - '0');
+    }
+    *time = static_cast<std::time_t>(seconds);
+    return true;
 }
 
 bool ModificationTime(const std::string& path, std::time_t* time)

@@ -6,9 +6,16 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 uint32_t DosDateTimeOf(std::time_t time);
+// The same in UTC, for times that stand for no local clock (SOURCE_DATE_EPOCH).
+uint32_t DosDateTimeOfUtc(std::time_t time);
+
+// The time SOURCE_DATE_EPOCH fixes for every entry of a build, if it is set;
+// false with the variable set to anything but a decimal count of seconds.
+bool SourceDateEpoch(std::optional<std::time_t>* time);
 
 // The modification time of a host file; false when it cannot be read.
 bool ModificationTime(const std::string& path, std::time_t* time);

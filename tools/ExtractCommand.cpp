@@ -49,12 +49,13 @@ int RunExtract(const std::vector<std::string>& args) {
     if (args.size() != 2) throw ToolError("usage: qptool extract <file> <folder>");
     const InspectInput input = ReadInspectInput(args[0]);
     const std::vector<uint8_t> contents = DecodedContents(input);
+    const InputKind kind = ContentsKind(input, contents);
     const fs::path root = args[1];
     std::vector<OutputItem> items;
     std::vector<fs::path> folders;  // HPFS directories, empty ones included
     std::vector<HpfsItem> tree;
     std::vector<PackListEntry> entries;
-    if (input.contents == InputKind::Hpfs) {
+    if (kind == InputKind::Hpfs) {
         tree = ReadHpfsTree(contents, true);
         for (const HpfsItem& item : tree) {
             std::string name = item.directory ? item.path.substr(0, item.path.size() - 1) : item.path;
@@ -73,7 +74,7 @@ int RunExtract(const std::vector<std::string>& args) {
     if (error) throw ToolError("cannot make the folder " + root.string() + ": " + error.message());
     for (const fs::path& folder : folders) fs::create_directories(folder);
     for (const OutputItem& item : items) WriteItem(item);
-    std::printf("%s: %zu files written below %s\n", DescribeInput(input).c_str(), items.size(), root.string().c_str());
+    std::printf("%s: %zu files written below %s\n", DescribeInput(input, kind).c_str(), items.size(), root.string().c_str());
     return 0;
 }
 

@@ -1,7 +1,10 @@
-// The directory tree of an HPFS pack, read through CBFHP and CHPFS as the
-// patcher reads the game's pack: every directory and file with its size and
-// (when asked) its bytes. A damaged pack gives a ToolError; a directory that
-// contains itself is cut off at a fixed depth instead of recursing forever.
+// The directory tree of an HPFS pack, read with the patcher's reader (CBFHP
+// and CHPFS): every directory and file with its size and (when asked) its
+// bytes. Directories are walked by their handles; a handle that a second
+// entry names again (a directory inside itself, or one reached twice) is a
+// damaged pack, so the walk visits each handle once and its cost follows
+// the pack's real size, however deep a sound tree goes. A damaged pack
+// gives a ToolError.
 #pragma once
 
 #include <cstdint>

@@ -5,14 +5,13 @@
 #ifdef QP_HAVE_APP_SCAN
 #include "app/Payload.h"
 #endif
-#include "payload/LzssFile.h"
+#include "file/WindowFile.h"
 #include "payload/LzssFormat.h"
 #include "payload/PackFormat.h"
 
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <memory>
 
 namespace {
 
@@ -36,15 +35,10 @@ bool ClassifyImage(const std::vector<uint8_t>& bytes, size_t offset, InputKind* 
     return true;
 }
 
-// The container's bytes, from its offset to the end of the input.
-std::unique_ptr<CLzssFile> OpenContainer(const InspectInput& input) {
-    auto base = new CVectorFile();
-    base->bytes.assign(input.file.begin() + input.containerOffset, input.file.end());
-    auto container = std::make_unique<CLzssFile>(base, true);
-    if (!container->isOpen)
-        throw ToolError("the container at offset " + std::to_string(input.containerOffset) +
-                        " is damaged (header or block table); qptool verify tells more");
-    return container;
+void Collect(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_t length) {
+    auto* image = static_cast<std::vector<uint8_t>*>(context);
+    image->resize(imageOffset);  // blocks arrive in order; this only ever grows
+    image->insert(image->end(), bytes, bytes + length);
 }
 
 }  // namespace
@@ -62,59 +56,79 @@ const char* KindName(InputKind kind) {
 InspectInput ReadInspectInput(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ToolError("cannot open " + path);
-    InspectInput input;
-    input.file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) throw ToolError("cannot read " + path);
+    return ClassifyInspectInput(std::move(file), path);
+}
+
+InspectInput ClassifyInspectInput(std::vector<uint8_t> file, const std::string& path) {
+    InspectInput input;
+    input.file = std::move(file);
     if (input.file.size() > 0xFFFFFFFFu) throw ToolError(path + " is larger than 4 GiB");
+    input.containerEnd = uint32_t(input.file.size());
 
     if (!ClassifyImage(input.file, 0, &input.kind)) {
 #ifdef QP_HAVE_APP_SCAN
-        // The patcher's own scan: the same file positions, the same header test.
+        // The patcher's own scan and window end: the same file positions, the same rules.
         CVectorFile scanned;
         scanned.bytes = input.file;
         if (!FindPayloadOffset(&scanned, &input.containerOffset))
             throw ToolError(path + " is no pack file, container, HPFS pack or patch executable with a payload");
         input.kind = InputKind::PatchExecutable;
+        input.containerEnd = PayloadEnd(&scanned, input.containerOffset);
+        input.isSigned = input.containerEnd != scanned.GetSize() && FindCertificateTable(&scanned, &input.certificate);
 #else
         throw ToolError(path + " is no pack file, container or HPFS pack (this build of the tool has no "
                                "patcher scan for patch executables)");
 #endif
     }
-    if (input.kind == InputKind::Pack || input.kind == InputKind::Hpfs) {
-        input.contents = input.kind;
-        return input;
-    }
-    // What the container holds: its first block tells.
-    std::unique_ptr<CLzssFile> container = OpenContainer(input);
-    std::vector<uint8_t> head(18);
-    uint32_t got = 0;
-    container->Read(head.data(), uint32_t(head.size()), &got);
-    head.resize(got);
-    InputKind inner;
-    if (!ClassifyImage(head, 0, &inner) || inner == InputKind::Container)
-        throw ToolError("the container at offset " + std::to_string(input.containerOffset) +
-                        " holds neither a pack file nor an HPFS pack");
-    input.contents = inner;
     return input;
 }
 
-std::vector<uint8_t> DecodedContents(const InspectInput& input) {
-    if (input.kind == InputKind::Pack || input.kind == InputKind::Hpfs) return input.file;
-    std::unique_ptr<CLzssFile> container = OpenContainer(input);
-    std::vector<uint8_t> image(container->GetSize());
-    uint32_t got = 0;
-    ErrorCode error = container->Read(image.data(), uint32_t(image.size()), &got);
-    if (error || got != image.size())
-        throw ToolError("the container at offset " + std::to_string(input.containerOffset) +
-                        " cannot be decoded (" + (error ? ErrorText(error) : std::string("short")) +
-                        "); qptool verify finds the bad block");
-    return image;
+bool DecodeContents(const InspectInput& input, std::vector<uint8_t>* contents, IntegrityFault* fault) {
+    if (input.kind == InputKind::Pack || input.kind == InputKind::Hpfs) {
+        *contents = input.file;
+        return true;
+    }
+    CVectorFile disk;
+    disk.bytes = input.file;
+    CWindowFile window(&disk, input.containerOffset, input.containerEnd - input.containerOffset, false);
+    contents->clear();
+    return WalkContainerStrictly(&window, Collect, contents, fault);
 }
 
-std::string DescribeInput(const InspectInput& input) {
+uint64_t FaultOffset(const InspectInput& input, const IntegrityFault& fault) {
+    return fault.inPack ? fault.offset : uint64_t(input.containerOffset) + fault.offset;
+}
+
+std::string DescribeFault(const InspectInput&, const IntegrityFault& fault) {
+    std::string text = fault.inPack ? "pack offset " + std::to_string(fault.offset) + ": " : "";
+    if (fault.block != kNoBlock) text += "block " + std::to_string(fault.block) + ": ";
+    return text + (fault.what ? fault.what : "?");
+}
+
+std::vector<uint8_t> DecodedContents(const InspectInput& input) {
+    std::vector<uint8_t> contents;
+    IntegrityFault fault;
+    if (!DecodeContents(input, &contents, &fault))
+        throw ToolError("the container at offset " + std::to_string(input.containerOffset) +
+                        " is damaged: fault at offset " + std::to_string(FaultOffset(input, fault)) + ": " +
+                        DescribeFault(input, fault));
+    return contents;
+}
+
+InputKind ContentsKind(const InspectInput& input, const std::vector<uint8_t>& contents) {
+    if (input.kind == InputKind::Pack || input.kind == InputKind::Hpfs) return input.kind;
+    InputKind inner;
+    if (!ClassifyImage(contents, 0, &inner) || inner == InputKind::Container)
+        throw ToolError("the container at offset " + std::to_string(input.containerOffset) +
+                        " holds neither a pack file nor an HPFS pack");
+    return inner;
+}
+
+std::string DescribeInput(const InspectInput& input, InputKind contents) {
     std::string line = KindName(input.kind);
     if (input.kind == InputKind::Container || input.kind == InputKind::PatchExecutable)
-        line += ", container at offset " + std::to_string(input.containerOffset) + " holding a " +
-                KindName(input.contents);
+        line += ", container at offset " + std::to_string(input.containerOffset) + " holding a " + KindName(contents);
     return line;
 }

@@ -14,8 +14,9 @@ int RunList(const std::vector<std::string>& args) {
     if (args.size() != 1) throw ToolError("usage: qptool list <file>");
     const InspectInput input = ReadInspectInput(args[0]);
     const std::vector<uint8_t> contents = DecodedContents(input);
-    std::printf("%s: %s\n", args[0].c_str(), DescribeInput(input).c_str());
-    if (input.contents == InputKind::Hpfs) {
+    const InputKind kind = ContentsKind(input, contents);
+    std::printf("%s: %s\n", args[0].c_str(), DescribeInput(input, kind).c_str());
+    if (kind == InputKind::Hpfs) {
         for (const HpfsItem& item : ReadHpfsTree(contents, false)) {
             if (item.directory) std::printf("%10s  %s\n", "<dir>", item.path.c_str());
             else std::printf("%10u  %s\n", item.size, item.path.c_str());

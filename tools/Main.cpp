@@ -20,6 +20,11 @@ void PrintUsage(std::FILE* out)
 
 int main(int argc, char** argv)
 {
+    // "qptool help <command>" is "qptool <command> --help".
+    if (argc == 3 && std::strcmp(argv[1], "help") == 0) {
+        argv[1] = argv[2];
+        argv[2] = const_cast<char*>("--help");
+    }
     if (argc < 2 || std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) {
         PrintUsage(argc < 2 ? stderr : stdout);
         return argc < 2 ? 2 : 0;
@@ -28,7 +33,12 @@ int main(int argc, char** argv)
         if (std::strcmp(command.name, argv[1]) != 0)
             continue;
         try {
-            return command.run(std::vector<std::string>(argv + 2, argv + argc));
+            const std::vector<std::string> args(argv + 2, argv + argc);
+            if (CheckArguments(command, args) == ArgumentCheck::kHelp) {
+                std::printf("usage: qptool %s %s\n%s\n", command.name, command.usage, command.summary);
+                return 0;
+            }
+            return command.run(args);
         } catch (const ToolError& error) {
             std::fprintf(stderr, "qptool %s: %s\n", command.name, error.what());
             return 1;

@@ -5,12 +5,15 @@
 #include "DosTime.h"
 #include "PackNames.h"
 
+#include "file/PlainFileName.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 
 namespace fs = std::filesystem;
 
@@ -24,7 +27,18 @@ std::string Lower(std::string text)
     return text;
 }
 
-PatchSource SourceOf(const std::string& packName, const fs::path& path)
+// Every entry's time, when SOURCE_DATE_EPOCH fixes one.
+std::optional<uint32_t> FixedDosTime()
+{
+    std::optional<std::time_t> epoch;
+    if (!SourceDateEpoch(&epoch))
+        throw ToolError("SOURCE_DATE_EPOCH must be a count of seconds since 1970");
+    if (!epoch)
+        return std::nullopt;
+    return DosDateTimeOfUtc(*epoch);
+}
+
+PatchSource SourceOf(const std::string& packName, const fs::path& path, const std::optional<uint32_t>& fixed)
 {
     std::error_code error;
     const uintmax_t size = fs::file_size(path, error);
@@ -33,17 +47,18 @@ PatchSource SourceOf(const std::string& packName, const fs::path& path)
     if (size > 0xFFFFFFFFull)
         throw ToolError(path.string() + " is 4 GiB or larger; a pack holds files below that size");
     std::time_t time = 0;
-    if (!ModificationTime(path.string(), &time))
+    if (!fixed && !ModificationTime(path.string(), &time))
         throw ToolError("cannot read the time of " + path.string());
     PatchSource source;
     source.packName = packName;
     source.hostPath = path.string();
-    source.dosDateTime = DosDateTimeOf(time);
+    source.dosDateTime = fixed ? *fixed : DosDateTimeOf(time);
     source.size = size;
     return source;
 }
 
-void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources)
+void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const std::optional<uint32_t>& fixed,
+                  const std::function<bool(const std::string&)>& carry)
 {
     std::error_code error;
     fs::recursive_directory_iterator it(root, error), end;
@@ -54,6 +69,10 @@ void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources)
         if (error)
             throw ToolError("cannot list below " + root.string() + ": " + error.message());
         const fs::path& path = it->path();
+        // Only what is carried must meet the naming rules; its folders are
+        // checked as parts of its name.
+        if (carry && (it->is_directory() || !carry(fs::relative(path, root).generic_string())))
+            continue;
         std::vector<std::string> components;
         for (const fs::path& part : fs::relative(path, root))
             components.push_back(part.string());
@@ -70,10 +89,14 @@ void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources)
         if (!it->is_regular_file())
             throw ToolError(path.string() + " is neither a file nor a folder");
         const std::string name = FilesPackName(components);
+        // What the patcher itself refuses to write below the game folder.
+        if (!IsPatchFilePath(name.substr(6).c_str()))
+            throw ToolError("cannot carry " + path.string() + ": the patcher writes no file of that name (a "
+                            "device name, or its own temporary suffix " + kPartialFileSuffix + ")");
         if (name.size() > kMaxPackNameLength)
             throw ToolError("cannot carry " + path.string() + ": its pack name " + name + " is longer than " +
                             std::to_string(kMaxPackNameLength) + " characters");
-        sources.push_back(SourceOf(name, path));
+        sources.push_back(SourceOf(name, path, fixed));
     }
     // A pack holds only files; an empty folder cannot be carried.
     for (const fs::path& folder : emptyFolders)
@@ -117,7 +140,8 @@ std::string FindNoCase(const std::string& folder, const std::string& name)
     return found;
 }
 
-std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, const std::string& filesFolder)
+std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, const std::string& filesFolder,
+                                             const std::function<bool(const std::string&)>& carry)
 {
     std::error_code error;
     if (stringsFile.empty() || !fs::is_regular_file(stringsFile, error))
@@ -126,8 +150,9 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
     if (filesFolder.empty() || !fs::is_directory(filesFolder, error))
         throw ToolError("the files folder is missing" +
                         (filesFolder.empty() ? std::string() : " (" + filesFolder + ")"));
-    std::vector<PatchSource> sources{SourceOf("PATCH.INI", stringsFile)};
-    CollectFiles(filesFolder, sources);
+    const std::optional<uint32_t> fixed = FixedDosTime();
+    std::vector<PatchSource> sources{SourceOf("PATCH.INI", stringsFile, fixed)};
+    CollectFiles(filesFolder, sources, fixed, carry);
     std::sort(sources.begin(), sources.end(),
               [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
     RefuseClashes(sources);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,10 @@ struct PatchSource {
 // folder, a name that cannot be carried, two names that differ only in
 // letter case, a file that is also a folder's name in the pack, an entry
 // that is neither a file nor a folder, a file of 4 GiB or more.
-std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, const std::string& filesFolder);
+// With carry, only the files for whose path below the files folder
+// ('/'-separated) it answers true are collected and checked.
+std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, const std::string& filesFolder,
+                                             const std::function<bool(const std::string&)>& carry = nullptr);
 
 // In a folder, the entry of that name in any letter case ("" when there is
 // none); throws when two entries match.

@@ -53,16 +53,24 @@ size_t ScanLimit(size_t fileSize)
 std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<uint8_t> container,
                                  const uint8_t* image, uint32_t imageSize, size_t* payloadOffset)
 {
-    const size_t start = (stub.size() + kScanStep - 1) / kScanStep * kScanStep;
-    const size_t minimumEnd = start + 2 * kScanStep;
-    if (start + container.size() < minimumEnd) {
+    const size_t block = (stub.size() + kScanStep - 1) / kScanStep * kScanStep;
+    const size_t minimumEnd = block + 2 * kScanStep;
+    size_t start = block;
+    if (block + container.size() < minimumEnd) {
         StoreLastBlockRaw(container, image, imageSize);
         const uint32_t count = imageSize == 0 ? 1 : (imageSize - 1) / kPayloadBlockSize + 1;
         const uint32_t lastStart = Read32(&container[kHeaderSize + 4ull * (count - 1)]);
-        if (container.size() < minimumEnd - start)
-            container.resize(minimumEnd - start, 0);
+        // Zeros behind the raw last block, to the scan's minimum and to a
+        // multiple of kFileAlignment.
+        const size_t aligned = (container.size() + kFileAlignment - 1) / kFileAlignment * kFileAlignment;
+        container.resize(aligned > minimumEnd - block ? aligned : minimumEnd - block, 0);
         if (container.size() - lastStart > kPayloadBlockSize)
             throw ToolError("the padded last block would exceed the block size");
+    } else {
+        // Code signing aligns the certificate table it appends to 8 bytes and
+        // pads a file that ends elsewhere: the container ends the file on a
+        // multiple of 8, so that signing adds nothing to its last block.
+        start += (kFileAlignment - container.size() % kFileAlignment) % kFileAlignment;
     }
     std::vector<uint8_t> patch(stub);
     patch.resize(start, 0);
@@ -76,4 +84,21 @@ std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<u
         throw ToolError("the patcher's scan would not find the payload at offset " + std::to_string(start));
     *payloadOffset = start;
     return patch;
+}
+
+bool StreamedContainerStart(const std::vector<uint8_t>& stub, size_t containerSize, size_t* start)
+{
+    if (containerSize < 2 * kScanStep)
+        return false;
+    // LayOutPatch places a long container by the stub's size and the
+    // container's size modulo the scan step alone: it is asked about a
+    // stand-in of two steps and the same remainder, which it reads no
+    // further than the header.
+    std::vector<uint8_t> standIn(2 * kScanStep + containerSize % kScanStep, 0);
+    std::memcpy(standIn.data(), "LZSS", 4);
+    standIn[9] = static_cast<uint8_t>(kPayloadBlockSize >> 8);
+    size_t offset = 0;
+    LayOutPatch(stub, std::move(standIn), nullptr, 0, &offset);
+    *start = offset;
+    return true;
 }

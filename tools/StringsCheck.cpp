@@ -3,11 +3,11 @@
 // its own formatter.
 #include "StringsCheck.h"
 
-#include "PackNames.h"
 #include "StringsFile.h"
 
 #include "app/HexNumber.h"
 #include "app/SafeFormat.h"
+#include "file/PlainFileName.h"
 #include "framework/AsciiText.h"
 
 #include <algorithm>
@@ -21,8 +21,6 @@ namespace {
 constexpr char kSection[] = "str";
 constexpr size_t kBoxBuffer = 255; // characters the patcher's 256-byte text buffers hold
 
-// A plain Windows file name for the shortcut; "" when the name is fine.
-std::string ShortcutNameProblem(const std::string& name) { return ComponentProblem(name); }
 
 // Texts shown in a box or dialog, which an empty value leaves blank.
 const char* const kShownKeys[] = {"title", "welcome",        "quorrun", "noquor", "noneed", "errvermin",
@@ -66,8 +64,8 @@ public:
 
     std::vector<Finding> Run()
     {
-        CheckLines();
         header_ = file_.SectionHeader(kSection);
+        CheckLines();
         if (header_ < 0) {
             NoSection();
             return findings_;
@@ -104,14 +102,22 @@ private:
                     "the line is longer than 1023 characters: the patcher keeps its first 1023, drops the "
                     "next one and reads the rest as a line of its own");
             headerSeen = headerSeen || line.header;
-            if (!headerSeen && !line.key.empty() && !line.continuation)
+            // (Without the section, the one error says it all.)
+            if (header_ >= 0 && !headerSeen && !line.key.empty() && !line.continuation)
                 Add(false, line.number, line.key, "comes before the first section header; the patcher ignores it");
         }
     }
 
     void NoSection()
     {
-        for (const StringsLine& line : file_.Lines())
+        const std::vector<StringsLine>& lines = file_.Lines();
+        if (!lines.empty() && lines[0].key.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            Add(true, lines[0].number, "",
+                "the file begins with a UTF-8 byte order mark, which the patcher takes for part of the first "
+                "line, so it finds no section [str]; save the file without one");
+            return;
+        }
+        for (const StringsLine& line : lines)
             if (line.header && !file_.HasSections()) {
                 Add(true, line.number, "",
                     "the file's only section header is its last line, with no line break behind it: the "
@@ -338,10 +344,11 @@ private:
                 std::string(name ? "is empty" : "is missing") +
                     " while \"zln_shortcut\" is 1: the shortcut would be named \".lnk\"");
         } else {
-            const std::string problem = ShortcutNameProblem(AsShown(*name));
-            if (!problem.empty())
+            // The patcher's own test of the name.
+            if (!IsPlainFileName(AsShown(*name).c_str()))
                 Add(true, LineFor("zln_name"), "zln_name",
-                    "is no plain file name (" + problem + "): the patcher cannot make the shortcut");
+                    "is no plain file name (it is a path, a device name such as CON, ends in a dot or a blank, "
+                    "or holds a control character or one of \\ / : * ? \" < > |): the patcher makes no shortcut");
         }
         std::string target = "FILES\\" + std::string(kShortcutTarget);
         bool carried = false;

@@ -1,86 +1,125 @@
-// qptool verify: decodes every block of the container (of a container file
-// or a patch executable) on its own, then checks the pack inside it (or a
-// bare pack file): its directory and that every entry's data lies inside the
-// pack; an HPFS pack must attach and list. The first fault is reported with
-// its offset in the input file (for the decoded pack: its pack offset), and
-// the exit code is 1.
+// qptool verify: reads the input the way the patcher reads its own file and
+// fails (exit code 1, the first fault with its offset) on everything the
+// patcher would refuse or could misread. A patch executable goes through
+// the patcher's payload scan and window end (a certificate table that
+// signing appended ends the payload); a container through the strict pass
+// (every block decoded once, exact lengths, a table that starts right after
+// itself and never runs backwards, nothing but zeros behind the last raw
+// block); the pack through CLzssFile and CPackFS as mounted by the patcher,
+// every directory entry inside the pack, and the checksum entry when there
+// is one; a patch's strings file must read. An HPFS pack must attach and
+// its whole tree read. It reports whether the patch is signed and whether
+// it carries the checksum.
 #include "Command.h"
 #include "HpfsTree.h"
 #include "InspectInput.h"
 #include "PackDirectory.h"
+#include "VectorFile.h"
 
-#include "payload/LzssFormat.h"
+#include "file/WindowFile.h"
+#include "payload/LzssFile.h"
+#include "payload/PackFS.h"
 
+#include <cinttypes>
 #include <cstdio>
+#include <memory>
 
 namespace {
-
-uint32_t Le32(const std::vector<uint8_t>& bytes, uint64_t offset) {
-    return uint32_t(bytes[offset]) | uint32_t(bytes[offset + 1]) << 8 | uint32_t(bytes[offset + 2]) << 16 |
-           uint32_t(bytes[offset + 3]) << 24;
-}
 
 int Faulty(const std::string& path, uint64_t offset, const std::string& what) {
     std::printf("%s: fault at offset %llu: %s\n", path.c_str(), static_cast<unsigned long long>(offset), what.c_str());
     return 1;
 }
 
-// Checks the header, the block table and every block; the decoded image, or
-// a fault (what, offset in the input file).
-bool DecodeEveryBlock(const InspectInput& input, std::vector<uint8_t>* image, std::string* what, uint64_t* at) {
-    const std::vector<uint8_t>& file = input.file;
-    const uint64_t base = input.containerOffset, end = file.size();
-    auto fail = [&](uint64_t offset, const std::string& why) {
-        *at = offset;
-        *what = why;
-        return false;
-    };
-    if (end - base < kLzssHeaderSize) return fail(base, "the container header is cut short");
-    const uint32_t size = Le32(file, base + 4), blockSize = Le32(file, base + 8);
-    const uint8_t bitLengths = file[base + 12];
-    if (blockSize == 0 || blockSize > kLzssMaxBlockSize) return fail(base + 8, "bad block size " + std::to_string(blockSize));
-    const uint32_t count = LzssBlockCount(size, blockSize);
-    const uint64_t dataStart = base + LzssDataStart(count);
-    if (dataStart > end) return fail(base + kLzssTableOffset, "the block table of " + std::to_string(count) + " blocks runs past the end");
-    image->assign(size, 0);
-    std::vector<uint8_t> block(blockSize);
-    // Block k's stored bytes run from its table entry to the next one (the last to the end).
-    for (uint32_t k = 0; k < count; ++k) {
-        const uint64_t entry = base + kLzssTableOffset + 4ull * k;
-        const uint64_t start = base + Le32(file, entry);
-        const uint64_t stop = k + 1 < count ? base + Le32(file, entry + 4) : end;
-        if (start < dataStart || start > stop || stop > end)
-            return fail(entry, "block " + std::to_string(k) + " has a bad table entry");
-        const uint32_t stored = uint32_t(stop - start), length = LzssBlockLength(size, blockSize, k);
-        uint8_t* out = image->data() + uint64_t(k) * blockSize;
-        if (stored >= length) {
-            std::copy(file.begin() + start, file.begin() + start + length, out);
-            continue;
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
+    return text;
+}
+
+// The pack through the patcher's chain: a CLzssFile over the container's
+// window (or the bare pack file), a CPackFS attached to it, the checksum
+// check and, for a patch, its strings file. Empty when sound, else the fault;
+// *checksum describes the entry.
+std::string CheckMountedPack(const InspectInput& input, std::string* checksum, uint64_t* at) {
+    CVectorFile disk;
+    disk.bytes = input.file;
+    CFile* window = nullptr;
+    CFile* image = nullptr;
+    if (input.kind == InputKind::Pack) {
+        auto* bare = new CVectorFile();
+        bare->bytes = input.file;
+        image = bare;
+    } else {
+        window = new CWindowFile(&disk, input.containerOffset, input.containerEnd - input.containerOffset, false);
+        auto* lzss = new CLzssFile(window, true);
+        if (!lzss->isOpen) {
+            delete lzss;
+            *at = input.containerOffset;
+            return "the container does not open";
         }
-        uint32_t produced = blockSize;
-        if (ErrorCode error = DecodeBlock(file.data() + start, stored, block.data(), &produced, bitLengths))
-            return fail(start, "block " + std::to_string(k) + " does not decode: " + ErrorText(error));
-        if (produced != length)
-            return fail(start, "block " + std::to_string(k) + " decodes to " + std::to_string(produced) +
-                                   " bytes, not " + std::to_string(length));
-        std::copy(block.begin(), block.begin() + length, out);
+        image = lzss;
     }
-    return true;
+    CPackFS pack;
+    if (ErrorCode error = pack.Attach(image)) {
+        *at = 0;
+        return std::string("pack offset 0: the pack does not mount: ") + ErrorText(error);
+    }
+    IntegrityFault fault;
+    switch (CheckPatchChecksum(&pack, image, window, &fault)) {
+    case PatchChecksum::kAbsent: *checksum = "no checksum entry (read as it is)"; break;
+    case PatchChecksum::kBroken:
+        *at = FaultOffset(input, fault);
+        return DescribeFault(input, fault);
+    case PatchChecksum::kSound: {
+        ErrorCode error = nullptr;
+        std::unique_ptr<CFile> entry(pack.Open(kPatchCrcName, FM_READ, &error));
+        uint8_t bytes[kPatchCrcEntrySize] = {};
+        PatchCrcEntry parsed;
+        if (entry) entry->Read(bytes, sizeof bytes, nullptr);
+        ParsePatchCrcEntry(bytes, sizeof bytes, &parsed);
+        *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + Hex(parsed.crc) +
+                    " matches";
+        break;
+    }
+    }
+    if (input.kind == InputKind::PatchExecutable) {
+        ErrorCode error = nullptr;
+        std::unique_ptr<CFile> strings(pack.Open("Patch.ini", FM_READ, &error));
+        std::vector<uint8_t> bytes(strings ? strings->GetSize() : 0);
+        uint32_t got = 0;
+        if (!strings || (!bytes.empty() && (strings->Read(bytes.data(), uint32_t(bytes.size()), &got) || got != bytes.size()))) {
+            *at = 0;
+            return std::string("the patch's strings file PATCH.INI does not read: ") +
+                   (error ? ErrorText(error) : std::string("short"));
+        }
+    }
+    return "";
 }
 
 int RunVerify(const std::vector<std::string>& args) {
     if (args.size() != 1) throw ToolError("usage: qptool verify <file>");
     const std::string& path = args[0];
     const InspectInput input = ReadInspectInput(path);
-    std::vector<uint8_t> contents = input.file;
-    std::string summary;
-    if (input.kind == InputKind::Container || input.kind == InputKind::PatchExecutable) {
-        std::string what;
-        uint64_t at = 0;
-        if (!DecodeEveryBlock(input, &contents, &what, &at)) return Faulty(path, at, what);
-        summary = "every block decodes, ";
+    std::vector<std::string> notes;
+    if (input.kind == InputKind::PatchExecutable)
+        notes.push_back(input.isSigned ? "signed: a certificate table of " + std::to_string(input.certificate.size) +
+                                             " bytes at offset " + std::to_string(input.certificate.offset) +
+                                             " ends the payload"
+                                       : "not signed");
+
+    std::vector<uint8_t> contents;
+    IntegrityFault fault;
+    if (!DecodeContents(input, &contents, &fault)) return Faulty(path, FaultOffset(input, fault), DescribeFault(input, fault));
+    std::string summary = input.kind == InputKind::Container || input.kind == InputKind::PatchExecutable
+                              ? "every block decodes to its length, " : "";
+    InputKind kind;
+    try {
+        kind = ContentsKind(input, contents);
+    } catch (const ToolError& error) {
+        return Faulty(path, input.containerOffset, error.what());
     }
-    if (input.contents == InputKind::Hpfs) {
+    if (kind == InputKind::Hpfs) {
         try {
             summary += std::to_string(ReadHpfsTree(contents, true).size()) + " HPFS items read";
         } catch (const ToolError& error) {
@@ -88,15 +127,24 @@ int RunVerify(const std::vector<std::string>& args) {
         }
     } else {
         std::vector<PackListEntry> entries;
-        const PackFault fault = ReadPackDirectory(contents, &entries);
-        if (!fault.what.empty()) return Faulty(path, fault.offset, "pack offset " + std::to_string(fault.offset) + ": " + fault.what);
+        const PackFault packFault = ReadPackDirectory(contents, &entries);
+        if (!packFault.what.empty())
+            return Faulty(path, packFault.offset, "pack offset " + std::to_string(packFault.offset) + ": " + packFault.what);
+        std::string checksum;
+        uint64_t at = 0;
+        const std::string mountFault = CheckMountedPack(input, &checksum, &at);
+        if (!mountFault.empty()) return Faulty(path, at, mountFault);
+        notes.push_back("checksum: " + checksum);
         summary += std::to_string(entries.size()) + " pack entries inside the pack";
     }
-    std::printf("%s: %s: OK, %s\n", path.c_str(), DescribeInput(input).c_str(), summary.c_str());
+    std::printf("%s: %s\n", path.c_str(), DescribeInput(input, kind).c_str());
+    for (const std::string& note : notes) std::printf("  %s\n", note.c_str());
+    std::printf("%s: OK, %s\n", path.c_str(), summary.c_str());
     return 0;
 }
 
 const CommandRegistration kVerify({"verify", "<file>",
-                                   "decodes every container block and checks every pack entry", RunVerify});
+                                   "checks a file as the patcher reads it: payload, every block, pack, checksum",
+                                   RunVerify});
 
 }  // namespace

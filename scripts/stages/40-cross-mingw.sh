@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Cross-builds the library and the unit tests for Windows with MinGW-w64,
 # against the real <windows.h> (the host layer is left out), warnings as
-# errors, for x86_64 and i686. The tests are built, not run.
+# errors, for x86_64 and i686. The tests are built, not run. Both patcher
+# executables are then read back: manifest, version and dialog resources, and
+# the i686 build's imports and resources against the x86_64 build's.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
-ensure_packages mingw-w64 googletest
+ensure_packages mingw-w64 googletest python3 python3-pefile
 for arch in x86_64 i686; do
     build="$QP_ROOT/build/mingw-$arch"
     echo "--- $arch-w64-mingw32"
@@ -16,3 +18,10 @@ for arch in x86_64 i686; do
     [ ${#tests[@]} -gt 0 ] || { echo "no test executables were cross-built" >&2; exit 1; }
     echo "built: ${tests[*]##*/}"
 done
+
+if [ -f "$QP_ROOT/src/app/CMakeLists.txt" ]; then
+    # Debian's Python, which has python3-pefile, whatever python3 is first on PATH.
+    QP_EXE_X86_64="$QP_ROOT/build/mingw-x86_64/src/app/quorpatch.exe" \
+    QP_EXE_I686="$QP_ROOT/build/mingw-i686/src/app/quorpatch.exe" \
+        /usr/bin/python3 "$QP_ROOT/tests/winexe/test_windows_exe.py"
+fi

@@ -4,10 +4,15 @@
 # bounded. The harness first proves itself on a small probe program; then
 # the patcher (x86_64; Debian's wine64 runs no 32-bit programs, so the i686
 # build is built and checked but not run) goes through the end-to-end
-# scenarios next to the Linux build.
+# scenarios next to the Linux build. The complete update is also captured
+# from the screen (build/wine/screenshots): the welcome box, the progress
+# dialog and the final box, the dialog measured and its text read back.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
-ensure_packages mingw-w64 googletest wine64 xvfb xauth xdotool
+# fonts-wine: Wine's own "MS Sans Serif" and dialog fonts; imagemagick and
+# tesseract: the screen captures and the reading of their text.
+ensure_packages mingw-w64 googletest wine64 fonts-wine xvfb xauth xdotool imagemagick tesseract-ocr tesseract-ocr-eng \
+    osslsigncode openssl
 
 out="$QP_ROOT/build/wine"
 mkdir -p "$out"
@@ -30,12 +35,18 @@ check_imports() {
 x86_64-w64-mingw32-g++ -std=c++17 -O2 -Wall -Wextra -Werror -mwindows -static \
     -o "$out/probe.exe" "$QP_ROOT/tests/wine/probe/HarnessProbe.cpp" -ladvapi32
 check_imports "$out/probe.exe" x86_64-w64-mingw32-objdump
+# What the prefix's dialog manager makes of the progress dialog's units.
+x86_64-w64-mingw32-g++ -std=c++17 -O2 -Wall -Wextra -Werror -mwindows -static \
+    -o "$out/dialog-units.exe" "$QP_ROOT/tests/wine/probe/DialogUnits.cpp" -lgdi32
+rm -rf "$out/screenshots"
+mkdir -p "$out/screenshots"
 
 # The Windows builds, in the cross-build folders of the cross-build stage
 # (the same configuration, so nothing is built twice): x86_64 whole (its unit
 # tests run below), the patcher for i686 too.
 export QP_WINE_PROBE="$out/probe.exe"
-filter=-PatcherUnderWine.*
+export QP_WINE_DIALOG_UNITS="$out/dialog-units.exe" QP_WINE_SHOTS="$out/screenshots"
+filter=-PatcherUnderWine.*:PatcherOnScreen.*
 have_app=
 [ -f "$QP_ROOT/src/app/CMakeLists.txt" ] && have_app=1
 for arch in x86_64 i686; do
@@ -78,4 +89,4 @@ cmake --build "$build" -j "$QP_JOBS"
 
 # One process, so that every test shares the one prefix; a missing input fails.
 export QP_WINE_REQUIRED=1
-timeout 1200 xvfb-run -a "$build/tests/wine/test_wine" --gtest_filter="$filter"
+timeout 1200 xvfb-run -a -s "-screen 0 1024x768x24" "$build/tests/wine/test_wine" --gtest_filter="$filter"

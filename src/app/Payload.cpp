@@ -10,6 +10,8 @@
 #include "file/WindowFile.h"
 #include "payload/LzssFile.h"
 #include "payload/PackFS.h"
+#include "payload/PatchIntegrity.h"
+#include "payload/SignedImage.h"
 #include "platform/DiskFile.h"
 #include "pools/DefaultPools.h"
 
@@ -74,27 +76,33 @@ bool OwnProgramPath(const char* commandLine, char* path, uint32_t size) {
     return length > 0 && length < size;
 }
 
+void PatchFileBroken() {
+    MessageBoxA(nullptr, "Patch file is broken!", "QUOR Patch", MB_OK);
+    std::exit(-1);
+}
+
 int OpenPayload() {
     char path[kPathSize];
-    if (!OwnProgramPath(GetCommandLineA(), path, kPathSize)) return 0;
+    if (!OwnProgramPath(GetCommandLineA(), path, kPathSize)) PatchFileBroken();
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return 0;
+    if (handle == INVALID_HANDLE_VALUE) PatchFileBroken();
     CDiskFile* self = new CDiskFile(handle, FM_READ);
     s_ownFile = self;
 
     uint32_t offset = 0;
-    if (!FindPayloadOffset(self, &offset)) {
-        MessageBoxA(nullptr, "Patch file is broken!", "QUOR Patch", MB_OK);
-        std::exit(-1);
-    }
-    CFile* window = new CWindowFile(self, offset, 0xFFFFFFFFu, false);
-    CFile* container = new CLzssFile(window, true);
-    MountPack(container, "DATA");
+    if (!FindPayloadOffset(self, &offset)) PatchFileBroken();
+    // A signed patch carries its certificate table behind the payload.
+    CFile* window = new CWindowFile(self, offset, PayloadEnd(self, offset) - offset, false);
+    CLzssFile* container = new CLzssFile(window, true);
+    CPackFS* pack = nullptr;
+    if (MountPack(container, "DATA", &pack)) PatchFileBroken();
+    IntegrityFault fault;
+    if (CheckPatchChecksum(pack, container, window, &fault) == PatchChecksum::kBroken) PatchFileBroken();
     return 1;
 }
 
-ErrorCode MountPack(CFile* file, const char* name) {
+ErrorCode MountPack(CFile* file, const char* name, CPackFS** mounted) {
     CPackFS* pack = new (std::nothrow) CPackFS();
     if (!pack) return ERR_ALLOCFAIL;
     if (!file) {
@@ -129,5 +137,6 @@ ErrorCode MountPack(CFile* file, const char* name) {
         return error;
     }
     s_packPrefix = prefix;
+    if (mounted) *mounted = pack;
     return nullptr;
 }

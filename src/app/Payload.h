@@ -8,6 +8,8 @@
 #include "file/File.h"
 #include "framework/ErrorCode.h"
 
+class CPackFS;
+
 constexpr uint32_t kScanBlock = 8192;
 constexpr uint32_t kScanOverlap = 18;  // a header starting in a block's last bytes is still read whole
 
@@ -17,14 +19,22 @@ constexpr uint32_t kScanOverlap = 18;  // a header starting in a block's last by
 // offset when found.
 bool FindPayloadOffset(CFile* file, uint32_t* offset);
 
-// Finds the payload in the program's own file and mounts it. 0 when the
-// file cannot be opened; without a payload it shows "Patch file is broken!"
-// and ends the process with -1; else 1, whatever the mount gave.
+// Finds the payload in the program's own file (up to a certificate table
+// that code signing appended), mounts it under "DATA\" and, when the pack
+// carries a checksum entry, checks the whole payload against it. Returns 1;
+// an own file that cannot be opened, no payload, a pack that cannot be
+// mounted or a failed check end the process in PatchFileBroken, so that
+// nothing is ever read from a "DATA\" folder on disk instead.
 int OpenPayload();
+
+// The fixed box "Patch file is broken!" (caption "QUOR Patch", OK, no
+// icon), then the end of the process with exit code -1.
+[[noreturn]] void PatchFileBroken();
 
 // Attaches a pack service to file and mounts it under name plus a backslash.
 // The service owns file from the attach on; an unopened file is destroyed.
-ErrorCode MountPack(CFile* file, const char* name);
+// mounted (may be null) receives the service on success.
+ErrorCode MountPack(CFile* file, const char* name, CPackFS** mounted = nullptr);
 
 // The program's own path from the command line ("path" in double quotes),
 // or from the module itself when the command line is not of that form.

@@ -276,8 +276,27 @@ struct BitWriter {
 
 }  // namespace
 
+uint32_t LzssEncoderScratchSize(uint8_t bitLengths) {
+    if (!LzssBitLengthsSupported(bitLengths)) return 0;
+    return (1u << LzssOffsetBits(bitLengths)) * uint32_t(sizeof(Node)) + kRoots * uint32_t(sizeof(uint16_t));
+}
+
 ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                       uint32_t* destinationLength, uint8_t bitLengths, const uint8_t* reference) {
+    if (!LzssBitLengthsSupported(bitLengths)) return ERR_NOSUCHBITLENGTHS;
+    if (sourceLength == 0) return EncodeBlockWithScratch(source, 0, destination, destinationLength, bitLengths,
+                                                         reference, nullptr);
+    auto* memory = g_pDefaultPtrPool->Alloc(LzssEncoderScratchSize(bitLengths));
+    if (!memory) return ERR_NOTENOUGHMEM;
+    ErrorCode result =
+        EncodeBlockWithScratch(source, sourceLength, destination, destinationLength, bitLengths, reference, memory);
+    g_pDefaultPtrPool->Free(memory);
+    return result;
+}
+
+ErrorCode EncodeBlockWithScratch(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                                 uint32_t* destinationLength, uint8_t bitLengths, const uint8_t* reference,
+                                 void* scratch) {
     if (!LzssBitLengthsSupported(bitLengths)) return ERR_NOSUCHBITLENGTHS;
     const unsigned offsetBits = LzssOffsetBits(bitLengths), lengthBits = LzssLengthBits(bitLengths);
     const uint32_t window = 1u << offsetBits;
@@ -291,9 +310,8 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
         return nullptr;
     }
 
-    const uint32_t bytes = window * uint32_t(sizeof(Node)) + kRoots * uint32_t(sizeof(uint16_t));
-    auto* memory = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(bytes));
-    if (!memory) return ERR_NOTENOUGHMEM;
+    if (!scratch) return ERR_BADPARAMS;
+    auto* memory = static_cast<uint8_t*>(scratch);
     Tree tree;
     tree.nodes = reinterpret_cast<Node*>(memory);
     tree.roots = reinterpret_cast<uint16_t*>(memory + window * sizeof(Node));
@@ -353,7 +371,6 @@ ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
         for (uint32_t end = i + match.length; ++i < end;) enter(i, std::false_type());
     }
     if (!result && !writer.Finish()) result = ERR_BUFFERTOOSMALL;
-    g_pDefaultPtrPool->Free(memory);
     if (!result) *destinationLength = writer.used;
     return result;
 }

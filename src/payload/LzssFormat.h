@@ -86,3 +86,17 @@ ErrorCode DecodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
 // leaves in place.
 ErrorCode EncodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                       uint32_t* destinationLength, uint8_t bitLengths, const uint8_t* reference);
+
+// Bytes of the coder's scratch state (its search tree) for a bit-lengths
+// byte, 0 for an unsupported one. EncodeBlock takes it from the default
+// pool on every call; a caller that encodes many blocks, or on several
+// threads, keeps one scratch area per thread and uses EncodeBlockWithScratch.
+uint32_t LzssEncoderScratchSize(uint8_t bitLengths);
+
+// EncodeBlock over caller-owned scratch memory of LzssEncoderScratchSize
+// bytes, aligned to 16 bytes ("BADPARAMS" when null for a non-empty
+// source). The output is the same as EncodeBlock's; a thread may encode
+// blocks concurrently with others as long as each uses its own scratch.
+ErrorCode EncodeBlockWithScratch(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                                 uint32_t* destinationLength, uint8_t bitLengths, const uint8_t* reference,
+                                 void* scratch);

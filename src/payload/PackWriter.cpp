@@ -184,3 +184,28 @@ ErrorCode BuildCheckedPackImage(const PackWriterEntry* entries, uint32_t count, 
     MakePatchCrcEntry(covered, Crc32(*image, covered), *image + covered);
     return nullptr;
 }
+
+ErrorCode PlanCheckedPack(const PackWriterEntry* entries, uint32_t count, uint8_t** head, uint32_t* headSize,
+                          uint32_t* offsets, uint32_t* totalSize) {
+    *head = nullptr;
+    if (count == 0 || !entries || !offsets) return ERR_BADPARAMS;
+    if (count == UINT32_MAX) return ERR_OUTOFRANGE;
+    auto* all = static_cast<PackWriterEntry*>(g_pDefaultPtrPool->Alloc((count + 1) * sizeof(PackWriterEntry)));
+    if (!all) return ERR_NOTENOUGHMEM;
+    uint32_t newest = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        all[k] = entries[k];
+        newest = std::max(newest, entries[k].dosDateTime);
+    }
+    all[count] = {kPatchCrcName, nullptr, kPatchCrcEntrySize, newest};
+    PackPlan plan;
+    ErrorCode error = Plan(all, count + 1, plan, count);
+    g_pDefaultPtrPool->Free(all);
+    if (error) return error;
+    for (uint32_t k = 0; k < count; ++k) offsets[k] = plan.offsets[k];
+    *head = plan.head;
+    *headSize = plan.headSize;
+    *totalSize = plan.totalSize;
+    plan.head = nullptr;  // now the caller's
+    return nullptr;
+}

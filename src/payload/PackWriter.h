@@ -37,3 +37,12 @@ ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t
 // of that name among the given ones is refused with "ALREADYEXISTS".
 ErrorCode BuildCheckedPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image,
                                 uint32_t* imageSize);
+
+// The layout of the pack BuildCheckedPackImage builds, for a writer that
+// streams the files' bytes itself (the entries' data is not read): *head
+// receives the header, directory and date table (*headSize bytes from
+// g_pDefaultPtrPool, which the caller frees), offsets[k] the data offset of
+// entries[k] (count slots), *totalSize the pack's size. The checksum entry's
+// 16 bytes go at *totalSize - 16 and cover every byte before them.
+ErrorCode PlanCheckedPack(const PackWriterEntry* entries, uint32_t count, uint8_t** head, uint32_t* headSize,
+                          uint32_t* offsets, uint32_t* totalSize);

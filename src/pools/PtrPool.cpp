@@ -25,15 +25,19 @@ ErrorCode CPtrPool::LastError() { return lastError; }
 ErrorCode CPtrPool::Reserved(uint32_t, uint32_t) { return ERR_NOTIMPLEMENTED; }
 
 // --- CHeapPtrPool ---------------------------------------------------------
-// Header in front of each block: the requested size, padded to the strictest
-// alignment so the caller's data is aligned like malloc's.
+// Header in front of each block: the requested size.
 namespace {
-constexpr size_t kHeapHeader = alignof(std::max_align_t);
+constexpr size_t kHeapHeader = CHeapPtrPool::kHeaderSize;
 
 unsigned char* HeapBlock(void* pointer) { return static_cast<unsigned char*>(pointer) - kHeapHeader; }
+
+// The block with its header must be representable as a 32-bit size; the
+// heap pools report a refusal like exhaustion, by a null result only.
+bool HeapSizeFits(uint32_t size) { return size <= UINT32_MAX - kHeapHeader; }
 }  // namespace
 
 void* CHeapPtrPool::Alloc(uint32_t size) {
+    if (!HeapSizeFits(size)) return nullptr;
     auto* block = static_cast<unsigned char*>(std::malloc(kHeapHeader + size));
     if (!block) return nullptr;
     std::memcpy(block, &size, sizeof size);
@@ -42,6 +46,7 @@ void* CHeapPtrPool::Alloc(uint32_t size) {
 
 void* CHeapPtrPool::Realloc(void* pointer, uint32_t size) {
     if (!pointer) return Alloc(size);
+    if (!HeapSizeFits(size)) return nullptr;
     auto* block = static_cast<unsigned char*>(std::realloc(HeapBlock(pointer), kHeapHeader + size));
     if (!block) return nullptr;
     std::memcpy(block, &size, sizeof size);

@@ -3,6 +3,7 @@
 // can be handed the allocator it is to use.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "framework/ErrorCode.h"
@@ -28,9 +29,15 @@ protected:
 };
 
 // The process heap. Each block carries a small header with its requested size
-// so that Size can answer without asking the platform.
+// so that Size can answer without asking the platform. A size whose block,
+// header included, does not fit in 32 bits is refused with a null result,
+// in every build: the 32-bit sum would wrap to a tiny block.
 class CHeapPtrPool : public CPtrPool {
 public:
+    // The header, padded to the strictest alignment so the caller's data is
+    // aligned like malloc's.
+    static constexpr uint32_t kHeaderSize = alignof(std::max_align_t);
+
     void* Alloc(uint32_t size) override;
     void* Realloc(void* pointer, uint32_t size) override;
     void Free(void* pointer) override;

@@ -45,6 +45,16 @@ TEST(Process, WinMainGetsTheArgumentsTheModuleAndSW_SHOWNORMAL)
     EXPECT_NE(output.find("full=[\"" W32_WINMAIN_ECHO "\" a "), std::string::npos) << output;
 }
 
+TEST(Process, AParentMayChooseTheWholeCommandLine)
+{
+    ChildProcess child(W32_WINMAIN_ECHO, {"ignored"}, {{"W32_COMMAND_LINE", "\"C:\\Games\\other.exe\" x"}});
+    child.CloseStdin();
+    const std::string output = child.ReadAll();
+    child.Wait();
+    EXPECT_NE(output.find("cmdline=[x]\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("full=[\"C:\\Games\\other.exe\" x]"), std::string::npos) << output;
+}
+
 TEST(CodePage, AnsiToWideUsesWindows1252)
 {
     const char text[] = "Quor \x80\xE9";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <utime.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +14,7 @@
 
 #include "ChildProcess.h"
 #include "PayloadLayout.h"
+#include "RunRecord.h"
 #include "SampleInstall.h"
 #include "VectorFile.h"
 #include "payload/LzssFormat.h"
@@ -30,6 +32,17 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint32_t kScanBlock = 8192;
+
+// The patch's sources carry one fixed time (2021-06-15 12:00 UTC), so that
+// the entries' dates and with them the patch's bytes are the same in every
+// run and build.
+constexpr time_t kSourceTime = 1623758400;
+
+void SetSourceTimes(const std::string& folder) {
+    const utimbuf times{kSourceTime, kSourceTime};
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        ASSERT_EQ(utime(entry.path().c_str(), &times), 0) << entry.path();
+}
 
 std::string Slashed(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
@@ -123,6 +136,7 @@ protected:
         WriteFile(folder + "/Patch.ini", PatchStrings(s));
         fs::create_directories(folder + "/Files");
         for (const FileSpec& file : s.patchFiles) WriteFile(folder + "/Files/" + Slashed(file.path), file.content);
+        SetSourceTimes(folder);
         patch = root + "/QuorPatch.exe";
 
         if (s.layout == PayloadLayout::kMissing) {
@@ -138,6 +152,14 @@ protected:
             tool.CloseStdin();
             std::string output = tool.ReadAll();
             ASSERT_EQ(tool.Wait(), 0) << output;
+        }
+        {
+            // The container starts at the first scan step behind the program,
+            // so the zeros before it depend on the program's size.
+            std::string bytes = ReadFile(patch);
+            size_t at = FindContainer(bytes, ReadFile(QP_PATCHER).size());
+            ASSERT_NE(at, std::string::npos);
+            payload = bytes.substr(at);
         }
         if (s.layout == PayloadLayout::kHeaderAtBlockEnd) {
             // Move the container so that its header starts 7 bytes before a
@@ -297,7 +319,9 @@ protected:
         ChildProcess run(patch, {}, Pointers(env));
         run.CloseStdin();
         std::string output = run.ReadAll();
-        EXPECT_EQ(SignedExit(run.Wait()), s.exitCode) << output;
+        const int exitCode = SignedExit(run.Wait());
+        EXPECT_EQ(exitCode, s.exitCode) << output;
+        RecordRun(s.name, {root, payload, exitCode, output, root + "/transcript.jsonl", game, registry, programs});
 
         std::vector<TranscriptRecord> events = ReadTranscript(root + "/transcript.jsonl");
         std::vector<Box> boxes;
@@ -384,6 +408,7 @@ protected:
 
     TempFolder temp{"e2e"};
     std::string root, driveC, game, programs, registry, patch;
+    std::string payload;  // the container appended to the program
     std::map<std::string, FileState> before, driveBefore;
 };
 

@@ -19,6 +19,13 @@ struct Geometry {
     bool expectRefusals;
 };
 
+// Test names show the fields: the raw bytes gtest would print include the
+// struct's padding, which differs from run to run and between builds.
+void PrintTo(const Geometry& g, std::ostream* out) {
+    *out << "block " << g.blockSize << ", pointer at " << g.pointerOffset << ", limit " << g.blockLimit
+         << ", size " << g.maxSize;
+}
+
 class BFHPModel : public ::testing::TestWithParam<Geometry> {
 protected:
     void Reattach() {

@@ -1,10 +1,13 @@
-// Runs a program as a child process for tests (POSIX hosts): its standard
-// input and output are pipes, the environment is the test's own plus the
-// given overrides, and the exit status is collected by Wait.
+// Runs a program of this build as a child process for tests (POSIX hosts),
+// behind the run prefix (RunPrefix.h): its standard input and output are
+// pipes, standard error is the test's own or a file, the environment is the
+// test's own plus the given overrides, and the exit status is collected by
+// Wait.
 #pragma once
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -14,17 +17,23 @@
 #include <unistd.h>
 #include <vector>
 
+#include "RunPrefix.h"
+
 extern char** environ;
 
 class ChildProcess {
 public:
-    // Starts program with args; environment entries of value nullptr are removed.
+    // Starts program with args; environment entries of value nullptr are
+    // removed; a non-empty stderrPath receives standard error (truncated).
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                 const std::map<std::string, const char*>& environment = {})
+                 const std::map<std::string, const char*>& environment = {}, const std::string& stderrPath = {})
     {
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0)
             throw std::runtime_error("pipe failed");
+        int err = -1;
+        if (!stderrPath.empty() && (err = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) < 0)
+            throw std::runtime_error("cannot create " + stderrPath);
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
             const std::string entry = *e;
@@ -34,9 +43,10 @@ public:
         for (const auto& [name, value] : environment)
             if (value != nullptr)
                 env.push_back(name + "=" + value);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
+        std::vector<std::string> command = PrefixedCommand(program, args);
+        std::vector<char*> argv;
+        for (std::string& word : command)
+            argv.push_back(&word[0]);
         argv.push_back(nullptr);
         std::vector<char*> envp;
         for (std::string& entry : env)
@@ -44,18 +54,25 @@ public:
         envp.push_back(nullptr);
 
         pid_ = fork();
-        if (pid_ < 0)
+        if (pid_ < 0) {
+            if (err >= 0)
+                close(err);
             throw std::runtime_error("fork failed");
+        }
         if (pid_ == 0) {
             dup2(in[0], STDIN_FILENO);
             dup2(out[1], STDOUT_FILENO);
+            if (err >= 0)
+                dup2(err, STDERR_FILENO);
             close(in[0]);
             close(in[1]);
             close(out[0]);
             close(out[1]);
-            execve(program.c_str(), argv.data(), envp.data());
+            execvpe(argv[0], argv.data(), envp.data());
             _exit(127);
         }
+        if (err >= 0)
+            close(err);
         close(in[0]);
         close(out[1]);
         stdin_ = in[1];

@@ -2,6 +2,7 @@
 // the patcher's scan and read back entry by entry, and the refusals, each of
 // which leaves no output behind.
 #include "ChildProcess.h"
+#include "FakePatcher.h"
 #include "PatchCheck.h"
 
 #include <gtest/gtest.h>
@@ -38,23 +39,19 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "qptool-XXXXXX").string();
         ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
         root_ = pattern;
-        std::string stub(30000, '\0');
-        for (size_t i = 0; i < stub.size(); ++i)
-            stub[i] = static_cast<char>(i * 13 + 1);
-        Put(root_ / "patcher", stub);
+        Put(root_ / "patcher", FakePatcher(30000));
         fs::create_directories(root_ / "in");
         fs::copy_file(SamplePatchIni(), root_ / "in" / "Patch.ini");
     }
     void TearDown() override { fs::remove_all(root_); }
 
     // Runs qptool build with the arguments; the exit code, stderr to *message.
-    int Build(std::vector<std::string> args, std::string* message = nullptr)
+    int Build(std::vector<std::string> args, std::string* message = nullptr,
+              std::map<std::string, const char*> environment = {{"TZ", "UTC"}})
     {
         args.insert(args.begin(), "build");
         const std::string log = (root_ / "stderr.txt").string();
-        std::vector<std::string> shellArgs{"-c", "exec \"$0\" \"$@\" 2>" + log, QPTOOL};
-        shellArgs.insert(shellArgs.end(), args.begin(), args.end());
-        ChildProcess tool("/bin/sh", shellArgs, {{"TZ", "UTC"}});
+        ChildProcess tool(QPTOOL, args, environment, log);
         tool.CloseStdin();
         tool.ReadAll();
         const int code = tool.Wait();
@@ -137,9 +134,14 @@ TEST_F(BuildTest, ALargeTreeIsFoundAndEveryFileReadsBack)
         files[name] = bytes;
     }
     fs::create_directories(root_ / "out");
+    std::string message;
     ASSERT_EQ(Build({"--stub", (root_ / "patcher").string(), "--strings", (root_ / "in" / "Patch.ini").string(),
-                     "--files", (root_ / "in" / "Files").string(), "--out", Out()}),
+                     "--files", (root_ / "in" / "Files").string(), "--out", Out()},
+                    &message),
               0);
+    // Standard error is a file here, not a terminal: no progress line.
+    EXPECT_EQ(message.find('\r'), std::string::npos) << message;
+    EXPECT_EQ(message.find("MB/s"), std::string::npos) << message;
     const std::vector<uint8_t> patch = Bytes(Out());
     uint32_t offset = 0;
     ASSERT_TRUE(FindPayload(patch, &offset));
@@ -169,7 +171,7 @@ TEST_F(BuildTest, AMissingStringsFileIsRefused)
 TEST_F(BuildTest, NamesThePackCannotCarryAreRefused)
 {
     fs::create_directories(root_ / "out");
-    for (const char* bad : {"a:b.txt", "CON.txt", "caf\xc3\xa9.txt", "dot."}) {
+    for (const char* bad : {"a:b.txt", "CON.txt", "caf\xc3\xa9.txt", "dot.", "map.~qp", "COM0", "conin$.log"}) {
         fs::remove_all(root_ / "in" / "Files");
         Put(root_ / "in" / "Files" / "sub" / bad, "x");
         std::string message;
@@ -203,7 +205,7 @@ TEST_F(BuildTest, NamesThatDifferOnlyInCaseAreRefused)
 
 TEST_F(BuildTest, AStubWithAHeaderIsRefusedAndAnOldOutputStays)
 {
-    std::string stub(20000, 'z');
+    std::string stub = FakePatcher(20000);
     stub.replace(9000, 12, std::string("LZSS\0\0\0\0\0\x80\0\0", 12));
     Put(root_ / "patcher", stub);
     Put(root_ / "in" / "Files" / "a.txt", "x");
@@ -279,13 +281,67 @@ TEST_F(BuildTest, CheckFindsTheSameInAFolderAndInABuiltPatch)
     EXPECT_NE(out.find("Patch.ini:1: error: \"welcome\" is missing"), std::string::npos) << out;
 }
 
+TEST_F(BuildTest, TheSameTreeGivesTheSameBytes)
+{
+    for (int i = 0; i < 40; ++i)
+        Put(root_ / "in" / "Files" / ("d" + std::to_string(i % 4)) / ("f" + std::to_string(i)),
+            std::string(static_cast<size_t>(i) * 997, static_cast<char>('a' + i % 26)));
+    Put(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
+    fs::create_directories(root_ / "out");
+    const std::vector<std::string> args{"--stub", (root_ / "patcher").string(), "--from", (root_ / "in").string(),
+                                        "--out", Out()};
+    ASSERT_EQ(Build(args), 0);
+    const std::vector<uint8_t> first = Bytes(Out());
+    ASSERT_EQ(Build(args), 0);
+    EXPECT_TRUE(Bytes(Out()) == first);
+
+    // A copy of the tree made later (other times, other folder) in another
+    // time zone: the same bytes once SOURCE_DATE_EPOCH fixes the times.
+    const std::map<std::string, const char*> epochUtc{{"TZ", "UTC"}, {"SOURCE_DATE_EPOCH", "1000000000"}};
+    const std::map<std::string, const char*> epochTokyo{{"TZ", "JST-9"}, {"SOURCE_DATE_EPOCH", "1000000000"}};
+    ASSERT_EQ(Build(args, nullptr, epochUtc), 0);
+    const std::vector<uint8_t> fixed = Bytes(Out());
+    EXPECT_FALSE(fixed == first);
+    fs::copy(root_ / "in", root_ / "copy", fs::copy_options::recursive);
+    utimbuf times{1500000000, 1500000000};
+    utime((root_ / "copy" / "Files" / "d1" / "f5").c_str(), &times);
+    ASSERT_EQ(Build({"--stub", (root_ / "patcher").string(), "--from", (root_ / "copy").string(), "--out", Out()},
+                    nullptr, epochTokyo),
+              0);
+    EXPECT_TRUE(Bytes(Out()) == fixed);
+
+    // Every entry carries 2001-09-09 01:46:40, the epoch's UTC time.
+    const std::vector<uint8_t> patch = Bytes(Out());
+    uint32_t offset = 0;
+    ASSERT_TRUE(FindPayload(patch, &offset));
+    OpenedPatch opened(patch, offset);
+    ASSERT_TRUE(opened.Opened());
+    std::vector<uint8_t> head(40);
+    opened.Pack().packFile->ReadAt(head.data(), 0, 40, nullptr);
+    const uint32_t count = head[32] | head[33] << 8;
+    const uint32_t directorySize = head[36] | head[37] << 8 | head[38] << 16 | static_cast<uint32_t>(head[39]) << 24;
+    std::vector<uint8_t> dates(4 * count);
+    opened.Pack().packFile->ReadAt(dates.data(), 40 + directorySize, 4 * count, nullptr);
+    for (uint32_t k = 0; k < count; ++k)
+        EXPECT_EQ(dates[4 * k] | dates[4 * k + 1] << 8 | dates[4 * k + 2] << 16 |
+                      static_cast<uint32_t>(dates[4 * k + 3]) << 24,
+                  0x2B290DD4u)
+            << k;
+
+    std::string message;
+    fs::remove(Out());
+    EXPECT_EQ(Build(args, &message, {{"SOURCE_DATE_EPOCH", "yesterday"}}), 1);
+    EXPECT_NE(message.find("SOURCE_DATE_EPOCH"), std::string::npos) << message;
+    ExpectNoOutput();
+}
+
 TEST_F(BuildTest, UnknownOrMissingArgumentsAreRefused)
 {
     std::string message;
     EXPECT_EQ(Build({"--stub", (root_ / "patcher").string()}, &message), 1);
     EXPECT_NE(message.find("--out"), std::string::npos) << message;
     EXPECT_EQ(Build({"--bogus"}, &message), 1);
-    EXPECT_NE(message.find("unknown argument"), std::string::npos) << message;
+    EXPECT_NE(message.find("unknown option"), std::string::npos) << message;
 }
 
 } // namespace

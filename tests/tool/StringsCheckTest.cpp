@@ -101,8 +101,10 @@ TEST(StringsCheck, TheSamplePassesWithoutWarnings)
 TEST(StringsCheck, AFileWithoutTheSectionIsAnError)
 {
     ExpectFindings("", {{true, 0, ""}});
-    ExpectFindings("ver = 10005\r\n", {{true, 0, ""}, {false, 1, "ver"}});
+    ExpectFindings("ver = 10005\r\n", {{true, 0, ""}});
     ExpectFindings("[strings]\r\nver = 10005\r\n", {{true, 0, ""}});
+    // A byte order mark hides the first header.
+    ExpectFindings("\xEF\xBB\xBF" + SampleText(), {{true, 1, ""}});
     // A lone header on the last line without a line break is not taken.
     ExpectFindings("[str]", {{true, 1, ""}});
 }
@@ -204,6 +206,8 @@ TEST(StringsCheck, ShortcutNameAndTarget)
     ExpectFindings(With("zln_name", "CON"), {{true, 16, "zln_name"}});
     ExpectFindings(With("zln_name", "Service."), {{true, 16, "zln_name"}});
     ExpectFindings(With("zln_name", "Service|Client"), {{true, 16, "zln_name"}});
+    ExpectFindings(With("zln_name", "conout$.lnk"), {{true, 16, "zln_name"}});
+    ExpectFindings(With("zln_name", "Orvandel Dienst f\xfcr Spieler"), {});
     ExpectFindings(With("zln_name", ""), {{true, 16, "zln_name"}});
     ExpectFindings(With("zln_name", std::nullopt), {{true, 1, "zln_name"}});
     ExpectFindings(With("zln_shortcut", "yes"), {{false, 17, "zln_shortcut"}});

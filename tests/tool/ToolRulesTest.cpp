@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +57,41 @@ TEST(DosTime, IsLocalTimeWithTwoSecondSteps)
     else
         unsetenv("TZ");
     tzset();
+}
+
+// Past 2038, where a 32-bit time runs out: a file's date is read and
+// converted in every build.
+TEST(DosTime, ReadsDatesPast2038)
+{
+    struct UtcZone {
+        UtcZone() : saved(std::getenv("TZ") ? std::getenv("TZ") : ""), had(std::getenv("TZ") != nullptr)
+        {
+            setenv("TZ", "UTC", 1);
+            tzset();
+        }
+        ~UtcZone()
+        {
+            if (had)
+                setenv("TZ", saved.c_str(), 1);
+            else
+                unsetenv("TZ");
+            tzset();
+        }
+        std::string saved;
+        bool had;
+    } utc;
+    const std::time_t when = std::time_t(2209086246); // 2040-01-02 03:04:06
+    EXPECT_EQ(DosDateTimeOf(when), 0x78221883u);
+    char path[] = "/tmp/qp-dostime-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    EXPECT_EQ(futimens(fd, times), 0);
+    close(fd);
+    std::time_t modified = 0;
+    EXPECT_TRUE(ModificationTime(path, &modified));
+    EXPECT_EQ(modified, when);
+    unlink(path);
 }
 
 // A pack of one file of the given size, compressed as the tool does.
@@ -104,7 +141,11 @@ TEST(PayloadLayout, TheScanFindsEveryPayloadWhateverTheSizes)
                                 static_cast<uint32_t>(payload.image.size()), &offset);
                 SCOPED_TRACE("stub " + std::to_string(stubSize) + ", content " + std::to_string(contentSize) +
                              (compressible ? ", compressible" : ", random"));
-                EXPECT_EQ(offset % 8192, 0u);
+                // Behind the stub, in the first 8 bytes of a scan block, and
+                // ending the file on a multiple of 8 (a certificate table's place).
+                EXPECT_LT(offset % 8192, 8u);
+                EXPECT_GE(offset, stubSize);
+                EXPECT_EQ(patch.size() % 8, 0u);
                 EXPECT_TRUE(std::equal(patch.begin(), patch.begin() + static_cast<long>(stubSize), Stub(stubSize).begin()));
                 uint32_t found = 0;
                 ASSERT_TRUE(FindPayload(patch, &found));

@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <vector>
 
 #include "MemoryFile.h"
+#include "RunPrefix.h"
 #include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
 #include "hpfs/HPFS.h"
@@ -29,7 +32,7 @@ struct ToolRun {
 };
 
 ToolRun Tool(const std::string& args) {
-    std::string command = std::string(QPTOOL) + " " + args + " 2>&1";
+    std::string command = ShellCommandFor(QPTOOL) + " " + args + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
     char buffer[4096];
@@ -202,12 +205,14 @@ TEST_F(InspectCommands, VerifyReportsTheFirstBadBlockWithItsOffset) {
     std::string file = Put("bad.lzs", container);
     ToolRun verify = Tool("verify " + file);
     EXPECT_EQ(verify.exitCode, 1);
-    EXPECT_NE(verify.output.find("fault at offset " + std::to_string(block1) + ": block 1 does not decode"),
+    EXPECT_NE(verify.output.find("fault at offset " + std::to_string(block1) + ": block 1: a compressed block does not decode"),
               std::string::npos)
         << verify.output;
     ToolRun list = Tool("list " + file);
     EXPECT_EQ(list.exitCode, 1);
-    EXPECT_NE(list.output.find("cannot be decoded"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("is damaged: fault at offset " + std::to_string(block1) + ": block 1:"),
+              std::string::npos)
+        << list.output;
 }
 
 TEST_F(InspectCommands, VerifyFindsAnEntryOutsideThePack) {
@@ -261,4 +266,118 @@ TEST_F(InspectCommands, ExtractRefusesNamesThatLeaveTheFolder) {
     EXPECT_NE(run.output.find("refusing the stored name \"..\\X\""), std::string::npos) << run.output;
     EXPECT_FALSE(fs::exists(dir / "X"));
     EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+namespace {
+
+uint32_t Le32(const Bytes& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+void Put32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+// An HPFS pack with a chain of depth folders ("D0\D1\..."), a file at the bottom.
+Bytes DeepHpfs(int depth, PoolHandle* root) {
+    auto* file = new MemoryFile();
+    EXPECT_EQ(WriteEmptyBlockFile(file, 512, 8, 100000), nullptr);
+    auto* pool = new CBFHP();
+    EXPECT_EQ(pool->Attach(file), nullptr);
+    CHPFS service(pool);
+    *root = service.RootHandle();
+    std::string path;
+    for (int i = 0; i < depth; ++i) {
+        const std::string name = "D" + std::to_string(i % 10);
+        EXPECT_EQ(service.MakeDirectory(path.c_str(), name.c_str()), nullptr) << path;
+        path += (path.empty() ? "" : "\\") + name;
+    }
+    ErrorCode error = nullptr;
+    CFile* bottom = service.Open((path + "\\end.txt").c_str(), FM_READ | FM_WRITE | FM_CREATE, &error);
+    EXPECT_NE(bottom, nullptr) << error;
+    if (bottom) {
+        bottom->Write("end", 3, nullptr);
+        delete bottom;
+    }
+    pool->Flush();
+    return file->data;
+}
+
+}  // namespace
+
+TEST_F(InspectCommands, VerifyFailsOnContainersThatAReaderWouldMisread) {
+    const Bytes container = Container(Pack(entries));
+    Bytes appended = container;
+    appended.push_back(0x41);
+    ToolRun run = Tool("verify " + Put("appended.lzs", appended));
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("fault at offset "), std::string::npos) << run.output;
+
+    // The last block stored raw, then made longer than the block size.
+    const Bytes image = Pack({{"Patch.ini", Text("[str]\r\n")}});
+    Bytes raw(18, 0);
+    std::memcpy(raw.data(), "LZSS", 4);
+    Put32(raw, 4, uint32_t(image.size()));
+    Put32(raw, 8, 0x8000);
+    raw[12] = 0xC4;
+    Put32(raw, 14, 18);
+    raw.insert(raw.end(), image.begin(), image.end());
+    EXPECT_EQ(Tool("verify " + Put("raw.lzs", raw)).exitCode, 0);
+    raw.resize(18 + 0x8000 + 1, 0);
+    run = Tool("verify " + Put("longraw.lzs", raw));
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("fault at offset 18: block 0: the last block is longer than the block size"),
+              std::string::npos)
+        << run.output;
+
+    // Damage in the first block is reported where it lies, not as a container
+    // that holds nothing known.
+    Bytes first = container;
+    first[Le32(first, 14)] ^= 0x80;
+    run = Tool("verify " + Put("first.lzs", first));
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("block 0: "), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("holds neither"), std::string::npos) << run.output;
+}
+
+TEST_F(InspectCommands, HeadersThatClaimGigabytesCostNothing) {
+    Bytes lying(2048, 0);
+    std::memcpy(lying.data(), "LZSS", 4);
+    Put32(lying, 4, 0xFFFFFFFFu);
+    Put32(lying, 8, 0x1000000u);
+    lying[12] = 0xC4;
+    for (uint32_t k = 0; k < 256; ++k) Put32(lying, 14 + 4 * k, 14 + 4 * 256 + k * 3);
+    const std::string file = Put("claims4g.lzs", lying);
+    for (const char* command : {"verify ", "list "}) {
+        ToolRun run = Tool(command + file);
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_NE(run.output.find("claims more bytes than its stored bytes can hold"), std::string::npos) << run.output;
+    }
+    // Honouring the header would have touched gigabytes.
+    struct rusage usage {};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 300 * 1024) << "KB at the peak of a child";
+}
+
+TEST_F(InspectCommands, DeepHpfsTreesReadAndSelfContainingOnesAreRefused) {
+    PoolHandle root = 0;
+    const Bytes deep = DeepHpfs(70, &root);
+    ToolRun run = Tool("verify " + Put("deep.wdt", deep));
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("71 HPFS items read"), std::string::npos) << run.output;
+
+    // Every folder entry made to name the root: each directory holds itself.
+    Bytes cyclic = deep;
+    int changed = 0;
+    for (size_t i = 0; i + 10 <= cyclic.size(); ++i)
+        if (cyclic[i + 4] == 1 && cyclic[i + 5] == 0 && cyclic[i + 6] == 2 && cyclic[i + 7] == 0 && cyclic[i + 8] == 'D' &&
+            cyclic[i + 9] >= '0' && cyclic[i + 9] <= '9') {
+            Put32(cyclic, i, root);
+            ++changed;
+        }
+    ASSERT_GT(changed, 0);
+    for (const char* command : {"verify ", "list "}) {
+        run = Tool(command + Put("cyclic.wdt", cyclic));
+        EXPECT_EQ(run.exitCode, 1) << run.output;
+        EXPECT_NE(run.output.find("a directory inside itself"), std::string::npos) << run.output;
+    }
 }

@@ -11,7 +11,11 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 using namespace winebox;
 
@@ -46,7 +50,13 @@ const BuiltPatches& Patches(const std::string& tool, const std::string& windowsS
 
 class PatcherUnderWine : public WineTest {
 protected:
-    PatcherUnderWine() : WineTest({"QP_TOOL", "QP_WINE_PATCHER", "QP_LINUX_PATCHER", "QP_SAMPLE_PATCH"}) {}
+    PatcherUnderWine() : PatcherUnderWine({}) {}
+    explicit PatcherUnderWine(std::vector<std::string> more) : WineTest(Inputs(std::move(more))) {}
+
+    static std::vector<std::string> Inputs(std::vector<std::string> more) {
+        more.insert(more.begin(), {"QP_TOOL", "QP_WINE_PATCHER", "QP_LINUX_PATCHER", "QP_SAMPLE_PATCH"});
+        return more;
+    }
 
     void SetUp() override {
         WineTest::SetUp();
@@ -70,6 +80,7 @@ protected:
         EXPECT_EQ(onWine.boxes, onLinux.boxes);
         EXPECT_EQ(onWine.files, onLinux.files);
         EXPECT_EQ(onWine.gameVersion, onLinux.gameVersion);
+        EXPECT_EQ(onWine.gameVersion64, onLinux.gameVersion64);
         EXPECT_EQ(onWine.links, onLinux.links);
         // Wine's shell writes no relative path; every other field must agree.
         for (size_t i = 0; i < onWine.linkFields.size() && i < onLinux.linkFields.size(); ++i) {
@@ -98,7 +109,9 @@ TEST_F(PatcherUnderWine, CompleteUpdate) {
     ASSERT_EQ(seen.boxes.size(), 2u);
     EXPECT_NE(seen.boxes[0].find("QUOR version installed: 1.01"), std::string::npos) << seen.boxes[0];
     EXPECT_EQ(seen.boxes[1], Box(Text("title"), Text("done"), 0, "ok"));
+    // The key lies in the 32-bit view alone, and the new version lands there.
     EXPECT_EQ(seen.gameVersion, std::stoul(Text("ver"), nullptr, 16));
+    EXPECT_EQ(seen.gameVersion64, std::nullopt);
     EXPECT_NE(seen.files.find("/ZLN/ZAVOVUDIZ.EXE "), std::string::npos) << seen.files;
     ASSERT_EQ(seen.links, std::vector<std::string>{"/" + Text("zln_name") + ".lnk"});
     EXPECT_EQ(seen.linkFields[0].targetPath, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
@@ -261,4 +274,240 @@ TEST_F(PatcherUnderWine, ShortcutNameThatIsAPathMakesNoLink) {
     EXPECT_TRUE(seen.links.empty());
     EXPECT_FALSE(AnyFileNamed(Prefix().DriveC(), "EvilLink.lnk"));
     RemoveTree(dir);
+}
+
+TEST_F(PatcherUnderWine, KeyOnlyIn64BitViewIsNoGame) {
+    Scenario scenario;
+    scenario.answers = {"yes", "ok"};
+    scenario.keyView = KeyView::k64Bit;
+    Observation seen = RunBoth(scenario);
+    EXPECT_EQ(seen.exitCode, 255);
+    ASSERT_EQ(seen.boxes.size(), 2u);
+    EXPECT_EQ(seen.boxes[0], Box(Text("title"), Text("welcome"), 0x44, "yes"));
+    EXPECT_EQ(seen.boxes[1], Box(Text("title"), Text("noquor"), 0x10, "ok"));
+    EXPECT_EQ(seen.gameVersion, std::nullopt);
+    EXPECT_EQ(seen.gameVersion64, 0x10001u);
+    EXPECT_TRUE(seen.links.empty());
+}
+
+TEST_F(PatcherUnderWine, KeysInBothViewsThe32BitOneIsUsedAndWritten) {
+    Scenario scenario;
+    scenario.answers = {"yes", "ok"};
+    scenario.keyView = KeyView::kBoth;
+    Observation seen = RunBoth(scenario);
+    EXPECT_EQ(seen.exitCode, 0);
+    ASSERT_EQ(seen.boxes.size(), 2u);
+    EXPECT_NE(seen.boxes[0].find("QUOR version installed: 1.01"), std::string::npos) << seen.boxes[0];
+    EXPECT_NE(seen.boxes[0].find("C:\\\\Games\\\\Quor\\\\"), std::string::npos) << seen.boxes[0];
+    EXPECT_EQ(seen.boxes[1], Box(Text("title"), Text("done"), 0, "ok"));
+    EXPECT_EQ(seen.gameVersion, std::stoul(Text("ver"), nullptr, 16));
+    EXPECT_EQ(seen.gameVersion64, 0x10006u);
+}
+
+namespace {
+
+// Width and height of a PNG file from its header; false for anything else.
+bool PngSize(const std::string& path, int* width, int* height) {
+    std::string bytes = ReadWholeFile(path);
+    if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0)
+        return false;
+    auto word = [&](size_t at) {
+        return int(uint8_t(bytes[at])) << 24 | int(uint8_t(bytes[at + 1])) << 16 | int(uint8_t(bytes[at + 2])) << 8 |
+               int(uint8_t(bytes[at + 3]));
+    };
+    *width = word(16);
+    *height = word(20);
+    return true;
+}
+
+// Letters and digits only, lower case: what a reader of the screen compares.
+std::string Letters(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (std::isalnum(static_cast<unsigned char>(c))) out += char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The text a reader sees in a captured window: the picture enlarged three
+// times (the dialog font is small), read by tesseract.
+std::string ReadScreenText(const std::string& png) {
+    std::string dir = MakeTempDir("qpocr");
+    CommandResult enlarge = RunCommand({"convert", png, "-filter", "point", "-resize", "300%", dir + "/x3.png"}, {}, 60);
+    CommandResult read = RunCommand({"tesseract", dir + "/x3.png", dir + "/text"}, {}, 60);
+    std::string text = ReadWholeFile(dir + "/text.txt");
+    RemoveTree(dir);
+    EXPECT_TRUE(enlarge.finished && enlarge.exitCode == 0 && read.finished && read.exitCode == 0)
+        << enlarge.output << read.output;
+    return text;
+}
+
+// What the dialog manager of the prefix makes of 172 by 44 dialog units in
+// 8-point "MS Sans Serif", as the probe measures it.
+struct DialogUnits {
+    std::string face;
+    int baseX = 0, baseY = 0, clientWidth = 0, clientHeight = 0, windowWidth = 0, windowHeight = 0;
+};
+
+}  // namespace
+
+// The screen as the player sees it in a complete update: the welcome box, the
+// progress dialog and the final box, captured under Xvfb and kept in
+// QP_WINE_SHOTS. A large file in the patch keeps the dialog up long enough to
+// be seen; the dialog must have the size of its template and show the "copy"
+// text.
+class PatcherOnScreen : public PatcherUnderWine {
+protected:
+    PatcherOnScreen() : PatcherUnderWine({"QP_WINE_SHOTS", "QP_WINE_DIALOG_UNITS"}) {}
+
+    DialogUnits MeasureDialogUnits() {
+        std::string dir = Prefix().DriveC() + "/dialog-units";
+        mkdir(dir.c_str(), 0755);
+        WriteWholeFile(dir + "/dialog-units.exe", ReadWholeFile(Input("QP_WINE_DIALOG_UNITS")));
+        CommandResult run = Prefix().Wine({dir + "/dialog-units.exe"}, 60);
+        EXPECT_TRUE(run.finished && run.exitCode == 0) << run.output;
+        std::istringstream line(ReadWholeFile(dir + "/dialog-units.txt"));
+        DialogUnits units;
+        std::getline(line, units.face, '\t');
+        line >> units.baseX >> units.baseY >> units.clientWidth >> units.clientHeight >> units.windowWidth >>
+            units.windowHeight;
+        RemoveTree(dir);
+        return units;
+    }
+
+    // The sample patch with one large file more, built on the Windows stub:
+    // text that the container compresses to a quarter, so that decoding it
+    // keeps the progress dialog up for a second or two.
+    std::string BuildLargePatch() {
+        std::string dir = patches_->dir + "/large";
+        mkdir(dir.c_str(), 0755);
+        CommandResult copy = RunCommand({"cp", "-r", Input("QP_SAMPLE_PATCH") + "/Files", dir + "/Files"}, {}, 60);
+        EXPECT_TRUE(copy.finished && copy.exitCode == 0) << copy.output;
+        std::string data;
+        data.reserve(kLargeFileBytes + 128);
+        char line[128];
+        for (unsigned i = 0; data.size() < kLargeFileBytes; ++i) {
+            std::snprintf(line, sizeof line, "%08u The walls of Kingsfall stand again at %u,%u.\r\n", i,
+                          i * 7 % 1000, i * 13 % 1000);
+            data += line;
+        }
+        data.resize(kLargeFileBytes);
+        EXPECT_TRUE(WriteWholeFile(dir + "/Files/maps/kingsfall-hd.map", data));
+        std::string patch = dir + "/QuorPatch105.exe";
+        CommandResult build = RunCommand({Input("QP_TOOL"), "build", "--stub", Input("QP_WINE_PATCHER"), "--strings",
+                                          patches_->strings, "--files", dir + "/Files", "--out", patch},
+                                         {}, 300);
+        EXPECT_TRUE(build.finished && build.exitCode == 0) << build.output;
+        return patch;
+    }
+
+    static constexpr size_t kLargeFileBytes = size_t(640) << 20;
+};
+
+TEST_F(PatcherOnScreen, CompleteUpdateShowsTheBoxesAndTheProgressDialog) {
+    DialogUnits units = MeasureDialogUnits();
+    ASSERT_EQ(units.face, "MS Sans Serif") << "the prefix has no such font: the dialog would fall back to another";
+    ASSERT_GT(units.baseX, 0);
+    std::string patch = BuildLargePatch();
+    ASSERT_FALSE(HasFailure());
+
+    // The Linux build is held to the same run by CompleteUpdate.
+    const std::string shots = Input("QP_WINE_SHOTS") + "/complete-update-";
+    Scenario scenario;
+    scenario.patch = patch;
+    scenario.answers = {"yes", "ok"};
+    scenario.shotPrefix = shots;
+    Observation seen = RunOnWine(Prefix(), scenario);
+    ASSERT_EQ(seen.error, "");
+    EXPECT_EQ(seen.exitCode, 0);
+    ASSERT_EQ(seen.boxes.size(), 2u);
+    EXPECT_NE(seen.boxes[0].find("QUOR version installed: 1.01"), std::string::npos) << seen.boxes[0];
+    EXPECT_EQ(seen.boxes[1], Box(Text("title"), Text("done"), 0, "ok"));
+    EXPECT_EQ(seen.gameVersion, std::stoul(Text("ver"), nullptr, 16));
+    EXPECT_NE(seen.files.find("/MAPS/KINGSFALL-HD.MAP " + std::to_string(kLargeFileBytes) + " "), std::string::npos)
+        << seen.files;
+
+    // Each capture is a picture of its window, named for what it shows.
+    ASSERT_EQ(seen.boxShots.size(), 2u);
+    ASSERT_FALSE(seen.dialogShot.path.empty()) << "the progress dialog was not captured";
+    const std::pair<const WindowShot*, const char*> named[] = {
+        {&seen.boxShots[0], "welcome"}, {&seen.dialogShot, "progress"}, {&seen.boxShots[1], "done"}};
+    for (const auto& [shot, name] : named) {
+        int width = 0, height = 0;
+        EXPECT_TRUE(PngSize(shot->path, &width, &height)) << shot->path;
+        EXPECT_EQ(width, shot->width) << name;
+        EXPECT_EQ(height, shot->height) << name;
+        std::rename(shot->path.c_str(), (shots + name + ".png").c_str());
+    }
+
+    // The dialog: the strings file's caption and text, and the size of 172 by
+    // 44 dialog units with a modal frame and a caption, to the pixel or two.
+    EXPECT_TRUE(seen.dialog.shown && seen.dialog.ended);
+    EXPECT_EQ(seen.dialog.caption, Text("title"));
+    EXPECT_EQ(seen.dialog.items[1000], Text("copy"));
+    std::printf("dialog base units %dx%d: client %dx%d, window %dx%d; captured %dx%d\n", units.baseX, units.baseY,
+                units.clientWidth, units.clientHeight, units.windowWidth, units.windowHeight, seen.dialogShot.width,
+                seen.dialogShot.height);
+    EXPECT_NEAR(seen.dialogShot.width, units.windowWidth, 2);
+    EXPECT_NEAR(seen.dialogShot.height, units.windowHeight, 2);
+
+    // And the picture shows the "copy" text, which the welcome box does not.
+    const std::string copy = Letters(Text("copy"));
+    std::string onScreen = ReadScreenText(shots + "progress.png");
+    EXPECT_NE(Letters(onScreen).find(copy), std::string::npos) << "read on the screen: " << onScreen;
+    EXPECT_EQ(Letters(ReadScreenText(shots + "welcome.png")).find(copy), std::string::npos);
+}
+
+// A publisher signs the built patch (a throwaway self-signed certificate,
+// made here): the signature verifies, the signed patch applies exactly as
+// the unsigned one under Wine and, read as its own file by the Linux
+// patcher, on the host layer; a byte changed after signing is refused.
+TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
+    const std::string dir = patches_->dir, key = dir + "/key.pem", cert = dir + "/cert.pem";
+    const std::string signedPatch = dir + "/QuorPatch105-signed.exe";
+    CommandResult made = RunCommand({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-keyout", key, "-out", cert,
+                                     "-days", "2", "-nodes", "-subj", "/CN=QUOR Test Publisher"},
+                                    {}, 120);
+    ASSERT_TRUE(made.finished && made.exitCode == 0) << made.output;
+    CommandResult sign = RunCommand({"osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "QUOR Patch", "-in",
+                                     patches_->windowsPatch, "-out", signedPatch},
+                                    {}, 120);
+    ASSERT_TRUE(sign.finished && sign.exitCode == 0) << sign.output;
+    CommandResult check = RunCommand({"osslsigncode", "verify", "-CAfile", cert, "-in", signedPatch}, {}, 120);
+    EXPECT_TRUE(check.finished && check.exitCode == 0) << check.output;
+    const std::string unsignedBytes = ReadWholeFile(patches_->windowsPatch), signedBytes = ReadWholeFile(signedPatch);
+    ASSERT_GT(signedBytes.size(), unsignedBytes.size());
+    EXPECT_EQ(unsignedBytes.size() % 8, 0u) << "the signature's table would be padded into the payload";
+    EXPECT_EQ(signedBytes.substr(4096, unsignedBytes.size() - 4096), unsignedBytes.substr(4096));
+
+    CommandResult verify = RunCommand({Input("QP_TOOL"), "verify", signedPatch}, {}, 120);
+    EXPECT_EQ(verify.exitCode, 0) << verify.output;
+    EXPECT_NE(verify.output.find("signed: a certificate table of"), std::string::npos) << verify.output;
+    EXPECT_NE(verify.output.find("checksum: PATCH.CRC covers"), std::string::npos) << verify.output;
+
+    Scenario scenario;
+    scenario.answers = {"yes", "ok"};
+    const Observation plain = RunBoth(scenario);
+    scenario.commandLine = "\"" + signedPatch + "\"";
+    const Observation signedRun = RunBoth(scenario, signedPatch, Input("QP_LINUX_PATCHER"));
+    EXPECT_EQ(signedRun.exitCode, 0);
+    EXPECT_EQ(signedRun.boxes, plain.boxes);
+    EXPECT_EQ(signedRun.files, plain.files);
+    EXPECT_EQ(signedRun.gameVersion, plain.gameVersion);
+    EXPECT_EQ(signedRun.links, plain.links);
+
+    // One byte of the payload changed after signing.
+    std::string damaged = signedBytes;
+    const size_t at = unsignedBytes.size() - 20000;
+    damaged[at] = char(damaged[at] ^ 0x10);
+    const std::string damagedPatch = dir + "/QuorPatch105-signed-damaged.exe";
+    ASSERT_TRUE(WriteWholeFile(damagedPatch, damaged));
+    scenario.answers = {"ok"};
+    scenario.commandLine = "\"" + damagedPatch + "\"";
+    const Observation refused = RunBoth(scenario, damagedPatch, Input("QP_LINUX_PATCHER"));
+    EXPECT_EQ(refused.exitCode, 255);
+    EXPECT_EQ(refused.boxes, std::vector<std::string>{Box("QUOR Patch", "Patch file is broken!", 0, "ok")});
+    EXPECT_EQ(refused.gameVersion, 0x10001u);
+    EXPECT_TRUE(refused.links.empty());
+    EXPECT_EQ(refused.files.find("ZLN"), std::string::npos) << refused.files;
+    EXPECT_EQ(RunCommand({Input("QP_TOOL"), "verify", damagedPatch}, {}, 120).exitCode, 1);
 }

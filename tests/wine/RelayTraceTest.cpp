@@ -38,6 +38,24 @@ TEST(RelayTrace, OpenCallsAndCutTextsAreVisible) {
     EXPECT_TRUE(ParseRelayTrace("0024:Call user32.MessageBoxA(00000000,1400 \"unterminated,1 \"c\",0)").empty());
 }
 
+TEST(RelayTrace, DialogCallsGiveItsStateAndLastTexts) {
+    const std::string trace =
+        "0024:Call user32.MessageBoxA(00000000,140004009 \"welcome\",140004000 \"Cap\",00000044) ret=1\n"
+        "0024:Ret  user32.MessageBoxA() retval=00000006 ret=1\n"
+        "0024:Call user32.DialogBoxParamA(140000000,00000065,00000000,140001230,00000000) ret=1\n"
+        "0024:Call user32.SetWindowTextA(000200a4,14000a000 \"QUOR \\\"Patch\\\"\") ret=1\n"
+        "0024:Call user32.SetDlgItemTextA(000200a4,000003e8,14000a100 \"Updating\") ret=1\n"
+        "0024:Call user32.SetDlgItemTextA(000200a4,000003e8,14000a100 \"Updating QUOR...\") ret=1\n";
+    DialogTrace dialog = ParseDialogTrace(trace);
+    EXPECT_TRUE(dialog.shown);
+    EXPECT_FALSE(dialog.ended);
+    EXPECT_EQ(dialog.caption, "QUOR \"Patch\"");
+    ASSERT_EQ(dialog.items.size(), 1u);
+    EXPECT_EQ(dialog.items[1000], "Updating QUOR...");
+    EXPECT_TRUE(ParseDialogTrace(trace + "0030:Call user32.EndDialog(000200a4,00000001) ret=1\n").ended);
+    EXPECT_FALSE(ParseDialogTrace("0024:Call user32.MessageBoxA(0,1 \"x\",2 \"y\",0) ret=1\n").shown);
+}
+
 TEST(RelayTrace, AnswerWordsMatchTheButtonIdentifiers) {
     EXPECT_EQ(ButtonForAnswer("ok"), 1);
     EXPECT_EQ(ButtonForAnswer("abort"), 3);

@@ -1,6 +1,7 @@
 // The process as Win32 sees it. The command line is the program's own
 // absolute host path in double quotes, followed by its arguments quoted the
-// Windows way; host paths starting with '/' count as absolute in this layer.
+// Windows way (or W32_COMMAND_LINE, as a parent chose it); host paths
+// starting with '/' count as absolute in this layer.
 #include "HostProcess.h"
 #include "HostTranscript.h"
 
@@ -8,6 +9,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -51,6 +53,10 @@ std::string QuoteArgument(const std::string& argument)
 
 std::string BuildCommandLine()
 {
+    // On Windows the parent chooses the whole command line (CreateProcess);
+    // here a parent that wants another than the usual one says so.
+    if (const char* chosen = std::getenv("W32_COMMAND_LINE"); chosen != nullptr && *chosen != '\0')
+        return chosen;
     std::string line = "\"" + w32host::OwnExecutablePath() + "\"";
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
     const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

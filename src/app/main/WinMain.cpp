@@ -23,9 +23,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     DiskFSInit();
     OpenPayload();
 
-    // Lives until the process ends, like every text looked up from it.
+    // Lives until the process ends, like every text looked up from it. The
+    // pack is mounted: the strings come from it or not at all.
     g_Strings = new CHashIni(20, 500, new CSizedPtrPool(), true);
-    if (g_Strings->LoadPath("DATA\\Patch.ini")) return -1;
+    if (g_Strings->LoadPath("DATA\\Patch.ini")) PatchFileBroken();
     if (!ShowWelcome()) return -1;
 
     // The game holds this mutex while it runs.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <sstream>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -19,12 +20,43 @@ const char kGameFolder[] = "C:\\\\Games\\\\Quor\\\\";  // as a registry-export s
 
 const char kRegistryHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 
+const char kKey32[] = "SOFTWARE\\WOW6432Node\\Orvandel\\Quor";
+const char kKey64[] = "SOFTWARE\\Orvandel\\Quor";
+
 // The game's key with its values, as a registry-export section.
-std::string GameKeyText(const std::string& gameVersion) {
-    std::string text = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel\\Quor]\r\n\"Path\"=\"" +
-                       std::string(kGameFolder) + "\"\r\n";
+std::string KeySection(const char* key, const std::string& folder, const std::string& gameVersion) {
+    std::string text = "[HKEY_LOCAL_MACHINE\\" + std::string(key) + "]\r\n\"Path\"=\"" + folder + "\"\r\n";
     if (!gameVersion.empty()) text += "\"GameVersion\"=dword:" + gameVersion + "\r\n";
     return text + "\r\n";
+}
+
+// The game's keys of a scenario in the views it names.
+std::string GameKeyText(const Scenario& scenario) {
+    switch (scenario.keyView) {
+    case KeyView::k32Bit: return KeySection(kKey32, kGameFolder, scenario.gameVersion);
+    case KeyView::k64Bit: return KeySection(kKey64, kGameFolder, scenario.gameVersion);
+    case KeyView::kBoth: break;
+    }
+    return KeySection(kKey32, kGameFolder, scenario.gameVersion) +
+           KeySection(kKey64, "C:\\\\Games\\\\Quor64\\\\", "00010006");
+}
+
+// "GameVersion" under a key below HKEY_LOCAL_MACHINE of a registry-export text.
+std::optional<uint32_t> ExportedVersion(const std::string& text, const std::string& key) {
+    const std::string header = "[HKEY_LOCAL_MACHINE\\" + key + "]";
+    const std::string name = "\"GameVersion\"=dword:";
+    std::optional<uint32_t> version;
+    bool inKey = false;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[')
+            inKey = strcasecmp(line.c_str(), header.c_str()) == 0;
+        else if (inKey && strncasecmp(line.c_str(), name.c_str(), name.size()) == 0)
+            version = uint32_t(std::stoul(line.substr(name.size()), nullptr, 16));
+    }
+    return version;
 }
 
 void MakeDirs(const std::string& path) {
@@ -40,7 +72,7 @@ std::string PrepareInstallation(const Scenario& scenario) {
     MakeDirs(dir + "/c/Menu/Programs");
     MakeDirs(dir + "/mutex");
     WriteWholeFile(dir + "/c/Games/Quor/Quor.exe", "QUOR 1.01 game executable\n");
-    WriteWholeFile(dir + "/registry.reg", kRegistryHeader + GameKeyText(scenario.gameVersion));
+    WriteWholeFile(dir + "/registry.reg", kRegistryHeader + GameKeyText(scenario));
     if (scenario.prepare) scenario.prepare(dir + "/c/Games/Quor");
     return dir;
 }
@@ -176,11 +208,11 @@ Observation RunOnLinux(const Scenario& scenario) {
     std::string dir = PrepareInstallation(scenario);
     std::string joined;
     for (const std::string& answer : scenario.answers) joined += (joined.empty() ? "" : ",") + answer;
-    CommandResult run = RunCommand({scenario.patch},
-                                   {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
+    std::vector<std::string> env = {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
                                     "W32_TRANSCRIPT=" + dir + "/transcript.jsonl", "W32_ANSWERS=" + joined,
-                                    "W32_MUTEX_DIR=" + dir + "/mutex", "W32_PROGRAMS_DIR=C:\\Menu\\Programs"},
-                                   60);
+                                    "W32_MUTEX_DIR=" + dir + "/mutex", "W32_PROGRAMS_DIR=C:\\Menu\\Programs"};
+    if (!scenario.commandLine.empty()) env.push_back("W32_COMMAND_LINE=" + scenario.commandLine);
+    CommandResult run = RunCommand({scenario.patch}, env, 60);
     if (!run.finished) seen.error = "the Linux patcher did not end within 60 s";
     seen.exitCode = run.exitCode;
     std::istringstream transcript(ReadWholeFile(dir + "/transcript.jsonl"));
@@ -188,8 +220,8 @@ Observation RunOnLinux(const Scenario& scenario) {
     while (std::getline(transcript, line))
         if (line.rfind("{\"call\":\"MessageBoxA\"", 0) == 0) seen.boxes.push_back(line);
     std::string registry = ReadWholeFile(dir + "/registry.reg");
-    size_t at = registry.find("\"GameVersion\"=dword:");
-    if (at != std::string::npos) seen.gameVersion = uint32_t(std::stoul(registry.substr(at + 20, 8), nullptr, 16));
+    seen.gameVersion = ExportedVersion(registry, kKey32);
+    seen.gameVersion64 = ExportedVersion(registry, kKey64);
     Observe(dir + "/c/Games/Quor", dir + "/c/Menu/Programs", &seen);
     RemoveTree(dir);
     return seen;
@@ -204,8 +236,9 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
     std::remove(games.c_str());
     if (symlink((dir + "/c/Games").c_str(), games.c_str()) != 0) seen.error = "cannot link " + games;
     WriteWholeFile(dir + "/reset.reg", kRegistryHeader +
-                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n") +
-                                           GameKeyText(scenario.gameVersion));
+                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n"
+                                                       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel]\r\n\r\n") +
+                                           GameKeyText(scenario));
     std::string programs = prefix.ProgramsDir();
     std::vector<std::string> oldLinks;
     ListTree(programs, "", &oldLinks, ".lnk");
@@ -216,9 +249,13 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
         request.program = scenario.patch;
         request.answers = scenario.answers;
         request.workDir = dir;
+        request.shotPrefix = scenario.shotPrefix;
         RunOutcome outcome = RunWithAnswers(prefix, request);
         seen.error = outcome.error;
         seen.exitCode = outcome.exitCode;
+        seen.dialog = outcome.dialog;
+        seen.boxShots = outcome.boxShots;
+        seen.dialogShot = outcome.dialogShot;
         for (const BoxCall& box : outcome.boxes) {
             if (box.truncated) seen.error = "the relay trace cut the text of a box";
             seen.boxes.push_back(TranscriptLine(box.caption, box.text, box.type,
@@ -226,8 +263,10 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
         }
         if (!prefix.WaitForServer(30)) seen.error = "wineserver did not end";
         SystemHive hive;
-        if (hive.Load(prefix.Path() + "/system.reg"))
-            seen.gameVersion = hive.Dword("SOFTWARE\\Orvandel\\Quor", "GameVersion");
+        if (hive.Load(prefix.Path() + "/system.reg")) {
+            seen.gameVersion = hive.Dword(kKey32, "GameVersion");
+            seen.gameVersion64 = hive.Dword(kKey64, "GameVersion");
+        }
         Observe(dir + "/c/Games/Quor", programs, &seen);
     }
     std::remove(games.c_str());

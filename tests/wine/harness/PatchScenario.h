@@ -7,7 +7,9 @@
 // Installation layout (host paths below the scenario folder):
 //   c/Games/Quor/            the game folder, "C:\Games\Quor\" in the registry
 //   c/Menu/Programs/         the Start-menu Programs folder of the Linux run
-//   registry.reg             HKLM as a registry-export text
+//   registry.reg             HKLM as a registry-export text, the game's key
+//                            where its 32-bit installer leaves it on 64-bit
+//                            Windows (SOFTWARE\WOW6432Node\Orvandel\Quor)
 // Under Wine, drive C:'s "Games" is a link to the scenario's c/Games, the
 // registry text is imported with regedit and the Programs folder is Wine's own.
 #pragma once
@@ -19,15 +21,27 @@
 
 #include "LnkReader.h"
 #include "WinePrefix.h"
+#include "WineRun.h"
 
 namespace winebox {
+
+// Where the game's key lies: in the registry's 32-bit view, the 64-bit view,
+// or both, the 64-bit one then naming another folder and version 1.06.
+enum class KeyView { k32Bit, k64Bit, kBoth };
 
 struct Scenario {
     std::string patch;                 // host path of the patch (Linux or Windows build)
     std::vector<std::string> answers;  // W32_ANSWERS words
     std::string gameVersion = "00010001";  // registry dword as 8 hex digits; empty: no value
+    KeyView keyView = KeyView::k32Bit;
+    // Linux run only: the command line the patcher is started with
+    // (W32_COMMAND_LINE), so that it reads another patch file as its own.
+    std::string commandLine;
     // Extra preparation of the game folder (host path), after Quor.exe is made.
     std::function<void(const std::string& gameFolder)> prepare;
+    // Under Wine, non-empty: the boxes and the progress dialog are captured
+    // to <shotPrefix>box<N>.png and <shotPrefix>dialog.png (see RunRequest).
+    std::string shotPrefix;
 };
 
 struct Observation {
@@ -35,9 +49,14 @@ struct Observation {
     int exitCode = -1;
     std::vector<std::string> boxes;    // one transcript line per box, host-layer JSON form
     std::string files;                 // the game folder: "path size checksum [R] [H] [S]" lines, sorted
-    std::optional<uint32_t> gameVersion;
+    std::optional<uint32_t> gameVersion;    // of the game's key in the 32-bit view
+    std::optional<uint32_t> gameVersion64;  // and in the 64-bit view
     std::vector<std::string> links;    // .lnk paths relative to Programs, sorted
     std::vector<LnkFields> linkFields; // in the order of links
+    // Under Wine: the progress dialog as the trace shows it, and the captures.
+    DialogTrace dialog;
+    std::vector<WindowShot> boxShots;
+    WindowShot dialogShot;
 };
 
 Observation RunOnLinux(const Scenario& scenario);

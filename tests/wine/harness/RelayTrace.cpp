@@ -140,6 +140,35 @@ std::vector<BoxCall> ParseRelayTrace(const std::string& trace) {
     return calls;
 }
 
+DialogTrace ParseDialogTrace(const std::string& trace) {
+    DialogTrace dialog;
+    std::istringstream lines(trace);
+    std::string line;
+    while (std::getline(lines, line)) {
+        size_t pos = line.find(":Call user32.");
+        if (pos == std::string::npos) continue;
+        pos += 13;
+        const std::string call = line.substr(pos, line.find('(', pos) - pos);
+        pos += call.size() + 1;
+        uint64_t window = 0, control = 0;
+        std::string text;
+        bool isNull = false, truncated = false;
+        if (call == "DialogBoxParamA") {
+            dialog.shown = true;
+        } else if (call == "EndDialog") {
+            dialog.ended = true;
+        } else if (call == "SetWindowTextA" && ReadHex(line, pos, &window) && Expect(line, pos, ',') &&
+                   ReadStringArgument(line, pos, &text, &isNull, &truncated)) {
+            dialog.caption = text;
+        } else if (call == "SetDlgItemTextA" && ReadHex(line, pos, &window) && Expect(line, pos, ',') &&
+                   ReadHex(line, pos, &control) && Expect(line, pos, ',') &&
+                   ReadStringArgument(line, pos, &text, &isNull, &truncated)) {
+            dialog.items[int(control)] = text;
+        }
+    }
+    return dialog;
+}
+
 namespace {
 const char* const kAnswerWords[] = {"", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,18 @@ bool ParseBoxCallLine(const std::string& line, BoxCall* call);
 bool ParseBoxReturnLine(const std::string& line, std::string* thread, int* result);
 // Every box of a whole trace, in call order, with results paired by thread.
 std::vector<BoxCall> ParseRelayTrace(const std::string& trace);
+
+// A dialog box as the relay trace shows it, with RelayInclude also naming
+// user32.DialogBoxParamA, EndDialog, SetWindowTextA and SetDlgItemTextA:
+//   0024:Call user32.SetDlgItemTextA(00010064,000003e8,140004000 "text") ret=...
+// One dialog at a time: the texts are the last ones set.
+struct DialogTrace {
+    bool shown = false;                // DialogBoxParamA was called
+    bool ended = false;                // EndDialog was called
+    std::string caption;               // the last text of SetWindowTextA
+    std::map<int, std::string> items;  // the last text of SetDlgItemTextA by control
+};
+DialogTrace ParseDialogTrace(const std::string& trace);
 
 // The scripted answer words of the host layer (W32_ANSWERS) and the button
 // identifiers they stand for (IDOK 1 ... IDNO 7); 0 for an unknown word.

@@ -9,6 +9,8 @@
 namespace winebox {
 namespace {
 
+const char kWineFonts[] = "/usr/share/wine/fonts";
+
 bool IsExecutable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
 std::string OnPath(const std::string& name) {
@@ -70,11 +72,36 @@ bool WinePrefix::Create(std::string* error) {
         *error = "wineboot failed: " + boot.output;
         return false;
     }
-    CommandResult relay = Wine({"reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude",
-                                "/t", "REG_SZ", "/d", "user32.MessageBoxA", "/f"},
+    CommandResult relay = Wine({"reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/t", "REG_SZ",
+                                "/d",
+                                "user32.MessageBoxA;user32.DialogBoxParamA;user32.EndDialog;user32.SetWindowTextA;"
+                                "user32.SetDlgItemTextA",
+                                "/f"},
                                60);
     if (!relay.finished || relay.exitCode != 0) {
         *error = "cannot set RelayInclude: " + relay.output;
+        return false;
+    }
+    // Debian's Wine looks for its own fonts (package fonts-wine) in the
+    // prefix's Fonts folder but does not put them there: without them
+    // "MS Sans Serif" would fall back to some host font.
+    if (DIR* fonts = opendir(kWineFonts)) {
+        while (dirent* entry = readdir(fonts)) {
+            std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            if (!WriteWholeFile(DriveC() + "/windows/Fonts/" + name, ReadWholeFile(kWineFonts + ("/" + name)))) {
+                *error = "cannot copy the font " + name + " into the prefix";
+                closedir(fonts);
+                return false;
+            }
+        }
+        closedir(fonts);
+    }
+    // Xvfb has no window manager: Wine draws the captions and frames itself.
+    CommandResult unmanaged = Wine(
+        {"reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/t", "REG_SZ", "/d", "N", "/f"}, 60);
+    if (!unmanaged.finished || unmanaged.exitCode != 0) {
+        *error = "cannot set Managed: " + unmanaged.output;
         return false;
     }
     if (!WaitForServer(60)) {

@@ -1,7 +1,9 @@
 // A throwaway Wine prefix for the tests: made once under a temp directory,
-// with the relay trace limited to MessageBoxA, no Mono/Gecko install dialogs
-// and no desktop-menu integration. Programs run headless under the caller's
-// X display (the stage runs the tests inside xvfb-run).
+// with the relay trace limited to MessageBoxA and the dialog calls of the
+// patcher, no Mono/Gecko install dialogs and no desktop-menu integration.
+// Programs run headless under the caller's X display (the stage runs the
+// tests inside xvfb-run), their windows unmanaged so that Wine draws their
+// captions and frames.
 #pragma once
 
 #include <cstdint>

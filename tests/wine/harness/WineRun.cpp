@@ -1,6 +1,8 @@
 #include "WineRun.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -26,10 +28,18 @@ std::string Describe(const BoxCall& box) {
     return "box \"" + box.caption + "\": \"" + box.text + "\"";
 }
 
-// Presses the button of the index-th box; true once the trace shows it returned.
+// The visible windows with exactly this name, newest last.
+std::vector<std::string> WindowsNamed(const WinePrefix& prefix, const std::string& name) {
+    return Lines(RunCommand({"xdotool", "search", "--onlyvisible", "--name", ExactNamePattern(name)},
+                            prefix.Environment(false), 5)
+                     .output);
+}
+
+// Presses the button of the index-th box, capturing it first to shotPath
+// when one is given; true once the trace shows it returned.
 bool PressButton(const WinePrefix& prefix, const std::string& tracePath, size_t index,
                  const std::string& answer, Clock::time_point deadline, ChildProcess& child,
-                 RunOutcome& outcome) {
+                 RunOutcome& outcome, const std::string& shotPath, std::set<std::string>* boxWindows) {
     std::string* error = &outcome.error;
     int button = ButtonForAnswer(answer);
     if (!button) {
@@ -37,15 +47,18 @@ bool PressButton(const WinePrefix& prefix, const std::string& tracePath, size_t 
         return false;
     }
     std::vector<BoxCall> boxes = ParseRelayTrace(ReadWholeFile(tracePath));
-    const std::string pattern = ExactNamePattern(boxes[index].caption);
     std::vector<std::string> env = prefix.Environment(false);
     for (int attempt = 0; SecondsLeft(deadline) > 0; ++attempt) {
-        CommandResult found =
-            RunCommand({"xdotool", "search", "--onlyvisible", "--name", pattern}, env, 5);
-        std::vector<std::string> windows = Lines(found.output);
+        std::vector<std::string> windows = WindowsNamed(prefix, boxes[index].caption);
         if (!windows.empty()) {
             // Newest window last; a retry tries the others in turn.
             const std::string& window = windows[windows.size() - 1 - size_t(attempt) % windows.size()];
+            boxWindows->insert(window);
+            if (!shotPath.empty() && outcome.boxShots.size() == index) {
+                WindowShot shot;
+                if (!CaptureWindow(prefix, window, shotPath, &shot, error)) return false;
+                outcome.boxShots.push_back(shot);
+            }
             RunCommand({"xdotool", "windowfocus", "--sync", window}, env, 3);
             RunCommand({"xdotool", "key", "--clearmodifiers", KeyForButton(button)}, env, 3);
         }
@@ -69,7 +82,59 @@ bool PressButton(const WinePrefix& prefix, const std::string& tracePath, size_t 
     return false;
 }
 
+// Captures the dialog box of the trace while it is up: found by the caption
+// its program gave it, among windows that were no box, and kept only when
+// the trace shows it still open after the capture. A window that went away
+// meanwhile is tried again; false (with an error) when capturing keeps failing.
+bool CaptureOpenDialog(const WinePrefix& prefix, const std::string& tracePath, const std::string& path,
+                       const std::set<std::string>& boxWindows, int* failures, RunOutcome& outcome) {
+    DialogTrace dialog = ParseDialogTrace(ReadWholeFile(tracePath));
+    if (!dialog.shown || dialog.ended || dialog.caption.empty()) return true;
+    std::vector<std::string> windows = WindowsNamed(prefix, dialog.caption);
+    while (!windows.empty() && boxWindows.count(windows.back())) windows.pop_back();
+    if (windows.empty()) return true;
+    WindowShot shot;
+    std::string error;
+    bool captured = CaptureWindow(prefix, windows.back(), path, &shot, &error);
+    if (ParseDialogTrace(ReadWholeFile(tracePath)).ended) return true;
+    if (captured) {
+        outcome.dialogShot = shot;
+    } else if (++*failures == 3) {
+        outcome.error = error;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool CaptureWindow(const WinePrefix& prefix, const std::string& window, const std::string& path, WindowShot* shot,
+                   std::string* error) {
+    std::vector<std::string> env = prefix.Environment(false);
+    // Give a window that has just been mapped the time to paint.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    CommandResult geometry = RunCommand({"xdotool", "getwindowgeometry", "--shell", window}, env, 5);
+    WindowShot taken;
+    for (const std::string& line : Lines(geometry.output)) {
+        size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        std::string name = line.substr(0, equals);
+        int value = std::atoi(line.c_str() + equals + 1);
+        if (name == "X") taken.x = value;
+        if (name == "Y") taken.y = value;
+        if (name == "WIDTH") taken.width = value;
+        if (name == "HEIGHT") taken.height = value;
+    }
+    CommandResult capture = RunCommand({"import", "-window", window, path}, env, 20);
+    if (!geometry.finished || geometry.exitCode != 0 || taken.width <= 0 || !capture.finished ||
+        capture.exitCode != 0) {
+        *error = "cannot capture window " + window + " to " + path + ": " + geometry.output + capture.output;
+        return false;
+    }
+    taken.path = path;
+    *shot = taken;
+    return true;
+}
 
 std::string ExactNamePattern(const std::string& name) {
     std::string pattern = "^";
@@ -113,6 +178,8 @@ RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request) {
         Clock::now() + std::chrono::duration_cast<Clock::duration>(
                            std::chrono::duration<double>(request.timeoutSeconds));
     size_t answered = 0;
+    std::set<std::string> boxWindows;  // X windows of the boxes, never taken for the dialog
+    int captureFailures = 0;
     for (;;) {
         if (child.Poll(&outcome.exitCode)) {
             outcome.finished = true;
@@ -132,12 +199,18 @@ RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request) {
             Clock::time_point boxDeadline =
                 std::min(deadline, Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                       std::chrono::duration<double>(request.boxSeconds)));
+            const std::string shotPath =
+                request.shotPrefix.empty() ? "" : request.shotPrefix + "box" + std::to_string(answered + 1) + ".png";
             if (!PressButton(prefix, tracePath, answered, request.answers[answered], boxDeadline, child,
-                             outcome))
+                             outcome, shotPath, &boxWindows))
                 break;
             ++answered;
             continue;
         }
+        if (!request.shotPrefix.empty() && outcome.dialogShot.path.empty() &&
+            !CaptureOpenDialog(prefix, tracePath, request.shotPrefix + "dialog.png", boxWindows, &captureFailures,
+                               outcome))
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (!outcome.finished && child.Running()) {
@@ -150,6 +223,10 @@ RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request) {
     }
     outcome.trace = ReadWholeFile(tracePath);
     outcome.boxes = ParseRelayTrace(outcome.trace);
+    outcome.dialog = ParseDialogTrace(outcome.trace);
+    if (!request.shotPrefix.empty() && outcome.dialog.shown && outcome.dialogShot.path.empty() &&
+        outcome.error.empty())
+        outcome.error = "the dialog box ended before it could be captured";
     RemoveTree(scratch);
     return outcome;
 }

@@ -13,10 +13,20 @@
 
 namespace winebox {
 
+// A window captured from the X display: its PNG and where it stood, frame
+// and caption included.
+struct WindowShot {
+    std::string path;  // empty: none taken
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 struct RunOutcome {
     bool finished = false;       // the program ended by itself before the deadline
     int exitCode = -1;           // as Wine reports it (the low 8 bits: -1 gives 255)
     std::vector<BoxCall> boxes;  // every box, in order
+    DialogTrace dialog;          // the dialog box, if one was shown
+    std::vector<WindowShot> boxShots;  // with a shot prefix: one per box, in order
+    WindowShot dialogShot;             // with a shot prefix: the dialog box while it was up
     std::string error;           // what went wrong in the harness or the script
     std::string trace;           // the whole relay trace (stderr of the program)
 };
@@ -27,9 +37,19 @@ struct RunRequest {
     std::string workDir;               // empty: the program's folder
     double timeoutSeconds = 60;        // the whole run
     double boxSeconds = 15;            // one box: from its call until it has returned
+    // Non-empty: each box is captured before it is answered, to
+    // <shotPrefix>box<N>.png (N from 1), and a dialog box while it is up, to
+    // <shotPrefix>dialog.png; a dialog that ends before it could be captured
+    // is an error.
+    std::string shotPrefix;
 };
 
 RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request);
+
+// Captures an X window (ImageMagick's import) once it has had time to paint;
+// false with a reason.
+bool CaptureWindow(const WinePrefix& prefix, const std::string& window, const std::string& path, WindowShot* shot,
+                   std::string* error);
 
 // Quotes a text for the extended regular expressions of xdotool's --name.
 std::string ExactNamePattern(const std::string& name);

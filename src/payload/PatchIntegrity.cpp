@@ -1,0 +1,163 @@
+#include "payload/PatchIntegrity.h"
+
+#include <cstring>
+
+#include "payload/LzssFormat.h"
+#include "pools/DefaultPools.h"
+
+namespace {
+
+uint32_t Load32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+bool ReadExactly(CFile* file, uint32_t position, void* buffer, uint32_t size) {
+    uint32_t got = 0;
+    return file->ReadAt(buffer, position, size, &got) == nullptr && got == size;
+}
+
+bool Fail(IntegrityFault* fault, const char* what, uint32_t offset, uint32_t block = kNoBlock, bool inPack = false) {
+    fault->what = what;
+    fault->offset = offset;
+    fault->block = block;
+    fault->inPack = inPack;
+    return false;
+}
+
+// The most bytes a stream of stored bytes can decode to: the densest token
+// (16 bits for 33 bytes) everywhere, and one more token in the last byte.
+uint64_t MostDecodedBytes(uint32_t stored) { return uint64_t(stored) * 33 / 2 + 33; }
+
+struct PoolBlock {
+    explicit PoolBlock(uint64_t size) : bytes(size <= 0xFFFFFFFFu ? static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(uint32_t(size ? size : 1))) : nullptr) {}
+    ~PoolBlock() { g_pDefaultPtrPool->Free(bytes); }
+    PoolBlock(const PoolBlock&) = delete;
+    PoolBlock& operator=(const PoolBlock&) = delete;
+    uint8_t* bytes;
+};
+
+struct CrcSink {
+    uint32_t covered;
+    uint32_t crc = 0;
+};
+
+void AddToCrc(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_t length) {
+    auto* sink = static_cast<CrcSink*>(context);
+    if (imageOffset >= sink->covered) return;
+    const uint32_t take = sink->covered - imageOffset < length ? sink->covered - imageOffset : length;
+    sink->crc = Crc32Update(sink->crc, bytes, take);
+}
+
+}  // namespace
+
+bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, IntegrityFault* fault) {
+    const uint32_t end = container->GetSize();
+    uint8_t header[kLzssHeaderSize];
+    if (end < kLzssHeaderSize || !ReadExactly(container, 0, header, kLzssHeaderSize))
+        return Fail(fault, "the container header is cut short", 0);
+    if (std::memcmp(header, kLzssMagic, 4) != 0) return Fail(fault, "no container header (\"LZSS\")", 0);
+    const uint32_t size = Load32(header + 4), blockSize = Load32(header + 8);
+    const uint8_t bitLengths = header[12];
+    if (blockSize == 0 || blockSize > kLzssMaxBlockSize) return Fail(fault, "the block size is out of range", 8);
+    const uint32_t count = LzssBlockCount(size, blockSize);
+    const uint64_t dataStart = LzssDataStart(count);
+    if (dataStart > end) return Fail(fault, "the block table runs past the container's end", kLzssTableOffset);
+
+    PoolBlock tableBytes(4ull * count);
+    if (!tableBytes.bytes) return Fail(fault, "no memory for the block table", kLzssTableOffset);
+    if (!ReadExactly(container, kLzssTableOffset, tableBytes.bytes, 4 * count))
+        return Fail(fault, "the block table cannot be read", kLzssTableOffset);
+    auto start = [&](uint32_t k) { return k < count ? Load32(tableBytes.bytes + 4 * k) : end; };
+    if (start(0) != dataStart) return Fail(fault, "the block table does not end where the first block starts", kLzssTableOffset, 0);
+
+    // The table first: every block's span and claimed length, so that the
+    // buffers are sized by what the container really holds.
+    uint64_t largestIn = 1, largestOut = 1;
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint32_t from = start(k), to = start(k + 1);
+        const uint32_t entry = kLzssTableOffset + 4 * (k + 1);
+        if (to > end) return Fail(fault, "a block runs past the container's end", k + 1 < count ? entry : from, k);
+        if (to < from) return Fail(fault, "the block table runs backwards", entry, k + 1);
+        const uint32_t stored = to - from, length = LzssBlockLength(size, blockSize, k);
+        if (stored < length) {
+            if (length > MostDecodedBytes(stored))
+                return Fail(fault, "a compressed block claims more bytes than its stored bytes can hold", from, k);
+            if (stored > largestIn) largestIn = stored;
+            if (length + 1ull > largestOut) largestOut = length + 1ull;
+        } else {
+            if (k + 1 < count && stored != length)
+                return Fail(fault, "a raw block is longer than its length", from, k);
+            if (stored > blockSize) return Fail(fault, "the last block is longer than the block size", from, k);
+            if (stored > largestOut) largestOut = stored;
+        }
+    }
+    PoolBlock in(largestIn), out(largestOut);
+    if (!in.bytes || !out.bytes) return Fail(fault, "no memory for a block", kLzssTableOffset);
+
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint32_t from = start(k), stored = start(k + 1) - from, length = LzssBlockLength(size, blockSize, k);
+        if (stored < length) {
+            if (!ReadExactly(container, from, in.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
+            // One byte of room more than the block's length shows a stream
+            // that runs on; bytes a skip token passes read as zeros, as in CLzssFile.
+            std::memset(out.bytes, 0, length + 1);
+            uint32_t produced = length + 1;
+            if (DecodeBlock(in.bytes, stored, out.bytes, &produced, bitLengths))
+                return Fail(fault, "a compressed block does not decode", from, k);
+            if (produced != length) return Fail(fault, "a compressed block decodes to another length than its own", from, k);
+        } else {
+            if (!ReadExactly(container, from, out.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
+            for (uint32_t i = length; i < stored; ++i)
+                if (out.bytes[i] != 0) return Fail(fault, "bytes other than zeros lie behind the last block's data", from + i, k);
+        }
+        if (sink) sink(context, uint32_t(uint64_t(k) * blockSize), out.bytes, length);
+    }
+    return true;
+}
+
+PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, IntegrityFault* fault) {
+    const uint32_t imageSize = image->GetSize();
+    ErrorCode lookup = nullptr;
+    const uint32_t offset = pack->GetFileOffset(kPatchCrcName, &lookup);
+    uint8_t trailer[kPatchCrcEntrySize];
+    const bool trailerMagic = imageSize >= kPatchCrcEntrySize &&
+                              ReadExactly(image, imageSize - kPatchCrcEntrySize, trailer, kPatchCrcEntrySize) &&
+                              std::memcmp(trailer, kPatchCrcMagic, 4) == 0;
+    if (lookup && !trailerMagic) return PatchChecksum::kAbsent;
+
+    auto broken = [&](const char* what, uint32_t at) {
+        Fail(fault, what, at, kNoBlock, true);
+        return PatchChecksum::kBroken;
+    };
+    if (lookup) return broken("the pack ends in checksum bytes but names no PATCH.CRC entry", imageSize - kPatchCrcEntrySize);
+    ErrorCode error = nullptr;
+    CFile* file = pack->Open(kPatchCrcName, FM_READ, &error);
+    if (!file) return broken("the PATCH.CRC entry cannot be opened", offset);
+    uint8_t bytes[kPatchCrcEntrySize];
+    const uint32_t entrySize = file->GetSize();
+    uint32_t got = 0;
+    const bool read = entrySize == kPatchCrcEntrySize && file->Read(bytes, kPatchCrcEntrySize, &got) == nullptr &&
+                      got == kPatchCrcEntrySize;
+    delete file;
+    if (entrySize != kPatchCrcEntrySize) return broken("the PATCH.CRC entry is not 16 bytes long", offset);
+    if (uint64_t(offset) + kPatchCrcEntrySize != imageSize) return broken("the PATCH.CRC entry does not lie last in the pack", offset);
+    if (!read) return broken("the PATCH.CRC entry cannot be read", offset);
+    PatchCrcEntry entry;
+    if (!ParsePatchCrcEntry(bytes, kPatchCrcEntrySize, &entry)) return broken("the PATCH.CRC entry has no \"QCRC\" magic", offset);
+    if (entry.version != kPatchCrcVersion) return broken("the PATCH.CRC entry has an unknown version", offset + 4);
+    if (entry.coveredSize != offset) return broken("the PATCH.CRC entry does not cover the pack up to itself", offset + 8);
+
+    CrcSink sink{entry.coveredSize};
+    if (container) {
+        if (!WalkContainerStrictly(container, AddToCrc, &sink, fault)) return PatchChecksum::kBroken;
+    } else {
+        uint8_t chunk[4096];
+        for (uint32_t at = 0; at < entry.coveredSize; at += sizeof chunk) {
+            const uint32_t n = entry.coveredSize - at < sizeof chunk ? entry.coveredSize - at : uint32_t(sizeof chunk);
+            if (!ReadExactly(image, at, chunk, n)) return broken("the pack cannot be read", at);
+            AddToCrc(&sink, at, chunk, n);
+        }
+    }
+    if (sink.crc != entry.crc) return broken("the pack's CRC-32 does not match its PATCH.CRC entry", 0);
+    return PatchChecksum::kSound;
+}

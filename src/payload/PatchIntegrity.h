@@ -1,0 +1,58 @@
+// The strict reading of a patch payload: one pass over every block of the
+// container, and the checksum entry of the pack inside it (PatchCrc.h).
+//
+// Strict rules, beyond what CLzssFile needs to read a container:
+// - the block-offset table starts right after itself and never runs
+//   backwards, and no block runs past the container's end;
+// - a compressed block (stored length below its length) decodes to exactly
+//   its length;
+// - a raw block's stored length equals its length, except that the last
+//   block may carry zero bytes behind its data, up to the block size (a
+//   small patch is padded that way so that the payload scan finds it).
+// So bytes appended behind a container, a cut-off one and most flipped
+// bytes are faults here, while a reader that takes what it is given may
+// read them as data.
+#pragma once
+
+#include <cstdint>
+
+#include "file/File.h"
+#include "payload/PackFS.h"
+#include "payload/PatchCrc.h"
+
+constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
+
+// The first fault found: what (a fixed text), where, and in which block.
+struct IntegrityFault {
+    const char* what = nullptr;
+    uint32_t offset = 0;      // in the container, or in the pack image when inPack
+    bool inPack = false;
+    uint32_t block = kNoBlock;
+};
+
+// Receives each block's decoded bytes in order: imageOffset is where they
+// lie in the contents.
+typedef void (*BlockSink)(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_t length);
+
+// Decodes every block of the container once under the strict rules, handing
+// each to sink (may be null). False with the fault on the first breach.
+// Memory and time grow with the container's real size: a block table must
+// lie inside it, and a compressed block cannot claim more bytes than its
+// stored bytes could ever decode to.
+bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, IntegrityFault* fault);
+
+enum class PatchChecksum {
+    kAbsent,  // no checksum entry: the pack is read as it is
+    kSound,   // the entry is well-formed and the whole pack matches it
+    kBroken,  // see the fault
+};
+
+// Checks the pack attached to pack (which reads image, a CLzssFile over
+// container). The pack carries a checksum when its directory names
+// "PATCH.CRC" or its last 16 bytes begin with the entry's magic (so that a
+// damaged directory entry cannot pass for an old, unchecked pack). Then the
+// entry must be 16 bytes, lie last in the pack, carry the magic, version 1
+// and its own offset as the covered size, and the strict pass over the
+// container must give that CRC over the covered bytes. A bare pack (no
+// container: null) is read through image instead.
+PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, IntegrityFault* fault);

@@ -1,0 +1,306 @@
+// The strict pass over a payload and its checksum entry, on damaged copies
+// of real containers: flipped bytes, cut and lengthened ends, lying headers;
+// and the certificate table of signed PE images.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "MemoryFile.h"
+#include "TestData.h"
+#include "file/WindowFile.h"
+#include "payload/LzssFile.h"
+#include "payload/LzssWriter.h"
+#include "payload/PackWriter.h"
+#include "payload/PatchIntegrity.h"
+#include "payload/SignedImage.h"
+#include "pools/DefaultPools.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct NamedBytes {
+    std::string name;
+    Bytes bytes;
+};
+
+Bytes PackOf(const std::vector<NamedBytes>& files, bool checked) {
+    std::vector<PackWriterEntry> entries;
+    for (const NamedBytes& f : files) entries.push_back({f.name.c_str(), f.bytes.data(), uint32_t(f.bytes.size()), 0});
+    uint8_t* raw = nullptr;
+    uint32_t size = 0;
+    const ErrorCode error = checked ? BuildCheckedPackImage(entries.data(), uint32_t(entries.size()), &raw, &size)
+                                    : BuildPackImage(entries.data(), uint32_t(entries.size()), &raw, &size);
+    EXPECT_EQ(error, nullptr);
+    Bytes image(raw, raw + size);
+    g_pDefaultPtrPool->Free(raw);
+    return image;
+}
+
+Bytes ContainerOf(const Bytes& image) {
+    MemoryFile out;
+    EXPECT_EQ(CompressLzssImage(image.data(), uint32_t(image.size()), &out, 0x8000, 0xC4, nullptr), nullptr);
+    return out.data;
+}
+
+// Three blocks of mixed data, Patch.ini and a Files tree.
+std::vector<NamedBytes> Tree() {
+    return {{"Patch.ini", testdata::Text(700, 1)},
+            {"Files\\maps\\a.map", testdata::Binary(50000, 2)},
+            {"Files\\noise.bin", testdata::Random(9000, 3)},
+            {"Files\\readme.txt", testdata::Text(20000, 4)}};
+}
+
+uint32_t Le32(const Bytes& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+void Put32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+struct Checked {
+    PatchChecksum result = PatchChecksum::kBroken;
+    IntegrityFault fault;
+    bool mounted = false;
+    Bytes decoded;  // the pack as CLzssFile reads it, when mounted
+};
+
+// The patcher's chain over a container: CLzssFile, CPackFS, then the check.
+Checked Check(const Bytes& container) {
+    Checked out;
+    MemoryFile disk(container);
+    auto* window = new CWindowFile(&disk, 0, CWindowFile::kWindowToEnd, false);
+    auto* lzss = new CLzssFile(window, true);
+    if (!lzss->isOpen) {
+        delete lzss;
+        return out;
+    }
+    CPackFS pack;
+    if (pack.Attach(lzss)) return out;
+    out.mounted = true;
+    out.result = CheckPatchChecksum(&pack, lzss, window, &out.fault);
+    out.decoded.resize(lzss->GetSize());
+    uint32_t got = 0;
+    if (lzss->ReadAt(out.decoded.data(), 0, uint32_t(out.decoded.size()), &got) || got != out.decoded.size())
+        out.decoded.clear();
+    return out;
+}
+
+bool Walks(const Bytes& container, IntegrityFault* fault) {
+    MemoryFile file(container);
+    return WalkContainerStrictly(&file, nullptr, nullptr, fault);
+}
+
+TEST(PatchChecksum, ASoundCheckedPackPassesAndAnOldOneIsLeftAlone) {
+    const Bytes checked = PackOf(Tree(), true), plain = PackOf(Tree(), false);
+    Checked sound = Check(ContainerOf(checked));
+    EXPECT_EQ(sound.result, PatchChecksum::kSound) << (sound.fault.what ? sound.fault.what : "");
+    Checked old = Check(ContainerOf(plain));
+    EXPECT_EQ(old.result, PatchChecksum::kAbsent);
+    // An old container with bytes behind it is still read as before.
+    Bytes longer = ContainerOf(plain);
+    longer.push_back(0x5A);
+    EXPECT_EQ(Check(longer).result, PatchChecksum::kAbsent);
+}
+
+TEST(PatchChecksum, EveryFlippedByteIsRefusedOrReadsExactlyAsBuilt) {
+    const Bytes image = PackOf(Tree(), true);
+    const Bytes container = ContainerOf(image);
+    int refused = 0, unmounted = 0;
+    for (size_t at = 0; at < container.size(); at += (at < 200 ? 1 : 37)) {
+        for (uint8_t mask : {uint8_t(0x01), uint8_t(0x80), uint8_t(0xFF)}) {
+            Bytes damaged = container;
+            damaged[at] ^= mask;
+            const Checked c = Check(damaged);
+            if (!c.mounted) {
+                ++unmounted;
+                continue;
+            }
+            if (c.result == PatchChecksum::kBroken) {
+                ++refused;
+                EXPECT_NE(c.fault.what, nullptr);
+                continue;
+            }
+            // Accepted only where the flip changed nothing that is read.
+            ASSERT_EQ(c.result, PatchChecksum::kSound) << "offset " << at;
+            EXPECT_EQ(c.decoded, image) << "offset " << at << " mask " << int(mask);
+        }
+    }
+    EXPECT_GT(refused, 1000);
+    EXPECT_GT(unmounted, 0);
+}
+
+TEST(PatchChecksum, CutAndLengthenedContainersAreRefused) {
+    const Bytes container = ContainerOf(PackOf(Tree(), true));
+    const uint32_t count = (Le32(container, 4) - 1) / 0x8000 + 1;
+    for (uint32_t k = 1; k <= count; ++k) {
+        const size_t boundary = k < count ? Le32(container, 14 + 4 * k) : container.size();
+        for (size_t cut : {boundary - 1, boundary, boundary + 1}) {
+            if (cut >= container.size()) continue;
+            const Checked c = Check(Bytes(container.begin(), container.begin() + long(cut)));
+            EXPECT_TRUE(!c.mounted || c.result == PatchChecksum::kBroken) << "cut at " << cut;
+        }
+    }
+    for (size_t extra : {1u, 1000u, 30000u}) {
+        Bytes longer = container;
+        for (size_t i = 0; i < extra; ++i) longer.push_back(uint8_t(i * 7 + 1));
+        const Checked c = Check(longer);
+        EXPECT_TRUE(!c.mounted || c.result == PatchChecksum::kBroken) << extra << " bytes appended";
+    }
+}
+
+TEST(PatchChecksum, ZerosBehindARawLastBlockAreItsPaddingAndNothingElse) {
+    // A small pack: one block, stored raw as the patch layout stores it.
+    const Bytes image = PackOf({{"Patch.ini", testdata::Text(300, 9)}}, true);
+    Bytes container = ContainerOf(Bytes());
+    container = Bytes(container.begin(), container.begin() + 14);
+    Put32(container, 4, uint32_t(image.size()));
+    container.resize(18);
+    Put32(container, 14, 18);
+    container.insert(container.end(), image.begin(), image.end());
+    container.resize(container.size() + 5000, 0);
+    EXPECT_EQ(Check(container).result, PatchChecksum::kSound);
+    container.back() = 1;
+    Checked c = Check(container);
+    EXPECT_EQ(c.result, PatchChecksum::kBroken);
+    EXPECT_STREQ(c.fault.what, "bytes other than zeros lie behind the last block's data");
+    EXPECT_EQ(c.fault.offset, container.size() - 1);
+    // Up to the block size only.
+    container.back() = 0;
+    container.resize(18 + 0x8000 + 1, 0);
+    EXPECT_EQ(Check(container).result, PatchChecksum::kBroken);
+}
+
+TEST(PatchChecksum, AMisplacedOrMalformedEntryIsRefused) {
+    std::vector<NamedBytes> tree = Tree();
+    const Bytes good = PackOf(tree, true);
+    Bytes entry(good.end() - 16, good.end());
+
+    // Written by hand as an ordinary entry: its data lies before PATCH.INI's.
+    tree.push_back({"PATCH.CRC", entry});
+    EXPECT_STREQ(Check(ContainerOf(PackOf(tree, false))).fault.what, "the PATCH.CRC entry does not lie last in the pack");
+
+    auto withEntry = [&](size_t field, uint32_t value) {
+        Bytes image = good;
+        Put32(image, image.size() - 16 + field, value);
+        return Check(ContainerOf(image));
+    };
+    EXPECT_STREQ(withEntry(4, 2).fault.what, "the PATCH.CRC entry has an unknown version");
+    EXPECT_STREQ(withEntry(8, Le32(good, good.size() - 8) - 1).fault.what,
+                 "the PATCH.CRC entry does not cover the pack up to itself");
+    EXPECT_STREQ(withEntry(12, Le32(good, good.size() - 4) ^ 1).fault.what,
+                 "the pack's CRC-32 does not match its PATCH.CRC entry");
+    EXPECT_STREQ(withEntry(0, 0x43524358).fault.what, "the PATCH.CRC entry has no \"QCRC\" magic");
+
+    // A damaged name cannot make a checked pack pass for an old one: its
+    // last bytes still carry the magic.
+    Bytes renamed = good;
+    const size_t name = std::string(renamed.begin(), renamed.end()).find("CRC");
+    ASSERT_NE(name, std::string::npos);
+    renamed[name] = 'D';
+    Checked c = Check(ContainerOf(renamed));
+    EXPECT_EQ(c.result, PatchChecksum::kBroken);
+    EXPECT_STREQ(c.fault.what, "the pack ends in checksum bytes but names no PATCH.CRC entry");
+}
+
+TEST(StrictWalk, RefusesTablesAndBlocksThatAReaderWouldTake) {
+    const Bytes container = ContainerOf(PackOf(Tree(), false));
+    IntegrityFault fault;
+    ASSERT_TRUE(Walks(container, &fault));
+
+    Bytes gap = container;  // the first block starts one byte late
+    Put32(gap, 14, Le32(gap, 14) + 1);
+    EXPECT_FALSE(Walks(gap, &fault));
+    EXPECT_STREQ(fault.what, "the block table does not end where the first block starts");
+
+    Bytes backwards = container;
+    Put32(backwards, 22, Le32(backwards, 18) - 1);
+    EXPECT_FALSE(Walks(backwards, &fault));
+    EXPECT_STREQ(fault.what, "the block table runs backwards");
+    EXPECT_EQ(fault.offset, 22u);
+    EXPECT_EQ(fault.block, 2u);
+
+    // Block 1 swallows block 2's bytes: too long to be compressed, so raw, and
+    // longer than its length.
+    Bytes raw = container;
+    Put32(raw, 22, Le32(raw, 18) + 0x8000 + 10);
+    EXPECT_FALSE(Walks(raw, &fault));
+    EXPECT_EQ(fault.block, 1u);
+
+    Bytes noMagic = container;
+    noMagic[0] = 'X';
+    EXPECT_FALSE(Walks(noMagic, &fault));
+    EXPECT_EQ(fault.offset, 0u);
+}
+
+TEST(StrictWalk, HeadersThatClaimGigabytesAreRefusedFromTheTableAlone) {
+    // 2 KB that claim 4 GiB in 16 MiB blocks: 256 table entries fit.
+    Bytes lying(2048, 0);
+    std::memcpy(lying.data(), "LZSS", 4);
+    Put32(lying, 4, 0xFFFFFFFFu);
+    Put32(lying, 8, 0x1000000u);
+    lying[12] = 0xC4;
+    for (uint32_t k = 0; k < 256; ++k) Put32(lying, 14 + 4 * k, 14 + 4 * 256 + k / 100);
+    IntegrityFault fault;
+    EXPECT_FALSE(Walks(lying, &fault));
+    EXPECT_STREQ(fault.what, "a compressed block claims more bytes than its stored bytes can hold");
+
+    Put32(lying, 8, 0x8000);  // 131072 blocks: their table cannot lie in 2 KB
+    EXPECT_FALSE(Walks(lying, &fault));
+    EXPECT_STREQ(fault.what, "the block table runs past the container's end");
+}
+
+// A minimal PE image: DOS header, "PE", COFF header, optional header with
+// 16 data directories; the security directory set as given.
+Bytes PeImage(bool plus, uint32_t size, uint32_t certOffset, uint32_t certSize) {
+    Bytes pe(size, 0);
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    Put32(pe, 0x3C, 0x80);
+    std::memcpy(pe.data() + 0x80, "PE\0\0", 4);
+    const size_t coff = 0x84, optional = coff + 20;
+    const uint32_t directories = plus ? 112 : 96;
+    pe[coff + 16] = uint8_t(directories + 16 * 8);
+    pe[optional] = 0x0B;
+    pe[optional + 1] = plus ? 0x02 : 0x01;
+    Put32(pe, optional + directories - 4, 16);
+    Put32(pe, optional + directories + 4 * 8, certOffset);
+    Put32(pe, optional + directories + 4 * 8 + 4, certSize);
+    return pe;
+}
+
+TEST(SignedImage, ThePayloadEndsWhereATrailingCertificateTableStarts) {
+    for (bool plus : {false, true}) {
+        MemoryFile signedFile(PeImage(plus, 40000, 36000, 4000));
+        CertificateTable table;
+        ASSERT_TRUE(FindCertificateTable(&signedFile, &table)) << plus;
+        EXPECT_EQ(table.offset, 36000u);
+        EXPECT_EQ(table.size, 4000u);
+        EXPECT_EQ(PayloadEnd(&signedFile, 16384), 36000u);
+        // A table before the payload, or one that stops short of the end, is no end of it.
+        EXPECT_EQ(PayloadEnd(&signedFile, 36000), 40000u);
+        MemoryFile shortTable(PeImage(plus, 40000, 36000, 3992));
+        EXPECT_EQ(PayloadEnd(&shortTable, 16384), 40000u);
+    }
+    MemoryFile unsignedFile(PeImage(false, 40000, 0, 0));
+    CertificateTable table;
+    EXPECT_FALSE(FindCertificateTable(&unsignedFile, &table));
+    EXPECT_EQ(PayloadEnd(&unsignedFile, 16384), 40000u);
+    // Tables past the end, lying headers and ELF files are no tables.
+    MemoryFile beyond(PeImage(false, 40000, 36000, 5000));
+    EXPECT_FALSE(FindCertificateTable(&beyond, &table));
+    Bytes farHeader = PeImage(true, 40000, 36000, 4000);
+    Put32(farHeader, 0x3C, 0xFFFFFFF0u);
+    MemoryFile far(farHeader);
+    EXPECT_FALSE(FindCertificateTable(&far, &table));
+    Bytes elf = PeImage(true, 40000, 36000, 4000);
+    std::memcpy(elf.data(), "\x7F" "ELF", 4);
+    MemoryFile elfFile(elf);
+    EXPECT_EQ(PayloadEnd(&elfFile, 16384), 40000u);
+    MemoryFile tiny(Bytes{'M', 'Z'});
+    EXPECT_FALSE(FindCertificateTable(&tiny, &table));
+}
+
+}  // namespace

@@ -1,0 +1,359 @@
+// The streaming patch writer: a reader on the calling thread, a pool of
+// compressing threads, and the writer again on the calling thread, joined
+// by a ring of block slots so that at most a few blocks are in flight.
+#include "PatchWriter.h"
+
+#include "Command.h"
+#include "PayloadLayout.h"
+
+#include "payload/LzssFormat.h"
+#include "payload/PackWriter.h"
+#include "payload/PatchCrc.h"
+#include "pools/DefaultPools.h"
+#include "pools/PtrPool.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+namespace {
+
+void Store32(uint8_t* at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The checked pack image of the sources, read front to back.
+class PackStream {
+public:
+    explicit PackStream(const std::vector<PatchSource>& sources) : sources_(sources)
+    {
+        std::vector<PackWriterEntry> entries;
+        for (const PatchSource& source : sources)
+            entries.push_back({source.packName.c_str(), nullptr, static_cast<uint32_t>(source.size),
+                               source.dosDateTime});
+        std::vector<uint32_t> offsets(sources.size());
+        uint8_t* head = nullptr;
+        if (const ErrorCode error = PlanCheckedPack(entries.data(), static_cast<uint32_t>(entries.size()), &head,
+                                                    &headSize_, offsets.data(), &size_))
+            throw ToolError(std::string("cannot build the pack: ") + ErrorText(error));
+        head_.assign(head, head + headSize_);
+        g_pDefaultPtrPool->Free(head);
+        order_.resize(sources.size());
+        std::iota(order_.begin(), order_.end(), size_t(0));
+        std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) { return offsets[a] < offsets[b]; });
+    }
+    ~PackStream()
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+    PackStream(const PackStream&) = delete;
+    PackStream& operator=(const PackStream&) = delete;
+
+    uint32_t Size() const { return size_; }
+
+    // The next length bytes of the image; the files finished on the way are
+    // counted into *files.
+    void Read(uint8_t* out, uint32_t length, uint64_t* files)
+    {
+        while (length > 0) {
+            uint32_t got = 0;
+            if (position_ < headSize_) {
+                got = std::min(length, headSize_ - position_);
+                std::memcpy(out, head_.data() + position_, got);
+                crc_ = Crc32Update(crc_, out, got);
+            } else if (next_ < order_.size() || file_ != nullptr) {
+                got = ReadFile(out, length, files);
+                crc_ = Crc32Update(crc_, out, got);
+            } else {
+                const uint32_t covered = size_ - kPatchCrcEntrySize;
+                if (position_ < covered)
+                    throw ToolError("the pack's files came short of its directory");
+                uint8_t entry[kPatchCrcEntrySize];
+                MakePatchCrcEntry(covered, crc_, entry);
+                got = std::min(length, size_ - position_);
+                std::memcpy(out, entry + (position_ - covered), got);
+            }
+            out += got;
+            length -= got;
+            position_ += got;
+        }
+    }
+
+private:
+    // Bytes of the current file (opening the next one as needed); 0 only
+    // when a file ended, which moves on to the next.
+    uint32_t ReadFile(uint8_t* out, uint32_t length, uint64_t* files)
+    {
+        if (file_ == nullptr) {
+            const PatchSource& source = sources_[order_[next_++]];
+            file_ = std::fopen(source.hostPath.c_str(), "rb");
+            if (file_ == nullptr)
+                throw ToolError("cannot read " + source.hostPath);
+            current_ = &source;
+            left_ = source.size;
+        }
+        const uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(length, left_));
+        const size_t got = wanted ? std::fread(out, 1, wanted, file_) : 0;
+        left_ -= got;
+        if (got < wanted || (left_ == 0 && std::fgetc(file_) != EOF)) {
+            if (std::ferror(file_))
+                throw ToolError("cannot read " + current_->hostPath);
+            throw ToolError(current_->hostPath + " changed while the patch was being built");
+        }
+        if (left_ == 0) {
+            std::fclose(file_);
+            file_ = nullptr;
+            ++*files;
+        }
+        return static_cast<uint32_t>(got);
+    }
+
+    const std::vector<PatchSource>& sources_;
+    std::vector<uint8_t> head_;
+    uint32_t headSize_ = 0, size_ = 0, position_ = 0, crc_ = 0;
+    std::vector<size_t> order_; // sources in the order of their data
+    size_t next_ = 0;
+    std::FILE* file_ = nullptr;
+    const PatchSource* current_ = nullptr;
+    uint64_t left_ = 0;
+};
+
+// The coder's scratch state, aligned as it needs.
+class Scratch {
+public:
+    Scratch() : memory_(new uint8_t[LzssEncoderScratchSize(kLzssPatchBitLengths) + 15]) {}
+    void* Get()
+    {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(memory_.get());
+        return memory_.get() + ((16 - at % 16) % 16);
+    }
+
+private:
+    std::unique_ptr<uint8_t[]> memory_;
+};
+
+struct Slot {
+    std::vector<uint8_t> raw = std::vector<uint8_t>(kLzssPatchBlockSize);
+    std::vector<uint8_t> packed = std::vector<uint8_t>(LzssWorkBufferSize(kLzssPatchBlockSize));
+    uint32_t rawLength = 0;
+    uint32_t storedLength = 0;
+    bool compressed = false;
+    bool done = false;
+};
+
+// As CompressLzssImage decides: the coded block when it is shorter, else raw.
+// The coder gets room for one byte less than the block, so that it gives up
+// on an incompressible block as soon as it could no longer win.
+void Compress(Slot* slot, void* scratch)
+{
+    uint32_t packedLength = std::min(static_cast<uint32_t>(slot->packed.size()), slot->rawLength - 1);
+    slot->compressed = !EncodeBlockWithScratch(slot->raw.data(), slot->rawLength, slot->packed.data(), &packedLength,
+                                               kLzssPatchBitLengths, nullptr, scratch) &&
+                       packedLength < slot->rawLength;
+    slot->storedLength = slot->compressed ? packedLength : slot->rawLength;
+}
+
+// Compressing threads working through the slots handed to them.
+class CompressorPool {
+public:
+    CompressorPool(std::vector<Slot>* slots, unsigned threads) : slots_(*slots)
+    {
+        for (unsigned i = 0; i < threads; ++i)
+            threads_.emplace_back([this] { Work(); });
+    }
+    ~CompressorPool()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        for (std::thread& thread : threads_)
+            thread.join();
+    }
+    void Submit(size_t slot)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slots_[slot].done = false;
+            jobs_.push_back(slot);
+        }
+        ready_.notify_one();
+    }
+    // Whether the slot's block is compressed; with wait, waits until it is.
+    bool Done(size_t slot, bool wait)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wait)
+            finished_.wait(lock, [&] { return slots_[slot].done; });
+        return slots_[slot].done;
+    }
+
+private:
+    void Work()
+    {
+        Scratch scratch;
+        for (;;) {
+            size_t slot;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                ready_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+                if (jobs_.empty())
+                    return;
+                slot = jobs_.front();
+                jobs_.pop_front();
+            }
+            Compress(&slots_[slot], scratch.Get());
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                slots_[slot].done = true;
+            }
+            finished_.notify_all();
+        }
+    }
+
+    std::vector<Slot>& slots_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable ready_, finished_;
+    std::deque<size_t> jobs_;
+    bool stopping_ = false;
+};
+
+// Moves size bytes at from to to (to > from) within the file, back to front.
+void MoveForward(OutputStream* out, uint64_t from, uint64_t to, uint64_t size)
+{
+    std::vector<uint8_t> buffer(1 << 20);
+    for (uint64_t end = size; end > 0;) {
+        const uint64_t begin = end > buffer.size() ? end - buffer.size() : 0;
+        out->ReadAt(from + begin, buffer.data(), static_cast<size_t>(end - begin));
+        out->WriteAt(to + begin, buffer.data(), static_cast<size_t>(end - begin));
+        end = begin;
+    }
+}
+
+void RefuseHeaderIn(const std::vector<uint8_t>& bytes, size_t limit)
+{
+    const size_t found = FindContainerHeader(bytes.data(), bytes.size(), limit);
+    if (found != static_cast<size_t>(-1))
+        throw ToolError("the stub holds a container header at offset " + std::to_string(found) +
+                        ", which the patcher's scan would take for its payload");
+}
+
+} // namespace
+
+PatchWriteResult WritePatch(const std::vector<uint8_t>& stub, const std::vector<PatchSource>& sources,
+                            unsigned threads, OutputStream* out, Progress* progress)
+{
+    RefuseHeaderIn(stub, stub.size());
+    PackStream pack(sources);
+    const uint32_t size = pack.Size();
+    const uint32_t count = LzssBlockCount(size, kLzssPatchBlockSize);
+    const uint64_t dataStart = LzssDataStart(count);
+    if (dataStart > 0xFFFFFFFFu)
+        throw ToolError("the pack is too large for a container");
+
+    // The container goes first where a long one starts; a short one is laid
+    // out again at the end.
+    const uint64_t provisional = (stub.size() + kScanStep - 1) / kScanStep * kScanStep;
+    out->WriteAt(0, stub.data(), stub.size());
+    const std::vector<uint8_t> gap(provisional - stub.size(), 0);
+    out->WriteAt(stub.size(), gap.data(), gap.size());
+
+    const unsigned workers = threads > 1 ? threads : 0;
+    std::vector<Slot> slots(std::max(2u, 4 * threads));
+    std::unique_ptr<CompressorPool> pool(workers ? new CompressorPool(&slots, workers) : nullptr);
+    Scratch scratch; // the calling thread's, when it compresses itself
+    std::vector<uint8_t> table(dataStart, 0);
+    std::vector<uint8_t> lastBlock;
+    uint64_t at = dataStart;
+    uint32_t written = 0;
+    // Writes the next block in order; false (without waiting) when it is not ready.
+    const auto writeNext = [&](bool wait) {
+        Slot& slot = slots[written % slots.size()];
+        if (pool && !pool->Done(written % slots.size(), wait))
+            return false;
+        if (at + slot.storedLength > 0xFFFFFFFFu)
+            throw ToolError("the container would pass 4 GiB");
+        Store32(&table[kLzssTableOffset + 4ull * written], static_cast<uint32_t>(at));
+        out->WriteAt(provisional + at, slot.compressed ? slot.packed.data() : slot.raw.data(), slot.storedLength);
+        at += slot.storedLength;
+        ++written;
+        return true;
+    };
+    for (uint32_t k = 0; k < count; ++k) {
+        while (k - written >= slots.size())
+            writeNext(true);
+        Slot& slot = slots[k % slots.size()];
+        slot.rawLength = LzssBlockLength(size, kLzssPatchBlockSize, k);
+        uint64_t files = 0;
+        pack.Read(slot.raw.data(), slot.rawLength, &files);
+        if (k + 1 == count)
+            lastBlock.assign(slot.raw.begin(), slot.raw.begin() + slot.rawLength);
+        if (pool) {
+            pool->Submit(k % slots.size());
+        } else {
+            Compress(&slot, scratch.Get());
+            slot.done = true;
+        }
+        if (progress)
+            progress->Advance(files, slot.rawLength);
+        while (written <= k && writeNext(false)) {
+        }
+    }
+    while (written < count)
+        writeNext(true);
+    pool.reset();
+
+    std::memcpy(table.data(), kLzssMagic, 4);
+    Store32(&table[4], size);
+    Store32(&table[8], kLzssPatchBlockSize);
+    table[12] = kLzssPatchBitLengths;
+    table[13] = 0;
+    out->WriteAt(provisional, table.data(), table.size());
+
+    PatchWriteResult result;
+    result.packSize = size;
+    size_t start = 0;
+    if (!StreamedContainerStart(stub, at, &start)) {
+        // A short container: laid out in memory (it is under 16 KiB), its
+        // last block stored raw from the image's last bytes.
+        std::vector<uint8_t> container(at);
+        out->ReadAt(provisional, container.data(), container.size());
+        std::vector<uint8_t> image(size, 0);
+        std::copy(lastBlock.begin(), lastBlock.end(), image.end() - static_cast<long>(lastBlock.size()));
+        size_t payloadOffset = 0;
+        const std::vector<uint8_t> patch = LayOutPatch(stub, std::move(container), image.data(), size, &payloadOffset);
+        out->WriteAt(0, patch.data(), patch.size());
+        out->Resize(patch.size());
+        result.patchSize = patch.size();
+        result.payloadOffset = payloadOffset;
+        return result;
+    }
+    if (start != provisional) {
+        MoveForward(out, provisional, start, at);
+        const std::vector<uint8_t> zeros(start - provisional, 0);
+        out->WriteAt(provisional, zeros.data(), zeros.size());
+    }
+    out->Resize(start + at);
+    // No header before the payload: the stub's end and the padding, up to
+    // the container's own header.
+    std::vector<uint8_t> prefix(stub);
+    prefix.resize(start, 0);
+    prefix.insert(prefix.end(), table.begin(), table.begin() + 12);
+    RefuseHeaderIn(prefix, std::min<size_t>(start, ScanLimit(start + at)));
+    if (ScanLimit(start + at) <= start)
+        throw ToolError("the patcher's scan would not find the payload at offset " + std::to_string(start));
+    result.patchSize = start + at;
+    result.payloadOffset = start;
+    return result;
+}

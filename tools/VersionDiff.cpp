@@ -1,0 +1,148 @@
+// Compares two game folders file by file.
+#include "VersionDiff.h"
+
+#include "Command.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Folded(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+struct TreeFile {
+    std::string relative;
+    fs::path path;
+    uint64_t size = 0;
+};
+
+struct Tree {
+    std::map<std::string, TreeFile> files; // by folded relative path
+    std::set<std::string> folders;         // folded
+};
+
+Tree Walk(const std::string& root)
+{
+    if (!fs::is_directory(root))
+        throw ToolError("the folder " + root + " is missing");
+    Tree tree;
+    std::map<std::string, std::string> seen; // folded -> as written, files and folders
+    std::error_code error;
+    fs::recursive_directory_iterator it(root, error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const std::string relative = fs::relative(it->path(), root).generic_string();
+        const std::string folded = Folded(relative);
+        const auto [other, fresh] = seen.emplace(folded, relative);
+        if (!fresh)
+            throw ToolError(root + " holds both " + other->second + " and " + relative +
+                            ", which Windows cannot tell apart");
+        if (it->is_directory())
+            tree.folders.insert(folded);
+        else if (it->is_regular_file())
+            tree.files[folded] = {relative, it->path(), it->file_size()};
+        else
+            throw ToolError(it->path().string() + " is neither a file nor a folder");
+    }
+    if (error)
+        throw ToolError("cannot list " + root + ": " + error.message());
+    return tree;
+}
+
+bool SameContents(const TreeFile& a, const TreeFile& b)
+{
+    if (a.size != b.size)
+        return false;
+    std::ifstream left(a.path, std::ios::binary), right(b.path, std::ios::binary);
+    if (!left || !right)
+        throw ToolError("cannot read " + (!left ? a.path : b.path).string());
+    std::vector<char> x(1 << 16), y(1 << 16);
+    for (;;) {
+        left.read(x.data(), static_cast<std::streamsize>(x.size()));
+        right.read(y.data(), static_cast<std::streamsize>(y.size()));
+        if (left.gcount() != right.gcount() || left.bad() || right.bad())
+            throw ToolError("cannot read " + a.path.string() + " or " + b.path.string() + " to the end");
+        if (!std::equal(x.begin(), x.begin() + left.gcount(), y.begin()))
+            return false;
+        if (left.gcount() == 0 || left.eof())
+            return true;
+    }
+}
+
+} // namespace
+
+size_t DiffPlan::Count(DiffEntry::Kind kind) const
+{
+    return static_cast<size_t>(
+        std::count_if(entries.begin(), entries.end(), [kind](const DiffEntry& e) { return e.kind == kind; }));
+}
+
+bool DiffPlan::Carries(const std::string& relative) const { return carried.count(relative) != 0; }
+
+DiffPlan PlanVersionDiff(const std::string& oldFolder, const std::string& newFolder)
+{
+    const Tree before = Walk(oldFolder);
+    const Tree after = Walk(newFolder);
+    DiffPlan plan;
+    for (const auto& [folded, file] : after.files) {
+        DiffEntry entry{DiffEntry::kNew, file.relative, file.size, ""};
+        for (size_t slash = folded.find('/'); slash != std::string::npos; slash = folded.find('/', slash + 1))
+            if (before.files.count(folded.substr(0, slash)))
+                entry.why = "the old version has a file " + before.files.at(folded.substr(0, slash)).relative +
+                            " where this needs a folder";
+        if (before.folders.count(folded))
+            entry.why = "the old version has a folder of that name";
+        const auto old = before.files.find(folded);
+        if (!entry.why.empty())
+            entry.kind = DiffEntry::kConflict;
+        else if (old != before.files.end())
+            entry.kind = SameContents(old->second, file) ? DiffEntry::kSame : DiffEntry::kChanged;
+        if (entry.kind == DiffEntry::kNew || entry.kind == DiffEntry::kChanged)
+            plan.carried.insert(entry.relative);
+        plan.entries.push_back(entry);
+    }
+    for (const auto& [folded, file] : before.files)
+        if (!after.files.count(folded))
+            plan.entries.push_back({DiffEntry::kOnlyOld, file.relative, file.size, ""});
+    std::sort(plan.entries.begin(), plan.entries.end(),
+              [](const DiffEntry& a, const DiffEntry& b) { return Folded(a.relative) < Folded(b.relative); });
+    return plan;
+}
+
+void PrintPlan(const DiffPlan& plan, bool all, std::FILE* out)
+{
+    uint64_t carried = 0;
+    for (const DiffEntry& entry : plan.entries) {
+        const bool goes = entry.kind == DiffEntry::kNew || entry.kind == DiffEntry::kChanged;
+        carried += goes ? entry.size : 0;
+        if (goes && !all)
+            continue;
+        switch (entry.kind) {
+        case DiffEntry::kNew: std::fprintf(out, "new       %s\n", entry.relative.c_str()); break;
+        case DiffEntry::kChanged: std::fprintf(out, "changed   %s\n", entry.relative.c_str()); break;
+        case DiffEntry::kSame: std::fprintf(out, "left out  %s (the same in the old version)\n", entry.relative.c_str()); break;
+        case DiffEntry::kOnlyOld:
+            std::fprintf(out, "stays     %s (only in the old version; a patch cannot remove files)\n",
+                         entry.relative.c_str());
+            break;
+        case DiffEntry::kConflict:
+            std::fprintf(out, "conflict  %s: %s\n", entry.relative.c_str(), entry.why.c_str());
+            break;
+        }
+    }
+    std::fprintf(out, "%zu new and %zu changed files carried (%llu bytes), %zu left out as equal, %zu only in the "
+                      "old version, %zu conflicts\n",
+                 plan.Count(DiffEntry::kNew), plan.Count(DiffEntry::kChanged),
+                 static_cast<unsigned long long>(carried), plan.Count(DiffEntry::kSame),
+                 plan.Count(DiffEntry::kOnlyOld), plan.Count(DiffEntry::kConflict));
+}
