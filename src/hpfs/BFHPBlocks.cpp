@@ -5,6 +5,8 @@
 // it. The in-memory set of free blocks mirrors it exactly.
 #include "hpfs/BFHP.h"
 
+#include <cstring>
+
 uint64_t CBFHP::AvailableBlocks() const {
     uint64_t fresh = blockLimit > header.nextBlock ? blockLimit - header.nextBlock : 0;
     return uint64_t(header.freeCount) + fresh;
@@ -85,6 +87,12 @@ ErrorCode CBFHP::FreeBlock(uint32_t block) {
     }
     if (!freeBlocks.Reserve(block)) return ERR_ALLOCFAIL;
     if (header.freeCount == 0) {
+        // The block may never have been written (allocated, then given back):
+        // as the list block it is written now, so that the list never reads
+        // bytes the file does not have.
+        if (ErrorCode error = LoadSlot(kFreeListSlot, block, false)) return error;
+        std::memset(slots[kFreeListSlot].buffer, 0, blockSize);
+        MarkModified(kFreeListSlot);
         header.freeListBlock = block;
     } else {
         uint32_t i = (header.freeCount - 1) % indexPointers;

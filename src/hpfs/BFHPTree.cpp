@@ -66,26 +66,41 @@ ErrorCode CBFHP::CheckHandle(PoolHandle handle) {
     if (dataBlocks == 0) return nullptr;
     const uint64_t count = 1 + dataBlocks + IndexBlocksFor(dataBlocks, depth);
     if (count > BlocksInUse()) return lastError = ERR_INVALIDFORMAT;
+    // Data blocks fill the list from the front, the head and the index
+    // blocks (about one in K) from the back.
     auto* blocks = static_cast<uint32_t*>(g_pDefaultPtrPool->Alloc(uint32_t(count * 4)));
     if (!blocks) return lastError = ERR_ALLOCFAIL;
-    uint64_t listed = 0;
-    blocks[listed++] = uint32_t(handle);
+    uint32_t* const data = blocks;
+    uint32_t* const tree = blocks + dataBlocks;
+    uint64_t treeCount = 0;
+    tree[treeCount++] = uint32_t(handle);
     uint32_t block;
     ErrorCode error = Locate(0, &block);
     // The level-l index block is entered when the digits below it are all 0.
     for (uint64_t j = 0; !error;) {
-        for (uint32_t l = depth; l >= 1 && path[l] == 0 && listed < count; --l) blocks[listed++] = slots[l + 1].block;
-        if (listed == count) {
-            error = ERR_INVALIDFORMAT;
-            break;
+        for (uint32_t l = depth; l >= 1 && path[l] == 0; --l) {
+            if (dataBlocks + treeCount == count) {
+                error = ERR_INVALIDFORMAT;
+                break;
+            }
+            tree[treeCount++] = slots[l + 1].block;
         }
-        blocks[listed++] = block;
+        if (error) break;
+        data[j] = block;
         if (++j == dataBlocks) break;
         error = Advance(&block);
     }
+    // No block twice. A handle written in one go has its data blocks in
+    // rising order already; only others need sorting.
     if (!error) {
-        std::sort(blocks, blocks + listed);
-        if (std::adjacent_find(blocks, blocks + listed) != blocks + listed) error = ERR_INVALIDFORMAT;
+        uint32_t* const dataEnd = data + dataBlocks;
+        uint32_t* const treeEnd = tree + treeCount;
+        if (!std::is_sorted(data, dataEnd)) std::sort(data, dataEnd);
+        std::sort(tree, treeEnd);
+        if (std::adjacent_find(data, dataEnd) != dataEnd || std::adjacent_find(tree, treeEnd) != treeEnd)
+            error = ERR_INVALIDFORMAT;
+        for (uint32_t* t = tree; !error && t != treeEnd; ++t)
+            if (std::binary_search(data, dataEnd, *t)) error = ERR_INVALIDFORMAT;
     }
     g_pDefaultPtrPool->Free(blocks);
     if (error) lastError = error;

@@ -99,6 +99,20 @@ void* CFileHandlePool::PointerOf(PoolHandle handle) {
     return node ? node->Copy() : nullptr;
 }
 
+uint32_t CFileHandlePool::LockedSize(PoolHandle handle) {
+    LockNode* node = FindNode(handle);
+    return node ? node->size : 0;
+}
+
+ErrorCode CFileHandlePool::SizeOf(PoolHandle handle, uint32_t* size) {
+    ErrorCode before = lastError;
+    lastError = nullptr;
+    *size = Size(handle);
+    ErrorCode error = lastError;
+    if (!error) lastError = before;
+    return error;
+}
+
 PoolHandle CFileHandlePool::HandleOf(void* pointer) {
     for (LockNode* node = lockList; node; node = node->next)
         if (node->Copy() == pointer) return node->handle;

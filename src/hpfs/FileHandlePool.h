@@ -25,6 +25,12 @@ public:
     void Unlock(PoolHandle handle, uint32_t dirty) override;
     void* PointerOf(PoolHandle handle) override;
     PoolHandle HandleOf(void* pointer) override;
+    // The size of the locked copy of handle (0 when it is not locked): the
+    // handle's size when it was locked, which a resize since does not change.
+    uint32_t LockedSize(PoolHandle handle);
+    // Size (handle) with its failure told apart from size 0; the last error
+    // is left as it was on success.
+    ErrorCode SizeOf(PoolHandle handle, uint32_t* size);
     // On the locked copy: "NOTLOCKED" when not locked, "OVERMAXSIZE" at or
     // past its end; the length is clipped to the copy.
     ErrorCode Read(PoolHandle handle, void* buffer, uint32_t offset, uint32_t length) override;

@@ -141,6 +141,9 @@ ErrorCode CHPFS::Delete(const char* path) {
     if (ErrorCode error = Resolve(path, kWholeHandle, &location)) return error;
     if (location.entry.IsDirectory()) return ERR_UNKNOWN;
     if (IsOpen(location.entry.handle)) return ERR_SHARING;
+    // A file entry naming its own directory or the root is damage: freeing
+    // it would leave that directory's entry naming a free block.
+    if (location.entry.handle == location.directory || location.entry.handle == root) return ERR_INVALIDFORMAT;
     // Freeing a damaged tree would give away blocks of other handles.
     if (ErrorCode error = CheckHandle(location.entry.handle)) return error;
     if (ErrorCode error = RemoveEntry(location)) return error;
@@ -148,8 +151,9 @@ ErrorCode CHPFS::Delete(const char* path) {
     return nullptr;
 }
 
-// The new place is checked before the entry moves, so a refused Rename
-// leaves the entry where it was. A directory cannot move below itself.
+// The new place is checked, and the new entry added, before the old one is
+// removed, so a refused or failed Rename leaves the entry where it was. A
+// directory cannot move below itself.
 ErrorCode CHPFS::Rename(const char* oldPath, const char* newPath) {
     Location location;
     if (ErrorCode error = Resolve(oldPath, kWholeHandle, &location)) return error;
@@ -168,11 +172,22 @@ ErrorCode CHPFS::Rename(const char* oldPath, const char* newPath) {
 
     // Paths cached through the moved entry would name the old place.
     DropCache();
-    if (ErrorCode error = RemoveEntry(location)) return error;
-    if (CreateByPath(newPath, location.entry.handle, location.entry.flags)) {
-        AddEntry(location.directory, location.entry.name, location.entry.nameLength, location.entry.handle,
-                 location.entry.flags);
-        return ERR_UNKNOWN;
+    const DirectoryEntry& moved = location.entry;
+    if (sameEntry) {
+        // To its own name (in any letter case): the entry moves to the end.
+        if (ErrorCode error = RemoveEntry(location)) return error;
+        if (AddEntry(parent, name, nameLength, moved.handle, moved.flags)) {
+            AddEntry(location.directory, moved.name, moved.nameLength, moved.handle, moved.flags);
+            return ERR_UNKNOWN;
+        }
+        return nullptr;
+    }
+    // The new entry first: when anything fails, the old one is where it was.
+    if (AddEntry(parent, name, nameLength, moved.handle, moved.flags)) return ERR_UNKNOWN;
+    if (ErrorCode error = RemoveEntry(location)) {
+        Location added;
+        if (!FindName(parent, name, nameLength, &added)) RemoveEntry(added);
+        return error;
     }
     return nullptr;
 }

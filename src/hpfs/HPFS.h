@@ -57,6 +57,7 @@ private:
     };
 
     // Directory walking (HPFSDirectory.cpp).
+    uint8_t* LockDirectory(PoolHandle directory, uint32_t* size);
     ErrorCode FindInDirectory(PoolHandle directory, const char* name, uint32_t length, Location* found,
                               bool* present, uint32_t* directorySize);
     ErrorCode FindName(PoolHandle directory, const char* name, uint32_t length, Location* found);

@@ -13,6 +13,18 @@ ErrorCode PoolError(CHandlePool* pool) {
 }
 }  // namespace
 
+// Locks directory and yields its data with the size of that locked copy.
+// While a copy is held (the directory cache) the pool's size can differ
+// from it: a file entry naming its own directory's handle resizes the
+// directory through the file. Walks keep to the copy.
+uint8_t* CHPFS::LockDirectory(PoolHandle directory, uint32_t* size) {
+    *size = pool->Size(directory);
+    auto* data = static_cast<uint8_t*>(pool->Lock(directory));
+    if (data && pool->IsKindOf(CFileHandlePool::className))
+        *size = static_cast<CFileHandlePool*>(pool)->LockedSize(directory);
+    return data;
+}
+
 // Walks the entries of a locked copy of directory. *present tells whether
 // name was found; a malformed entry fails with "INVALIDFORMAT" instead of
 // being read past. *directorySize receives the size the walk covered.
@@ -23,8 +35,8 @@ ErrorCode CHPFS::FindInDirectory(PoolHandle directory, const char* name, uint32_
     // A directory read afresh is checked whole first.
     if (!pool->PointerOf(directory))
         if (ErrorCode error = CheckHandle(directory)) return error;
-    uint32_t size = pool->Size(directory);
-    auto* data = static_cast<const uint8_t*>(pool->Lock(directory));
+    uint32_t size;
+    const uint8_t* data = LockDirectory(directory, &size);
     if (!data) return pool->LastError() ? pool->LastError() : ERR_NOTFOUND;
     ErrorCode error = nullptr;
     uint32_t offset = 0;
@@ -184,23 +196,36 @@ ErrorCode CHPFS::CreateByPath(const char* path, PoolHandle handle, uint16_t flag
     return AddEntry(parent, name, nameLength, handle, flags);
 }
 
+// The directory shrinks first and the entries after the removed one are
+// written down after that: a shrink that fails leaves the directory as it
+// was, and a write that fails puts the old bytes back. The copy locked here
+// is never written back.
 ErrorCode CHPFS::RemoveEntry(const Location& location) {
     const PoolHandle directory = location.directory;
     if (directory == 0) return ERR_UNKNOWN;
-    uint32_t size = pool->Size(directory);
-    auto* data = static_cast<uint8_t*>(pool->Lock(directory));
-    if (!data) return ERR_UNKNOWN;
-    uint32_t entrySize = location.entry.StoredSize();
-    if (location.offset > size || size - location.offset < entrySize) {
-        pool->Unlock(directory, 0);
-        return ERR_UNKNOWN;
-    }
-    std::memmove(data + location.offset, data + location.offset + entrySize, size - location.offset - entrySize);
-    pool->Unlock(directory, 1);
+    // The cache's copy would be stale once the directory changes.
     if (directory == cacheHandle) DropCache();
-    // A lock that outlived its last unlock means the write-back failed: the
-    // directory must not be shrunk over data that is not stored.
-    if (pool->IsKindOf(CFileHandlePool::className) && pool->PointerOf(directory)) return PoolError(pool);
-    if (!pool->Realloc(directory, size - entrySize)) return ERR_UNKNOWN;
-    return nullptr;
+    uint32_t size;
+    uint8_t* data = LockDirectory(directory, &size);
+    if (!data) return ERR_UNKNOWN;
+    const uint32_t offset = location.offset, entrySize = location.entry.StoredSize();
+    // The entry must still be there, byte for byte, where it was found.
+    uint8_t stored[kEntryHeaderSize + kMaxNameLength];
+    StoreEntry(location.entry, stored);
+    if (offset > size || size - offset < entrySize || std::memcmp(data + offset, stored, entrySize) != 0) {
+        pool->Unlock(directory, 0);
+        return ERR_INVALIDFORMAT;
+    }
+    const uint32_t after = size - offset - entrySize;
+    ErrorCode error = nullptr;
+    bool restore = false;
+    if (!pool->Realloc(directory, size - entrySize)) {
+        error = PoolError(pool);
+        restore = pool->Size(directory) != size;  // the shrink failed part-way
+    } else if (after && (error = pool->Write(directory, data + offset + entrySize, offset, after))) {
+        restore = true;
+    }
+    if (restore && pool->Realloc(directory, size)) pool->Write(directory, data, 0, size);
+    pool->Unlock(directory, 0);
+    return error;
 }

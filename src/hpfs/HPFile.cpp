@@ -1,10 +1,12 @@
 #include "hpfs/HPFile.h"
 
+#include "hpfs/FileHandlePool.h"
+
 static const char kHPFileName[] = "CHPFile";
 const char* const CHPFile::className = kHPFileName;
 
 CHPFile::CHPFile(CHandlePool* handlePool, PoolHandle contentHandle, uint16_t openMode)
-    : CFile(nullptr, false), pool(handlePool), handle(contentHandle), size(handlePool->Size(contentHandle)) {
+    : CFile(nullptr, false), pool(handlePool), handle(contentHandle) {
     mode = openMode;
     isOpen = true;
 }
@@ -18,7 +20,16 @@ CObject* CHPFile::IsKindOf(const char* name) {
     return CFile::IsKindOf(name);
 }
 
+ErrorCode CHPFile::CurrentSize(uint32_t* size) {
+    if (pool->IsKindOf(CFileHandlePool::className)) return static_cast<CFileHandlePool*>(pool)->SizeOf(handle, size);
+    *size = pool->Size(handle);
+    return nullptr;
+}
+
 ErrorCode CHPFile::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
+    if (bytesRead) *bytesRead = 0;
+    uint32_t size;
+    if (ErrorCode error = CurrentSize(&size)) return error;
     if (bytesRead) {
         if (position >= size) {
             *bytesRead = 0;
@@ -41,22 +52,26 @@ ErrorCode CHPFile::Read(void* buffer, uint32_t length, uint32_t* bytesRead) {
 ErrorCode CHPFile::Write(const void* buffer, uint32_t length, uint32_t* bytesWritten) {
     if (bytesWritten) *bytesWritten = length;
     if (length == 0) return nullptr;
+    // 0xFFFFFFFF is the pool's "-1 means 0" size: a file must not reach it.
     uint64_t end = uint64_t(position) + length;
-    if (end > UINT32_MAX) {
+    if (end >= kWholeHandle) {
         if (bytesWritten) *bytesWritten = 0;
-        return ERR_UNKNOWN;  // past the 4 GiB a file can hold
+        return ERR_SIZEOUTOFRANGE;
     }
-    if (end > size) {
+    uint32_t size;
+    ErrorCode error = CurrentSize(&size);
+    if (!error && end > size) {
         PoolHandle grown = pool->Realloc(handle, uint32_t(end));
-        if (!grown) {
-            if (bytesWritten) *bytesWritten = 0;
-            ErrorCode error = pool->LastError();
-            return error ? error : ERR_UNKNOWN;
-        }
-        handle = grown;
-        size = pool->Size(handle);
+        if (grown)
+            handle = grown;
+        else
+            error = pool->LastError() ? pool->LastError() : ERR_UNKNOWN;
     }
-    if (ErrorCode error = pool->Write(handle, buffer, position, length)) {
+    if (error) {
+        if (bytesWritten) *bytesWritten = 0;
+        return error;
+    }
+    if ((error = pool->Write(handle, buffer, position, length))) {
         if (bytesWritten) *bytesWritten = 0;
         return error;
     }
@@ -68,13 +83,13 @@ ErrorCode CHPFile::Seek(int32_t offset, int16_t origin) {
     switch (origin) {
         case ORIGIN_BEGIN: position = uint32_t(offset); break;
         case ORIGIN_CURRENT: position += uint32_t(offset); break;
-        case ORIGIN_END: position = size + uint32_t(offset); break;
+        case ORIGIN_END: position = pool->Size(handle) + uint32_t(offset); break;
         default: break;
     }
     return nullptr;
 }
 
-uint32_t CHPFile::GetSize() { return size; }
+uint32_t CHPFile::GetSize() { return pool->Size(handle); }
 uint32_t CHPFile::Tell() { return position; }
 
 ErrorCode CHPFile::Flush() {
@@ -83,9 +98,9 @@ ErrorCode CHPFile::Flush() {
 }
 
 ErrorCode CHPFile::Truncate() {
+    if (position == kWholeHandle) return ERR_SIZEOUTOFRANGE;
     PoolHandle resized = pool->Realloc(handle, position);
     if (!resized) return ERR_UNKNOWN;
     handle = resized;
-    size = position;
     return nullptr;
 }

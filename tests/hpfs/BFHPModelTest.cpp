@@ -1,9 +1,11 @@
 // Random sequences of Alloc/Realloc/Free/Write/Read against an in-memory
 // model, flushed and re-attached from the file bytes in between, with the
-// block accounting checked after each sequence.
+// block accounting checked after each sequence. QP_MODEL_SEED chooses the
+// seed (the directory service's model test, HPFSModelTest.cpp, uses it too).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <random>
 
@@ -68,7 +70,12 @@ protected:
         }
     }
 
-    std::mt19937 random{12345};
+    static uint32_t Seed() {
+        const char* text = std::getenv("QP_MODEL_SEED");
+        return text && *text ? uint32_t(std::strtoul(text, nullptr, 0)) : 12345;
+    }
+
+    std::mt19937 random{Seed()};
     MemoryFile* file = nullptr;
     std::unique_ptr<CBFHP> pool;
     std::map<uint32_t, std::vector<uint8_t>> model;
