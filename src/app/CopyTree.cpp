@@ -145,6 +145,10 @@ int CopyOneFile(const char* sourcePath) {
                  put == chunk;
         remaining -= chunk;
     }
+    // The bytes reach the disk before the old file is replaced: a write the
+    // disk refuses late fails the file here, and a power cut after the
+    // move finds the new file whole rather than empty.
+    copied = copied && !destination->Flush();
     delete source;
     delete destination;  // closed before it is moved
     g_pDefaultPtrPool->Free(buffer);

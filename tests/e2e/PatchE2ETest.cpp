@@ -258,6 +258,7 @@ protected:
         if (!s.faultOpen.empty()) env["W32_FAULT_OPEN"] = Replace(s.faultOpen, "{game}", game);
         if (!s.faultKill.empty()) env["W32_FAULT_KILL"] = Replace(s.faultKill, "{game}", game);
         if (!s.faultMove.empty()) env["W32_FAULT_MOVE"] = Replace(s.faultMove, "{game}", game);
+        if (!s.faultFlush.empty()) env["W32_FAULT_FLUSH"] = Replace(s.faultFlush, "{game}", game);
         if (s.faultThread) env["W32_FAULT_THREAD"] = "1";
         return env;
     }

@@ -112,13 +112,14 @@ const char kMapPath[] = "maps\\kingsfall.map";
 std::vector<Scenario> CopyFailures() {
     struct Failure {
         const char* name;
-        std::string faultOpen, faultWrite, faultMove;
+        std::string faultOpen, faultWrite, faultMove, faultFlush;
     };
     const Failure failures[] = {
-        {"OpenFails", "KINGSFALL.MAP.~qp:5:1", "", ""},
-        {"WriteFailsAfter1000Bytes", "", "KINGSFALL.MAP.~qp:1000:fail:1", ""},
-        {"DiskFullInTheSecondPiece", "", "KINGSFALL.MAP.~qp:33000:full:1", ""},
-        {"ReplaceFails", "", "", "maps/kingsfall.map:5:1"},
+        {"OpenFails", "KINGSFALL.MAP.~qp:5:1", "", "", ""},
+        {"WriteFailsAfter1000Bytes", "", "KINGSFALL.MAP.~qp:1000:fail:1", "", ""},
+        {"DiskFullInTheSecondPiece", "", "KINGSFALL.MAP.~qp:33000:full:1", "", ""},
+        {"ReplaceFails", "", "", "maps/kingsfall.map:5:1", ""},
+        {"FlushFails", "", "", "", "KINGSFALL.MAP.~qp:112:1"},
     };
     std::vector<Scenario> all;
     for (const Failure& failure : failures) {
@@ -129,6 +130,7 @@ std::vector<Scenario> CopyFailures() {
             s.faultOpen = failure.faultOpen;
             s.faultWrite = failure.faultWrite;
             s.faultMove = failure.faultMove;
+            s.faultFlush = failure.faultFlush;
             s.updateRan = true;
             s.answers = {"yes", answer, "ok"};
             s.boxes = {Welcome2Box("1.01", "yes"), CopyError(kMap, answer)};

@@ -98,6 +98,7 @@ struct Scenario {
     std::string faultOpen;   // W32_FAULT_OPEN, likewise
     std::string faultKill;   // W32_FAULT_KILL, likewise
     std::string faultMove;   // W32_FAULT_MOVE, likewise
+    std::string faultFlush;  // W32_FAULT_FLUSH, likewise
     bool faultThread = false;  // the worker thread cannot be started
 
     // Expected outcome.

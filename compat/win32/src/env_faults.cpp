@@ -21,8 +21,8 @@ struct Rule {
 
 struct Faults {
     bool loaded = false;
-    bool hasOpen = false, hasWrite = false, hasKill = false, hasMove = false;
-    Rule open, write, kill, move;
+    bool hasOpen = false, hasWrite = false, hasKill = false, hasMove = false, hasFlush = false;
+    Rule open, write, kill, move, flush;
     long threadFailures = 0;  // CreateThread calls still to fail
 };
 
@@ -111,6 +111,15 @@ void Load(Faults& faults) {
         rule.substring = parts[0];
         faults.hasMove = true;
     }
+    if (const char* value = std::getenv("W32_FAULT_FLUSH"); value && *value) {
+        std::vector<std::string> parts = SplitColons(value);
+        Rule& rule = faults.flush;
+        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
+            rule.number == 0 || !ParseTimes(parts, 2, &rule.remaining))
+            Malformed("W32_FAULT_FLUSH", value);
+        rule.substring = parts[0];
+        faults.hasFlush = true;
+    }
     if (const char* value = std::getenv("W32_FAULT_THREAD"); value && *value) {
         uint64_t times = 0;
         if (!ParseNumber(value, &times) || times == 0) Malformed("W32_FAULT_THREAD", value);
@@ -165,6 +174,14 @@ DWORD TakeMoveFault(const std::string& hostPath) {
     if (!faults.loaded) Load(faults);
     if (!faults.hasMove || !Hit(faults.move, hostPath)) return 0;
     return DWORD(faults.move.number);
+}
+
+DWORD TakeFlushFault(const std::string& hostPath) {
+    std::lock_guard<std::mutex> guard(FaultLock());
+    Faults& faults = State();
+    if (!faults.loaded) Load(faults);
+    if (!faults.hasFlush || !Hit(faults.flush, hostPath)) return 0;
+    return DWORD(faults.flush.number);
 }
 
 bool TakeThreadFault() {

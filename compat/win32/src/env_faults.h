@@ -26,6 +26,10 @@ WriteFault TakeWriteFault(const std::string& hostPath);
 // normally. Counts the hit.
 DWORD TakeMoveFault(const std::string& hostPath);
 
+// The Win32 error FlushFileBuffers of a handle on hostPath is to fail with
+// (a write the disk refused late), or 0 to flush normally. Counts the hit.
+DWORD TakeFlushFault(const std::string& hostPath);
+
 // Whether CreateThread is to fail.
 bool TakeThreadFault();
 

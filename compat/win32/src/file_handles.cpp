@@ -213,6 +213,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle) {
     FileObject* file = LookupFile(handle);
     if (!file) return FALSE;
     if (!(file->access & GENERIC_WRITE)) return FailBool(ERROR_ACCESS_DENIED);
+    if (DWORD injected = w32::TakeFlushFault(file->hostPath)) return FailBool(injected);
     if (w32::CurrentHostIo().sync(file->fd) != 0) return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
     return TRUE;
 }

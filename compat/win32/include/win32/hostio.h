@@ -20,6 +20,9 @@
 //   W32_FAULT_MOVE="<substring>:<win32-error-number>[:<times>]"
 //     MoveFileExA (and MoveFileA) to a host path containing <substring>
 //     fails with that error.
+//   W32_FAULT_FLUSH="<substring>:<win32-error-number>[:<times>]"
+//     FlushFileBuffers of a handle on a host path containing <substring>
+//     fails with that error (a write the disk refused after accepting it).
 //   W32_FAULT_THREAD="<times>"
 //     the first <times> CreateThread calls fail (ERROR_NOT_ENOUGH_MEMORY).
 #pragma once
