@@ -12,7 +12,9 @@ namespace {
 constexpr DWORD kGuardingAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 bool MoveReplacing(const char* from, const char* to) {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
+    // Write-through: the move is on disk when the call returns, so the old
+    // file is never replaced by a name whose new bytes a power cut loses.
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     // Systems without the call (the 9x family) delete, then move.
     if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
     if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(to)) return false;

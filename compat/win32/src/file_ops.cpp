@@ -1,6 +1,8 @@
 // Calls by path: delete, move, directories, attributes, full paths and the
 // existence test.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -74,6 +76,15 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     if (!w32::DeleteSharingAllows(fromInfo.st_dev, fromInfo.st_ino)) return FailBool(ERROR_SHARING_VIOLATION);
     if (w32::CurrentHostIo().rename(from.host.c_str(), target.c_str()) != 0)
         return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        // The move is on disk before the call returns: the folder that now
+        // names the file is synced.
+        const std::string folder = target.substr(0, target.rfind('/') + 1);
+        int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        bool synced = fd >= 0 && w32::CurrentHostIo().sync(fd) == 0;
+        if (fd >= 0) close(fd);
+        if (!synced) return FailBool(ERROR_WRITE_FAULT);
+    }
     return TRUE;
 }
 

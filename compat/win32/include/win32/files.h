@@ -77,6 +77,8 @@ BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
 // replaced in one step, unless it is read-only, a folder or open without
 // delete sharing (ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION). Moves stay
 // on one host file system; MOVEFILE_COPY_ALLOWED is accepted and not used.
+// With MOVEFILE_WRITE_THROUGH the folder holding the new name is synced
+// before the call returns.
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
 constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x00000002;
 constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x00000008;
