@@ -156,6 +156,21 @@ ErrorCode BuildImage(const PackWriterEntry* entries, uint32_t count, uint32_t la
     return nullptr;
 }
 
+// The entries with the checksum entry behind them (its bytes, data, may be
+// null while only its size matters), in a block of the default pool; null
+// when the pool has no room. The entry takes the newest entry's time.
+PackWriterEntry* WithChecksumEntry(const PackWriterEntry* entries, uint32_t count, const uint8_t* data) {
+    auto* all = static_cast<PackWriterEntry*>(g_pDefaultPtrPool->Alloc((count + 1) * sizeof(PackWriterEntry)));
+    if (!all) return nullptr;
+    uint32_t newest = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        all[k] = entries[k];
+        newest = std::max(newest, entries[k].dosDateTime);
+    }
+    all[count] = {kPatchCrcName, data, kPatchCrcEntrySize, newest};
+    return all;
+}
+
 }  // namespace
 
 ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image, uint32_t* imageSize) {
@@ -167,16 +182,10 @@ ErrorCode BuildCheckedPackImage(const PackWriterEntry* entries, uint32_t count, 
     *image = nullptr;
     if (count == 0 || !entries) return ERR_BADPARAMS;
     if (count == UINT32_MAX) return ERR_OUTOFRANGE;
-    auto* all = static_cast<PackWriterEntry*>(g_pDefaultPtrPool->Alloc((count + 1) * sizeof(PackWriterEntry)));
-    if (!all) return ERR_NOTENOUGHMEM;
-    uint32_t newest = 0;
-    for (uint32_t k = 0; k < count; ++k) {
-        all[k] = entries[k];
-        newest = std::max(newest, entries[k].dosDateTime);
-    }
     // A placeholder of the right size: the entry's own bytes are not covered.
     const uint8_t zeros[kPatchCrcEntrySize] = {};
-    all[count] = {kPatchCrcName, zeros, kPatchCrcEntrySize, newest};
+    PackWriterEntry* all = WithChecksumEntry(entries, count, zeros);
+    if (!all) return ERR_NOTENOUGHMEM;
     ErrorCode error = BuildImage(all, count + 1, count, image, imageSize);
     g_pDefaultPtrPool->Free(all);
     if (error) return error;
@@ -190,14 +199,8 @@ ErrorCode PlanCheckedPack(const PackWriterEntry* entries, uint32_t count, uint8_
     *head = nullptr;
     if (count == 0 || !entries || !offsets) return ERR_BADPARAMS;
     if (count == UINT32_MAX) return ERR_OUTOFRANGE;
-    auto* all = static_cast<PackWriterEntry*>(g_pDefaultPtrPool->Alloc((count + 1) * sizeof(PackWriterEntry)));
+    PackWriterEntry* all = WithChecksumEntry(entries, count, nullptr);
     if (!all) return ERR_NOTENOUGHMEM;
-    uint32_t newest = 0;
-    for (uint32_t k = 0; k < count; ++k) {
-        all[k] = entries[k];
-        newest = std::max(newest, entries[k].dosDateTime);
-    }
-    all[count] = {kPatchCrcName, nullptr, kPatchCrcEntrySize, newest};
     PackPlan plan;
     ErrorCode error = Plan(all, count + 1, plan, count);
     g_pDefaultPtrPool->Free(all);

@@ -71,18 +71,23 @@ bool ParseTimes(const std::vector<std::string>& parts, size_t at, long* remainin
     return true;
 }
 
+// A rule "<substring>:<number>[:<times>]" from the variable name; false when
+// it is not set. The number (bytes, or a Win32 error) may be 0 only where
+// zeroAllowed.
+bool LoadPathRule(const char* name, bool zeroAllowed, Rule* rule) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) return false;
+    std::vector<std::string> parts = SplitColons(value);
+    if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule->number) ||
+        (!zeroAllowed && rule->number == 0) || !ParseTimes(parts, 2, &rule->remaining))
+        Malformed(name, value);
+    rule->substring = parts[0];
+    return true;
+}
+
 void Load(Faults& faults) {
     faults.loaded = true;
-    if (const char* value = std::getenv("W32_FAULT_OPEN"); value && *value) {
-        std::vector<std::string> parts = SplitColons(value);
-        Rule& rule = faults.open;
-        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
-            !ParseTimes(parts, 2, &rule.remaining))
-            Malformed("W32_FAULT_OPEN", value);
-        if (rule.number == 0) Malformed("W32_FAULT_OPEN", value);
-        rule.substring = parts[0];
-        faults.hasOpen = true;
-    }
+    faults.hasOpen = LoadPathRule("W32_FAULT_OPEN", false, &faults.open);
     if (const char* value = std::getenv("W32_FAULT_WRITE"); value && *value) {
         std::vector<std::string> parts = SplitColons(value);
         Rule& rule = faults.write;
@@ -93,33 +98,9 @@ void Load(Faults& faults) {
         rule.error = parts[2] == "full" ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
         faults.hasWrite = true;
     }
-    if (const char* value = std::getenv("W32_FAULT_KILL"); value && *value) {
-        std::vector<std::string> parts = SplitColons(value);
-        Rule& rule = faults.kill;
-        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
-            !ParseTimes(parts, 2, &rule.remaining))
-            Malformed("W32_FAULT_KILL", value);
-        rule.substring = parts[0];
-        faults.hasKill = true;
-    }
-    if (const char* value = std::getenv("W32_FAULT_MOVE"); value && *value) {
-        std::vector<std::string> parts = SplitColons(value);
-        Rule& rule = faults.move;
-        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
-            rule.number == 0 || !ParseTimes(parts, 2, &rule.remaining))
-            Malformed("W32_FAULT_MOVE", value);
-        rule.substring = parts[0];
-        faults.hasMove = true;
-    }
-    if (const char* value = std::getenv("W32_FAULT_FLUSH"); value && *value) {
-        std::vector<std::string> parts = SplitColons(value);
-        Rule& rule = faults.flush;
-        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
-            rule.number == 0 || !ParseTimes(parts, 2, &rule.remaining))
-            Malformed("W32_FAULT_FLUSH", value);
-        rule.substring = parts[0];
-        faults.hasFlush = true;
-    }
+    faults.hasKill = LoadPathRule("W32_FAULT_KILL", true, &faults.kill);
+    faults.hasMove = LoadPathRule("W32_FAULT_MOVE", false, &faults.move);
+    faults.hasFlush = LoadPathRule("W32_FAULT_FLUSH", false, &faults.flush);
     if (const char* value = std::getenv("W32_FAULT_THREAD"); value && *value) {
         uint64_t times = 0;
         if (!ParseNumber(value, &times) || times == 0) Malformed("W32_FAULT_THREAD", value);
@@ -141,13 +122,20 @@ void ReloadEnvironmentFaults() {
     State() = Faults{};
 }
 
-DWORD TakeOpenFault(const std::string& hostPath) {
+namespace {
+
+// The error of the rule that hostPath hits, or 0.
+DWORD TakeErrorFault(bool Faults::*has, Rule Faults::*rule, const std::string& hostPath) {
     std::lock_guard<std::mutex> guard(FaultLock());
     Faults& faults = State();
     if (!faults.loaded) Load(faults);
-    if (!faults.hasOpen || !Hit(faults.open, hostPath)) return 0;
-    return DWORD(faults.open.number);
+    if (!(faults.*has) || !Hit(faults.*rule, hostPath)) return 0;
+    return DWORD((faults.*rule).number);
 }
+
+}  // namespace
+
+DWORD TakeOpenFault(const std::string& hostPath) { return TakeErrorFault(&Faults::hasOpen, &Faults::open, hostPath); }
 
 WriteFault TakeWriteFault(const std::string& hostPath) {
     std::lock_guard<std::mutex> guard(FaultLock());
@@ -168,20 +156,10 @@ WriteFault TakeWriteFault(const std::string& hostPath) {
     return fault;
 }
 
-DWORD TakeMoveFault(const std::string& hostPath) {
-    std::lock_guard<std::mutex> guard(FaultLock());
-    Faults& faults = State();
-    if (!faults.loaded) Load(faults);
-    if (!faults.hasMove || !Hit(faults.move, hostPath)) return 0;
-    return DWORD(faults.move.number);
-}
+DWORD TakeMoveFault(const std::string& hostPath) { return TakeErrorFault(&Faults::hasMove, &Faults::move, hostPath); }
 
 DWORD TakeFlushFault(const std::string& hostPath) {
-    std::lock_guard<std::mutex> guard(FaultLock());
-    Faults& faults = State();
-    if (!faults.loaded) Load(faults);
-    if (!faults.hasFlush || !Hit(faults.flush, hostPath)) return 0;
-    return DWORD(faults.flush.number);
+    return TakeErrorFault(&Faults::hasFlush, &Faults::flush, hostPath);
 }
 
 bool TakeThreadFault() {
