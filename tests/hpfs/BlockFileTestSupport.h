@@ -43,6 +43,16 @@ struct KeptFile : MemoryFile {
     std::vector<uint8_t>* kept;
 };
 
+// A pool attached to a fresh block file that leaves its bytes in *bytes when
+// the pool (or the service owning it) goes.
+inline CBFHP* NewKeptPool(std::vector<uint8_t>* bytes, uint32_t blockSize = 512, uint32_t pointerOffset = 8) {
+    auto* file = new KeptFile(bytes);
+    EXPECT_EQ(WriteEmptyBlockFile(file, blockSize, pointerOffset, 0xFFFFFFFF), nullptr);
+    auto* pool = new CBFHP;
+    EXPECT_EQ(pool->Attach(file), nullptr);
+    return pool;
+}
+
 // Block accounting of the raw bytes (BlockFileRaw.h), reported through gtest.
 inline void ExpectBlockAccounting(const std::vector<uint8_t>& bytes, const std::vector<uint32_t>& handles) {
     EXPECT_EQ(CheckBlockAccounting(bytes, handles), "");

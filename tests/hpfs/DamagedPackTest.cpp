@@ -323,10 +323,7 @@ INSTANTIATE_TEST_SUITE_P(Geometries, DamagedPack,
 std::vector<uint8_t> OneBlockMadeLarge(uint32_t claimedNext, uint32_t fileSize, uint16_t depth, uint32_t* handle) {
     std::vector<uint8_t> bytes;
     {
-        auto* file = new KeptFile(&bytes);
-        EXPECT_EQ(WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF), nullptr);
-        auto* pool = new CBFHP;
-        EXPECT_EQ(pool->Attach(file), nullptr);
+        auto* pool = NewKeptPool(&bytes);
         CHPFS fs(pool);
         auto* f = static_cast<CHPFSFile*>(fs.Open("f", FM_READ | FM_WRITE | FM_CREATE, nullptr));
         std::vector<uint8_t> data = HighBytes(2000, 5);

@@ -273,10 +273,7 @@ TEST_F(HPFS, TheDirectoryCacheSkipsTheWalkAndFollowsChanges) {
 TEST_F(HPFS, TheTreePersistsThroughTheBlockFile) {
     std::vector<uint8_t> bytes;
     {
-        auto* kept = new KeptFile(&bytes);
-        ASSERT_EQ(WriteEmptyBlockFile(kept, 512, 8, 0xFFFFFFFF), nullptr);
-        auto* other = new CBFHP;
-        ASSERT_EQ(other->Attach(kept), nullptr);
+        auto* other = NewKeptPool(&bytes);
         CHPFS service(other);
         ASSERT_EQ(service.MakeDirectory("", "LOCAL"), nullptr);
         CFile* f = service.Open("LOCAL\\strings3.ini", kCreate, nullptr);

@@ -153,10 +153,7 @@ TEST(MalformedFile, DirectoryEntriesRunningPastTheirDataAreRefused) {
     std::vector<uint8_t> bytes;
     const std::string longName(252, 'n');
     {
-        auto* file = new KeptFile(&bytes);
-        ASSERT_EQ(WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF), nullptr);
-        auto* pool = new CBFHP;
-        ASSERT_EQ(pool->Attach(file), nullptr);
+        auto* pool = NewKeptPool(&bytes);
         CHPFS fs(pool);
         ASSERT_EQ(fs.MakeDirectory("", "dir"), nullptr);
         ASSERT_EQ(fs.MakeDirectory("", longName.c_str()), nullptr);

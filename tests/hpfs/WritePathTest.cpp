@@ -129,10 +129,7 @@ struct GuardedNodePool : CPtrPool {
 std::vector<uint8_t> PackWithAnEntryNamingItsDirectory(bool alias, uint32_t* directory) {
     std::vector<uint8_t> bytes;
     {
-        auto* file = new KeptFile(&bytes);
-        EXPECT_EQ(WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF), nullptr);
-        auto* pool = new CBFHP;
-        EXPECT_EQ(pool->Attach(file), nullptr);
+        auto* pool = NewKeptPool(&bytes);
         CHPFS fs(pool);
         EXPECT_EQ(fs.MakeDirectory("", "d"), nullptr);
         for (const char* path : {"d\\file", "alias"}) {
@@ -273,10 +270,7 @@ protected:
     void SetUp() override {
         std::vector<uint8_t> bytes;
         {
-            auto* kept = new KeptFile(&bytes);
-            ASSERT_EQ(WriteEmptyBlockFile(kept, 32, 8, 0xFFFFFFFF), nullptr);
-            auto* writer = new CBFHP;
-            ASSERT_EQ(writer->Attach(kept), nullptr);
+            auto* writer = NewKeptPool(&bytes, 32);
             CHPFS service(writer);
             for (const char* name : {"a", "b", "c"}) {
                 CFile* f = service.Open(name, kShared | FM_CREATE, nullptr);
