@@ -50,7 +50,7 @@ const BuiltPatches& Patches(const std::string& tool, const std::string& windowsS
 
 class PatcherUnderWine : public WineTest {
 protected:
-    PatcherUnderWine() : PatcherUnderWine({}) {}
+    PatcherUnderWine() : PatcherUnderWine(std::vector<std::string>{}) {}
     explicit PatcherUnderWine(std::vector<std::string> more) : WineTest(Inputs(std::move(more))) {}
 
     static std::vector<std::string> Inputs(std::vector<std::string> more) {
