@@ -111,9 +111,11 @@ inline std::vector<RawEntry> ParseRawEntries(const std::vector<uint8_t>& data) {
 // handles, or on the free list; and that empty handles keep no index
 // levels. Returns "" or the first fault found.
 inline std::string CheckBlockAccounting(const std::vector<uint8_t>& bytes, const std::vector<uint32_t>& handles) {
+    if (bytes.size() < kBlockFileHeaderSize) return "no block file header in " + std::to_string(bytes.size()) + " bytes";
     BlockFileHeader header;
     header.Load(bytes.data());
     const uint32_t b = header.blockSize, k = b / 4;
+    if (k == 0) return "block size " + std::to_string(b);
     std::map<uint32_t, std::string> owner;
     std::string fault;
     auto claim = [&](uint32_t block, const std::string& what) {
