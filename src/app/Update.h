@@ -4,7 +4,9 @@
 
 #include "platform/Win32.h"
 
-// Shows the progress dialog until the worker has ended it; returns 1.
+// Shows the progress dialog until the worker has ended it; returns 1. A
+// dialog that does not appear, or ends without the worker, marks the update
+// as incomplete (g_UpdateFailed).
 int RunUpdate();
 INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 DWORD WINAPI UpdateWorker(LPVOID parameter);

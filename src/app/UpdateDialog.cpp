@@ -4,7 +4,10 @@
 #include "app/resource.h"
 
 int RunUpdate() {
-    DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0);
+    // Only the worker ends the dialog with 1. Anything else (-1 or 0: the
+    // dialog never appeared; 0 also: no worker could start) copied nothing.
+    if (DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0) != 1)
+        g_UpdateFailed = 1;
     return 1;
 }
 
