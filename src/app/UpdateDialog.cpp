@@ -20,9 +20,8 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
         if (worker) {
             CloseHandle(worker);  // the thread runs on; its handle is not needed
         } else {
-            // No worker, no copy: the dialog must not wait for one, and the
-            // run reports an incomplete update.
-            g_UpdateFailed = 1;
+            // No worker, no copy: the dialog must not wait for one. Ended
+            // with 0, it makes RunUpdate report an incomplete update.
             EndDialog(window, 0);
         }
     }
