@@ -247,6 +247,34 @@ TEST_F(BuildTest, AStringsFileWithErrorsStopsTheBuild)
     EXPECT_TRUE(fs::exists(Out()));
 }
 
+TEST_F(BuildTest, APatchWithoutFilesOrSavedAsUtf8IsRefused)
+{
+    std::vector<uint8_t> sample = Bytes(SamplePatchIni());
+    std::string strings(sample.begin(), sample.end());
+    strings.replace(strings.find("zln_shortcut = 1"), 16, "zln_shortcut = 0");
+    Put(root_ / "in" / "Patch.ini", strings);
+    fs::create_directories(root_ / "in" / "Files");
+    fs::create_directories(root_ / "out");
+    std::string message;
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("error: the patch carries no files"), std::string::npos) << message;
+    ExpectNoOutput();
+    EXPECT_EQ(Build({"--stub", (root_ / "patcher").string(), "--from", (root_ / "in").string(), "--out", Out(),
+                     "--allow-errors"},
+                    &message),
+              0);
+    EXPECT_TRUE(fs::exists(Out()));
+    fs::remove(Out());
+
+    // A text saved as UTF-8: file, line and key named, nothing written.
+    Put(root_ / "in" / "Files" / "a.txt", "x");
+    strings.replace(strings.find("done = "), 7, "done = Mise \xC3\xA0 jour. ");
+    Put(root_ / "in" / "Patch.ini", strings);
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("Patch.ini:10: error: \"done\" holds UTF-8"), std::string::npos) << message;
+    ExpectNoOutput();
+}
+
 TEST_F(BuildTest, CheckFindsTheSameInAFolderAndInABuiltPatch)
 {
     Put(root_ / "in" / "Files" / "a.txt", "x");

@@ -5,6 +5,7 @@
 #include "Command.h"
 #include "DosTime.h"
 #include "PackNames.h"
+#include "file/PlainFileName.h"
 #include "PayloadLayout.h"
 #include "VectorFile.h"
 
@@ -38,8 +39,19 @@ TEST(PackNames, RefusesWhatWindowsOrThePackCannotHold)
     EXPECT_NE(ComponentProblem("trailing "), "");
     EXPECT_NE(ComponentProblem("con"), "");
     EXPECT_NE(ComponentProblem("Lpt3.log"), "");
-    EXPECT_EQ(ComponentProblem("COM0"), "");
     EXPECT_EQ(ComponentProblem("console"), "");
+    EXPECT_NE(ComponentProblem(".."), "");
+    // The patcher's own rule decides, and the tool names the reason: every
+    // device name it refuses, the tool refuses as one.
+    for (const char* name : {"COM0", "LPT0", "CONIN$", "conout$.txt", "nul .txt", "COM1.log", "lpt9"}) {
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+        EXPECT_NE(ComponentProblem(name).find("device name"), std::string::npos) << name;
+    }
+    for (const char* name : {"COM10", "CONIN", "nul_txt", ".hidden", "a..b"}) {
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+        EXPECT_EQ(ComponentProblem(name), "") << name;
+    }
+    EXPECT_NE(ComponentProblem(std::string(256, 'a')), "");
     EXPECT_EQ(FilesPackName({"zln", "ZavoVudiz.exe"}), "FILES\\ZLN\\ZAVOVUDIZ.EXE");
 }
 
