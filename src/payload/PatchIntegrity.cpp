@@ -1,15 +1,13 @@
 #include "payload/PatchIntegrity.h"
 
+#include "framework/LittleEndian.h"
+
 #include <cstring>
 
 #include "payload/LzssFormat.h"
 #include "pools/DefaultPools.h"
 
 namespace {
-
-uint32_t Load32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 bool ReadExactly(CFile* file, uint32_t position, void* buffer, uint32_t size) {
     uint32_t got = 0;
@@ -56,7 +54,7 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
     if (end < kLzssHeaderSize || !ReadExactly(container, 0, header, kLzssHeaderSize))
         return Fail(fault, "the container header is cut short", 0);
     if (std::memcmp(header, kLzssMagic, 4) != 0) return Fail(fault, "no container header (\"LZSS\")", 0);
-    const uint32_t size = Load32(header + 4), blockSize = Load32(header + 8);
+    const uint32_t size = LoadU32(header + 4), blockSize = LoadU32(header + 8);
     const uint8_t bitLengths = header[12];
     if (blockSize == 0 || blockSize > kLzssMaxBlockSize) return Fail(fault, "the block size is out of range", 8);
     const uint32_t count = LzssBlockCount(size, blockSize);
@@ -67,7 +65,7 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
     if (!tableBytes.bytes) return Fail(fault, "no memory for the block table", kLzssTableOffset);
     if (!ReadExactly(container, kLzssTableOffset, tableBytes.bytes, 4 * count))
         return Fail(fault, "the block table cannot be read", kLzssTableOffset);
-    auto start = [&](uint32_t k) { return k < count ? Load32(tableBytes.bytes + 4 * k) : end; };
+    auto start = [&](uint32_t k) { return k < count ? LoadU32(tableBytes.bytes + 4 * k) : end; };
     if (start(0) != dataStart) return Fail(fault, "the block table does not end where the first block starts", kLzssTableOffset, 0);
 
     // The table first: every block's span and claimed length, so that the

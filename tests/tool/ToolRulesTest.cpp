@@ -192,12 +192,12 @@ TEST(PayloadLayout, AStubHoldingAHeaderIsRefused)
 
 TEST(PayloadLayout, ScanLimitIsTheRoundedSizeMinusOneStep)
 {
-    EXPECT_EQ(ScanLimit(16383), 0u);
-    EXPECT_EQ(ScanLimit(16384), 8192u);
-    EXPECT_EQ(ScanLimit(24575), 8192u);
+    EXPECT_EQ(PayloadScanLimit(16383), 0u);
+    EXPECT_EQ(PayloadScanLimit(16384), 8192u);
+    EXPECT_EQ(PayloadScanLimit(24575), 8192u);
     const uint8_t bytes[12] = {'L', 'Z', 'S', 'S', 0, 0, 0, 0, 0x00, 0x80, 0x00, 0x00};
-    EXPECT_EQ(FindContainerHeader(bytes, 12, 1), 0u);
-    EXPECT_EQ(FindContainerHeader(bytes, 12, 0), static_cast<size_t>(-1));
+    EXPECT_EQ(FindPayloadHeader(bytes, 12, 1), 0u);
+    EXPECT_EQ(FindPayloadHeader(bytes, 12, 0), static_cast<size_t>(-1));
 }
 
 } // namespace
