@@ -75,9 +75,7 @@ std::vector<HpfsItem> ReadHpfsTree(const std::vector<uint8_t>& image, bool withC
                 CheckSize(item.size, image.size(), item.path);
                 if (withContents && item.size) {
                     item.bytes.resize(item.size);
-                    uint32_t got = 0;
-                    ErrorCode readError = opened->Read(item.bytes.data(), item.size, &got);
-                    if (readError || got != item.size)
+                    if (ErrorCode readError = ReadExactly(opened.get(), 0, item.bytes.data(), item.size))
                         throw ToolError("cannot read " + item.path + ": " + ErrorText(readError));
                 }
             }

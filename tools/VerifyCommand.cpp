@@ -76,7 +76,7 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
         std::unique_ptr<CFile> entry(pack.Open(kPatchCrcName, FM_READ, &error));
         uint8_t bytes[kPatchCrcEntrySize] = {};
         PatchCrcEntry parsed;
-        if (entry) entry->Read(bytes, sizeof bytes, nullptr);
+        if (entry) ReadExactly(entry.get(), 0, bytes, sizeof bytes);
         ParsePatchCrcEntry(bytes, sizeof bytes, &parsed);
         *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + Hex(parsed.crc) +
                     " matches";
@@ -87,11 +87,10 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
         ErrorCode error = nullptr;
         std::unique_ptr<CFile> strings(pack.Open("Patch.ini", FM_READ, &error));
         std::vector<uint8_t> bytes(strings ? strings->GetSize() : 0);
-        uint32_t got = 0;
-        if (!strings || (!bytes.empty() && (strings->Read(bytes.data(), uint32_t(bytes.size()), &got) || got != bytes.size()))) {
+        if (strings && !bytes.empty()) error = ReadExactly(strings.get(), 0, bytes.data(), uint32_t(bytes.size()));
+        if (!strings || error) {
             *at = 0;
-            return std::string("the patch's strings file PATCH.INI does not read: ") +
-                   (error ? ErrorText(error) : std::string("short"));
+            return std::string("the patch's strings file PATCH.INI does not read: ") + ErrorText(error);
         }
     }
     return "";

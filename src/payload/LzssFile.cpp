@@ -11,13 +11,6 @@ const char* const CLzssFile::className = ERR_CLZSSFILE;
 
 namespace {
 
-// Reads exactly size bytes at position, whatever the base's short-read rule.
-ErrorCode ReadExactly(CFile* file, void* buffer, uint32_t position, uint32_t size) {
-    uint32_t got = 0;
-    if (ErrorCode error = file->ReadAt(buffer, position, size, &got)) return error;
-    return got == size ? nullptr : ERR_EOF;
-}
-
 constexpr uint32_t kMoveChunk = 0x8000;
 constexpr uint32_t kMoveToEnd = 0x7FFFFFFF;
 constexpr uint32_t kSmallestDataStart = kLzssTableOffset + 4;
@@ -27,7 +20,7 @@ constexpr uint32_t kSmallestDataStart = kLzssTableOffset + 4;
 CLzssFile::CLzssFile(CFile* baseFile, bool owns) : CFile(baseFile, owns) {
     if (!base) return;
     base->Seek(0, ORIGIN_BEGIN);
-    if (ReadExactly(base, header, 0, kLzssHeaderSize)) return;
+    if (ReadExactly(base, 0, header, kLzssHeaderSize)) return;
     if (std::memcmp(header, kLzssMagic, 4) != 0) return;
     size = LoadU32(header + 4);
     blockSize = LoadU32(header + 8);
@@ -44,7 +37,7 @@ CLzssFile::CLzssFile(CFile* baseFile, bool owns) : CFile(baseFile, owns) {
     if (!work) return;
     std::memset(work, 0, workSize);
     if (ResizeBlockTable(count)) return;
-    if (ReadExactly(base, table, kLzssTableOffset, 4 * count)) return;
+    if (ReadExactly(base, kLzssTableOffset, table, 4 * count)) return;
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(table);
     for (uint32_t k = 0; k < count; ++k) {
         uint32_t value = LoadU32(bytes + 4 * k);
@@ -255,14 +248,14 @@ ErrorCode CLzssFile::ReadBlock(uint32_t index) {
             // an earlier block left there.
             uint8_t* in = work + workSize - stored;
             std::memset(work, 0, workSize - stored < blockSize ? workSize - stored : blockSize);
-            if (ErrorCode error = ReadExactly(base, in, table[index], stored)) return error;
+            if (ErrorCode error = ReadExactly(base, table[index], in, stored)) return error;
             produced = blockSize;
             if (ErrorCode error = DecodeBlock(in, stored, work, &produced, BitLengths())) return error;
         }
         kept = produced < length ? produced : length;
     } else {
         if (stored > blockSize) return ERR_INVALIDFORMAT;
-        if (ErrorCode error = ReadExactly(base, work, table[index], length)) return error;
+        if (ErrorCode error = ReadExactly(base, table[index], work, length)) return error;
         kept = length;
     }
     std::memset(work + kept, 0, blockSize - kept);

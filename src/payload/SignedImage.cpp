@@ -13,17 +13,12 @@ constexpr uint16_t kPe32Magic = 0x10B;
 constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kSecurityDirectory = 4;
 
-bool ReadExactly(CFile* file, uint32_t position, void* buffer, uint32_t size) {
-    uint32_t got = 0;
-    return file->ReadAt(buffer, position, size, &got) == nullptr && got == size;
-}
-
 }  // namespace
 
 bool FindCertificateTable(CFile* file, CertificateTable* table) {
     const uint32_t fileSize = file->GetSize();
     uint8_t dos[64];
-    if (fileSize < sizeof dos || !ReadExactly(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+    if (fileSize < sizeof dos || ReadExactly(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
     const uint32_t pe = LoadU32(dos + kDosLfanewOffset);
     // The signature, the COFF header and the optional header's fields up to
     // the end of the PE32+ data directories.
@@ -31,7 +26,7 @@ bool FindCertificateTable(CFile* file, CertificateTable* table) {
     if (pe > fileSize || fileSize - pe < 4 + kCoffHeaderSize + 2) return false;
     const uint32_t available = fileSize - pe < sizeof head ? fileSize - pe : uint32_t(sizeof head);
     std::memset(head, 0, sizeof head);
-    if (!ReadExactly(file, pe, head, available) || std::memcmp(head, "PE\0\0", 4) != 0) return false;
+    if (ReadExactly(file, pe, head, available) || std::memcmp(head, "PE\0\0", 4) != 0) return false;
     const uint32_t optionalSize = LoadU16(head + 4 + kOptionalHeaderSizeField);
     const uint8_t* optional = head + 4 + kCoffHeaderSize;
     const uint16_t magic = LoadU16(optional);

@@ -95,8 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Sound: every byte as built.
     if (lzss->GetSize() != built.image.size()) __builtin_trap();
     std::vector<uint8_t> image(built.image.size());
-    uint32_t got = 0;
-    if (lzss->ReadAt(image.data(), 0, uint32_t(image.size()), &got) || got != image.size() || image != built.image)
+    if (ReadExactly(lzss, 0, image.data(), uint32_t(image.size())) || image != built.image)
         __builtin_trap();
     for (const auto& [name, bytes] : built.files) {
         ErrorCode error = nullptr;

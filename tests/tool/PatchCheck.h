@@ -45,9 +45,7 @@ public:
         if (!file)
             return false;
         bytes->assign(file->GetSize(), 0);
-        uint32_t got = 0;
-        return bytes->empty() || (file->Read(bytes->data(), static_cast<uint32_t>(bytes->size()), &got) == nullptr &&
-                                  got == bytes->size());
+        return bytes->empty() || ReadExactly(file.get(), 0, bytes->data(), static_cast<uint32_t>(bytes->size())) == nullptr;
     }
     CPackFS& Pack() { return pack_; }
 
