@@ -80,6 +80,6 @@ public:
 };
 
 // Reads exactly size bytes at position, whatever the file's short-read rule:
-// null when all of them arrived; the file's own error when the read failed;
+// null when all of them arrived (at once for size 0); the file's own error when the read failed;
 // "EOF" when it succeeded with fewer bytes.
 ErrorCode ReadExactly(CFile* file, uint32_t position, void* buffer, uint32_t size);

@@ -162,6 +162,7 @@ TEST(ReadExactly, AllTheBytesOrAnErrorWhateverTheClass) {
     std::unique_ptr<CFile> file(pack.Open("A.BIN", FM_READ, &error));
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(ReadExactly(file.get(), 99, buffer, 2), ERR_EOF);
+    EXPECT_EQ(ReadExactly(file.get(), 100, buffer, 0), nullptr);
     EXPECT_EQ(ReadExactly(file.get(), 0, buffer, 100), nullptr);
     EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 100), bytes);
 

@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CFile* file = pack.Open(name.c_str(), FM_READ, &error);
         if (!file || file->GetSize() != bytes.size()) __builtin_trap();
         std::vector<uint8_t> back(bytes.size());
-        if (file->Read(back.data(), uint32_t(back.size()), &got) || back != bytes) __builtin_trap();
+        if (ReadExactly(file, 0, back.data(), uint32_t(back.size())) || back != bytes) __builtin_trap();
         delete file;
     }
     if (!WalkContainerStrictly(window, nullptr, nullptr, &fault)) __builtin_trap();
