@@ -17,6 +17,15 @@ std::string Upper(std::string text)
 
 } // namespace
 
+const std::string kStringsPackName = Upper(kPackStringsName);
+const std::string kFilesPackPrefix = Upper(kPackFilesFolder) + "\\";
+
+std::string BelowFilesFolder(const std::string& packName)
+{
+    return packName.compare(0, kFilesPackPrefix.size(), kFilesPackPrefix) == 0 ? packName.substr(kFilesPackPrefix.size())
+                                                                               : "";
+}
+
 std::string ComponentProblem(const std::string& component)
 {
     // Host names beyond ASCII would reach the players in another code page.
@@ -45,8 +54,9 @@ std::string ComponentProblem(const std::string& component)
 
 std::string FilesPackName(const std::vector<std::string>& components)
 {
-    std::string name = "FILES";
+    std::string name = kFilesPackPrefix;
     for (const std::string& component : components)
-        name += "\\" + Upper(component);
+        name += Upper(component) + "\\";
+    name.pop_back();
     return name;
 }

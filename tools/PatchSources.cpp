@@ -90,7 +90,7 @@ void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const
             throw ToolError(path.string() + " is neither a file nor a folder");
         const std::string name = FilesPackName(components);
         // What the patcher itself refuses to write below the game folder.
-        if (!IsPatchFilePath(name.substr(6).c_str()))
+        if (!IsPatchFilePath(BelowFilesFolder(name).c_str()))
             throw ToolError("cannot carry " + path.string() + ": the patcher writes no file of that name (a "
                             "device name, or its own temporary suffix " + kPartialFileSuffix + ")");
         if (name.size() > kMaxPackNameLength)
@@ -151,7 +151,7 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
         throw ToolError("the files folder is missing" +
                         (filesFolder.empty() ? std::string() : " (" + filesFolder + ")"));
     const std::optional<uint32_t> fixed = FixedDosTime();
-    std::vector<PatchSource> sources{SourceOf("PATCH.INI", stringsFile, fixed)};
+    std::vector<PatchSource> sources{SourceOf(kStringsPackName, stringsFile, fixed)};
     CollectFiles(filesFolder, sources, fixed, carry);
     std::sort(sources.begin(), sources.end(),
               [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });

@@ -3,6 +3,7 @@
 // its own formatter.
 #include "StringsCheck.h"
 
+#include "PackNames.h"
 #include "StringsFile.h"
 
 #include "app/HexNumber.h"
@@ -138,7 +139,7 @@ private:
     void CheckCarriesFiles()
     {
         for (const std::string& name : context_.packNames)
-            if (name.compare(0, 6, "FILES\\") == 0)
+            if (!BelowFilesFolder(name).empty())
                 return;
         Add(true, 0, "",
             "the patch carries no files below Files: applied, it changes nothing, yet records its version and "
@@ -364,8 +365,8 @@ private:
         // carried name is the longest message.
         std::string longest = "MAPS\\KINGSFALL.MAP";
         for (const std::string& name : context_.packNames)
-            if (name.compare(0, 6, "FILES\\") == 0 && name.size() - 6 > longest.size())
-                longest = name.substr(6);
+            if (BelowFilesFolder(name).size() > longest.size())
+                longest = BelowFilesFolder(name);
         const FormatArg copy[] = {FormatArg::String(longest.c_str())};
         CheckFormat("errcopy", copy, 1, "one text, as in %s", "the file " + longest);
     }
@@ -422,7 +423,7 @@ private:
                     "is no plain file name (it is a path, a device name such as CON, ends in a dot or a blank, "
                     "or holds a control character or one of \\ / : * ? \" < > |): the patcher makes no shortcut");
         }
-        std::string target = "FILES\\" + std::string(kShortcutTarget);
+        std::string target = kFilesPackPrefix + kShortcutTarget;
         bool carried = false;
         for (const std::string& packName : context_.packNames)
             carried = carried || CompareNoCase(packName.c_str(), target.c_str()) == 0;

@@ -19,6 +19,7 @@
 #include "file/WindowFile.h"
 #include "payload/LzssFile.h"
 #include "payload/PackFS.h"
+#include "payload/PatchNames.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -85,7 +86,7 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
     }
     if (input.kind == InputKind::PatchExecutable) {
         ErrorCode error = nullptr;
-        std::unique_ptr<CFile> strings(pack.Open("Patch.ini", FM_READ, &error));
+        std::unique_ptr<CFile> strings(pack.Open(kPackStringsName, FM_READ, &error));
         std::vector<uint8_t> bytes(strings ? strings->GetSize() : 0);
         if (strings && !bytes.empty()) error = ReadExactly(strings.get(), 0, bytes.data(), uint32_t(bytes.size()));
         if (!strings || error) {

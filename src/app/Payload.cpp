@@ -11,7 +11,7 @@
 #include "payload/LzssFile.h"
 #include "payload/PackFS.h"
 #include "payload/PatchIntegrity.h"
-#include "payload/PayloadScan.h"
+#include "payload/PatchNames.h"
 #include "payload/SignedImage.h"
 #include "platform/DiskFile.h"
 #include "pools/DefaultPools.h"
@@ -63,7 +63,7 @@ int OpenPayload() {
     CFile* window = new CWindowFile(self, offset, PayloadEnd(self, offset) - offset, false);
     CLzssFile* container = new CLzssFile(window, true);
     CPackFS* pack = nullptr;
-    if (MountPack(container, "DATA", &pack)) PatchFileBroken();
+    if (MountPack(container, kPatchMount, &pack)) PatchFileBroken();
     IntegrityFault fault;
     if (CheckPatchChecksum(pack, container, window, &fault) == PatchChecksum::kBroken) PatchFileBroken();
     return 1;

@@ -2,6 +2,7 @@
 #include "app/Messages.h"
 #include "app/Update.h"
 #include "app/resource.h"
+#include "payload/PatchNames.h"
 
 int RunUpdate() {
     DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0);
@@ -27,8 +28,8 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 DWORD WINAPI UpdateWorker(LPVOID) {
-    RemovePartialFiles("DATA\\Files");
-    CopyTree("DATA\\Files");
+    RemovePartialFiles(kPatchFilesPath);
+    CopyTree(kPatchFilesPath);
     EndDialog(g_ProgressDialog, 1);
     return 0;
 }

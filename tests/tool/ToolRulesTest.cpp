@@ -53,6 +53,16 @@ TEST(PackNames, RefusesWhatWindowsOrThePackCannotHold)
     }
     EXPECT_NE(ComponentProblem(std::string(256, 'a')), "");
     EXPECT_EQ(FilesPackName({"zln", "ZavoVudiz.exe"}), "FILES\\ZLN\\ZAVOVUDIZ.EXE");
+    EXPECT_EQ(BelowFilesFolder(FilesPackName({"zln", "ZavoVudiz.exe"})), "ZLN\\ZAVOVUDIZ.EXE");
+    EXPECT_EQ(BelowFilesFolder("PATCH.INI"), "");
+    EXPECT_EQ(BelowFilesFolder("FILESX\\A"), "");
+    EXPECT_EQ(kStringsPackName, "PATCH.INI");
+    // The patcher cuts the relative part only below "DATA\Files\".
+    EXPECT_STREQ(PatchFilesRelativePart("DATA\\Files\\zln\\a.exe"), "zln\\a.exe");
+    EXPECT_STREQ(PatchFilesRelativePart("data\\FILES"), "");
+    EXPECT_EQ(PatchFilesRelativePart("DATA\\Filesx\\a.exe"), nullptr);
+    EXPECT_EQ(PatchFilesRelativePart("DATA\\Patch.ini"), nullptr);
+    EXPECT_EQ(PatchFilesRelativePart("DATA"), nullptr);
 }
 
 TEST(DosTime, IsLocalTimeWithTwoSecondSteps)
