@@ -60,6 +60,7 @@ std::vector<HpfsItem> ReadHpfsTree(const std::vector<uint8_t>& image, bool withC
             offset += entry.StoredSize();
             HpfsItem item;
             item.directory = entry.IsDirectory();
+            item.handle = entry.handle;
             item.path = directory.path + std::string(entry.name, entry.nameLength) + (item.directory ? "\\" : "");
             if (!seen.insert(entry.handle).second)
                 throw ToolError(item.path + " names handle " + std::to_string(entry.handle) +

@@ -7,9 +7,10 @@
 // itself and never runs backwards, nothing but zeros behind the last raw
 // block); the pack through CLzssFile and CPackFS as mounted by the patcher,
 // every directory entry inside the pack, and the checksum entry when there
-// is one; a patch's strings file must read. An HPFS pack must attach and
-// its whole tree read. It reports whether the patch is signed and whether
+// is one; a patch's strings file must read. An HPFS pack must attach, its
+// whole tree read, and every block be free or reachable exactly once. It reports whether the patch is signed and whether
 // it carries the checksum.
+#include "BlockAccounting.h"
 #include "Command.h"
 #include "HpfsTree.h"
 #include "InspectInput.h"
@@ -121,7 +122,17 @@ int RunVerify(const std::vector<std::string>& args) {
     }
     if (kind == InputKind::Hpfs) {
         try {
-            summary += std::to_string(ReadHpfsTree(contents, true).size()) + " HPFS items read";
+            const std::vector<HpfsItem> items = ReadHpfsTree(contents, true);
+            // What the tree does not reach must be free: a root of 0, or an
+            // entry lost, leaves blocks in use that no file owns.
+            BlockFileHeader header;
+            header.Load(contents.data());
+            std::vector<uint32_t> handles;
+            if (header.rootHandle) handles.push_back(header.rootHandle);
+            for (const HpfsItem& item : items) handles.push_back(item.handle);
+            const std::string accounting = CheckBlockAccounting(contents, handles);
+            if (!accounting.empty()) return Faulty(path, 0, "the block accounting is broken: " + accounting);
+            summary += std::to_string(items.size()) + " HPFS items read, every block free or reachable once";
         } catch (const ToolError& error) {
             return Faulty(path, 0, error.what());
         }
