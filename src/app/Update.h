@@ -23,7 +23,3 @@ int CopyOneFile(const char* sourcePath);
 // Removes the temporary files that a run which died left beside the targets
 // of the pack directory sourcePath and everything below it.
 void RemovePartialFiles(const char* sourcePath);
-
-// The length of "DATA\Files\": what a pack path loses to become relative
-// to the game folder.
-constexpr unsigned kFilesPrefixLength = 11;

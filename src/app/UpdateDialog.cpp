@@ -2,6 +2,7 @@
 #include "app/Messages.h"
 #include "app/Update.h"
 #include "app/resource.h"
+#include "payload/PatchNames.h"
 
 int RunUpdate() {
     // Only the worker ends the dialog with 1. Anything else (-1 or 0: the
@@ -29,8 +30,8 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 DWORD WINAPI UpdateWorker(LPVOID) {
-    RemovePartialFiles("DATA\\Files");
-    CopyTree("DATA\\Files");
+    RemovePartialFiles(kPatchFilesPath);
+    CopyTree(kPatchFilesPath);
     EndDialog(g_ProgressDialog, 1);
     return 0;
 }

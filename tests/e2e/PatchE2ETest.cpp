@@ -31,8 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kScanBlock = 8192;
-
 // The patch's sources carry one fixed time (2021-06-15 12:00 UTC), so that
 // the entries' dates and with them the patch's bytes are the same in every
 // run and build.
@@ -52,10 +50,9 @@ std::string Slashed(std::string path) {
 // Offset of the first container header ("LZSS", block size 0x8000) at or
 // after from.
 size_t FindContainer(const std::string& bytes, size_t from) {
-    for (size_t at = bytes.find("LZSS", from); at != std::string::npos; at = bytes.find("LZSS", at + 1)) {
-        if (at + 12 <= bytes.size() && bytes.compare(at + 8, 4, std::string("\x00\x80\x00\x00", 4)) == 0) return at;
-    }
-    return std::string::npos;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + from;
+    const size_t at = FindPayloadHeader(data, bytes.size() - from, bytes.size() - from);
+    return at == size_t(-1) ? std::string::npos : from + at;
 }
 
 // The pack stores its names upper-cased, so a new file may arrive as
@@ -169,10 +166,10 @@ protected:
             size_t at = FindContainer(bytes, stub.size());
             ASSERT_NE(at, std::string::npos);
             std::string container = bytes.substr(at);
-            size_t offset = (stub.size() / kScanBlock + 1) * kScanBlock + kScanBlock - 7;
+            size_t offset = (stub.size() / kScanStep + 1) * kScanStep + kScanStep - 7;
             std::string moved = stub + std::string(offset - stub.size(), '\0') + container;
             ASSERT_EQ(FindContainer(moved, 0), offset);
-            ASSERT_LT(offset, moved.size() / kScanBlock * kScanBlock - kScanBlock) << "container too small";
+            ASSERT_LT(offset, moved.size() / kScanStep * kScanStep - kScanStep) << "container too small";
             WriteFile(patch, moved);
         }
         fs::permissions(patch, fs::perms::owner_all, fs::perm_options::add);

@@ -82,8 +82,7 @@ Checked Check(const Bytes& container) {
     out.mounted = true;
     out.result = CheckPatchChecksum(&pack, lzss, window, &out.fault);
     out.decoded.resize(lzss->GetSize());
-    uint32_t got = 0;
-    if (lzss->ReadAt(out.decoded.data(), 0, uint32_t(out.decoded.size()), &got) || got != out.decoded.size())
+    if (ReadExactly(lzss, 0, out.decoded.data(), uint32_t(out.decoded.size())))
         out.decoded.clear();
     return out;
 }

@@ -9,6 +9,7 @@
 #include "app/Update.h"
 #include "app/Welcome.h"
 #include "file/MountTable.h"
+#include "payload/PatchNames.h"
 #include "platform/DiskFS.h"
 #include "pools/PtrPool.h"
 
@@ -27,7 +28,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Lives until the process ends, like every text looked up from it. The
     // pack is mounted: the strings come from it or not at all.
     g_Strings = new CHashIni(20, 500, new CSizedPtrPool(), true);
-    if (g_Strings->LoadPath("DATA\\Patch.ini")) PatchFileBroken();
+    if (g_Strings->LoadPath(kPatchStringsPath)) PatchFileBroken();
     if (!ShowWelcome()) return -1;
 
     // The game holds this mutex while it runs. A mutex that cannot even be
