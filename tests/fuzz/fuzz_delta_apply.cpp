@@ -15,6 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryFile old(kOld), delta(std::vector<uint8_t>(data, data + size)), out;
     DeltaHeader header;
     bool headerRead = ReadDeltaHeader(&delta, &header) == nullptr;
+    // A lying size only makes a long run to the CRC check (the unit tests
+    // have those); the fuzzer explores the stream.
+    if (headerRead && header.newSize > (1u << 20)) return 0;
     delta.position = 0;
     ErrorCode error = ApplyDelta(&old, &delta, &out);
     if (!headerRead && !error) __builtin_trap();
