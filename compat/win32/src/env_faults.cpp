@@ -21,8 +21,9 @@ struct Rule {
 
 struct Faults {
     bool loaded = false;
-    bool hasOpen = false, hasWrite = false, hasKill = false, hasMove = false, hasFlush = false;
-    Rule open, write, kill, move, flush;
+    bool hasWrite = false;
+    Rule write;
+    std::vector<Rule> open, kill, move, flush;  // rules of one variable, separated by ';'
     long threadFailures = 0;  // CreateThread calls still to fail
 };
 
@@ -71,23 +72,32 @@ bool ParseTimes(const std::vector<std::string>& parts, size_t at, long* remainin
     return true;
 }
 
-// A rule "<substring>:<number>[:<times>]" from the variable name; false when
-// it is not set. The number (bytes, or a Win32 error) may be 0 only where
-// zeroAllowed.
-bool LoadPathRule(const char* name, bool zeroAllowed, Rule* rule) {
+// The rules "<substring>:<number>[:<times>]", separated by ';', of the
+// variable name; none when it is not set. The number (bytes, or a Win32
+// error) may be 0 only where zeroAllowed.
+std::vector<Rule> LoadPathRules(const char* name, bool zeroAllowed) {
+    std::vector<Rule> rules;
     const char* value = std::getenv(name);
-    if (!value || !*value) return false;
-    std::vector<std::string> parts = SplitColons(value);
-    if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule->number) ||
-        (!zeroAllowed && rule->number == 0) || !ParseTimes(parts, 2, &rule->remaining))
-        Malformed(name, value);
-    rule->substring = parts[0];
-    return true;
+    if (!value || !*value) return rules;
+    const std::string text = value;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        std::vector<std::string> parts = SplitColons(text.substr(start, end - start));
+        Rule rule;
+        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
+            (!zeroAllowed && rule.number == 0) || !ParseTimes(parts, 2, &rule.remaining))
+            Malformed(name, value);
+        rule.substring = parts[0];
+        rules.push_back(rule);
+        start = end + 1;
+    }
+    return rules;
 }
 
 void Load(Faults& faults) {
     faults.loaded = true;
-    faults.hasOpen = LoadPathRule("W32_FAULT_OPEN", false, &faults.open);
+    faults.open = LoadPathRules("W32_FAULT_OPEN", false);
     if (const char* value = std::getenv("W32_FAULT_WRITE"); value && *value) {
         std::vector<std::string> parts = SplitColons(value);
         Rule& rule = faults.write;
@@ -98,9 +108,9 @@ void Load(Faults& faults) {
         rule.error = parts[2] == "full" ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
         faults.hasWrite = true;
     }
-    faults.hasKill = LoadPathRule("W32_FAULT_KILL", true, &faults.kill);
-    faults.hasMove = LoadPathRule("W32_FAULT_MOVE", false, &faults.move);
-    faults.hasFlush = LoadPathRule("W32_FAULT_FLUSH", false, &faults.flush);
+    faults.kill = LoadPathRules("W32_FAULT_KILL", true);
+    faults.move = LoadPathRules("W32_FAULT_MOVE", false);
+    faults.flush = LoadPathRules("W32_FAULT_FLUSH", false);
     if (const char* value = std::getenv("W32_FAULT_THREAD"); value && *value) {
         uint64_t times = 0;
         if (!ParseNumber(value, &times) || times == 0) Malformed("W32_FAULT_THREAD", value);
@@ -115,6 +125,13 @@ bool Hit(Rule& rule, const std::string& hostPath) {
     return true;
 }
 
+// The first of rules that applies to hostPath, its hit counted; null for none.
+Rule* FirstHit(std::vector<Rule>& rules, const std::string& hostPath) {
+    for (Rule& rule : rules)
+        if (Hit(rule, hostPath)) return &rule;
+    return nullptr;
+}
+
 }  // namespace
 
 void ReloadEnvironmentFaults() {
@@ -125,27 +142,27 @@ void ReloadEnvironmentFaults() {
 namespace {
 
 // The error of the rule that hostPath hits, or 0.
-DWORD TakeErrorFault(bool Faults::*has, Rule Faults::*rule, const std::string& hostPath) {
+DWORD TakeErrorFault(std::vector<Rule> Faults::*rules, const std::string& hostPath) {
     std::lock_guard<std::mutex> guard(FaultLock());
     Faults& faults = State();
     if (!faults.loaded) Load(faults);
-    if (!(faults.*has) || !Hit(faults.*rule, hostPath)) return 0;
-    return DWORD((faults.*rule).number);
+    Rule* hit = FirstHit(faults.*rules, hostPath);
+    return hit ? DWORD(hit->number) : 0;
 }
 
 }  // namespace
 
-DWORD TakeOpenFault(const std::string& hostPath) { return TakeErrorFault(&Faults::hasOpen, &Faults::open, hostPath); }
+DWORD TakeOpenFault(const std::string& hostPath) { return TakeErrorFault(&Faults::open, hostPath); }
 
 WriteFault TakeWriteFault(const std::string& hostPath) {
     std::lock_guard<std::mutex> guard(FaultLock());
     Faults& faults = State();
     if (!faults.loaded) Load(faults);
     WriteFault fault;
-    if (faults.hasKill && Hit(faults.kill, hostPath)) {
+    if (Rule* kill = FirstHit(faults.kill, hostPath)) {
         fault.active = true;
         fault.kill = true;
-        fault.budget = faults.kill.number;
+        fault.budget = kill->number;
         fault.error = ERROR_WRITE_FAULT;
         return fault;
     }
@@ -156,10 +173,10 @@ WriteFault TakeWriteFault(const std::string& hostPath) {
     return fault;
 }
 
-DWORD TakeMoveFault(const std::string& hostPath) { return TakeErrorFault(&Faults::hasMove, &Faults::move, hostPath); }
+DWORD TakeMoveFault(const std::string& hostPath) { return TakeErrorFault(&Faults::move, hostPath); }
 
 DWORD TakeFlushFault(const std::string& hostPath) {
-    return TakeErrorFault(&Faults::hasFlush, &Faults::flush, hostPath);
+    return TakeErrorFault(&Faults::flush, hostPath);
 }
 
 bool TakeThreadFault() {
