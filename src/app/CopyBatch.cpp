@@ -21,6 +21,8 @@ struct Batch {
 };
 
 Batch g_Batch;
+// Moves made without write-through that no volume flush has covered yet.
+bool g_MovesUnflushed = false;
 
 }  // namespace
 
@@ -44,8 +46,10 @@ void AddToBatch(const char* entryPath, uint32_t size) {
 void CommitBatch() {
     if (!Batching() || g_Batch.count == 0) return;
     // A volume that refuses the flush is asked file by file, so that the
-    // file the disk refuses is the one reported.
+    // file the disk refuses is the one reported, and each move is then
+    // written through.
     bool flushed = FlushGameVolume();
+    if (flushed) g_MovesUnflushed = false;
     while (g_Batch.moved < g_Batch.count) {
         const char* entry = g_Batch.entries[g_Batch.moved++];
         char target[kPathSize];
@@ -53,7 +57,8 @@ void CommitBatch() {
         if (!TargetPathsOf(entry, target, partial)) continue;  // queued only when it fitted
         bool done = flushed || FlushPartial(partial);
         if (!done) RemovePartialFile(partial);
-        done = done && ReplaceWithPartial(partial, target, false);
+        done = done && ReplaceWithPartial(partial, target, !flushed);
+        if (done && flushed) g_MovesUnflushed = true;
         if (!done) ReportCopyFailure(entry, true);
     }
     g_Batch.count = g_Batch.moved = g_Batch.bytes = 0;
@@ -72,7 +77,8 @@ void DropBatch() {
 bool EndBatches() {
     if (!Batching()) return true;
     CommitBatch();
-    bool flushed = FlushGameVolume();
+    bool flushed = !g_MovesUnflushed || FlushGameVolume();
+    g_MovesUnflushed = false;
     CloseGameVolume();
     g_pDefaultPtrPool->Free(g_Batch.entries);
     g_Batch = Batch{};

@@ -14,9 +14,10 @@
 // The temporary files are closed before the flush, so a batch holds no
 // handles; the byte bound caps the disk space they take beside the old files.
 //
-// Where the volume cannot be flushed as a whole (no rights, a share, a
+// Where the volume cannot be opened as a whole (no rights, a share, a
 // folder mounted inside another volume), each file is flushed and moved
-// write-through on its own, as before.
+// write-through on its own, as before; where its flush fails, the batch's
+// files are flushed one by one and moved write-through.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,7 @@ void AddToBatch(const char* entryPath, uint32_t size);
 void CommitBatch();
 // Removes the temporary files not yet moved in (the run is ending).
 void DropBatch();
-// Commits the last batch and flushes the volume once more, for the moves;
-// false when that flush fails and the new files may not all be on disk.
+// Commits the last batch and flushes the volume once more for the moves not
+// yet on disk; false when that flush fails and the new files may not all be
+// on disk.
 bool EndBatches();

@@ -407,10 +407,17 @@ std::vector<Scenario> BuildScenarios() {
         all.push_back(s);
     }
     {
-        // Every file in place, but the moves cannot be shown to be on disk:
-        // the version is not recorded.
-        Scenario s = Installed("LastFlushFailsLeavesTheVersionUnrecorded");
+        // A volume that refuses every flush: the files are flushed and moved
+        // in one by one.
+        Scenario s = Complete("VolumeFlushRefusedCopiesFileByFile");
         s.faultFlush = "\\\\.\\C:1117";
+        all.push_back(s);
+    }
+    {
+        // Every file in place, but the last flush, for the moves, fails: the
+        // version is not recorded.
+        Scenario s = Installed("LastFlushFailsLeavesTheVersionUnrecorded");
+        s.faultFlush = "\\\\.\\C:1117:1:1";
         s.answers = {"yes", "ok"};
         s.boxes = {Welcome2Box("1.01", "yes"), Plain(kNotComplete)};
         s.updateRan = true;

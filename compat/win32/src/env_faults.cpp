@@ -17,6 +17,7 @@ struct Rule {
     uint64_t number = 0;   // bytes (write) or error number (open)
     DWORD error = 0;       // write: the error of the failing WriteFile
     long remaining = -1;   // hits left; -1 for unlimited
+    uint64_t skip = 0;     // matches let through before the first hit
 };
 
 struct Faults {
@@ -72,7 +73,7 @@ bool ParseTimes(const std::vector<std::string>& parts, size_t at, long* remainin
     return true;
 }
 
-// The rules "<substring>:<number>[:<times>]", separated by ';', of the
+// The rules "<substring>:<number>[:<times>[:<skip>]]", separated by ';', of the
 // variable name; none when it is not set. The number (bytes, or a Win32
 // error) may be 0 only where zeroAllowed.
 std::vector<Rule> LoadPathRules(const char* name, bool zeroAllowed) {
@@ -85,8 +86,9 @@ std::vector<Rule> LoadPathRules(const char* name, bool zeroAllowed) {
         if (end == std::string::npos) end = text.size();
         std::vector<std::string> parts = SplitColons(text.substr(start, end - start));
         Rule rule;
-        if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
-            (!zeroAllowed && rule.number == 0) || !ParseTimes(parts, 2, &rule.remaining))
+        if (parts.size() < 2 || parts.size() > 4 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
+            (!zeroAllowed && rule.number == 0) || !ParseTimes(parts, 2, &rule.remaining) ||
+            (parts.size() == 4 && !ParseNumber(parts[3], &rule.skip)))
             Malformed(name, value);
         rule.substring = parts[0];
         rules.push_back(rule);
@@ -121,6 +123,10 @@ void Load(Faults& faults) {
 // True when rule applies to hostPath, counting the hit.
 bool Hit(Rule& rule, const std::string& hostPath) {
     if (hostPath.find(rule.substring) == std::string::npos || rule.remaining == 0) return false;
+    if (rule.skip > 0) {
+        --rule.skip;
+        return false;
+    }
     if (rule.remaining > 0) --rule.remaining;
     return true;
 }

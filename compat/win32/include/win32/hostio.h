@@ -14,7 +14,8 @@
 //     error, the first <times> times (default always). A volume handle's
 //     path is its device name, "\\.\C:" (so "\\.\C" matches it).
 //   W32_FAULT_OPEN, _KILL, _MOVE and _FLUSH take several rules separated
-//   by ';'; the first that matches a path applies.
+//   by ';'; the first that matches a path applies. A fourth field <skip>
+//   lets that many matches through before the first hit.
 //   W32_FAULT_KILL="<substring>:<bytes>[:<times>]"
 //     handles opened on a host path containing <substring> accept <bytes>
 //     bytes of writes; the WriteFile that crosses the limit writes what fits
