@@ -34,11 +34,11 @@ bool PartialPathOf(const char* target, char* partial) {
     return true;
 }
 
-void RemovePartialFile(const char* partial) {
+bool RemovePartialFile(const char* partial) {
     DWORD attributes = GetFileAttributesA(partial);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     if (attributes & kGuardingAttributes) SetFileAttributesA(partial, FILE_ATTRIBUTE_NORMAL);
-    g_FileApi.Delete(partial);
+    return !g_FileApi.Delete(partial);
 }
 
 void RemovePartialFilesBelow(const char* folder) {

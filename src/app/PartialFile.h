@@ -17,8 +17,9 @@ constexpr uint32_t kPartialPathSize = MAX_PATH;
 bool PartialPathOf(const char* target, char* partial);
 
 // Removes a partial file that an earlier failure or run left behind, a
-// read-only one too. Nothing happens when there is none.
-void RemovePartialFile(const char* partial);
+// read-only one too; true when one was removed. Nothing happens when there
+// is none.
+bool RemovePartialFile(const char* partial);
 
 // Removes every partial file below folder (a path ending in a backslash),
 // in every subfolder, whichever run or patch left it.
