@@ -1,6 +1,7 @@
 // Writes a deterministic game-update tree for the whole-patch benchmark:
 //   make_tree small <dir>   15 files in the top folder and two subfolders
 //   make_tree large <dir>   2,000 files in 20 folders, two levels deep
+//   make_tree many <dir>    20,000 files of 1-16 KB in 200 folders, two levels deep
 // Three kinds of content, as a game update carries them: CRLF text (words of
 // a small vocabulary, very compressible), structured binary records (ids and
 // slowly changing fields, half compressible) and noise (already compressed
@@ -120,6 +121,22 @@ std::vector<Planned> LargeTree(Random& rng) {
     return plan;
 }
 
+std::vector<Planned> ManyTree(Random& rng) {
+    // 20,000 small files (1 KB to 16 KB) in 20 top folders of 10 subfolders
+    // each: about 170 MB, as a game of many small files ships them.
+    std::vector<Planned> plan;
+    for (int i = 0; i < 20000; ++i) {
+        std::string dir = "d" + std::to_string(i % 20) + "/s" + std::to_string((i / 20) % 10);
+        uint32_t pick = rng.Below(4);
+        Kind kind = pick == 0 ? Text : pick == 1 ? Records : Noise;
+        size_t size = 1024 + rng.Below(15 * 1024 + 1);
+        char name[32];
+        std::snprintf(name, sizeof name, "/f%05d.%s", i, kind == Text ? "txt" : kind == Noise ? "snd" : "dat");
+        plan.push_back({dir + name, kind, size});
+    }
+    return plan;
+}
+
 void MakeDirs(const std::string& root, const std::string& relative) {
     for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1))
         mkdir((root + "/" + relative.substr(0, slash)).c_str(), 0755);
@@ -128,14 +145,16 @@ void MakeDirs(const std::string& root, const std::string& relative) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::strcmp(argv[1], "small") && std::strcmp(argv[1], "large"))) {
-        std::fprintf(stderr, "usage: make_tree small|large <dir>\n");
+    if (argc != 3 || (std::strcmp(argv[1], "small") && std::strcmp(argv[1], "large") && std::strcmp(argv[1], "many"))) {
+        std::fprintf(stderr, "usage: make_tree small|large|many <dir>\n");
         return 2;
     }
     Random rng{0x51554F52ULL};
     std::string root = argv[2];
     mkdir(root.c_str(), 0755);
-    std::vector<Planned> plan = std::strcmp(argv[1], "small") == 0 ? SmallTree() : LargeTree(rng);
+    std::vector<Planned> plan = std::strcmp(argv[1], "small") == 0   ? SmallTree()
+                                : std::strcmp(argv[1], "large") == 0 ? LargeTree(rng)
+                                                                     : ManyTree(rng);
     size_t total = 0;
     for (const Planned& file : plan) {
         MakeDirs(root, file.path);

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "app/AppState.h"
+#include "app/CopyBatch.h"
+#include "app/MadeFolders.h"
 #include "app/Messages.h"
 #include "app/PartialFile.h"
 #include "app/SafeFormat.h"
@@ -23,22 +25,14 @@ const char* RelativePart(const char* sourcePath) {
     return relative ? relative : "";
 }
 
-// Asks Abort/Retry/Ignore until the entry is copied or given up. An entry
-// whose path does not fit the buffers can never be copied and is reported.
+// Copies the entry: queued in the batch, or on its own when the volume
+// cannot be flushed whole. A failure is reported once the files before it
+// are in place, so that an Abort leaves them there, as when each file was
+// copied alone.
 void CopyFileAsking(const char* entryPath, bool pathFits) {
-    for (;;) {
-        if (pathFits && CopyOneFile(entryPath)) return;
-        char text[kPathSize];
-        const FormatArg args[] = {FormatArg::String(RelativePart(entryPath))};
-        FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
-        int answer = MessageBoxA(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
-        if (answer == IDABORT) FatalMessage("errnotcomplete", nullptr);
-        if (answer == IDRETRY) continue;
-        // Ignore skips the file. So does a box that failed to appear, and the
-        // file is just as missing then: both leave the update incomplete.
-        g_UpdateFailed = 1;
-        return;
-    }
+    if (pathFits && (Batching() ? QueueOneFile(entryPath) : CopyOneFile(entryPath))) return;
+    CommitBatch();
+    ReportCopyFailure(entryPath, pathFits);
 }
 
 }  // namespace
@@ -66,26 +60,27 @@ void CopyTree(const char* sourcePath) {
     g_FileApi.FindClose(&record);
 }
 
-void RemovePartialFiles(const char* sourcePath) {
-    char directory[kPathSize];
-    if (!CopyText(directory, kPathSize, sourcePath) || !AppendText(directory, kPathSize, "\\")) return;
-    FindRecord record{};
-    if (!g_FileApi.FindFirst(&record, directory)) {
-        do {
-            char entry[kPathSize];
-            char target[kPathSize];
-            char partial[kPartialPathSize];
-            if (!CopyText(entry, kPathSize, directory) || !AppendText(entry, kPathSize, record.name) ||
-                !IsPatchFilePath(RelativePart(entry)))
-                continue;
-            if (record.attributes & FA_DIRECTORY)
-                RemovePartialFiles(entry);
-            else if (CopyText(target, kPathSize, g_GameFolder) && AppendText(target, kPathSize, RelativePart(entry)) &&
-                     PartialPathOf(target, partial))
-                RemovePartialFile(partial);
-        } while (!g_FileApi.FindNext(&record));
+void ReportCopyFailure(const char* entryPath, bool pathFits) {
+    for (;;) {
+        char text[kPathSize];
+        const FormatArg args[] = {FormatArg::String(RelativePart(entryPath))};
+        FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
+        int answer = MessageBoxA(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
+        if (answer == IDABORT) {
+            // Files already moved in stay; nothing of ours is left behind.
+            DropBatch();
+            RemoveEmptyMadeFolders();
+            FatalMessage("errnotcomplete", nullptr);
+        }
+        if (answer == IDRETRY) {
+            if (pathFits && CopyOneFile(entryPath)) return;
+            continue;
+        }
+        // Ignore skips the file. So does a box that failed to appear, and the
+        // file is just as missing then: both leave the update incomplete.
+        g_UpdateFailed = 1;
+        return;
     }
-    g_FileApi.FindClose(&record);
 }
 
 void MakeTargetDir(const char* sourcePath) {
@@ -104,43 +99,47 @@ void MakeTargetDir(const char* sourcePath) {
             char name[kPathSize];
             std::memcpy(name, rest, length);
             name[length] = '\0';
-            g_FileApi.MakeDirectory(parent, name);
+            bool made = !g_FileApi.MakeDirectory(parent, name);
             if (!AppendText(parent, kPathSize, name) || !AppendText(parent, kPathSize, "\\")) return;
+            if (made) NoteMadeFolder(parent);
         }
         rest += length;
         if (*rest == '\\') ++rest;
     }
 }
 
-int CopyOneFile(const char* sourcePath) {
+bool TargetPathsOf(const char* sourcePath, char* target, char* partial) {
     const char* relative = RelativePart(sourcePath);
-    if (!IsPatchFilePath(relative)) return 0;  // would be written elsewhere, or not as named
-    char target[kPathSize];
-    char partial[kPartialPathSize];
-    if (!CopyText(target, kPathSize, g_GameFolder) || !AppendText(target, kPathSize, relative) ||
-        !PartialPathOf(target, partial))
-        return 0;
+    if (!IsPatchFilePath(relative)) return false;  // would be written elsewhere, or not as named
+    return CopyText(target, kPathSize, g_GameFolder) && AppendText(target, kPathSize, relative) &&
+           PartialPathOf(target, partial);
+}
+
+bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uint32_t* size) {
     void* buffer = g_pDefaultPtrPool->Alloc(kTransferSize);
-    if (!buffer) return 0;
+    if (!buffer) return false;
     CFile* source = g_FileApi.Open(sourcePath, FM_READ, nullptr);
     if (!source) {
         g_pDefaultPtrPool->Free(buffer);
-        return 0;
+        return false;
     }
     // The bytes go to the temporary file; the target is not touched until
-    // they are all there. A retry starts from nothing.
-    RemovePartialFile(partial);
-    CFile* destination = g_FileApi.Open(partial, FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, nullptr);
+    // they are all there. The open empties one a failed try left; one that
+    // cannot be opened so (read-only, hidden) is removed first.
+    const uint16_t mode = FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE;
+    CFile* destination = g_FileApi.Open(partial, mode, nullptr);
+    if (!destination && RemovePartialFile(partial)) destination = g_FileApi.Open(partial, mode, nullptr);
     if (!destination) {
         delete source;
         g_pDefaultPtrPool->Free(buffer);
-        return 0;
+        return false;
     }
 
     // Every piece must arrive whole: a short read or a failed or short write
     // (a full disk) fails the file, which is then reported and can be retried.
     bool copied = true;
-    for (uint32_t remaining = source->GetSize(); remaining && copied;) {
+    *size = source->GetSize();
+    for (uint32_t remaining = *size; remaining && copied;) {
         uint32_t chunk = remaining < kTransferSize ? remaining : kTransferSize;
         uint32_t got = 0;
         uint32_t put = 0;
@@ -148,16 +147,30 @@ int CopyOneFile(const char* sourcePath) {
                  put == chunk;
         remaining -= chunk;
     }
-    // The bytes reach the disk before the old file is replaced: a write the
-    // disk refuses late fails the file here, and a power cut after the
-    // move finds the new file whole rather than empty.
-    copied = copied && !destination->Flush();
+    // Flushed here, a write the disk refuses late fails this file.
+    copied = copied && (!flush || !destination->Flush());
     delete source;
     delete destination;  // closed before it is moved
     g_pDefaultPtrPool->Free(buffer);
-    if (!copied) {
-        RemovePartialFile(partial);
-        return 0;
-    }
-    return ReplaceWithPartial(partial, target) ? 1 : 0;
+    if (!copied) RemovePartialFile(partial);
+    return copied;
+}
+
+int CopyOneFile(const char* sourcePath) {
+    char target[kPathSize];
+    char partial[kPartialPathSize];
+    uint32_t size = 0;
+    // The bytes reach the disk before the old file is replaced, and the move
+    // before this returns: a power cut finds the old file or the new one.
+    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, partial, true, &size)) return 0;
+    return ReplaceWithPartial(partial, target, true) ? 1 : 0;
+}
+
+bool QueueOneFile(const char* sourcePath) {
+    char target[kPathSize];
+    char partial[kPartialPathSize];
+    uint32_t size = 0;
+    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, partial, false, &size)) return false;
+    AddToBatch(sourcePath, size);
+    return true;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "file/MountTable.h"
+#include "framework/AsciiText.h"
 #include "file/PlainFileName.h"
 
 namespace {
@@ -11,10 +12,11 @@ namespace {
 // an open that does not ask for them.
 constexpr DWORD kGuardingAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-bool MoveReplacing(const char* from, const char* to) {
-    // Write-through: the move is on disk when the call returns, so the old
-    // file is never replaced by a name whose new bytes a power cut loses.
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+bool MoveReplacing(const char* from, const char* to, bool writeThrough) {
+    // Write-through: the move is on disk when the call returns. Without it
+    // the caller flushes the volume before it relies on the move.
+    DWORD flags = MOVEFILE_REPLACE_EXISTING | (writeThrough ? MOVEFILE_WRITE_THROUGH : 0);
+    if (MoveFileExA(from, to, flags)) return true;
     // Systems without the call (the 9x family) delete, then move.
     if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
     if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(to)) return false;
@@ -32,18 +34,49 @@ bool PartialPathOf(const char* target, char* partial) {
     return true;
 }
 
-void RemovePartialFile(const char* partial) {
+bool RemovePartialFile(const char* partial) {
     DWORD attributes = GetFileAttributesA(partial);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     if (attributes & kGuardingAttributes) SetFileAttributesA(partial, FILE_ATTRIBUTE_NORMAL);
-    g_FileApi.Delete(partial);
+    return !g_FileApi.Delete(partial);
 }
 
-bool ReplaceWithPartial(const char* partial, const char* target) {
+void RemovePartialFilesBelow(const char* folder) {
+    FindRecord record{};
+    if (!g_FileApi.FindFirst(&record, folder)) {
+        size_t suffix = std::strlen(kPartialFileSuffix);
+        do {
+            char path[kPartialPathSize];
+            size_t folderLength = std::strlen(folder);
+            size_t nameLength = std::strlen(record.name);
+            if (folderLength + nameLength + 2 > kPartialPathSize) continue;
+            std::memcpy(path, folder, folderLength);
+            std::memcpy(path + folderLength, record.name, nameLength + 1);
+            if (record.attributes & FA_DIRECTORY) {
+                path[folderLength + nameLength] = '\\';
+                path[folderLength + nameLength + 1] = '\0';
+                RemovePartialFilesBelow(path);
+            } else if (nameLength > suffix && CompareNoCase(record.name + nameLength - suffix, kPartialFileSuffix) == 0) {
+                RemovePartialFile(path);
+            }
+        } while (!g_FileApi.FindNext(&record));
+    }
+    g_FileApi.FindClose(&record);
+}
+
+bool FlushPartial(const char* partial) {
+    CFile* file = g_FileApi.Open(partial, FM_READ | FM_WRITE, nullptr);
+    if (!file) return false;
+    bool flushed = !file->Flush();
+    delete file;
+    return flushed;
+}
+
+bool ReplaceWithPartial(const char* partial, const char* target, bool writeThrough) {
     DWORD old = GetFileAttributesA(target);
     bool guarded = old != INVALID_FILE_ATTRIBUTES && !(old & FILE_ATTRIBUTE_DIRECTORY) && (old & kGuardingAttributes);
     if (guarded) SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-    if (MoveReplacing(partial, target)) return true;
+    if (MoveReplacing(partial, target, writeThrough)) return true;
     if (guarded) SetFileAttributesA(target, old);
     RemovePartialFile(partial);
     return false;

@@ -17,10 +17,21 @@ constexpr uint32_t kPartialPathSize = MAX_PATH;
 bool PartialPathOf(const char* target, char* partial);
 
 // Removes a partial file that an earlier failure or run left behind, a
-// read-only one too. Nothing happens when there is none.
-void RemovePartialFile(const char* partial);
+// read-only one too; true when one was removed. Nothing happens when there
+// is none.
+bool RemovePartialFile(const char* partial);
+
+// Removes every partial file below folder (a path ending in a backslash),
+// in every subfolder, whichever run or patch left it.
+void RemovePartialFilesBelow(const char* folder);
+
+// Writes the bytes of a closed partial file to disk; false when it cannot be
+// opened or the disk refuses them.
+bool FlushPartial(const char* partial);
 
 // Puts partial in place of target in one step, replacing a read-only, hidden
 // or system target; afterwards target has partial's (normal) attributes. On
 // failure target keeps its bytes and attributes and partial is removed.
-bool ReplaceWithPartial(const char* partial, const char* target);
+// writeThrough: the move is on disk when this returns; without it the move
+// reaches the disk with the next flush of the volume.
+bool ReplaceWithPartial(const char* partial, const char* target, bool writeThrough);

@@ -15,11 +15,23 @@ DWORD WINAPI UpdateWorker(LPVOID parameter);
 void CopyTree(const char* sourcePath);
 // Makes the target folder of a pack directory, every missing level of it.
 void MakeTargetDir(const char* sourcePath);
-// 1 when the file was copied whole and put in place; 0 when its name may
-// not be written (outside the game folder, or not a name Windows creates as
-// given), the source or the temporary file cannot be opened, a read or write
-// fails or the target cannot be replaced. The target is then as it was.
+// 1 when the file was copied whole, flushed and put in place, the move on
+// disk; 0 when its name may not be written (outside the game folder, or not
+// a name Windows creates as given), the source or the temporary file cannot
+// be opened, a read, write or flush fails or the target cannot be replaced.
+// The target is then as it was.
 int CopyOneFile(const char* sourcePath);
-// Removes the temporary files that a run which died left beside the targets
-// of the pack directory sourcePath and everything below it.
-void RemovePartialFiles(const char* sourcePath);
+// Writes the temporary file of the entry and queues it in the batch (see
+// CopyBatch.h); false, with nothing left behind, as CopyOneFile fails.
+bool QueueOneFile(const char* sourcePath);
+// Produces the temporary file partial of a pack entry: every byte written,
+// flushed to disk when flush, the file closed; *size gets its length. False
+// on any failure, the temporary file then removed.
+bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uint32_t* size);
+// The target of a pack entry below the game folder and its temporary name;
+// false when the name may not be written or does not fit.
+bool TargetPathsOf(const char* sourcePath, char* target, char* partial);
+// Asks Abort/Retry/Ignore about an entry that could not be copied until it is
+// copied (Retry, on its own) or given up. Abort removes what the run has left
+// half done and ends the process.
+void ReportCopyFailure(const char* entryPath, bool pathFits);

@@ -1,4 +1,7 @@
 #include "app/AppState.h"
+#include "app/CopyBatch.h"
+#include "app/MadeFolders.h"
+#include "app/PartialFile.h"
 #include "app/Messages.h"
 #include "app/Update.h"
 #include "app/resource.h"
@@ -30,8 +33,15 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 DWORD WINAPI UpdateWorker(LPVOID) {
-    RemovePartialFiles(kPatchFilesPath);
+    // Temporary files that a run which died left, of this patch or another.
+    RemovePartialFilesBelow(g_GameFolder);
+    BeginBatches();
     CopyTree(kPatchFilesPath);
+    // Without that last flush the new files are not known to be on disk,
+    // and the version must not be recorded.
+    if (!EndBatches()) g_UpdateFailed = 1;
+    if (g_UpdateFailed) RemoveEmptyMadeFolders();
+    ForgetMadeFolders();
     EndDialog(g_ProgressDialog, 1);
     return 0;
 }

@@ -91,4 +91,36 @@ TEST_F(FaultTest, EnvironmentOpenFailure) {
     EXPECT_EQ(OpenError("R:\\blocked.txt", GENERIC_READ, 0, OPEN_EXISTING), ERROR_SUCCESS);
 }
 
+// A volume handle flushes the whole drive and does nothing else; its fault
+// rules match the device name, several rules per variable, the first
+// matches skipped when asked.
+TEST_F(FaultTest, VolumeHandleFlushesAndTakesSeveralFlushRules) {
+    char root[8] = {};
+    ASSERT_TRUE(GetVolumePathNameA("R:\\Games\\Quor\\", root, sizeof root));
+    EXPECT_STREQ(root, "R:\\");
+    EXPECT_EQ(GetDriveTypeA(root), DRIVE_FIXED);
+    EXPECT_EQ(GetDriveTypeA("Q:\\"), DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(OpenError("\\\\.\\Q:", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING),
+              ERROR_FILE_NOT_FOUND);
+
+    setenv("W32_FAULT_FLUSH", "\\\\.\\R:1117:1:1;victim:29", 1);
+    w32::ReloadEnvironmentFaults();
+    HANDLE volume = Open("\\\\.\\R:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    char byte = 0;
+    DWORD count = 0;
+    EXPECT_FALSE(ReadFile(volume, &byte, 1, &count, nullptr));
+    EXPECT_FALSE(WriteFile(volume, &byte, 1, &count, nullptr));
+    EXPECT_TRUE(FlushFileBuffers(volume));  // the first match is let through
+    EXPECT_FALSE(FlushFileBuffers(volume));
+    EXPECT_EQ(GetLastError(), 1117u);
+    EXPECT_TRUE(FlushFileBuffers(volume));  // that rule's one hit is spent
+    CloseHandle(volume);
+    HANDLE file = Open("R:\\victim.bin", GENERIC_WRITE, 0, CREATE_ALWAYS);
+    EXPECT_FALSE(FlushFileBuffers(file));
+    EXPECT_EQ(GetLastError(), 29u);
+    CloseHandle(file);
+    unsetenv("W32_FAULT_FLUSH");
+}
+
 }  // namespace

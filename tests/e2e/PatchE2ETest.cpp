@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "ChildProcess.h"
 #include "PayloadLayout.h"
@@ -93,6 +94,15 @@ std::map<std::string, FileState> Snapshot(const std::string& folder) {
     return files;
 }
 
+// The folders below folder, relative to it.
+std::set<std::string> Folders(const std::string& folder) {
+    std::set<std::string> folders;
+    if (!fs::exists(folder)) return folders;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_directory()) folders.insert(fs::relative(entry.path(), folder).string());
+    return folders;
+}
+
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -121,6 +131,7 @@ protected:
         driveC = root + "/c";
         game = HostPathOf(driveC, kGameFolder);
         programs = HostPathOf(driveC, kProgramsFolder);
+        fs::remove_all(driveC);  // a fixture that prepares again starts afresh
         fs::create_directories(game);
         fs::create_directories(programs);
         fs::create_directories(root + "/mutex");
@@ -307,6 +318,10 @@ protected:
         std::vector<std::string> leftovers;
         for (const std::string& path : s.leftovers) leftovers.push_back(Lower(Slashed(path)));
         EXPECT_EQ(partial, leftovers);
+        // A folder the run made stays only with something in it.
+        for (const std::string& folder : Folders(game))
+            EXPECT_TRUE(foldersBefore.count(folder) || !fs::is_empty(game + "/" + folder))
+                << folder << " was made and left empty";
         CheckOutsideTheGameFolder();
         if (!s.updateRan) {
             EXPECT_TRUE(after == before) << "the game folder changed";
@@ -339,6 +354,7 @@ protected:
     // boxes, dialog, files, registry and shortcuts.
     void RunAndCheck(const Scenario& s) {
         before = Snapshot(game);
+        foldersBefore = Folders(game);
         driveBefore = Snapshot(driveC);
         fs::remove(root + "/transcript.jsonl");
         std::map<std::string, std::string> env = Environment(s);
@@ -445,6 +461,7 @@ protected:
     std::string root, driveC, game, programs, registry, patch;
     std::string payload;  // the container appended to the program
     std::map<std::string, FileState> before, driveBefore;
+    std::set<std::string> foldersBefore;
 };
 
 class PatchRun : public PatchFixture, public ::testing::TestWithParam<Scenario> {
@@ -459,14 +476,16 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, PatchRun, ::testing::ValuesIn(AllScenarios()
 
 class RunAfterAKill : public PatchFixture, public ::testing::Test {};
 
-// A run killed in the middle of a file leaves that file's old bytes and its
-// temporary file; the next run removes the temporary file and completes.
+// A run killed anywhere in a batch leaves every file old and the batch's
+// temporary files; the next run removes them and completes.
 TEST_F(RunAfterAKill, FindsEveryFileWholeAndLeavesNoTemporaryFile) {
-    auto [killed, again] = KilledThenRunAgain();
-    Prepare(killed);
-    RunAndCheck(killed);
-    ASSERT_FALSE(HasFatalFailure());
-    RunAndCheck(again);
+    for (const auto& [killed, again] : KilledThenRunAgain()) {
+        SCOPED_TRACE(killed.name);
+        Prepare(killed);
+        RunAndCheck(killed);
+        ASSERT_FALSE(HasFatalFailure());
+        RunAndCheck(again);
+    }
 }
 
 TEST(SamplePatch, ShipsTheStringsExactly) {

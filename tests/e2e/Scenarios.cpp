@@ -120,7 +120,8 @@ std::vector<Scenario> CopyFailures() {
         {"WriteFailsAfter1000Bytes", "", "KINGSFALL.MAP.~qp:1000:fail:1", "", ""},
         {"DiskFullInTheSecondPiece", "", "KINGSFALL.MAP.~qp:33000:full:1", "", ""},
         {"ReplaceFails", "", "", "maps/kingsfall.map:5:1", ""},
-        {"FlushFails", "", "", "", "KINGSFALL.MAP.~qp:112:1"},
+        // The batch's volume flush fails, then the map's own flush.
+        {"FlushFails", "", "", "", "\\\\.\\C:1117:1;KINGSFALL.MAP.~qp:112:1"},
     };
     std::vector<Scenario> all;
     for (const Failure& failure : failures) {
@@ -477,6 +478,39 @@ std::vector<Scenario> BuildScenarios() {
         all.push_back(s);
     }
     {
+        // Temporary files of ours below the game folder go, whichever patch
+        // or run left them; other names stay.
+        Scenario s = Complete("TemporaryFilesOfAnyPatchAreRemoved");
+        s.gameFiles.push_back({"sound\\voices.snd.~qp", Bytes(3000, 5)});
+        s.gameFiles.push_back({"OLD.DAT.~QP", "x", true, 0x2});
+        s.gameFiles.push_back({"sound\\voices.~qp.txt", "kept"});
+        all.push_back(s);
+    }
+    {
+        // Without rights to the volume each file is flushed and moved in on
+        // its own.
+        Scenario s = Complete("VolumeCannotBeOpenedCopiesFileByFile");
+        s.faultOpen = "\\\\.\\C:5";
+        all.push_back(s);
+    }
+    {
+        // A volume that refuses every flush: the files are flushed and moved
+        // in one by one.
+        Scenario s = Complete("VolumeFlushRefusedCopiesFileByFile");
+        s.faultFlush = "\\\\.\\C:1117";
+        all.push_back(s);
+    }
+    {
+        // Every file in place, but the last flush, for the moves, fails: the
+        // version is not recorded.
+        Scenario s = Installed("LastFlushFailsLeavesTheVersionUnrecorded");
+        s.faultFlush = "\\\\.\\C:1117:1:1";
+        s.answers = {"yes", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), Plain(kNotComplete)};
+        s.updateRan = true;
+        all.push_back(s);
+    }
+    {
         Scenario s = Installed("AbortEndsTheRun");
         s.faultOpen = "INTRO.TXT:5";
         s.answers = {"yes", "abort", "ok"};
@@ -590,19 +624,35 @@ std::vector<FileSpec> DefaultPatchFiles() {
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
 
-std::pair<Scenario, Scenario> KilledThenRunAgain() {
-    Scenario killed = Installed("KilledInTheMiddleOfTheMap");
-    killed.gameFiles[1].readOnly = true;
-    killed.faultKill = "KINGSFALL.MAP.~qp:1000";
-    killed.answers = {"yes"};
-    killed.boxes = {Welcome2Box("1.01", "yes")};
-    killed.exitCode = kKilled;
-    killed.updateRan = true;
-    // The pack lists its names sorted: the files before the map are in place.
-    killed.notCopied = {kMapPath, "readme.txt", "zln\\zavovudiz.exe"};
-    killed.leftovers = {"maps\\KINGSFALL.MAP.~qp"};
-    Scenario again = Complete("RunAfterTheKill");
-    return {killed, again};
+std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
+    // The pack lists its names sorted; the files are written in one batch
+    // and none is moved in before all of them are on disk.
+    const char* const temporaries[] = {"EMPTY.DAT.~qp", "EXACT.BIN.~qp", "maps\\campaign\\INTRO.TXT.~qp",
+                                       "maps\\KINGSFALL.MAP.~qp", "README.TXT.~qp", "zln\\ZAVOVUDIZ.EXE.~qp"};
+    struct KillPoint {
+        const char* name;
+        const char* fault;
+        size_t written;  // temporary files there when the process dies
+    };
+    const KillPoint points[] = {
+        {"KilledInTheFirstFile", "EXACT.BIN.~qp:1000", 2},
+        {"KilledInTheMiddleOfTheMap", "KINGSFALL.MAP.~qp:1000", 4},
+        {"KilledInTheLastFile", "ZAVOVUDIZ.EXE.~qp:1000", 6},
+    };
+    std::vector<std::pair<Scenario, Scenario>> runs;
+    for (const KillPoint& point : points) {
+        Scenario killed = Installed(point.name);
+        killed.gameFiles[1].readOnly = true;
+        killed.faultKill = point.fault;
+        killed.answers = {"yes"};
+        killed.boxes = {Welcome2Box("1.01", "yes")};
+        killed.exitCode = kKilled;
+        killed.updateRan = true;
+        for (const FileSpec& file : killed.patchFiles) killed.notCopied.push_back(file.path);
+        killed.leftovers.assign(temporaries, temporaries + point.written);
+        runs.emplace_back(killed, Complete(std::string("RunAfter") + point.name));
+    }
+    return runs;
 }
 
 const std::vector<Scenario>& AllScenarios() {

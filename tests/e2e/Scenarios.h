@@ -136,9 +136,9 @@ std::vector<FileSpec> DefaultPatchFiles();
 
 const std::vector<Scenario>& AllScenarios();
 
-// A run killed while it writes a file, and the run after it on the same
-// installation.
-std::pair<Scenario, Scenario> KilledThenRunAgain();
+// Runs killed while they write a file of the batch, each with the run after
+// it on the same installation.
+std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain();
 
 // Test output names a scenario by its name.
 void PrintTo(const Scenario& scenario, std::ostream* out);

@@ -17,12 +17,15 @@ struct Rule {
     uint64_t number = 0;   // bytes (write) or error number (open)
     DWORD error = 0;       // write: the error of the failing WriteFile
     long remaining = -1;   // hits left; -1 for unlimited
+    uint64_t skip = 0;     // matches let through before the first hit
 };
 
 struct Faults {
     bool loaded = false;
-    bool hasOpen = false, hasWrite = false, hasKill = false, hasMove = false, hasFlush = false, hasRegistry = false;
-    Rule open, write, kill, move, flush, registry;  // registry: the rule's "substring" is the call
+    bool hasWrite = false;
+    Rule write;
+    std::vector<Rule> open, kill, move, flush;  // rules of one variable, separated by ';'
+    std::vector<Rule> registry;                 // the rule's "substring" is the call: "open" or "set"
     long threadFailures = 0;  // CreateThread calls still to fail
     long dialogFailures = 0;  // DialogBoxParamA calls still to fail
     DWORD mutexError = 0;     // every named CreateMutexA fails with it
@@ -73,18 +76,28 @@ bool ParseTimes(const std::vector<std::string>& parts, size_t at, long* remainin
     return true;
 }
 
-// A rule "<substring>:<number>[:<times>]" from the variable name; false when
-// it is not set. The number (bytes, or a Win32 error) may be 0 only where
-// zeroAllowed.
-bool LoadPathRule(const char* name, bool zeroAllowed, Rule* rule) {
+// The rules "<substring>:<number>[:<times>[:<skip>]]", separated by ';', of the
+// variable name; none when it is not set. The number (bytes, or a Win32
+// error) may be 0 only where zeroAllowed.
+std::vector<Rule> LoadPathRules(const char* name, bool zeroAllowed) {
+    std::vector<Rule> rules;
     const char* value = std::getenv(name);
-    if (!value || !*value) return false;
-    std::vector<std::string> parts = SplitColons(value);
-    if (parts.size() < 2 || parts.size() > 3 || parts[0].empty() || !ParseNumber(parts[1], &rule->number) ||
-        (!zeroAllowed && rule->number == 0) || !ParseTimes(parts, 2, &rule->remaining))
-        Malformed(name, value);
-    rule->substring = parts[0];
-    return true;
+    if (!value || !*value) return rules;
+    const std::string text = value;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        std::vector<std::string> parts = SplitColons(text.substr(start, end - start));
+        Rule rule;
+        if (parts.size() < 2 || parts.size() > 4 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
+            (!zeroAllowed && rule.number == 0) || !ParseTimes(parts, 2, &rule.remaining) ||
+            (parts.size() == 4 && !ParseNumber(parts[3], &rule.skip)))
+            Malformed(name, value);
+        rule.substring = parts[0];
+        rules.push_back(rule);
+        start = end + 1;
+    }
+    return rules;
 }
 
 // A variable holding one number above 0 (times, or a Win32 error); 0 when
@@ -99,7 +112,7 @@ long LoadCount(const char* name) {
 
 void Load(Faults& faults) {
     faults.loaded = true;
-    faults.hasOpen = LoadPathRule("W32_FAULT_OPEN", false, &faults.open);
+    faults.open = LoadPathRules("W32_FAULT_OPEN", false);
     if (const char* value = std::getenv("W32_FAULT_WRITE"); value && *value) {
         std::vector<std::string> parts = SplitColons(value);
         Rule& rule = faults.write;
@@ -110,22 +123,34 @@ void Load(Faults& faults) {
         rule.error = parts[2] == "full" ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
         faults.hasWrite = true;
     }
-    faults.hasKill = LoadPathRule("W32_FAULT_KILL", true, &faults.kill);
-    faults.hasMove = LoadPathRule("W32_FAULT_MOVE", false, &faults.move);
-    faults.hasFlush = LoadPathRule("W32_FAULT_FLUSH", false, &faults.flush);
+    faults.kill = LoadPathRules("W32_FAULT_KILL", true);
+    faults.move = LoadPathRules("W32_FAULT_MOVE", false);
+    faults.flush = LoadPathRules("W32_FAULT_FLUSH", false);
     faults.threadFailures = LoadCount("W32_FAULT_THREAD");
     faults.dialogFailures = LoadCount("W32_FAULT_DIALOG");
     faults.mutexError = DWORD(LoadCount("W32_FAULT_MUTEX"));
-    faults.hasRegistry = LoadPathRule("W32_FAULT_REGISTRY", false, &faults.registry);
-    if (faults.hasRegistry && faults.registry.substring != "open" && faults.registry.substring != "set")
-        Malformed("W32_FAULT_REGISTRY", std::getenv("W32_FAULT_REGISTRY"));
+    faults.registry = LoadPathRules("W32_FAULT_REGISTRY", false);
+    for (const Rule& rule : faults.registry)
+        if (rule.substring != "open" && rule.substring != "set")
+            Malformed("W32_FAULT_REGISTRY", std::getenv("W32_FAULT_REGISTRY"));
 }
 
 // True when rule applies to hostPath, counting the hit.
 bool Hit(Rule& rule, const std::string& hostPath) {
     if (hostPath.find(rule.substring) == std::string::npos || rule.remaining == 0) return false;
+    if (rule.skip > 0) {
+        --rule.skip;
+        return false;
+    }
     if (rule.remaining > 0) --rule.remaining;
     return true;
+}
+
+// The first of rules that applies to hostPath, its hit counted; null for none.
+Rule* FirstHit(std::vector<Rule>& rules, const std::string& hostPath) {
+    for (Rule& rule : rules)
+        if (Hit(rule, hostPath)) return &rule;
+    return nullptr;
 }
 
 }  // namespace
@@ -138,27 +163,27 @@ void ReloadEnvironmentFaults() {
 namespace {
 
 // The error of the rule that hostPath hits, or 0.
-DWORD TakeErrorFault(bool Faults::*has, Rule Faults::*rule, const std::string& hostPath) {
+DWORD TakeErrorFault(std::vector<Rule> Faults::*rules, const std::string& hostPath) {
     std::lock_guard<std::mutex> guard(FaultLock());
     Faults& faults = State();
     if (!faults.loaded) Load(faults);
-    if (!(faults.*has) || !Hit(faults.*rule, hostPath)) return 0;
-    return DWORD((faults.*rule).number);
+    Rule* hit = FirstHit(faults.*rules, hostPath);
+    return hit ? DWORD(hit->number) : 0;
 }
 
 }  // namespace
 
-DWORD TakeOpenFault(const std::string& hostPath) { return TakeErrorFault(&Faults::hasOpen, &Faults::open, hostPath); }
+DWORD TakeOpenFault(const std::string& hostPath) { return TakeErrorFault(&Faults::open, hostPath); }
 
 WriteFault TakeWriteFault(const std::string& hostPath) {
     std::lock_guard<std::mutex> guard(FaultLock());
     Faults& faults = State();
     if (!faults.loaded) Load(faults);
     WriteFault fault;
-    if (faults.hasKill && Hit(faults.kill, hostPath)) {
+    if (Rule* kill = FirstHit(faults.kill, hostPath)) {
         fault.active = true;
         fault.kill = true;
-        fault.budget = faults.kill.number;
+        fault.budget = kill->number;
         fault.error = ERROR_WRITE_FAULT;
         return fault;
     }
@@ -169,10 +194,10 @@ WriteFault TakeWriteFault(const std::string& hostPath) {
     return fault;
 }
 
-DWORD TakeMoveFault(const std::string& hostPath) { return TakeErrorFault(&Faults::hasMove, &Faults::move, hostPath); }
+DWORD TakeMoveFault(const std::string& hostPath) { return TakeErrorFault(&Faults::move, hostPath); }
 
 DWORD TakeFlushFault(const std::string& hostPath) {
-    return TakeErrorFault(&Faults::hasFlush, &Faults::flush, hostPath);
+    return TakeErrorFault(&Faults::flush, hostPath);
 }
 
 namespace {
@@ -201,7 +226,7 @@ DWORD TakeMutexFault() {
 }
 
 DWORD TakeRegistryFault(const char* call) {
-    return TakeErrorFault(&Faults::hasRegistry, &Faults::registry, call);
+    return TakeErrorFault(&Faults::registry, call);
 }
 
 void KillProcessNow() {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
 
 #include "env_faults.h"
@@ -39,6 +40,39 @@ int OpenFlags(DWORD access) {
     return flags | O_CLOEXEC;
 }
 
+// "\\.\X:" names volume X; its drive letter, or 0 for any other name.
+char VolumeLetter(LPCSTR name) {
+    if (!name || name[0] != '\\' || name[1] != '\\' || name[2] != '.' || name[3] != '\\') return 0;
+    char letter = char(name[4] & ~0x20);
+    return letter >= 'A' && letter <= 'Z' && name[5] == ':' && name[6] == '\0' ? letter : 0;
+}
+
+// A handle on a whole volume, as an administrator opens it: no reads or
+// writes here, only FlushFileBuffers, which writes every file of the volume
+// to disk (the host syncs the file system of the drive's folder). Its path
+// for the fault rules is the device name itself.
+HANDLE OpenVolume(LPCSTR name, char letter, DWORD desiredAccess, DWORD shareMode, DWORD creationDisposition) {
+    if (creationDisposition != OPEN_EXISTING) return Fail(ERROR_INVALID_PARAMETER);
+    char variable[] = "W32_DRIVE_?";
+    variable[10] = letter;
+    const char* root = std::getenv(variable);
+    if (!root || !*root) return Fail(ERROR_FILE_NOT_FOUND);
+    if (DWORD injected = w32::TakeOpenFault(name)) return Fail(injected);
+    std::lock_guard<std::mutex> guard(w32::OpenFilesLock());
+    int fd = w32::CurrentHostIo().open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    struct stat info;
+    if (fd < 0) return Fail(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    if (fstat(fd, &info) != 0) {
+        DWORD error = w32::ErrorFromErrno(errno, ERROR_GEN_FAILURE);
+        w32::CurrentHostIo().close(fd);
+        return Fail(error);
+    }
+    auto* volume = new FileObject(fd, info, desiredAccess & (GENERIC_READ | GENERIC_WRITE), shareMode, name);
+    volume->isVolume = true;
+    SetLastError(ERROR_SUCCESS);
+    return w32::RegisterHandle(volume);
+}
+
 }  // namespace
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
@@ -47,6 +81,8 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         return Fail(ERROR_INVALID_PARAMETER);
     if (creationDisposition == TRUNCATE_EXISTING && !(desiredAccess & GENERIC_WRITE))
         return Fail(ERROR_INVALID_PARAMETER);
+    if (char letter = VolumeLetter(fileName))
+        return OpenVolume(fileName, letter, desiredAccess, shareMode, creationDisposition);
     w32::HostPath path;
     if (!w32::ResolvePath(fileName, &path)) return INVALID_HANDLE_VALUE;
     if (DWORD injected = w32::TakeOpenFault(path.host)) return Fail(injected);
@@ -112,6 +148,7 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD by
     if (!file) return FALSE;
     if (!bytesRead || overlapped) return FailBool(ERROR_INVALID_PARAMETER);
     *bytesRead = 0;
+    if (file->isVolume) return FailBool(ERROR_INVALID_FUNCTION);
     if (!(file->access & GENERIC_READ)) return FailBool(ERROR_ACCESS_DENIED);
     auto* out = static_cast<char*>(buffer);
     // Invariant: *bytesRead bytes have arrived; a 0 from the host is the end.
@@ -131,6 +168,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
     if (!file) return FALSE;
     if (!bytesWritten || overlapped) return FailBool(ERROR_INVALID_PARAMETER);
     *bytesWritten = 0;
+    if (file->isVolume) return FailBool(ERROR_INVALID_FUNCTION);
     if (!(file->access & GENERIC_WRITE)) return FailBool(ERROR_ACCESS_DENIED);
     DWORD allowed = bytesToWrite;
     w32::WriteFault& fault = file->writeFault;
@@ -214,7 +252,9 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle) {
     if (!file) return FALSE;
     if (!(file->access & GENERIC_WRITE)) return FailBool(ERROR_ACCESS_DENIED);
     if (DWORD injected = w32::TakeFlushFault(file->hostPath)) return FailBool(injected);
-    if (w32::CurrentHostIo().sync(file->fd) != 0) return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+    const w32::HostIo& io = w32::CurrentHostIo();
+    if ((file->isVolume ? io.syncVolume(file->fd) : io.sync(file->fd)) != 0)
+        return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
     return TRUE;
 }
 

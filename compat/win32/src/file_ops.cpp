@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -187,3 +188,33 @@ HFILE WINAPI OpenFile(LPCSTR fileName, LPOFSTRUCT reOpenBuff, UINT style) {
 
 // Descriptors are limited by the host, not by a per-process table here.
 UINT WINAPI SetHandleCount(UINT number) { return number; }
+
+namespace {
+
+// The drive letter of a path "X:..." whose drive is mapped, or 0.
+char MappedDrive(LPCSTR path) {
+    if (!path) return 0;
+    char letter = char(path[0] & ~0x20);
+    if (letter < 'A' || letter > 'Z' || path[1] != ':') return 0;
+    char variable[] = "W32_DRIVE_?";
+    variable[10] = letter;
+    const char* root = std::getenv(variable);
+    return root && *root ? letter : 0;
+}
+
+}  // namespace
+
+BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength) {
+    if (!fileName || !*fileName || !volumePathName) return FailBool(ERROR_INVALID_PARAMETER);
+    char root[4] = {0, ':', '\\', '\0'};
+    root[0] = MappedDrive(fileName);
+    const char* answer = root[0] ? root : "\\";
+    if (std::strlen(answer) + 1 > bufferLength) return FailBool(ERROR_FILENAME_EXCED_RANGE);
+    std::memcpy(volumePathName, answer, std::strlen(answer) + 1);
+    return TRUE;
+}
+
+UINT WINAPI GetDriveTypeA(LPCSTR rootPathName) {
+    char letter = MappedDrive(rootPathName);
+    return letter && rootPathName[2] == '\\' && rootPathName[3] == '\0' ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+}

@@ -15,6 +15,7 @@ int64_t HostWrite(int fd, const void* buffer, size_t size) { return ::write(fd, 
 int64_t HostSeek(int fd, int64_t offset, int whence) { return ::lseek(fd, off_t(offset), whence); }
 int HostTruncate(int fd, int64_t length) { return ::ftruncate(fd, off_t(length)); }
 int HostSync(int fd) { return ::fsync(fd); }
+int HostSyncVolume(int fd) { return ::syncfs(fd); }
 int HostClose(int fd) { return ::close(fd); }
 int HostMkdir(const char* path, unsigned mode) { return ::mkdir(path, mode_t(mode)); }
 int HostRmdir(const char* path) { return ::rmdir(path); }
@@ -23,7 +24,7 @@ int HostRename(const char* from, const char* to) { return std::rename(from, to);
 int HostChmod(const char* path, unsigned mode) { return ::chmod(path, mode_t(mode)); }
 
 const HostIo kDefault = {HostOpen,  HostRead,  HostWrite,  HostSeek,   HostTruncate, HostSync,
-                         HostClose, HostMkdir, HostRmdir, HostUnlink, HostRename,   HostChmod};
+                         HostClose, HostMkdir, HostRmdir, HostUnlink, HostRename,   HostChmod, HostSyncVolume};
 
 }  // namespace
 

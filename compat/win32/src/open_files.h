@@ -26,6 +26,7 @@ public:
     DWORD share;   // FILE_SHARE_*
     std::string hostPath;
     WriteFault writeFault;
+    bool isVolume = false;  // a whole volume ("\\.\X:"): only FlushFileBuffers works
 };
 
 // Held while checking sharing and registering a new file, so that two opens

@@ -90,6 +90,18 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes);
 DWORD WINAPI GetFullPathNameA(LPCSTR fileName, DWORD bufferLength, LPSTR buffer, LPSTR* filePart);
 UINT WINAPI SetHandleCount(UINT number);
 
+// The root of the volume that holds fileName: "X:\" for a path on a drive
+// (each drive is one volume here), "\\" for any other path.
+BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
+
+// Drive types; a mapped drive is a fixed disk, any other root has none.
+constexpr UINT DRIVE_UNKNOWN = 0;
+constexpr UINT DRIVE_NO_ROOT_DIR = 1;
+constexpr UINT DRIVE_REMOVABLE = 2;
+constexpr UINT DRIVE_FIXED = 3;
+constexpr UINT DRIVE_REMOTE = 4;
+UINT WINAPI GetDriveTypeA(LPCSTR rootPathName);
+
 // Directory listings.
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;

@@ -11,7 +11,11 @@
 //     (fail). <times> limits how many opened handles are hit (default all).
 //   W32_FAULT_OPEN="<substring>:<win32-error-number>[:<times>]"
 //     CreateFileA of a host path containing <substring> fails with that
-//     error, the first <times> times (default always).
+//     error, the first <times> times (default always). A volume handle's
+//     path is its device name, "\\.\C:" (so "\\.\C" matches it).
+//   W32_FAULT_OPEN, _KILL, _MOVE and _FLUSH take several rules separated
+//   by ';'; the first that matches a path applies. A fourth field <skip>
+//   lets that many matches through before the first hit.
 //   W32_FAULT_KILL="<substring>:<bytes>[:<times>]"
 //     handles opened on a host path containing <substring> accept <bytes>
 //     bytes of writes; the WriteFile that crosses the limit writes what fits
@@ -22,7 +26,8 @@
 //     fails with that error.
 //   W32_FAULT_FLUSH="<substring>:<win32-error-number>[:<times>]"
 //     FlushFileBuffers of a handle on a host path containing <substring>
-//     fails with that error (a write the disk refused after accepting it).
+//     (or of a volume handle whose device name contains it) fails with that
+//     error (a write the disk refused after accepting it).
 //   W32_FAULT_THREAD="<times>"
 //     the first <times> CreateThread calls fail (ERROR_NOT_ENOUGH_MEMORY).
 //   W32_FAULT_DIALOG="<times>"
@@ -54,6 +59,7 @@ struct HostIo {
     int (*unlink)(const char* path);
     int (*rename)(const char* from, const char* to);
     int (*chmod)(const char* path, unsigned mode);
+    int (*syncVolume)(int fd);  // every file of fd's file system to disk
 };
 
 // The host's own functions.

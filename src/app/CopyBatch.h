@@ -1,0 +1,41 @@
+// How the copy worker keeps the update's promise cheaply: a kill or a power
+// cut at any point leaves every game file with its old or its new bytes, and
+// the version is recorded only once every replaced file is on disk.
+//
+// Files are written in batches. Up to kBatchFiles temporary files (or
+// kBatchBytes of data) are written and closed; one flush of the game
+// folder's whole volume puts them all on disk; only then is each moved over
+// its target. The next batch's flush, and a last one when the tree is done,
+// put those moves on disk before the worker returns and the version is
+// recorded. Measured on a 20,000-file tree (1-16 KB) on this project's
+// machine: a flush and a write-through move per file cost 18 ms a file, the
+// files' own flushes batched 8 ms a file, one volume flush per 512 files
+// 0.2-0.5 ms a file, close to the 0.05 ms of writing with no flush at all.
+// The temporary files are closed before the flush, so a batch holds no
+// handles; the byte bound caps the disk space they take beside the old files.
+//
+// Where the volume cannot be opened as a whole (no rights, a share, a
+// folder mounted inside another volume), each file is flushed and moved
+// write-through on its own, as before; where its flush fails, the batch's
+// files are flushed one by one and moved write-through.
+#pragma once
+
+#include <cstdint>
+
+// Opens the game folder's volume and the batch; false when files are to be
+// copied one by one (the volume cannot be flushed whole).
+bool BeginBatches();
+// True between a successful BeginBatches and EndBatches.
+bool Batching();
+// Queues the entry whose temporary file (size bytes) is written and closed;
+// commits the batch when it is full.
+void AddToBatch(const char* entryPath, uint32_t size);
+// Flushes the queued temporary files and moves each over its target; a file
+// that fails is reported (Abort/Retry/Ignore) in its turn.
+void CommitBatch();
+// Removes the temporary files not yet moved in (the run is ending).
+void DropBatch();
+// Commits the last batch and flushes the volume once more for the moves not
+// yet on disk; false when that flush fails and the new files may not all be
+// on disk.
+bool EndBatches();

@@ -1,0 +1,36 @@
+#include "app/GameVolume.h"
+
+#include "platform/Win32.h"
+
+namespace {
+
+HANDLE g_Volume = INVALID_HANDLE_VALUE;
+
+}  // namespace
+
+bool OpenGameVolume(const char* folder) {
+    CloseGameVolume();
+    char root[MAX_PATH];
+    if (!GetVolumePathNameA(folder, root, MAX_PATH)) return false;
+    // Only a drive's root names a volume by its letter: a folder mounted
+    // inside another volume, a share or a substituted folder does not, and
+    // flushing "\\.\X:" there would flush some other volume.
+    char letter = char(root[0] & ~0x20);
+    if (letter < 'A' || letter > 'Z' || root[1] != ':' || root[2] != '\\' || root[3] != '\0') return false;
+    UINT type = GetDriveTypeA(root);
+    if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE) return false;
+    char device[] = "\\\\.\\X:";
+    device[4] = letter;
+    g_Volume = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    return g_Volume != INVALID_HANDLE_VALUE;
+}
+
+bool GameVolumeOpen() { return g_Volume != INVALID_HANDLE_VALUE; }
+
+bool FlushGameVolume() { return GameVolumeOpen() && FlushFileBuffers(g_Volume); }
+
+void CloseGameVolume() {
+    if (g_Volume != INVALID_HANDLE_VALUE) CloseHandle(g_Volume);
+    g_Volume = INVALID_HANDLE_VALUE;
+}
