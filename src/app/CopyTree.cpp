@@ -23,22 +23,24 @@ const char* RelativePart(const char* sourcePath) {
 // Asks Abort/Retry/Ignore until the entry is copied or given up. An entry
 // whose path does not fit the buffers can never be copied and is reported.
 void CopyFileAsking(const char* entryPath, bool pathFits) {
-    for (;;) {
-        if (pathFits && CopyOneFile(entryPath)) return;
-        char text[kPathSize];
-        const FormatArg args[] = {FormatArg::String(RelativePart(entryPath))};
-        FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
-        int answer = MessageBoxA(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
-        if (answer == IDABORT) FatalMessage("errnotcomplete", nullptr);
-        if (answer == IDRETRY) continue;
-        // Ignore skips the file. So does a box that failed to appear, and the
-        // file is just as missing then: both leave the update incomplete.
-        g_UpdateFailed = 1;
-        return;
+    while (!(pathFits && CopyOneFile(entryPath)) && AskRetryAfterFailure(RelativePart(entryPath))) {
     }
 }
 
 }  // namespace
+
+bool AskRetryAfterFailure(const char* relative) {
+    char text[kPathSize];
+    const FormatArg args[] = {FormatArg::String(relative)};
+    FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
+    int answer = MessageBoxA(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
+    if (answer == IDABORT) FatalMessage("errnotcomplete", nullptr);
+    if (answer == IDRETRY) return true;
+    // Ignore skips the file. So does a box that failed to appear, and the
+    // file is just as missing then: both leave the update incomplete.
+    g_UpdateFailed = 1;
+    return false;
+}
 
 void CopyTree(const char* sourcePath) {
     char directory[kPathSize];

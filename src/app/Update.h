@@ -18,6 +18,11 @@ void MakeTargetDir(const char* sourcePath);
 // given), the source or the temporary file cannot be opened, a read or write
 // fails or the target cannot be replaced. The target is then as it was.
 int CopyOneFile(const char* sourcePath);
+// The "errcopy" Abort/Retry/Ignore box for a file that could not be written
+// (relative: its path below the game folder). Abort ends the process; true
+// for Retry; Ignore, or a box that did not appear, marks the update
+// incomplete and gives false.
+bool AskRetryAfterFailure(const char* relative);
 // Removes the temporary files that a run which died left beside the targets
 // of the pack directory sourcePath and everything below it.
 void RemovePartialFiles(const char* sourcePath);

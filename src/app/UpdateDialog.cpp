@@ -1,4 +1,5 @@
 #include "app/AppState.h"
+#include "app/DeltaTarget.h"
 #include "app/Messages.h"
 #include "app/Update.h"
 #include "app/resource.h"
@@ -28,7 +29,9 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 
 DWORD WINAPI UpdateWorker(LPVOID) {
     RemovePartialFiles("DATA\\Files");
+    RemoveDeltaPartials(kDeltasRoot);
     CopyTree("DATA\\Files");
+    PatchDeltaTree(kDeltasRoot);
     EndDialog(g_ProgressDialog, 1);
     return 0;
 }
