@@ -24,10 +24,15 @@ const char* RelativePart(const char* deltaFolder) {
     return std::strlen(deltaFolder) > kDeltasPrefixLength ? deltaFolder + kDeltasPrefixLength : "";
 }
 
-// Calls visit for every folder of the tree that holds delta entries.
-void WalkDeltaTree(const char* sourcePath, void (*visit)(const char* deltaFolder)) {
+// Calls visit for every folder of the tree that holds delta entries, and
+// for every folder whose path does not fit the buffers (fits false): it can
+// never be rebuilt and is reported.
+void WalkDeltaTree(const char* sourcePath, void (*visit)(const char* deltaFolder, bool fits)) {
     char directory[kPathSize];
-    if (!CopyText(directory, kPathSize, sourcePath) || !AppendText(directory, kPathSize, "\\")) return;
+    if (!CopyText(directory, kPathSize, sourcePath) || !AppendText(directory, kPathSize, "\\")) {
+        visit(sourcePath, false);
+        return;
+    }
     bool holdsDeltas = false;
     FindRecord record{};
     if (!g_FileApi.FindFirst(&record, directory)) {
@@ -37,10 +42,12 @@ void WalkDeltaTree(const char* sourcePath, void (*visit)(const char* deltaFolder
                 holdsDeltas = true;
             else if (CopyText(entry, kPathSize, directory) && AppendText(entry, kPathSize, record.name))
                 WalkDeltaTree(entry, visit);
+            else
+                visit(entry, false);
         } while (!g_FileApi.FindNext(&record));
     }
     g_FileApi.FindClose(&record);
-    if (holdsDeltas) visit(sourcePath);
+    if (holdsDeltas) visit(sourcePath, true);
 }
 
 // The size and CRC-32 of a whole file, read from its start.
@@ -117,12 +124,13 @@ bool Rebuild(CFile* old, const char* deltaPath, const char* partial) {
     return made;
 }
 
-void PatchAsking(const char* deltaFolder) {
-    while (!PatchOneFile(deltaFolder) && AskRetryAfterFailure(RelativePart(deltaFolder))) {
+void PatchAsking(const char* deltaFolder, bool fits) {
+    while (!(fits && PatchOneFile(deltaFolder)) && AskRetryAfterFailure(RelativePart(deltaFolder))) {
     }
 }
 
-void RemovePartialOf(const char* deltaFolder) {
+void RemovePartialOf(const char* deltaFolder, bool fits) {
+    if (!fits) return;
     char target[kPathSize];
     char partial[kPartialPathSize];
     const char* relative = RelativePart(deltaFolder);
