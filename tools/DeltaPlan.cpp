@@ -69,8 +69,11 @@ struct OldContent {
     std::vector<std::string> bases;
 };
 
+// Each base's entries by relative path.
+using EntryIndex = std::vector<std::map<std::string, const DiffEntry*>>;
+
 // The deltas of one file, or why it goes whole.
-void PlanFile(const std::vector<GameBase>& bases, const DeltaPlan& plan, const std::string& newPath,
+void PlanFile(const std::vector<GameBase>& bases, const EntryIndex& index, const std::string& newPath,
               unsigned threads, ScratchFolder* keep, PlannedFile* file)
 {
     std::map<std::pair<uint32_t, uint32_t>, OldContent> olds;
@@ -83,9 +86,9 @@ void PlanFile(const std::vector<GameBase>& bases, const DeltaPlan& plan, const s
         return;
     }
     for (size_t b = 0; b < bases.size(); ++b) {
-        const auto entry = std::find_if(plan.diffs[b].entries.begin(), plan.diffs[b].entries.end(),
-                                        [&](const DiffEntry& e) { return e.relative == file->relative; });
-        if (entry->kind == DiffEntry::kNew) {
+        const auto found = index[b].find(file->relative);
+        const DiffEntry* entry = found == index[b].end() ? nullptr : found->second;
+        if (entry == nullptr || entry->kind == DiffEntry::kNew) {
             file->why = "not in " + bases[b].label;
             return;
         }
@@ -176,13 +179,18 @@ DeltaPlan PlanDeltas(const std::vector<GameBase>& bases, const std::string& newF
     }
     if (plan.Conflicts())
         return plan;
+    EntryIndex index(bases.size());
+    for (size_t b = 0; b < bases.size(); ++b)
+        for (const DiffEntry& entry : plan.diffs[b].entries)
+            if (entry.kind != DiffEntry::kOnlyOld)
+                index[b][entry.relative] = &entry;
     for (const std::string& relative : carried) {
         PlannedFile file;
         file.relative = relative;
         if (whole)
             file.why = "--whole";
         else
-            PlanFile(bases, plan, (fs::path(newFolder) / relative).string(), threads, keep, &file);
+            PlanFile(bases, index, (fs::path(newFolder) / relative).string(), threads, keep, &file);
         if (file.whole)
             for (const DeltaPiece& piece : file.deltas)
                 if (!piece.path.empty())
