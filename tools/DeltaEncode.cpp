@@ -23,16 +23,15 @@ class RangeEncoder {
 public:
     explicit RangeEncoder(std::vector<uint8_t>* out) : out_(out) {}
 
-    void Bit(uint16_t* p, unsigned bit) {
-        uint32_t bound = (range_ >> kDeltaProbBits) * *p;
+    void Bit(DeltaProb* p, unsigned bit) {
+        uint32_t bound = (range_ >> kDeltaProbBits) * DeltaChanceOfZero(*p);
         if (!bit) {
             range_ = bound;
-            *p = uint16_t(*p + (((1u << kDeltaProbBits) - *p) >> kDeltaMoveBits));
         } else {
             low_ += bound;
             range_ -= bound;
-            *p = uint16_t(*p - (*p >> kDeltaMoveBits));
         }
+        DeltaLearn(p, bit);
         while (range_ < kDeltaRangeTop) {
             range_ <<= 8;
             ShiftLow();
@@ -48,7 +47,7 @@ public:
         }
         for (unsigned i = 0; i + 1 < length; ++i) Bit(&m->bits[length][i], (n >> (length - 2 - i)) & 1);
     }
-    void Byte(uint16_t* tree, uint8_t value) {
+    void Byte(DeltaProb* tree, uint8_t value) {
         unsigned node = 1;
         for (int i = 7; i >= 0; --i) {
             unsigned bit = (value >> i) & 1;
@@ -226,26 +225,27 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
     model->Init();
     RangeEncoder coder(out);
     uint32_t oldPos = 0, newPos = 0;
+    DeltaAddState add;
     for (const Command& c : commands) {
         uint32_t target = c.add ? c.oldStart : oldPos;
         bool negative = target < oldPos;
-        coder.Bit(&model->seekSign[0], negative);
+        coder.Bit(&model->seekSign, negative);
         coder.Number(&model->seek, negative ? oldPos - target : target - oldPos);
         coder.Number(&model->add, c.add);
         oldPos = target;
-        uint8_t previousDiff = 0;
-        uint32_t i = 0;
-        while (i < c.add) {
-            uint32_t run = 0;
-            while (i + run < c.add && neu[newPos + i + run] == old[oldPos + i + run]) ++run;
-            coder.Number(&model->zeroRun, run);
-            if (run) previousDiff = 0;
-            i += run;
-            if (i == c.add) break;
-            uint8_t diff = uint8_t(neu[newPos + i] - old[oldPos + i]);
-            coder.Byte(model->diff[previousDiff], diff);
-            previousDiff = diff;
-            ++i;
+        for (uint32_t at = 0; at < c.add; at += kDeltaGroup) {
+            uint32_t g = std::min(c.add - at, kDeltaGroup);
+            const uint8_t* o = old + oldPos + at;
+            const uint8_t* n = neu + newPos + at;
+            bool changed = std::memcmp(o, n, g) != 0;
+            coder.Bit(&model->group[add.GroupContext()], changed);
+            for (uint32_t i = 0; changed && i < g; ++i) {
+                uint8_t diff = uint8_t(n[i] - o[i]);
+                coder.Bit(&model->changed[add.ChangedContext()], diff != 0);
+                if (diff) coder.Byte(add.DiffTree(model.get()), diff);
+                add.Next(o[i], diff);
+            }
+            add.NextGroup(o, g, changed);
         }
         oldPos += c.add;
         newPos += c.add;

@@ -42,20 +42,19 @@ private:
         }
         return work_->input[inPos_++];
     }
-    unsigned Bit(uint16_t* p) {
-        uint32_t bound = (range_ >> kDeltaProbBits) * *p;
+    unsigned Bit(DeltaProb* p) {
+        uint32_t bound = (range_ >> kDeltaProbBits) * DeltaChanceOfZero(*p);
         unsigned bit;
         if (code_ < bound) {
             range_ = bound;
-            *p = uint16_t(*p + (((1u << kDeltaProbBits) - *p) >> kDeltaMoveBits));
             bit = 0;
         } else {
             code_ -= bound;
             range_ -= bound;
-            *p = uint16_t(*p - (*p >> kDeltaMoveBits));
             bit = 1;
         }
-        if (range_ < kDeltaRangeTop) {
+        DeltaLearn(p, bit);
+        while (range_ < kDeltaRangeTop) {
             range_ <<= 8;
             code_ = code_ << 8 | NextByte();
         }
@@ -71,7 +70,7 @@ private:
         for (unsigned i = 0; i + 1 < length; ++i) n = n << 1 | Bit(&m->bits[length][i]);
         return n;
     }
-    uint8_t Byte(uint16_t* tree) {
+    uint8_t Byte(DeltaProb* tree) {
         unsigned symbol = 1;
         while (symbol < 0x100) symbol = symbol << 1 | Bit(&tree[symbol]);
         return uint8_t(symbol);
@@ -100,6 +99,7 @@ private:
     uint32_t outFill_ = 0, produced_ = 0, crc_ = 0;
     uint32_t oldPos_ = 0;
     uint8_t previous_ = 0;
+    DeltaAddState add_;
 };
 
 // Refills the input buffer; false at the delta's end or on a read error
@@ -143,37 +143,43 @@ ErrorCode Applier::OldBytes(uint32_t position, uint32_t n, const uint8_t** bytes
     return nullptr;
 }
 
-// Zero runs copy old bytes as they are; each run but one reaching the end is
-// followed by a coded diff byte.
+// Chunks of the add end on group boundaries, so groups never straddle a
+// window or output refill.
 ErrorCode Applier::Add(uint32_t count) {
-    uint8_t previousDiff = 0;
+    DeltaModel& m = work_->model;
+    DeltaAddState state = add_;
     while (count) {
-        uint32_t run = Number(&work_->model.zeroRun);
-        if (run > count) return ERR_BADDELTA;
-        count -= run;
-        if (run) previousDiff = 0;
-        while (run) {
-            uint32_t n = run < kWindowSize ? run : kWindowSize;
-            if (n > kOutputSize - outFill_) n = kOutputSize - outFill_;
-            const uint8_t* bytes;
-            if (ErrorCode error = OldBytes(oldPos_, n, &bytes)) return error;
-            std::memcpy(work_->output + outFill_, bytes, n);
-            outFill_ += n;
-            oldPos_ += n;
-            run -= n;
-            previous_ = bytes[n - 1];
-            if (outFill_ == kOutputSize)
-                if (ErrorCode error = FlushOutput()) return error;
+        if (kOutputSize - outFill_ < kDeltaGroup)
+            if (ErrorCode error = FlushOutput()) return error;
+        uint32_t n = count < kWindowSize ? count : kWindowSize;
+        if (n > kOutputSize - outFill_) n = kOutputSize - outFill_;
+        if (n < count) n &= ~(kDeltaGroup - 1);
+        const uint8_t* source;
+        if (ErrorCode error = OldBytes(oldPos_, n, &source)) return error;
+        uint8_t* target = work_->output + outFill_;
+        for (uint32_t at = 0; at < n; at += kDeltaGroup) {
+            uint32_t g = n - at < kDeltaGroup ? n - at : kDeltaGroup;
+            bool changed = Bit(&m.group[state.GroupContext()]);
+            if (!changed) {
+                std::memcpy(target + at, source + at, g);
+            } else {
+                for (uint32_t i = at; i < at + g; ++i) {
+                    uint8_t diff = 0;
+                    if (Bit(&m.changed[state.ChangedContext()])) diff = Byte(state.DiffTree(&m));
+                    target[i] = uint8_t(source[i] + diff);
+                    state.Next(source[i], diff);
+                }
+            }
+            state.NextGroup(source + at, g, changed);
         }
-        if (count == 0) break;
-        const uint8_t* bytes;
-        if (ErrorCode error = OldBytes(oldPos_, 1, &bytes)) return error;
-        previousDiff = Byte(work_->model.diff[previousDiff]);
-        previous_ = uint8_t(*bytes + previousDiff);
-        ++oldPos_;
-        --count;
-        if (ErrorCode error = Put(previous_)) return error;
+        previous_ = target[n - 1];
+        outFill_ += n;
+        oldPos_ += n;
+        count -= n;
+        if (outFill_ == kOutputSize)
+            if (ErrorCode error = FlushOutput()) return error;
     }
+    add_ = state;
     return nullptr;
 }
 
@@ -191,7 +197,7 @@ ErrorCode Applier::Run() {
     DeltaModel& m = work_->model;
     ErrorCode error = nullptr;
     while (!error && produced_ < header_.newSize) {
-        unsigned negative = Bit(&m.seekSign[0]);
+        unsigned negative = Bit(&m.seekSign);
         uint32_t distance = Number(&m.seek);
         uint32_t add = Number(&m.add);
         if (negative ? distance > oldPos_ : distance > header_.oldSize - oldPos_) return ERR_BADDELTA;
