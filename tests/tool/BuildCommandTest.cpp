@@ -6,6 +6,8 @@
 #include "PatchCheck.h"
 
 #include "DeltaEncode.h"
+#include "VectorFile.h"
+#include "payload/Delta.h"
 #include "payload/DeltaKey.h"
 #include "payload/PackWriter.h"
 #include "payload/PatchCrc.h"
@@ -489,8 +491,10 @@ TEST_F(DeltaBuildTest, AVersionWindowWithAVersionWithoutBaseIsRefused)
     EXPECT_NE(out.find("admits 1.03, which no --base names"), std::string::npos) << out;
 }
 
-// A pack whose delta is damaged (no checksum entry to refuse it first): verify
-// --base fails on the rebuild, whatever byte is hit, and a lying header too.
+// A pack whose delta is damaged (no checksum entry to refuse it first):
+// verify --base fails exactly when the patcher's applier refuses the delta
+// (a byte the coder never reads changes nothing), always for a cut delta and
+// a lying header.
 TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
 {
     const std::vector<uint8_t> old = Bytes(root_ / "1.03" / "maps" / "big.map");
@@ -501,6 +505,7 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
     const std::string name = std::string("DELTAS\\MAPS\\BIG.MAP\\") + key;
     const std::vector<uint8_t> strings = Bytes(root_ / "in" / "Patch.ini");
     std::mt19937 random(18);
+    int refused = 0;
     for (int round = 0; round < 12; ++round) {
         std::vector<uint8_t> damaged = delta;
         if (round == 0)
@@ -516,11 +521,21 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         ASSERT_EQ(BuildPackImage(entries, 2, &image, &imageSize), nullptr);
         Put(root_ / "damaged.pak", std::string(image, image + imageSize));
         g_pDefaultPtrPool->Free(image);
+        CVectorFile oldFile, deltaFile, result;
+        oldFile.bytes = old;
+        deltaFile.bytes = damaged;
+        const bool applies = ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
+        EXPECT_TRUE(round > 1 || !applies) << round;
+        EXPECT_TRUE(!applies || result.bytes == neu) << round;
+        refused += applies ? 0 : 1;
         std::string out;
-        EXPECT_EQ(Tool({"verify", Bases()[0], Bases()[1], (root_ / "damaged.pak").string()}, &out), 1)
+        EXPECT_EQ(Tool({"verify", Bases()[0], Bases()[1], (root_ / "damaged.pak").string()}, &out), applies ? 0 : 1)
             << "round " << round << "\n" << out;
-        EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.03"), std::string::npos) << out;
+        if (!applies) {
+            EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.03"), std::string::npos) << out;
+        }
     }
+    EXPECT_GE(refused, 8);
 }
 
 } // namespace
