@@ -1,4 +1,5 @@
-// qptool build: the patcher stub with the pack (Patch.ini, the files folder
+// qptool build: the patcher stub with the pack (Patch.ini, the files folder,
+// against versioned bases the deltas of DeltaPlan.h,
 // and the checksum entry) appended inside a block-compressed container
 // (block size 32768, bit lengths 0xC4), laid out so that the patcher's scan
 // finds it. The strings file and the stub are checked first; the patch is
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -112,12 +114,13 @@ int RunBuild(const std::vector<std::string>& args)
     if (!stubProblem.empty())
         throw ToolError("the stub " + options.stub + " is no patcher: " + stubProblem);
     std::vector<PatchSource> sources;
-    ScratchFolder scratch; // the deltas until they are in the patch
+    std::unique_ptr<ScratchFolder> scratch; // the deltas until they are in the patch
     std::string baseFolder; // the base the shortcut's target is looked for in
     if (options.bases.empty()) {
         sources = CollectPatchSources(options.strings, options.files);
     } else if (AreVersioned(options.bases)) {
-        const DeltaPlan plan = PlanDeltas(options.bases, options.from, options.whole, threads, &scratch);
+        scratch.reset(new ScratchFolder);
+        const DeltaPlan plan = PlanDeltas(options.bases, options.from, options.whole, threads, scratch.get());
         PrintDeltaPlan(plan, options.bases, stdout);
         if (plan.Conflicts())
             throw ToolError("the patcher cannot turn every base into the new version (conflicts above); no patch "
