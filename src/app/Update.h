@@ -1,5 +1,6 @@
 // The update stage: the tree "DATA\Files\" of the pack copied into the game
-// folder by a worker thread behind a modal progress dialog.
+// folder, and the files carried as deltas rebuilt (DeltaTarget.h), by a
+// worker thread behind a modal progress dialog.
 #pragma once
 
 #include "platform/Win32.h"
