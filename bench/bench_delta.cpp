@@ -2,6 +2,7 @@
 //   bench_delta encode OLD NEW DELTA [THREADS]  writes the delta and its container
 //                                               (DELTA.lzss); prints "delta container whole"
 //                                               (whole: NEW's own container size)
+//   bench_delta store NEW CONTAINER             NEW's container, as a patch stores it whole
 //   bench_delta copy CONTAINER OUT              the patcher's whole-file copy out of a container
 //   bench_delta apply OLD DELTACONTAINER OUT    rebuilds OUT from OLD and the stored delta
 //   bench_delta hpfs OLDPACK NEWPACK            a game pack and its next version: a few
@@ -82,6 +83,11 @@ int Encode(int argc, char** argv) {
     return 0;
 }
 
+int Store(char** argv) {
+    Save(argv[3], Container(Load(argv[2])));
+    return 0;
+}
+
 int Copy(char** argv) {
     CDiskFS disk;
     CLzssFile source(OpenDisk(disk, argv[2], FM_READ), true);
@@ -159,6 +165,7 @@ int main(int argc, char** argv) {
     setenv("W32_DRIVE_Q", "/", 1);
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "encode" && argc >= 5) return Encode(argc, argv);
+    if (command == "store" && argc == 4) return Store(argv);
     if (command == "copy" && argc == 4) return Copy(argv);
     if (command == "apply" && argc == 5) return Apply(argv);
     if (command == "hpfs" && argc == 4) return Hpfs(argv);

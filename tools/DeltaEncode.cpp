@@ -105,8 +105,8 @@ size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t max) {
 class OldIndex {
 public:
     OldIndex(const uint8_t* old, size_t size) : old_(old), size_(size) {
-        unsigned bits = 12;
-        while (bits < 26 && (size_t(1) << bits) < size) ++bits;
+        unsigned bits = 12;  // a head per four positions: the chains do the rest
+        while (bits < 24 && (size_t(1) << bits) < size / 4) ++bits;
         shift_ = 64 - bits;
         head_.assign(size_t(1) << bits, 0);
         if (size < kSeed) return;
@@ -274,7 +274,7 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     OldIndex index(old, oldSize);
     std::vector<std::vector<Command>> parts(chunks);
     auto match = [&](size_t k) {
-        int64_t begin = int64_t(newSize * k / chunks), end = int64_t(newSize * (k + 1) / chunks);
+        int64_t begin = int64_t(uint64_t(newSize) * k / chunks), end = int64_t(uint64_t(newSize) * (k + 1) / chunks);
         MatchRange(index, old, int64_t(oldSize), neu, begin, end, &parts[k]);
     };
     std::vector<std::thread> workers;

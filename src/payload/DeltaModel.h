@@ -46,13 +46,15 @@ constexpr DeltaRates kDeltaRates{};
 inline uint32_t DeltaChanceOfZero(DeltaProb prob) { return prob >> 16; }
 
 inline void DeltaLearn(DeltaProb* prob, unsigned bit) {
-    int32_t p = int32_t(*prob >> 16);
-    uint32_t n = *prob & 0xFF;
-    int32_t target = bit ? 0 : 65536;
-    p += int32_t((int64_t(target - p) * kDeltaRates.rate[n]) >> 16);
-    if (p < int32_t(kDeltaProbMin)) p = kDeltaProbMin;
-    if (p > int32_t(kDeltaProbMax)) p = kDeltaProbMax;
-    *prob = uint32_t(p) << 16 | (n < kDeltaRateLimit ? n + 1 : n);
+    uint32_t p = *prob >> 16, n = *prob & 0xFF, rate = kDeltaRates.rate[n];
+    if (bit) {
+        p -= (p * rate) >> 16;
+        if (p < kDeltaProbMin) p = kDeltaProbMin;
+    } else {
+        p += ((65536 - p) * rate) >> 16;
+        if (p > kDeltaProbMax) p = kDeltaProbMax;
+    }
+    *prob = p << 16 | (n < kDeltaRateLimit ? n + 1 : n);
 }
 
 struct DeltaNumberModel {
