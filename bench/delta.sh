@@ -88,15 +88,17 @@ pair() {  # name old-folder new-folder
   done
   cmp -s "$work/big.out" "$new/$big" || { echo "rebuilt $big differs" >&2; exit 1; }
   printf '%s\n' "${copy[@]}" > "$work/copy.t"; printf '%s\n' "${apply[@]}" > "$work/apply.t"
-  local cs cm as am rest
-  read -r cs cm rest < <(sort -g "$work/copy.t" | head -1)
-  read -r as am rest < <(sort -g "$work/apply.t" | head -1)
+  local cs cm cu ck as am au ak
+  read -r cs cm cu ck < <(sort -g "$work/copy.t" | head -1)
+  read -r as am au ak < <(sort -g "$work/apply.t" | head -1)
   echo
   echo "Fastest of 5 runs each, flushed to disk as the patcher does."
   echo
-  awk -v f="$big" -v n="$(size "$new/$big")" -v cs="$cs" -v as="$as" -v cm="$cm" -v am="$am" 'BEGIN {
-    printf "| apply, largest file | size | whole copy s | rebuild s | ratio | copy peak MB | rebuild peak MB | above baseline MB |\n|---|---:|---:|---:|---:|---:|---:|---:|\n";
-    printf "| %s | %d | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), cm / 1024, am / 1024, (am - cm) / 1024}'
+  awk -v f="$big" -v n="$(size "$new/$big")" -v cs="$cs" -v as="$as" -v cm="$cm" -v am="$am" \
+      -v cc="$(awk -v u="$cu" -v k="$ck" 'BEGIN {print u + k}')" -v ac="$(awk -v u="$au" -v k="$ak" 'BEGIN {print u + k}')" 'BEGIN {
+    printf "| apply, largest file | size | whole copy s | rebuild s | ratio | copy CPU s | rebuild CPU s | copy peak MB | rebuild peak MB | above baseline MB |\n";
+    printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    printf "| %s | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), cc, ac, cm / 1024, am / 1024, (am - cm) / 1024}'
 }
 
 pg_old="$(fetch postgresql-15=15.18-0+deb12u1)"

@@ -1,9 +1,12 @@
-// qptool build: the patcher stub with the pack (Patch.ini, the files folder
+// qptool build: the patcher stub with the pack (Patch.ini, the files folder,
+// against versioned bases the deltas of DeltaPlan.h,
 // and the checksum entry) appended inside a block-compressed container
 // (block size 32768, bit lengths 0xC4), laid out so that the patcher's scan
 // finds it. The strings file and the stub are checked first; the patch is
 // written as a stream (PatchWriter.h), its blocks compressed on every core.
 #include "Command.h"
+#include "DeltaPlan.h"
+#include "GameBase.h"
 #include "OutputFile.h"
 #include "PatchChecks.h"
 #include "PatchSources.h"
@@ -11,10 +14,13 @@
 #include "Progress.h"
 #include "StubCheck.h"
 #include "VersionDiff.h"
+#include "VersionWindow.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -23,24 +29,34 @@ namespace {
 
 const char kUsage[] =
     "--stub <patcher> (--from <folder> | --strings <Patch.ini> --files <folder>\n"
-    "             | --strings <Patch.ini> --base <old game folder> --from <new game folder>)\n"
+    "             | --strings <Patch.ini> --base <old game folder> --from <new game folder>\n"
+    "             | --strings <Patch.ini> --base <version>=<folder> [--base <version>=<folder> ...]\n"
+    "               --from <new game folder> [--whole])\n"
     "             --out <patch> [--threads <n>] [--allow-errors]";
 
 struct BuildOptions {
-    std::string stub, strings, files, from, base, out, threads;
+    std::string stub, strings, files, from, out, threads;
+    std::vector<GameBase> bases;
     bool allowErrors = false; // build although the checks found errors (to try a patcher on faulty strings)
+    bool whole = false;       // carry changed files whole, no deltas
 };
 
 BuildOptions ParseOptions(const std::vector<std::string>& args)
 {
     BuildOptions options;
+    std::vector<std::string> bases;
     const std::map<std::string, std::string*> slots{
         {"--stub", &options.stub}, {"--strings", &options.strings}, {"--files", &options.files},
-        {"--from", &options.from}, {"--base", &options.base},       {"--out", &options.out},
-        {"--threads", &options.threads}};
+        {"--from", &options.from}, {"--out", &options.out},         {"--threads", &options.threads}};
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--allow-errors") {
-            options.allowErrors = true;
+        if (args[i] == "--allow-errors" || args[i] == "--whole") {
+            (args[i] == "--whole" ? options.whole : options.allowErrors) = true;
+            continue;
+        }
+        if (args[i] == "--base") {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                throw ToolError("--base needs a value");
+            bases.push_back(args[++i]);
             continue;
         }
         const auto slot = slots.find(args[i]);
@@ -52,12 +68,13 @@ BuildOptions ParseOptions(const std::vector<std::string>& args)
     }
     if (options.stub.empty() || options.out.empty())
         throw ToolError(std::string("--stub and --out are required; usage: qptool build ") + kUsage);
-    if (!options.base.empty()) {
-        // Two versions: the new game folder is the files folder.
+    if (options.whole && !AreVersioned(ParseGameBases(bases)))
+        throw ToolError("--whole goes with --base <version>=<folder>");
+    if (!bases.empty()) {
+        // Two versions or more: the new game folder is the files folder.
         if (options.from.empty() || options.strings.empty() || !options.files.empty())
             throw ToolError("--base takes --from <new game folder> and --strings <Patch.ini>, not --files");
-        if (!fs::is_directory(options.base))
-            throw ToolError("the folder " + options.base + " is missing");
+        options.bases = ParseGameBases(bases);
         options.files = options.from;
         return options;
     }
@@ -97,10 +114,42 @@ int RunBuild(const std::vector<std::string>& args)
     if (!stubProblem.empty())
         throw ToolError("the stub " + options.stub + " is no patcher: " + stubProblem);
     std::vector<PatchSource> sources;
-    if (options.base.empty()) {
+    std::unique_ptr<ScratchFolder> scratch; // the deltas until they are in the patch
+    std::string baseFolder; // the base the shortcut's target is looked for in
+    if (options.bases.empty()) {
         sources = CollectPatchSources(options.strings, options.files);
+    } else if (AreVersioned(options.bases)) {
+        scratch.reset(new ScratchFolder);
+        const DeltaPlan plan = PlanDeltas(options.bases, options.from, options.whole, threads, scratch.get());
+        PrintDeltaPlan(plan, options.bases, stdout);
+        if (plan.Conflicts())
+            throw ToolError("the patcher cannot turn every base into the new version (conflicts above); no patch "
+                            "written");
+        sources = CollectPatchSources(options.strings, options.files,
+                                      [&plan](const std::string& relative) { return plan.CarriesWhole(relative); });
+        for (const PlannedFile& file : plan.files)
+            for (const DeltaPiece& piece : file.deltas) {
+                PatchSource source = DescribeSource(piece.packName, (fs::path(options.from) / file.relative).string());
+                source.hostPath = piece.path;
+                source.size = piece.size;
+                sources.push_back(source);
+            }
+        std::sort(sources.begin(), sources.end(),
+                  [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
+        const std::string uncovered = VersionsWithoutBase(ReadSourceFile(options.strings), options.bases);
+        if (plan.HasDeltaOnlyFile() && !uncovered.empty()) {
+            std::fprintf(stderr, "%s: error: %s\n", options.strings.c_str(), VersionWindowError(uncovered).c_str());
+            if (!options.allowErrors)
+                throw ToolError("the patch would leave games it accepts unpatched; no patch written");
+        }
+        // Every base must hold the shortcut's target when the patch does not.
+        baseFolder = options.bases.front().folder;
+        for (const GameBase& base : options.bases)
+            if (!HasShortcutTarget(base.folder))
+                baseFolder = base.folder;
     } else {
-        const DiffPlan plan = PlanVersionDiff(options.base, options.from);
+        baseFolder = options.bases.front().folder;
+        const DiffPlan plan = PlanVersionDiff(baseFolder, options.from);
         PrintPlan(plan, false, stdout);
         if (plan.Count(DiffEntry::kConflict))
             throw ToolError("the patcher cannot turn the old version into the new one (conflicts above); no patch "
@@ -108,7 +157,7 @@ int RunBuild(const std::vector<std::string>& args)
         sources = CollectPatchSources(options.strings, options.files,
                                       [&plan](const std::string& relative) { return plan.Carries(relative); });
     }
-    const size_t errors = CheckSourceStrings(options.strings, sources, options.base, stderr);
+    const size_t errors = CheckSourceStrings(options.strings, sources, baseFolder, stderr);
     if (errors && !options.allowErrors)
         throw ToolError(std::to_string(errors) + (errors == 1 ? " error" : " errors") +
                         " in the strings file; no patch written");
@@ -131,6 +180,6 @@ int RunBuild(const std::vector<std::string>& args)
 
 const CommandRegistration kBuild({"build", kUsage, "writes a patch: the patcher with the pack appended", RunBuild,
                                   {"--stub=", "--strings=", "--files=", "--from=", "--base=", "--out=", "--threads=",
-                                   "--allow-errors"}});
+                                   "--allow-errors", "--whole"}});
 
 } // namespace

@@ -1,30 +1,52 @@
 // qptool diff: what a two-version build (qptool build --base ... --from ...)
 // would carry, leave out and be unable to do, without building.
 #include "Command.h"
+#include "DeltaPlan.h"
+#include "GameBase.h"
 #include "VersionDiff.h"
 
 #include <cstdio>
 
 namespace {
 
+const char kUsage[] = "--base <old game folder> --from <new game folder>\n"
+                      "            | --base <version>=<folder> [--base <version>=<folder> ...] --from <new game folder> "
+                      "[--whole]";
+
 int RunDiff(const std::vector<std::string>& args)
 {
-    std::string base, from;
-    for (size_t i = 0; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--base")
-            base = args[i + 1];
-        else if (args[i] == "--from")
-            from = args[i + 1];
+    std::vector<std::string> baseValues;
+    std::string from;
+    bool whole = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--whole")
+            whole = true;
+        else if (args[i] == "--base" && i + 1 < args.size())
+            baseValues.push_back(args[++i]);
+        else if (args[i] == "--from" && i + 1 < args.size() && from.empty())
+            from = args[++i];
+        else
+            throw ToolError(std::string("usage: qptool diff ") + kUsage);
     }
-    if (base.empty() || from.empty() || args.size() != 4)
-        throw ToolError("usage: qptool diff --base <old game folder> --from <new game folder>");
-    const DiffPlan plan = PlanVersionDiff(base, from);
+    if (baseValues.empty() || from.empty())
+        throw ToolError(std::string("usage: qptool diff ") + kUsage);
+    const std::vector<GameBase> bases = ParseGameBases(baseValues);
+    if (AreVersioned(bases)) {
+        // The deltas are made to be measured, and dropped.
+        const DeltaPlan plan = PlanDeltas(bases, from, whole, 0, nullptr);
+        PrintDeltaPlan(plan, bases, stdout);
+        return plan.Conflicts() ? 1 : 0;
+    }
+    if (whole)
+        throw ToolError("--whole goes with --base <version>=<folder>");
+    const DiffPlan plan = PlanVersionDiff(bases.front().folder, from);
     PrintPlan(plan, true, stdout);
     return plan.Count(DiffEntry::kConflict) ? 1 : 0;
 }
 
-const CommandRegistration kDiff({"diff", "--base <old game folder> --from <new game folder>",
-                                 "lists what a patch from the old to the new version carries and leaves out",
-                                 RunDiff, {"--base=", "--from="}});
+const CommandRegistration kDiff({"diff", kUsage,
+                                 "lists what a patch from the old version(s) to the new one carries: whole files, "
+                                 "deltas with their sizes, what it leaves out",
+                                 RunDiff, {"--base=", "--from=", "--whole"}});
 
 } // namespace

@@ -4,9 +4,11 @@
 #include "Command.h"
 #include "HpfsTree.h"
 #include "InspectInput.h"
+#include "PackDeltas.h"
 #include "PackDirectory.h"
 
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -27,10 +29,22 @@ int RunList(const std::vector<std::string>& args) {
     const PackFault fault = ReadPackDirectory(contents, &entries);
     if (!fault.what.empty())
         throw ToolError("damaged pack at pack offset " + std::to_string(fault.offset) + ": " + fault.what);
+    std::map<std::string, const PackDelta*> deltas;
+    const std::map<std::string, PackDeltaFile> deltaFiles = ReadPackDeltas(contents, entries);
+    for (const auto& [relative, file] : deltaFiles)
+        for (const PackDelta& delta : file.deltas) deltas[delta.name] = &delta;
     uint64_t total = 0;
     for (const PackListEntry& entry : entries) {
         std::printf("%10u  %s  %s\n", entry.size, FormatDosDateTime(entry.dosDateTime).c_str(), entry.name.c_str());
         total += entry.size;
+        const auto delta = deltas.find(entry.name);
+        if (delta == deltas.end()) continue;
+        const PackDelta& d = *delta->second;
+        if (!d.fault.empty())
+            std::printf("            delta: damaged, %s\n", d.fault.c_str());
+        else
+            std::printf("            delta: old %u bytes CRC-32 %s, new %u bytes CRC-32 %s\n", d.header.oldSize,
+                        HexCrc(d.header.oldCrc).c_str(), d.header.newSize, HexCrc(d.header.newCrc).c_str());
     }
     std::printf("%u entries, %llu bytes\n", unsigned(entries.size()), static_cast<unsigned long long>(total));
     return 0;

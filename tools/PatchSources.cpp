@@ -149,6 +149,11 @@ void RefuseClashes(const std::vector<PatchSource>& sources)
 
 } // namespace
 
+PatchSource DescribeSource(const std::string& packName, const std::string& path)
+{
+    return SourceOf(packName, path, FixedDosTime());
+}
+
 std::string FindNoCase(const std::string& folder, const std::string& name)
 {
     std::string found;

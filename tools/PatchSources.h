@@ -24,6 +24,10 @@ struct PatchSource {
 std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, const std::string& filesFolder,
                                              const std::function<bool(const std::string&)>& carry = nullptr);
 
+// The source of packName read from path, dated as the build dates entries
+// (the file's time, or SOURCE_DATE_EPOCH).
+PatchSource DescribeSource(const std::string& packName, const std::string& path);
+
 // In a folder, the entry of that name in any letter case ("" when there is
 // none); throws when two entries match.
 std::string FindNoCase(const std::string& folder, const std::string& name);

@@ -14,7 +14,11 @@
 #include "Command.h"
 #include "HpfsTree.h"
 #include "InspectInput.h"
+#include "GameBase.h"
+#include "PackDeltas.h"
 #include "PackDirectory.h"
+#include "PatchSources.h"
+#include "StreamFiles.h"
 #include "VectorFile.h"
 
 #include "file/WindowFile.h"
@@ -98,8 +102,81 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
     return "";
 }
 
-int RunVerify(const std::vector<std::string>& args) {
-    if (args.size() != 1) throw ToolError("usage: qptool verify <file>");
+// The base's file at a pack-relative path ("MAPS\KINGSFALL.MAP"), found
+// without regard to letter case; "" when there is none.
+std::string BaseFile(const std::string& folder, const std::string& relative) {
+    std::string path = folder;
+    for (size_t start = 0; !path.empty();) {
+        const size_t end = relative.find('\\', start);
+        path = FindNoCase(path, relative.substr(start, end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return path;
+}
+
+// Rebuilds every file the patch carries as deltas from the base, in
+// streams: the old file read where the delta asks, the result only
+// measured. Empty when every file comes out with its CRC-32, else the first
+// fault; *summary counts what was done.
+std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackListEntry>& entries,
+                      const GameBase& base, std::string* summary) {
+    unsigned rebuilt = 0, alreadyNew = 0, whole = 0;
+    for (const auto& [relative, file] : ReadPackDeltas(pack, entries)) {
+        const std::string where = relative + " of " + base.label;
+        for (const PackDelta& delta : file.deltas)
+            if (!delta.fault.empty()) return "the delta " + delta.name + " is damaged: " + delta.fault;
+        const std::string path = BaseFile(base.folder, relative);
+        CHostReadFile old(path);
+        if (path.empty() || !old.isOpen) {
+            if (file.whole) { ++whole; continue; }
+            return where + " is missing, and the patch carries it only as deltas";
+        }
+        CCrcSinkFile measured;
+        uint8_t buffer[32768];
+        for (uint32_t left = old.GetSize(); left;) {
+            uint32_t chunk = left < sizeof buffer ? left : uint32_t(sizeof buffer), got = 0;
+            if (old.Read(buffer, chunk, &got) || got != chunk) return where + " does not read";
+            measured.Write(buffer, chunk, nullptr);
+            left -= chunk;
+        }
+        const PackDelta* match = nullptr;
+        bool isNew = false;
+        for (const PackDelta& delta : file.deltas) {
+            isNew = isNew || (delta.header.newSize == measured.size && delta.header.newCrc == measured.crc);
+            if (delta.keySize == measured.size && delta.keyCrc == measured.crc) match = &delta;
+        }
+        if (isNew) { ++alreadyNew; continue; }
+        if (!match) {
+            if (file.whole) { ++whole; continue; }
+            return where + " (" + std::to_string(measured.size) + " bytes, CRC-32 " + HexCrc(measured.crc) +
+                   ") matches no delta, and the patch has no whole copy";
+        }
+        CVectorFile delta;
+        delta.bytes.assign(pack.begin() + match->offset, pack.begin() + match->offset + match->size);
+        CCrcSinkFile result;
+        if (old.Seek(0, ORIGIN_BEGIN)) return where + " does not read";
+        if (ErrorCode error = ApplyDelta(&old, &delta, &result))
+            return "rebuilding " + where + " from " + match->name + " fails: " + ErrorText(error);
+        if (result.size != match->header.newSize || result.crc != match->header.newCrc)
+            return "rebuilding " + where + " gives " + std::to_string(result.size) + " bytes with CRC-32 " +
+                   HexCrc(result.crc) + ", not the new file";
+        ++rebuilt;
+    }
+    *summary = "base " + base.label + ": " + std::to_string(rebuilt) + " files rebuilt with their CRC-32, " +
+               std::to_string(alreadyNew) + " already new, " + std::to_string(whole) + " left to whole copies";
+    return "";
+}
+
+int RunVerify(const std::vector<std::string>& arguments) {
+    std::vector<std::string> args, baseValues;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--base" && i + 1 < arguments.size()) baseValues.push_back(arguments[++i]);
+        else args.push_back(arguments[i]);
+    }
+    if (args.size() != 1) throw ToolError("usage: qptool verify [--base <version>=<folder> ...] <file>");
+    const std::vector<GameBase> bases = ParseGameBases(baseValues);
+    if (!bases.empty() && !AreVersioned(bases)) throw ToolError("verify takes --base <version>=<folder>");
     const std::string& path = args[0];
     const InspectInput input = ReadInspectInput(path);
     std::vector<std::string> notes;
@@ -147,6 +224,12 @@ int RunVerify(const std::vector<std::string>& args) {
         if (!mountFault.empty()) return Faulty(path, at, mountFault);
         notes.push_back("checksum: " + checksum);
         summary += std::to_string(entries.size()) + " pack entries inside the pack";
+        for (const GameBase& base : bases) {
+            std::string proven;
+            const std::string baseFault = ProveBase(contents, entries, base, &proven);
+            if (!baseFault.empty()) return Faulty(path, 0, baseFault);
+            notes.push_back(proven);
+        }
     }
     std::printf("%s: %s\n", path.c_str(), DescribeInput(input, kind).c_str());
     for (const std::string& note : notes) std::printf("  %s\n", note.c_str());
@@ -154,8 +237,9 @@ int RunVerify(const std::vector<std::string>& args) {
     return 0;
 }
 
-const CommandRegistration kVerify({"verify", "<file>",
-                                   "checks a file as the patcher reads it: payload, every block, pack, checksum",
-                                   RunVerify});
+const CommandRegistration kVerify({"verify", "[--base <version>=<folder> ...] <file>",
+                                   "checks a file as the patcher reads it: payload, every block, pack, checksum; "
+                                   "with --base, rebuilds that version's files from the deltas",
+                                   RunVerify, {"--base="}});
 
 }  // namespace

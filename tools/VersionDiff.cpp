@@ -95,7 +95,7 @@ DiffPlan PlanVersionDiff(const std::string& oldFolder, const std::string& newFol
     const Tree after = Walk(newFolder);
     DiffPlan plan;
     for (const auto& [folded, file] : after.files) {
-        DiffEntry entry{DiffEntry::kNew, file.relative, file.size, ""};
+        DiffEntry entry{DiffEntry::kNew, file.relative, file.size, "", ""};
         for (size_t slash = folded.find('/'); slash != std::string::npos; slash = folded.find('/', slash + 1))
             if (before.files.count(folded.substr(0, slash)))
                 entry.why = "the old version has a file " + before.files.at(folded.substr(0, slash)).relative +
@@ -105,15 +105,17 @@ DiffPlan PlanVersionDiff(const std::string& oldFolder, const std::string& newFol
         const auto old = before.files.find(folded);
         if (!entry.why.empty())
             entry.kind = DiffEntry::kConflict;
-        else if (old != before.files.end())
+        else if (old != before.files.end()) {
             entry.kind = SameContents(old->second, file) ? DiffEntry::kSame : DiffEntry::kChanged;
+            entry.oldPath = old->second.path.string();
+        }
         if (entry.kind == DiffEntry::kNew || entry.kind == DiffEntry::kChanged)
             plan.carried.insert(entry.relative);
         plan.entries.push_back(entry);
     }
     for (const auto& [folded, file] : before.files)
         if (!after.files.count(folded))
-            plan.entries.push_back({DiffEntry::kOnlyOld, file.relative, file.size, ""});
+            plan.entries.push_back({DiffEntry::kOnlyOld, file.relative, file.size, "", file.path.string()});
     std::sort(plan.entries.begin(), plan.entries.end(),
               [](const DiffEntry& a, const DiffEntry& b) { return Folded(a.relative) < Folded(b.relative); });
     return plan;

@@ -15,6 +15,7 @@ struct DiffEntry {
     std::string relative; // '/'-separated, as written in the new folder (the old one for kOnlyOld)
     uint64_t size = 0;
     std::string why;      // kConflict: what stands in the way
+    std::string oldPath;  // kChanged and kSame: the old folder's file
 };
 
 struct DiffPlan {

@@ -37,6 +37,19 @@ void CopyFileAsking(const char* entryPath, bool pathFits) {
 
 }  // namespace
 
+bool AskRetryAfterFailure(const char* relative) {
+    char text[kPathSize];
+    const FormatArg args[] = {FormatArg::String(relative)};
+    FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
+    int answer = MessageBoxA(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
+    if (answer == IDABORT) FatalMessage("errnotcomplete", nullptr);
+    if (answer == IDRETRY) return true;
+    // Ignore skips the file. So does a box that failed to appear, and the
+    // file is just as missing then: both leave the update incomplete.
+    g_UpdateFailed = 1;
+    return false;
+}
+
 void CopyTree(const char* sourcePath) {
     char directory[kPathSize];
     if (!CopyText(directory, kPathSize, sourcePath)) return;

@@ -1,5 +1,6 @@
 // The update stage: the tree "DATA\Files\" of the pack copied into the game
-// folder by a worker thread behind a modal progress dialog.
+// folder, and the files carried as deltas rebuilt (DeltaTarget.h), by a
+// worker thread behind a modal progress dialog.
 #pragma once
 
 #include "platform/Win32.h"
@@ -35,3 +36,8 @@ bool TargetPathsOf(const char* sourcePath, char* target, char* partial);
 // copied (Retry, on its own) or given up. Abort removes what the run has left
 // half done and ends the process.
 void ReportCopyFailure(const char* entryPath, bool pathFits);
+// The "errcopy" Abort/Retry/Ignore box for a file that could not be written
+// (relative: its path below the game folder). Abort removes what the run has
+// left half done and ends the process; true for Retry; Ignore, or a box that
+// did not appear, marks the update incomplete and gives false.
+bool AskRetryAfterFailure(const char* relative);

@@ -2,6 +2,7 @@
 #include "app/CopyBatch.h"
 #include "app/MadeFolders.h"
 #include "app/PartialFile.h"
+#include "app/DeltaTarget.h"
 #include "app/Messages.h"
 #include "app/Update.h"
 #include "app/resource.h"
@@ -37,6 +38,11 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     RemovePartialFilesBelow(g_GameFolder);
     BeginBatches();
     CopyTree(kPatchFilesPath);
+    // Files carried as deltas are rebuilt one at a time, each flushed and
+    // moved in on its own; the queued copies are moved in first, so that an
+    // Abort on a rebuilt file leaves them in place.
+    CommitBatch();
+    PatchDeltaTree(kDeltasRoot);
     // Without that last flush the new files are not known to be on disk,
     // and the version must not be recorded.
     if (!EndBatches()) g_UpdateFailed = 1;

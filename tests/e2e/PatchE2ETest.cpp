@@ -153,6 +153,8 @@ protected:
         }
         if (!s.extraEntries.empty() || s.undecodableFrom) {
             BuildPatchWithEntries(s);
+        } else if (!s.bases.empty()) {
+            BuildDeltaPatch(s, folder);
         } else {
             // The scenarios try the patcher on faulty strings files too.
             ChildProcess tool(QP_TOOL,
@@ -184,6 +186,25 @@ protected:
             WriteFile(patch, moved);
         }
         fs::permissions(patch, fs::perms::owner_all, fs::perm_options::add);
+    }
+
+    // The new game folder beside a folder per base, built with a delta for
+    // each changed file and old content.
+    void BuildDeltaPatch(const Scenario& s, const std::string& folder) {
+        std::vector<std::string> args = {"build", "--stub", QP_PATCHER, "--strings", folder + "/Patch.ini"};
+        for (const BaseSpec& base : s.bases) {
+            const std::string baseFolder = folder + "/base-" + base.version;
+            for (const FileSpec& file : base.files) WriteFile(baseFolder + "/" + Slashed(file.path), file.content);
+            args.insert(args.end(), {"--base", base.version + "=" + baseFolder});
+        }
+        fs::rename(folder + "/Files", folder + "/new");
+        SetSourceTimes(folder);
+        args.insert(args.end(), {"--from", folder + "/new", "--out", patch, "--allow-errors"});
+        ChildProcess tool(QP_TOOL, args);
+        tool.CloseStdin();
+        std::string output = tool.ReadAll();
+        ASSERT_EQ(tool.Wait(), 0) << output;
+        ASSERT_NE(output.find("delta     "), std::string::npos) << output;
     }
 
     // Names the patch tool would never take from a folder ("..", devices):
@@ -353,6 +374,7 @@ protected:
     // Runs the patch once with the scenario's answers and faults and checks
     // boxes, dialog, files, registry and shortcuts.
     void RunAndCheck(const Scenario& s) {
+        for (const FileSpec& file : s.restoreBefore) WriteFile(game + "/" + Slashed(file.path), file.content);
         before = Snapshot(game);
         foldersBefore = Folders(game);
         driveBefore = Snapshot(driveC);
@@ -487,6 +509,21 @@ TEST_F(RunAfterAKill, FindsEveryFileWholeAndLeavesNoTemporaryFile) {
         RunAndCheck(again);
     }
 }
+
+// A delta patch stopped in the middle (killed, or aborted at a modified file
+// that is then restored) is completed by the next run.
+class DeltaRunAfterAStop : public PatchFixture, public ::testing::TestWithParam<size_t> {};
+
+TEST_P(DeltaRunAfterAStop, CompletesTheUpdate) {
+    const auto [stopped, again] = DeltaRunsAfterAStop().at(GetParam());
+    SCOPED_TRACE(stopped.name);
+    Prepare(stopped);
+    RunAndCheck(stopped);
+    ASSERT_FALSE(HasFatalFailure());
+    RunAndCheck(again);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, DeltaRunAfterAStop, ::testing::Range(size_t(0), DeltaRunsAfterAStop().size()));
 
 TEST(SamplePatch, ShipsTheStringsExactly) {
     EXPECT_EQ(ReadFile(QP_EXAMPLES "/sample-patch/Patch.ini"), ShippedStrings());

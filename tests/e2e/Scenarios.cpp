@@ -210,6 +210,89 @@ std::vector<Scenario> ConfinedWrites() {
     return all;
 }
 
+// A content with its last 100 bytes replaced: a delta of it is small.
+std::string WithTail(std::string bytes, char tail) {
+    bytes.replace(bytes.size() - 100, 100, 100, tail);
+    return bytes;
+}
+
+// A delta patch to 1.05 built against 1.03 and 1.04, installed at version:
+// the map differs in each base (two deltas), the sound is the same in both
+// (one delta), the units are already new in 1.04 (read-only there, so a
+// rewrite would show), the readme is too small for a delta (whole).
+Scenario DeltaInstalled(const std::string& name, const char* version) {
+    Scenario s = Installed(name);
+    const std::string map = Bytes(60000, 7), units = Bytes(40000, 9), sound = Bytes(30000, 11);
+    s.strings = {{"vermin", "10003"}};
+    s.patchFiles = {{"readme.txt", "QUOR 1.05\r\n"},
+                    {"data\\units.dat", units},
+                    {kMapPath, map},
+                    {"sounds\\intro.wav", sound},
+                    {"zln\\zavovudiz.exe", "client"}};
+    s.bases = {{"1.03",
+                {{"readme.txt", "QUOR 1.03\r\n"},
+                 {"data\\units.dat", WithTail(units, 'u')},
+                 {kMapPath, WithTail(map, 'a')},
+                 {"sounds\\intro.wav", WithTail(sound, 'o')},
+                 {"zln\\zavovudiz.exe", "client"}}},
+               {"1.04",
+                {{"readme.txt", "QUOR 1.04\r\n"},
+                 {"data\\units.dat", units, true},
+                 {kMapPath, WithTail(map, 'b')},
+                 {"sounds\\intro.wav", WithTail(sound, 'o')},
+                 {"zln\\zavovudiz.exe", "client"}}}};
+    const bool at104 = std::string(version) == "1.04";
+    s.gameFiles = s.bases[at104 ? 1 : 0].files;
+    s.gameVersion = at104 ? 0x10004 : 0x10003;
+    s.answers = {"yes", "ok"};
+    s.boxes = {Welcome2Box(version, "yes"), Plain(kDone)};
+    s.updateRan = true;
+    s.versionAfter = 0x10005;
+    s.shortcuts = {kShortcut};
+    if (at104) s.notCopied = {"data\\units.dat"};  // already new: left alone, read-only still
+    return s;
+}
+
+const char kDeltaMap[] = "MAPS\\KINGSFALL.MAP";
+
+// Every base rebuilt; an installed map that matches no delta (modified by
+// the player) is reported and keeps its bytes, whatever the answer.
+std::vector<Scenario> DeltaPatches() {
+    std::vector<Scenario> all = {DeltaInstalled("DeltaFrom103", "1.03"), DeltaInstalled("DeltaFrom104", "1.04")};
+    for (const char* answer : {"abort", "retry", "ignore"}) {
+        Scenario s = DeltaInstalled(std::string("DeltaModifiedMapThen") + char(answer[0] - 'a' + 'A') + (answer + 1),
+                                    "1.03");
+        s.gameFiles[2].content = WithTail(s.gameFiles[2].content, 'm');
+        s.answers = {"yes", answer, "ok"};
+        s.boxes = {Welcome2Box("1.03", "yes"), CopyError(kDeltaMap, answer)};
+        s.shortcuts = {};
+        s.versionAfter.reset();
+        // The deltas go in name order: the units before the map, the sound after.
+        s.notCopied = {kMapPath};
+        if (std::string(answer) == "abort") {
+            s.boxes.push_back(Fatal(kNotComplete));
+            s.exitCode = -1;
+            s.notCopied.push_back("sounds\\intro.wav");
+        } else {
+            if (std::string(answer) == "retry") {
+                s.answers = {"yes", "retry", "ignore", "ok"};
+                s.boxes.push_back(CopyError(kDeltaMap, "ignore"));
+            }
+            s.boxes.push_back(Plain(kNotComplete));
+        }
+        all.push_back(s);
+    }
+    {
+        // The map cannot be read once: Retry rebuilds it.
+        Scenario s = DeltaInstalled("DeltaUnreadableMapThenRetry", "1.03");
+        s.faultOpen = "maps/kingsfall.map:5:1";
+        s.answers = {"yes", "retry", "ok"};
+        s.boxes = {Welcome2Box("1.03", "yes"), CopyError(kDeltaMap, "retry"), Plain(kDone)};
+        all.push_back(s);
+    }
+    return all;
+}
+
 // Inputs a player's machine may hold damaged: a registry value too long for
 // its buffer, local packs whose container cannot be opened.
 std::vector<Scenario> DamagedInputs() {
@@ -582,6 +665,7 @@ std::vector<Scenario> BuildScenarios() {
     for (Scenario& s : DamagedInputs()) all.push_back(std::move(s));
     for (Scenario& s : MachineFailures()) all.push_back(std::move(s));
     for (Scenario& s : ForeignRegistryValues()) all.push_back(std::move(s));
+    for (Scenario& s : DeltaPatches()) all.push_back(std::move(s));
     return all;
 }
 
@@ -653,6 +737,30 @@ std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
         runs.emplace_back(killed, Complete(std::string("RunAfter") + point.name));
     }
     return runs;
+}
+
+std::vector<std::pair<Scenario, Scenario>> DeltaRunsAfterAStop() {
+    std::vector<std::pair<Scenario, Scenario>> pairs;
+    {
+        Scenario killed = DeltaInstalled("DeltaKilledInTheMiddleOfTheMap", "1.03");
+        killed.faultKill = "KINGSFALL.MAP.~qp:1000";
+        killed.answers = {"yes"};
+        killed.boxes = {Welcome2Box("1.03", "yes")};
+        killed.exitCode = kKilled;
+        killed.shortcuts = {};
+        killed.versionAfter.reset();
+        killed.notCopied = {kMapPath, "sounds\\intro.wav"};
+        killed.leftovers = {"maps\\KINGSFALL.MAP.~qp"};
+        // The units are new already; the map is rebuilt from its old bytes.
+        pairs.emplace_back(killed, DeltaInstalled("DeltaRunAfterTheKill", "1.03"));
+    }
+    {
+        Scenario aborted = DeltaPatches()[2];
+        Scenario again = DeltaInstalled("DeltaRunAfterRestoringTheMap", "1.03");
+        again.restoreBefore = {again.gameFiles[2]};
+        pairs.emplace_back(aborted, again);
+    }
+    return pairs;
 }
 
 const std::vector<Scenario>& AllScenarios() {

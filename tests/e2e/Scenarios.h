@@ -48,6 +48,13 @@ struct PackEntry {
 // The exit code the run shows when the process was killed (SIGKILL).
 constexpr int kKilled = int(int8_t(128 + 9));
 
+// An installed version a delta patch is built against: its version as
+// qptool takes it ("1.03") and its files.
+struct BaseSpec {
+    std::string version;
+    std::vector<FileSpec> files;
+};
+
 enum class PackKind { kNone, kBlockFile, kPackFile, kGarbage };
 
 struct LocalPack {
@@ -73,6 +80,9 @@ struct Scenario {
     std::vector<std::pair<std::string, std::optional<std::string>>> strings;
     std::vector<FileSpec> patchFiles;
     std::vector<PackEntry> extraEntries;  // built in the test, not by the patch tool
+    // With bases, the patch is built with deltas: patchFiles are the new
+    // game folder and each base one old version (qptool build --base ...).
+    std::vector<BaseSpec> bases;
     PayloadLayout layout = PayloadLayout::kTool;
     // Written without the checksum entry, with the container block that
     // holds this text of the pack undecodable (its first token a match
@@ -100,6 +110,7 @@ struct Scenario {
 
     // The run.
     bool gameRunning = false;
+    std::vector<FileSpec> restoreBefore;  // written into the game folder just before the run
     std::vector<std::string> answers;
     std::string faultWrite;  // W32_FAULT_WRITE, with {game} standing for the game folder's host path
     std::string faultOpen;   // W32_FAULT_OPEN, likewise
@@ -139,6 +150,11 @@ const std::vector<Scenario>& AllScenarios();
 // Runs killed while they write a file of the batch, each with the run after
 // it on the same installation.
 std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain();
+
+// Delta patches stopped in the middle, and the run after it on the same
+// installation: killed while rebuilding the map (its temporary file left),
+// and aborted at a modified map, which the player then restores.
+std::vector<std::pair<Scenario, Scenario>> DeltaRunsAfterAStop();
 
 // Test output names a scenario by its name.
 void PrintTo(const Scenario& scenario, std::ostream* out);

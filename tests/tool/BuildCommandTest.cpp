@@ -5,6 +5,14 @@
 #include "FakePatcher.h"
 #include "PatchCheck.h"
 
+#include "DeltaEncode.h"
+#include "VectorFile.h"
+#include "payload/Delta.h"
+#include "payload/DeltaKey.h"
+#include "payload/PackWriter.h"
+#include "payload/PatchCrc.h"
+#include "pools/DefaultPools.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -407,6 +415,192 @@ TEST_F(BuildTest, UnknownOrMissingArgumentsAreRefused)
     EXPECT_NE(message.find("--out"), std::string::npos) << message;
     EXPECT_EQ(Build({"--bogus"}, &message), 1);
     EXPECT_NE(message.find("unknown option"), std::string::npos) << message;
+}
+
+} // namespace
+
+namespace {
+
+// A content with its last bytes replaced: a delta of it is small.
+std::string Varied(size_t size, uint32_t seed, char tail)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(seed >> 23);
+    }
+    if (tail)
+        bytes.replace(size - 100, 100, 100, tail);
+    return bytes;
+}
+
+// Two installed versions and the new one: the map differs in each, the sound
+// is the same in both, the readme is too small for a delta, new.txt is new.
+class DeltaBuildTest : public BuildTest {
+protected:
+    void SetUp() override
+    {
+        BuildTest::SetUp();
+        const std::map<std::string, char> tails{{"1.03", 'a'}, {"1.04", 'b'}, {"new", 0}};
+        for (const auto& [version, tail] : tails) {
+            const fs::path folder = root_ / version;
+            Put(folder / "maps" / "big.map", Varied(50000, 7, tail));
+            Put(folder / "Sounds" / "intro.wav", Varied(30000, 9, tail ? 'o' : 0));
+            Put(folder / "readme.txt", "QUOR " + version);
+            Put(folder / "zln" / "zavovudiz.exe", "client");
+        }
+        Put(root_ / "new" / "new.txt", "only new");
+        Put(root_ / "in" / "Patch.ini", Window("10003"));
+        fs::create_directories(root_ / "out");
+    }
+    // The sample strings with another "vermin".
+    static std::string Window(const std::string& vermin)
+    {
+        const std::vector<uint8_t> sample = Bytes(SamplePatchIni());
+        std::string text(sample.begin(), sample.end());
+        return text.replace(text.find("vermin = 10001"), 14, "vermin = " + vermin);
+    }
+    std::vector<std::string> Bases() const
+    {
+        return {"--base", "1.03=" + (root_ / "1.03").string(), "--base", "1.04=" + (root_ / "1.04").string()};
+    }
+    int BuildDelta(std::vector<std::string> extra = {}, std::string* message = nullptr)
+    {
+        std::vector<std::string> args{"--stub", (root_ / "patcher").string(), "--strings",
+                                      (root_ / "in" / "Patch.ini").string()};
+        for (const std::string& base : Bases())
+            args.push_back(base);
+        args.insert(args.end(), {"--from", (root_ / "new").string(), "--out", Out()});
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Build(args, message);
+    }
+    static size_t Count(const std::string& text, const std::string& what)
+    {
+        size_t count = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++count;
+        return count;
+    }
+};
+
+TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
+{
+    std::string message, out;
+    ASSERT_EQ(BuildDelta({}, &message), 0) << message;
+    ASSERT_EQ(Tool({"list", Out()}, &out), 0);
+    // Map: one delta per base; sound: one shared; readme and new.txt whole.
+    EXPECT_EQ(Count(out, "DELTAS\\MAPS\\BIG.MAP\\0000C350"), 2u) << out;
+    EXPECT_EQ(Count(out, "DELTAS\\SOUNDS\\INTRO.WAV\\00007530"), 1u) << out;
+    EXPECT_EQ(Count(out, "delta: old "), 3u) << out;
+    EXPECT_EQ(Count(out, ", new 50000 bytes CRC-32 0x"), 2u) << out;
+    EXPECT_NE(out.find("FILES\\README.TXT"), std::string::npos) << out;
+    EXPECT_NE(out.find("FILES\\NEW.TXT"), std::string::npos) << out;
+    EXPECT_EQ(out.find("FILES\\MAPS"), std::string::npos) << out;
+    EXPECT_EQ(out.find("ZAVOVUDIZ"), std::string::npos) << out;
+
+    ASSERT_EQ(Tool({"diff", Bases()[0], Bases()[1], Bases()[2], Bases()[3], "--from", (root_ / "new").string()}, &out),
+              0);
+    EXPECT_NE(out.find("delta     maps/big.map from 1.03: "), std::string::npos) << out;
+    EXPECT_NE(out.find("delta     maps/big.map from 1.04: "), std::string::npos) << out;
+    EXPECT_NE(out.find("delta     Sounds/intro.wav from 1.03,1.04: "), std::string::npos) << out;
+    EXPECT_NE(out.find("whole     new.txt (not in 1.03)"), std::string::npos) << out;
+    EXPECT_NE(out.find("2 files carried whole, 2 as 3 deltas"), std::string::npos) << out;
+
+    ASSERT_EQ(Tool({"verify", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
+    EXPECT_NE(out.find("base 1.03: 2 files rebuilt with their CRC-32, 0 already new"), std::string::npos) << out;
+    EXPECT_NE(out.find("base 1.04: 2 files rebuilt"), std::string::npos) << out;
+    // The new version is already new; a base with a changed map proves nothing.
+    ASSERT_EQ(Tool({"verify", "--base", "1.05=" + (root_ / "new").string(), Out()}, &out), 0) << out;
+    EXPECT_NE(out.find("0 files rebuilt with their CRC-32, 2 already new"), std::string::npos) << out;
+    Put(root_ / "1.04" / "maps" / "big.map", Varied(50000, 7, 'm'));
+    EXPECT_EQ(Tool({"verify", Bases()[2], Bases()[3], Out()}, &out), 1);
+    EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.04 (50000 bytes, CRC-32 0x"), std::string::npos) << out;
+    EXPECT_NE(out.find("matches no delta, and the patch has no whole copy"), std::string::npos) << out;
+}
+
+TEST_F(DeltaBuildTest, WholeCarriesEveryChangedFileAsBefore)
+{
+    std::string message, out;
+    ASSERT_EQ(BuildDelta({"--whole"}, &message), 0) << message;
+    ASSERT_EQ(Tool({"list", Out()}, &out), 0);
+    EXPECT_EQ(out.find("DELTAS"), std::string::npos) << out;
+    for (const char* name : {"FILES\\MAPS\\BIG.MAP", "FILES\\SOUNDS\\INTRO.WAV", "FILES\\README.TXT", "FILES\\NEW.TXT"})
+        EXPECT_NE(out.find(name), std::string::npos) << name << "\n" << out;
+    EXPECT_EQ(Tool({"check", "--whole", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
+}
+
+TEST_F(DeltaBuildTest, AVersionWindowWithAVersionWithoutBaseIsRefused)
+{
+    // 1.01 and 1.02 pass the version check but have no base.
+    Put(root_ / "in" / "Patch.ini", Window("10001"));
+    std::string message, out;
+    EXPECT_EQ(BuildDelta({}, &message), 1);
+    EXPECT_NE(message.find("admits 1.01, 1.02, which no --base names"), std::string::npos) << message;
+    ExpectNoOutput();
+    // As check finds it, in the source folder (Files: the new version) and in
+    // a patch built all the same.
+    fs::rename(root_ / "new", root_ / "in" / "Files");
+    EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], (root_ / "in").string()}, &out), 1);
+    EXPECT_NE(out.find("admits 1.01, 1.02, which no --base names"), std::string::npos) << out;
+    fs::rename(root_ / "in" / "Files", root_ / "new");
+    ASSERT_EQ(BuildDelta({"--allow-errors"}, &message), 0) << message;
+    EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 1);
+    EXPECT_NE(out.find(":PATCH.INI: error: \"vermin\" to \"ver\" admits 1.01, 1.02,"), std::string::npos) << out;
+    // Whole files serve every version; a window from 1.03 has its bases.
+    ASSERT_EQ(BuildDelta({"--whole"}, &message), 0) << message;
+    EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
+    Put(root_ / "in" / "Patch.ini", Window("10003"));
+    ASSERT_EQ(BuildDelta({}, &message), 0) << message;
+    EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
+    EXPECT_EQ(Tool({"check", Bases()[2], Bases()[3], Out()}, &out), 1) << out;
+    EXPECT_NE(out.find("admits 1.03, which no --base names"), std::string::npos) << out;
+}
+
+// A pack whose delta is damaged (no checksum entry to refuse it first):
+// verify --base fails exactly when the patcher's applier refuses the delta
+// (a byte the coder never reads changes nothing), always for a cut delta and
+// a lying header.
+TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
+{
+    const std::vector<uint8_t> old = Bytes(root_ / "1.03" / "maps" / "big.map");
+    const std::vector<uint8_t> neu = Bytes(root_ / "new" / "maps" / "big.map");
+    const std::vector<uint8_t> delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1);
+    char key[kDeltaKeyLength + 1];
+    FormatDeltaKey(static_cast<uint32_t>(old.size()), Crc32(old.data(), old.size()), key);
+    const std::string name = std::string("DELTAS\\MAPS\\BIG.MAP\\") + key;
+    const std::vector<uint8_t> strings = Bytes(root_ / "in" / "Patch.ini");
+    std::mt19937 random(18);
+    int refused = 0;
+    for (int round = 0; round < 12; ++round) {
+        std::vector<uint8_t> damaged = delta;
+        if (round == 0)
+            damaged.resize(damaged.size() / 2);
+        else if (round == 1)
+            damaged[12] ^= 1; // the new size
+        else
+            damaged[24 + random() % (damaged.size() - 24)] ^= static_cast<uint8_t>(1 + random() % 255);
+        const PackWriterEntry entries[] = {{name.c_str(), damaged.data(), static_cast<uint32_t>(damaged.size()), 0},
+                                           {"PATCH.INI", strings.data(), static_cast<uint32_t>(strings.size()), 0}};
+        uint8_t* image = nullptr;
+        uint32_t imageSize = 0;
+        ASSERT_EQ(BuildPackImage(entries, 2, &image, &imageSize), nullptr);
+        Put(root_ / "damaged.pak", std::string(image, image + imageSize));
+        g_pDefaultPtrPool->Free(image);
+        CVectorFile oldFile, deltaFile, result;
+        oldFile.bytes = old;
+        deltaFile.bytes = damaged;
+        const bool applies = ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
+        EXPECT_TRUE(round > 1 || !applies) << round;
+        EXPECT_TRUE(!applies || result.bytes == neu) << round;
+        refused += applies ? 0 : 1;
+        std::string out;
+        EXPECT_EQ(Tool({"verify", Bases()[0], Bases()[1], (root_ / "damaged.pak").string()}, &out), applies ? 0 : 1)
+            << "round " << round << "\n" << out;
+        if (!applies) {
+            EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.03"), std::string::npos) << out;
+        }
+    }
+    EXPECT_GE(refused, 8);
 }
 
 } // namespace

@@ -1,0 +1,26 @@
+// Files a patch carries as deltas (payload/DeltaKey.h): the pack folder
+// "DATA\Deltas\<path>" holds one delta per old content of the game file
+// <path>, each rebuilding the same new content. A file is rebuilt from the
+// installed file and the delta whose key (size and CRC-32) it matches, into
+// the temporary file beside it, and put in place as a copied file is.
+#pragma once
+
+constexpr char kDeltasRoot[] = "DATA\\Deltas";
+// The length of "DATA\Deltas\": what a delta folder's path loses to become
+// relative to the game folder.
+constexpr unsigned kDeltasPrefixLength = 12;
+
+// Rebuilds every file of the delta tree below sourcePath, asking
+// Abort/Retry/Ignore ("errcopy") for each one it cannot rebuild.
+void PatchDeltaTree(const char* sourcePath);
+
+// 1 when the game file of the delta folder has the new content: it had it
+// already (nothing is written), or it matched a delta's key and was rebuilt,
+// checked and put in place. 0 when its name may not be written, it cannot be
+// read, it matches no key, or the rebuild or the replacement fails; the game
+// file then keeps its bytes and attributes and no temporary file is left.
+int PatchOneFile(const char* deltaFolder);
+
+// Removes the temporary files that a run which died left beside the game
+// files of the delta tree below sourcePath.
+void RemoveDeltaPartials(const char* sourcePath);

@@ -1,0 +1,47 @@
+// Reads the delta tree of a pack.
+#include "PackDeltas.h"
+
+#include "VectorFile.h"
+
+#include "payload/DeltaKey.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+std::map<std::string, PackDeltaFile> ReadPackDeltas(const std::vector<uint8_t>& pack,
+                                                    const std::vector<PackListEntry>& entries)
+{
+    const std::string prefix = std::string(kDeltasFolder) + "\\";
+    std::map<std::string, PackDeltaFile> files;
+    for (const PackListEntry& entry : entries) {
+        const size_t slash = entry.name.rfind('\\');
+        if (entry.name.compare(0, prefix.size(), prefix) != 0 || slash < prefix.size())
+            continue;
+        const std::string relative = entry.name.substr(prefix.size(), slash - prefix.size());
+        PackDelta delta;
+        delta.name = entry.name;
+        delta.offset = entry.offset;
+        delta.size = entry.size;
+        CVectorFile file;
+        file.bytes.assign(pack.begin() + entry.offset, pack.begin() + entry.offset + entry.size);
+        if (!ParseDeltaKey(entry.name.c_str() + slash + 1, &delta.keySize, &delta.keyCrc))
+            delta.fault = "its name is no old size and CRC-32 (16 hexadecimal digits)";
+        else if (const ErrorCode error = ReadDeltaHeader(&file, &delta.header))
+            delta.fault = std::string("its header does not read: ") + ErrorText(error);
+        else if (delta.header.oldSize != delta.keySize || delta.header.oldCrc != delta.keyCrc)
+            delta.fault = "its header names another old file than its name";
+        files[relative].relative = relative;
+        files[relative].deltas.push_back(delta);
+    }
+    for (const PackListEntry& entry : entries)
+        if (entry.name.compare(0, 6, "FILES\\") == 0 && files.count(entry.name.substr(6)))
+            files[entry.name.substr(6)].whole = true;
+    return files;
+}
+
+std::string HexCrc(uint32_t crc)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08" PRIX32, crc);
+    return text;
+}
