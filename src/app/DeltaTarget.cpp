@@ -161,5 +161,7 @@ int PatchOneFile(const char* deltaFolder) {
     bool made = match == Match::kDelta && Rebuild(old, deltaPath, partial);
     delete old;  // closed before it is replaced
     if (match == Match::kAlreadyNew) return 1;
-    return made && ReplaceWithPartial(partial, target) ? 1 : 0;
+    // Rebuilt files are few and large: each is flushed on its own (Rebuild)
+    // and moved in written through, outside the batches.
+    return made && ReplaceWithPartial(partial, target, true) ? 1 : 0;
 }
