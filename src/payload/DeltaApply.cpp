@@ -42,8 +42,10 @@ private:
         }
         return work_->input[inPos_++];
     }
-    unsigned Bit(DeltaProb* p) {
-        uint32_t bound = (range_ >> kDeltaProbBits) * DeltaChanceOfZero(*p);
+    unsigned Bit(DeltaProb* p) { return BitAt(DeltaChanceOfZero(*p), p, nullptr); }
+    // A bit coded with chance zero of a 0; the models p and q (may be null) learn it.
+    unsigned BitAt(uint32_t zero, DeltaProb* p, DeltaProb* q) {
+        uint32_t bound = (range_ >> kDeltaProbBits) * zero;
         unsigned bit;
         if (code_ < bound) {
             range_ = bound;
@@ -54,6 +56,7 @@ private:
             bit = 1;
         }
         DeltaLearn(p, bit);
+        if (q) DeltaLearn(q, bit);
         while (range_ < kDeltaRangeTop) {
             range_ <<= 8;
             code_ = code_ << 8 | NextByte();
@@ -98,7 +101,7 @@ private:
     uint32_t windowStart_ = 0, windowLength_ = 0;
     uint32_t outFill_ = 0, produced_ = 0, crc_ = 0;
     uint32_t oldPos_ = 0;
-    uint8_t previous_ = 0;
+    uint8_t previous_ = 0, previous2_ = 0;  // the last two bytes produced
     DeltaAddState add_;
 };
 
@@ -172,6 +175,7 @@ ErrorCode Applier::Add(uint32_t count) {
             }
             state.NextGroup(source + at, g, changed);
         }
+        previous2_ = n >= 2 ? target[n - 2] : previous_;
         previous_ = target[n - 1];
         outFill_ += n;
         oldPos_ += n;
@@ -184,8 +188,15 @@ ErrorCode Applier::Add(uint32_t count) {
 }
 
 ErrorCode Applier::Extra(uint32_t count) {
+    DeltaModel& m = work_->model;
     while (count--) {
-        previous_ = Byte(work_->model.literal[previous_]);
+        DeltaProb* order1 = m.literal[previous_];
+        DeltaProb* order2 = m.literal2[DeltaLiteralHash(previous_, previous2_)];
+        unsigned symbol = 1;
+        while (symbol < 0x100)
+            symbol = symbol << 1 | BitAt(m.Mix(order1[symbol], order2[symbol]), &order1[symbol], &order2[symbol]);
+        previous2_ = previous_;
+        previous_ = uint8_t(symbol);
         if (ErrorCode error = Put(previous_)) return error;
     }
     return nullptr;
