@@ -9,6 +9,7 @@ namespace {
 
 constexpr uint32_t kInputSize = 0x10000;
 constexpr uint32_t kWindowSize = 0x40000;
+constexpr uint32_t kMinRead = 0x4000;
 constexpr uint32_t kOutputSize = 0x40000;
 // The coder reads at most a few bytes past what the encoder flushed only on
 // a damaged stream; past this many it is refused.
@@ -85,8 +86,9 @@ private:
     }
     ErrorCode FlushOutput();
     // Makes [position, position + n) of the old file readable in the window
-    // (n <= kWindowSize, the range inside the old file).
-    ErrorCode OldBytes(uint32_t position, uint32_t n, const uint8_t** bytes);
+    // (n <= kWindowSize, the range inside the old file); wanted >= n is how
+    // much the caller will read from there on.
+    ErrorCode OldBytes(uint32_t position, uint32_t n, uint32_t wanted, const uint8_t** bytes);
     ErrorCode Add(uint32_t count);
     ErrorCode Extra(uint32_t count);
 
@@ -128,10 +130,14 @@ ErrorCode Applier::FlushOutput() {
     return error;
 }
 
-ErrorCode Applier::OldBytes(uint32_t position, uint32_t n, const uint8_t** bytes) {
+ErrorCode Applier::OldBytes(uint32_t position, uint32_t n, uint32_t wanted, const uint8_t** bytes) {
     if (position < windowStart_ || position - windowStart_ > windowLength_ ||
         n > windowLength_ - (position - windowStart_)) {
-        uint32_t length = header_.oldSize - position < kWindowSize ? header_.oldSize - position : kWindowSize;
+        // Only what the add still wants (at least kMinRead, for the short
+        // adds that follow nearby): a short add far away reads little.
+        uint32_t length = wanted > kMinRead ? wanted : kMinRead;
+        if (length > kWindowSize) length = kWindowSize;
+        if (length > header_.oldSize - position) length = header_.oldSize - position;
         uint32_t got = 0;
         ErrorCode error = old_->ReadAt(work_->window, position, length, &got);
         if (!error && got != length) error = ERR_READFAIL;
@@ -158,7 +164,7 @@ ErrorCode Applier::Add(uint32_t count) {
         if (n > kOutputSize - outFill_) n = kOutputSize - outFill_;
         if (n < count) n &= ~(kDeltaGroup - 1);
         const uint8_t* source;
-        if (ErrorCode error = OldBytes(oldPos_, n, &source)) return error;
+        if (ErrorCode error = OldBytes(oldPos_, n, count, &source)) return error;
         uint8_t* target = work_->output + outFill_;
         for (uint32_t at = 0; at < n; at += kDeltaGroup) {
             uint32_t g = n - at < kDeltaGroup ? n - at : kDeltaGroup;
