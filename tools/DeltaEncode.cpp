@@ -23,8 +23,9 @@ class RangeEncoder {
 public:
     explicit RangeEncoder(std::vector<uint8_t>* out) : out_(out) {}
 
-    void Bit(DeltaProb* p, unsigned bit) {
-        uint32_t bound = (range_ >> kDeltaProbBits) * DeltaChanceOfZero(*p);
+    void Bit(DeltaProb* p, unsigned bit) { BitAt(DeltaChanceOfZero(*p), p, nullptr, bit); }
+    void BitAt(uint32_t zero, DeltaProb* p, DeltaProb* q, unsigned bit) {
+        uint32_t bound = (range_ >> kDeltaProbBits) * zero;
         if (!bit) {
             range_ = bound;
         } else {
@@ -32,6 +33,7 @@ public:
             range_ -= bound;
         }
         DeltaLearn(p, bit);
+        if (q) DeltaLearn(q, bit);
         while (range_ < kDeltaRangeTop) {
             range_ <<= 8;
             ShiftLow();
@@ -250,8 +252,16 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         oldPos += c.add;
         newPos += c.add;
         coder.Number(&model->extra, c.extra);
-        for (uint32_t k = 0; k < c.extra; ++k, ++newPos)
-            coder.Byte(model->literal[newPos ? neu[newPos - 1] : 0], neu[newPos]);
+        for (uint32_t k = 0; k < c.extra; ++k, ++newPos) {
+            uint8_t before1 = newPos ? neu[newPos - 1] : 0, before2 = newPos > 1 ? neu[newPos - 2] : 0;
+            DeltaProb* order1 = model->literal[before1];
+            DeltaProb* order2 = model->literal2[DeltaLiteralHash(before1, before2)];
+            for (unsigned node = 1, b = 8; b-- > 0;) {
+                unsigned bit = (neu[newPos] >> b) & 1;
+                coder.BitAt(model->Mix(order1[node], order2[node]), &order1[node], &order2[node], bit);
+                node = node << 1 | bit;
+            }
+        }
     }
     coder.Finish();
 }

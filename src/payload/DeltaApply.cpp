@@ -9,6 +9,7 @@ namespace {
 
 constexpr uint32_t kInputSize = 0x10000;
 constexpr uint32_t kWindowSize = 0x40000;
+constexpr uint32_t kMinRead = 0x4000;
 constexpr uint32_t kOutputSize = 0x40000;
 // The coder reads at most a few bytes past what the encoder flushed only on
 // a damaged stream; past this many it is refused.
@@ -42,8 +43,10 @@ private:
         }
         return work_->input[inPos_++];
     }
-    unsigned Bit(DeltaProb* p) {
-        uint32_t bound = (range_ >> kDeltaProbBits) * DeltaChanceOfZero(*p);
+    unsigned Bit(DeltaProb* p) { return BitAt(DeltaChanceOfZero(*p), p, nullptr); }
+    // A bit coded with chance zero of a 0; the models p and q (may be null) learn it.
+    unsigned BitAt(uint32_t zero, DeltaProb* p, DeltaProb* q) {
+        uint32_t bound = (range_ >> kDeltaProbBits) * zero;
         unsigned bit;
         if (code_ < bound) {
             range_ = bound;
@@ -54,6 +57,7 @@ private:
             bit = 1;
         }
         DeltaLearn(p, bit);
+        if (q) DeltaLearn(q, bit);
         while (range_ < kDeltaRangeTop) {
             range_ <<= 8;
             code_ = code_ << 8 | NextByte();
@@ -82,8 +86,9 @@ private:
     }
     ErrorCode FlushOutput();
     // Makes [position, position + n) of the old file readable in the window
-    // (n <= kWindowSize, the range inside the old file).
-    ErrorCode OldBytes(uint32_t position, uint32_t n, const uint8_t** bytes);
+    // (n <= kWindowSize, the range inside the old file); wanted >= n is how
+    // much the caller will read from there on.
+    ErrorCode OldBytes(uint32_t position, uint32_t n, uint32_t wanted, const uint8_t** bytes);
     ErrorCode Add(uint32_t count);
     ErrorCode Extra(uint32_t count);
 
@@ -98,7 +103,7 @@ private:
     uint32_t windowStart_ = 0, windowLength_ = 0;
     uint32_t outFill_ = 0, produced_ = 0, crc_ = 0;
     uint32_t oldPos_ = 0;
-    uint8_t previous_ = 0;
+    uint8_t previous_ = 0, previous2_ = 0;  // the last two bytes produced
     DeltaAddState add_;
 };
 
@@ -125,10 +130,14 @@ ErrorCode Applier::FlushOutput() {
     return error;
 }
 
-ErrorCode Applier::OldBytes(uint32_t position, uint32_t n, const uint8_t** bytes) {
+ErrorCode Applier::OldBytes(uint32_t position, uint32_t n, uint32_t wanted, const uint8_t** bytes) {
     if (position < windowStart_ || position - windowStart_ > windowLength_ ||
         n > windowLength_ - (position - windowStart_)) {
-        uint32_t length = header_.oldSize - position < kWindowSize ? header_.oldSize - position : kWindowSize;
+        // Only what the add still wants (at least kMinRead, for the short
+        // adds that follow nearby): a short add far away reads little.
+        uint32_t length = wanted > kMinRead ? wanted : kMinRead;
+        if (length > kWindowSize) length = kWindowSize;
+        if (length > header_.oldSize - position) length = header_.oldSize - position;
         uint32_t got = 0;
         ErrorCode error = old_->ReadAt(work_->window, position, length, &got);
         if (!error && got != length) error = ERR_READFAIL;
@@ -155,7 +164,7 @@ ErrorCode Applier::Add(uint32_t count) {
         if (n > kOutputSize - outFill_) n = kOutputSize - outFill_;
         if (n < count) n &= ~(kDeltaGroup - 1);
         const uint8_t* source;
-        if (ErrorCode error = OldBytes(oldPos_, n, &source)) return error;
+        if (ErrorCode error = OldBytes(oldPos_, n, count, &source)) return error;
         uint8_t* target = work_->output + outFill_;
         for (uint32_t at = 0; at < n; at += kDeltaGroup) {
             uint32_t g = n - at < kDeltaGroup ? n - at : kDeltaGroup;
@@ -172,6 +181,7 @@ ErrorCode Applier::Add(uint32_t count) {
             }
             state.NextGroup(source + at, g, changed);
         }
+        previous2_ = n >= 2 ? target[n - 2] : previous_;
         previous_ = target[n - 1];
         outFill_ += n;
         oldPos_ += n;
@@ -184,8 +194,15 @@ ErrorCode Applier::Add(uint32_t count) {
 }
 
 ErrorCode Applier::Extra(uint32_t count) {
+    DeltaModel& m = work_->model;
     while (count--) {
-        previous_ = Byte(work_->model.literal[previous_]);
+        DeltaProb* order1 = m.literal[previous_];
+        DeltaProb* order2 = m.literal2[DeltaLiteralHash(previous_, previous2_)];
+        unsigned symbol = 1;
+        while (symbol < 0x100)
+            symbol = symbol << 1 | BitAt(m.Mix(order1[symbol], order2[symbol]), &order1[symbol], &order2[symbol]);
+        previous2_ = previous_;
+        previous_ = uint8_t(symbol);
         if (ErrorCode error = Put(previous_)) return error;
     }
     return nullptr;

@@ -18,7 +18,9 @@
 // displacement after an opcode) cost little and unchanged stretches almost
 // nothing. A nonzero diff is a byte under the previous diff when that was
 // nonzero (a carry into the next byte of an address), else under the old
-// byte before it. A literal is a byte under the byte produced before it.
+// byte before it. A literal's bits are coded with two models mixed
+// in the logistic domain (DeltaMix): one under the byte produced before it,
+// one under a hash of the two bytes before it.
 // This state runs on across commands, from zeros.
 #pragma once
 
@@ -57,6 +59,25 @@ inline void DeltaLearn(DeltaProb* prob, unsigned bit) {
     *prob = p << 16 | (n < kDeltaRateLimit ? n + 1 : n);
 }
 
+constexpr unsigned kDeltaLiteralHashBits = 13;
+
+// 4096 / (1 + e^-(x / 256)) for x in [-2047, 2047], interpolated from a table
+// in integers only, so every build computes the same values.
+inline unsigned DeltaSquash(int x) {
+    static const unsigned short kPoints[33] = {1,    2,    3,    6,    10,   16,   27,   45,   73,   120,  194,
+                                               310,  488,  747,  1101, 1546, 2047, 2549, 2994, 3348, 3607, 3785,
+                                               3901, 3975, 4022, 4050, 4068, 4079, 4085, 4089, 4092, 4093, 4094};
+    if (x > 2047) return 4095;
+    if (x < -2047) return 1;
+    unsigned e = unsigned(x + 2048), i = e >> 7, w = e & 127;
+    return (kPoints[i] * (128 - w) + kPoints[i + 1] * w + 64) >> 7;
+}
+
+// The second literal model's row for the two bytes produced before.
+inline uint32_t DeltaLiteralHash(uint8_t before1, uint8_t before2) {
+    return ((uint32_t(before2) << 8 | before1) * 0x9E3779B1u) >> (32 - kDeltaLiteralHashBits);
+}
+
 struct DeltaNumberModel {
     DeltaProb length[64];
     DeltaProb bits[33][32];
@@ -69,11 +90,24 @@ struct DeltaModel {
     DeltaProb changed[1u << 15];
     DeltaProb diff[2][256][256];
     DeltaProb literal[256][256];
+    DeltaProb literal2[1u << kDeltaLiteralHashBits][256];
+    int16_t stretch[4096];  // inverse of DeltaSquash, filled by Init
 
     void Init() {
         DeltaProb* p = &seek.length[0];
-        DeltaProb* end = &literal[255][255] + 1;
+        DeltaProb* end = &literal2[(1u << kDeltaLiteralHashBits) - 1][255] + 1;
         while (p != end) *p++ = kDeltaProbInit;
+        unsigned next = 0;
+        for (int x = -2047; x <= 2047; ++x)
+            for (unsigned v = DeltaSquash(x); next <= v; ++next) stretch[next] = int16_t(x);
+        while (next < 4096) stretch[next++] = 2047;
+    }
+
+    // The chance of a 0 from two models: their log-odds summed, weighted 5/8.
+    uint32_t Mix(DeltaProb a, DeltaProb b) const {
+        int x = (stretch[DeltaChanceOfZero(a) >> 4] + stretch[DeltaChanceOfZero(b) >> 4]) * 5 / 8;
+        uint32_t p = DeltaSquash(x) << 4;
+        return p < kDeltaProbMin ? kDeltaProbMin : p > kDeltaProbMax ? kDeltaProbMax : p;
     }
 };
 

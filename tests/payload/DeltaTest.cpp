@@ -74,7 +74,7 @@ Bytes Edit(Bytes v, std::mt19937& rng) {
 
 TEST(Delta, RandomEditScriptsRebuildExactly) {
     std::mt19937 rng(18);
-    for (int round = 0; round < 60; ++round) {
+    for (int round = 0; round < 40; ++round) {
         size_t size = round < 4 ? size_t(round) * 7 : 100 + rng() % 60000;
         Bytes old = round % 3 == 0 ? testdata::Text(size, round) : round % 3 == 1 ? Program(size, round)
                                                                                    : testdata::Random(size, round);
@@ -128,8 +128,8 @@ TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
             EXPECT_TRUE(out == neu) << cut;
         }
     }
-    // Any flipped byte: refused, or (a flip the models absorb) the exact file.
-    for (size_t at = 0; at < delta.size(); ++at) {
+    // A flipped byte (every one of the header and the stream's start): refused, or (a flip the models absorb) the exact file.
+    for (size_t at = 0; at < delta.size(); at += 1 + at / 64) {
         Bytes damaged = delta;
         damaged[at] ^= uint8_t(1u << (at % 8));
         ErrorCode error = Apply(old, damaged, &out);
