@@ -38,6 +38,23 @@ TEST(RelayTrace, OpenCallsAndCutTextsAreVisible) {
     EXPECT_TRUE(ParseRelayTrace("0024:Call user32.MessageBoxA(00000000,1400 \"unterminated,1 \"c\",0)").empty());
 }
 
+// The trace is read while Wine writes it: a line not yet ended counts for
+// nothing, however much of it reads like a call or a return.
+TEST(RelayTrace, HalfWrittenLastLineCountsForNothing) {
+    const std::string call = "0024:Call user32.MessageBoxA(00000000,1 \"t\",2 \"c\",00000044) ret=1\n";
+    const std::string ret = "0024:Ret  user32.MessageBoxA() retval=00000006 ret=1\n";
+    for (size_t cut = 0; cut < ret.size(); ++cut) {
+        std::vector<BoxCall> boxes = ParseRelayTrace(call + ret.substr(0, cut));
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_FALSE(boxes[0].returned) << "cut after " << cut << " bytes";
+    }
+    EXPECT_TRUE(ParseRelayTrace(call.substr(0, call.size() - 1)).empty());
+    EXPECT_EQ(ParseRelayTrace(call + ret)[0].result, 6);
+    const std::string dialog = "0024:Call user32.DialogBoxParamA(1,65,0,2,0) ret=1\n0024:Call user32.EndDialog(3,1) ret=1";
+    EXPECT_FALSE(ParseDialogTrace(dialog).ended);
+    EXPECT_TRUE(ParseDialogTrace(dialog + "\n").ended);
+}
+
 TEST(RelayTrace, DialogCallsGiveItsStateAndLastTexts) {
     const std::string trace =
         "0024:Call user32.MessageBoxA(00000000,140004009 \"welcome\",140004000 \"Cap\",00000044) ret=1\n"

@@ -1,8 +1,10 @@
 // One run of a Windows program under Wine with scripted answers to its
 // message boxes. Each box is seen in the relay trace (caption, text, type),
-// its window is found on the X display by its caption, and the answer is typed
+// its window is found on the X display among the program's own windows by its
+// caption, and once that window holds the input focus the answer is typed
 // into it with xdotool (the button's mnemonic key, Return for OK, Escape for
 // Cancel). The box's return value in the trace confirms the button pressed.
+// Every run starts on a prefix whose processes have all ended.
 #pragma once
 
 #include <string>
