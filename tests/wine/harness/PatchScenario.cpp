@@ -136,9 +136,8 @@ void Observe(const std::string& gameFolder, const std::string& programs, Observa
     seen->files = Joined(files);
     ListTree(programs, "", &seen->links, ".lnk");
     for (const std::string& link : seen->links) {
-        LnkFields fields;
-        std::string error;
-        if (!ReadLnk(ReadWholeFile(programs + link), &fields, &error)) seen->error = link + ": " + error;
+        LnkFile fields = ReadLnk(ReadWholeFile(programs + link));
+        if (!fields.error.empty()) seen->error = link + ": " + fields.error;
         seen->linkFields.push_back(fields);
     }
 }

@@ -52,7 +52,7 @@ struct Observation {
     std::optional<uint32_t> gameVersion;    // of the game's key in the 32-bit view
     std::optional<uint32_t> gameVersion64;  // and in the 64-bit view
     std::vector<std::string> links;    // .lnk paths relative to Programs, sorted
-    std::vector<LnkFields> linkFields; // in the order of links
+    std::vector<LnkFile> linkFields;   // in the order of links
     // Under Wine: the progress dialog as the trace shows it, and the captures.
     DialogTrace dialog;
     std::vector<WindowShot> boxShots;
