@@ -1,3 +1,5 @@
+#include "PatchScenario.h"
+#include "Transcript.h"
 #include "RelayTrace.h"
 #include "WineRun.h"
 #include "WinePrefix.h"
@@ -97,4 +99,17 @@ TEST(SystemHive, FindsValuesOfAKeyInAnyLetterCase) {
     EXPECT_TRUE(hive.HasKey("SOFTWARE\\Other"));
     EXPECT_FALSE(hive.HasKey("SOFTWARE\\Orvandel"));
     RemoveTree(dir);
+}
+
+// A box seen in the trace is written as the host layer's transcript writes
+// it: the ANSI code page's bytes 0x80-0x9F are its characters (the euro
+// sign), read back to the same bytes; the five it leaves unassigned are
+// escaped control characters.
+TEST(TranscriptLine, TakesTextsInTheAnsiCodePage) {
+    const std::string line = TranscriptLine("QUOR \x80", "a\x81\x9f\n", 0x44, "yes");
+    EXPECT_EQ(line, "{\"call\":\"MessageBoxA\",\"caption\":\"QUOR \xe2\x82\xac\",\"text\":\"a\\u0081\xc5\xb8\\n\","
+                    "\"type\":68,\"answer\":\"yes\"}");
+    const TranscriptRecord record = transcript_detail::ParseLine(line);
+    EXPECT_EQ(record.caption, "QUOR \x80");
+    EXPECT_EQ(record.text, "a\x81\x9f\n");
 }
