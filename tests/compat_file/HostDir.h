@@ -4,37 +4,36 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "windows.h"
 #include "win32/hostio.h"
 
+extern char** environ;
+
 class HostDir : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        do {
-            host = std::filesystem::temp_directory_path() / ("qp-w32-" + std::to_string(random()));
-        } while (!std::filesystem::create_directory(host));
-        setenv("W32_DRIVE_R", host.c_str(), 1);
-    }
+    void SetUp() override { setenv("W32_DRIVE_R", host.c_str(), 1); }
 
     void TearDown() override {
         w32::CurrentHostIo() = w32::DefaultHostIo();
-        for (const char* fault : {"W32_FAULT_WRITE", "W32_FAULT_OPEN", "W32_FAULT_KILL", "W32_FAULT_MOVE",
-                                  "W32_FAULT_FLUSH", "W32_FAULT_THREAD", "W32_FAULT_DIALOG", "W32_FAULT_MUTEX",
-                                  "W32_FAULT_REGISTRY"})
-            unsetenv(fault);
+        UnsetFaults();
         w32::ReloadEnvironmentFaults();
-        std::error_code ignored;
-        for (auto& entry : std::filesystem::recursive_directory_iterator(host, ignored))
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(host, ignored);
+    }
+
+    // Every W32_FAULT_* variable a test may have set, those of later faults too.
+    static void UnsetFaults() {
+        std::vector<std::string> names;
+        for (char** entry = environ; *entry != nullptr; ++entry)
+            if (std::strncmp(*entry, "W32_FAULT_", 10) == 0)
+                names.emplace_back(*entry, std::strcspn(*entry, "="));
+        for (const std::string& name : names)
+            unsetenv(name.c_str());
     }
 
     void Put(const std::string& relative, const std::string& bytes = "") const {
@@ -68,5 +67,6 @@ protected:
         return error;
     }
 
-    std::filesystem::path host;
+    TempDir dir{"w32"};
+    std::filesystem::path host = dir.Path();
 };

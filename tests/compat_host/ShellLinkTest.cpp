@@ -30,7 +30,8 @@ TEST(LnkFormat, HoldsTheTargetAndTheUnicodeStrings)
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(w32host::BuildLnk(QuorLink(), &bytes));
     const LnkFile lnk = ReadLnk(bytes);
-    ASSERT_TRUE(lnk.valid);
+    ASSERT_TRUE(lnk.valid) << lnk.error;
+    EXPECT_FALSE(lnk.countedNul);
     EXPECT_EQ(lnk.flags, 0x02u | 0x04 | 0x08 | 0x10 | 0x40 | 0x80);
     EXPECT_EQ(lnk.localBasePath, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
     EXPECT_EQ(lnk.description, "Orvandel Gaming Service");
@@ -52,6 +53,51 @@ TEST(LnkFormat, ATargetWithoutDriveHasNoLinkInfo)
     // The description in UTF-16: the euro sign of the ANSI code page.
     EXPECT_EQ(bytes[76 + 2], 0xAC);
     EXPECT_EQ(bytes[76 + 3], 0x20);
+}
+
+// What Wine's shell writes besides: an ID list before LinkInfo and strings
+// that count their terminating NUL in. The reader takes both.
+TEST(LnkReader, ReadsAnIdListAndNulCountedStrings)
+{
+    w32host::LnkContents contents = QuorLink();
+    contents.iconIndex = 3;
+    contents.relativePath.clear();
+    std::vector<uint8_t> built;
+    ASSERT_TRUE(w32host::BuildLnk(contents, &built));
+    std::string link(built.begin(), built.end());
+    link[20] = char(link[20] | 0x01);
+    link.insert(76, std::string("\x04\0\x02\0\0\0", 6));
+    LnkFile lnk = ReadLnk(link);
+    ASSERT_TRUE(lnk.valid) << lnk.error;
+    EXPECT_EQ(lnk.localBasePath, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
+    EXPECT_EQ(lnk.description, "Orvandel Gaming Service");
+    EXPECT_EQ(lnk.workingDirectory, "C:\\Games\\Quor\\zln");
+    EXPECT_EQ(lnk.iconLocation, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
+    EXPECT_EQ(lnk.iconIndex, 3);
+    EXPECT_TRUE(lnk.relativePath.empty());
+    EXPECT_FALSE(lnk.countedNul);
+
+    // The description's count takes in one NUL more.
+    const size_t description = link.find(std::string("O\0r\0v", 5)) - 2;
+    link[description] = char(link[description] + 1);
+    link.insert(description + 2 + 2 * 23, std::string(2, '\0'));
+    lnk = ReadLnk(link);
+    ASSERT_TRUE(lnk.valid) << lnk.error;
+    EXPECT_EQ(lnk.description, "Orvandel Gaming Service");
+    EXPECT_TRUE(lnk.countedNul);
+}
+
+// Foreign bytes and a link cut anywhere are refused with a reason.
+TEST(LnkReader, RefusesForeignAndCutFiles)
+{
+    EXPECT_FALSE(ReadLnk(std::string("not a link")).error.empty());
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(w32host::BuildLnk(QuorLink(), &bytes));
+    const std::string link(bytes.begin(), bytes.end());
+    for (size_t cut = 0; cut + 4 < link.size(); ++cut)
+        EXPECT_FALSE(ReadLnk(link.substr(0, cut)).error.empty()) << cut;
+    EXPECT_FALSE(ReadLnk(link.substr(0, link.size() - 1)).valid);
+    EXPECT_FALSE(ReadLnkFile("/nonexistent/x.lnk").error.empty());
 }
 
 TEST(LnkFormat, LnkinfoReadsTheFile)

@@ -57,7 +57,7 @@ struct Damage {
 class DamageCampaign : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = temp.path();
+        root = temp.Path();
         const std::string folder = root + "/patch";
         WriteFile(folder + "/Patch.ini", ShippedStrings());
         for (const FileSpec& file : DefaultPatchFiles()) {
@@ -202,7 +202,7 @@ protected:
         return tool.Wait() == 0;
     }
 
-    TempFolder temp{"damage"};
+    TempDir temp{"damage"};
     std::string root, built;
     size_t container = 0;
     const Damage* writtenCase = nullptr;

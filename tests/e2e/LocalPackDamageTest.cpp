@@ -80,7 +80,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(FileLayerInit(8), nullptr);
         ASSERT_EQ(DiskFSInit(), nullptr);
-        path = temp.path() + "/local.wdt";
+        path = temp.Path() + "/local.wdt";
     }
     void TearDown() override {
         DiskFSDone();
@@ -110,7 +110,7 @@ protected:
         return bytes;
     }
 
-    TempFolder temp{"localpack"};
+    TempDir temp{"localpack"};
     std::string path;
 };
 

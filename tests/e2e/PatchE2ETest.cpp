@@ -23,7 +23,7 @@
 #include "payload/PackWriter.h"
 #include "pools/DefaultPools.h"
 #include "Scenarios.h"
-#include "ShellLinkReader.h"
+#include "LnkReader.h"
 #include "TestFiles.h"
 #include "Transcript.h"
 
@@ -127,7 +127,7 @@ std::map<std::string, const char*> Pointers(const std::map<std::string, std::str
 class PatchFixture {
 protected:
     void Prepare(const Scenario& s) {
-        root = temp.path();
+        root = temp.Path();
         driveC = root + "/c";
         game = HostPathOf(driveC, kGameFolder);
         programs = HostPathOf(driveC, kProgramsFolder);
@@ -470,16 +470,16 @@ protected:
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(found, expected);
         for (const std::string& link : found) {
-            auto strings = ReadShellLink(programs + "/" + link);
-            ASSERT_TRUE(strings) << link << " is no shell link";
-            EXPECT_EQ(strings->description, "Orvandel Gaming Service");
-            EXPECT_EQ(strings->workingDirectory, std::string(kGameFolder) + "zln");
-            EXPECT_EQ(strings->iconLocation, std::string(kGameFolder) + "zln\\zavovudiz.exe");
-            EXPECT_EQ(strings->iconIndex, 0);
+            const LnkFile strings = ReadLnkFile(programs + "/" + link);
+            ASSERT_TRUE(strings.valid) << link << " is no shell link: " << strings.error;
+            EXPECT_EQ(strings.description, "Orvandel Gaming Service");
+            EXPECT_EQ(strings.workingDirectory, std::string(kGameFolder) + "zln");
+            EXPECT_EQ(strings.iconLocation, std::string(kGameFolder) + "zln\\zavovudiz.exe");
+            EXPECT_EQ(strings.iconIndex, 0);
         }
     }
 
-    TempFolder temp{"e2e"};
+    TempDir temp{"e2e"};
     std::string root, driveC, game, programs, registry, patch;
     std::string payload;  // the container appended to the program
     std::map<std::string, FileState> before, driveBefore;

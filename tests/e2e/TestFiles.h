@@ -3,25 +3,15 @@
 
 #include <string>
 
+#include "TempDir.h"
+
 namespace e2e {
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& content);  // makes the folders
+// The support library's whole-file helpers under the names these tests use.
+inline std::string ReadFile(const std::string& path) { return ReadText(path); }
+inline void WriteFile(const std::string& path, const std::string& content) { WriteText(path, content); }
 
 // Host path of a Windows path on drive C, given the drive's host folder.
 std::string HostPathOf(const std::string& driveC, const std::string& windowsPath);
-
-// A fresh folder below the system's temporary folder, removed by its destructor.
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& name);
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 }  // namespace e2e

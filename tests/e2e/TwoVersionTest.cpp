@@ -49,8 +49,8 @@ Outcome Start(const std::string& program, const std::vector<std::string>& args,
 
 TEST(TwoVersions, ThePatchTurnsTheOldFolderIntoTheNewOne)
 {
-    TempFolder temp("two-versions");
-    const std::string root = temp.path();
+    TempDir temp{"two-versions"};
+    const std::string root = temp.Path();
     const std::string before = root + "/old", after = root + "/new";
     std::string big(100000, '\0');
     for (size_t i = 0; i < big.size(); ++i)
@@ -128,8 +128,8 @@ TEST(TwoVersions, ThePatchTurnsTheOldFolderIntoTheNewOne)
 
 TEST(TwoVersions, AFileWhereTheNewVersionNeedsAFolderIsRefused)
 {
-    TempFolder temp("two-versions");
-    const std::string root = temp.path();
+    TempDir temp{"two-versions"};
+    const std::string root = temp.Path();
     WriteFile(root + "/old/Quor.exe", "1.01");
     WriteFile(root + "/old/maps", "a file");
     WriteFile(root + "/new/Quor.exe", "1.05");

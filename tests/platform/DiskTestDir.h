@@ -7,32 +7,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
+
+#include "TempDir.h"
 
 class DiskTestDir : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::path base = std::filesystem::temp_directory_path();
-        std::random_device random;
-        do {
-            host = base / ("qp-disk-" + std::to_string(random()));
-        } while (!std::filesystem::create_directory(host));
 #ifdef _WIN32
         root = host.string();
 #else
         setenv("W32_DRIVE_Q", host.c_str(), 1);
         root = "Q:";
 #endif
-    }
-
-    void TearDown() override {
-        // Read-only entries must become writable again before removal.
-        std::error_code ignored;
-        for (auto& entry : std::filesystem::recursive_directory_iterator(host, ignored))
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(host, ignored);
     }
 
     // The platform path of relative (components separated by '\').
@@ -56,6 +43,7 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-    std::filesystem::path host;
+    TempDir dir{"disk"};
+    std::filesystem::path host = dir.Path();
     std::string root;
 };

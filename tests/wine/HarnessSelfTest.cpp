@@ -20,7 +20,6 @@ protected:
         RunRequest request;
         request.program = dir + "/probe.exe";
         request.answers = std::move(answers);
-        request.timeoutSeconds = 60;
         RunOutcome outcome = RunWithAnswers(Prefix(), request);
         Prefix().WaitForServer(30);
         return outcome;

@@ -84,8 +84,8 @@ protected:
         EXPECT_EQ(onWine.links, onLinux.links);
         // Wine's shell writes no relative path; every other field must agree.
         for (size_t i = 0; i < onWine.linkFields.size() && i < onLinux.linkFields.size(); ++i) {
-            const LnkFields &w = onWine.linkFields[i], &l = onLinux.linkFields[i];
-            EXPECT_EQ(w.targetPath, l.targetPath);
+            const LnkFile &w = onWine.linkFields[i], &l = onLinux.linkFields[i];
+            EXPECT_EQ(w.localBasePath, l.localBasePath);
             EXPECT_EQ(w.description, l.description);
             EXPECT_EQ(w.workingDirectory, l.workingDirectory);
             EXPECT_EQ(w.iconLocation, l.iconLocation);
@@ -114,7 +114,7 @@ TEST_F(PatcherUnderWine, CompleteUpdate) {
     EXPECT_EQ(seen.gameVersion64, std::nullopt);
     EXPECT_NE(seen.files.find("/ZLN/ZAVOVUDIZ.EXE "), std::string::npos) << seen.files;
     ASSERT_EQ(seen.links, std::vector<std::string>{"/" + Text("zln_name") + ".lnk"});
-    EXPECT_EQ(seen.linkFields[0].targetPath, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
+    EXPECT_EQ(seen.linkFields[0].localBasePath, "C:\\Games\\Quor\\zln\\zavovudiz.exe");
     EXPECT_EQ(seen.linkFields[0].description, Text("zln_name"));
 }
 

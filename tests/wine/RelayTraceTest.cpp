@@ -1,3 +1,5 @@
+#include "PatchScenario.h"
+#include "Transcript.h"
 #include "RelayTrace.h"
 #include "WineRun.h"
 #include "WinePrefix.h"
@@ -36,6 +38,23 @@ TEST(RelayTrace, OpenCallsAndCutTextsAreVisible) {
     EXPECT_TRUE(boxes[0].truncated);
     EXPECT_FALSE(boxes[0].returned);
     EXPECT_TRUE(ParseRelayTrace("0024:Call user32.MessageBoxA(00000000,1400 \"unterminated,1 \"c\",0)").empty());
+}
+
+// The trace is read while Wine writes it: a line not yet ended counts for
+// nothing, however much of it reads like a call or a return.
+TEST(RelayTrace, HalfWrittenLastLineCountsForNothing) {
+    const std::string call = "0024:Call user32.MessageBoxA(00000000,1 \"t\",2 \"c\",00000044) ret=1\n";
+    const std::string ret = "0024:Ret  user32.MessageBoxA() retval=00000006 ret=1\n";
+    for (size_t cut = 0; cut < ret.size(); ++cut) {
+        std::vector<BoxCall> boxes = ParseRelayTrace(call + ret.substr(0, cut));
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_FALSE(boxes[0].returned) << "cut after " << cut << " bytes";
+    }
+    EXPECT_TRUE(ParseRelayTrace(call.substr(0, call.size() - 1)).empty());
+    EXPECT_EQ(ParseRelayTrace(call + ret)[0].result, 6);
+    const std::string dialog = "0024:Call user32.DialogBoxParamA(1,65,0,2,0) ret=1\n0024:Call user32.EndDialog(3,1) ret=1";
+    EXPECT_FALSE(ParseDialogTrace(dialog).ended);
+    EXPECT_TRUE(ParseDialogTrace(dialog + "\n").ended);
 }
 
 TEST(RelayTrace, DialogCallsGiveItsStateAndLastTexts) {
@@ -80,4 +99,17 @@ TEST(SystemHive, FindsValuesOfAKeyInAnyLetterCase) {
     EXPECT_TRUE(hive.HasKey("SOFTWARE\\Other"));
     EXPECT_FALSE(hive.HasKey("SOFTWARE\\Orvandel"));
     RemoveTree(dir);
+}
+
+// A box seen in the trace is written as the host layer's transcript writes
+// it: the ANSI code page's bytes 0x80-0x9F are its characters (the euro
+// sign), read back to the same bytes; the five it leaves unassigned are
+// escaped control characters.
+TEST(TranscriptLine, TakesTextsInTheAnsiCodePage) {
+    const std::string line = TranscriptLine("QUOR \x80", "a\x81\x9f\n", 0x44, "yes");
+    EXPECT_EQ(line, "{\"call\":\"MessageBoxA\",\"caption\":\"QUOR \xe2\x82\xac\",\"text\":\"a\\u0081\xc5\xb8\\n\","
+                    "\"type\":68,\"answer\":\"yes\"}");
+    const TranscriptRecord record = transcript_detail::ParseLine(line);
+    EXPECT_EQ(record.caption, "QUOR \x80");
+    EXPECT_EQ(record.text, "a\x81\x9f\n");
 }

@@ -18,6 +18,8 @@ public:
     explicit TranscriptLine(const char* call);
     TranscriptLine& Text(const char* name, const char* ansiText); // null is written as null
     TranscriptLine& Number(const char* name, long long value);
+    // The line without its line feed, as Write appends it.
+    std::string Json() const { return json_ + "}"; }
     void Write() const;
 
 private:

@@ -96,7 +96,7 @@ void TranscriptLine::Write() const
     const char* path = std::getenv("W32_TRANSCRIPT");
     if (path == nullptr || *path == '\0')
         return;
-    const std::string line = json_ + "}\n";
+    const std::string line = Json() + "\n";
     const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         HostFatal(std::string("cannot open the transcript ") + path + ": " + std::strerror(errno));

@@ -30,6 +30,7 @@ public:
     // Kills the whole process group and reaps the child.
     void Kill();
     bool Running() const { return pid_ > 0; }
+    int Pid() const { return pid_; }
 
 private:
     int pid_ = -1;

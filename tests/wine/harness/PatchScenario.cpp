@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ChildProcess.h"
+#include "HostTranscript.h"
 #include "WineRun.h"
 
 namespace winebox {
@@ -136,49 +137,22 @@ void Observe(const std::string& gameFolder, const std::string& programs, Observa
     seen->files = Joined(files);
     ListTree(programs, "", &seen->links, ".lnk");
     for (const std::string& link : seen->links) {
-        LnkFields fields;
-        std::string error;
-        if (!ReadLnk(ReadWholeFile(programs + link), &fields, &error)) seen->error = link + ": " + error;
+        LnkFile fields = ReadLnk(ReadWholeFile(programs + link));
+        if (!fields.error.empty()) seen->error = link + ": " + fields.error;
         seen->linkFields.push_back(fields);
     }
-}
-
-void AppendJsonString(std::string& out, const std::string& text) {
-    out += '"';
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else if (c >= 0xA0) {
-                out += char(0xC0 | (c >> 6));
-                out += char(0x80 | (c & 0x3F));
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    out += '"';
 }
 
 }  // namespace
 
 std::string TranscriptLine(const std::string& caption, const std::string& text, uint32_t type,
                            const std::string& answer) {
-    std::string line = "{\"call\":\"MessageBoxA\",\"caption\":";
-    AppendJsonString(line, caption);
-    line += ",\"text\":";
-    AppendJsonString(line, text);
-    line += ",\"type\":" + std::to_string(type) + ",\"answer\":";
-    AppendJsonString(line, answer);
-    return line + "}";
+    return w32host::TranscriptLine("MessageBoxA")
+        .Text("caption", caption.c_str())
+        .Text("text", text.c_str())
+        .Number("type", type)
+        .Text("answer", answer.c_str())
+        .Json();
 }
 
 std::string StringsValue(const std::string& stringsFile, const std::string& key) {

@@ -52,7 +52,7 @@ struct Observation {
     std::optional<uint32_t> gameVersion;    // of the game's key in the 32-bit view
     std::optional<uint32_t> gameVersion64;  // and in the 64-bit view
     std::vector<std::string> links;    // .lnk paths relative to Programs, sorted
-    std::vector<LnkFields> linkFields; // in the order of links
+    std::vector<LnkFile> linkFields;   // in the order of links
     // Under Wine: the progress dialog as the trace shows it, and the captures.
     DialogTrace dialog;
     std::vector<WindowShot> boxShots;
@@ -63,8 +63,9 @@ Observation RunOnLinux(const Scenario& scenario);
 Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario);
 
 // A box as the host layer's transcript writes it:
-// {"call":"MessageBoxA","caption":...,"text":...,"type":N,"answer":"yes"}.
-// Bytes above 0x7F are taken as Latin-1 (the scenarios' texts are ASCII).
+// {"call":"MessageBoxA","caption":...,"text":...,"type":N,"answer":"yes"},
+// written by the host layer's own transcript code: texts in the ANSI code
+// page (Windows-1252), as the relay trace shows the bytes the program passed.
 std::string TranscriptLine(const std::string& caption, const std::string& text, uint32_t type,
                            const std::string& answer);
 

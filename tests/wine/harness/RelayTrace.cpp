@@ -1,7 +1,6 @@
 #include "RelayTrace.h"
 
 #include <cstdlib>
-#include <sstream>
 
 namespace winebox {
 namespace {
@@ -77,6 +76,16 @@ bool ReadStringArgument(const std::string& s, size_t& pos, std::string* out, boo
     return true;
 }
 
+// The lines of a trace that are complete: the trace is read while Wine
+// writes it, and a line cut short (a return value half written) would read
+// as another one.
+std::vector<std::string> CompleteLines(const std::string& trace) {
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = trace.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(trace.substr(start, end - start));
+    return lines;
+}
+
 bool Expect(const std::string& s, size_t& pos, char c) {
     if (pos >= s.size() || s[pos] != c) return false;
     ++pos;
@@ -118,9 +127,7 @@ bool ParseBoxReturnLine(const std::string& line, std::string* thread, int* resul
 
 std::vector<BoxCall> ParseRelayTrace(const std::string& trace) {
     std::vector<BoxCall> calls;
-    std::istringstream lines(trace);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (const std::string& line : CompleteLines(trace)) {
         BoxCall call;
         std::string thread;
         int result = 0;
@@ -142,9 +149,7 @@ std::vector<BoxCall> ParseRelayTrace(const std::string& trace) {
 
 DialogTrace ParseDialogTrace(const std::string& trace) {
     DialogTrace dialog;
-    std::istringstream lines(trace);
-    std::string line;
-    while (std::getline(lines, line)) {
+    for (const std::string& line : CompleteLines(trace)) {
         size_t pos = line.find(":Call user32.");
         if (pos == std::string::npos) continue;
         pos += 13;

@@ -31,7 +31,8 @@ struct BoxCall {
 bool ParseBoxCallLine(const std::string& line, BoxCall* call);
 // Parses one trace line; true when it was a MessageBoxA return.
 bool ParseBoxReturnLine(const std::string& line, std::string* thread, int* result);
-// Every box of a whole trace, in call order, with results paired by thread.
+// Every box of a trace, in call order, with results paired by thread. Only
+// complete lines count: a trace read while it is written may end in half a line.
 std::vector<BoxCall> ParseRelayTrace(const std::string& trace);
 
 // A dialog box as the relay trace shows it, with RelayInclude also naming

@@ -146,7 +146,8 @@ std::vector<std::string> WinePrefix::Environment(bool relay) const {
     return {"WINEPREFIX=" + path_, "WINEARCH=win64",
             // No Mono/Gecko install questions, no menu entries on the host.
             "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d",
-            std::string("WINEDEBUG=") + (relay ? "-all,+relay" : "-all")};
+            // Wine's own errors go into the trace too, for the reports of a failed run.
+            std::string("WINEDEBUG=") + (relay ? "-all,err+all,+relay" : "-all")};
 }
 
 CommandResult WinePrefix::Wine(const std::vector<std::string>& args, double seconds) const {

@@ -1,5 +1,6 @@
 #include "WineRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <set>
@@ -28,15 +29,29 @@ std::string Describe(const BoxCall& box) {
     return "box \"" + box.caption + "\": \"" + box.text + "\"";
 }
 
-// The visible windows with exactly this name, newest last.
-std::vector<std::string> WindowsNamed(const WinePrefix& prefix, const std::string& name) {
-    return Lines(RunCommand({"xdotool", "search", "--onlyvisible", "--name", ExactNamePattern(name)},
+// The visible windows of one program (Wine marks its X windows with the
+// Unix process id) that have exactly this name.
+std::vector<std::string> ProgramWindowsNamed(const WinePrefix& prefix, int pid, const std::string& name) {
+    return Lines(RunCommand({"xdotool", "search", "--all", "--onlyvisible", "--pid", std::to_string(pid), "--name",
+                             ExactNamePattern(name)},
                             prefix.Environment(false), 5)
                      .output);
 }
 
+// Wine's own error lines of a trace, for a report.
+std::string WineErrors(const std::string& trace) {
+    std::string errors;
+    for (const std::string& line : Lines(trace))
+        if (line.find(":err:") != std::string::npos) errors += "\n  " + line;
+    return errors.empty() ? errors : "; Wine said:" + errors;
+}
+
 // Presses the button of the index-th box, capturing it first to shotPath
-// when one is given; true once the trace shows it returned.
+// when one is given; true once the trace shows it returned that button.
+// The box's window is the one visible window of the program with the box's
+// caption that no earlier box had; the key goes to it only once it holds the
+// input focus, and again (to the same window) only while it stays up without
+// an answer in the trace.
 bool PressButton(const WinePrefix& prefix, const std::string& tracePath, size_t index,
                  const std::string& answer, Clock::time_point deadline, ChildProcess& child,
                  RunOutcome& outcome, const std::string& shotPath, std::set<std::string>* boxWindows) {
@@ -46,51 +61,72 @@ bool PressButton(const WinePrefix& prefix, const std::string& tracePath, size_t 
         *error = "unknown scripted answer \"" + answer + "\"";
         return false;
     }
-    std::vector<BoxCall> boxes = ParseRelayTrace(ReadWholeFile(tracePath));
+    const int pid = child.Pid();
     std::vector<std::string> env = prefix.Environment(false);
-    for (int attempt = 0; SecondsLeft(deadline) > 0; ++attempt) {
-        std::vector<std::string> windows = WindowsNamed(prefix, boxes[index].caption);
-        if (!windows.empty()) {
-            // Newest window last; a retry tries the others in turn.
-            const std::string& window = windows[windows.size() - 1 - size_t(attempt) % windows.size()];
-            boxWindows->insert(window);
+    std::string window, seen;  // the box's window once found; what was seen of the windows
+    int presses = 0;
+    Clock::time_point nextPress = Clock::now();
+    for (;;) {
+        const std::string trace = ReadWholeFile(tracePath);
+        const BoxCall box = ParseRelayTrace(trace)[index];
+        if (box.returned) {
+            if (box.result == button) {
+                if (!window.empty()) boxWindows->insert(window);
+                return true;
+            }
+            *error = Describe(box) + " returned " + AnswerForButton(box.result) +
+                     (presses ? ", not " + answer : " before it was answered: it could not be shown") +
+                     WineErrors(trace);
+            return false;
+        }
+        if (child.Poll(&outcome.exitCode)) {
+            outcome.finished = true;
+            *error = Describe(box) + ": program ended while it was up" + WineErrors(trace);
+            return false;
+        }
+        if (SecondsLeft(deadline) <= 0) {
+            *error = Describe(box) + ": no answer registered in time (" + std::to_string(presses) +
+                     " key presses; " + seen + ")" + WineErrors(trace);
+            return false;
+        }
+        std::vector<std::string> windows = ProgramWindowsNamed(prefix, pid, box.caption);
+        windows.erase(std::remove_if(windows.begin(), windows.end(),
+                                     [&](const std::string& w) { return boxWindows->count(w) != 0; }),
+                      windows.end());
+        seen = std::to_string(windows.size()) + " windows of the program so named";
+        if (!window.empty() && std::find(windows.begin(), windows.end(), window) == windows.end()) {
+            // Gone without an answer in the trace yet: the answer is on its way.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            continue;
+        }
+        if (window.empty() && windows.size() == 1) window = windows[0];
+        if (!window.empty() && Clock::now() >= nextPress) {
             if (!shotPath.empty() && outcome.boxShots.size() == index) {
                 WindowShot shot;
                 if (!CaptureWindow(prefix, window, shotPath, &shot, error)) return false;
                 outcome.boxShots.push_back(shot);
             }
-            RunCommand({"xdotool", "windowfocus", "--sync", window}, env, 3);
-            RunCommand({"xdotool", "key", "--clearmodifiers", KeyForButton(button)}, env, 3);
-        }
-        for (int wait = 0; wait < 20 && SecondsLeft(deadline) > 0; ++wait) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            boxes = ParseRelayTrace(ReadWholeFile(tracePath));
-            if (boxes[index].returned) {
-                if (boxes[index].result == button) return true;
-                *error = Describe(boxes[index]) + " returned " + AnswerForButton(boxes[index].result) +
-                         ", not " + answer;
-                return false;
-            }
-            if (child.Poll(&outcome.exitCode)) {
-                outcome.finished = true;
-                *error = Describe(boxes[index]) + ": program ended while it was up";
-                return false;
+            CommandResult focus = RunCommand({"xdotool", "windowfocus", "--sync", window}, env, 3);
+            CommandResult focused = RunCommand({"xdotool", "getwindowfocus"}, env, 3);
+            if (focus.finished && focus.exitCode == 0 && Lines(focused.output) == std::vector<std::string>{window}) {
+                RunCommand({"xdotool", "key", "--clearmodifiers", KeyForButton(button)}, env, 3);
+                ++presses;
+                nextPress = Clock::now() + std::chrono::seconds(1);
             }
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    *error = Describe(boxes[index]) + ": no answer registered in time";
-    return false;
 }
 
 // Captures the dialog box of the trace while it is up: found by the caption
 // its program gave it, among windows that were no box, and kept only when
 // the trace shows it still open after the capture. A window that went away
 // meanwhile is tried again; false (with an error) when capturing keeps failing.
-bool CaptureOpenDialog(const WinePrefix& prefix, const std::string& tracePath, const std::string& path,
+bool CaptureOpenDialog(const WinePrefix& prefix, int pid, const std::string& tracePath, const std::string& path,
                        const std::set<std::string>& boxWindows, int* failures, RunOutcome& outcome) {
     DialogTrace dialog = ParseDialogTrace(ReadWholeFile(tracePath));
     if (!dialog.shown || dialog.ended || dialog.caption.empty()) return true;
-    std::vector<std::string> windows = WindowsNamed(prefix, dialog.caption);
+    std::vector<std::string> windows = ProgramWindowsNamed(prefix, pid, dialog.caption);
     while (!windows.empty() && boxWindows.count(windows.back())) windows.pop_back();
     if (windows.empty()) return true;
     WindowShot shot;
@@ -160,6 +196,13 @@ std::string KeyForButton(int button) {
 
 RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request) {
     RunOutcome outcome;
+    // A program started while the processes of the one before (regedit, say)
+    // are still closing the desktop may find no desktop for its first window:
+    // its first box then returns -1. Each run starts on a prefix at rest.
+    if (!prefix.WaitForServer(30)) {
+        outcome.error = "the wineserver of the run before did not end";
+        return outcome;
+    }
     std::string scratch = MakeTempDir("qpwinerun");
     std::string tracePath = scratch + "/relay.log";
     SpawnOptions options;
@@ -208,7 +251,7 @@ RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request) {
             continue;
         }
         if (!request.shotPrefix.empty() && outcome.dialogShot.path.empty() &&
-            !CaptureOpenDialog(prefix, tracePath, request.shotPrefix + "dialog.png", boxWindows, &captureFailures,
+            !CaptureOpenDialog(prefix, child.Pid(), tracePath, request.shotPrefix + "dialog.png", boxWindows, &captureFailures,
                                outcome))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,8 +1,10 @@
 // One run of a Windows program under Wine with scripted answers to its
 // message boxes. Each box is seen in the relay trace (caption, text, type),
-// its window is found on the X display by its caption, and the answer is typed
+// its window is found on the X display among the program's own windows by its
+// caption, and once that window holds the input focus the answer is typed
 // into it with xdotool (the button's mnemonic key, Return for OK, Escape for
 // Cancel). The box's return value in the trace confirms the button pressed.
+// Every run starts on a prefix whose processes have all ended.
 #pragma once
 
 #include <string>
@@ -35,8 +37,10 @@ struct RunRequest {
     std::string program;               // host path of the .exe
     std::vector<std::string> answers;  // W32_ANSWERS words, one per box
     std::string workDir;               // empty: the program's folder
-    double timeoutSeconds = 60;        // the whole run
-    double boxSeconds = 15;            // one box: from its call until it has returned
+    // Bounds against a hang only: each run starts Wine cold (wineboot, the
+    // desktop), which a loaded machine can stretch past half a minute.
+    double timeoutSeconds = 180;       // the whole run
+    double boxSeconds = 90;            // one box: from its call until it has returned
     // Non-empty: each box is captured before it is answered, to
     // <shotPrefix>box<N>.png (N from 1), and a dialog box while it is up, to
     // <shotPrefix>dialog.png; a dialog that ends before it could be captured

@@ -1,0 +1,70 @@
+// A fresh folder below the system's temporary folder, removed with all it
+// holds when the object ends (read-only entries included), and the tests'
+// plain whole-file reads and writes. Portable: the Windows builds use it too.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+class TempDir {
+public:
+    // The folder is named "qp-<stem>-<random number>".
+    explicit TempDir(const std::string& stem = "test")
+    {
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        std::random_device random;
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            if (attempt == 100)
+                throw std::runtime_error("cannot make a temporary folder in " + base.string());
+            const std::filesystem::path candidate = base / ("qp-" + stem + "-" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error))
+                path_ = candidate.string();
+        }
+    }
+    ~TempDir() { RemoveAll(path_); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The folder, or a path below it ("a/b" with '/').
+    std::string Path(const std::string& relative = "") const
+    {
+        return relative.empty() ? path_ : path_ + "/" + relative;
+    }
+
+    // Removes a tree whose entries a test may have made read-only.
+    static void RemoveAll(const std::filesystem::path& root)
+    {
+        std::error_code ignored;
+        for (auto& entry : std::filesystem::recursive_directory_iterator(root, ignored))
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(root, ignored);
+    }
+
+private:
+    std::string path_;
+};
+
+// The whole file; empty when it cannot be read.
+inline std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Writes the whole file, making its folders; throws when it cannot.
+inline void WriteText(const std::string& path, const std::string& bytes)
+{
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty())
+        std::filesystem::create_directories(parent);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
