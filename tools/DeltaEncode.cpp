@@ -1,6 +1,7 @@
 #include "DeltaEncode.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -278,18 +279,25 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     std::vector<uint8_t> out(kDeltaHeaderSize);
     MakeDeltaHeader(header, out.data());
 
+    // The new file is cut into pieces by its size alone, never by the number
+    // of threads, so that a patch has the same bytes however it was built;
+    // the threads take the pieces in turn.
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    const size_t kMinChunk = size_t(1) << 20;
-    size_t chunks = std::max<size_t>(1, std::min<size_t>(threads, newSize / kMinChunk));
+    const size_t kPieceSize = size_t(4) << 20;
+    const size_t pieces = std::max<size_t>(1, newSize / kPieceSize);
     OldIndex index(old, oldSize);
-    std::vector<std::vector<Command>> parts(chunks);
-    auto match = [&](size_t k) {
-        int64_t begin = int64_t(uint64_t(newSize) * k / chunks), end = int64_t(uint64_t(newSize) * (k + 1) / chunks);
-        MatchRange(index, old, int64_t(oldSize), neu, begin, end, &parts[k]);
+    std::vector<std::vector<Command>> parts(pieces);
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t k; (k = next++) < pieces;) {
+            int64_t begin = int64_t(uint64_t(newSize) * k / pieces);
+            int64_t end = int64_t(uint64_t(newSize) * (k + 1) / pieces);
+            MatchRange(index, old, int64_t(oldSize), neu, begin, end, &parts[k]);
+        }
     };
     std::vector<std::thread> workers;
-    for (size_t k = 1; k < chunks; ++k) workers.emplace_back(match, k);
-    match(0);
+    for (size_t t = 1; t < std::min<size_t>(threads, pieces); ++t) workers.emplace_back(work);
+    work();
     for (std::thread& w : workers) w.join();
 
     std::vector<Command> commands;

@@ -96,8 +96,9 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
 
 TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     // Larger than the applier's old window and output buffer, several
-    // matching chunks; identical files and shifted addresses cost little.
-    Bytes old = Program(3 << 20, 7);
+    // matching pieces; identical files and shifted addresses cost little,
+    // and the delta's bytes do not depend on the number of threads.
+    Bytes old = Program(9 << 20, 7);
     Bytes same = EncodeDelta(old.data(), old.size(), old.data(), old.size(), 2);
     EXPECT_LT(same.size(), 100u);
     Bytes neu = old;
@@ -106,6 +107,7 @@ TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     neu.erase(neu.begin() + 2000000, neu.begin() + 2100000);
     Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 3);
     EXPECT_LT(delta.size(), neu.size() / 20);
+    EXPECT_TRUE(delta == EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1));
     Bytes rebuilt;
     ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
     EXPECT_TRUE(rebuilt == neu);
