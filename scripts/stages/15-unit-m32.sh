@@ -9,11 +9,12 @@
 # of its cases here (QP_DAMAGE_EVERY); stage 10 runs them all.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
+source "$QP_ROOT/scripts/build-flags.sh"
 ensure_packages g++-multilib qemu-user googletest
 build="$QP_ROOT/build/m32"
 gcc64="$QP_ROOT/build/gcc"
 cmake -S "$QP_ROOT" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-linux-i686.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-linux-i686.cmake" "${QP_CI_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS"
 rm -rf "$build/e2e-record"
 mkdir -p "$build/e2e-record"
@@ -21,7 +22,7 @@ QP_DAMAGE_EVERY="${QP_DAMAGE_EVERY:-3}" QP_E2E_RECORD="$build/e2e-record" \
     ctest --test-dir "$build" --output-on-failure -j "$QP_JOBS"
 
 # The 64-bit side, from stage 10 when its record is newer than its programs.
-cmake -S "$QP_ROOT" -B "$gcc64" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc >/dev/null
+cmake -S "$QP_ROOT" -B "$gcc64" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" >/dev/null
 cmake --build "$gcc64" -j "$QP_JOBS"
 stamp="$gcc64/e2e-record/.complete"
 e2e64="$gcc64/tests/e2e/test_e2e"

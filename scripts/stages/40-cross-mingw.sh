@@ -7,12 +7,13 @@
 # and the i686 build's imports and resources against the x86_64 build's.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
+source "$QP_ROOT/scripts/build-flags.sh"
 ensure_packages mingw-w64 googletest python3 python3-pefile
 for arch in x86_64 i686; do
     build="$QP_ROOT/build/mingw-$arch"
     echo "--- $arch-w64-mingw32"
     cmake -S "$QP_ROOT" -B "$build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-mingw-$arch.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-mingw-$arch.cmake" "${QP_CI_FLAGS[@]}" >/dev/null
     if [ "$arch" = x86_64 ]; then
         cmake --build "$build" -j "$QP_JOBS"
         shopt -s nullglob
