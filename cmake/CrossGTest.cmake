@@ -6,7 +6,8 @@ set(QP_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for c
 if(NOT EXISTS ${QP_GTEST_SOURCE_DIR}/CMakeLists.txt)
   message(FATAL_ERROR "GoogleTest sources not found in ${QP_GTEST_SOURCE_DIR} (install googletest)")
 endif()
-set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+# GoogleTest only: nothing here uses gmock.
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 # No pthreads on Windows targets; gtest then uses its own Windows primitives.
 if(WIN32)
@@ -17,7 +18,7 @@ get_directory_property(qp_saved_options COMPILE_OPTIONS)
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
 add_subdirectory(${QP_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 set_directory_properties(PROPERTIES COMPILE_OPTIONS "${qp_saved_options}")
-foreach(target gtest gtest_main gmock gmock_main)
+foreach(target gtest gtest_main)
   if(TARGET ${target} AND NOT TARGET GTest::${target})
     add_library(GTest::${target} ALIAS ${target})
   endif()

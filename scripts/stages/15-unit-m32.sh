@@ -5,21 +5,24 @@
 # built through the same emulator). Then the two widths are compared: the
 # same set of tests, the same patch bytes from qptool build, and the same
 # outcome of every end-to-end scenario as the 64-bit g++ build of stage 10
-# (made here when that stage did not run).
+# (made here when that stage did not run). The damage campaign runs a spread
+# of its cases here (QP_DAMAGE_EVERY); stage 10 runs them all.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
+source "$QP_ROOT/scripts/build-flags.sh"
 ensure_packages g++-multilib qemu-user googletest
 build="$QP_ROOT/build/m32"
 gcc64="$QP_ROOT/build/gcc"
 cmake -S "$QP_ROOT" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-linux-i686.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-linux-i686.cmake" "${QP_CI_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS"
 rm -rf "$build/e2e-record"
 mkdir -p "$build/e2e-record"
-QP_E2E_RECORD="$build/e2e-record" ctest --test-dir "$build" --output-on-failure -j "$QP_JOBS"
+QP_DAMAGE_EVERY="${QP_DAMAGE_EVERY:-3}" QP_E2E_RECORD="$build/e2e-record" \
+    ctest --test-dir "$build" --output-on-failure -j "$QP_JOBS"
 
 # The 64-bit side, from stage 10 when its record is newer than its programs.
-cmake -S "$QP_ROOT" -B "$gcc64" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc >/dev/null
+cmake -S "$QP_ROOT" -B "$gcc64" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" >/dev/null
 cmake --build "$gcc64" -j "$QP_JOBS"
 stamp="$gcc64/e2e-record/.complete"
 e2e64="$gcc64/tests/e2e/test_e2e"
@@ -36,15 +39,24 @@ if [ -n "$stale" ]; then
 fi
 
 echo "--- the same tests in both widths"
-# By name; a parameter's printed bytes (after "#") may differ with the width.
-list_tests() { ctest --test-dir "$1" -N | sed -n 's/^ *Test *#[0-9]*: //p' | sed 's/ *# GetParam() = .*//' | sort; }
-missing="$(comm -23 <(list_tests "$gcc64") <(list_tests "$build"))"
+# By name, as each test program lists its cases (build/gtest-programs names
+# the programs); a parameter's printed bytes (after "#") may differ with the width.
+list_tests() {  # build folder, emulator
+    local entry
+    for entry in "$1"/gtest-programs/*; do
+        $2 "$(cat "$entry")" --gtest_list_tests | awk '/^[^ ]/ { suite = $1; next } { print suite $1 }'
+    done | sort
+}
+list_tests "$gcc64" "" >"$build/tests-64.txt"
+list_tests "$build" "${QP_RUN_PREFIX:-qemu-i386}" >"$build/tests-32.txt"
+[ -s "$build/tests-32.txt" ] || { echo "the 32-bit build lists no tests" >&2; exit 1; }
+missing="$(comm -23 "$build/tests-64.txt" "$build/tests-32.txt")"
 if [ -n "$missing" ]; then
     echo "tests of the 64-bit build that the 32-bit build lacks:" >&2
     echo "$missing" >&2
     exit 1
 fi
-echo "$(list_tests "$build" | wc -l) tests in the 32-bit build, $(list_tests "$gcc64" | wc -l) in the 64-bit one"
+echo "$(wc -l <"$build/tests-32.txt") tests in the 32-bit build, $(wc -l <"$build/tests-64.txt") in the 64-bit one"
 
 echo "--- qptool build: the same patch from both widths"
 compare="$build/compare"

@@ -9,6 +9,7 @@
 # dialog and the final box, the dialog measured and its text read back.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
+source "$QP_ROOT/scripts/build-flags.sh"
 # fonts-wine: Wine's own "MS Sans Serif" and dialog fonts; imagemagick and
 # tesseract: the screen captures and the reading of their text.
 ensure_packages mingw-w64 googletest wine64 fonts-wine xvfb xauth xdotool imagemagick tesseract-ocr tesseract-ocr-eng \
@@ -52,7 +53,7 @@ have_app=
 for arch in x86_64 i686; do
     build="$QP_ROOT/build/mingw-$arch"
     cmake -S "$QP_ROOT" -B "$build" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-mingw-$arch.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-mingw-$arch.cmake" "${QP_CI_FLAGS[@]}" >/dev/null
     if [ "$arch" = x86_64 ]; then
         cmake --build "$build" -j "$QP_JOBS"
     elif [ -n "$have_app" ]; then
@@ -84,7 +85,7 @@ rm -rf "$unit_prefix"
 
 # The host side: the harness, the Linux patcher and the patch tool.
 build="$QP_ROOT/build/gcc"
-cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc >/dev/null
+cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS"
 
 # One process, so that every test shares the one prefix; a missing input fails.

@@ -227,6 +227,36 @@ def check_dialog(pe):
     return problems
 
 
+# Every patch carries the patcher: it ships stripped (its debug information
+# lies beside it) and small.
+SIZE_LIMIT = 256 * 1024
+
+
+def section_names(pe):
+    """Section names, the long ones ("/offset") read from the string table."""
+    names = []
+    table = pe.FILE_HEADER.PointerToSymbolTable + 18 * pe.FILE_HEADER.NumberOfSymbols
+    for section in pe.sections:
+        name = section.Name.rstrip(b"\0").decode("ascii", "replace")
+        if name.startswith("/") and name[1:].isdigit() and pe.FILE_HEADER.PointerToSymbolTable:
+            start = table + int(name[1:])
+            name = pe.__data__[start:pe.__data__.find(b"\0", start)].decode("ascii", "replace")
+        names.append(name)
+    return names
+
+
+def check_lean(pe, size):
+    problems = []
+    if size >= SIZE_LIMIT:
+        problems.append("%d bytes, not under %d" % (size, SIZE_LIMIT))
+    if pe.FILE_HEADER.NumberOfSymbols:
+        problems.append("a symbol table of %d entries" % pe.FILE_HEADER.NumberOfSymbols)
+    debug = [name for name in section_names(pe) if name.startswith(".debug")]
+    if debug:
+        problems.append("debug sections %s" % debug)
+    return problems
+
+
 def imports(pe):
     return {entry.dll.decode().lower(): {item.name.decode() if item.name else "#%d" % item.ordinal
                                          for item in entry.imports}
@@ -320,6 +350,11 @@ class EachBuild:
         self.assertEqual(len(check_dialog(closable)), 1)
         other_font = damaged(self.pe, utf16("MS Sans Serif"), utf16("MS Sans Seri!"))
         self.assertEqual(len(check_dialog(other_font)), 1)
+
+
+    def test_ships_stripped_and_lean(self):
+        self.assertEqual(check_lean(self.pe, os.path.getsize(build(self.arch).path)), [])
+        self.assertEqual(check_lean(self.pe, SIZE_LIMIT), ["%d bytes, not under %d" % (SIZE_LIMIT, SIZE_LIMIT)])
 
 
 class X86_64Build(EachBuild, unittest.TestCase):
