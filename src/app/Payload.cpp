@@ -43,7 +43,7 @@ bool FindPayloadOffset(CFile* file, uint32_t* offset) {
     // bytes (magic and block-size word) inside the bytes read.
     for (int64_t position = 0; position < limit && !found; position += kScanBlock) {
         uint32_t count = 0;
-        if (file->Seek(int32_t(position), ORIGIN_BEGIN)) continue;
+        if (file->SeekTo(uint32_t(position))) continue;
         file->Read(block, kScanBlock + kScanOverlap, &count);
         if (count > kScanBlock + kScanOverlap) count = 0;
         for (uint32_t start = 0; start < kScanBlock && start + 12 <= count; ++start) {
