@@ -8,7 +8,8 @@
 # time and peak resident memory (GNU time -v) of every step.
 # Usage: bench/large_patch.sh   (QP_BENCH_WORK keeps the scratch dir;
 #   QP_LARGE_SIZE, default 3G, and QP_LARGE_SIZE32, default 2200M, are the
-#   file sizes in truncate's units; QP_LARGE_SKIP32=1 skips the 32-bit run)
+#   file sizes in truncate's units; QP_LARGE_SKIP32=1 skips the 32-bit run,
+#   QP_LARGE_ONLY32=1 runs only it, QP_LARGE_BUILD32 is explained below)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 size="${QP_LARGE_SIZE:-3G}"
@@ -81,6 +82,7 @@ echo "| Step | s | peak MB |"
 echo "|---|---|---|"
 mkdir -p "$work/tree/Files"
 cp "$root/examples/sample-patch/Patch.ini" "$work/tree/Patch.ini"
+if [ "${QP_LARGE_ONLY32:-}" != 1 ]; then
 make_source "$work/tree/Files/big.bin" "$size"
 step "qptool build, $size pack" "$tool" build --stub "$stub" --from "$work/tree" --out "$work/patch"
 echo "| patch file: $(stat -c %s "$work/patch") bytes | | |"
@@ -88,12 +90,15 @@ step "qptool verify" "$tool" verify "$work/patch"
 apply "patcher applies (64-bit)" "$work/install" "$work/patch"
 same "$work/tree/Files/big.bin" "$work/install/C/Games/Quor/big.bin"
 rm -rf "$work/install"
+fi
 
 [ "${QP_LARGE_SKIP32:-}" = 1 ] && exit 0
 qemu="$(command -v qemu-i386 || true)"
 [ -n "$qemu" ] || { echo "| 32-bit: no qemu-i386 | | |"; exit 0; }
-build32="$root/build/bench-m32"
-cmake -S "$root" -B "$build32" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_TESTS=OFF \
+# QP_LARGE_BUILD32 names a 32-bit build to take the programs from (for
+# example build/m32 of the test stage); else one is made here.
+build32="${QP_LARGE_BUILD32:-$root/build/bench-m32}"
+[ -n "${QP_LARGE_BUILD32:-}" ] || cmake -S "$root" -B "$build32" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_TESTS=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-linux-i686.cmake" >/dev/null
 cmake --build "$build32" -j "${QP_JOBS:-2}" --target qptool quorpatch >/dev/null
 make_source "$work/tree/Files/big.bin" "$size32"
