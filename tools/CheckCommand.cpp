@@ -4,6 +4,7 @@
 #include "Command.h"
 #include "InspectInput.h"
 #include "PackDirectory.h"
+#include "PackNames.h"
 #include "PatchChecks.h"
 #include "StringsCheck.h"
 
@@ -30,7 +31,7 @@ size_t CheckPatchFile(const std::string& path, const std::string& baseFolder)
     bool found = false;
     for (const PackListEntry& entry : entries) {
         context.packNames.push_back(entry.name);
-        if (entry.name == "PATCH.INI") {
+        if (entry.name == kStringsPackName) {
             strings.assign(pack.begin() + entry.offset, pack.begin() + entry.offset + entry.size);
             found = true;
         }

@@ -60,6 +60,7 @@ std::vector<HpfsItem> ReadHpfsTree(const std::vector<uint8_t>& image, bool withC
             offset += entry.StoredSize();
             HpfsItem item;
             item.directory = entry.IsDirectory();
+            item.handle = entry.handle;
             item.path = directory.path + std::string(entry.name, entry.nameLength) + (item.directory ? "\\" : "");
             if (!seen.insert(entry.handle).second)
                 throw ToolError(item.path + " names handle " + std::to_string(entry.handle) +
@@ -75,9 +76,7 @@ std::vector<HpfsItem> ReadHpfsTree(const std::vector<uint8_t>& image, bool withC
                 CheckSize(item.size, image.size(), item.path);
                 if (withContents && item.size) {
                     item.bytes.resize(item.size);
-                    uint32_t got = 0;
-                    ErrorCode readError = opened->Read(item.bytes.data(), item.size, &got);
-                    if (readError || got != item.size)
+                    if (ErrorCode readError = ReadExactly(opened.get(), 0, item.bytes.data(), item.size))
                         throw ToolError("cannot read " + item.path + ": " + ErrorText(readError));
                 }
             }

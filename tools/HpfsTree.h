@@ -14,6 +14,7 @@
 struct HpfsItem {
     std::string path;  // backslash-separated, directories end in '\'
     bool directory = false;
+    uint32_t handle = 0;  // the pool handle its entry names
     uint32_t size = 0;
     std::vector<uint8_t> bytes;  // files only, when contents were asked for
 };

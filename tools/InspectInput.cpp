@@ -2,12 +2,12 @@
 #include "Command.h"
 #include "VectorFile.h"
 
-#ifdef QP_HAVE_APP_SCAN
-#include "app/Payload.h"
-#endif
+#include "framework/LittleEndian.h"
 #include "file/WindowFile.h"
 #include "payload/LzssFormat.h"
 #include "payload/PackFormat.h"
+#include "payload/PayloadScan.h"
+#include "payload/SignedImage.h"
 
 #include <cstring>
 #include <fstream>
@@ -19,17 +19,12 @@ bool StartsWith(const std::vector<uint8_t>& bytes, size_t offset, const void* ma
     return bytes.size() >= offset + length && std::memcmp(bytes.data() + offset, magic, length) == 0;
 }
 
-uint32_t Le32(const std::vector<uint8_t>& bytes, size_t offset) {
-    return uint32_t(bytes[offset]) | uint32_t(bytes[offset + 1]) << 8 | uint32_t(bytes[offset + 2]) << 16 |
-           uint32_t(bytes[offset + 3]) << 24;
-}
-
 // What a pack, HPFS pack or container image begins with; false for anything else.
 bool ClassifyImage(const std::vector<uint8_t>& bytes, size_t offset, InputKind* kind) {
     if (StartsWith(bytes, offset, kPackMagic, sizeof kPackMagic)) *kind = InputKind::Pack;
     else if (StartsWith(bytes, offset, "HPFS", 4)) *kind = InputKind::Hpfs;
     else if (StartsWith(bytes, offset, kLzssMagic, 4) && bytes.size() >= offset + kLzssHeaderSize &&
-             Le32(bytes, offset + 8) != 0 && Le32(bytes, offset + 8) <= kLzssMaxBlockSize)
+             LoadU32(bytes.data() + offset + 8) != 0 && LoadU32(bytes.data() + offset + 8) <= kLzssMaxBlockSize)
         *kind = InputKind::Container;
     else return false;
     return true;
@@ -45,7 +40,8 @@ struct Collector {
 uint64_t HeadWanted(const std::vector<uint8_t>& image) {
     if (image.size() < kPackHeaderSize || std::memcmp(image.data(), kPackMagic, sizeof kPackMagic) != 0)
         return image.size() < kPackHeaderSize ? kPackHeaderSize : UINT64_MAX;
-    return kPackHeaderSize + uint64_t(Le32(image, kPackDirectorySizeOffset)) + 4ull * Le32(image, kPackCountOffset);
+    return kPackHeaderSize + uint64_t(LoadU32(image.data() + kPackDirectorySizeOffset)) +
+           4ull * LoadU32(image.data() + kPackCountOffset);
 }
 
 void Collect(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_t length) {
@@ -84,7 +80,6 @@ InspectInput ClassifyInspectInput(std::vector<uint8_t> file, const std::string& 
     input.containerEnd = uint32_t(input.file.size());
 
     if (!ClassifyImage(input.file, 0, &input.kind)) {
-#ifdef QP_HAVE_APP_SCAN
         // The patcher's own scan and window end: the same file positions, the same rules.
         CVectorFile scanned;
         scanned.bytes = input.file;
@@ -93,10 +88,6 @@ InspectInput ClassifyInspectInput(std::vector<uint8_t> file, const std::string& 
         input.kind = InputKind::PatchExecutable;
         input.containerEnd = PayloadEnd(&scanned, input.containerOffset);
         input.isSigned = input.containerEnd != scanned.GetSize() && FindCertificateTable(&scanned, &input.certificate);
-#else
-        throw ToolError(path + " is no pack file, container or HPFS pack (this build of the tool has no "
-                               "patcher scan for patch executables)");
-#endif
     }
     return input;
 }

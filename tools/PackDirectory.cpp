@@ -1,16 +1,12 @@
 #include "PackDirectory.h"
 
+#include "framework/LittleEndian.h"
 #include "payload/PackFormat.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-uint32_t Le32(const std::vector<uint8_t>& bytes, uint64_t offset) {
-    return uint32_t(bytes[offset]) | uint32_t(bytes[offset + 1]) << 8 | uint32_t(bytes[offset + 2]) << 16 |
-           uint32_t(bytes[offset + 3]) << 24;
-}
 
 PackFault Fault(const std::string& what, uint64_t offset) { return {what, offset}; }
 
@@ -22,8 +18,8 @@ PackFault ReadPackDirectory(const std::vector<uint8_t>& pack, std::vector<PackLi
     const uint64_t size = packSize == UINT64_MAX ? pack.size() : packSize;
     if (pack.size() < kPackHeaderSize || std::memcmp(pack.data(), kPackMagic, sizeof kPackMagic) != 0)
         return Fault("no pack-file header", 0);
-    const uint32_t count = Le32(pack, kPackCountOffset);
-    const uint32_t directorySize = Le32(pack, kPackDirectorySizeOffset);
+    const uint32_t count = LoadU32(pack.data() + kPackCountOffset);
+    const uint32_t directorySize = LoadU32(pack.data() + kPackDirectorySizeOffset);
     const uint64_t datesStart = uint64_t(kPackHeaderSize) + directorySize;
     const uint64_t filesStart = datesStart + 4ull * count;
     if (count == 0) return Fault("the directory has no entries", kPackCountOffset);
@@ -48,9 +44,9 @@ PackFault ReadPackDirectory(const std::vector<uint8_t>& pack, std::vector<PackLi
             return Fault("entry " + std::to_string(i) + " (" + name + ") is out of order", at);
         PackListEntry entry;
         entry.name = name;
-        entry.offset = Le32(pack, dataAt);
-        entry.size = Le32(pack, dataAt + 4);
-        entry.dosDateTime = Le32(pack, datesStart + 4ull * i);
+        entry.offset = LoadU32(pack.data() + dataAt);
+        entry.size = LoadU32(pack.data() + dataAt + 4);
+        entry.dosDateTime = LoadU32(pack.data() + datesStart + 4ull * i);
         if (entry.offset < filesStart || uint64_t(entry.offset) + entry.size > size)
             return Fault("entry " + name + " (" + std::to_string(entry.size) + " bytes at " +
                              std::to_string(entry.offset) + ") lies outside the pack's file area " +

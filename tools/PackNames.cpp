@@ -1,6 +1,8 @@
 // Pack names: upper-casing and the rules a carried name must meet.
 #include "PackNames.h"
 
+#include "file/PlainFileName.h"
+
 #include <cstring>
 
 namespace {
@@ -13,39 +15,48 @@ std::string Upper(std::string text)
     return text;
 }
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9, with or without an extension.
-bool IsDeviceName(const std::string& component)
-{
-    const std::string stem = Upper(component.substr(0, component.find('.')));
-    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL")
-        return true;
-    return stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
-           stem[3] >= '1' && stem[3] <= '9';
-}
-
 } // namespace
+
+const std::string kStringsPackName = Upper(kPackStringsName);
+const std::string kFilesPackPrefix = Upper(kPackFilesFolder) + "\\";
+
+std::string BelowFilesFolder(const std::string& packName)
+{
+    return packName.compare(0, kFilesPackPrefix.size(), kFilesPackPrefix) == 0 ? packName.substr(kFilesPackPrefix.size())
+                                                                               : "";
+}
 
 std::string ComponentProblem(const std::string& component)
 {
+    // Host names beyond ASCII would reach the players in another code page.
+    for (unsigned char c : component)
+        if (c >= 0x7F)
+            return "a character outside printable ASCII";
+    if (IsPlainFileName(component.c_str()))
+        return "";
+    // The patcher's rule refused it: say which part.
     if (component.empty())
         return "an empty name";
+    if (component == "." || component == "..")
+        return "a reference to a folder, not a name";
     for (unsigned char c : component) {
-        if (c < 0x20 || c >= 0x7F)
+        if (c < 0x20)
             return "a character outside printable ASCII";
         if (std::strchr("\\/:*?\"<>|", c) != nullptr)
             return std::string("the character '") + static_cast<char>(c) + "', which Windows refuses in names";
     }
     if (component.back() == '.' || component.back() == ' ')
         return "a name ending in a dot or a blank, which Windows drops";
-    if (IsDeviceName(component))
-        return "a device name of Windows";
-    return "";
+    if (component.size() > 255)
+        return "longer than 255 characters";
+    return "a device name of Windows (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with any extension)";
 }
 
 std::string FilesPackName(const std::vector<std::string>& components)
 {
-    std::string name = "FILES";
+    std::string name = kFilesPackPrefix;
     for (const std::string& component : components)
-        name += "\\" + Upper(component);
+        name += Upper(component) + "\\";
+    name.pop_back();
     return name;
 }

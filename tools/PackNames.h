@@ -8,7 +8,18 @@
 #include <string>
 #include <vector>
 
-constexpr size_t kMaxPackNameLength = 250; // "DATA\" + name + NUL in 256 bytes
+#include "payload/PatchNames.h"
+
+constexpr size_t kMaxPackNameLength = 256 - kPatchMountLength - 2; // "DATA\" + name + NUL in 256 bytes
+
+// "PATCH.INI" and "FILES\": the strings file's pack name and the prefix of
+// every carried file's.
+extern const std::string kStringsPackName;
+extern const std::string kFilesPackPrefix;
+
+// The part of a pack name below "FILES\" (the path below the game folder),
+// or "" when the name is not below it.
+std::string BelowFilesFolder(const std::string& packName);
 
 // Why a path component cannot be carried, or "" when it can.
 std::string ComponentProblem(const std::string& component);

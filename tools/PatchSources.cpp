@@ -57,11 +57,35 @@ PatchSource SourceOf(const std::string& packName, const fs::path& path, const st
     return source;
 }
 
+// A symbolic link is carried as what it leads to, under its own name, when
+// that stays inside the tree; one that leads out of it, nowhere, or to a
+// folder holding the link itself (a loop) is refused, naming the link.
+void CheckLink(const fs::path& link, const fs::path& realRoot)
+{
+    std::error_code error;
+    const fs::path target = fs::read_symlink(link, error);
+    const std::string named = "cannot carry the symbolic link " + link.string() + " (to " + target.string() + "): ";
+    const fs::path real = fs::canonical(link, error);
+    if (error)
+        throw ToolError(named + "it leads nowhere");
+    const auto inside = [](const fs::path& path, const fs::path& folder) {
+        const fs::path relative = path.lexically_relative(folder);
+        return !relative.empty() && *relative.begin() != "..";
+    };
+    if (!inside(real, realRoot))
+        throw ToolError(named + "it leads out of " + realRoot.string());
+    if (fs::is_directory(real) && inside(fs::canonical(link.parent_path(), error), real))
+        throw ToolError(named + "it leads to a folder that holds it, a loop");
+}
+
 void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const std::optional<uint32_t>& fixed,
                   const std::function<bool(const std::string&)>& carry)
 {
     std::error_code error;
-    fs::recursive_directory_iterator it(root, error), end;
+    const fs::path realRoot = fs::canonical(root, error);
+    if (error)
+        throw ToolError("cannot list " + root.string() + ": " + error.message());
+    fs::recursive_directory_iterator it(root, fs::directory_options::follow_directory_symlink, error), end;
     if (error)
         throw ToolError("cannot list " + root.string() + ": " + error.message());
     std::vector<fs::path> emptyFolders;
@@ -69,12 +93,14 @@ void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const
         if (error)
             throw ToolError("cannot list below " + root.string() + ": " + error.message());
         const fs::path& path = it->path();
+        if (it->is_symlink())
+            CheckLink(path, realRoot);
         // Only what is carried must meet the naming rules; its folders are
         // checked as parts of its name.
-        if (carry && (it->is_directory() || !carry(fs::relative(path, root).generic_string())))
+        if (carry && (it->is_directory() || !carry(path.lexically_relative(root).generic_string())))
             continue;
         std::vector<std::string> components;
-        for (const fs::path& part : fs::relative(path, root))
+        for (const fs::path& part : path.lexically_relative(root))
             components.push_back(part.string());
         for (const std::string& component : components) {
             const std::string problem = ComponentProblem(component);
@@ -90,7 +116,7 @@ void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const
             throw ToolError(path.string() + " is neither a file nor a folder");
         const std::string name = FilesPackName(components);
         // What the patcher itself refuses to write below the game folder.
-        if (!IsPatchFilePath(name.substr(6).c_str()))
+        if (!IsPatchFilePath(BelowFilesFolder(name).c_str()))
             throw ToolError("cannot carry " + path.string() + ": the patcher writes no file of that name (a "
                             "device name, or its own temporary suffix " + kPartialFileSuffix + ")");
         if (name.size() > kMaxPackNameLength)
@@ -151,7 +177,7 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
         throw ToolError("the files folder is missing" +
                         (filesFolder.empty() ? std::string() : " (" + filesFolder + ")"));
     const std::optional<uint32_t> fixed = FixedDosTime();
-    std::vector<PatchSource> sources{SourceOf("PATCH.INI", stringsFile, fixed)};
+    std::vector<PatchSource> sources{SourceOf(kStringsPackName, stringsFile, fixed)};
     CollectFiles(filesFolder, sources, fixed, carry);
     std::sort(sources.begin(), sources.end(),
               [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });

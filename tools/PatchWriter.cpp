@@ -2,6 +2,7 @@
 // compressing threads, and the writer again on the calling thread, joined
 // by a ring of block slots so that at most a few blocks are in flight.
 #include "PatchWriter.h"
+#include "framework/LittleEndian.h"
 
 #include "Command.h"
 #include "PayloadLayout.h"
@@ -26,11 +27,6 @@
 
 namespace {
 
-void Store32(uint8_t* at, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 // The checked pack image of the sources, read front to back.
 class PackStream {
@@ -259,7 +255,7 @@ void MoveForward(OutputStream* out, uint64_t from, uint64_t to, uint64_t size)
 
 void RefuseHeaderIn(const std::vector<uint8_t>& bytes, size_t limit)
 {
-    const size_t found = FindContainerHeader(bytes.data(), bytes.size(), limit);
+    const size_t found = FindPayloadHeader(bytes.data(), bytes.size(), limit);
     if (found != static_cast<size_t>(-1))
         throw ToolError("the stub holds a container header at offset " + std::to_string(found) +
                         ", which the patcher's scan would take for its payload");
@@ -313,7 +309,7 @@ uint64_t CompressContainer(PackStream& pack, unsigned threads, Progress* progres
             return false;
         if (at + slot.storedLength > 0xFFFFFFFFu)
             throw ToolError("the container would pass 4 GiB");
-        Store32(&table[kLzssTableOffset + 4ull * written], static_cast<uint32_t>(at));
+        StoreU32(&table[kLzssTableOffset + 4ull * written], static_cast<uint32_t>(at));
         store(written, at, slot.compressed ? slot.packed.data() : slot.raw.data(), slot.storedLength);
         at += slot.storedLength;
         ++written;
@@ -344,8 +340,8 @@ uint64_t CompressContainer(PackStream& pack, unsigned threads, Progress* progres
     pool.reset();
 
     std::memcpy(table.data(), kLzssMagic, 4);
-    Store32(&table[4], size);
-    Store32(&table[8], kLzssPatchBlockSize);
+    StoreU32(&table[4], size);
+    StoreU32(&table[8], kLzssPatchBlockSize);
     table[12] = kLzssPatchBitLengths;
     table[13] = 0;
     return at;
@@ -456,8 +452,8 @@ PatchWriteResult WritePatch(const std::vector<uint8_t>& stub, const std::vector<
     std::vector<uint8_t> prefix(stub);
     prefix.resize(start, 0);
     prefix.insert(prefix.end(), table.begin(), table.begin() + 12);
-    RefuseHeaderIn(prefix, std::min<size_t>(start, ScanLimit(start + at)));
-    if (ScanLimit(start + at) <= start)
+    RefuseHeaderIn(prefix, std::min<size_t>(start, PayloadScanLimit(start + at)));
+    if (PayloadScanLimit(start + at) <= start)
         throw ToolError("the patcher's scan would not find the payload at offset " + std::to_string(start));
     result.patchSize = start + at;
     result.payloadOffset = start;

@@ -3,16 +3,12 @@
 
 #include "Command.h"
 
+#include "framework/LittleEndian.h"
+
 #include <cstring>
 #include <string>
 
 namespace {
-
-uint32_t Read32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 const size_t kHeaderSize = 14;
 
@@ -20,13 +16,13 @@ const size_t kHeaderSize = 14;
 // become padding of a raw block instead of garbage in a compressed one.
 void StoreLastBlockRaw(std::vector<uint8_t>& container, const uint8_t* image, uint32_t imageSize)
 {
-    if (container.size() < kHeaderSize + 4 || Read32(&container[4]) != imageSize ||
-        Read32(&container[8]) != kPayloadBlockSize)
+    if (container.size() < kHeaderSize + 4 || LoadU32(&container[4]) != imageSize ||
+        LoadU32(&container[8]) != kPayloadBlockSize)
         throw ToolError("the container does not hold the pack it was made from");
     const uint32_t count = imageSize == 0 ? 1 : (imageSize - 1) / kPayloadBlockSize + 1;
     if (container.size() < kHeaderSize + 4ull * count)
         throw ToolError("the container's block table is cut short");
-    const uint32_t lastStart = Read32(&container[kHeaderSize + 4ull * (count - 1)]);
+    const uint32_t lastStart = LoadU32(&container[kHeaderSize + 4ull * (count - 1)]);
     const uint32_t lastLength = imageSize - (count - 1) * kPayloadBlockSize;
     if (lastStart > container.size())
         throw ToolError("the container's last block lies outside it");
@@ -35,20 +31,6 @@ void StoreLastBlockRaw(std::vector<uint8_t>& container, const uint8_t* image, ui
 }
 
 } // namespace
-
-size_t FindContainerHeader(const uint8_t* bytes, size_t size, size_t limit)
-{
-    for (size_t start = 0; start < limit && start + 12 <= size; ++start)
-        if (std::memcmp(bytes + start, "LZSS", 4) == 0 && Read32(bytes + start + 8) == kPayloadBlockSize)
-            return start;
-    return static_cast<size_t>(-1);
-}
-
-size_t ScanLimit(size_t fileSize)
-{
-    const size_t rounded = fileSize / kScanStep * kScanStep;
-    return rounded > kScanStep ? rounded - kScanStep : 0;
-}
 
 std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<uint8_t> container,
                                  const uint8_t* image, uint32_t imageSize, size_t* payloadOffset)
@@ -59,7 +41,7 @@ std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<u
     if (block + container.size() < minimumEnd) {
         StoreLastBlockRaw(container, image, imageSize);
         const uint32_t count = imageSize == 0 ? 1 : (imageSize - 1) / kPayloadBlockSize + 1;
-        const uint32_t lastStart = Read32(&container[kHeaderSize + 4ull * (count - 1)]);
+        const uint32_t lastStart = LoadU32(&container[kHeaderSize + 4ull * (count - 1)]);
         // Zeros behind the raw last block, to the scan's minimum and to a
         // multiple of kFileAlignment.
         const size_t aligned = (container.size() + kFileAlignment - 1) / kFileAlignment * kFileAlignment;
@@ -76,7 +58,7 @@ std::vector<uint8_t> LayOutPatch(const std::vector<uint8_t>& stub, std::vector<u
     patch.resize(start, 0);
     patch.insert(patch.end(), container.begin(), container.end());
 
-    const size_t found = FindContainerHeader(patch.data(), patch.size(), ScanLimit(patch.size()));
+    const size_t found = FindPayloadHeader(patch.data(), patch.size(), PayloadScanLimit(patch.size()));
     if (found < start)
         throw ToolError("the stub holds a container header at offset " + std::to_string(found) +
                         ", which the patcher's scan would take for its payload");

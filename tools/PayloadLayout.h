@@ -13,17 +13,9 @@
 #include <cstdint>
 #include <vector>
 
-constexpr size_t kScanStep = 8192;
-constexpr uint32_t kPayloadBlockSize = 0x8000;
+#include "payload/PayloadScan.h"
+
 constexpr size_t kFileAlignment = 8;
-
-// The first start below limit at which bytes hold a container header, or
-// size_t(-1) when there is none.
-size_t FindContainerHeader(const uint8_t* bytes, size_t size, size_t limit);
-
-// The limit L of the patcher's scan for a file of this size (0 when it
-// scans nothing).
-size_t ScanLimit(size_t fileSize);
 
 // Stub, padding and container as the patch file's bytes; image is the pack
 // the container holds (for storing its last block raw). Throws ToolError

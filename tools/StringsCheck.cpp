@@ -3,6 +3,7 @@
 // its own formatter.
 #include "StringsCheck.h"
 
+#include "PackNames.h"
 #include "StringsFile.h"
 
 #include "app/HexNumber.h"
@@ -58,6 +59,45 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
+// Length of the well-formed UTF-8 sequence that starts at text[at] with a
+// byte of 0x80 or more, or 0 when none does (a lone Windows-1252 letter).
+size_t Utf8SequenceAt(const std::string& text, size_t at)
+{
+    const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+    // No overlong form, no surrogate, nothing above U+10FFFF.
+    const unsigned char second = byte(at + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+// Whether text reads as UTF-8 with at least one letter beyond ASCII: every
+// byte of 0x80 or more belongs to a well-formed sequence.
+bool LooksLikeUtf8(const std::string& text)
+{
+    bool multiByte = false;
+    for (size_t at = 0; at < text.size();) {
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
+            ++at;
+            continue;
+        }
+        const size_t length = Utf8SequenceAt(text, at);
+        if (length == 0)
+            return false;
+        multiByte = true;
+        at += length;
+    }
+    return multiByte;
+}
+
 class Checker {
 public:
     Checker(const std::vector<uint8_t>& bytes, const StringsCheckContext& context) : file_(bytes), context_(context) {}
@@ -65,6 +105,7 @@ public:
     std::vector<Finding> Run()
     {
         header_ = file_.SectionHeader(kSection);
+        CheckCarriesFiles();
         CheckLines();
         if (header_ < 0) {
             NoSection();
@@ -93,8 +134,39 @@ private:
     }
     std::optional<std::string> Value(const char* key) const { return file_.Value(kSection, key); }
 
+    // A patch without files changes nothing, yet records its version and
+    // reports success.
+    void CheckCarriesFiles()
+    {
+        for (const std::string& name : context_.packNames)
+            if (!BelowFilesFolder(name).empty())
+                return;
+        Add(true, 0, "",
+            "the patch carries no files below Files: applied, it changes nothing, yet records its version and "
+            "reports success");
+    }
+
+    // The patcher shows every byte as a letter of the players' code page
+    // (Windows-1252): a file saved as UTF-8 shows two letters for an e acute.
+    void CheckEncoding()
+    {
+        const std::vector<StringsLine>& lines = file_.Lines();
+        const bool byteOrderMark = !lines.empty() && lines[0].key.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        if (header_ >= 0 && byteOrderMark)  // (without the section, NoSection says it)
+            Add(true, lines[0].number, "",
+                "the file begins with a UTF-8 byte order mark: it is saved as UTF-8, which the patcher shows as "
+                "Windows-1252; save it as Windows-1252 without one");
+        for (const StringsLine& line : lines)
+            if (LooksLikeUtf8(line.value) || (!line.header && !(byteOrderMark && &line == &lines[0]) &&
+                                              LooksLikeUtf8(line.key)))
+                Add(true, line.number, line.header ? "" : line.key,
+                    "holds UTF-8 (letters beyond ASCII as two to four bytes each): the patcher shows each byte as a "
+                    "letter of Windows-1252, so players see garbled text; save the file as Windows-1252");
+    }
+
     void CheckLines()
     {
+        CheckEncoding();
         bool headerSeen = false;
         for (const StringsLine& line : file_.Lines()) {
             if (line.overlong)
@@ -103,7 +175,8 @@ private:
                     "next one and reads the rest as a line of its own");
             headerSeen = headerSeen || line.header;
             // (Without the section, the one error says it all.)
-            if (header_ >= 0 && !headerSeen && !line.key.empty() && !line.continuation)
+            if (header_ >= 0 && !headerSeen && !line.key.empty() && !line.continuation &&
+                line.key != "\xEF\xBB\xBF")  // a lone byte order mark, reported above
                 Add(false, line.number, line.key, "comes before the first section header; the patcher ignores it");
         }
     }
@@ -292,8 +365,8 @@ private:
         // carried name is the longest message.
         std::string longest = "MAPS\\KINGSFALL.MAP";
         for (const std::string& name : context_.packNames)
-            if (name.compare(0, 6, "FILES\\") == 0 && name.size() - 6 > longest.size())
-                longest = name.substr(6);
+            if (BelowFilesFolder(name).size() > longest.size())
+                longest = BelowFilesFolder(name);
         const FormatArg copy[] = {FormatArg::String(longest.c_str())};
         CheckFormat("errcopy", copy, 1, "one text, as in %s", "the file " + longest);
     }
@@ -350,7 +423,7 @@ private:
                     "is no plain file name (it is a path, a device name such as CON, ends in a dot or a blank, "
                     "or holds a control character or one of \\ / : * ? \" < > |): the patcher makes no shortcut");
         }
-        std::string target = "FILES\\" + std::string(kShortcutTarget);
+        std::string target = kFilesPackPrefix + kShortcutTarget;
         bool carried = false;
         for (const std::string& packName : context_.packNames)
             carried = carried || CompareNoCase(packName.c_str(), target.c_str()) == 0;

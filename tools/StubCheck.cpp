@@ -1,6 +1,7 @@
 // Recognises a patcher stub by its executable header and its marker.
 #include "StubCheck.h"
 
+#include "framework/LittleEndian.h"
 #include "app/PatcherMarker.h"
 
 #include <algorithm>
@@ -8,27 +9,24 @@
 
 namespace {
 
-uint32_t Le16(const std::vector<uint8_t>& bytes, size_t at) { return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8; }
-uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at) { return Le16(bytes, at) | Le16(bytes, at + 2) << 16; }
-
 // Why a PE file is no GUI executable, or "".
 std::string PeProblem(const std::vector<uint8_t>& bytes)
 {
     const char* const broken = "a damaged Windows program (its PE header lies outside the file)";
     if (bytes.size() < 0x40)
         return broken;
-    const size_t pe = Le32(bytes, 0x3C);
+    const size_t pe = LoadU32(bytes.data() + 0x3C);
     const size_t optional = pe + 24;
     if (pe > bytes.size() || bytes.size() - pe < 24 + 70)
         return "an MS-DOS program or a damaged Windows program (no PE header)";
     if (std::memcmp(bytes.data() + pe, "PE\0\0", 4) != 0)
         return "an MS-DOS program or a damaged Windows program (no PE header)";
-    if (Le16(bytes, pe + 22) & 0x2000)
+    if (LoadU16(bytes.data() + pe + 22) & 0x2000)
         return "a Windows library (DLL), not a program";
-    const uint32_t magic = Le16(bytes, optional);
+    const uint32_t magic = LoadU16(bytes.data() + optional);
     if (magic != 0x10B && magic != 0x20B)
         return broken;
-    const uint32_t subsystem = Le16(bytes, optional + 68);
+    const uint32_t subsystem = LoadU16(bytes.data() + optional + 68);
     if (subsystem == 3)
         return "a Windows console program; the patcher is a GUI program";
     if (subsystem != 2)
@@ -41,7 +39,7 @@ std::string ElfProblem(const std::vector<uint8_t>& bytes)
     if (bytes.size() < 18)
         return "a damaged Linux program (its ELF header is cut short)";
     // e_type in the file's own byte order: 2 executable, 3 position-independent executable.
-    const uint32_t type = bytes[5] == 2 ? (uint32_t(bytes[16]) << 8 | bytes[17]) : Le16(bytes, 16);
+    const uint32_t type = bytes[5] == 2 ? (uint32_t(bytes[16]) << 8 | bytes[17]) : LoadU16(bytes.data() + 16);
     if (type != 2 && type != 3)
         return "a Linux object file or core dump, not a program";
     return "";

@@ -7,9 +7,10 @@
 // itself and never runs backwards, nothing but zeros behind the last raw
 // block); the pack through CLzssFile and CPackFS as mounted by the patcher,
 // every directory entry inside the pack, and the checksum entry when there
-// is one; a patch's strings file must read. An HPFS pack must attach and
-// its whole tree read. It reports whether the patch is signed and whether
+// is one; a patch's strings file must read. An HPFS pack must attach, its
+// whole tree read, and every block be free or reachable exactly once. It reports whether the patch is signed and whether
 // it carries the checksum.
+#include "BlockAccounting.h"
 #include "Command.h"
 #include "HpfsTree.h"
 #include "InspectInput.h"
@@ -19,6 +20,7 @@
 #include "file/WindowFile.h"
 #include "payload/LzssFile.h"
 #include "payload/PackFS.h"
+#include "payload/PatchNames.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -76,7 +78,7 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
         std::unique_ptr<CFile> entry(pack.Open(kPatchCrcName, FM_READ, &error));
         uint8_t bytes[kPatchCrcEntrySize] = {};
         PatchCrcEntry parsed;
-        if (entry) entry->Read(bytes, sizeof bytes, nullptr);
+        if (entry) ReadExactly(entry.get(), 0, bytes, sizeof bytes);
         ParsePatchCrcEntry(bytes, sizeof bytes, &parsed);
         *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + Hex(parsed.crc) +
                     " matches";
@@ -85,13 +87,12 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
     }
     if (input.kind == InputKind::PatchExecutable) {
         ErrorCode error = nullptr;
-        std::unique_ptr<CFile> strings(pack.Open("Patch.ini", FM_READ, &error));
+        std::unique_ptr<CFile> strings(pack.Open(kPackStringsName, FM_READ, &error));
         std::vector<uint8_t> bytes(strings ? strings->GetSize() : 0);
-        uint32_t got = 0;
-        if (!strings || (!bytes.empty() && (strings->Read(bytes.data(), uint32_t(bytes.size()), &got) || got != bytes.size()))) {
+        if (strings && !bytes.empty()) error = ReadExactly(strings.get(), 0, bytes.data(), uint32_t(bytes.size()));
+        if (!strings || error) {
             *at = 0;
-            return std::string("the patch's strings file PATCH.INI does not read: ") +
-                   (error ? ErrorText(error) : std::string("short"));
+            return std::string("the patch's strings file PATCH.INI does not read: ") + ErrorText(error);
         }
     }
     return "";
@@ -124,7 +125,17 @@ int RunVerify(const std::vector<std::string>& args) {
     }
     if (kind == InputKind::Hpfs) {
         try {
-            summary += std::to_string(ReadHpfsTree(contents, true).size()) + " HPFS items read";
+            const std::vector<HpfsItem> items = ReadHpfsTree(contents, true);
+            // What the tree does not reach must be free: a root of 0, or an
+            // entry lost, leaves blocks in use that no file owns.
+            BlockFileHeader header;
+            header.Load(contents.data());
+            std::vector<uint32_t> handles;
+            if (header.rootHandle) handles.push_back(header.rootHandle);
+            for (const HpfsItem& item : items) handles.push_back(item.handle);
+            const std::string accounting = CheckBlockAccounting(contents, handles);
+            if (!accounting.empty()) return Faulty(path, 0, "the block accounting is broken: " + accounting);
+            summary += std::to_string(items.size()) + " HPFS items read, every block free or reachable once";
         } catch (const ToolError& error) {
             return Faulty(path, 0, error.what());
         }

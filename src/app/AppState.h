@@ -21,6 +21,6 @@ extern HINSTANCE g_Instance;
 extern char g_GameFolder[kPathSize];   // ends in a backslash once set
 extern CHashIni* g_Strings;
 extern char g_TextBuffer[kTextSize];
-extern volatile uint8_t g_UpdateFailed;  // written by the copy worker only
+extern volatile uint8_t g_UpdateFailed;  // written by the copy worker, or after the dialog when none ran
 extern HWND g_ProgressDialog;
 extern int32_t g_ShortcutCount;

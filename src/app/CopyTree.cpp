@@ -9,15 +9,18 @@
 #include "app/Update.h"
 #include "file/MountTable.h"
 #include "file/PlainFileName.h"
+#include "payload/PatchNames.h"
 #include "pools/DefaultPools.h"
 
 namespace {
 
 constexpr uint32_t kTransferSize = 32768;
 
-// The path below the game folder; empty for "DATA\Files" itself.
+// The path below the game folder; empty for "DATA\Files" itself and for a
+// path outside it, which is no patch file path and so is never written.
 const char* RelativePart(const char* sourcePath) {
-    return std::strlen(sourcePath) > kFilesPrefixLength ? sourcePath + kFilesPrefixLength : "";
+    const char* relative = PatchFilesRelativePart(sourcePath);
+    return relative ? relative : "";
 }
 
 // Asks Abort/Retry/Ignore until the entry is copied or given up. An entry

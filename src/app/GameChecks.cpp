@@ -83,10 +83,12 @@ int CheckGame() {
     return 1;
 }
 
-void WriteGameVersion() {
+int WriteGameVersion() {
     DWORD version = PatchVersion();
     HKEY key;
-    if (!OpenGameKey(KEY_WRITE, &key)) return;
-    RegSetValueExA(key, kValueGameVersion, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), sizeof version);
+    if (!OpenGameKey(KEY_WRITE, &key)) return 0;
+    LONG result =
+        RegSetValueExA(key, kValueGameVersion, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), sizeof version);
     RegCloseKey(key);
+    return result == ERROR_SUCCESS ? 1 : 0;
 }

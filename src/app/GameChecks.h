@@ -28,8 +28,9 @@ CFileService* OpenLocalPack(const char* path);
 bool PackValueDiffers(CFileService* service, const char* path, const char* section, const char* key,
                       const char* expected);
 
-// Records "ver" as the installed "GameVersion"; failures are silent.
-void WriteGameVersion();
+// Records "ver" as the installed "GameVersion"; 1 when it is recorded, 0
+// when the key cannot be opened for writing or the value cannot be set.
+int WriteGameVersion();
 
 // The version texts of the strings file as numbers.
 uint32_t PatchVersion();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/HashName.h"
+#include "app/ReadWatchFile.h"
 #include "file/MountTable.h"
 #include "framework/AsciiText.h"
 #include "pools/DefaultPools.h"
@@ -225,7 +226,7 @@ ErrorCode CHashIni::LoadPath(const char* path) {
     ErrorCode error = nullptr;
     CFile* file = g_FileApi.Open(path, FM_READ | FM_SHARE_READ | FM_SHARE_WRITE, &error);
     if (!file) return error ? error : ERR_OPENFAIL;
-    error = LoadFile(file);
+    error = LoadWhole(this, file);
     delete file;
     return error;
 }

@@ -76,7 +76,9 @@ public:
 
     // Replaces the contents with those of file ("BADPARAMS" for null).
     ErrorCode LoadFile(CFile* file);
-    // Opens path through the mount table for shared reading and loads it.
+    // Opens path through the mount table for shared reading and loads it;
+    // a file that cannot be read to its end leaves the table empty
+    // ("READFAIL").
     ErrorCode LoadPath(const char* path);
     // The value text, or null when the section or the key is missing.
     const char* FindValue(const char* section, const char* key);

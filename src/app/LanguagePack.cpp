@@ -8,6 +8,7 @@
 #include "app/GameChecks.h"
 #include "app/HashIni.h"
 #include "app/Messages.h"
+#include "app/ReadWatchFile.h"
 #include "app/SafeFormat.h"
 #include "file/MountTable.h"
 #include "framework/AsciiText.h"
@@ -20,23 +21,6 @@
 namespace {
 
 constexpr uint16_t kSharedRead = FM_READ | FM_SHARE_READ | FM_SHARE_WRITE;
-
-// The strings table takes a failed read for the end of the file. Read
-// through this, a file tells afterwards whether it was read whole.
-class CReadWatchFile : public CFile {
-public:
-    explicit CReadWatchFile(CFile* file) : CFile(file, false) { isOpen = true; }
-    ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
-        ErrorCode error = base->Read(buffer, size, bytesRead);
-        if (error && error != ERR_EOF) failed = true;
-        return error;
-    }
-    ErrorCode Seek(int32_t offset, int16_t origin) override { return base->Seek(offset, origin); }
-    uint32_t GetSize() override { return base->GetSize(); }
-    uint32_t Tell() override { return base->Tell(); }
-
-    bool failed = false;
-};
 
 }  // namespace
 
@@ -83,8 +67,7 @@ bool PackValueDiffers(CFileService* service, const char* path, const char* secti
     CHashIni* table = new CHashIni(20, 500, new CSizedPtrPool(), true);
     // A file that cannot be read whole is no check: what was read of it may
     // end anywhere, a value cut short or empty included.
-    CReadWatchFile watched(file);
-    bool loaded = !table->LoadFile(&watched) && !watched.failed;
+    bool loaded = !LoadWhole(table, file);
     // Compared whole, straight from the table: no fixed buffer to cut it.
     const char* value = loaded ? table->FindValue(section, key) : nullptr;
     bool differs = value && CompareNoCase(value, expected) != 0;

@@ -11,52 +11,19 @@
 #include "payload/LzssFile.h"
 #include "payload/PackFS.h"
 #include "payload/PatchIntegrity.h"
+#include "payload/PatchNames.h"
 #include "payload/SignedImage.h"
 #include "platform/DiskFile.h"
 #include "pools/DefaultPools.h"
 
 namespace {
 
-constexpr uint32_t kHeaderBlockSize = 0x8000;
-
 // Both live until the process ends: the window reads through the program's
 // own file, and the mount table keeps its prefixes by reference.
 CDiskFile* s_ownFile = nullptr;
 char* s_packPrefix = nullptr;
 
-bool IsHeaderAt(const unsigned char* p) {
-    if (std::memcmp(p, "LZSS", 4) != 0) return false;
-    uint32_t blockSize = uint32_t(p[8]) | uint32_t(p[9]) << 8 | uint32_t(p[10]) << 16 | uint32_t(p[11]) << 24;
-    return blockSize == kHeaderBlockSize;
-}
-
 }  // namespace
-
-bool FindPayloadOffset(CFile* file, uint32_t* offset) {
-    int64_t size = file->GetSize();
-    int64_t limit = size / kScanBlock * kScanBlock - kScanBlock;
-    if (limit <= 0) return false;
-    auto* block = static_cast<unsigned char*>(g_pDefaultPtrPool->Alloc(kScanBlock + kScanOverlap));
-    if (!block) return false;
-    bool found = false;
-    // Each start position 0..kScanBlock-1 of a block needs its 12 header
-    // bytes (magic and block-size word) inside the bytes read.
-    for (int64_t position = 0; position < limit && !found; position += kScanBlock) {
-        uint32_t count = 0;
-        if (file->SeekTo(uint32_t(position))) continue;
-        file->Read(block, kScanBlock + kScanOverlap, &count);
-        if (count > kScanBlock + kScanOverlap) count = 0;
-        for (uint32_t start = 0; start < kScanBlock && start + 12 <= count; ++start) {
-            if (IsHeaderAt(block + start)) {
-                *offset = uint32_t(position) + start;
-                found = true;
-                break;
-            }
-        }
-    }
-    g_pDefaultPtrPool->Free(block);
-    return found;
-}
 
 bool OwnProgramPath(const char* commandLine, char* path, uint32_t size) {
     // A double click gives "full path"; take the text up to the closing quote
@@ -96,7 +63,7 @@ int OpenPayload() {
     CFile* window = new CWindowFile(self, offset, PayloadEnd(self, offset) - offset, false);
     CLzssFile* container = new CLzssFile(window, true);
     CPackFS* pack = nullptr;
-    if (MountPack(container, "DATA", &pack)) PatchFileBroken();
+    if (MountPack(container, kPatchMount, &pack)) PatchFileBroken();
     IntegrityFault fault;
     if (CheckPatchChecksum(pack, container, window, &fault) == PatchChecksum::kBroken) PatchFileBroken();
     return 1;

@@ -7,17 +7,9 @@
 
 #include "file/File.h"
 #include "framework/ErrorCode.h"
+#include "payload/PayloadScan.h"  // FindPayloadOffset
 
 class CPackFS;
-
-constexpr uint32_t kScanBlock = 8192;
-constexpr uint32_t kScanOverlap = 18;  // a header starting in a block's last bytes is still read whole
-
-// Scans file in kScanBlock steps (each read overlapping the next by
-// kScanOverlap bytes) for the first container header that starts before L,
-// the file size rounded down to kScanBlock minus kScanBlock. True and the
-// offset when found.
-bool FindPayloadOffset(CFile* file, uint32_t* offset);
 
 // Finds the payload in the program's own file (up to a certificate table
 // that code signing appended), mounts it under "DATA\" and, when the pack

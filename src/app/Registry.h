@@ -12,9 +12,12 @@ enum class RegistryText { kRead, kMissing, kTooLong };
 // false when it does not open.
 bool OpenGameKey(REGSAM access, HKEY* key);
 
-// Reads a string value into buffer (size bytes), always terminated. A value
-// that does not fit with its terminator is kTooLong and leaves buffer empty.
+// Reads a string value into buffer (size bytes, at most 256), always
+// terminated; an expandable string arrives with its %NAME% parts expanded. A
+// value that does not fit with its terminator is kTooLong and leaves buffer
+// empty; one of another type counts as missing.
 RegistryText ReadRegistryText(HKEY key, const char* name, char* buffer, uint32_t size);
 
-// Reads a 4-byte number; false when the value cannot be read.
+// Reads a REG_DWORD; false when the value cannot be read or is of another
+// type or size.
 bool ReadRegistryNumber(HKEY key, const char* name, uint32_t* value);

@@ -4,7 +4,9 @@
 
 #include "platform/Win32.h"
 
-// Shows the progress dialog until the worker has ended it; returns 1.
+// Shows the progress dialog until the worker has ended it; returns 1. A
+// dialog that does not appear, or ends without the worker, marks the update
+// as incomplete (g_UpdateFailed).
 int RunUpdate();
 INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 DWORD WINAPI UpdateWorker(LPVOID parameter);
@@ -21,7 +23,3 @@ int CopyOneFile(const char* sourcePath);
 // Removes the temporary files that a run which died left beside the targets
 // of the pack directory sourcePath and everything below it.
 void RemovePartialFiles(const char* sourcePath);
-
-// The length of "DATA\Files\": what a pack path loses to become relative
-// to the game folder.
-constexpr unsigned kFilesPrefixLength = 11;

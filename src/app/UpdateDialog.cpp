@@ -2,9 +2,13 @@
 #include "app/Messages.h"
 #include "app/Update.h"
 #include "app/resource.h"
+#include "payload/PatchNames.h"
 
 int RunUpdate() {
-    DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0);
+    // Only the worker ends the dialog with 1. Anything else (-1 or 0: the
+    // dialog never appeared; 0 also: no worker could start) copied nothing.
+    if (DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0) != 1)
+        g_UpdateFailed = 1;
     return 1;
 }
 
@@ -17,9 +21,8 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
         if (worker) {
             CloseHandle(worker);  // the thread runs on; its handle is not needed
         } else {
-            // No worker, no copy: the dialog must not wait for one, and the
-            // run reports an incomplete update.
-            g_UpdateFailed = 1;
+            // No worker, no copy: the dialog must not wait for one. Ended
+            // with 0, it makes RunUpdate report an incomplete update.
             EndDialog(window, 0);
         }
     }
@@ -27,8 +30,8 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 DWORD WINAPI UpdateWorker(LPVOID) {
-    RemovePartialFiles("DATA\\Files");
-    CopyTree("DATA\\Files");
+    RemovePartialFiles(kPatchFilesPath);
+    CopyTree(kPatchFilesPath);
     EndDialog(g_ProgressDialog, 1);
     return 0;
 }

@@ -113,3 +113,10 @@ uint32_t CFile::Reserved1() { return 0; }
 uint32_t CFile::Reserved2() { return 0; }
 ErrorCode CFile::GetProperty(uint32_t, void*, uint32_t) { return ERR_UNKNOWNPID; }
 ErrorCode CFile::SetProperty(uint32_t, void*, uint32_t) { return ERR_UNKNOWNPID; }
+
+ErrorCode ReadExactly(CFile* file, uint32_t position, void* buffer, uint32_t size) {
+    if (size == 0) return nullptr;  // (a pack entry reports "EOF" at its end even for no bytes)
+    uint32_t got = 0;
+    if (ErrorCode error = file->ReadAt(buffer, position, size, &got)) return error;
+    return got == size ? nullptr : ERR_EOF;
+}

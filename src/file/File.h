@@ -2,6 +2,21 @@
 // layered on a base file and own it, so a whole chain goes with its top.
 // Positions and sizes are unsigned 32-bit; seek offsets are signed 32-bit,
 // so a position past 2 GiB is reached with SeekTo.
+//
+// Short reads: a read that meets the end of the data delivers fewer bytes
+// than asked, and each class says so its own way (callers rely on each):
+//   CDiskFile     "EOF", with or without a count; a given count still
+//                 receives the bytes that arrived.
+//   CLzssFile     with a count: success and the shorter count (0 at the very
+//                 end); without one: "EOF".
+//   CPackFSFile   with a count: clipped at the entry's end, success, but a
+//                 read at or past the end is "EOF" all the same; without one:
+//                 "EOF".
+//   CHPFile, CHPFSFile  with a count: clipped, success (count 0 at or past
+//                 the end); without one: "\"Unknown error\"".
+//   CWindowFile   whatever its base answers.
+// A caller that needs all the bytes reads through ReadExactly below instead
+// of working these out again.
 #pragma once
 
 #include <cstdint>
@@ -68,3 +83,8 @@ public:
     CFile* base;             // the file this one is layered on, or null
     bool ownsBase;           // destroying this file destroys base too
 };
+
+// Reads exactly size bytes at position, whatever the file's short-read rule:
+// null when all of them arrived (at once for size 0); the file's own error when the read failed;
+// "EOF" when it succeeded with fewer bytes.
+ErrorCode ReadExactly(CFile* file, uint32_t position, void* buffer, uint32_t size);

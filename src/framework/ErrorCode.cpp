@@ -58,6 +58,11 @@ const char ERR_NOTINLIST[] = "NOTINLIST";
 const char ERR_CLZSSFILE[] = "CLzssFile";
 const char ERR_NOSUCHBITLENGTHS[] = "NOSUCHBITLENGTHS";
 
+const char ERR_DELTA[] = "DELTA";
+const char ERR_BADDELTA[] = "BADDELTA";
+const char ERR_WRONGBASE[] = "WRONGBASE";
+const char ERR_BADRESULT[] = "BADRESULT";
+
 const char ERR_NUMERIC_8001[] = "8001";
 
 const ErrorCode g_AllErrorCodes[] = {
@@ -78,6 +83,8 @@ const ErrorCode g_AllErrorCodes[] = {
     ERR_HASHINI, ERR_BADFILE, ERR_NOTINLIST,
 
     ERR_CLZSSFILE, ERR_NOSUCHBITLENGTHS,
+
+    ERR_DELTA, ERR_BADDELTA, ERR_WRONGBASE, ERR_BADRESULT,
 
     ERR_NUMERIC_8001,
 };

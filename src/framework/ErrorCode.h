@@ -68,6 +68,13 @@ extern const char ERR_NOTINLIST[];
 extern const char ERR_CLZSSFILE[];
 extern const char ERR_NOSUCHBITLENGTHS[];
 
+// Binary-delta group ("DELTA"), in declaration order: a damaged delta, an old
+// file that is not the delta's base, a rebuilt file whose CRC-32 differs.
+extern const char ERR_DELTA[];
+extern const char ERR_BADDELTA[];
+extern const char ERR_WRONGBASE[];
+extern const char ERR_BADRESULT[];
+
 // The pack service refuses an open for writing with the bare number 8001.
 // It is carried as the address of its own text "8001": non-null, distinct
 // from every named code, and printable like any other code.

@@ -22,6 +22,8 @@
 
 #include <cstdint>
 
+#include "framework/LittleEndian.h"
+
 #include "framework/ErrorCode.h"
 
 constexpr uint32_t kBlockFileMagic = 0x53465048;  // "HPFS" read as a little-endian u32
@@ -34,21 +36,6 @@ constexpr uint32_t kMinPointerOffset = 8;  // data size and depth come first
 // Head block fields.
 constexpr uint32_t kHeadSizeOffset = 0;
 constexpr uint32_t kHeadDepthOffset = 4;
-
-inline uint32_t LoadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void StoreU32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-inline uint16_t LoadU16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-inline void StoreU16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 struct BlockFileHeader {
     uint32_t magic = 0;

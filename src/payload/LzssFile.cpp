@@ -1,5 +1,7 @@
 #include "payload/LzssFile.h"
 
+#include "framework/LittleEndian.h"
+
 #include <cstring>
 
 #include "pools/DefaultPools.h"
@@ -8,24 +10,6 @@
 const char* const CLzssFile::className = ERR_CLZSSFILE;
 
 namespace {
-
-uint32_t LoadLittleEndian32(const uint8_t* at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
-void StoreLittleEndian32(uint8_t* at, uint32_t value) {
-    at[0] = uint8_t(value);
-    at[1] = uint8_t(value >> 8);
-    at[2] = uint8_t(value >> 16);
-    at[3] = uint8_t(value >> 24);
-}
-
-// Reads exactly size bytes at position, whatever the base's short-read rule.
-ErrorCode ReadExactly(CFile* file, void* buffer, uint32_t position, uint32_t size) {
-    uint32_t got = 0;
-    if (ErrorCode error = file->ReadAt(buffer, position, size, &got)) return error;
-    return got == size ? nullptr : ERR_EOF;
-}
 
 constexpr uint32_t kMoveChunk = 0x8000;
 // The whole tail, however long: CopyRange stops at the base's end.
@@ -37,10 +21,10 @@ constexpr uint32_t kSmallestDataStart = kLzssTableOffset + 4;
 CLzssFile::CLzssFile(CFile* baseFile, bool owns) : CFile(baseFile, owns) {
     if (!base) return;
     base->Seek(0, ORIGIN_BEGIN);
-    if (ReadExactly(base, header, 0, kLzssHeaderSize)) return;
+    if (ReadExactly(base, 0, header, kLzssHeaderSize)) return;
     if (std::memcmp(header, kLzssMagic, 4) != 0) return;
-    size = LoadLittleEndian32(header + 4);
-    blockSize = LoadLittleEndian32(header + 8);
+    size = LoadU32(header + 4);
+    blockSize = LoadU32(header + 8);
     // A block size of 0 cannot divide the contents; an absurd one is a damaged header.
     if (blockSize == 0 || blockSize > kLzssMaxBlockSize) return;
     const uint32_t count = LzssBlockCount(size, blockSize);
@@ -54,10 +38,10 @@ CLzssFile::CLzssFile(CFile* baseFile, bool owns) : CFile(baseFile, owns) {
     if (!work) return;
     std::memset(work, 0, workSize);
     if (ResizeBlockTable(count)) return;
-    if (ReadExactly(base, table, kLzssTableOffset, 4 * count)) return;
+    if (ReadExactly(base, kLzssTableOffset, table, 4 * count)) return;
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(table);
     for (uint32_t k = 0; k < count; ++k) {
-        uint32_t value = LoadLittleEndian32(bytes + 4 * k);
+        uint32_t value = LoadU32(bytes + 4 * k);
         table[k] = value;
     }
     table[count] = baseSize;
@@ -155,7 +139,7 @@ uint32_t CLzssFile::GetSize() { return isOpen ? size : 0; }
 uint32_t CLzssFile::Tell() { return position; }
 ErrorCode CLzssFile::Truncate() { return SetSize(position); }
 
-void CLzssFile::StoreHeaderFields() { StoreLittleEndian32(header + 4, size); }
+void CLzssFile::StoreHeaderFields() { StoreU32(header + 4, size); }
 
 ErrorCode CLzssFile::SetSize(uint32_t newSize) {
     if (!isOpen) return ERR_WRITEFAIL;
@@ -265,14 +249,14 @@ ErrorCode CLzssFile::ReadBlock(uint32_t index) {
             // an earlier block left there.
             uint8_t* in = work + workSize - stored;
             std::memset(work, 0, workSize - stored < blockSize ? workSize - stored : blockSize);
-            if (ErrorCode error = ReadExactly(base, in, table[index], stored)) return error;
+            if (ErrorCode error = ReadExactly(base, table[index], in, stored)) return error;
             produced = blockSize;
             if (ErrorCode error = DecodeBlock(in, stored, work, &produced, BitLengths())) return error;
         }
         kept = produced < length ? produced : length;
     } else {
         if (stored > blockSize) return ERR_INVALIDFORMAT;
-        if (ErrorCode error = ReadExactly(base, work, table[index], length)) return error;
+        if (ErrorCode error = ReadExactly(base, table[index], work, length)) return error;
         kept = length;
     }
     std::memset(work + kept, 0, blockSize - kept);
@@ -289,7 +273,7 @@ ErrorCode CLzssFile::Flush() {
     }
     auto* bytes = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(4 * blockCount));
     if (!bytes) return ERR_NOTENOUGHMEM;
-    for (uint32_t k = 0; k < blockCount; ++k) StoreLittleEndian32(bytes + 4 * k, table[k]);
+    for (uint32_t k = 0; k < blockCount; ++k) StoreU32(bytes + 4 * k, table[k]);
     ErrorCode error = base->WriteAt(header, 0, kLzssHeaderSize, nullptr);
     if (!error) error = base->WriteAt(bytes, kLzssTableOffset, 4 * blockCount, nullptr);
     g_pDefaultPtrPool->Free(bytes);

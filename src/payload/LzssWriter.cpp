@@ -1,15 +1,13 @@
 #include "payload/LzssWriter.h"
 
+#include "framework/LittleEndian.h"
+
 #include <cstring>
 
 #include "payload/LzssFormat.h"
 #include "pools/DefaultPools.h"
 
 namespace {
-
-void StoreLittleEndian32(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
-}
 
 ErrorCode CheckParameters(uint32_t blockSize, uint8_t bitLengths) {
     if (blockSize == 0 || blockSize > kLzssMaxBlockSize) return ERR_BADPARAMS;
@@ -19,8 +17,8 @@ ErrorCode CheckParameters(uint32_t blockSize, uint8_t bitLengths) {
 
 void FillHeader(uint8_t* header, uint32_t size, uint32_t blockSize, uint8_t bitLengths) {
     std::memcpy(header, kLzssMagic, 4);
-    StoreLittleEndian32(header + 4, size);
-    StoreLittleEndian32(header + 8, blockSize);
+    StoreU32(header + 4, size);
+    StoreU32(header + 8, blockSize);
     header[12] = bitLengths;
     header[13] = 0;
 }
@@ -36,7 +34,7 @@ ErrorCode CreateLzssContainer(CFile* target, uint32_t blockSize, uint8_t bitLeng
     if (ErrorCode error = CheckParameters(blockSize, bitLengths)) return error;
     uint8_t bytes[kLzssHeaderSize + 4];
     FillHeader(bytes, 0, blockSize, bitLengths);
-    StoreLittleEndian32(bytes + kLzssTableOffset, uint32_t(LzssDataStart(1)));
+    StoreU32(bytes + kLzssTableOffset, uint32_t(LzssDataStart(1)));
     if (ErrorCode error = target->WriteAt(bytes, 0, sizeof bytes, nullptr)) return error;
     return EndAt(target, sizeof bytes);
 }
@@ -58,7 +56,7 @@ ErrorCode CompressLzssImage(const uint8_t* image, uint32_t size, CFile* target, 
             error = ERR_OUTOFRANGE;
             break;
         }
-        StoreLittleEndian32(table + kLzssTableOffset + 4 * k, uint32_t(at));
+        StoreU32(table + kLzssTableOffset + 4 * k, uint32_t(at));
         const uint32_t length = LzssBlockLength(size, blockSize, k);
         const uint8_t* block = image + uint64_t(k) * blockSize;
         uint32_t packedLength = capacity;

@@ -1,5 +1,7 @@
 #include "payload/PackFS.h"
 
+#include "framework/LittleEndian.h"
+
 #include <cstring>
 #include <new>
 
@@ -18,10 +20,6 @@ namespace {
 // hold a whole 255-byte name.
 constexpr uint32_t kSubdirectoryAt = 256;
 constexpr uint32_t kWorkingBuffer = kSubdirectoryAt + 256;
-
-uint32_t LoadLittleEndian32(const uint8_t* at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
 
 // Copies an upper-cased name into a 256-byte buffer; false when it is longer
 // than any stored name can be.
@@ -59,8 +57,8 @@ ErrorCode CPackFS::Attach(CFile* file) {
     uint8_t header[kPackHeaderSize];
     if (ErrorCode error = packFile->ReadAt(header, 0, kPackHeaderSize, nullptr)) return error;
     if (std::memcmp(header, kPackMagic, sizeof kPackMagic) != 0) return ERR_UNKNOWN;
-    const uint32_t count = LoadLittleEndian32(header + kPackCountOffset);
-    const uint32_t directorySize = LoadLittleEndian32(header + kPackDirectorySizeOffset);
+    const uint32_t count = LoadU32(header + kPackCountOffset);
+    const uint32_t directorySize = LoadU32(header + kPackDirectorySizeOffset);
     if (directorySize == 0) return ERR_ALLOCFAIL;
     // A directory that cannot lie inside the pack is refused before any
     // memory is asked for it.
@@ -96,7 +94,7 @@ CFile* CPackFS::Open(const char* path, uint16_t mode, ErrorCode* error) {
         return nullptr;
     }
     if (error) *error = nullptr;
-    return new (std::nothrow) CPackFSFile(packFile, LoadLittleEndian32(data), LoadLittleEndian32(data + 4));
+    return new (std::nothrow) CPackFSFile(packFile, LoadU32(data), LoadU32(data + 4));
 }
 
 int CPackFS::Exists(const char* path) {
@@ -176,5 +174,5 @@ uint32_t CPackFS::GetFileOffset(const char* path, ErrorCode* error) {
         return 0;
     }
     if (error) *error = nullptr;
-    return LoadLittleEndian32(data);
+    return LoadU32(data);
 }

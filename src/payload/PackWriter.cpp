@@ -1,5 +1,7 @@
 #include "payload/PackWriter.h"
 
+#include "framework/LittleEndian.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -12,10 +14,6 @@
 namespace {
 
 constexpr uint32_t kNameSlot = kPackMaxNameLength + 1;
-
-void StoreLittleEndian32(uint8_t* at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (8 * i));
-}
 
 ErrorCode NormaliseName(const char* name, char* out) {
     uint32_t n = 0;
@@ -102,8 +100,8 @@ ErrorCode Plan(const PackWriterEntry* entries, uint32_t count, PackPlan& plan, u
     uint8_t* head = plan.head;
     std::memset(head, 0, kPackHeaderSize);
     std::memcpy(head, kPackMagic, sizeof kPackMagic);
-    StoreLittleEndian32(head + kPackCountOffset, count);
-    StoreLittleEndian32(head + kPackDirectorySizeOffset, uint32_t(directorySize));
+    StoreU32(head + kPackCountOffset, count);
+    StoreU32(head + kPackDirectorySizeOffset, uint32_t(directorySize));
     uint8_t* at = head + kPackHeaderSize;
     uint8_t* dates = at + directorySize;
     for (uint32_t k = 0; k < count; ++k) {
@@ -115,10 +113,10 @@ ErrorCode Plan(const PackWriterEntry* entries, uint32_t count, PackPlan& plan, u
         at[1] = uint8_t(shared);
         std::memcpy(at + 2, name + shared, length - shared);
         at += 2 + length - shared;
-        StoreLittleEndian32(at, plan.offsets[plan.order[k]]);
-        StoreLittleEndian32(at + 4, entry.size);
+        StoreU32(at, plan.offsets[plan.order[k]]);
+        StoreU32(at + 4, entry.size);
         at += kPackEntryDataSize;
-        StoreLittleEndian32(dates + 4 * k, entry.dosDateTime);
+        StoreU32(dates + 4 * k, entry.dosDateTime);
     }
     return nullptr;
 }

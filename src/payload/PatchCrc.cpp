@@ -1,5 +1,7 @@
 #include "payload/PatchCrc.h"
 
+#include "framework/LittleEndian.h"
+
 #include <cstring>
 
 namespace {
@@ -26,14 +28,6 @@ const Crc32Tables& Tables() {
     return tables;
 }
 
-uint32_t Load32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Store32(uint8_t* p, uint32_t value) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(value >> (8 * i));
-}
-
 }  // namespace
 
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
@@ -41,7 +35,7 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
     const auto* p = static_cast<const uint8_t*>(data);
     uint32_t c = ~crc;
     for (; size >= 8; size -= 8, p += 8) {
-        const uint32_t low = c ^ Load32(p), high = Load32(p + 4);
+        const uint32_t low = c ^ LoadU32(p), high = LoadU32(p + 4);
         c = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24] ^
             t[3][high & 0xFF] ^ t[2][(high >> 8) & 0xFF] ^ t[1][(high >> 16) & 0xFF] ^ t[0][high >> 24];
     }
@@ -51,15 +45,15 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
 
 void MakePatchCrcEntry(uint32_t coveredSize, uint32_t crc, uint8_t out[kPatchCrcEntrySize]) {
     std::memcpy(out, kPatchCrcMagic, 4);
-    Store32(out + 4, kPatchCrcVersion);
-    Store32(out + 8, coveredSize);
-    Store32(out + 12, crc);
+    StoreU32(out + 4, kPatchCrcVersion);
+    StoreU32(out + 8, coveredSize);
+    StoreU32(out + 12, crc);
 }
 
 bool ParsePatchCrcEntry(const uint8_t* bytes, uint32_t size, PatchCrcEntry* entry) {
     if (size != kPatchCrcEntrySize || std::memcmp(bytes, kPatchCrcMagic, 4) != 0) return false;
-    entry->version = Load32(bytes + 4);
-    entry->coveredSize = Load32(bytes + 8);
-    entry->crc = Load32(bytes + 12);
+    entry->version = LoadU32(bytes + 4);
+    entry->coveredSize = LoadU32(bytes + 8);
+    entry->crc = LoadU32(bytes + 12);
     return true;
 }

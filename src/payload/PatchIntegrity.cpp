@@ -1,20 +1,13 @@
 #include "payload/PatchIntegrity.h"
 
+#include "framework/LittleEndian.h"
+
 #include <cstring>
 
 #include "payload/LzssFormat.h"
 #include "pools/DefaultPools.h"
 
 namespace {
-
-uint32_t Load32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-bool ReadExactly(CFile* file, uint32_t position, void* buffer, uint32_t size) {
-    uint32_t got = 0;
-    return file->ReadAt(buffer, position, size, &got) == nullptr && got == size;
-}
 
 bool Fail(IntegrityFault* fault, const char* what, uint32_t offset, uint32_t block = kNoBlock, bool inPack = false) {
     fault->what = what;
@@ -53,10 +46,10 @@ void AddToCrc(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_
 bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, IntegrityFault* fault) {
     const uint32_t end = container->GetSize();
     uint8_t header[kLzssHeaderSize];
-    if (end < kLzssHeaderSize || !ReadExactly(container, 0, header, kLzssHeaderSize))
+    if (end < kLzssHeaderSize || ReadExactly(container, 0, header, kLzssHeaderSize))
         return Fail(fault, "the container header is cut short", 0);
     if (std::memcmp(header, kLzssMagic, 4) != 0) return Fail(fault, "no container header (\"LZSS\")", 0);
-    const uint32_t size = Load32(header + 4), blockSize = Load32(header + 8);
+    const uint32_t size = LoadU32(header + 4), blockSize = LoadU32(header + 8);
     const uint8_t bitLengths = header[12];
     if (blockSize == 0 || blockSize > kLzssMaxBlockSize) return Fail(fault, "the block size is out of range", 8);
     const uint32_t count = LzssBlockCount(size, blockSize);
@@ -65,9 +58,9 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
 
     PoolBlock tableBytes(4ull * count);
     if (!tableBytes.bytes) return Fail(fault, "no memory for the block table", kLzssTableOffset);
-    if (!ReadExactly(container, kLzssTableOffset, tableBytes.bytes, 4 * count))
+    if (ReadExactly(container, kLzssTableOffset, tableBytes.bytes, 4 * count))
         return Fail(fault, "the block table cannot be read", kLzssTableOffset);
-    auto start = [&](uint32_t k) { return k < count ? Load32(tableBytes.bytes + 4 * k) : end; };
+    auto start = [&](uint32_t k) { return k < count ? LoadU32(tableBytes.bytes + 4 * k) : end; };
     if (start(0) != dataStart) return Fail(fault, "the block table does not end where the first block starts", kLzssTableOffset, 0);
 
     // The table first: every block's span and claimed length, so that the
@@ -97,7 +90,7 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
     for (uint32_t k = 0; k < count; ++k) {
         const uint32_t from = start(k), stored = start(k + 1) - from, length = LzssBlockLength(size, blockSize, k);
         if (stored < length) {
-            if (!ReadExactly(container, from, in.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
+            if (ReadExactly(container, from, in.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
             // One byte of room more than the block's length shows a stream
             // that runs on; bytes a skip token passes read as zeros, as in CLzssFile.
             std::memset(out.bytes, 0, length + 1);
@@ -106,7 +99,7 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
                 return Fail(fault, "a compressed block does not decode", from, k);
             if (produced != length) return Fail(fault, "a compressed block decodes to another length than its own", from, k);
         } else {
-            if (!ReadExactly(container, from, out.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
+            if (ReadExactly(container, from, out.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
             for (uint32_t i = length; i < stored; ++i)
                 if (out.bytes[i] != 0) return Fail(fault, "bytes other than zeros lie behind the last block's data", from + i, k);
         }
@@ -121,7 +114,7 @@ PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, 
     const uint32_t offset = pack->GetFileOffset(kPatchCrcName, &lookup);
     uint8_t trailer[kPatchCrcEntrySize];
     const bool trailerMagic = imageSize >= kPatchCrcEntrySize &&
-                              ReadExactly(image, imageSize - kPatchCrcEntrySize, trailer, kPatchCrcEntrySize) &&
+                              !ReadExactly(image, imageSize - kPatchCrcEntrySize, trailer, kPatchCrcEntrySize) &&
                               std::memcmp(trailer, kPatchCrcMagic, 4) == 0;
     if (lookup && !trailerMagic) return PatchChecksum::kAbsent;
 
@@ -135,9 +128,7 @@ PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, 
     if (!file) return broken("the PATCH.CRC entry cannot be opened", offset);
     uint8_t bytes[kPatchCrcEntrySize];
     const uint32_t entrySize = file->GetSize();
-    uint32_t got = 0;
-    const bool read = entrySize == kPatchCrcEntrySize && file->Read(bytes, kPatchCrcEntrySize, &got) == nullptr &&
-                      got == kPatchCrcEntrySize;
+    const bool read = entrySize == kPatchCrcEntrySize && !ReadExactly(file, 0, bytes, kPatchCrcEntrySize);
     delete file;
     if (entrySize != kPatchCrcEntrySize) return broken("the PATCH.CRC entry is not 16 bytes long", offset);
     if (uint64_t(offset) + kPatchCrcEntrySize != imageSize) return broken("the PATCH.CRC entry does not lie last in the pack", offset);
@@ -154,7 +145,7 @@ PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, 
         uint8_t chunk[4096];
         for (uint32_t at = 0; at < entry.coveredSize; at += sizeof chunk) {
             const uint32_t n = entry.coveredSize - at < sizeof chunk ? entry.coveredSize - at : uint32_t(sizeof chunk);
-            if (!ReadExactly(image, at, chunk, n)) return broken("the pack cannot be read", at);
+            if (ReadExactly(image, at, chunk, n)) return broken("the pack cannot be read", at);
             AddToCrc(&sink, at, chunk, n);
         }
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "MemoryFile.h"
+#include "app/ReadWatchFile.h"
 
 namespace {
 
@@ -138,6 +139,24 @@ TEST_F(HashIniTest, ReadFailureEndsTheFile) {
     MemoryFile file(std::vector<uint8_t>(text.begin(), text.end()));
     file.failReadAfter = 0;
     EXPECT_EQ(table.LoadFile(&file), nullptr);
+    EXPECT_EQ(SectionCount(), 0);
+}
+
+// Loaded whole, a file that stops before its end (an error, or nothing
+// delivered) is told and leaves no table; the end itself is no failure.
+TEST_F(HashIniTest, LoadWholeTellsAFileCutShort) {
+    std::string text = "[s]\nk=1\n" + std::string(CHashIni::kReadBufferSize, ';') + "\nlater=2\n";
+    MemoryFile whole(std::vector<uint8_t>(text.begin(), text.end()));
+    EXPECT_EQ(LoadWhole(&table, &whole), nullptr);
+    EXPECT_EQ(Value("s", "later"), "2");
+
+    MemoryFile cut(std::vector<uint8_t>(text.begin(), text.end()));
+    cut.failReadAfter = 1;
+    EXPECT_EQ(table.LoadFile(&cut), nullptr);  // alone, the loader takes the error for the end
+    EXPECT_EQ(Value("s", "k"), "1");
+    cut.position = 0;
+    cut.readCalls = 0;
+    EXPECT_EQ(LoadWhole(&table, &cut), ERR_READFAIL);
     EXPECT_EQ(SectionCount(), 0);
 }
 

@@ -25,7 +25,9 @@ protected:
 
     void TearDown() override {
         w32::CurrentHostIo() = w32::DefaultHostIo();
-        for (const char* fault : {"W32_FAULT_WRITE", "W32_FAULT_OPEN", "W32_FAULT_MOVE", "W32_FAULT_THREAD"})
+        for (const char* fault : {"W32_FAULT_WRITE", "W32_FAULT_OPEN", "W32_FAULT_KILL", "W32_FAULT_MOVE",
+                                  "W32_FAULT_FLUSH", "W32_FAULT_THREAD", "W32_FAULT_DIALOG", "W32_FAULT_MUTEX",
+                                  "W32_FAULT_REGISTRY"})
             unsetenv(fault);
         w32::ReloadEnvironmentFaults();
         std::error_code ignored;

@@ -4,6 +4,7 @@
 #include "Transcript.h"
 
 #include <windows.h>
+#include "win32/hostio.h"
 
 #include <gtest/gtest.h>
 
@@ -95,6 +96,22 @@ TEST_F(DialogTest, TheTemplateMustComeFromTheProgramsOwnModule)
     EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, DialogProc, 0), -1);
     EXPECT_EQ(GetLastError(), ERROR_RESOURCE_DATA_NOT_FOUND);
     EXPECT_EQ(run.dialog, nullptr);
+}
+
+TEST_F(DialogTest, AnInjectedFaultKeepsTheFirstDialogsFromAppearing)
+{
+    setenv("W32_FAULT_DIALOG", "1", 1);
+    w32::ReloadEnvironmentFaults();
+    DialogRun run;
+    run.endInInit = true;
+    g_Run = &run;
+    EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(101), nullptr, DialogProc, 0), -1);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(run.dialog, nullptr);
+    EXPECT_TRUE(ReadTranscript(transcript_).empty());
+    EXPECT_EQ(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(101), nullptr, DialogProc, 0), 5);
+    unsetenv("W32_FAULT_DIALOG");
+    w32::ReloadEnvironmentFaults();
 }
 
 TEST(Thread, RunsTheRoutineWithItsParameter)

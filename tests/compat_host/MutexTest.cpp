@@ -4,6 +4,7 @@
 #include "TempDir.h"
 
 #include <windows.h>
+#include "win32/hostio.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,19 @@ TEST_F(MutexTest, TheProgramSeesERROR_ALREADY_EXISTSWhileTheGameRuns)
     const HANDLE mutex = CreateMutexA(nullptr, FALSE, (name_ + "-seen").c_str());
     EXPECT_NE(mutex, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+}
+
+// As for a mutex of another account: no handle, the error, and no mutex.
+TEST_F(MutexTest, AnInjectedFaultCreatesNothing)
+{
+    setenv("W32_FAULT_MUTEX", "5", 1);
+    w32::ReloadEnvironmentFaults();
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, (name_ + "-denied").c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    unsetenv("W32_FAULT_MUTEX");
+    w32::ReloadEnvironmentFaults();
+    ChildProcess game(W32_HOLD_MUTEX, {name_ + "-denied"});
+    EXPECT_EQ(Start(game), "ready");
 }
 
 TEST_F(MutexTest, NamesAreCaseSensitiveAndANewNameIsCreated)

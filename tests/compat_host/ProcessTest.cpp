@@ -34,6 +34,23 @@ TEST(Process, TheCommandLineStartsWithTheOwnAbsolutePathInQuotes)
     EXPECT_EQ(std::string(small), OwnPath().substr(0, 3));
 }
 
+// Names fold ASCII case; an unknown or empty name keeps its '%', and the
+// next '%' may open a name.
+TEST(Process, ExpandEnvironmentStringsReplacesKnownNamesOnly)
+{
+    setenv("QP_EXPAND_DRIVE", "C:", 1);
+    const char source[] = "%qp_expand_drive%\\Games\\%NOPE%%QP_EXPAND_DRIVE%%";
+    char out[64];
+    EXPECT_EQ(ExpandEnvironmentStringsA(source, out, sizeof out), 19u);
+    EXPECT_STREQ(out, "C:\\Games\\%NOPE%C:%");
+    char small[8] = "kept";
+    EXPECT_EQ(ExpandEnvironmentStringsA(source, small, sizeof small), 19u);
+    EXPECT_STREQ(small, "kept");
+    EXPECT_EQ(ExpandEnvironmentStringsA("plain", out, sizeof out), 6u);
+    EXPECT_STREQ(out, "plain");
+    unsetenv("QP_EXPAND_DRIVE");
+}
+
 TEST(Process, WinMainGetsTheArgumentsTheModuleAndSW_SHOWNORMAL)
 {
     ChildProcess child(W32_WINMAIN_ECHO, {"a", "b c", "say \"hi\""});

@@ -3,6 +3,7 @@
 #include "TempDir.h"
 
 #include <windows.h>
+#include "win32/hostio.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,12 @@ protected:
         file_ = dir_.Path("hive.reg");
         setenv("W32_REGISTRY_FILE", file_.c_str(), 1);
     }
-    void TearDown() override { unsetenv("W32_REGISTRY_FILE"); }
+    void TearDown() override
+    {
+        unsetenv("W32_REGISTRY_FILE");
+        unsetenv("W32_FAULT_REGISTRY");
+        w32::ReloadEnvironmentFaults();
+    }
 
     // In the 64-bit view, where these keys lie, whatever the test's own bitness.
     HKEY Open(REGSAM access, const char* subKey = kQuorKey)
@@ -179,6 +185,32 @@ TEST_F(RegistryTest, AKeyOpenedForReadingCannotBeWritten)
     EXPECT_EQ(Status(RegSetValueExA(key, "GameVersion", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), 4)),
               ERROR_ACCESS_DENIED);
     EXPECT_EQ(ReadText(file_), kHive);
+    RegCloseKey(key);
+}
+
+// A key that may be read but not written, and a hive that refuses the
+// change: the file stays as it was.
+TEST_F(RegistryTest, InjectedFaultsRefuseTheWriteAndLeaveTheFile)
+{
+    WriteText(file_, kHive);
+    setenv("W32_FAULT_REGISTRY", "open:5", 1);
+    w32::ReloadEnvironmentFaults();
+    HKEY key = nullptr;
+    EXPECT_EQ(Status(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kQuorKey, 0, KEY_WRITE | KEY_WOW64_64KEY, &key)),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(key, nullptr);
+    RegCloseKey(Open(KEY_READ));
+
+    setenv("W32_FAULT_REGISTRY", "set:112:1", 1);
+    w32::ReloadEnvironmentFaults();
+    key = Open(KEY_READ | KEY_WRITE);
+    const DWORD version = 0x1000C;
+    EXPECT_EQ(Status(RegSetValueExA(key, "GameVersion", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), 4)),
+              ERROR_DISK_FULL);
+    EXPECT_EQ(ReadText(file_), kHive);
+    // Only the first time.
+    EXPECT_EQ(Status(RegSetValueExA(key, "GameVersion", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version), 4)),
+              ERROR_SUCCESS);
     RegCloseKey(key);
 }
 

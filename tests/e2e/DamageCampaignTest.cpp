@@ -18,6 +18,8 @@
 #include <set>
 
 #include "ChildProcess.h"
+#include "framework/LittleEndian.h"
+#include "payload/PayloadScan.h"
 #include "SampleInstall.h"
 #include "Scenarios.h"
 #include "TestFiles.h"
@@ -43,10 +45,7 @@ std::string Lower(std::string s) {
     return s;
 }
 
-uint32_t Le32(const std::string& b, size_t at) {
-    return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
-           uint32_t(uint8_t(b[at + 3])) << 24;
-}
+uint32_t Le32(const std::string& b, size_t at) { return LoadU32(reinterpret_cast<const uint8_t*>(b.data()) + at); }
 
 int SignedExit(int status) { return status < 256 ? int(int8_t(status)) : status; }
 
@@ -73,11 +72,9 @@ protected:
         ASSERT_EQ(tool.Wait(), 0) << output;
         built = ReadFile(patch);
         const size_t stubSize = ReadFile(QP_PATCHER).size();
-        for (size_t at = built.find("LZSS"); at != std::string::npos; at = built.find("LZSS", at + 1))
-            if (at + 12 <= built.size() && Le32(built, at + 8) == 0x8000 && at >= stubSize) {
-                container = at;
-                break;
-            }
+        const auto* behindStub = reinterpret_cast<const uint8_t*>(built.data()) + stubSize;
+        const size_t found = FindPayloadHeader(behindStub, built.size() - stubSize, built.size() - stubSize);
+        if (found != size_t(-1)) container = stubSize + found;
         ASSERT_NE(container, 0u);
     }
 

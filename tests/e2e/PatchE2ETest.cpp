@@ -31,8 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint32_t kScanBlock = 8192;
-
 // The patch's sources carry one fixed time (2021-06-15 12:00 UTC), so that
 // the entries' dates and with them the patch's bytes are the same in every
 // run and build.
@@ -52,10 +50,9 @@ std::string Slashed(std::string path) {
 // Offset of the first container header ("LZSS", block size 0x8000) at or
 // after from.
 size_t FindContainer(const std::string& bytes, size_t from) {
-    for (size_t at = bytes.find("LZSS", from); at != std::string::npos; at = bytes.find("LZSS", at + 1)) {
-        if (at + 12 <= bytes.size() && bytes.compare(at + 8, 4, std::string("\x00\x80\x00\x00", 4)) == 0) return at;
-    }
-    return std::string::npos;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + from;
+    const size_t at = FindPayloadHeader(data, bytes.size() - from, bytes.size() - from);
+    return at == size_t(-1) ? std::string::npos : from + at;
 }
 
 // The pack stores its names upper-cased, so a new file may arrive as
@@ -143,7 +140,7 @@ protected:
             fs::copy_file(QP_PATCHER, patch);
             return;
         }
-        if (!s.extraEntries.empty()) {
+        if (!s.extraEntries.empty() || s.undecodableFrom) {
             BuildPatchWithEntries(s);
         } else {
             // The scenarios try the patcher on faulty strings files too.
@@ -169,10 +166,10 @@ protected:
             size_t at = FindContainer(bytes, stub.size());
             ASSERT_NE(at, std::string::npos);
             std::string container = bytes.substr(at);
-            size_t offset = (stub.size() / kScanBlock + 1) * kScanBlock + kScanBlock - 7;
+            size_t offset = (stub.size() / kScanStep + 1) * kScanStep + kScanStep - 7;
             std::string moved = stub + std::string(offset - stub.size(), '\0') + container;
             ASSERT_EQ(FindContainer(moved, 0), offset);
-            ASSERT_LT(offset, moved.size() / kScanBlock * kScanBlock - kScanBlock) << "container too small";
+            ASSERT_LT(offset, moved.size() / kScanStep * kScanStep - kScanStep) << "container too small";
             WriteFile(patch, moved);
         }
         fs::permissions(patch, fs::perms::owner_all, fs::perm_options::add);
@@ -198,8 +195,32 @@ protected:
         std::vector<uint8_t> stub(stubText.begin(), stubText.end());
         size_t offset = 0;
         std::vector<uint8_t> bytes = LayOutPatch(stub, std::move(container.bytes), image, imageSize, &offset);
+        if (s.undecodableFrom) {
+            const std::string text(reinterpret_cast<const char*>(image), imageSize);
+            const size_t at = text.find(*s.undecodableFrom);
+            ASSERT_NE(at, std::string::npos);
+            SpoilBlock(bytes, offset, uint32_t(at / kLzssPatchBlockSize));
+        }
         g_pDefaultPtrPool->Free(image);
         WriteFile(patch, std::string(bytes.begin(), bytes.end()));
+    }
+
+    // The first token of block k of the container at offset becomes a match
+    // reaching 1 byte before the block's start: the block cannot be decoded,
+    // every other block still can.
+    static void SpoilBlock(std::vector<uint8_t>& bytes, size_t offset, uint32_t k) {
+        auto word = [&](size_t at) {
+            return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+                   uint32_t(bytes[at + 3]) << 24;
+        };
+        const uint32_t count = (word(offset + 4) - 1) / kLzssPatchBlockSize + 1;
+        ASSERT_GT(k, 0u) << "block 0 holds the pack's directory";
+        ASSERT_LT(k + 1, count) << "the last block may be stored raw";
+        const size_t start = offset + word(offset + kLzssTableOffset + 4 * k);
+        const size_t end = offset + word(offset + kLzssTableOffset + 4 * (k + 1));
+        ASSERT_LT(end - start, kLzssPatchBlockSize) << "block " << k << " is stored raw";
+        const uint8_t spoiled[4] = {0x7F, 0xFF, 0xFF, 0xFF};
+        std::copy(spoiled, spoiled + 4, bytes.begin() + std::ptrdiff_t(start));
     }
 
     void Install(const Scenario& s) {
@@ -239,7 +260,16 @@ protected:
             keys.push_back({sample::RegistryView::k64Bit, s.registryPath, s.gameVersion, s.language});
         if (s.registryKey == KeyPlace::kBothViews)
             keys.push_back({sample::RegistryView::k64Bit, s.registryPath64, s.gameVersion64, s.language});
-        WriteFile(registry, sample::RegistryText(keys));
+        std::string registryText = sample::RegistryText(keys);
+        if (!s.registryLines.empty()) {
+            const std::string header = "[" + sample::GameKeyName(sample::RegistryView::k32Bit) + "]\r\n";
+            const size_t at = registryText.find(header);
+            ASSERT_NE(at, std::string::npos);
+            std::string lines;
+            for (const std::string& line : s.registryLines) lines += line + "\r\n";
+            registryText.insert(at + header.size(), lines);
+        }
+        WriteFile(registry, registryText);
         for (const std::string& folder : s.programsFolders) fs::create_directories(programs + "/" + Slashed(folder));
         for (const std::string& file : s.programsFiles) WriteFile(programs + "/" + Slashed(file), "not a folder\n");
         before = Snapshot(game);
@@ -253,6 +283,7 @@ protected:
             {"W32_DRIVE_C", driveC},          {"W32_REGISTRY_FILE", registry},
             {"W32_TRANSCRIPT", root + "/transcript.jsonl"}, {"W32_ANSWERS", answers},
             {"W32_MUTEX_DIR", root + "/mutex"}, {"W32_PROGRAMS_DIR", kProgramsFolder},
+            {"SystemDrive", "C:"},  // as Windows sets it, for expandable registry paths
         };
         if (!s.faultWrite.empty()) env["W32_FAULT_WRITE"] = Replace(s.faultWrite, "{game}", game);
         if (!s.faultOpen.empty()) env["W32_FAULT_OPEN"] = Replace(s.faultOpen, "{game}", game);
@@ -260,6 +291,9 @@ protected:
         if (!s.faultMove.empty()) env["W32_FAULT_MOVE"] = Replace(s.faultMove, "{game}", game);
         if (!s.faultFlush.empty()) env["W32_FAULT_FLUSH"] = Replace(s.faultFlush, "{game}", game);
         if (s.faultThread) env["W32_FAULT_THREAD"] = "1";
+        if (s.faultDialog) env["W32_FAULT_DIALOG"] = "1";
+        if (!s.faultMutex.empty()) env["W32_FAULT_MUTEX"] = s.faultMutex;
+        if (!s.faultRegistry.empty()) env["W32_FAULT_REGISTRY"] = s.faultRegistry;
         return env;
     }
 

@@ -1,5 +1,6 @@
 #include "Scenarios.h"
 
+#include <cstdio>
 #include <utility>
 
 namespace e2e {
@@ -232,6 +233,92 @@ std::vector<Scenario> DamagedInputs() {
     return all;
 }
 
+// Failures of the machine around the copy: each is told as such, never as
+// "successfuly", and leaves the registry's version as it was.
+std::vector<Scenario> MachineFailures() {
+    std::vector<Scenario> all;
+    for (const char* fault : {"open:5", "set:112"}) {
+        // The files are all new, but the next patch would take the game for
+        // 1.01: incomplete, no shortcut to a client that is not recorded.
+        Scenario s = Complete(fault[0] == 'o' ? "VersionKeyCannotBeWritten" : "VersionValueCannotBeSet");
+        s.faultRegistry = fault;
+        s.boxes[1] = Plain(kNotComplete);
+        s.versionAfter.reset();
+        s.shortcuts = {};
+        all.push_back(s);
+    }
+    {
+        // No dialog, no worker: nothing copied or recorded.
+        Scenario s = Installed("ProgressDialogCannotBeCreated");
+        s.faultDialog = true;
+        s.answers = {"yes", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), Plain(kNotComplete)};
+        all.push_back(s);
+    }
+    {
+        // The game's mutex belongs to another account: it may be running.
+        Scenario s = Stopped("GameMutexCannotBeCreated", "1.01", kQuorRun);
+        s.faultMutex = "5";
+        all.push_back(s);
+    }
+    {
+        // Part of the strings file cannot be read (a patch from before the
+        // checksum entry): nothing of it is used.
+        Scenario s = Installed("StringsFileCutByAReadError");
+        // Comment lines after "welcome" make the file span three blocks; the
+        // middle one is spoiled, the keys behind it lie in the last.
+        std::string padding;
+        for (int line = 10; line < 90; ++line) padding += "\r\n; pad " + std::to_string(line) + std::string(990, '.');
+        s.strings = {{"welcome", std::string(kWelcome) + padding}};
+        s.undecodableFrom = "; pad 40";
+        s.answers = {"ok"};
+        s.boxes = {{"QUOR Patch", "Patch file is broken!", kOkPlain, "ok"}};
+        s.exitCode = -1;
+        all.push_back(s);
+    }
+    return all;
+}
+
+// Registry values stored with another type or size than the installer's
+// count as missing; an expandable path is expanded.
+std::vector<Scenario> ForeignRegistryValues() {
+    std::vector<Scenario> all;
+    // Read as raw bytes, "101" would be version 49.12337 and the three
+    // bytes version 1.05.
+    const std::pair<const char*, const char*> versions[] = {
+        {"GameVersionStoredAsText", "\"GameVersion\"=\"101\""},
+        {"GameVersionOfThreeBytes", "\"GameVersion\"=hex(4):05,00,01"},
+    };
+    for (const auto& [name, line] : versions) {
+        Scenario s = Stopped(name, "1.00", kErrVerMin);
+        s.gameVersion.reset();
+        s.registryLines = {line};
+        all.push_back(s);
+    }
+    {
+        Scenario s = Stopped("PathStoredAsBinary", "1.01", kNoQuor);
+        s.registryPath.reset();
+        s.registryLines = {"\"Path\"=hex:43,3a,5c,47,61,6d,65,73,5c,51,75,6f,72,5c,00"};
+        s.boxes[0] = WelcomeBox("yes");
+        all.push_back(s);
+    }
+    {
+        // "%SystemDrive%\Games\Quor\" as an expandable string.
+        Scenario s = Complete("ExpandablePath");
+        s.registryPath.reset();
+        std::string line = "\"Path\"=hex(2):";
+        const std::string path = "%SystemDrive%\\Games\\Quor\\";
+        for (char c : path + '\0') {
+            char byte[4];
+            std::snprintf(byte, sizeof byte, "%02x", unsigned(uint8_t(c)));
+            line += std::string(line.back() == ':' ? "" : ",") + byte;
+        }
+        s.registryLines = {line};
+        all.push_back(s);
+    }
+    return all;
+}
+
 std::vector<Scenario> BuildScenarios() {
     std::vector<Scenario> all;
 
@@ -459,6 +546,8 @@ std::vector<Scenario> BuildScenarios() {
     for (Scenario& s : CopyFailures()) all.push_back(std::move(s));
     for (Scenario& s : ConfinedWrites()) all.push_back(std::move(s));
     for (Scenario& s : DamagedInputs()) all.push_back(std::move(s));
+    for (Scenario& s : MachineFailures()) all.push_back(std::move(s));
+    for (Scenario& s : ForeignRegistryValues()) all.push_back(std::move(s));
     return all;
 }
 

@@ -74,6 +74,10 @@ struct Scenario {
     std::vector<FileSpec> patchFiles;
     std::vector<PackEntry> extraEntries;  // built in the test, not by the patch tool
     PayloadLayout layout = PayloadLayout::kTool;
+    // Written without the checksum entry, with the container block that
+    // holds this text of the pack undecodable (its first token a match
+    // reaching before the block's start).
+    std::optional<std::string> undecodableFrom;
 
     // The installation. The game's key lies where its 32-bit installer puts
     // it on 64-bit Windows, the registry's 32-bit view, unless placed otherwise.
@@ -85,6 +89,9 @@ struct Scenario {
     // With KeyPlace::kBothViews: the values of the 64-bit view's key.
     std::optional<std::string> registryPath64;
     std::optional<uint32_t> gameVersion64;
+    // Registry-export value lines added to the 32-bit view's key, for values
+    // stored with another type or size than the game's installer gives them.
+    std::vector<std::string> registryLines;
     bool gameExecutable = true;
     LocalPack localPack;
     std::vector<FileSpec> gameFiles;          // present before the run, below the game folder
@@ -100,6 +107,9 @@ struct Scenario {
     std::string faultMove;   // W32_FAULT_MOVE, likewise
     std::string faultFlush;  // W32_FAULT_FLUSH, likewise
     bool faultThread = false;  // the worker thread cannot be started
+    bool faultDialog = false;  // the progress dialog cannot be created
+    std::string faultMutex;     // W32_FAULT_MUTEX: the Win32 error of CreateMutexA
+    std::string faultRegistry;  // W32_FAULT_REGISTRY: "open" or "set", a Win32 error
 
     // Expected outcome.
     int exitCode = 0;

@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <numeric>
 #include <vector>
 
 #include "MemoryFile.h"
 #include "file/File.h"
+#include "payload/LzssFile.h"
+#include "payload/LzssFormat.h"
+#include "payload/LzssWriter.h"
+#include "payload/PackFS.h"
+#include "payload/PackWriter.h"
+#include "pools/DefaultPools.h"
 
 namespace {
 
@@ -152,4 +159,47 @@ TEST(FileChain, DestroyingTheTopDestroysEveryOwnedFileOnce) {
     CountingFile kept(nullptr, false, &destroyed);
     delete new CountingFile(&kept, false, &destroyed);
     EXPECT_EQ(destroyed, 1);
+}
+
+// Each class's short read, turned into all the bytes or an error: a disk-like
+// file ("EOF"), the container (success with a short count), a pack entry
+// ("EOF" at the end even with a count) and a base that fails.
+TEST(ReadExactly, AllTheBytesOrAnErrorWhateverTheClass) {
+    const std::vector<uint8_t> bytes = Iota(100);
+    MemoryFile disk(bytes);
+    uint8_t buffer[100] = {};
+    EXPECT_EQ(ReadExactly(&disk, 10, buffer, 90), nullptr);
+    EXPECT_EQ(buffer[0], 10);
+    EXPECT_EQ(ReadExactly(&disk, 10, buffer, 91), ERR_EOF);
+
+    MemoryFile stored;
+    ASSERT_EQ(CompressLzssImage(bytes.data(), 100, &stored, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
+              nullptr);
+    CLzssFile container(&stored, false);
+    ASSERT_TRUE(container.isOpen);
+    uint32_t got = 0;
+    ASSERT_EQ(container.ReadAt(buffer, 50, 60, &got), nullptr);  // the class's own rule: success, short
+    EXPECT_EQ(got, 50u);
+    EXPECT_EQ(ReadExactly(&container, 50, buffer, 60), ERR_EOF);
+    EXPECT_EQ(ReadExactly(&container, 100, buffer, 1), ERR_EOF);
+    EXPECT_EQ(ReadExactly(&container, 0, buffer, 100), nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 100), bytes);
+
+    const PackWriterEntry entry{"A.BIN", bytes.data(), 100, 0};
+    uint8_t* image = nullptr;
+    uint32_t imageSize = 0;
+    ASSERT_EQ(BuildPackImage(&entry, 1, &image, &imageSize), nullptr);
+    CPackFS pack;
+    ASSERT_EQ(pack.Attach(new MemoryFile(std::vector<uint8_t>(image, image + imageSize))), nullptr);
+    g_pDefaultPtrPool->Free(image);
+    ErrorCode error = nullptr;
+    std::unique_ptr<CFile> file(pack.Open("A.BIN", FM_READ, &error));
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(ReadExactly(file.get(), 99, buffer, 2), ERR_EOF);
+    EXPECT_EQ(ReadExactly(file.get(), 100, buffer, 0), nullptr);
+    EXPECT_EQ(ReadExactly(file.get(), 0, buffer, 100), nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 100), bytes);
+
+    disk.failReadAfter = 0;
+    EXPECT_EQ(ReadExactly(&disk, 0, buffer, 1), ERR_READFAIL);
 }

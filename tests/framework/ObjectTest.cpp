@@ -58,6 +58,7 @@ TEST(ErrorCodes, EveryGroupHasItsExactTextsInOrder) {
         "NULLPOINTER", "SIZEOUTOFRANGE",
         "HASHINI", "BADFILE", "NOTINLIST",
         "CLzssFile", "NOSUCHBITLENGTHS",
+        "DELTA", "BADDELTA", "WRONGBASE", "BADRESULT",
         "8001",
     };
     ASSERT_EQ(g_AllErrorCodeCount, sizeof(expected) / sizeof(expected[0]));

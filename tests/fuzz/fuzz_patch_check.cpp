@@ -95,15 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Sound: every byte as built.
     if (lzss->GetSize() != built.image.size()) __builtin_trap();
     std::vector<uint8_t> image(built.image.size());
-    uint32_t got = 0;
-    if (lzss->ReadAt(image.data(), 0, uint32_t(image.size()), &got) || got != image.size() || image != built.image)
+    if (ReadExactly(lzss, 0, image.data(), uint32_t(image.size())) || image != built.image)
         __builtin_trap();
     for (const auto& [name, bytes] : built.files) {
         ErrorCode error = nullptr;
         CFile* file = pack.Open(name.c_str(), FM_READ, &error);
         if (!file || file->GetSize() != bytes.size()) __builtin_trap();
         std::vector<uint8_t> back(bytes.size());
-        if (file->Read(back.data(), uint32_t(back.size()), &got) || back != bytes) __builtin_trap();
+        if (ReadExactly(file, 0, back.data(), uint32_t(back.size())) || back != bytes) __builtin_trap();
         delete file;
     }
     if (!WalkContainerStrictly(window, nullptr, nullptr, &fault)) __builtin_trap();

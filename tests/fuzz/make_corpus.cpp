@@ -1,11 +1,14 @@
 // Writes the seed corpora of the fuzz targets with the library's own
 // writers. Not part of the build; run from the repository root:
-//   c++ -std=c++17 -Isrc -Itests/support tests/fuzz/make_corpus.cpp build/gcc/src/libqpcore.a -o build/make_corpus
+//   c++ -std=c++17 -Isrc -Itools -Itests/support tests/fuzz/make_corpus.cpp tools/DeltaEncode.cpp \
+//       build/gcc/src/libqpcore.a -pthread -o build/make_corpus
 //   build/make_corpus tests/fuzz/corpus
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "DeltaEncode.h"
+#include "DeltaFuzzBase.h"
 #include "MemoryFile.h"
 #include "payload/LzssFormat.h"
 #include "payload/LzssWriter.h"
@@ -63,8 +66,24 @@ std::vector<uint8_t> Pack(const std::vector<std::pair<std::string, std::vector<u
 
 }  // namespace
 
+// Edits of the delta target's old file: bytes changed in place, a stretch
+// inserted and one removed, and everything rewritten.
+void DeltaSeeds() {
+    const std::vector<uint8_t> old = DeltaFuzzOld();
+    std::vector<uint8_t> changed = old;
+    for (size_t i = 1; i < changed.size(); i += 97) changed[i] = uint8_t(changed[i] + 3);
+    std::vector<uint8_t> moved = old;
+    moved.insert(moved.begin() + 1000, old.begin() + 4500, old.begin() + 4700);
+    moved.erase(moved.begin() + 3000, moved.begin() + 3400);
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds = {
+        {"same", old}, {"changed", changed}, {"moved", moved}, {"other", Text(700)}, {"empty", {}}};
+    for (const auto& seed : seeds)
+        Save("delta_apply", seed.first, EncodeDelta(old.data(), old.size(), seed.second.data(), seed.second.size(), 1));
+}
+
 int main(int argc, char** argv) {
     g_root = argc > 1 ? argv[1] : "tests/fuzz/corpus";
+    DeltaSeeds();
     // Decoder: variant index, capacity, stream.
     const uint8_t variants[] = {0xA1, 0xB3, 0xC4, 0xC5};
     const uint8_t indexes[] = {0, 7, 13, 14};

@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "framework/LittleEndian.h"
 #include "MemoryFile.h"
 #include "SparseDiskFile.h"
 #include "TestData.h"
@@ -27,12 +28,8 @@ std::vector<uint8_t> ReadAll(CLzssFile& file) {
     return out;
 }
 
-uint32_t Le32(const std::vector<uint8_t>& v, size_t at) {
-    return uint32_t(v[at]) | uint32_t(v[at + 1]) << 8 | uint32_t(v[at + 2]) << 16 | uint32_t(v[at + 3]) << 24;
-}
-void SetLe32(std::vector<uint8_t>& v, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(value >> (8 * i));
-}
+uint32_t Le32(const std::vector<uint8_t>& v, size_t at) { return LoadU32(v.data() + at); }
+void SetLe32(std::vector<uint8_t>& v, size_t at, uint32_t value) { StoreU32(v.data() + at, value); }
 
 // Mixed contents: text, binary, random and zero stretches across blocks.
 std::vector<uint8_t> Mixed(size_t n) {

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "framework/LittleEndian.h"
 #include "MemoryFile.h"
 #include "TestData.h"
 #include "payload/PackFS.h"
@@ -109,8 +110,6 @@ struct PoolFree {
     void operator()(uint8_t* p) const { g_pDefaultPtrPool->Free(p); }
 };
 
-uint32_t Le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-
 TEST(CheckedPackImage, RandomTreesReadBackWithTheEntryLastAndCoveringTheRest) {
     std::mt19937 rng(2024);
     for (int round = 0; round < 40; ++round) {
@@ -157,11 +156,11 @@ TEST(CheckedPackImage, RandomTreesReadBackWithTheEntryLastAndCoveringTheRest) {
             EXPECT_EQ(back, bytes) << name;
         }
         // Its date is the newest of the others' (the date table follows the directory).
-        const uint32_t count = Le32(raw + 32), directory = Le32(raw + 36);
+        const uint32_t count = LoadU32(raw + 32), directory = LoadU32(raw + 36);
         ASSERT_EQ(count, model.size() + 1);
         uint32_t index = 0;
         for (const auto& [name, bytes] : model) index += name < std::string("PATCH.CRC");
-        EXPECT_EQ(Le32(raw + 40 + directory + 4 * index), newest);
+        EXPECT_EQ(LoadU32(raw + 40 + directory + 4 * index), newest);
 
         // Without the entry, the same writer gives the plain pack of the tree.
         uint8_t* plainRaw = nullptr;

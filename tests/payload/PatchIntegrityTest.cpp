@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "framework/LittleEndian.h"
 #include "MemoryFile.h"
 #include "TestData.h"
 #include "file/WindowFile.h"
@@ -53,12 +54,8 @@ std::vector<NamedBytes> Tree() {
             {"Files\\readme.txt", testdata::Text(20000, 4)}};
 }
 
-uint32_t Le32(const Bytes& b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
+uint32_t Le32(const Bytes& b, size_t at) { return LoadU32(b.data() + at); }
+void Put32(Bytes& b, size_t at, uint32_t v) { StoreU32(b.data() + at, v); }
 
 struct Checked {
     PatchChecksum result = PatchChecksum::kBroken;
@@ -82,8 +79,7 @@ Checked Check(const Bytes& container) {
     out.mounted = true;
     out.result = CheckPatchChecksum(&pack, lzss, window, &out.fault);
     out.decoded.resize(lzss->GetSize());
-    uint32_t got = 0;
-    if (lzss->ReadAt(out.decoded.data(), 0, uint32_t(out.decoded.size()), &got) || got != out.decoded.size())
+    if (ReadExactly(lzss, 0, out.decoded.data(), uint32_t(out.decoded.size())))
         out.decoded.clear();
     return out;
 }

@@ -273,6 +273,71 @@ TEST_F(BuildTest, AStringsFileWithErrorsStopsTheBuild)
     EXPECT_TRUE(fs::exists(Out()));
 }
 
+TEST_F(BuildTest, APatchWithoutFilesOrSavedAsUtf8IsRefused)
+{
+    std::vector<uint8_t> sample = Bytes(SamplePatchIni());
+    std::string strings(sample.begin(), sample.end());
+    strings.replace(strings.find("zln_shortcut = 1"), 16, "zln_shortcut = 0");
+    Put(root_ / "in" / "Patch.ini", strings);
+    fs::create_directories(root_ / "in" / "Files");
+    fs::create_directories(root_ / "out");
+    std::string message;
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("error: the patch carries no files"), std::string::npos) << message;
+    ExpectNoOutput();
+    EXPECT_EQ(Build({"--stub", (root_ / "patcher").string(), "--from", (root_ / "in").string(), "--out", Out(),
+                     "--allow-errors"},
+                    &message),
+              0);
+    EXPECT_TRUE(fs::exists(Out()));
+    fs::remove(Out());
+
+    // A text saved as UTF-8: file, line and key named, nothing written.
+    Put(root_ / "in" / "Files" / "a.txt", "x");
+    strings.replace(strings.find("done = "), 7, "done = Mise \xC3\xA0 jour. ");
+    Put(root_ / "in" / "Patch.ini", strings);
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("Patch.ini:10: error: \"done\" holds UTF-8"), std::string::npos) << message;
+    ExpectNoOutput();
+}
+
+TEST_F(BuildTest, SymbolicLinksInsideTheTreeAreFollowedOthersRefusedByName)
+{
+    const fs::path files = root_ / "in" / "Files";
+    Put(files / "a.txt", "alpha");
+    Put(files / "maps" / "m.map", "map");
+    fs::create_directories(files / "sub");
+    fs::create_symlink("../a.txt", files / "sub" / "b.txt");
+    fs::create_directory_symlink("../maps", files / "sub" / "maps2");
+    fs::create_directories(root_ / "out");
+    std::string message;
+    ASSERT_EQ(BuildFrom((root_ / "in").string(), &message), 0) << message;
+    const std::vector<uint8_t> patch = Bytes(Out());
+    uint32_t offset = 0;
+    ASSERT_TRUE(FindPayload(patch, &offset));
+    OpenedPatch opened(patch, offset);
+    ASSERT_TRUE(opened.Opened());
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(opened.Read("FILES\\SUB\\B.TXT", &bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "alpha");
+    ASSERT_TRUE(opened.Read("FILES\\SUB\\MAPS2\\M.MAP", &bytes));
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "map");
+    fs::remove(Out());
+
+    // Out of the tree, nowhere, or a loop: refused naming the link, nothing written.
+    Put(root_ / "outside.txt", "secret");
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"../../../outside.txt", "leads out of"}, {"missing.txt", "leads nowhere"}, {"..", "a loop"}};
+    for (const auto& [target, why] : bad) {
+        fs::remove(files / "sub" / "link");
+        fs::create_symlink(target, files / "sub" / "link");
+        EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1) << target;
+        EXPECT_NE(message.find("symbolic link " + (files / "sub" / "link").string()), std::string::npos) << message;
+        EXPECT_NE(message.find(why), std::string::npos) << message;
+        ExpectNoOutput();
+    }
+}
+
 TEST_F(BuildTest, CheckFindsTheSameInAFolderAndInABuiltPatch)
 {
     Put(root_ / "in" / "Files" / "a.txt", "x");

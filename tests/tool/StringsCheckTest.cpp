@@ -175,7 +175,7 @@ TEST(StringsCheck, SemicolonsAndLongLinesCutTexts)
     ExpectFindings(With("welcome", std::string(1100, 'a')), {{true, 4, "welcome"}});
     // The rest can even switch the shortcut off, as the patcher reads it.
     ExpectFindings(SampleText() + "done = " + std::string(1016, 'a') + " zln_shortcut = 0\r\n",
-                   {{false, 10, "done"}, {true, 18, "done"}}, StringsCheckContext{});
+                   {{false, 10, "done"}, {true, 18, "done"}}, WithClient());
     // Exactly 1023 characters fit.
     ExpectFindings(With("welcome", std::string(1023 - 10, 'a')), {});
 }
@@ -196,7 +196,10 @@ TEST(StringsCheck, LanguageIsCheckedAsThePatcherCompares)
     ExpectFindings(SampleText() + "lang = german\r\n", {{false, 18, "lang"}});
     ExpectFindings(SampleText() + "lang = eng|lish\r\n", {{true, 18, "lang"}, {false, 18, "lang"}});
     ExpectFindings(SampleText() + "lang = " + std::string(300, 'e') + "\r\n", {{true, 18, "lang"}, {false, 18, "lang"}});
-    ExpectFindings(SampleText() + "lang = fran\xc3\xa7" "ais\r\n", {{false, 18, "lang"}, {false, 18, "lang"}});
+    ExpectFindings(SampleText() + "lang = fran\xe7" "ais\r\n", {{false, 18, "lang"}, {false, 18, "lang"}});
+    // Saved as UTF-8, it matches no game's language either.
+    ExpectFindings(SampleText() + "lang = fran\xc3\xa7" "ais\r\n",
+                   {{true, 18, "lang"}, {false, 18, "lang"}, {false, 18, "lang"}});
     ExpectFindings(SampleText() + "lang =\r\n", {});
 }
 
@@ -226,7 +229,32 @@ TEST(StringsCheck, ShortcutNameAndTarget)
     ExpectFindings(SampleText(), {{true, 17, "zln_shortcut"}}, none);
     none.baseHasShortcutTarget = true;
     ExpectFindings(SampleText(), {}, none);
-    ExpectFindings(Join(off), {}, StringsCheckContext{});
+    StringsCheckContext readme;
+    readme.packNames = {"FILES\\README.TXT", "PATCH.INI"};
+    ExpectFindings(Join(off), {}, readme);
+}
+
+TEST(StringsCheck, APatchWithoutFilesIsAnError)
+{
+    StringsCheckContext stringsOnly;
+    stringsOnly.packNames = {"PATCH.INI"};
+    std::vector<std::string> off = SampleLines();
+    off.back() = "zln_shortcut = 0";
+    ExpectFindings(Join(off), {{true, 0, ""}}, stringsOnly);
+    ExpectFindings(Join(off), {{true, 0, ""}}, StringsCheckContext{});
+}
+
+TEST(StringsCheck, TextsSavedAsUtf8AreErrors)
+{
+    // "e acute" as UTF-8, on the line and key that hold it.
+    ExpectFindings(With("done", "Mis \xC3\xA0 jour"), {{true, 10, "done"}});
+    ExpectFindings(With("wronglang", "\xE2\x82\xAC \xF0\x9F\x98\x80"), {{true, 12, "wronglang"}});
+    // A byte order mark before a comment line: the file is UTF-8.
+    ExpectFindings("\xEF\xBB\xBF\r\n" + SampleText(), {{true, 1, ""}});
+    // Windows-1252 letters, and bytes that are no well-formed UTF-8
+    // (overlong, surrogate, cut short), pass.
+    ExpectFindings(With("done", "Mis \xE0 jour, \xE9t\xE9"), {});
+    ExpectFindings(With("done", "\xC0\xAF \xED\xA0\x80 \xE2\x82"), {});
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // What qptool takes as a stub (a patcher, nothing else), and that every
 // subcommand answers --help and refuses unknown options without creating or
 // changing anything.
+#include "framework/LittleEndian.h"
 #include "ChildProcess.h"
 #include "RunPrefix.h"
 #include "FakePatcher.h"
@@ -23,8 +24,7 @@ void Put(const fs::path& path, const std::string& bytes)
 
 void Store16(std::string& bytes, size_t at, unsigned value)
 {
-    bytes[at] = static_cast<char>(value & 0xFF);
-    bytes[at + 1] = static_cast<char>(value >> 8);
+    StoreU16(reinterpret_cast<uint8_t*>(&bytes[at]), static_cast<uint16_t>(value));
 }
 
 // A PE image: the MS-DOS header pointing at "PE\0\0" at 0x80, the file

@@ -5,6 +5,7 @@
 #include "Command.h"
 #include "DosTime.h"
 #include "PackNames.h"
+#include "file/PlainFileName.h"
 #include "PayloadLayout.h"
 #include "VectorFile.h"
 
@@ -38,9 +39,30 @@ TEST(PackNames, RefusesWhatWindowsOrThePackCannotHold)
     EXPECT_NE(ComponentProblem("trailing "), "");
     EXPECT_NE(ComponentProblem("con"), "");
     EXPECT_NE(ComponentProblem("Lpt3.log"), "");
-    EXPECT_EQ(ComponentProblem("COM0"), "");
     EXPECT_EQ(ComponentProblem("console"), "");
+    EXPECT_NE(ComponentProblem(".."), "");
+    // The patcher's own rule decides, and the tool names the reason: every
+    // device name it refuses, the tool refuses as one.
+    for (const char* name : {"COM0", "LPT0", "CONIN$", "conout$.txt", "nul .txt", "COM1.log", "lpt9"}) {
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+        EXPECT_NE(ComponentProblem(name).find("device name"), std::string::npos) << name;
+    }
+    for (const char* name : {"COM10", "CONIN", "nul_txt", ".hidden", "a..b"}) {
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+        EXPECT_EQ(ComponentProblem(name), "") << name;
+    }
+    EXPECT_NE(ComponentProblem(std::string(256, 'a')), "");
     EXPECT_EQ(FilesPackName({"zln", "ZavoVudiz.exe"}), "FILES\\ZLN\\ZAVOVUDIZ.EXE");
+    EXPECT_EQ(BelowFilesFolder(FilesPackName({"zln", "ZavoVudiz.exe"})), "ZLN\\ZAVOVUDIZ.EXE");
+    EXPECT_EQ(BelowFilesFolder("PATCH.INI"), "");
+    EXPECT_EQ(BelowFilesFolder("FILESX\\A"), "");
+    EXPECT_EQ(kStringsPackName, "PATCH.INI");
+    // The patcher cuts the relative part only below "DATA\Files\".
+    EXPECT_STREQ(PatchFilesRelativePart("DATA\\Files\\zln\\a.exe"), "zln\\a.exe");
+    EXPECT_STREQ(PatchFilesRelativePart("data\\FILES"), "");
+    EXPECT_EQ(PatchFilesRelativePart("DATA\\Filesx\\a.exe"), nullptr);
+    EXPECT_EQ(PatchFilesRelativePart("DATA\\Patch.ini"), nullptr);
+    EXPECT_EQ(PatchFilesRelativePart("DATA"), nullptr);
 }
 
 TEST(DosTime, IsLocalTimeWithTwoSecondSteps)
@@ -180,12 +202,12 @@ TEST(PayloadLayout, AStubHoldingAHeaderIsRefused)
 
 TEST(PayloadLayout, ScanLimitIsTheRoundedSizeMinusOneStep)
 {
-    EXPECT_EQ(ScanLimit(16383), 0u);
-    EXPECT_EQ(ScanLimit(16384), 8192u);
-    EXPECT_EQ(ScanLimit(24575), 8192u);
+    EXPECT_EQ(PayloadScanLimit(16383), 0u);
+    EXPECT_EQ(PayloadScanLimit(16384), 8192u);
+    EXPECT_EQ(PayloadScanLimit(24575), 8192u);
     const uint8_t bytes[12] = {'L', 'Z', 'S', 'S', 0, 0, 0, 0, 0x00, 0x80, 0x00, 0x00};
-    EXPECT_EQ(FindContainerHeader(bytes, 12, 1), 0u);
-    EXPECT_EQ(FindContainerHeader(bytes, 12, 0), static_cast<size_t>(-1));
+    EXPECT_EQ(FindPayloadHeader(bytes, 12, 1), 0u);
+    EXPECT_EQ(FindPayloadHeader(bytes, 12, 0), static_cast<size_t>(-1));
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 
 #include "MemoryFile.h"
 #include "RunPrefix.h"
+#include "BlockFileRaw.h"
+#include "framework/LittleEndian.h"
 #include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
 #include "hpfs/HPFS.h"
@@ -270,13 +272,6 @@ TEST_F(InspectCommands, ExtractRefusesNamesThatLeaveTheFolder) {
 
 namespace {
 
-uint32_t Le32(const Bytes& b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
-
 // An HPFS pack with a chain of depth folders ("D0\D1\..."), a file at the bottom.
 Bytes DeepHpfs(int depth, PoolHandle* root) {
     auto* file = new MemoryFile();
@@ -316,10 +311,10 @@ TEST_F(InspectCommands, VerifyFailsOnContainersThatAReaderWouldMisread) {
     const Bytes image = Pack({{"Patch.ini", Text("[str]\r\n")}});
     Bytes raw(18, 0);
     std::memcpy(raw.data(), "LZSS", 4);
-    Put32(raw, 4, uint32_t(image.size()));
-    Put32(raw, 8, 0x8000);
+    StoreU32(raw.data() + 4, uint32_t(image.size()));
+    StoreU32(raw.data() + 8, 0x8000);
     raw[12] = 0xC4;
-    Put32(raw, 14, 18);
+    StoreU32(raw.data() + 14, 18);
     raw.insert(raw.end(), image.begin(), image.end());
     EXPECT_EQ(Tool("verify " + Put("raw.lzs", raw)).exitCode, 0);
     raw.resize(18 + 0x8000 + 1, 0);
@@ -332,7 +327,7 @@ TEST_F(InspectCommands, VerifyFailsOnContainersThatAReaderWouldMisread) {
     // Damage in the first block is reported where it lies, not as a container
     // that holds nothing known.
     Bytes first = container;
-    first[Le32(first, 14)] ^= 0x80;
+    first[LoadU32(first.data() + 14)] ^= 0x80;
     run = Tool("verify " + Put("first.lzs", first));
     EXPECT_EQ(run.exitCode, 1) << run.output;
     EXPECT_NE(run.output.find("block 0: "), std::string::npos) << run.output;
@@ -342,10 +337,10 @@ TEST_F(InspectCommands, VerifyFailsOnContainersThatAReaderWouldMisread) {
 TEST_F(InspectCommands, HeadersThatClaimGigabytesCostNothing) {
     Bytes lying(2048, 0);
     std::memcpy(lying.data(), "LZSS", 4);
-    Put32(lying, 4, 0xFFFFFFFFu);
-    Put32(lying, 8, 0x1000000u);
+    StoreU32(lying.data() + 4, 0xFFFFFFFFu);
+    StoreU32(lying.data() + 8, 0x1000000u);
     lying[12] = 0xC4;
-    for (uint32_t k = 0; k < 256; ++k) Put32(lying, 14 + 4 * k, 14 + 4 * 256 + k * 3);
+    for (uint32_t k = 0; k < 256; ++k) StoreU32(lying.data() + 14 + 4 * k, 14 + 4 * 256 + k * 3);
     const std::string file = Put("claims4g.lzs", lying);
     for (const char* command : {"verify ", "list "}) {
         ToolRun run = Tool(command + file);
@@ -371,7 +366,7 @@ TEST_F(InspectCommands, DeepHpfsTreesReadAndSelfContainingOnesAreRefused) {
     for (size_t i = 0; i + 10 <= cyclic.size(); ++i)
         if (cyclic[i + 4] == 1 && cyclic[i + 5] == 0 && cyclic[i + 6] == 2 && cyclic[i + 7] == 0 && cyclic[i + 8] == 'D' &&
             cyclic[i + 9] >= '0' && cyclic[i + 9] <= '9') {
-            Put32(cyclic, i, root);
+            StoreU32(cyclic.data() + i, root);
             ++changed;
         }
     ASSERT_GT(changed, 0);
@@ -380,4 +375,46 @@ TEST_F(InspectCommands, DeepHpfsTreesReadAndSelfContainingOnesAreRefused) {
         EXPECT_EQ(run.exitCode, 1) << run.output;
         EXPECT_NE(run.output.find("a directory inside itself"), std::string::npos) << run.output;
     }
+}
+
+// Damaged copies of a sound HPFS pack whose tree still reads: verify counts
+// every block, so blocks in use that nothing reaches, or one reached twice,
+// are faults, and the file is left as it was.
+TEST_F(InspectCommands, VerifyChecksTheBlockAccountingOfAnHpfsPack) {
+    const Bytes sound = Hpfs();
+    ToolRun run = Tool("verify " + Put("sound.wdt", sound));
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("every block free or reachable once"), std::string::npos) << run.output;
+
+    BlockFileHeader header;
+    header.Load(sound.data());
+    ASSERT_NE(header.rootHandle, 0u);
+    Bytes noRoot = sound;
+    StoreU32(noRoot.data() + 28, 0);  // the root handle: every file unreachable
+    header.Load(noRoot.data());
+    ASSERT_EQ(header.rootHandle, 0u);
+    const std::string noRootFile = Put("noroot.wdt", noRoot);
+    run = Tool("verify " + noRootFile);
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("block accounting is broken"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("leaked"), std::string::npos) << run.output;
+    EXPECT_EQ(Read(noRootFile), noRoot);
+
+    // The data block of LOCAL\strings3.ini made to be LOCAL's head block.
+    Bytes twice = sound;
+    header.Load(twice.data());
+    uint32_t local = 0, ini = 0;
+    for (const RawEntry& entry : ParseRawEntries(ReadRawData(twice, header.rootHandle)))
+        if (entry.name == "LOCAL") local = entry.handle;
+    ASSERT_NE(local, 0u);
+    for (const RawEntry& entry : ParseRawEntries(ReadRawData(twice, local)))
+        if (entry.name == "strings3.ini") ini = entry.handle;
+    ASSERT_NE(ini, 0u);
+    const RawTree tree = ReadRawTree(twice, ini);
+    ASSERT_TRUE(tree.ok);
+    ASSERT_EQ(tree.pointerPositions.size(), 1u);
+    StoreU32(twice.data() + tree.pointerPositions[0], local);
+    run = Tool("verify " + Put("twice.wdt", twice));
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("block " + std::to_string(local) + " is both"), std::string::npos) << run.output;
 }

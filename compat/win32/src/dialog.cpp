@@ -5,6 +5,7 @@
 #include "HostProcess.h"
 #include "HostTranscript.h"
 #include "HostWindows.h"
+#include "env_faults.h"
 
 #include <windows.h>
 
@@ -90,6 +91,12 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
     }
     if (owner != nullptr && !w32host::IsKnownWindow(owner)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return -1;
+    }
+    // A dialog that cannot be created (no memory, no desktop) never appears:
+    // its procedure is not called.
+    if (w32::TakeDialogFault()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return -1;
     }
     const bool byId = IS_INTRESOURCE(templateName);

@@ -21,9 +21,11 @@ struct Rule {
 
 struct Faults {
     bool loaded = false;
-    bool hasOpen = false, hasWrite = false, hasKill = false, hasMove = false, hasFlush = false;
-    Rule open, write, kill, move, flush;
+    bool hasOpen = false, hasWrite = false, hasKill = false, hasMove = false, hasFlush = false, hasRegistry = false;
+    Rule open, write, kill, move, flush, registry;  // registry: the rule's "substring" is the call
     long threadFailures = 0;  // CreateThread calls still to fail
+    long dialogFailures = 0;  // DialogBoxParamA calls still to fail
+    DWORD mutexError = 0;     // every named CreateMutexA fails with it
 };
 
 std::mutex& FaultLock() {
@@ -85,6 +87,16 @@ bool LoadPathRule(const char* name, bool zeroAllowed, Rule* rule) {
     return true;
 }
 
+// A variable holding one number above 0 (times, or a Win32 error); 0 when
+// it is not set.
+long LoadCount(const char* name) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) return 0;
+    uint64_t number = 0;
+    if (!ParseNumber(value, &number) || number == 0 || number > 0x7FFFFFFF) Malformed(name, value);
+    return long(number);
+}
+
 void Load(Faults& faults) {
     faults.loaded = true;
     faults.hasOpen = LoadPathRule("W32_FAULT_OPEN", false, &faults.open);
@@ -101,11 +113,12 @@ void Load(Faults& faults) {
     faults.hasKill = LoadPathRule("W32_FAULT_KILL", true, &faults.kill);
     faults.hasMove = LoadPathRule("W32_FAULT_MOVE", false, &faults.move);
     faults.hasFlush = LoadPathRule("W32_FAULT_FLUSH", false, &faults.flush);
-    if (const char* value = std::getenv("W32_FAULT_THREAD"); value && *value) {
-        uint64_t times = 0;
-        if (!ParseNumber(value, &times) || times == 0) Malformed("W32_FAULT_THREAD", value);
-        faults.threadFailures = long(times);
-    }
+    faults.threadFailures = LoadCount("W32_FAULT_THREAD");
+    faults.dialogFailures = LoadCount("W32_FAULT_DIALOG");
+    faults.mutexError = DWORD(LoadCount("W32_FAULT_MUTEX"));
+    faults.hasRegistry = LoadPathRule("W32_FAULT_REGISTRY", false, &faults.registry);
+    if (faults.hasRegistry && faults.registry.substring != "open" && faults.registry.substring != "set")
+        Malformed("W32_FAULT_REGISTRY", std::getenv("W32_FAULT_REGISTRY"));
 }
 
 // True when rule applies to hostPath, counting the hit.
@@ -162,13 +175,33 @@ DWORD TakeFlushFault(const std::string& hostPath) {
     return TakeErrorFault(&Faults::hasFlush, &Faults::flush, hostPath);
 }
 
-bool TakeThreadFault() {
+namespace {
+
+// Whether a call counted down by the given field is to fail, counting it.
+bool TakeCountedFault(long Faults::*remaining) {
     std::lock_guard<std::mutex> guard(FaultLock());
     Faults& faults = State();
     if (!faults.loaded) Load(faults);
-    if (faults.threadFailures == 0) return false;
-    --faults.threadFailures;
+    if (faults.*remaining == 0) return false;
+    --(faults.*remaining);
     return true;
+}
+
+}  // namespace
+
+bool TakeThreadFault() { return TakeCountedFault(&Faults::threadFailures); }
+
+bool TakeDialogFault() { return TakeCountedFault(&Faults::dialogFailures); }
+
+DWORD TakeMutexFault() {
+    std::lock_guard<std::mutex> guard(FaultLock());
+    Faults& faults = State();
+    if (!faults.loaded) Load(faults);
+    return faults.mutexError;
+}
+
+DWORD TakeRegistryFault(const char* call) {
+    return TakeErrorFault(&Faults::hasRegistry, &Faults::registry, call);
 }
 
 void KillProcessNow() {

@@ -1,4 +1,4 @@
-// The W32_FAULT_WRITE / W32_FAULT_OPEN injection rules (see win32/hostio.h).
+// The W32_FAULT_* injection rules (see win32/hostio.h).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,16 @@ DWORD TakeFlushFault(const std::string& hostPath);
 
 // Whether CreateThread is to fail.
 bool TakeThreadFault();
+
+// Whether DialogBoxParamA is to fail before the dialog appears.
+bool TakeDialogFault();
+
+// The Win32 error CreateMutexA of a named mutex is to fail with, or 0.
+DWORD TakeMutexFault();
+
+// The Win32 error a registry call is to fail with, or 0: call is "open"
+// (RegOpenKeyExA asking to write) or "set" (RegSetValueExA). Counts the hit.
+DWORD TakeRegistryFault(const char* call);
 
 // Ends the process at once, as a kill from outside would: no exit handlers,
 // no buffers flushed.

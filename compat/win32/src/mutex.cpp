@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include "win32/handles.h"
+#include "env_faults.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -96,6 +97,11 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR name)
     if (name == nullptr || *name == '\0') {
         SetLastError(ERROR_SUCCESS);
         return Remember(-1);
+    }
+    // As when the mutex belongs to another account (ERROR_ACCESS_DENIED).
+    if (const DWORD error = w32::TakeMutexFault(); error != 0) {
+        SetLastError(error);
+        return nullptr;
     }
     if (std::strlen(name) > MAX_PATH) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);

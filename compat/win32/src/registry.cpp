@@ -9,6 +9,7 @@
 // HKEY_LOCAL_MACHINE\SOFTWARE is split into two views as on a 64-bit Windows:
 // the 32-bit view of a key SOFTWARE\X is stored as SOFTWARE\WOW6432Node\X.
 #include "HostRegistryHive.h"
+#include "env_faults.h"
 
 #include <windows.h>
 
@@ -230,6 +231,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKE
     const KeyHandle wanted{parent.root, ViewPath(parent, subKey, access), access};
     if (!KeyPresent(hive, wanted))
         return ERROR_FILE_NOT_FOUND;
+    // A key that may be read but not written (another account's, a locked hive).
+    if ((access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0)
+        if (const DWORD error = w32::TakeRegistryFault("open"); error != 0)
+            return static_cast<LSTATUS>(error);
     *result = NewHandle(wanted.root, wanted.path, access);
     return ERROR_SUCCESS;
 }
@@ -319,6 +324,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
     w32host::RegistryHive hive;
     if (const LSTATUS status = LoadKey(key, KEY_SET_VALUE, &handle, &hive); status != ERROR_SUCCESS)
         return status;
+    // A hive that cannot take the change (a full disk, a failing device).
+    if (const DWORD error = w32::TakeRegistryFault("set"); error != 0)
+        return static_cast<LSTATUS>(error);
     w32host::RegistryValue value;
     value.name = valueName != nullptr ? valueName : "";
     value.type = type;

@@ -9,6 +9,7 @@
 #include "app/Update.h"
 #include "app/Welcome.h"
 #include "file/MountTable.h"
+#include "payload/PatchNames.h"
 #include "platform/DiskFS.h"
 #include "pools/PtrPool.h"
 
@@ -19,28 +20,32 @@ HANDLE s_gameMutex = nullptr;
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_Instance = instance;
-    FileLayerInit(8);
-    DiskFSInit();
+    // Without the mount table and the disk service nothing can be read, the
+    // patch's texts included: only the fixed box is left to say so.
+    if (FileLayerInit(8) || DiskFSInit()) PatchFileBroken();
     OpenPayload();
 
     // Lives until the process ends, like every text looked up from it. The
     // pack is mounted: the strings come from it or not at all.
     g_Strings = new CHashIni(20, 500, new CSizedPtrPool(), true);
-    if (g_Strings->LoadPath("DATA\\Patch.ini")) PatchFileBroken();
+    if (g_Strings->LoadPath(kPatchStringsPath)) PatchFileBroken();
     if (!ShowWelcome()) return -1;
 
-    // The game holds this mutex while it runs.
+    // The game holds this mutex while it runs. A mutex that cannot even be
+    // created (access denied: the game runs under another account) may well
+    // be held: the game counts as running.
     s_gameMutex = CreateMutexA(nullptr, FALSE, "Quor_Kingsfall_Ver_01");
-    if (GetLastError() == ERROR_ALREADY_EXISTS) FatalMessage("quorrun", nullptr);
+    if (!s_gameMutex || GetLastError() == ERROR_ALREADY_EXISTS) FatalMessage("quorrun", nullptr);
 
     if (!FindGameFolder()) FatalMessage("noquor", nullptr);
     if (!CheckGame()) return -1;
     RunUpdate();
 
-    if (g_UpdateFailed) {
+    // An update whose version cannot be recorded is incomplete too: the next
+    // patch would take the game for the old version.
+    if (g_UpdateFailed || !WriteGameVersion()) {
         ShowMessage("errnotcomplete", MB_OK, nullptr);
     } else {
-        WriteGameVersion();
         CreateShortcuts();
         ShowMessage("done", MB_OK, nullptr);
     }

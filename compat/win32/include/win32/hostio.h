@@ -25,6 +25,15 @@
 //     fails with that error (a write the disk refused after accepting it).
 //   W32_FAULT_THREAD="<times>"
 //     the first <times> CreateThread calls fail (ERROR_NOT_ENOUGH_MEMORY).
+//   W32_FAULT_DIALOG="<times>"
+//     the first <times> DialogBoxParamA calls fail (-1, ERROR_NOT_ENOUGH_MEMORY)
+//     before the dialog appears: its procedure is never called.
+//   W32_FAULT_MUTEX="<win32-error-number>"
+//     CreateMutexA of every named mutex fails with that error (no handle).
+//   W32_FAULT_REGISTRY="<open|set>:<win32-error-number>[:<times>]"
+//     open: RegOpenKeyExA asking for write access (KEY_SET_VALUE or
+//     KEY_CREATE_SUB_KEY) fails with that error; set: RegSetValueExA fails
+//     with it, leaving the registry file as it was.
 #pragma once
 
 #include <cstddef>

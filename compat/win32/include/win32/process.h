@@ -9,6 +9,12 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 [[noreturn]] void WINAPI ExitProcess(UINT exitCode);
 
+// Replaces every %NAME% of source by the value of the environment variable
+// NAME (names compare without regard to ASCII letter case); an unknown name
+// stays as written. Returns the characters the result needs with its
+// terminator, which is written only when that fits in size; 0 on failure.
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
+
 // Defined by the program.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand);
 

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Delta benchmark (figures, not a test): for each pair of versions, every
+# changed file is encoded by our delta coder (the raw delta, then the
+# container a pack stores it in) and by bsdiff, `xdelta3 -9` and
+# `zstd -19 --long=27 --patch-from`, with the time and peak memory of each
+# (GNU time). The largest changed file of each pair is then rebuilt from its
+# stored delta next to the patcher's whole-file copy out of its container,
+# and the rebuild's peak memory is set against the copy's (the baseline).
+# Pairs: two Debian builds of postgresql-15 and of libpython3.11 (fetched
+# with apt-get download into a cache outside the repository and unpacked
+# with dpkg -x), and a game-like HPFS pack written by our own writer with a
+# few entries rewritten, one inserted and one removed.
+# Usage: bench/delta.sh   (QP_BENCH_MIN_SIZE: only changed files of at least
+# this many bytes, default 0 = all; QP_BENCH_CACHE: download cache, default
+# ~/.cache/quorpatch-delta-bench; QP_BENCH_BUILD: build folder; QP_BENCH_WORK
+# keeps the scratch dir). On a machine shared with other sessions, run it in
+# a scheduling group of its own (see bench/whole_patch.sh).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${QP_BENCH_BUILD:-$root/build/bench-delta}"
+cache="${QP_BENCH_CACHE:-$HOME/.cache/quorpatch-delta-bench}"
+for tool in bsdiff xdelta3 zstd /usr/bin/time; do
+  command -v "$tool" >/dev/null || apt-get install -y bsdiff xdelta3 zstd time >/dev/null
+done
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_TESTS=OFF -DQP_BENCH=ON >/dev/null
+cmake --build "$build" -j "${QP_JOBS:-2}" --target bench_delta >/dev/null
+driver="$build/bench/bench_delta"
+
+work="${QP_BENCH_WORK:-$(mktemp -d)}"
+mkdir -p "$work" "$cache"
+[ -n "${QP_BENCH_WORK:-}" ] || trap 'rm -rf "$work"' EXIT
+
+fetch() {  # package=version -> unpacked folder in the cache
+  local name="${1%%=*}" version="${1#*=}" dir="$cache/${1//[=:]/_}"
+  if [ ! -d "$dir" ]; then
+    (cd "$cache" && apt-get download "$1" >/dev/null 2>&1)
+    mkdir -p "$dir.tmp" && dpkg -x "$cache/${name}_${version//:/%3a}"_*.deb "$dir.tmp" && mv "$dir.tmp" "$dir"
+  fi
+  echo "$dir"
+}
+
+# Runs a command under GNU time; appends "seconds peakKB" to $work/t.
+timed() { /usr/bin/time -f "%e %M %U %S" -o "$work/t1" "$@" >"$work/stdout" 2>"$work/err" || { cat "$work/err" >&2; return 1; }; cat "$work/t1" >> "$work/t"; }
+size() { stat -c %s "$1"; }
+
+declare -a rows
+pair() {  # name old-folder new-folder
+  local name="$1" old="$2" new="$3" list="$work/$1.files"
+  (cd "$new" && find . -type f ! -type l | sort) | while read -r f; do
+    if [ -f "$old/$f" ] && [ "$(stat -c %s "$new/$f")" -ge "${QP_BENCH_MIN_SIZE:-0}" ] &&
+       ! cmp -s "$old/$f" "$new/$f"; then echo "$f"; fi
+  done > "$list"
+  local out="$work/$name.sizes"; : > "$out"
+  while read -r f; do
+    local o="$old/$f" n="$new/$f" d="$work/d"
+    : > "$work/t"
+    timed "$driver" encode "$o" "$n" "$d"
+    read -r raw stored whole < "$work/stdout"
+    timed bsdiff "$o" "$n" "$d.bsdiff"
+    timed xdelta3 -9 -f -e -s "$o" "$n" "$d.xd3"
+    timed zstd -q -f -19 --long=27 --patch-from="$o" "$n" -o "$d.zst"
+    echo "$f $(size "$n") $raw $stored $(size "$d.bsdiff") $(size "$d.xd3") $(size "$d.zst") $whole $(tr '\n' ' ' < "$work/t")" >> "$out"
+  done < "$list"
+  # Per file (largest ten) and summed.
+  echo
+  echo "### $name: $(wc -l < "$list") changed files (of at least ${QP_BENCH_MIN_SIZE:-0} bytes)"
+  echo
+  echo "| file | new size | ours raw | ours stored | bsdiff | xdelta3 -9 | zstd -19 --patch-from | whole stored |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+  sort -k2,2nr "$out" | head -10 | awk '{printf "| %s | %d | %d | %d | %d | %d | %d | %d |\n", $1, $2, $3, $4, $5, $6, $7, $8}'
+  awk '{for (i = 2; i <= 8; ++i) s[i] += $i} END {printf "| **sum** | %d | %d | **%d** | %d | %d | %d | %d |\n", s[2], s[3], s[4], s[5], s[6], s[7], s[8];
+       best = s[5]; if (s[6] < best) best = s[6]; if (s[7] < best) best = s[7];
+       printf "\nSize: ours stored %d vs best peer %d (%.1f%%)\n", s[4], best, 100 * s[4] / best}' "$out"
+  awk '{for (k = 0; k < 4; ++k) {t[k] += $(9 + 4 * k); c[k] += $(11 + 4 * k) + $(12 + 4 * k); if ($(10 + 4 * k) > m[k]) m[k] = $(10 + 4 * k)}}
+       END {printf "\n| encode | ours | bsdiff | xdelta3 -9 | zstd -19 |\n|---|---:|---:|---:|---:|\n";
+            printf "| wall seconds (summed) | %.2f | %.2f | %.2f | %.2f |\n", t[0], t[1], t[2], t[3];
+            printf "| CPU seconds, all threads (summed) | %.2f | %.2f | %.2f | %.2f |\n", c[0], c[1], c[2], c[3];
+            printf "| peak memory MB (largest) | %.1f | %.1f | %.1f | %.1f |\n", m[0] / 1024, m[1] / 1024, m[2] / 1024, m[3] / 1024}' "$out"
+
+  # The largest changed file: rebuilt from its stored delta vs copied whole.
+  local big; big="$(sort -k2,2nr "$out" | head -1 | cut -d' ' -f1)"
+  "$driver" encode "$old/$big" "$new/$big" "$work/big" >/dev/null
+  "$driver" store "$new/$big" "$work/big.whole"
+  local copy=() apply=()
+  for rep in 1 2 3 4 5; do
+    : > "$work/t"; timed "$driver" copy "$work/big.whole" "$work/big.copy"; copy+=("$(cat "$work/t")")
+    : > "$work/t"; timed "$driver" apply "$old/$big" "$work/big.lzss" "$work/big.out"; apply+=("$(cat "$work/t")")
+  done
+  cmp -s "$work/big.out" "$new/$big" || { echo "rebuilt $big differs" >&2; exit 1; }
+  printf '%s\n' "${copy[@]}" > "$work/copy.t"; printf '%s\n' "${apply[@]}" > "$work/apply.t"
+  local cs cm as am rest
+  read -r cs cm rest < <(sort -g "$work/copy.t" | head -1)
+  read -r as am rest < <(sort -g "$work/apply.t" | head -1)
+  echo
+  echo "Fastest of 5 runs each, flushed to disk as the patcher does."
+  echo
+  awk -v f="$big" -v n="$(size "$new/$big")" -v cs="$cs" -v as="$as" -v cm="$cm" -v am="$am" 'BEGIN {
+    printf "| apply, largest file | size | whole copy s | rebuild s | ratio | copy peak MB | rebuild peak MB | above baseline MB |\n|---|---:|---:|---:|---:|---:|---:|---:|\n";
+    printf "| %s | %d | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), cm / 1024, am / 1024, (am - cm) / 1024}'
+}
+
+pg_old="$(fetch postgresql-15=15.18-0+deb12u1)"
+pg_new="$(fetch postgresql-15=15.20-0+deb12u1)"
+py_old="$(fetch libpython3.11=3.11.2-6+deb12u8)"
+py_new="$(fetch libpython3.11=3.11.2-6+deb12u9)"
+mkdir -p "$work/hpfs-old" "$work/hpfs-new"
+"$driver" hpfs "$work/hpfs-old/local.wdt" "$work/hpfs-new/local.wdt"
+
+echo "## Delta benchmark ($(nproc) cores; sizes in bytes)"
+pair libpython3.11 "$py_old" "$py_new"
+pair postgresql-15 "$pg_old" "$pg_new"
+pair hpfs-pack "$work/hpfs-old" "$work/hpfs-new"

@@ -1,0 +1,53 @@
+// Binary deltas: a new file described as edits of an old one. All integers
+// of the header little-endian.
+//
+//   0   4   magic "QDLT"
+//   4   4   old file's size
+//   8   4   old file's CRC-32 (PatchCrc.h)
+//   12  4   new file's size
+//   16  4   new file's CRC-32
+//   20  4   flags: 0 (no transform is defined yet; any other value is refused)
+//   24  ... the command stream, range coded (DeltaModel.h) to the delta's end
+//
+// The stream is a series of commands, each read as
+//   seek    signed distance the old position moves by (it starts at 0)
+//   add     count A of bytes made from the old file: new byte = old byte +
+//           diff byte (mod 256), the diff bytes sent as runs of zeros each
+//           followed by one coded byte, a run reaching A's end ending it
+//   extra   count E of literal bytes, then the E bytes
+// until the new file's size is produced. A command producing nothing, a seek
+// leaving [0, old size], an add reading past the old file's end, or a count
+// passing the new file's size makes the delta damaged.
+#pragma once
+
+#include <cstdint>
+
+#include "file/File.h"
+#include "framework/ErrorCode.h"
+
+constexpr char kDeltaMagic[4] = {'Q', 'D', 'L', 'T'};
+constexpr uint32_t kDeltaHeaderSize = 24;
+
+struct DeltaHeader {
+    uint32_t oldSize = 0;
+    uint32_t oldCrc = 0;
+    uint32_t newSize = 0;
+    uint32_t newCrc = 0;
+};
+
+// The 24 header bytes for this header.
+void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]);
+
+// Reads the header from the delta's current position. "BADDELTA" when it is
+// short, its magic differs or its flags are unknown; a read error as given.
+ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
+
+// Writes the new file to out (sequentially, from its current position) from
+// the old file (read at random, through a bounded window) and the delta
+// (read sequentially from its current position). Memory stays a few hundred
+// kilobytes whatever the sizes. "WRONGBASE" when the old file's size is not
+// the header's, "BADDELTA" for a damaged stream (nothing is read or written
+// out of bounds: out gets at most the header's new size), "BADRESULT" when
+// the produced bytes do not have the header's CRC, "NOTENOUGHMEM", or a read
+// or write error as the files give it.
+ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out);

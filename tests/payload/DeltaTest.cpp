@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "DeltaEncode.h"
+#include "MemoryFile.h"
+#include "TestData.h"
+#include "payload/Delta.h"
+#include "payload/PatchCrc.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Applies a delta in memory; the result's bytes, whatever they are, in *out.
+ErrorCode Apply(const Bytes& old, const Bytes& delta, Bytes* out) {
+    MemoryFile oldFile(old), deltaFile(delta), outFile;
+    ErrorCode error = ApplyDelta(&oldFile, &deltaFile, &outFile);
+    *out = outFile.data;
+    return error;
+}
+
+// Contents like a program's: code with call displacements, text and zeros.
+Bytes Program(size_t n, uint32_t seed) {
+    Bytes v = testdata::Binary(n * 3 / 4, seed);
+    Bytes t = testdata::Text(n / 8, seed + 1);
+    v.insert(v.end(), t.begin(), t.end());
+    v.resize(n, 0);
+    return v;
+}
+
+// Adds delta to every little-endian address after an E8 opcode, as a
+// relinked program shows when everything moved.
+void ShiftAddresses(Bytes* v, uint32_t delta) {
+    for (size_t i = 0; i + 5 <= v->size(); ++i) {
+        if ((*v)[i] != 0xE8) continue;
+        uint32_t a = 0;
+        for (int k = 0; k < 4; ++k) a |= uint32_t((*v)[i + 1 + k]) << (8 * k);
+        a += delta;
+        for (int k = 0; k < 4; ++k) (*v)[i + 1 + k] = uint8_t(a >> (8 * k));
+        i += 4;
+    }
+}
+
+// A random edit script: inserts, deletes, changes, moves and shifts.
+Bytes Edit(Bytes v, std::mt19937& rng) {
+    unsigned edits = 1 + rng() % 8;
+    for (unsigned e = 0; e < edits; ++e) {
+        size_t at = v.empty() ? 0 : rng() % v.size();
+        size_t length = std::min<size_t>(1 + rng() % 2000, v.size() - at);
+        switch (rng() % 5) {
+        case 0: {
+            Bytes piece = testdata::Random(1 + rng() % 500, rng());
+            v.insert(v.begin() + long(at), piece.begin(), piece.end());
+            break;
+        }
+        case 1: v.erase(v.begin() + long(at), v.begin() + long(at + length)); break;
+        case 2:
+            for (size_t i = 0; i < length; i += 1 + rng() % 64) v[at + i] = uint8_t(rng());
+            break;
+        case 3: {
+            Bytes piece(v.begin() + long(at), v.begin() + long(at + length));
+            v.erase(v.begin() + long(at), v.begin() + long(at + length));
+            size_t to = v.empty() ? 0 : rng() % v.size();
+            v.insert(v.begin() + long(to), piece.begin(), piece.end());
+            break;
+        }
+        default: ShiftAddresses(&v, 1 + rng() % 0x3000); break;
+        }
+    }
+    return v;
+}
+
+TEST(Delta, RandomEditScriptsRebuildExactly) {
+    std::mt19937 rng(18);
+    for (int round = 0; round < 60; ++round) {
+        size_t size = round < 4 ? size_t(round) * 7 : 100 + rng() % 60000;
+        Bytes old = round % 3 == 0 ? testdata::Text(size, round) : round % 3 == 1 ? Program(size, round)
+                                                                                   : testdata::Random(size, round);
+        Bytes neu = round % 10 == 9 ? Bytes() : Edit(old, rng);
+        Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3);
+        Bytes rebuilt;
+        ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt)) << "round " << round;
+        ASSERT_EQ(neu, rebuilt) << "round " << round;
+
+        MemoryFile deltaFile(delta);
+        DeltaHeader header;
+        ASSERT_EQ(nullptr, ReadDeltaHeader(&deltaFile, &header));
+        EXPECT_EQ(header.oldSize, old.size());
+        EXPECT_EQ(header.oldCrc, Crc32(old.data(), old.size()));
+        EXPECT_EQ(header.newSize, neu.size());
+        EXPECT_EQ(header.newCrc, Crc32(neu.data(), neu.size()));
+    }
+}
+
+TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
+    // Larger than the applier's old window and output buffer, several
+    // matching chunks; identical files and shifted addresses cost little.
+    Bytes old = Program(3 << 20, 7);
+    Bytes same = EncodeDelta(old.data(), old.size(), old.data(), old.size(), 2);
+    EXPECT_LT(same.size(), 100u);
+    Bytes neu = old;
+    ShiftAddresses(&neu, 0x40);
+    neu.insert(neu.begin() + 1000000, 3000, 0x90);
+    neu.erase(neu.begin() + 2000000, neu.begin() + 2100000);
+    Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 3);
+    EXPECT_LT(delta.size(), neu.size() / 20);
+    Bytes rebuilt;
+    ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
+    EXPECT_TRUE(rebuilt == neu);
+}
+
+TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
+    Bytes old = Program(5000, 3);
+    std::mt19937 rng(5);
+    Bytes neu = Edit(old, rng);
+    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1);
+    Bytes out;
+
+    // Truncated anywhere: refused (or, cut in the coder's last flushed
+    // bytes, still exact), never more than the new size written.
+    for (size_t cut = 0; cut < delta.size(); cut += 1 + cut / 8) {
+        ErrorCode error = Apply(old, Bytes(delta.begin(), delta.begin() + long(cut)), &out);
+        EXPECT_LE(out.size(), neu.size());
+        if (!error) {
+            EXPECT_GE(cut + 5, delta.size());
+            EXPECT_TRUE(out == neu) << cut;
+        }
+    }
+    // Any flipped byte: refused, or (a flip the models absorb) the exact file.
+    for (size_t at = 0; at < delta.size(); ++at) {
+        Bytes damaged = delta;
+        damaged[at] ^= uint8_t(1u << (at % 8));
+        ErrorCode error = Apply(old, damaged, &out);
+        EXPECT_LE(out.size(), neu.size()) << at;
+        if (!error) {
+            EXPECT_TRUE(out == neu) << at;
+        }
+    }
+    // Lying header fields.
+    auto lie = [&](size_t field, uint32_t value) {
+        Bytes damaged = delta;
+        for (int i = 0; i < 4; ++i) damaged[field + i] = uint8_t(value >> (8 * i));
+        return damaged;
+    };
+    EXPECT_EQ(ERR_WRONGBASE, Apply(old, lie(4, uint32_t(old.size() + 1)), &out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(ERR_BADRESULT, Apply(old, lie(16, Crc32(neu.data(), neu.size()) ^ 1), &out));
+    EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, 1), &out));
+    EXPECT_TRUE(out.empty());
+    for (uint32_t size : {0u, 1u, uint32_t(neu.size() - 1), uint32_t(neu.size() + 1), 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        EXPECT_NE(nullptr, Apply(old, lie(12, size), &out)) << size;
+        EXPECT_LE(out.size(), std::min<size_t>(size, neu.size() + 1)) << size;
+    }
+    // The wrong old file of the right size: the result's CRC tells.
+    Bytes other = old;
+    other[old.size() / 2] ^= 0x55;
+    EXPECT_NE(nullptr, Apply(other, delta, &out));
+    // A failing old file: its error, as given.
+    MemoryFile oldFile(old), deltaFile(delta), outFile;
+    oldFile.failReadAfter = 0;
+    EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile));
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+#include "DeltaEncode.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "payload/Delta.h"
+#include "payload/DeltaModel.h"
+#include "payload/PatchCrc.h"
+
+namespace {
+
+// One command of the stream: add bytes from old position oldStart, then
+// extra literal bytes; new positions follow one another.
+struct Command {
+    uint32_t oldStart;
+    uint32_t add;
+    uint32_t extra;
+};
+
+class RangeEncoder {
+public:
+    explicit RangeEncoder(std::vector<uint8_t>* out) : out_(out) {}
+
+    void Bit(DeltaProb* p, unsigned bit) {
+        uint32_t bound = (range_ >> kDeltaProbBits) * DeltaChanceOfZero(*p);
+        if (!bit) {
+            range_ = bound;
+        } else {
+            low_ += bound;
+            range_ -= bound;
+        }
+        DeltaLearn(p, bit);
+        while (range_ < kDeltaRangeTop) {
+            range_ <<= 8;
+            ShiftLow();
+        }
+    }
+    void Number(DeltaNumberModel* m, uint32_t n) {
+        unsigned length = DeltaBitLength(n);
+        unsigned node = 1;
+        for (int i = 5; i >= 0; --i) {
+            unsigned bit = (length >> i) & 1;
+            Bit(&m->length[node], bit);
+            node = node << 1 | bit;
+        }
+        for (unsigned i = 0; i + 1 < length; ++i) Bit(&m->bits[length][i], (n >> (length - 2 - i)) & 1);
+    }
+    void Byte(DeltaProb* tree, uint8_t value) {
+        unsigned node = 1;
+        for (int i = 7; i >= 0; --i) {
+            unsigned bit = (value >> i) & 1;
+            Bit(&tree[node], bit);
+            node = node << 1 | bit;
+        }
+    }
+    void Finish() {
+        for (int i = 0; i < 5; ++i) ShiftLow();
+    }
+
+private:
+    void ShiftLow() {
+        if (uint32_t(low_) < 0xFF000000u || (low_ >> 32) != 0) {
+            uint8_t carry = uint8_t(low_ >> 32);
+            uint8_t temp = cache_;
+            do {
+                out_->push_back(uint8_t(temp + carry));
+                temp = 0xFF;
+            } while (--cacheSize_ != 0);
+            cache_ = uint8_t(low_ >> 24);
+        }
+        ++cacheSize_;
+        low_ = (low_ & 0x00FFFFFFu) << 8;
+    }
+
+    std::vector<uint8_t>* out_;
+    uint64_t low_ = 0;
+    uint32_t range_ = 0xFFFFFFFFu;
+    uint8_t cache_ = 0;
+    uint64_t cacheSize_ = 1;
+};
+
+constexpr unsigned kSeed = 8;        // bytes hashed per position of the old file
+constexpr unsigned kChainDepth = 16; // candidates tried per search
+
+uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t max) {
+    size_t n = 0;
+    while (n + 8 <= max) {
+        uint64_t x = Load64(a + n) ^ Load64(b + n);
+        if (x) return n + size_t(__builtin_ctzll(x) >> 3);
+        n += 8;
+    }
+    while (n < max && a[n] == b[n]) ++n;
+    return n;
+}
+
+// Hash chains over every position of the old file.
+class OldIndex {
+public:
+    OldIndex(const uint8_t* old, size_t size) : old_(old), size_(size) {
+        unsigned bits = 12;  // a head per four positions: the chains do the rest
+        while (bits < 24 && (size_t(1) << bits) < size / 4) ++bits;
+        shift_ = 64 - bits;
+        head_.assign(size_t(1) << bits, 0);
+        if (size < kSeed) return;
+        chain_.resize(size - kSeed + 1);
+        for (size_t i = 0; i + kSeed <= size; ++i) {
+            uint32_t& head = head_[Hash(old + i)];
+            chain_[i] = head;
+            head = uint32_t(i + 1);
+        }
+    }
+
+    // Longest match found for the max bytes at p; its old position in *pos.
+    size_t Search(const uint8_t* p, size_t max, size_t* pos) const {
+        if (max < kSeed || size_ < kSeed) return 0;
+        size_t best = 0;
+        uint32_t candidate = head_[Hash(p)];
+        for (unsigned depth = 0; candidate && depth < kChainDepth; ++depth) {
+            size_t c = candidate - 1;
+            candidate = chain_[c];
+            size_t limit = std::min(max, size_ - c);
+            if (best >= limit || old_[c + best] != p[best]) continue;
+            size_t length = MatchLength(old_ + c, p, limit);
+            if (length > best) {
+                best = length;
+                *pos = c;
+                if (best == max) break;
+            }
+        }
+        return best;
+    }
+
+private:
+    size_t Hash(const uint8_t* p) const { return size_t((Load64(p) * 0x9E3779B97F4A7C15ull) >> shift_); }
+
+    const uint8_t* old_;
+    size_t size_;
+    unsigned shift_;
+    std::vector<uint32_t> head_;
+    std::vector<uint32_t> chain_;
+};
+
+// Approximate matching over new[begin, end): exact matches found through the
+// index are extended forwards and backwards while at least half the bytes
+// agree, so recompiled code whose addresses changed stays one add with a
+// sparse diff instead of many short matches.
+void MatchRange(const OldIndex& index, const uint8_t* old, int64_t oldSize, const uint8_t* neu, int64_t begin,
+                int64_t end, std::vector<Command>* commands) {
+    int64_t scan = begin, len = 0, pos = 0;
+    int64_t lastScan = begin, lastPos = std::min(begin, oldSize), lastOffset = lastPos - begin;
+    while (scan < end) {
+        int64_t oldScore = 0;
+        int64_t scsc = scan += len;
+        for (; scan < end; ++scan) {
+            size_t found = 0;
+            len = int64_t(index.Search(neu + scan, size_t(end - scan), &found));
+            pos = int64_t(found);
+            for (; scsc < scan + len; ++scsc) {
+                int64_t o = scsc + lastOffset;
+                if (o >= 0 && o < oldSize && old[o] == neu[scsc]) ++oldScore;
+            }
+            if ((len == oldScore && len != 0) || len > oldScore + 8) break;
+            int64_t o = scan + lastOffset;
+            if (o >= 0 && o < oldSize && old[o] == neu[scan]) --oldScore;
+        }
+        if (len == oldScore && scan != end) continue;
+
+        int64_t s = 0, best = 0, lengthForward = 0;
+        for (int64_t i = 0; lastScan + i < scan && lastPos + i < oldSize;) {
+            if (old[lastPos + i] == neu[lastScan + i]) ++s;
+            ++i;
+            if (s * 2 - i > best * 2 - lengthForward) {
+                best = s;
+                lengthForward = i;
+            }
+        }
+        int64_t lengthBack = 0;
+        if (scan < end) {
+            s = 0;
+            best = 0;
+            for (int64_t i = 1; scan >= lastScan + i && pos >= i; ++i) {
+                if (old[pos - i] == neu[scan - i]) ++s;
+                if (s * 2 - i > best * 2 - lengthBack) {
+                    best = s;
+                    lengthBack = i;
+                }
+            }
+        }
+        if (lastScan + lengthForward > scan - lengthBack) {
+            int64_t overlap = (lastScan + lengthForward) - (scan - lengthBack);
+            s = 0;
+            best = 0;
+            int64_t lengthSplit = 0;
+            for (int64_t i = 0; i < overlap; ++i) {
+                if (neu[lastScan + lengthForward - overlap + i] == old[lastPos + lengthForward - overlap + i]) ++s;
+                if (neu[scan - lengthBack + i] == old[pos - lengthBack + i]) --s;
+                if (s > best) {
+                    best = s;
+                    lengthSplit = i + 1;
+                }
+            }
+            lengthForward += lengthSplit - overlap;
+            lengthBack -= lengthSplit;
+        }
+        int64_t extra = (scan - lengthBack) - (lastScan + lengthForward);
+        if (lengthForward + extra > 0)
+            commands->push_back({uint32_t(lastPos), uint32_t(lengthForward), uint32_t(extra)});
+        lastScan = scan - lengthBack;
+        lastPos = pos - lengthBack;
+        lastOffset = pos - scan;
+    }
+}
+
+void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu,
+                   std::vector<uint8_t>* out) {
+    auto model = std::make_unique<DeltaModel>();
+    model->Init();
+    RangeEncoder coder(out);
+    uint32_t oldPos = 0, newPos = 0;
+    DeltaAddState add;
+    for (const Command& c : commands) {
+        uint32_t target = c.add ? c.oldStart : oldPos;
+        bool negative = target < oldPos;
+        coder.Bit(&model->seekSign, negative);
+        coder.Number(&model->seek, negative ? oldPos - target : target - oldPos);
+        coder.Number(&model->add, c.add);
+        oldPos = target;
+        for (uint32_t at = 0; at < c.add; at += kDeltaGroup) {
+            uint32_t g = std::min(c.add - at, kDeltaGroup);
+            const uint8_t* o = old + oldPos + at;
+            const uint8_t* n = neu + newPos + at;
+            bool changed = std::memcmp(o, n, g) != 0;
+            coder.Bit(&model->group[add.GroupContext()], changed);
+            for (uint32_t i = 0; changed && i < g; ++i) {
+                uint8_t diff = uint8_t(n[i] - o[i]);
+                coder.Bit(&model->changed[add.ChangedContext()], diff != 0);
+                if (diff) coder.Byte(add.DiffTree(model.get()), diff);
+                add.Next(o[i], diff);
+            }
+            add.NextGroup(o, g, changed);
+        }
+        oldPos += c.add;
+        newPos += c.add;
+        coder.Number(&model->extra, c.extra);
+        for (uint32_t k = 0; k < c.extra; ++k, ++newPos)
+            coder.Byte(model->literal[newPos ? neu[newPos - 1] : 0], neu[newPos]);
+    }
+    coder.Finish();
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
+                                 unsigned threads) {
+    DeltaHeader header;
+    header.oldSize = uint32_t(oldSize);
+    header.oldCrc = Crc32(old, oldSize);
+    header.newSize = uint32_t(newSize);
+    header.newCrc = Crc32(neu, newSize);
+    std::vector<uint8_t> out(kDeltaHeaderSize);
+    MakeDeltaHeader(header, out.data());
+
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    const size_t kMinChunk = size_t(1) << 20;
+    size_t chunks = std::max<size_t>(1, std::min<size_t>(threads, newSize / kMinChunk));
+    OldIndex index(old, oldSize);
+    std::vector<std::vector<Command>> parts(chunks);
+    auto match = [&](size_t k) {
+        int64_t begin = int64_t(uint64_t(newSize) * k / chunks), end = int64_t(uint64_t(newSize) * (k + 1) / chunks);
+        MatchRange(index, old, int64_t(oldSize), neu, begin, end, &parts[k]);
+    };
+    std::vector<std::thread> workers;
+    for (size_t k = 1; k < chunks; ++k) workers.emplace_back(match, k);
+    match(0);
+    for (std::thread& w : workers) w.join();
+
+    std::vector<Command> commands;
+    for (const auto& part : parts) commands.insert(commands.end(), part.begin(), part.end());
+    WriteCommands(commands, old, neu, &out);
+    return out;
+}
