@@ -162,6 +162,7 @@ int RunBuild(const std::vector<std::string>& args)
         throw ToolError(std::to_string(errors) + (errors == 1 ? " error" : " errors") +
                         " in the strings file; no patch written");
 
+    CheckPatchFits(stub, sources, threads);
     uint64_t bytes = 0;
     for (const PatchSource& source : sources)
         bytes += source.size;

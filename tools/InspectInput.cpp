@@ -30,8 +30,25 @@ bool ClassifyImage(const std::vector<uint8_t>& bytes, size_t offset, InputKind* 
     return true;
 }
 
+struct Collector {
+    std::vector<uint8_t>* image;
+    bool headOnly;
+    uint64_t size = 0;
+};
+
+// How much of the contents a pack's directory needs; everything for any other image.
+uint64_t HeadWanted(const std::vector<uint8_t>& image) {
+    if (image.size() < kPackHeaderSize || std::memcmp(image.data(), kPackMagic, sizeof kPackMagic) != 0)
+        return image.size() < kPackHeaderSize ? kPackHeaderSize : UINT64_MAX;
+    return kPackHeaderSize + uint64_t(LoadU32(image.data() + kPackDirectorySizeOffset)) +
+           4ull * LoadU32(image.data() + kPackCountOffset);
+}
+
 void Collect(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_t length) {
-    auto* image = static_cast<std::vector<uint8_t>*>(context);
+    auto* collector = static_cast<Collector*>(context);
+    collector->size = uint64_t(imageOffset) + length;
+    std::vector<uint8_t>* image = collector->image;
+    if (collector->headOnly && image->size() >= HeadWanted(*image)) return;
     image->resize(imageOffset);  // blocks arrive in order; this only ever grows
     image->insert(image->end(), bytes, bytes + length);
 }
@@ -75,16 +92,21 @@ InspectInput ClassifyInspectInput(std::vector<uint8_t> file, const std::string& 
     return input;
 }
 
-bool DecodeContents(const InspectInput& input, std::vector<uint8_t>* contents, IntegrityFault* fault) {
+bool DecodeContents(const InspectInput& input, std::vector<uint8_t>* contents, IntegrityFault* fault,
+                    uint64_t* packSize) {
     if (input.kind == InputKind::Pack || input.kind == InputKind::Hpfs) {
         *contents = input.file;
+        if (packSize) *packSize = contents->size();
         return true;
     }
     CVectorFile disk;
     disk.bytes = input.file;
     CWindowFile window(&disk, input.containerOffset, input.containerEnd - input.containerOffset, false);
     contents->clear();
-    return WalkContainerStrictly(&window, Collect, contents, fault);
+    Collector collector{contents, packSize != nullptr};
+    const bool sound = WalkContainerStrictly(&window, Collect, &collector, fault);
+    if (packSize) *packSize = collector.size;
+    return sound;
 }
 
 uint64_t FaultOffset(const InspectInput& input, const IntegrityFault& fault) {

@@ -34,8 +34,12 @@ InspectInput ReadInspectInput(const std::string& path);
 InspectInput ClassifyInspectInput(std::vector<uint8_t> file, const std::string& path);
 
 // The container's decoded contents after the strict pass, or the file
-// itself for a bare pack or HPFS pack. False with the first fault.
-bool DecodeContents(const InspectInput& input, std::vector<uint8_t>* contents, IntegrityFault* fault);
+// itself for a bare pack or HPFS pack. False with the first fault. With
+// packSize, a pack's contents keep only its header, directory and date
+// table (so that memory does not follow the pack's size), and *packSize
+// receives the size of the whole.
+bool DecodeContents(const InspectInput& input, std::vector<uint8_t>* contents, IntegrityFault* fault,
+                    uint64_t* packSize = nullptr);
 // As DecodeContents; a fault becomes a ToolError naming its offset.
 std::vector<uint8_t> DecodedContents(const InspectInput& input);
 

@@ -12,8 +12,10 @@ PackFault Fault(const std::string& what, uint64_t offset) { return {what, offset
 
 }  // namespace
 
-PackFault ReadPackDirectory(const std::vector<uint8_t>& pack, std::vector<PackListEntry>* entries) {
+PackFault ReadPackDirectory(const std::vector<uint8_t>& pack, std::vector<PackListEntry>* entries,
+                            uint64_t packSize) {
     entries->clear();
+    const uint64_t size = packSize == UINT64_MAX ? pack.size() : packSize;
     if (pack.size() < kPackHeaderSize || std::memcmp(pack.data(), kPackMagic, sizeof kPackMagic) != 0)
         return Fault("no pack-file header", 0);
     const uint32_t count = LoadU32(pack.data() + kPackCountOffset);
@@ -45,10 +47,10 @@ PackFault ReadPackDirectory(const std::vector<uint8_t>& pack, std::vector<PackLi
         entry.offset = LoadU32(pack.data() + dataAt);
         entry.size = LoadU32(pack.data() + dataAt + 4);
         entry.dosDateTime = LoadU32(pack.data() + datesStart + 4ull * i);
-        if (entry.offset < filesStart || uint64_t(entry.offset) + entry.size > pack.size())
+        if (entry.offset < filesStart || uint64_t(entry.offset) + entry.size > size)
             return Fault("entry " + name + " (" + std::to_string(entry.size) + " bytes at " +
                              std::to_string(entry.offset) + ") lies outside the pack's file area " +
-                             std::to_string(filesStart) + ".." + std::to_string(pack.size()),
+                             std::to_string(filesStart) + ".." + std::to_string(size),
                          dataAt);
         entries->push_back(entry);
         previous = name;

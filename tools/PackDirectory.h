@@ -21,8 +21,10 @@ struct PackFault {
 
 // Reads the whole directory; stops at the first fault: a bad header, an
 // entry that breaks the front coding or the order, a data range outside the
-// file area of the pack.
-PackFault ReadPackDirectory(const std::vector<uint8_t>& pack, std::vector<PackListEntry>* entries);
+// file area of the pack. pack holds the whole pack, or at least its header,
+// directory and date table when packSize gives the pack's size.
+PackFault ReadPackDirectory(const std::vector<uint8_t>& pack, std::vector<PackListEntry>* entries,
+                            uint64_t packSize = UINT64_MAX);
 
 // "YYYY-MM-DD HH:MM:SS" of an MS-DOS date (high 16 bits) and time.
 std::string FormatDosDateTime(uint32_t dosDateTime);

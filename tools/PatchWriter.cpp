@@ -10,6 +10,7 @@
 #include "payload/LzssFormat.h"
 #include "payload/PackWriter.h"
 #include "payload/PatchCrc.h"
+#include "payload/PatchLimits.h"
 #include "pools/DefaultPools.h"
 #include "pools/PtrPool.h"
 
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -45,6 +47,7 @@ public:
         order_.resize(sources.size());
         std::iota(order_.begin(), order_.end(), size_t(0));
         std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) { return offsets[a] < offsets[b]; });
+        offsets_ = std::move(offsets);
     }
     ~PackStream()
     {
@@ -55,6 +58,18 @@ public:
     PackStream& operator=(const PackStream&) = delete;
 
     uint32_t Size() const { return size_; }
+
+    // The host path of the file whose bytes lie at offset, or the pack's own
+    // name for its directory and checksum entry.
+    std::string NameAt(uint32_t offset) const
+    {
+        for (size_t k = order_.size(); k-- > 0;) {
+            const size_t i = order_[k];
+            if (offsets_[i] <= offset && offset - offsets_[i] < sources_[i].size)
+                return sources_[i].hostPath;
+        }
+        return "the pack's directory";
+    }
 
     // The next length bytes of the image; the files finished on the way are
     // counted into *files.
@@ -116,7 +131,8 @@ private:
     const std::vector<PatchSource>& sources_;
     std::vector<uint8_t> head_;
     uint32_t headSize_ = 0, size_ = 0, position_ = 0, crc_ = 0;
-    std::vector<size_t> order_; // sources in the order of their data
+    std::vector<uint32_t> offsets_; // of each source's bytes in the pack
+    std::vector<size_t> order_;     // sources in the order of their data
     size_t next_ = 0;
     std::FILE* file_ = nullptr;
     const PatchSource* current_ = nullptr;
@@ -245,35 +261,48 @@ void RefuseHeaderIn(const std::vector<uint8_t>& bytes, size_t limit)
                         ", which the patcher's scan would take for its payload");
 }
 
-} // namespace
-
-PatchWriteResult WritePatch(const std::vector<uint8_t>& stub, const std::vector<PatchSource>& sources,
-                            unsigned threads, OutputStream* out, Progress* progress)
+// Where a long container starts while it is written: the first multiple of
+// the scan step behind the stub.
+uint64_t ProvisionalStart(size_t stubSize)
 {
-    RefuseHeaderIn(stub, stub.size());
-    PackStream pack(sources);
+    return (stubSize + kScanStep - 1) / kScanStep * kScanStep;
+}
+
+// The size of the patch a container of containerSize bytes (at least 16 KiB)
+// makes: it starts up to 7 bytes behind the provisional start, so that the
+// file ends on a multiple of kFileAlignment.
+uint64_t StreamedPatchSize(uint64_t provisional, uint64_t containerSize)
+{
+    return provisional + (containerSize + kFileAlignment - 1) / kFileAlignment * kFileAlignment;
+}
+
+std::string LimitText(uint64_t limit)
+{
+    return std::to_string(limit) + " bytes" + (limit == kMaxPatchFileSize ? " (4 GiB - 1)" : "");
+}
+
+// Receives each stored block in order with its offset in the container.
+using StoreBlock = std::function<void(uint32_t block, uint64_t at, const uint8_t* bytes, uint32_t length)>;
+
+// Compresses the pack's blocks in order (on threads threads) and hands each
+// block's stored bytes to store; fills the container's header and block
+// table (*head) and keeps the last block's raw bytes. Returns the
+// container's size.
+uint64_t CompressContainer(PackStream& pack, unsigned threads, Progress* progress, std::vector<uint8_t>* head,
+                           std::vector<uint8_t>* lastBlock, const StoreBlock& store)
+{
     const uint32_t size = pack.Size();
     const uint32_t count = LzssBlockCount(size, kLzssPatchBlockSize);
     const uint64_t dataStart = LzssDataStart(count);
-    if (dataStart > 0xFFFFFFFFu)
-        throw ToolError("the pack is too large for a container");
-
-    // The container goes first where a long one starts; a short one is laid
-    // out again at the end.
-    const uint64_t provisional = (stub.size() + kScanStep - 1) / kScanStep * kScanStep;
-    out->WriteAt(0, stub.data(), stub.size());
-    const std::vector<uint8_t> gap(provisional - stub.size(), 0);
-    out->WriteAt(stub.size(), gap.data(), gap.size());
-
     const unsigned workers = threads > 1 ? threads : 0;
     std::vector<Slot> slots(std::max(2u, 4 * threads));
     std::unique_ptr<CompressorPool> pool(workers ? new CompressorPool(&slots, workers) : nullptr);
     Scratch scratch; // the calling thread's, when it compresses itself
-    std::vector<uint8_t> table(dataStart, 0);
-    std::vector<uint8_t> lastBlock;
+    std::vector<uint8_t>& table = *head;
+    table.assign(dataStart, 0);
     uint64_t at = dataStart;
     uint32_t written = 0;
-    // Writes the next block in order; false (without waiting) when it is not ready.
+    // Stores the next block in order; false (without waiting) when it is not ready.
     const auto writeNext = [&](bool wait) {
         Slot& slot = slots[written % slots.size()];
         if (pool && !pool->Done(written % slots.size(), wait))
@@ -281,7 +310,7 @@ PatchWriteResult WritePatch(const std::vector<uint8_t>& stub, const std::vector<
         if (at + slot.storedLength > 0xFFFFFFFFu)
             throw ToolError("the container would pass 4 GiB");
         StoreU32(&table[kLzssTableOffset + 4ull * written], static_cast<uint32_t>(at));
-        out->WriteAt(provisional + at, slot.compressed ? slot.packed.data() : slot.raw.data(), slot.storedLength);
+        store(written, at, slot.compressed ? slot.packed.data() : slot.raw.data(), slot.storedLength);
         at += slot.storedLength;
         ++written;
         return true;
@@ -294,7 +323,7 @@ PatchWriteResult WritePatch(const std::vector<uint8_t>& stub, const std::vector<
         uint64_t files = 0;
         pack.Read(slot.raw.data(), slot.rawLength, &files);
         if (k + 1 == count)
-            lastBlock.assign(slot.raw.begin(), slot.raw.begin() + slot.rawLength);
+            lastBlock->assign(slot.raw.begin(), slot.raw.begin() + slot.rawLength);
         if (pool) {
             pool->Submit(k % slots.size());
         } else {
@@ -315,6 +344,83 @@ PatchWriteResult WritePatch(const std::vector<uint8_t>& stub, const std::vector<
     StoreU32(&table[8], kLzssPatchBlockSize);
     table[12] = kLzssPatchBitLengths;
     table[13] = 0;
+    return at;
+}
+
+// The pack holds every source in the order of their names, behind its
+// directory, and the checksum entry last.
+void RefusePackPastLimit(const std::vector<PatchSource>& sources)
+{
+    std::vector<PackWriterEntry> entries;
+    for (const PatchSource& source : sources)
+        entries.push_back({source.packName.c_str(), nullptr, 0, source.dosDateTime});
+    std::vector<uint32_t> offsets(sources.size());
+    uint8_t* head = nullptr;
+    uint32_t headSize = 0, emptySize = 0;
+    // A pack that cannot be planned at all is refused by the writer, with its reason.
+    if (PlanCheckedPack(entries.data(), static_cast<uint32_t>(entries.size()), &head, &headSize, offsets.data(),
+                        &emptySize))
+        return;
+    g_pDefaultPtrPool->Free(head);
+    uint64_t packSize = emptySize;
+    for (const PatchSource& source : sources) {
+        packSize += source.size;
+        if (packSize > kMaxPackSize)
+            throw ToolError(source.hostPath + ": the pack would reach " + std::to_string(packSize) +
+                            " bytes with this file; the patcher reads a pack of at most " + LimitText(kMaxPackSize) +
+                            "; no patch written");
+    }
+}
+
+} // namespace
+
+void CheckPatchFits(const std::vector<uint8_t>& stub, const std::vector<PatchSource>& sources, unsigned threads,
+                    uint64_t maxPatchSize)
+{
+    RefusePackPastLimit(sources);
+    PackStream pack(sources);
+    const uint64_t provisional = ProvisionalStart(stub.size());
+    // Every block stored raw is the most a container can take.
+    const uint64_t dataStart = LzssDataStart(LzssBlockCount(pack.Size(), kLzssPatchBlockSize));
+    if (StreamedPatchSize(provisional, dataStart + pack.Size()) <= maxPatchSize)
+        return;
+    // Only the compressed size tells: compress without writing, and stop at
+    // the block that passes the limit.
+    std::vector<uint8_t> head, lastBlock;
+    CompressContainer(pack, threads, nullptr, &head, &lastBlock,
+                      [&](uint32_t block, uint64_t at, const uint8_t*, uint32_t length) {
+                          if (StreamedPatchSize(provisional, at + length) > maxPatchSize)
+                              throw ToolError(pack.NameAt(block * kLzssPatchBlockSize) + ": the patch would pass " +
+                                              LimitText(maxPatchSize) +
+                                              ", the most the patcher reads back from its own file; no patch "
+                                              "written");
+                      });
+}
+
+PatchWriteResult WritePatch(const std::vector<uint8_t>& stub, const std::vector<PatchSource>& sources,
+                            unsigned threads, OutputStream* out, Progress* progress)
+{
+    RefuseHeaderIn(stub, stub.size());
+    RefusePackPastLimit(sources);
+    PackStream pack(sources);
+    const uint32_t size = pack.Size();
+
+    // The container goes first where a long one starts; a short one is laid
+    // out again at the end.
+    const uint64_t provisional = ProvisionalStart(stub.size());
+    out->WriteAt(0, stub.data(), stub.size());
+    const std::vector<uint8_t> gap(provisional - stub.size(), 0);
+    out->WriteAt(stub.size(), gap.data(), gap.size());
+
+    std::vector<uint8_t> table, lastBlock;
+    const uint64_t at = CompressContainer(
+        pack, threads, progress, &table, &lastBlock, [&](uint32_t, uint64_t offset, const uint8_t* bytes, uint32_t length) {
+            // Checked before the build; a source that changed since may still pass the limit.
+            if (StreamedPatchSize(provisional, offset + length) > kMaxPatchFileSize)
+                throw ToolError("the patch would pass " + LimitText(kMaxPatchFileSize) +
+                                ", the most the patcher reads back from its own file");
+            out->WriteAt(provisional + offset, bytes, length);
+        });
     out->WriteAt(provisional, table.data(), table.size());
 
     PatchWriteResult result;

@@ -12,6 +12,8 @@
 #include "PatchSources.h"
 #include "Progress.h"
 
+#include "payload/PatchLimits.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -20,6 +22,14 @@ struct PatchWriteResult {
     uint64_t payloadOffset = 0;
     uint32_t packSize = 0;
 };
+
+// Refuses, before anything is written, a patch the patcher could not read
+// back from its own file (payload/PatchLimits.h): a pack past its limit, or
+// a patch file past maxPatchSize. Where only compression tells the file's
+// size, the pack is compressed once without writing. Throws ToolError
+// naming the file that passes the limit, and the limit.
+void CheckPatchFits(const std::vector<uint8_t>& stub, const std::vector<PatchSource>& sources, unsigned threads,
+                    uint64_t maxPatchSize = kMaxPatchFileSize);
 
 // threads: how many blocks are compressed at once (1: on the calling thread
 // alone). Throws ToolError when a source cannot be read or changed size, or

@@ -186,9 +186,12 @@ int RunVerify(const std::vector<std::string>& arguments) {
                                              " ends the payload"
                                        : "not signed");
 
+    // Of a pack only its head is kept: the pack is read through the patcher's chain below.
     std::vector<uint8_t> contents;
+    uint64_t packSize = 0;
     IntegrityFault fault;
-    if (!DecodeContents(input, &contents, &fault)) return Faulty(path, FaultOffset(input, fault), DescribeFault(input, fault));
+    if (!DecodeContents(input, &contents, &fault, &packSize))
+        return Faulty(path, FaultOffset(input, fault), DescribeFault(input, fault));
     std::string summary = input.kind == InputKind::Container || input.kind == InputKind::PatchExecutable
                               ? "every block decodes to its length, " : "";
     InputKind kind;
@@ -215,7 +218,7 @@ int RunVerify(const std::vector<std::string>& arguments) {
         }
     } else {
         std::vector<PackListEntry> entries;
-        const PackFault packFault = ReadPackDirectory(contents, &entries);
+        const PackFault packFault = ReadPackDirectory(contents, &entries, packSize);
         if (!packFault.what.empty())
             return Faulty(path, packFault.offset, "pack offset " + std::to_string(packFault.offset) + ": " + packFault.what);
         std::string checksum;

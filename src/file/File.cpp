@@ -21,18 +21,30 @@ CObject* CFile::IsKindOf(const char* name) {
 ErrorCode CFile::Read(void*, uint32_t, uint32_t*) { return nullptr; }
 
 ErrorCode CFile::ReadAt(void* buffer, uint32_t position, uint32_t size, uint32_t* bytesRead) {
-    if (ErrorCode error = Seek(int32_t(position), ORIGIN_BEGIN)) return error;
+    if (ErrorCode error = SeekTo(position)) return error;
     return Read(buffer, size, bytesRead);
 }
 
 ErrorCode CFile::Write(const void*, uint32_t, uint32_t*) { return nullptr; }
 
 ErrorCode CFile::WriteAt(const void* buffer, uint32_t position, uint32_t size, uint32_t* bytesWritten) {
-    if (ErrorCode error = Seek(int32_t(position), ORIGIN_BEGIN)) return error;
+    if (ErrorCode error = SeekTo(position)) return error;
     return Write(buffer, size, bytesWritten);
 }
 
 ErrorCode CFile::Seek(int32_t, int16_t) { return nullptr; }
+
+ErrorCode CFile::SeekTo(uint32_t position) {
+    constexpr uint32_t kLongestStep = 0x7FFFFFFF;
+    uint32_t step = position < kLongestStep ? position : kLongestStep;
+    if (ErrorCode error = Seek(int32_t(step), ORIGIN_BEGIN)) return error;
+    // At most two more steps: 4 GiB - 1 is 0x7FFFFFFF twice and 1.
+    for (uint32_t rest = position - step; rest != 0; rest -= step) {
+        step = rest < kLongestStep ? rest : kLongestStep;
+        if (ErrorCode error = Seek(int32_t(step), ORIGIN_CURRENT)) return error;
+    }
+    return nullptr;
+}
 uint32_t CFile::GetSize() { return 0; }
 uint32_t CFile::Tell() { return 0; }
 ErrorCode CFile::Flush() { return nullptr; }

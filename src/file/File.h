@@ -1,6 +1,7 @@
 // CFile: the abstract random-access byte file. Files stack: a file may be
 // layered on a base file and own it, so a whole chain goes with its top.
-// Positions and sizes are unsigned 32-bit; seek offsets are signed 32-bit.
+// Positions and sizes are unsigned 32-bit; seek offsets are signed 32-bit,
+// so a position past 2 GiB is reached with SeekTo.
 //
 // Short reads: a read that meets the end of the data delivers fewer bytes
 // than asked, and each class says so its own way (callers rely on each):
@@ -57,6 +58,10 @@ public:
     virtual ErrorCode Write(const void* buffer, uint32_t size, uint32_t* bytesWritten);
     virtual ErrorCode WriteAt(const void* buffer, uint32_t position, uint32_t size, uint32_t* bytesWritten);
     virtual ErrorCode Seek(int32_t offset, int16_t origin);
+    // Moves to position, anywhere below 4 GiB. Seek keeps its meaning for
+    // negative offsets (each class refuses or clips them), so a position
+    // past 2 GiB is reached from the start in steps of ORIGIN_CURRENT.
+    ErrorCode SeekTo(uint32_t position);
     virtual uint32_t GetSize();
     virtual uint32_t Tell();
     virtual ErrorCode Flush();

@@ -8,7 +8,15 @@ CWindowFile::CWindowFile(CFile* baseFile, uint32_t windowStart, uint32_t windowL
         uint32_t baseSize = base->GetSize();
         length = baseSize > start ? baseSize - start : 0;
     }
-    base->Seek(int32_t(start), ORIGIN_BEGIN);
+    base->SeekTo(start);
+}
+
+// An absolute base position: below 0 it goes to the base as it is (and is
+// the base's to refuse); past 4 GiB no file position exists.
+ErrorCode CWindowFile::SeekBase(int64_t target) {
+    if (target < 0) return base->Seek(int32_t(target), ORIGIN_BEGIN);
+    if (target > int64_t(UINT32_MAX)) return ERR_OUTOFRANGE;
+    return base->SeekTo(uint32_t(target));
 }
 
 ErrorCode CWindowFile::ReadAt(void* buffer, uint32_t position, uint32_t size, uint32_t* bytesRead) {
@@ -22,11 +30,11 @@ ErrorCode CWindowFile::WriteAt(const void* buffer, uint32_t position, uint32_t s
 ErrorCode CWindowFile::Seek(int32_t offset, int16_t origin) {
     switch (origin) {
     case ORIGIN_BEGIN:
-        return base->Seek(int32_t(start + uint32_t(offset)), ORIGIN_BEGIN);
+        return SeekBase(int64_t(start) + offset);
     case ORIGIN_CURRENT:
         return base->Seek(offset, ORIGIN_CURRENT);
     case ORIGIN_END:
-        return base->Seek(int32_t(start + length - uint32_t(offset)), ORIGIN_BEGIN);
+        return SeekBase(int64_t(start) + length - offset);
     default:
         return nullptr;
     }

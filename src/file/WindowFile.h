@@ -29,4 +29,7 @@ public:
 
     uint32_t start;
     uint32_t length;
+
+private:
+    ErrorCode SeekBase(int64_t target);
 };

@@ -82,7 +82,7 @@ ErrorCode CBFHP::FreeBlock(uint32_t block) {
         // Only ever shorten: a file already shorter (blocks never written)
         // must not grow here. A failed truncation only leaves spare bytes.
         uint64_t end = uint64_t(header.nextBlock) * blockSize;
-        if (file->GetSize() > end && !file->Seek(int32_t(uint32_t(end)), ORIGIN_BEGIN)) file->Truncate();
+        if (file->GetSize() > end && !file->SeekTo(uint32_t(end))) file->Truncate();
         return nullptr;
     }
     if (!freeBlocks.Reserve(block)) return ERR_ALLOCFAIL;

@@ -21,7 +21,7 @@ ErrorCode WriteEmptyBlockFile(CFile* file, uint32_t blockSize, uint32_t pointerO
     header.Store(block);
     ErrorCode error = file->WriteAt(block, 0, blockSize, nullptr);
     g_pDefaultPtrPool->Free(block);
-    if (!error) error = file->Seek(int32_t(blockSize), ORIGIN_BEGIN);
+    if (!error) error = file->SeekTo(blockSize);
     if (!error) error = file->Truncate();
     if (!error) error = file->Flush();
     return error;

@@ -12,7 +12,8 @@ const char* const CLzssFile::className = ERR_CLZSSFILE;
 namespace {
 
 constexpr uint32_t kMoveChunk = 0x8000;
-constexpr uint32_t kMoveToEnd = 0x7FFFFFFF;
+// The whole tail, however long: CopyRange stops at the base's end.
+constexpr uint32_t kMoveToEnd = 0xFFFFFFFF;
 constexpr uint32_t kSmallestDataStart = kLzssTableOffset + 4;
 
 }  // namespace
@@ -155,7 +156,7 @@ ErrorCode CLzssFile::SetSize(uint32_t newSize) {
     headerDirty = true;
     if (!growing) {
         if (currentBlock >= int32_t(blockCount)) blockDirty = false;
-        if (ErrorCode error = base->Seek(int32_t(table[blockCount]), ORIGIN_BEGIN)) return error;
+        if (ErrorCode error = base->SeekTo(table[blockCount])) return error;
         return base->Truncate();
     }
     return nullptr;
@@ -201,7 +202,7 @@ ErrorCode CLzssFile::MoveBlocks(uint32_t first, uint32_t to) {
     for (uint32_t k = first; k <= blockCount; ++k) table[k] += to - from;
     headerDirty = true;
     if (to < from) {
-        if (ErrorCode error = base->Seek(int32_t(table[blockCount]), ORIGIN_BEGIN)) return error;
+        if (ErrorCode error = base->SeekTo(table[blockCount])) return error;
         return base->Truncate();
     }
     return nullptr;

@@ -24,7 +24,7 @@ void FillHeader(uint8_t* header, uint32_t size, uint32_t blockSize, uint8_t bitL
 }
 
 ErrorCode EndAt(CFile* target, uint32_t end) {
-    if (ErrorCode error = target->Seek(int32_t(end), ORIGIN_BEGIN)) return error;
+    if (ErrorCode error = target->SeekTo(end)) return error;
     return target->Truncate();
 }
 

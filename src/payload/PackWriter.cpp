@@ -133,7 +133,7 @@ ErrorCode WritePack(const PackWriterEntry* entries, uint32_t count, CFile* targe
             if (ErrorCode error = target->WriteAt(entry.data, plan.offsets[k], entry.size, nullptr)) return error;
         }
     }
-    if (ErrorCode error = target->Seek(int32_t(plan.totalSize), ORIGIN_BEGIN)) return error;
+    if (ErrorCode error = target->SeekTo(plan.totalSize)) return error;
     return target->Truncate();
 }
 

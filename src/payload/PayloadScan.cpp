@@ -31,7 +31,7 @@ bool FindPayloadOffset(CFile* file, uint32_t* offset) {
         // Each of the step's starts needs its header bytes inside what was
         // read: a short read (the file's last step) tries fewer starts.
         uint32_t count = 0;
-        if (file->Seek(int32_t(position), ORIGIN_BEGIN)) continue;
+        if (file->SeekTo(uint32_t(position))) continue;
         file->Read(block, kScanStep + kScanOverlap, &count);
         if (count > kScanStep + kScanOverlap) count = 0;
         const size_t start = FindPayloadHeader(block, count, kScanStep);

@@ -37,11 +37,19 @@ ErrorCode CDiskFile::Seek(int32_t offset, int16_t origin) {
     // 0xFFFFFFFF is also a valid position, told apart by a last error of 0;
     // clear it first so that an earlier failure cannot leak in.
     SetLastError(ERROR_SUCCESS);
+    // No high word: the platform then refuses, without moving, a position at
+    // or past 4 GiB, which no 32-bit position could name.
     if (SetFilePointer(handle, LONG(offset), nullptr, method) != INVALID_SET_FILE_POINTER) return nullptr;
     return MapPlatformError(GetLastError(), ERR_SEEKFAIL);
 }
 
-uint32_t CDiskFile::GetSize() { return GetFileSize(handle, nullptr); }
+uint32_t CDiskFile::GetSize() {
+    // Without the high word a file of 4 GiB or more would pass for its low
+    // 32 bits, a small file whose reads then return other bytes.
+    DWORD high = 0;
+    DWORD low = GetFileSize(handle, &high);
+    return high == 0 ? low : INVALID_FILE_SIZE;
+}
 
 uint32_t CDiskFile::Tell() { return SetFilePointer(handle, 0, nullptr, FILE_CURRENT); }
 

@@ -19,7 +19,8 @@ public:
     // A write that stores fewer bytes than asked is a failure.
     ErrorCode Write(const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
     ErrorCode Seek(int32_t offset, int16_t origin) override;
-    uint32_t GetSize() override;  // 0xFFFFFFFF when the platform fails
+    // 0xFFFFFFFF when the platform fails or the file has 4 GiB or more.
+    uint32_t GetSize() override;
     uint32_t Tell() override;
     ErrorCode Flush() override;
     ErrorCode Truncate() override;  // ends the file at the current position

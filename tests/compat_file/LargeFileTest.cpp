@@ -67,4 +67,34 @@ TEST_F(LargeFileTest, TheHighWordPast4GiB) {
     EXPECT_EQ(std::filesystem::file_size(host / "huge"), 0x100000011ull);
 }
 
+// The low word alone is a signed distance; with the high word the two form
+// one signed 64-bit distance. A failure moves nothing and leaves the high
+// word as it was.
+TEST_F(LargeFileTest, TheHighWordAsWindowsTakesIt) {
+    HANDLE file = Open("R:\\moves", GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LONG high = 0;
+    ASSERT_EQ(SetFilePointer(file, LONG(kThreeGiB), &high, FILE_BEGIN), kThreeGiB);
+    high = -1;
+    EXPECT_EQ(SetFilePointer(file, -16, &high, FILE_CURRENT), kThreeGiB - 16);
+    EXPECT_EQ(high, 0);
+    // 3 GiB from the start without the high word is a negative distance.
+    EXPECT_EQ(SetFilePointer(file, LONG(kThreeGiB), nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
+    high = -1;
+    EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
+    EXPECT_EQ(high, -1);
+    // Without the high word the move may not end at or past 4 GiB.
+    EXPECT_EQ(SetFilePointer(file, 0x40000010, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_CURRENT), kThreeGiB - 16);
+    // 4 GiB - 1 is a position, told from a failure by a last error of 0.
+    SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(SetFilePointer(file, 0x4000000F, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetLastError(), DWORD(NO_ERROR));
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_EQ(std::filesystem::file_size(host / "moves"), 0u);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,9 @@
 #include "file/MountTable.h"
 #include "payload/LzssFormat.h"
 #include "payload/LzssWriter.h"
+#include "payload/PackWriter.h"
 #include "platform/DiskFS.h"
+#include "pools/DefaultPools.h"
 
 namespace e2e {
 namespace {
@@ -147,6 +150,32 @@ TEST_F(LocalPackDamage, AContainerWithBlockSize0IsNoPack) {
         SetWord(bytes, 8, 0);
         EXPECT_EQ(Check(bytes), 0) << kind.name;
     }
+}
+
+// A pack past 2 GiB is checked like any other: its strings file lies behind
+// 2.25 GiB of other data (a sparse file: only the head and the text are written).
+TEST_F(LocalPackDamage, APackPast2GiBIsChecked) {
+    const std::string strings3 = "[system]\r\nlanguage = german\r\n";
+    const PackWriterEntry entries[] = {{"LOCAL\\BIG.BIN", nullptr, 0x90000000u, 0},
+                                       {"LOCAL\\STRINGS3.INI", nullptr, uint32_t(strings3.size()), 0}};
+    uint8_t* head = nullptr;
+    uint32_t headSize = 0, total = 0, offsets[2] = {};
+    ASSERT_EQ(PlanCheckedPack(entries, 2, &head, &headSize, offsets, &total), nullptr);
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(head), headSize);
+        out.seekp(std::streamoff(offsets[1]));
+        out << strings3;
+        out.seekp(std::streamoff(total) - 1);
+        out.put(0);
+        ASSERT_TRUE(out.good());
+    }
+    g_pDefaultPtrPool->Free(head);
+    ASSERT_GT(offsets[1], 0x90000000u);
+    CFileService* service = OpenLocalPack(path.c_str());
+    ASSERT_NE(service, nullptr);
+    EXPECT_TRUE(PackValueDiffers(service, "LOCAL\\strings3.ini", "system", "language", "english"));
+    delete service;
 }
 
 // A strings file whose reading fails part way is not compared: what arrived

@@ -28,6 +28,20 @@ struct CountingFile : CFile {
     int* destroyed;
 };
 
+// A memory file whose positions end at limit, counting its seeks; its
+// ORIGIN_BEGIN takes no negative offset, as a disk file's.
+struct SeekLimitedFile : MemoryFile {
+    SeekLimitedFile(std::vector<uint8_t> bytes, uint32_t last) : MemoryFile(std::move(bytes)), limit(last) {}
+    ErrorCode Seek(int32_t offset, int16_t origin) override {
+        ++seeks;
+        int64_t to = (origin == ORIGIN_CURRENT ? int64_t(position) : 0) + offset;
+        if (origin > ORIGIN_CURRENT || to < 0 || to > int64_t(limit)) return ERR_SEEKFAIL;
+        return MemoryFile::Seek(offset, origin);
+    }
+    uint32_t limit;
+    int seeks = 0;
+};
+
 }  // namespace
 
 TEST(FileBase, OperationsNotReplacedDoNothingAndSucceed) {
@@ -51,12 +65,32 @@ TEST(FileBase, OperationsNotReplacedDoNothingAndSucceed) {
 }
 
 TEST(FileBase, ReadAtStopsAtAFailedSeek) {
-    MemoryFile file(Iota(8));
+    SeekLimitedFile file(Iota(8), 0x80000000u);
     uint8_t byte = 0;
-    EXPECT_EQ(file.ReadAt(&byte, 0x80000000u, 1, nullptr), ERR_SEEKFAIL);
+    EXPECT_EQ(file.ReadAt(&byte, 0x80000001u, 1, nullptr), ERR_SEEKFAIL);
+    EXPECT_EQ(file.WriteAt(&byte, 0x80000001u, 1, nullptr), ERR_SEEKFAIL);
     EXPECT_EQ(file.readCalls, 0);
+    EXPECT_EQ(file.writeCalls, 0);
     EXPECT_EQ(file.ReadAt(&byte, 5, 1, nullptr), nullptr);
     EXPECT_EQ(byte, 5);
+}
+
+// Seek's offset is signed: SeekTo reaches every position below 4 GiB, in at
+// most three steps, and ReadAt and WriteAt go through it.
+TEST(FileBase, SeekToReachesEveryPositionBelow4GiB) {
+    SeekLimitedFile file(Iota(8), UINT32_MAX);
+    const uint32_t positions[] = {0, 5, 0x7FFFFFFEu, 0x7FFFFFFFu, 0x80000000u, 0xC0000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
+    for (uint32_t position : positions) {
+        file.seeks = 0;
+        EXPECT_EQ(file.SeekTo(position), nullptr);
+        EXPECT_EQ(file.Tell(), position);
+        EXPECT_EQ(file.seeks, position <= 0x7FFFFFFFu ? 1 : position <= 0xFFFFFFFEu ? 2 : 3) << position;
+    }
+    uint8_t byte = 0;
+    EXPECT_EQ(file.ReadAt(&byte, 0xC0000000u, 1, nullptr), ERR_EOF);
+    EXPECT_EQ(file.Tell(), 0xC0000000u);
+    EXPECT_EQ(file.ReadAt(&byte, 7, 1, nullptr), nullptr);
+    EXPECT_EQ(byte, 7);
 }
 
 TEST(CopyRange, OverlappingRangesCopyInTheSafeDirection) {

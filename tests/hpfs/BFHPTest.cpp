@@ -6,6 +6,8 @@
 #include <numeric>
 
 #include "BlockFileTestSupport.h"
+#include "SparseDiskFile.h"
+#include "hpfs/HPFile.h"
 
 namespace {
 
@@ -363,6 +365,47 @@ TEST(BFHP, HandleZeroAndFreedHandlesAreRefused) {
     EXPECT_EQ(pool->Header().freeCount, freeCount);
     ASSERT_EQ(pool->Flush(), nullptr);
     ExpectBlockAccounting(file->data, {uint32_t(b)});
+}
+
+// Handles past 2 GiB of data and blocks past 3 GiB of the file, in a sparse
+// disk file: only the index blocks and the marks take room.
+class BFHPLarge : public SparseDir {};
+
+TEST_F(BFHPLarge, HandlesAndBlocksPast2GiB) {
+    const auto path = MakeSparse("local.wdt", 0);
+    PoolHandle big = 0, late = 0;
+    {
+        auto disk = OpenDisk(path);
+        ASSERT_TRUE(disk);
+        ASSERT_EQ(WriteEmptyBlockFile(disk.get(), 4096, 8, 0xFFFFFFFF), nullptr);
+        CBFHP pool;
+        ASSERT_EQ(pool.Attach(disk.release()), nullptr);
+        big = pool.Alloc(0x90000000u);
+        late = pool.Alloc(0x30000000u);
+        ASSERT_NE(big, 0u);
+        ASSERT_NE(late, 0u);
+        CHPFile file(&pool, big, FM_READ | FM_WRITE);
+        EXPECT_EQ(file.WriteAt("span", 0x7FFFFFFEu, 4, nullptr), nullptr);
+        EXPECT_EQ(file.WriteAt("deep", 0x8FFFFFFCu, 4, nullptr), nullptr);
+        EXPECT_EQ(pool.Write(late, "late", 0x2FFFFFFCu, 4), nullptr);
+        EXPECT_EQ(pool.Flush(), nullptr);
+    }
+    EXPECT_GT(std::filesystem::file_size(path), 0xC0000000ull);
+    CBFHP pool;
+    ASSERT_EQ(pool.Attach(OpenDisk(path, false).release()), nullptr);
+    EXPECT_EQ(pool.Size(big), 0x90000000u);
+    CHPFile file(&pool, big, FM_READ);
+    char bytes[5] = {};
+    EXPECT_EQ(file.ReadAt(bytes, 0x7FFFFFFEu, 4, nullptr), nullptr);
+    EXPECT_STREQ(bytes, "span");
+    ASSERT_EQ(file.Seek(-4, ORIGIN_END), nullptr);
+    EXPECT_EQ(file.Tell(), 0x8FFFFFFCu);
+    uint32_t got = 0;
+    EXPECT_EQ(file.Read(bytes, 8, &got), nullptr);
+    EXPECT_EQ(got, 4u);
+    EXPECT_STREQ(bytes, "deep");
+    EXPECT_EQ(pool.Read(late, bytes, 0x2FFFFFFCu, 4), nullptr);
+    EXPECT_STREQ(bytes, "late");
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "framework/LittleEndian.h"
 #include "MemoryFile.h"
+#include "SparseDiskFile.h"
 #include "TestData.h"
 #include "payload/LzssFile.h"
 #include "payload/LzssWriter.h"
@@ -365,6 +367,91 @@ TEST(LzssWriter, StoresIncompressibleBlocksRawAndTheRestCompressed) {
     EXPECT_EQ(target.data.size(), size);
     EXPECT_EQ(32768u, Le32(target.data, 18) - Le32(target.data, 14));  // raw
     EXPECT_LT(size - Le32(target.data, 18), 16384u);                    // compressed
+}
+
+// A container of raw blocks built directly in a sparse disk file: 3 GiB of
+// contents stored past 2 GiB of the base.
+class LzssFileLarge : public SparseDir {
+protected:
+    static constexpr uint32_t kSize = 0xC0000064u;  // 3 GiB + 100: 98305 blocks, the last of 100 bytes
+    static constexpr uint32_t kCount = 98305;
+    static constexpr uint64_t kDataStart = 14 + 4ull * kCount;
+
+    // Content position p lies at kDataStart + p of the file.
+    std::filesystem::path RawContainer(std::initializer_list<std::pair<uint32_t, const char*>> marks) {
+        const auto path = MakeSparse("container", kDataStart + kSize);
+        std::vector<uint8_t> head(kDataStart);
+        std::memcpy(head.data(), "LZSS", 4);
+        SetLe32(head, 4, kSize);
+        SetLe32(head, 8, 0x8000);
+        head[12] = 0xC4;
+        for (uint32_t k = 0; k < kCount; ++k) SetLe32(head, 14 + 4 * k, uint32_t(kDataStart) + k * 0x8000);
+        Poke(path, 0, head.data(), head.size());
+        for (const auto& mark : marks) Poke(path, kDataStart + mark.first, mark.second, 4);
+        return path;
+    }
+
+    static std::string At(CFile& file, uint32_t position) {
+        char bytes[5] = {};
+        EXPECT_EQ(file.ReadAt(bytes, position, 4, nullptr), nullptr) << position;
+        return bytes;
+    }
+};
+
+TEST_F(LzssFileLarge, ReadsAndRewritesBlocksPast2GiB) {
+    const auto path = RawContainer({{0x7FFFFFFEu, "acro"}, {0xBFFF8010u, "near"}, {0xC0000060u, "last"}});
+    {
+        CLzssFile file(OpenDisk(path).release(), true);
+        ASSERT_TRUE(file.isOpen);
+        EXPECT_EQ(file.GetSize(), kSize);
+        EXPECT_EQ(At(file, 0x7FFFFFFEu), "acro");
+        EXPECT_EQ(At(file, 0xBFFF8010u), "near");
+        EXPECT_EQ(At(file, 0xC0000060u), "last");
+        // The next-to-last block, rewritten, is stored compressed; the last
+        // one moves down behind it and the base is cut there.
+        EXPECT_EQ(file.WriteAt("new!", 0xBFFF8020u, 4, nullptr), nullptr);
+        EXPECT_EQ(file.Flush(), nullptr);
+        EXPECT_LT(file.BlockOffset(kCount) - file.BlockOffset(kCount - 2), 0x8000u);
+    }
+    EXPECT_LT(std::filesystem::file_size(path), kDataStart + kSize - 0x4000);
+    CLzssFile again(OpenDisk(path, false).release(), true);
+    ASSERT_TRUE(again.isOpen);
+    EXPECT_EQ(At(again, 0x7FFFFFFEu), "acro");
+    EXPECT_EQ(At(again, 0xBFFF8010u), "near");
+    EXPECT_EQ(At(again, 0xBFFF8020u), "new!");
+    EXPECT_EQ(At(again, 0xBFFFFFFCu), std::string());  // zeros to the block's end
+    ASSERT_EQ(again.Seek(-4, ORIGIN_END), nullptr);
+    EXPECT_EQ(again.Tell(), 0xC0000060u);
+    char bytes[5] = {};
+    EXPECT_EQ(again.Read(bytes, 4, nullptr), nullptr);
+    EXPECT_STREQ(bytes, "last");
+}
+
+// A block that changes length moves every stored byte behind it, however
+// many: here 3 GiB, which the base is only asked to move (not moved).
+TEST_F(LzssFileLarge, AChangedBlockMovesTheWholeTailBehindIt) {
+    struct TailRecorder : CFile {
+        explicit TailRecorder(CFile* disk) : CFile(disk, true) { isOpen = true; }
+        ErrorCode Read(void* b, uint32_t n, uint32_t* got) override { return base->Read(b, n, got); }
+        ErrorCode Write(const void* b, uint32_t n, uint32_t* put) override { return base->Write(b, n, put); }
+        ErrorCode Seek(int32_t offset, int16_t origin) override { return base->Seek(offset, origin); }
+        uint32_t GetSize() override { return base->GetSize(); }
+        uint32_t Tell() override { return base->Tell(); }
+        ErrorCode Truncate() override { return base->Truncate(); }
+        ErrorCode CopyRange(uint32_t to, uint32_t from, uint32_t length, uint32_t, void*) override {
+            moved = std::min<uint64_t>(length, GetSize() - from);
+            EXPECT_LT(to, from);
+            return nullptr;
+        }
+        uint64_t moved = 0;
+    };
+    const auto path = RawContainer({});
+    auto* recorder = new TailRecorder(OpenDisk(path).release());
+    CLzssFile file(recorder, true);
+    ASSERT_TRUE(file.isOpen);
+    EXPECT_EQ(file.WriteAt("x", 5, 1, nullptr), nullptr);
+    EXPECT_EQ(file.Flush(), nullptr);
+    EXPECT_EQ(recorder->moved, uint64_t(kSize) - 0x8000);
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "MemoryFile.h"
+#include "SparseDiskFile.h"
 #include "TestData.h"
 #include "file/WindowFile.h"
 #include "payload/LzssFile.h"
 #include "payload/LzssWriter.h"
 #include "payload/PackFS.h"
 #include "payload/PackWriter.h"
+#include "pools/DefaultPools.h"
 
 namespace {
 
@@ -281,6 +283,44 @@ TEST(PackFS, NamesOf255BytesAreListedAndOpened) {
     EXPECT_EQ(Items({{dir, 0x11}}), List(fs, ""));
     EXPECT_EQ(Items({{leaf, 0x01}}), List(fs, dir.c_str()));
     EXPECT_EQ(std::vector<uint8_t>({42}), ReadEntry(fs, (dir + "\\" + leaf).c_str()));
+}
+
+
+// Entries past 2 GiB of a pack of 3.25 GiB, in a sparse disk file: the pack's
+// head is planned as the tool plans it and written alone.
+class PackFSLarge : public SparseDir {};
+
+TEST_F(PackFSLarge, EntriesAndPositionsPast2GiB) {
+    const std::vector<PackWriterEntry> entries = {
+        {"A.BIN", nullptr, 0x90000000u, 0}, {"B.BIN", nullptr, 0x40000000u, 0}, {"C.BIN", nullptr, 100, 0}};
+    uint8_t* head = nullptr;
+    uint32_t headSize = 0, total = 0, offsets[3] = {};
+    ASSERT_EQ(PlanCheckedPack(entries.data(), 3, &head, &headSize, offsets, &total), nullptr);
+    const auto path = MakeSparse("pack", total);
+    Poke(path, 0, head, headSize);
+    g_pDefaultPtrPool->Free(head);
+    Poke(path, uint64_t(offsets[0]) + 0x8FFFFFFCu, "endA", 4);
+    Poke(path, uint64_t(offsets[1]) + 0x3FFFFFFCu, "endB", 4);
+    Poke(path, offsets[2], "C...", 4);
+    ASSERT_GT(offsets[2], 0xC0000000u);
+
+    CPackFS fs;
+    ASSERT_EQ(fs.Attach(OpenDisk(path, false).release()), nullptr);
+    char bytes[5] = {};
+    std::unique_ptr<CFile> a(fs.Open("a.bin", FM_READ, nullptr));
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->GetSize(), 0x90000000u);
+    EXPECT_EQ(a->ReadAt(bytes, 0x8FFFFFFCu, 4, nullptr), nullptr);
+    EXPECT_STREQ(bytes, "endA");
+    EXPECT_EQ(a->Read(bytes, 1, nullptr), ERR_EOF);
+    std::unique_ptr<CFile> b(fs.Open("B.BIN", FM_READ, nullptr));
+    ASSERT_TRUE(b);
+    ASSERT_EQ(b->Seek(-4, ORIGIN_END), nullptr);
+    EXPECT_EQ(b->Tell(), 0x3FFFFFFCu);
+    EXPECT_EQ(b->Read(bytes, 4, nullptr), nullptr);
+    EXPECT_STREQ(bytes, "endB");
+    EXPECT_EQ(ReadEntry(fs, "C.BIN")[0], 'C');
+    EXPECT_EQ(fs.GetFileOffset("C.BIN", nullptr), offsets[2]);
 }
 
 }  // namespace

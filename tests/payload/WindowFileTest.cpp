@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "MemoryFile.h"
+#include "SparseDiskFile.h"
 #include "file/WindowFile.h"
 
 namespace {
@@ -87,6 +88,44 @@ TEST(WindowFile, AnOwningWindowDestroysItsBaseOnce) {
     Counted kept;
     delete new CWindowFile(&kept, 0, 0, false);
     EXPECT_EQ(1, destroyed);
+}
+
+// Window and base positions past 2 GiB, over a sparse disk file.
+class WindowFileLarge : public SparseDir {};
+
+TEST_F(WindowFileLarge, PositionsPast2GiBInTheWindowAndInTheBase) {
+    const auto path = MakeSparse("base", 0xF0000000ull);
+    Poke(path, 0xD0000000ull, "deep", 4);
+    auto base = OpenDisk(path);
+    ASSERT_TRUE(base);
+    CWindowFile window(base.get(), 0x40000000u, CWindowFile::kWindowToEnd, false);
+    EXPECT_EQ(window.GetSize(), 0xB0000000u);
+    char bytes[5] = {};
+    EXPECT_EQ(window.ReadAt(bytes, 0x90000000u, 4, nullptr), nullptr);
+    EXPECT_STREQ(bytes, "deep");
+    EXPECT_EQ(window.WriteAt("wind", 0xA0000000u, 4, nullptr), nullptr);
+    EXPECT_EQ(window.Seek(0x7FFFFFFF, ORIGIN_BEGIN), nullptr);
+    EXPECT_EQ(base->Tell(), 0xBFFFFFFFu);
+    EXPECT_EQ(window.Tell(), 0x7FFFFFFFu);
+    EXPECT_EQ(window.Seek(0x10, ORIGIN_END), nullptr);
+    EXPECT_EQ(base->Tell(), 0xEFFFFFF0u);
+    // Before the base's start the base refuses; past 4 GiB there is no position.
+    EXPECT_EQ(window.Seek(-0x40000001, ORIGIN_BEGIN), ERR_SEEKFAIL);
+    EXPECT_EQ(window.Seek(INT32_MIN, ORIGIN_END), ERR_OUTOFRANGE);
+    EXPECT_EQ(base->Tell(), 0xEFFFFFF0u);
+
+    // A window that starts past 2 GiB.
+    CWindowFile late(base.get(), 0xD0000000u, 8, false);
+    EXPECT_EQ(base->Tell(), 0xD0000000u);
+    EXPECT_EQ(late.Tell(), 0u);
+    EXPECT_EQ(late.ReadAt(bytes, 0, 4, nullptr), nullptr);
+    EXPECT_STREQ(bytes, "deep");
+    base.reset();
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(std::streamoff(0xE0000000ll));
+    char host[5] = {};
+    in.read(host, 4);
+    EXPECT_STREQ(host, "wind");
 }
 
 }  // namespace

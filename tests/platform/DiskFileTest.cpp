@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <new>
 
@@ -118,6 +120,59 @@ TEST_F(DiskFileTest, WriteTruncateFlushRoundTrip) {
     EXPECT_EQ(file->GetSize(), 5u);
     file.reset();
     EXPECT_EQ(ReadHostFile("out.bin"), "hello");
+}
+
+// Every position below 4 GiB, in a sparse file: Seek's offset is signed,
+// the positions and sizes are not.
+TEST_F(DiskFileTest, ReadsAndWritesAnywhereBelow4GiB) {
+    auto file = Open("big.bin", 0x0F);
+    ASSERT_TRUE(file);
+    struct Mark {
+        uint32_t at;
+        const char* bytes;
+    } marks[] = {{0x7FFFFFFEu, "acro"}, {0xC0000000u, "3GiB"}, {0xFFFFFFFBu, "last"}};
+    for (const Mark& mark : marks) EXPECT_EQ(file->WriteAt(mark.bytes, mark.at, 4, nullptr), nullptr) << mark.at;
+    EXPECT_EQ(file->GetSize(), 0xFFFFFFFFu);
+    EXPECT_EQ(file->Tell(), 0xFFFFFFFFu);
+    for (const Mark& mark : marks) {
+        char bytes[5] = {};
+        uint32_t got = 0;
+        EXPECT_EQ(file->ReadAt(bytes, mark.at, 4, &got), nullptr) << mark.at;
+        EXPECT_STREQ(bytes, mark.bytes);
+    }
+    // The end of the file, from its end; a negative absolute position is still refused.
+    ASSERT_EQ(file->Seek(-4, ORIGIN_END), nullptr);
+    EXPECT_EQ(file->Tell(), 0xFFFFFFFBu);
+    EXPECT_EQ(file->Seek(-1, ORIGIN_BEGIN), ERR_SEEKFAIL);
+    EXPECT_EQ(file->Tell(), 0xFFFFFFFBu);
+    char two[2];
+    EXPECT_EQ(file->ReadAt(two, 0xFFFFFFFEu, 2, nullptr), ERR_EOF);
+    // Cut back past 2 GiB.
+    ASSERT_EQ(file->SeekTo(0x80000001u), nullptr);
+    EXPECT_EQ(file->Truncate(), nullptr);
+    EXPECT_EQ(file->GetSize(), 0x80000001u);
+    file.reset();
+    EXPECT_EQ(std::filesystem::file_size(Host("big.bin")), 0x80000001u);
+    std::ifstream in(Host("big.bin"), std::ios::binary);
+    in.seekg(std::streamoff(0x7FFFFFFE));
+    char onDisk[4] = {};
+    in.read(onDisk, 3);
+    EXPECT_EQ(std::string(onDisk, 3), "acr");
+}
+
+// A file of 4 GiB or more has no 32-bit size: it must not pass for a small one.
+TEST_F(DiskFileTest, AFileOf4GiBOrMoreHasNoSize) {
+    {
+        std::ofstream out(Host("huge.bin"), std::ios::binary);
+        out.seekp(std::streamoff(0x100000010ll));
+        out << "x";
+    }
+    auto file = Open("huge.bin", FM_READ);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->GetSize(), 0xFFFFFFFFu);
+    char byte = 1;
+    EXPECT_EQ(file->ReadAt(&byte, 0xFFFFFFF0u, 1, nullptr), nullptr);
+    EXPECT_EQ(byte, 0);
 }
 
 TEST_F(DiskFileTest, ReadOnlyHandleRefusesWrites) {

@@ -211,6 +211,32 @@ TEST_F(BuildTest, NamesThatDifferOnlyInCaseAreRefused)
     ExpectNoOutput();
 }
 
+// The largest pack the patcher reads is 4 GiB - 1 bytes: a larger one is
+// refused before anything is written, naming the file that passes the limit
+// and the limit. Sparse sources: nothing of them is read.
+TEST_F(BuildTest, APackPastTheLimitIsRefusedBeforeAnythingIsWritten)
+{
+    Put(Out(), "old patch");
+    for (const char* name : {"a.bin", "b.bin"}) {
+        Put(root_ / "in" / "Files" / name, "");
+        fs::resize_file(root_ / "in" / "Files" / name, 2100ull << 20);
+    }
+    std::string message;
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("b.bin: the pack would reach 4404019"), std::string::npos) << message;
+    EXPECT_NE(message.find("a pack of at most 4294967295 bytes (4 GiB - 1); no patch written"), std::string::npos)
+        << message;
+    const std::vector<uint8_t> old = Bytes(Out());
+    EXPECT_EQ(std::string(old.begin(), old.end()), "old patch");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
+
+    fs::remove(root_ / "in" / "Files" / "b.bin");
+    fs::resize_file(root_ / "in" / "Files" / "a.bin", 4ull << 30);
+    EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
+    EXPECT_NE(message.find("a.bin is 4 GiB or larger"), std::string::npos) << message;
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
+}
+
 TEST_F(BuildTest, AStubWithAHeaderIsRefusedAndAnOldOutputStays)
 {
     std::string stub = FakePatcher(20000);

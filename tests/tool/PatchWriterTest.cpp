@@ -165,4 +165,36 @@ TEST_F(PatchWriterTest, AFileThatChangesOnTheWayLeavesNothingBehind)
     EXPECT_TRUE(fs::is_empty(root_ / "out"));
 }
 
+// Whether a patch near the largest the patcher reads back fits is known only
+// once it is compressed: measured without writing, and exact to the byte.
+TEST_F(PatchWriterTest, ThePatchSizeLimitGoesByTheCompressedSize)
+{
+    std::mt19937 random(7);
+    std::vector<uint8_t> noise(200000);
+    for (uint8_t& b : noise)
+        b = static_cast<uint8_t>(random());
+    Put(root_ / "in" / "Patch.ini", {'[', 's', 't', 'r', ']', '\n'});
+    Put(root_ / "in" / "Files" / "noise.bin", noise);
+    Put(root_ / "in" / "Files" / "zeros.bin", std::vector<uint8_t>(200000, 0));
+    const std::vector<PatchSource> sources =
+        CollectPatchSources((root_ / "in" / "Patch.ini").string(), (root_ / "in" / "Files").string());
+    const std::string stubText = FakePatcher(30000);
+    const std::vector<uint8_t> stub(stubText.begin(), stubText.end());
+    const uint64_t size = Streamed(stub, sources, 2).size();
+    fs::remove(root_ / "out" / "patch.exe");
+    EXPECT_NO_THROW(CheckPatchFits(stub, sources, 2, size));
+    for (const uint64_t limit : {size - 1, size / 2}) {
+        try {
+            CheckPatchFits(stub, sources, 2, limit);
+            ADD_FAILURE() << "a patch of " << size << " bytes passed a limit of " << limit;
+        } catch (const std::exception& error) {
+            const std::string file = limit == size - 1 ? "zeros.bin" : "noise.bin";
+            EXPECT_NE(std::string(error.what()).find(file + ": the patch would pass " + std::to_string(limit) + " bytes"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(root_ / "out"));
+}
+
 } // namespace
