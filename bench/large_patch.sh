@@ -12,6 +12,7 @@
 #   QP_LARGE_ONLY32=1 runs only it, QP_LARGE_BUILD32 is explained below)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/bench/sample-install.sh"
 size="${QP_LARGE_SIZE:-3G}"
 size32="${QP_LARGE_SIZE32:-2200M}"
 build="$root/build/bench-release"
@@ -54,23 +55,12 @@ make_source() {
     truncate -s "$bytes" "$file"
 }
 
-make_install() {
-    local dir="$1"
-    rm -rf "$dir"
-    mkdir -p "$dir/C/Games/Quor" "$dir/C/Programs" "$dir/mutex"
-    printf 'game' >"$dir/C/Games/Quor/Quor.exe"
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel\\Quor]\r\n"Path"="C:\\\\Games\\\\Quor\\\\"\r\n"GameVersion"=dword:00010001\r\n\r\n' \
-        >"$dir/registry.reg"
-}
-
 # apply <name> <install dir> <command...>: the patch with the answers yes, ok.
 apply() {
     local name="$1" dir="$2"
     shift 2
     make_install "$dir"
-    W32_DRIVE_C="$dir/C" W32_REGISTRY_FILE="$dir/registry.reg" W32_ANSWERS=yes,ok \
-        W32_TRANSCRIPT="$dir/transcript.jsonl" W32_MUTEX_DIR="$dir/mutex" W32_PROGRAMS_DIR='C:\Programs' \
-        step "$name" "$@"
+    on_install "$dir" yes,ok step "$name" "$@"
 }
 
 # The pack keeps names upper-cased.

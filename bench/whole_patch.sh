@@ -19,6 +19,7 @@
 #   setsid bash -c 'echo -20 > /proc/self/autogroup; exec bench/whole_patch.sh'
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/bench/sample-install.sh"
 reps="${1:-3}"
 build="$root/build/bench-release"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_TESTS=OFF >/dev/null
@@ -44,25 +45,12 @@ tree_sums() {
     (cd "$1" && find . -type f ! -name Quor.exe -exec md5sum {} + | awk '{print tolower($2), $1}' | sort)
 }
 
-# A fresh sample installation: drive C: with the game folder, the registry hive
-# (the game's key in the 32-bit view, where its installer leaves it).
-make_install() {
-    local dir="$1"
-    rm -rf "$dir"
-    mkdir -p "$dir/C/Games/Quor" "$dir/C/Programs" "$dir/mutex"
-    printf 'game' >"$dir/C/Games/Quor/Quor.exe"
-    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel\\Quor]\r\n"Path"="C:\\\\Games\\\\Quor\\\\"\r\n"GameVersion"=dword:00010001\r\n\r\n' \
-        >"$dir/registry.reg"
-}
-
 # Runs the patch on the installation with the given answers; prints seconds.
 apply_patch() {
     local patch="$1" dir="$2" answers="$3" timing="${4:-}"
     local start end
     start=$(now)
-    W32_DRIVE_C="$dir/C" W32_REGISTRY_FILE="$dir/registry.reg" W32_ANSWERS="$answers" \
-        W32_TRANSCRIPT="$dir/transcript.jsonl" W32_MUTEX_DIR="$dir/mutex" W32_PROGRAMS_DIR='C:\Programs' \
-        ${timing:+/usr/bin/time -f %M -o "$timing"} "$patch" >/dev/null 2>"$dir/stderr" || true
+    on_install "$dir" "$answers" ${timing:+/usr/bin/time -f %M -o "$timing"} "$patch" >/dev/null 2>"$dir/stderr" || true
     end=$(now)
     elapsed "$start" "$end"
 }
