@@ -8,7 +8,7 @@
 namespace {
 
 // Positions past 2 GiB, on 32-bit builds too.
-int SeekStream(std::FILE* file, int64_t position, int origin)
+int SeekHostFile(std::FILE* file, int64_t position, int origin)
 {
 #ifdef _WIN32
     return _fseeki64(file, position, origin);
@@ -30,10 +30,10 @@ int64_t Position(std::FILE* file)
 
 CHostReadFile::CHostReadFile(const std::string& path) : file_(std::fopen(path.c_str(), "rb"))
 {
-    if (file_ == nullptr || SeekStream(file_, 0, SEEK_END) != 0)
+    if (file_ == nullptr || SeekHostFile(file_, 0, SEEK_END) != 0)
         return;
     const int64_t end = Position(file_);
-    if (end < 0 || end > 0xFFFFFFFFll || SeekStream(file_, 0, SEEK_SET) != 0)
+    if (end < 0 || end > 0xFFFFFFFFll || SeekHostFile(file_, 0, SEEK_SET) != 0)
         return;
     size_ = static_cast<uint32_t>(end);
     isOpen = true;
@@ -62,7 +62,7 @@ ErrorCode CHostReadFile::Seek(int32_t offset, int16_t origin)
 {
     const int64_t from = origin == ORIGIN_CURRENT ? position_ : origin == ORIGIN_END ? int64_t(size_) : 0;
     const int64_t to = from + offset;
-    if (to < 0 || to > 0xFFFFFFFFll || SeekStream(file_, to, SEEK_SET) != 0)
+    if (to < 0 || to > 0xFFFFFFFFll || SeekHostFile(file_, to, SEEK_SET) != 0)
         return ERR_SEEKFAIL;
     position_ = static_cast<uint32_t>(to);
     return nullptr;
