@@ -18,3 +18,15 @@ on_install() {
     W32_DRIVE_C="$dir/C" W32_REGISTRY_FILE="$dir/registry.reg" W32_ANSWERS="$answers" \
         W32_TRANSCRIPT="$dir/transcript.jsonl" W32_MUTEX_DIR="$dir/mutex" W32_PROGRAMS_DIR='C:\Programs' "$@"
 }
+
+# Builds the release qptool and patcher the benchmarks run; sets build, tool
+# and stub.
+build_bench_programs() {
+    build="$root/build/bench-release"
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_TESTS=OFF >/dev/null
+    cmake --build "$build" -j "${QP_JOBS:-2}" --target qptool quorpatch >/dev/null
+    tool="$build/tools/qptool"
+    stub="$build/src/app/quorpatch"
+    [ -x "$tool" ] && [ -x "$stub" ] || { echo "qptool or quorpatch missing in $build" >&2; exit 1; }
+    [ -x /usr/bin/time ] || { echo "/usr/bin/time missing (Debian package time)" >&2; exit 1; }
+}

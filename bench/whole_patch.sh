@@ -21,13 +21,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source "$root/bench/sample-install.sh"
 reps="${1:-3}"
-build="$root/build/bench-release"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_TESTS=OFF >/dev/null
-cmake --build "$build" -j "${QP_JOBS:-2}" --target qptool quorpatch >/dev/null
-tool="$build/tools/qptool"
-stub="$build/src/app/quorpatch"
-[ -x "$tool" ] && [ -x "$stub" ] || { echo "qptool or quorpatch missing in $build" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "/usr/bin/time missing (Debian package time)" >&2; exit 1; }
+build_bench_programs
 
 work="${QP_BENCH_WORK:-$(mktemp -d)}"
 mkdir -p "$work"
