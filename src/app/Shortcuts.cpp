@@ -7,6 +7,7 @@
 #include "app/SafeFormat.h"
 #include "file/PlainFileName.h"
 #include "framework/AsciiText.h"
+#include "platform/Win32Shell.h"
 
 namespace {
 
