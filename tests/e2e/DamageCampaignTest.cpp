@@ -42,14 +42,8 @@ std::map<std::string, std::string> Tree(const std::string& folder) {
     return files;
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 uint32_t Le32(const std::string& b, size_t at) { return LoadU32(reinterpret_cast<const uint8_t*>(b.data()) + at); }
 
-int SignedExit(int status) { return status < 256 ? int(int8_t(status)) : status; }
 
 struct Damage {
     std::string name;

@@ -56,13 +56,6 @@ size_t FindContainer(const std::string& bytes, size_t from) {
     return at == size_t(-1) ? std::string::npos : from + at;
 }
 
-// The pack stores its names upper-cased, so a new file may arrive as
-// MAPS/INTRO.TXT on a case-sensitive host: files compare by lower-case path.
-std::string Lower(std::string path) {
-    for (char& c : path) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return path;
-}
-
 // A file as the program would see it: its bytes and its attributes.
 struct FileState {
     std::string bytes;
@@ -115,8 +108,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 // One installation on a temporary drive C, the patch for a scenario, runs
 // of it and the checks of what they leave.
-// Exit status as the signed byte the program returned (-1 arrives as 255).
-int SignedExit(int status) { return status < 256 ? int(int8_t(status)) : status; }
 
 std::map<std::string, const char*> Pointers(const std::map<std::string, std::string>& env) {
     std::map<std::string, const char*> pointers;

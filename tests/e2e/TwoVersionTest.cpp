@@ -16,13 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Lower(std::string path)
-{
-    for (char& c : path)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return path;
-}
-
 // Every file below folder by lower-case relative path.
 std::map<std::string, std::string> Files(const std::string& folder)
 {

@@ -13,7 +13,7 @@
 
 namespace {
 
-struct Geometry {
+struct PoolGeometry {
     uint32_t blockSize, pointerOffset, blockLimit, maxSize;
     uint32_t deepestExpected;  // the sequence must reach this index depth
     bool expectRefusals;
@@ -21,12 +21,12 @@ struct Geometry {
 
 // Test names show the fields: the raw bytes gtest would print include the
 // struct's padding, which differs from run to run and between builds.
-void PrintTo(const Geometry& g, std::ostream* out) {
+void PrintTo(const PoolGeometry& g, std::ostream* out) {
     *out << "block " << g.blockSize << ", pointer at " << g.pointerOffset << ", limit " << g.blockLimit
          << ", size " << g.maxSize;
 }
 
-class BFHPModel : public ::testing::TestWithParam<Geometry> {
+class BFHPModel : public ::testing::TestWithParam<PoolGeometry> {
 protected:
     void Reattach() {
         ASSERT_EQ(pool->Flush(), nullptr);
@@ -62,7 +62,7 @@ protected:
     }
 
     uint32_t RandomSize() {
-        const Geometry& g = GetParam();
+        const PoolGeometry& g = GetParam();
         switch (random() % 4) {
             case 0: return uint32_t(random() % 4);
             case 1: return uint32_t(random() % (g.blockSize * 3));
@@ -82,7 +82,7 @@ protected:
 };
 
 TEST_P(BFHPModel, RandomSequencesMatchTheModel) {
-    const Geometry& g = GetParam();
+    const PoolGeometry& g = GetParam();
     pool = NewPool(&file, g.blockSize, g.pointerOffset, g.blockLimit);
     int refused = 0;
     uint32_t deepest = 0;
@@ -162,8 +162,8 @@ TEST_P(BFHPModel, RandomSequencesMatchTheModel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Geometries, BFHPModel,
-                         ::testing::Values(Geometry{512, 8, 0xFFFFFFFF, 200000, 1, false},
-                                           Geometry{32, 8, 0xFFFFFFFF, 40000, 3, false},
-                                           Geometry{64, 16, 0xFFFFFFFF, 60000, 2, false},
-                                           Geometry{32, 8, 900, 20000, 2, true}));  // a full file refuses growth
+                         ::testing::Values(PoolGeometry{512, 8, 0xFFFFFFFF, 200000, 1, false},
+                                           PoolGeometry{32, 8, 0xFFFFFFFF, 40000, 3, false},
+                                           PoolGeometry{64, 16, 0xFFFFFFFF, 60000, 2, false},
+                                           PoolGeometry{32, 8, 900, 20000, 2, true}));  // a full file refuses growth
 }  // namespace

@@ -17,6 +17,15 @@
 #include "hpfs/BlockFileFormat.h"
 #include "hpfs/BlockFileWriter.h"
 
+// Read access that lets others read and write meanwhile.
+constexpr uint16_t kReadShared = FM_READ | FM_SHARE_READ | FM_SHARE_WRITE;
+
+// Writes a little-endian word into a file's bytes, growing them to hold it.
+inline void SetWord(std::vector<uint8_t>& bytes, uint64_t position, uint32_t value) {
+    if (bytes.size() < position + 4) bytes.resize(size_t(position + 4));
+    StoreU32(bytes.data() + position, value);
+}
+
 // A file holding an empty block file of the given geometry.
 inline MemoryFile* NewBlockFile(uint32_t blockSize = 512, uint32_t pointerOffset = 8,
                                 uint32_t blockLimit = 0xFFFFFFFF) {

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr uint16_t kReadShared = FM_READ | FM_SHARE_READ | FM_SHARE_WRITE;
 
 struct Item {
     std::string path;            // "" for the root
@@ -177,10 +176,6 @@ Reading ReadEverything(const std::vector<uint8_t>& bytes, const Pack& pack, cons
     return reading;
 }
 
-void SetWord(std::vector<uint8_t>& bytes, uint64_t position, uint32_t value) {
-    ASSERT_LE(position + 4, bytes.size());
-    StoreU32(bytes.data() + position, value);
-}
 
 class DamagedPack : public ::testing::TestWithParam<std::pair<uint32_t, uint32_t>> {
 protected:

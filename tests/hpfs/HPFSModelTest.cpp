@@ -18,7 +18,7 @@ namespace {
 
 using hpfs_model::Geometry;
 
-struct Case {
+struct ModelCase {
     const char* name;
     Geometry geometry;
     uint32_t deepest;  // the index depth the run must reach
@@ -26,7 +26,7 @@ struct Case {
 
 // Test names and printouts show the geometry's name, not the struct's bytes
 // (a pointer and padding, which differ from run to run).
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ModelCase& c, std::ostream* out) { *out << c.name; }
 
 uint64_t EnvironmentNumber(const char* name, uint64_t otherwise) {
     const char* text = std::getenv(name);
@@ -41,10 +41,10 @@ constexpr uint64_t kDefaultSteps = 700;
 constexpr uint64_t kDefaultSteps = 2500;
 #endif
 
-class HPFSModel : public ::testing::TestWithParam<Case> {};
+class HPFSModel : public ::testing::TestWithParam<ModelCase> {};
 
 TEST_P(HPFSModel, RandomOperationsMatchTheModel) {
-    const Case& c = GetParam();
+    const ModelCase& c = GetParam();
     const uint64_t seed = EnvironmentNumber("QP_MODEL_SEED", 20240601);
     const uint64_t steps = EnvironmentNumber("QP_MODEL_STEPS", kDefaultSteps);
     const bool limited = c.geometry.blockLimit != 0xFFFFFFFF;
@@ -69,12 +69,12 @@ TEST_P(HPFSModel, RandomOperationsMatchTheModel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Geometries, HPFSModel,
-    ::testing::Values(Case{"B512_P8", {512, 8, 0xFFFFFFFF, 80000}, 1},
-                      Case{"B64_P16", {64, 16, 0xFFFFFFFF, 20000}, 2},
-                      Case{"B32_P8", {32, 8, 0xFFFFFFFF, 14000}, 3},
-                      Case{"B128_P120", {128, 120, 0xFFFFFFFF, 16000}, 2},
-                      Case{"B32_P8_limit400", {32, 8, 400, 14000}, 2},
-                      Case{"B64_P16_limit200", {64, 16, 200, 20000}, 1}),
-    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
+    ::testing::Values(ModelCase{"B512_P8", {512, 8, 0xFFFFFFFF, 80000}, 1},
+                      ModelCase{"B64_P16", {64, 16, 0xFFFFFFFF, 20000}, 2},
+                      ModelCase{"B32_P8", {32, 8, 0xFFFFFFFF, 14000}, 3},
+                      ModelCase{"B128_P120", {128, 120, 0xFFFFFFFF, 16000}, 2},
+                      ModelCase{"B32_P8_limit400", {32, 8, 400, 14000}, 2},
+                      ModelCase{"B64_P16_limit200", {64, 16, 200, 20000}, 1}),
+    [](const ::testing::TestParamInfo<ModelCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr uint16_t kReadShared = FM_READ | FM_SHARE_READ | FM_SHARE_WRITE;
 constexpr uint16_t kCreate = FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE;
 
 class HPFS : public ::testing::Test {

@@ -13,10 +13,6 @@ std::vector<uint8_t> EmptyFile(uint32_t blockSize = 512, uint32_t pointerOffset 
     return file.data;
 }
 
-void SetWord(std::vector<uint8_t>& bytes, uint64_t position, uint32_t value) {
-    if (bytes.size() < position + 4) bytes.resize(position + 4);
-    StoreU32(bytes.data() + position, value);
-}
 
 // Attaches a pool to a copy of bytes; null when Attach refuses (the copy is then freed here).
 std::unique_ptr<CBFHP> AttachTo(const std::vector<uint8_t>& bytes, ErrorCode* error = nullptr) {

@@ -28,7 +28,7 @@ std::vector<uint8_t> ReadAll(CLzssFile& file) {
     return out;
 }
 
-uint32_t Le32(const std::vector<uint8_t>& v, size_t at) { return LoadU32(v.data() + at); }
+using testdata::Le32;
 void SetLe32(std::vector<uint8_t>& v, size_t at, uint32_t value) { StoreU32(v.data() + at, value); }
 
 // Mixed contents: text, binary, random and zero stretches across blocks.

@@ -54,7 +54,7 @@ std::vector<NamedBytes> Tree() {
             {"Files\\readme.txt", testdata::Text(20000, 4)}};
 }
 
-uint32_t Le32(const Bytes& b, size_t at) { return LoadU32(b.data() + at); }
+using testdata::Le32;
 void Put32(Bytes& b, size_t at, uint32_t v) { StoreU32(b.data() + at, v); }
 
 struct Checked {

@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "framework/LittleEndian.h"
+
 namespace testdata {
+
+// The little-endian word at a byte offset.
+inline uint32_t Le32(const std::vector<uint8_t>& v, size_t at) { return LoadU32(v.data() + at); }
 
 inline std::vector<uint8_t> Random(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);

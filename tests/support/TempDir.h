@@ -3,12 +3,14 @@
 // plain whole-file reads and writes. Portable: the Windows builds use it too.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class TempDir {
 public:
@@ -51,20 +53,30 @@ private:
 };
 
 // The whole file; empty when it cannot be read.
-inline std::string ReadText(const std::string& path)
+inline std::string ReadText(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Writes the whole file, making its folders; throws when it cannot.
-inline void WriteText(const std::string& path, const std::string& bytes)
+inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& path)
 {
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    if (!parent.empty())
-        std::filesystem::create_directories(parent);
+    const std::string text = ReadText(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// Writes the whole file, making its folders; throws when it cannot.
+inline void WriteText(const std::filesystem::path& path, const std::string& bytes)
+{
+    if (!path.parent_path().empty())
+        std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
     if (!out)
-        throw std::runtime_error("cannot write " + path);
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
+{
+    WriteText(path, std::string(bytes.begin(), bytes.end()));
 }

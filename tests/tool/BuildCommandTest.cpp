@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -26,18 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> Bytes(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void Put(const fs::path& path, const std::string& bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 fs::path SamplePatchIni() { return fs::path(QP_SAMPLE_PATCH) / "Patch.ini"; }
 
 class BuildTest : public ::testing::Test {
@@ -47,7 +37,7 @@ protected:
         std::string pattern = (fs::temp_directory_path() / "qptool-XXXXXX").string();
         ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
         root_ = pattern;
-        Put(root_ / "patcher", FakePatcher(30000));
+        WriteText(root_ / "patcher", FakePatcher(30000));
         fs::create_directories(root_ / "in");
         fs::copy_file(SamplePatchIni(), root_ / "in" / "Patch.ini");
     }
@@ -64,7 +54,7 @@ protected:
         tool.ReadAll();
         const int code = tool.Wait();
         if (message != nullptr) {
-            const std::vector<uint8_t> text = Bytes(log);
+            const std::vector<uint8_t> text = ReadBytes(log);
             message->assign(text.begin(), text.end());
         }
         return code;
@@ -96,14 +86,14 @@ protected:
 
 TEST_F(BuildTest, AOneBytePatchIsFoundAndReadsBack)
 {
-    Put(root_ / "in" / "Files" / "a.txt", "x");
+    WriteText(root_ / "in" / "Files" / "a.txt", "x");
     utimbuf times{981173106, 981173106};
     utime((root_ / "in" / "Files" / "a.txt").c_str(), &times);
     fs::create_directories(root_ / "out");
     ASSERT_EQ(BuildFrom((root_ / "in").string()), 0);
 
-    const std::vector<uint8_t> patch = Bytes(Out());
-    const std::vector<uint8_t> stub = Bytes(root_ / "patcher");
+    const std::vector<uint8_t> patch = ReadBytes(Out());
+    const std::vector<uint8_t> stub = ReadBytes(root_ / "patcher");
     ASSERT_GT(patch.size(), stub.size());
     EXPECT_TRUE(std::equal(stub.begin(), stub.end(), patch.begin()));
     EXPECT_EQ(fs::status(Out()).permissions(), fs::status(root_ / "patcher").permissions());
@@ -116,7 +106,7 @@ TEST_F(BuildTest, AOneBytePatchIsFoundAndReadsBack)
     ASSERT_TRUE(opened.Read("FILES\\A.TXT", &bytes));
     EXPECT_EQ(bytes, std::vector<uint8_t>{'x'});
     ASSERT_TRUE(opened.Read("Patch.ini", &bytes));
-    EXPECT_EQ(bytes, Bytes(SamplePatchIni()));
+    EXPECT_EQ(bytes, ReadBytes(SamplePatchIni()));
 
     // The date table follows the directory; FILES\A.TXT is the first entry.
     std::vector<uint8_t> head(40);
@@ -138,7 +128,7 @@ TEST_F(BuildTest, ALargeTreeIsFoundAndEveryFileReadsBack)
         std::string bytes(size, '\0');
         for (char& c : bytes)
             c = i % 2 ? static_cast<char>(random()) : static_cast<char>('a' + random() % 4);
-        Put(root_ / "in" / "Files" / name, bytes);
+        WriteText(root_ / "in" / "Files" / name, bytes);
         files[name] = bytes;
     }
     fs::create_directories(root_ / "out");
@@ -150,7 +140,7 @@ TEST_F(BuildTest, ALargeTreeIsFoundAndEveryFileReadsBack)
     // Standard error is a file here, not a terminal: no progress line.
     EXPECT_EQ(message.find('\r'), std::string::npos) << message;
     EXPECT_EQ(message.find("MB/s"), std::string::npos) << message;
-    const std::vector<uint8_t> patch = Bytes(Out());
+    const std::vector<uint8_t> patch = ReadBytes(Out());
     uint32_t offset = 0;
     ASSERT_TRUE(FindPayload(patch, &offset));
     OpenedPatch opened(patch, offset);
@@ -168,7 +158,7 @@ TEST_F(BuildTest, ALargeTreeIsFoundAndEveryFileReadsBack)
 TEST_F(BuildTest, AMissingStringsFileIsRefused)
 {
     fs::remove(root_ / "in" / "Patch.ini");
-    Put(root_ / "in" / "Files" / "a.txt", "x");
+    WriteText(root_ / "in" / "Files" / "a.txt", "x");
     fs::create_directories(root_ / "out");
     std::string message;
     EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
@@ -181,14 +171,14 @@ TEST_F(BuildTest, NamesThePackCannotCarryAreRefused)
     fs::create_directories(root_ / "out");
     for (const char* bad : {"a:b.txt", "CON.txt", "caf\xc3\xa9.txt", "dot.", "map.~qp", "COM0", "conin$.log"}) {
         fs::remove_all(root_ / "in" / "Files");
-        Put(root_ / "in" / "Files" / "sub" / bad, "x");
+        WriteText(root_ / "in" / "Files" / "sub" / bad, "x");
         std::string message;
         EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1) << bad;
         EXPECT_NE(message.find("cannot carry"), std::string::npos) << message;
         ExpectNoOutput();
     }
     fs::remove_all(root_ / "in" / "Files");
-    Put(root_ / "in" / "Files" / std::string(246, 'n'), "x");
+    WriteText(root_ / "in" / "Files" / std::string(246, 'n'), "x");
     std::string message;
     EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
     EXPECT_NE(message.find("longer than 250"), std::string::npos) << message;
@@ -196,8 +186,8 @@ TEST_F(BuildTest, NamesThePackCannotCarryAreRefused)
 
 TEST_F(BuildTest, NamesThatDifferOnlyInCaseAreRefused)
 {
-    Put(root_ / "in" / "Files" / "Readme.txt", "1");
-    Put(root_ / "in" / "Files" / "README.TXT", "2");
+    WriteText(root_ / "in" / "Files" / "Readme.txt", "1");
+    WriteText(root_ / "in" / "Files" / "README.TXT", "2");
     fs::create_directories(root_ / "out");
     std::string message;
     EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
@@ -205,8 +195,8 @@ TEST_F(BuildTest, NamesThatDifferOnlyInCaseAreRefused)
     ExpectNoOutput();
 
     fs::remove_all(root_ / "in" / "Files");
-    Put(root_ / "in" / "Files" / "data", "file");
-    Put(root_ / "in" / "Files" / "DATA" / "x.bin", "in a folder");
+    WriteText(root_ / "in" / "Files" / "data", "file");
+    WriteText(root_ / "in" / "Files" / "DATA" / "x.bin", "in a folder");
     EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
     ExpectNoOutput();
 }
@@ -216,9 +206,9 @@ TEST_F(BuildTest, NamesThatDifferOnlyInCaseAreRefused)
 // and the limit. Sparse sources: nothing of them is read.
 TEST_F(BuildTest, APackPastTheLimitIsRefusedBeforeAnythingIsWritten)
 {
-    Put(Out(), "old patch");
+    WriteText(Out(), "old patch");
     for (const char* name : {"a.bin", "b.bin"}) {
-        Put(root_ / "in" / "Files" / name, "");
+        WriteText(root_ / "in" / "Files" / name, "");
         fs::resize_file(root_ / "in" / "Files" / name, 2100ull << 20);
     }
     std::string message;
@@ -226,7 +216,7 @@ TEST_F(BuildTest, APackPastTheLimitIsRefusedBeforeAnythingIsWritten)
     EXPECT_NE(message.find("b.bin: the pack would reach 4404019"), std::string::npos) << message;
     EXPECT_NE(message.find("a pack of at most 4294967295 bytes (4 GiB - 1); no patch written"), std::string::npos)
         << message;
-    const std::vector<uint8_t> old = Bytes(Out());
+    const std::vector<uint8_t> old = ReadBytes(Out());
     EXPECT_EQ(std::string(old.begin(), old.end()), "old patch");
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
 
@@ -241,24 +231,24 @@ TEST_F(BuildTest, AStubWithAHeaderIsRefusedAndAnOldOutputStays)
 {
     std::string stub = FakePatcher(20000);
     stub.replace(9000, 12, std::string("LZSS\0\0\0\0\0\x80\0\0", 12));
-    Put(root_ / "patcher", stub);
-    Put(root_ / "in" / "Files" / "a.txt", "x");
-    Put(Out(), "old patch");
+    WriteText(root_ / "patcher", stub);
+    WriteText(root_ / "in" / "Files" / "a.txt", "x");
+    WriteText(Out(), "old patch");
     std::string message;
     EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
     EXPECT_NE(message.find("offset 9000"), std::string::npos) << message;
-    const std::vector<uint8_t> old = Bytes(Out());
+    const std::vector<uint8_t> old = ReadBytes(Out());
     EXPECT_EQ(std::string(old.begin(), old.end()), "old patch");
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
 }
 
 TEST_F(BuildTest, AStringsFileWithErrorsStopsTheBuild)
 {
-    Put(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
-    const std::vector<uint8_t> sample = Bytes(SamplePatchIni());
+    WriteText(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
+    const std::vector<uint8_t> sample = ReadBytes(SamplePatchIni());
     std::string strings(sample.begin(), sample.end());
     strings.replace(strings.find("ver = 10005"), 11, "ver = -1");
-    Put(root_ / "in" / "Patch.ini", strings);
+    WriteText(root_ / "in" / "Patch.ini", strings);
     fs::create_directories(root_ / "out");
     std::string message;
     EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
@@ -267,7 +257,7 @@ TEST_F(BuildTest, AStringsFileWithErrorsStopsTheBuild)
     ExpectNoOutput();
 
     // An empty strings file too.
-    Put(root_ / "in" / "Patch.ini", "");
+    WriteText(root_ / "in" / "Patch.ini", "");
     EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
     EXPECT_NE(message.find("no section [str]"), std::string::npos) << message;
     ExpectNoOutput();
@@ -283,10 +273,10 @@ TEST_F(BuildTest, AStringsFileWithErrorsStopsTheBuild)
 
 TEST_F(BuildTest, APatchWithoutFilesOrSavedAsUtf8IsRefused)
 {
-    std::vector<uint8_t> sample = Bytes(SamplePatchIni());
+    std::vector<uint8_t> sample = ReadBytes(SamplePatchIni());
     std::string strings(sample.begin(), sample.end());
     strings.replace(strings.find("zln_shortcut = 1"), 16, "zln_shortcut = 0");
-    Put(root_ / "in" / "Patch.ini", strings);
+    WriteText(root_ / "in" / "Patch.ini", strings);
     fs::create_directories(root_ / "in" / "Files");
     fs::create_directories(root_ / "out");
     std::string message;
@@ -301,9 +291,9 @@ TEST_F(BuildTest, APatchWithoutFilesOrSavedAsUtf8IsRefused)
     fs::remove(Out());
 
     // A text saved as UTF-8: file, line and key named, nothing written.
-    Put(root_ / "in" / "Files" / "a.txt", "x");
+    WriteText(root_ / "in" / "Files" / "a.txt", "x");
     strings.replace(strings.find("done = "), 7, "done = Mise \xC3\xA0 jour. ");
-    Put(root_ / "in" / "Patch.ini", strings);
+    WriteText(root_ / "in" / "Patch.ini", strings);
     EXPECT_EQ(BuildFrom((root_ / "in").string(), &message), 1);
     EXPECT_NE(message.find("Patch.ini:10: error: \"done\" holds UTF-8"), std::string::npos) << message;
     ExpectNoOutput();
@@ -312,15 +302,15 @@ TEST_F(BuildTest, APatchWithoutFilesOrSavedAsUtf8IsRefused)
 TEST_F(BuildTest, SymbolicLinksInsideTheTreeAreFollowedOthersRefusedByName)
 {
     const fs::path files = root_ / "in" / "Files";
-    Put(files / "a.txt", "alpha");
-    Put(files / "maps" / "m.map", "map");
+    WriteText(files / "a.txt", "alpha");
+    WriteText(files / "maps" / "m.map", "map");
     fs::create_directories(files / "sub");
     fs::create_symlink("../a.txt", files / "sub" / "b.txt");
     fs::create_directory_symlink("../maps", files / "sub" / "maps2");
     fs::create_directories(root_ / "out");
     std::string message;
     ASSERT_EQ(BuildFrom((root_ / "in").string(), &message), 0) << message;
-    const std::vector<uint8_t> patch = Bytes(Out());
+    const std::vector<uint8_t> patch = ReadBytes(Out());
     uint32_t offset = 0;
     ASSERT_TRUE(FindPayload(patch, &offset));
     OpenedPatch opened(patch, offset);
@@ -333,7 +323,7 @@ TEST_F(BuildTest, SymbolicLinksInsideTheTreeAreFollowedOthersRefusedByName)
     fs::remove(Out());
 
     // Out of the tree, nowhere, or a loop: refused naming the link, nothing written.
-    Put(root_ / "outside.txt", "secret");
+    WriteText(root_ / "outside.txt", "secret");
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"../../../outside.txt", "leads out of"}, {"missing.txt", "leads nowhere"}, {"..", "a loop"}};
     for (const auto& [target, why] : bad) {
@@ -348,7 +338,7 @@ TEST_F(BuildTest, SymbolicLinksInsideTheTreeAreFollowedOthersRefusedByName)
 
 TEST_F(BuildTest, CheckFindsTheSameInAFolderAndInABuiltPatch)
 {
-    Put(root_ / "in" / "Files" / "a.txt", "x");
+    WriteText(root_ / "in" / "Files" / "a.txt", "x");
     fs::create_directories(root_ / "out");
     // The sample's strings, whose shortcut target this patch lacks: a warning.
     std::string message;
@@ -363,15 +353,15 @@ TEST_F(BuildTest, CheckFindsTheSameInAFolderAndInABuiltPatch)
     EXPECT_NE(out.find(Out() + ":PATCH.INI:17: warning: \"zln_shortcut\""), std::string::npos) << out;
 
     // A base installation without the target makes it an error.
-    Put(root_ / "old" / "Quor.exe", "game");
+    WriteText(root_ / "old" / "Quor.exe", "game");
     EXPECT_EQ(Tool({"check", "--base", (root_ / "old").string(), Out()}, &out), 1);
     EXPECT_NE(out.find(":17: error: \"zln_shortcut\""), std::string::npos) << out;
-    Put(root_ / "old" / "ZLN" / "Zavovudiz.EXE", "client");
+    WriteText(root_ / "old" / "ZLN" / "Zavovudiz.EXE", "client");
     EXPECT_EQ(Tool({"check", "--base", (root_ / "old").string(), Out()}, &out), 0);
     EXPECT_EQ(out, Out() + ": OK\n");
 
     // A patch built with errors is reported by check as well.
-    Put(root_ / "in" / "Patch.ini", "[str]\r\ntitle = Patch\r\n");
+    WriteText(root_ / "in" / "Patch.ini", "[str]\r\ntitle = Patch\r\n");
     ASSERT_EQ(Build({"--stub", (root_ / "patcher").string(), "--from", folder, "--out", Out(), "--allow-errors"}),
               0);
     EXPECT_EQ(Tool({"check", Out()}, &out), 1);
@@ -383,23 +373,23 @@ TEST_F(BuildTest, CheckFindsTheSameInAFolderAndInABuiltPatch)
 TEST_F(BuildTest, TheSameTreeGivesTheSameBytes)
 {
     for (int i = 0; i < 40; ++i)
-        Put(root_ / "in" / "Files" / ("d" + std::to_string(i % 4)) / ("f" + std::to_string(i)),
+        WriteText(root_ / "in" / "Files" / ("d" + std::to_string(i % 4)) / ("f" + std::to_string(i)),
             std::string(static_cast<size_t>(i) * 997, static_cast<char>('a' + i % 26)));
-    Put(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
+    WriteText(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
     fs::create_directories(root_ / "out");
     const std::vector<std::string> args{"--stub", (root_ / "patcher").string(), "--from", (root_ / "in").string(),
                                         "--out", Out()};
     ASSERT_EQ(Build(args), 0);
-    const std::vector<uint8_t> first = Bytes(Out());
+    const std::vector<uint8_t> first = ReadBytes(Out());
     ASSERT_EQ(Build(args), 0);
-    EXPECT_TRUE(Bytes(Out()) == first);
+    EXPECT_TRUE(ReadBytes(Out()) == first);
 
     // A copy of the tree made later (other times, other folder) in another
     // time zone: the same bytes once SOURCE_DATE_EPOCH fixes the times.
     const std::map<std::string, const char*> epochUtc{{"TZ", "UTC"}, {"SOURCE_DATE_EPOCH", "1000000000"}};
     const std::map<std::string, const char*> epochTokyo{{"TZ", "JST-9"}, {"SOURCE_DATE_EPOCH", "1000000000"}};
     ASSERT_EQ(Build(args, nullptr, epochUtc), 0);
-    const std::vector<uint8_t> fixed = Bytes(Out());
+    const std::vector<uint8_t> fixed = ReadBytes(Out());
     EXPECT_FALSE(fixed == first);
     fs::copy(root_ / "in", root_ / "copy", fs::copy_options::recursive);
     utimbuf times{1500000000, 1500000000};
@@ -407,10 +397,10 @@ TEST_F(BuildTest, TheSameTreeGivesTheSameBytes)
     ASSERT_EQ(Build({"--stub", (root_ / "patcher").string(), "--from", (root_ / "copy").string(), "--out", Out()},
                     nullptr, epochTokyo),
               0);
-    EXPECT_TRUE(Bytes(Out()) == fixed);
+    EXPECT_TRUE(ReadBytes(Out()) == fixed);
 
     // Every entry carries 2001-09-09 01:46:40, the epoch's UTC time.
-    const std::vector<uint8_t> patch = Bytes(Out());
+    const std::vector<uint8_t> patch = ReadBytes(Out());
     uint32_t offset = 0;
     ASSERT_TRUE(FindPayload(patch, &offset));
     OpenedPatch opened(patch, offset);
@@ -470,19 +460,19 @@ protected:
         const std::map<std::string, char> tails{{"1.03", 'a'}, {"1.04", 'b'}, {"new", 0}};
         for (const auto& [version, tail] : tails) {
             const fs::path folder = root_ / version;
-            Put(folder / "maps" / "big.map", Varied(50000, 7, tail));
-            Put(folder / "Sounds" / "intro.wav", Varied(30000, 9, tail ? 'o' : 0));
-            Put(folder / "readme.txt", "QUOR " + version);
-            Put(folder / "zln" / "zavovudiz.exe", "client");
+            WriteText(folder / "maps" / "big.map", Varied(50000, 7, tail));
+            WriteText(folder / "Sounds" / "intro.wav", Varied(30000, 9, tail ? 'o' : 0));
+            WriteText(folder / "readme.txt", "QUOR " + version);
+            WriteText(folder / "zln" / "zavovudiz.exe", "client");
         }
-        Put(root_ / "new" / "new.txt", "only new");
-        Put(root_ / "in" / "Patch.ini", Window("10003"));
+        WriteText(root_ / "new" / "new.txt", "only new");
+        WriteText(root_ / "in" / "Patch.ini", Window("10003"));
         fs::create_directories(root_ / "out");
     }
     // The sample strings with another "vermin".
     static std::string Window(const std::string& vermin)
     {
-        const std::vector<uint8_t> sample = Bytes(SamplePatchIni());
+        const std::vector<uint8_t> sample = ReadBytes(SamplePatchIni());
         std::string text(sample.begin(), sample.end());
         return text.replace(text.find("vermin = 10001"), 14, "vermin = " + vermin);
     }
@@ -538,7 +528,7 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     // The new version is already new; a base with a changed map proves nothing.
     ASSERT_EQ(Tool({"verify", "--base", "1.05=" + (root_ / "new").string(), Out()}, &out), 0) << out;
     EXPECT_NE(out.find("0 files rebuilt with their CRC-32, 2 already new"), std::string::npos) << out;
-    Put(root_ / "1.04" / "maps" / "big.map", Varied(50000, 7, 'm'));
+    WriteText(root_ / "1.04" / "maps" / "big.map", Varied(50000, 7, 'm'));
     EXPECT_EQ(Tool({"verify", Bases()[2], Bases()[3], Out()}, &out), 1);
     EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.04 (50000 bytes, CRC-32 0x"), std::string::npos) << out;
     EXPECT_NE(out.find("matches no delta, and the patch has no whole copy"), std::string::npos) << out;
@@ -558,7 +548,7 @@ TEST_F(DeltaBuildTest, WholeCarriesEveryChangedFileAsBefore)
 TEST_F(DeltaBuildTest, AVersionWindowWithAVersionWithoutBaseIsRefused)
 {
     // 1.01 and 1.02 pass the version check but have no base.
-    Put(root_ / "in" / "Patch.ini", Window("10001"));
+    WriteText(root_ / "in" / "Patch.ini", Window("10001"));
     std::string message, out;
     EXPECT_EQ(BuildDelta({}, &message), 1);
     EXPECT_NE(message.find("admits 1.01, 1.02, which no --base names"), std::string::npos) << message;
@@ -575,7 +565,7 @@ TEST_F(DeltaBuildTest, AVersionWindowWithAVersionWithoutBaseIsRefused)
     // Whole files serve every version; a window from 1.03 has its bases.
     ASSERT_EQ(BuildDelta({"--whole"}, &message), 0) << message;
     EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
-    Put(root_ / "in" / "Patch.ini", Window("10003"));
+    WriteText(root_ / "in" / "Patch.ini", Window("10003"));
     ASSERT_EQ(BuildDelta({}, &message), 0) << message;
     EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
     EXPECT_EQ(Tool({"check", Bases()[2], Bases()[3], Out()}, &out), 1) << out;
@@ -588,13 +578,13 @@ TEST_F(DeltaBuildTest, AVersionWindowWithAVersionWithoutBaseIsRefused)
 // a lying header.
 TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
 {
-    const std::vector<uint8_t> old = Bytes(root_ / "1.03" / "maps" / "big.map");
-    const std::vector<uint8_t> neu = Bytes(root_ / "new" / "maps" / "big.map");
+    const std::vector<uint8_t> old = ReadBytes(root_ / "1.03" / "maps" / "big.map");
+    const std::vector<uint8_t> neu = ReadBytes(root_ / "new" / "maps" / "big.map");
     const std::vector<uint8_t> delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1);
     char key[kDeltaKeyLength + 1];
     FormatDeltaKey(static_cast<uint32_t>(old.size()), Crc32(old.data(), old.size()), key);
     const std::string name = std::string("DELTAS\\MAPS\\BIG.MAP\\") + key;
-    const std::vector<uint8_t> strings = Bytes(root_ / "in" / "Patch.ini");
+    const std::vector<uint8_t> strings = ReadBytes(root_ / "in" / "Patch.ini");
     std::mt19937 random(18);
     int refused = 0;
     for (int round = 0; round < 12; ++round) {
@@ -610,7 +600,7 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         uint8_t* image = nullptr;
         uint32_t imageSize = 0;
         ASSERT_EQ(BuildPackImage(entries, 2, &image, &imageSize), nullptr);
-        Put(root_ / "damaged.pak", std::string(image, image + imageSize));
+        WriteText(root_ / "damaged.pak", std::string(image, image + imageSize));
         g_pDefaultPtrPool->Free(image);
         CVectorFile oldFile, deltaFile, result;
         oldFile.bytes = old;

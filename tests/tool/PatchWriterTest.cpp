@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -26,25 +28,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> Bytes(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void Put(const fs::path& path, const std::vector<uint8_t>& bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-}
-
 // The build as it was done before streaming: everything in memory, one thread.
 std::vector<uint8_t> InMemoryPatch(const std::vector<uint8_t>& stub, const std::vector<PatchSource>& sources)
 {
     std::vector<std::vector<uint8_t>> contents;
     for (const PatchSource& source : sources)
-        contents.push_back(Bytes(source.hostPath));
+        contents.push_back(ReadBytes(source.hostPath));
     std::vector<PackWriterEntry> entries;
     for (size_t i = 0; i < sources.size(); ++i)
         entries.push_back({sources[i].packName.c_str(), contents[i].data(), static_cast<uint32_t>(contents[i].size()),
@@ -78,7 +67,7 @@ protected:
     std::vector<PatchSource> RandomTree(std::mt19937& random, int files)
     {
         fs::remove_all(root_ / "in");
-        Put(root_ / "in" / "Patch.ini", {'[', 's', 't', 'r', ']', '\n'});
+        WriteBytes(root_ / "in" / "Patch.ini", {'[', 's', 't', 'r', ']', '\n'});
         const size_t sizes[] = {0, 1, 100, 32767, 32768, 32769, 65536, 150000};
         for (int i = 0; i < files; ++i) {
             const size_t size = random() % 3 == 0 ? sizes[random() % 8] : random() % 20000;
@@ -86,7 +75,7 @@ protected:
             const bool noise = random() % 2 == 0;
             for (uint8_t& b : bytes)
                 b = noise ? static_cast<uint8_t>(random()) : static_cast<uint8_t>("ab cd\r\n"[random() % 7]);
-            Put(root_ / "in" / "Files" / ("d" + std::to_string(random() % 3)) / ("f" + std::to_string(i)), bytes);
+            WriteBytes(root_ / "in" / "Files" / ("d" + std::to_string(random() % 3)) / ("f" + std::to_string(i)), bytes);
         }
         if (files == 0)
             fs::create_directories(root_ / "in" / "Files");
@@ -100,7 +89,7 @@ protected:
         OutputStream out(path.string());
         const PatchWriteResult result = WritePatch(stub, sources, threads, &out, nullptr);
         out.Commit(fs::perms::owner_read | fs::perms::owner_write);
-        std::vector<uint8_t> bytes = Bytes(path);
+        std::vector<uint8_t> bytes = ReadBytes(path);
         EXPECT_EQ(result.patchSize, bytes.size());
         return bytes;
     }
@@ -137,9 +126,9 @@ TEST_F(PatchWriterTest, AFileThatChangesOnTheWayLeavesNothingBehind)
         const PatchSource* largest = &sources[0];
         for (const PatchSource& source : sources)
             largest = source.size > largest->size ? &source : largest;
-        std::vector<uint8_t> changed = Bytes(largest->hostPath);
+        std::vector<uint8_t> changed = ReadBytes(largest->hostPath);
         changed.resize(grows ? changed.size() + 1 : changed.size() / 2, 'x');
-        Put(largest->hostPath, changed);
+        WriteBytes(largest->hostPath, changed);
         for (unsigned threads : {1u, 3u}) {
             try {
                 OutputStream out((root_ / "out" / "patch.exe").string());
@@ -173,9 +162,9 @@ TEST_F(PatchWriterTest, ThePatchSizeLimitGoesByTheCompressedSize)
     std::vector<uint8_t> noise(200000);
     for (uint8_t& b : noise)
         b = static_cast<uint8_t>(random());
-    Put(root_ / "in" / "Patch.ini", {'[', 's', 't', 'r', ']', '\n'});
-    Put(root_ / "in" / "Files" / "noise.bin", noise);
-    Put(root_ / "in" / "Files" / "zeros.bin", std::vector<uint8_t>(200000, 0));
+    WriteBytes(root_ / "in" / "Patch.ini", {'[', 's', 't', 'r', ']', '\n'});
+    WriteBytes(root_ / "in" / "Files" / "noise.bin", noise);
+    WriteBytes(root_ / "in" / "Files" / "zeros.bin", std::vector<uint8_t>(200000, 0));
     const std::vector<PatchSource> sources =
         CollectPatchSources((root_ / "in" / "Patch.ini").string(), (root_ / "in" / "Files").string());
     const std::string stubText = FakePatcher(30000);

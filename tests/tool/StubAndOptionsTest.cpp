@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <filesystem>
 #include <algorithm>
 #include <fstream>
@@ -15,12 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void Put(const fs::path& path, const std::string& bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 void Store16(std::string& bytes, size_t at, unsigned value)
 {
@@ -55,7 +51,7 @@ protected:
         ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
         root_ = pattern;
         fs::create_directories(root_ / "work");
-        Put(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
+        WriteText(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
         fs::copy_file(fs::path(QP_SAMPLE_PATCH) / "Patch.ini", root_ / "in" / "Patch.ini");
     }
     void TearDown() override { fs::remove_all(root_); }
@@ -97,7 +93,7 @@ TEST_F(ToolRun, OnlyAPatcherIsTakenAsTheStub)
     const std::vector<std::string> reasons = {"no program", "no program", "console", "library",
                                               "marker", "PE header", "object file", "marker"};
     for (size_t i = 0; i < refused.size(); ++i) {
-        Put(root_ / refused[i].first, refused[i].second);
+        WriteText(root_ / refused[i].first, refused[i].second);
         std::string output;
         EXPECT_EQ(BuildWithStub(root_ / refused[i].first, &output), 1) << refused[i].first;
         EXPECT_NE(output.find("is no patcher"), std::string::npos) << output;
@@ -110,7 +106,7 @@ TEST_F(ToolRun, OnlyAPatcherIsTakenAsTheStub)
     EXPECT_NE(output.find("marker"), std::string::npos) << output;
     EXPECT_TRUE(WorkIsEmpty());
 
-    Put(root_ / "gui.exe", FakePe(2, 0x0102, true));
+    WriteText(root_ / "gui.exe", FakePe(2, 0x0102, true));
     EXPECT_EQ(BuildWithStub(root_ / "gui.exe", &output), 0) << output;
 #ifdef QPPATCHER
     EXPECT_EQ(BuildWithStub(QPPATCHER, &output), 0) << output;
