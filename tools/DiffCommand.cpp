@@ -9,7 +9,7 @@
 
 namespace {
 
-const char kUsage[] = "--base <old game folder> --from <new game folder>\n"
+const char kDiffUsage[] = "--base <old game folder> --from <new game folder>\n"
                       "            | --base <version>=<folder> [--base <version>=<folder> ...] --from <new game folder> "
                       "[--whole]";
 
@@ -26,10 +26,10 @@ int RunDiff(const std::vector<std::string>& args)
         else if (args[i] == "--from" && i + 1 < args.size() && from.empty())
             from = args[++i];
         else
-            throw ToolError(std::string("usage: qptool diff ") + kUsage);
+            throw ToolError(std::string("usage: qptool diff ") + kDiffUsage);
     }
     if (baseValues.empty() || from.empty())
-        throw ToolError(std::string("usage: qptool diff ") + kUsage);
+        throw ToolError(std::string("usage: qptool diff ") + kDiffUsage);
     const std::vector<GameBase> bases = ParseGameBases(baseValues);
     if (AreVersioned(bases)) {
         // The deltas are made to be measured, and dropped.
@@ -44,7 +44,7 @@ int RunDiff(const std::vector<std::string>& args)
     return plan.Count(DiffEntry::kConflict) ? 1 : 0;
 }
 
-const CommandRegistration kDiff({"diff", kUsage,
+const CommandRegistration kDiff({"diff", kDiffUsage,
                                  "lists what a patch from the old version(s) to the new one carries: whole files, "
                                  "deltas with their sizes, what it leaves out",
                                  RunDiff, {"--base=", "--from=", "--whole"}});

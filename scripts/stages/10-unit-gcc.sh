@@ -5,7 +5,7 @@ set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
 source "$QP_ROOT/scripts/build-flags.sh"
 build="$QP_ROOT/build/gcc"
-cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" >/dev/null
+cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" "${QP_BATCH_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS"
 rm -rf "$build/e2e-record"
 mkdir -p "$build/e2e-record"

@@ -14,7 +14,7 @@ ensure_packages g++-multilib qemu-user googletest
 build="$QP_ROOT/build/m32"
 gcc64="$QP_ROOT/build/gcc"
 cmake -S "$QP_ROOT" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-linux-i686.cmake" "${QP_CI_FLAGS[@]}" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$QP_ROOT/cmake/toolchain-linux-i686.cmake" "${QP_CI_FLAGS[@]}" "${QP_BATCH_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS"
 rm -rf "$build/e2e-record"
 mkdir -p "$build/e2e-record"
@@ -22,7 +22,7 @@ QP_DAMAGE_EVERY="${QP_DAMAGE_EVERY:-3}" QP_E2E_RECORD="$build/e2e-record" \
     ctest --test-dir "$build" --output-on-failure -j "$QP_JOBS"
 
 # The 64-bit side, from stage 10 when its record is newer than its programs.
-cmake -S "$QP_ROOT" -B "$gcc64" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" >/dev/null
+cmake -S "$QP_ROOT" -B "$gcc64" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" "${QP_BATCH_FLAGS[@]}" >/dev/null
 cmake --build "$gcc64" -j "$QP_JOBS"
 stamp="$gcc64/e2e-record/.complete"
 e2e64="$gcc64/tests/e2e/test_e2e"

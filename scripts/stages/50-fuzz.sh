@@ -4,11 +4,12 @@
 # crash, leak or sanitizer report fails the stage.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
+source "$QP_ROOT/scripts/build-flags.sh"
 ensure_packages clang libclang-rt-14-dev
 build="$QP_ROOT/build/fuzz"
 cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" \
-    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" -DQP_FUZZ=ON -DQP_TESTS=OFF >/dev/null
+    "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" -DQP_FUZZ=ON -DQP_TESTS=OFF "${QP_BATCH_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS" --target fuzz_targets
 seconds="${QP_FUZZ_SECONDS:-60}"
 shopt -s nullglob

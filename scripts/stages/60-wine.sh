@@ -85,7 +85,7 @@ rm -rf "$unit_prefix"
 
 # The host side: the harness, the Linux patcher and the patch tool.
 build="$QP_ROOT/build/gcc"
-cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" >/dev/null
+cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc "${QP_CI_FLAGS[@]}" "${QP_BATCH_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS"
 
 # One process, so that every test shares the one prefix; a missing input fails.

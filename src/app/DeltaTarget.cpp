@@ -20,7 +20,7 @@ namespace {
 
 constexpr uint32_t kReadSize = 32768;
 
-const char* RelativePart(const char* deltaFolder) {
+const char* DeltaRelativePart(const char* deltaFolder) {
     return std::strlen(deltaFolder) > kDeltasPrefixLength ? deltaFolder + kDeltasPrefixLength : "";
 }
 
@@ -125,7 +125,7 @@ bool Rebuild(CFile* old, const char* deltaPath, const char* partial) {
 }
 
 void PatchAsking(const char* deltaFolder, bool fits) {
-    while (!(fits && PatchOneFile(deltaFolder)) && AskRetryAfterFailure(RelativePart(deltaFolder))) {
+    while (!(fits && PatchOneFile(deltaFolder)) && AskRetryAfterFailure(DeltaRelativePart(deltaFolder))) {
     }
 }
 
@@ -133,7 +133,7 @@ void RemovePartialOf(const char* deltaFolder, bool fits) {
     if (!fits) return;
     char target[kPathSize];
     char partial[kPartialPathSize];
-    const char* relative = RelativePart(deltaFolder);
+    const char* relative = DeltaRelativePart(deltaFolder);
     if (IsPatchFilePath(relative) && CopyText(target, kPathSize, g_GameFolder) &&
         AppendText(target, kPathSize, relative) && PartialPathOf(target, partial))
         RemovePartialFile(partial);
@@ -146,7 +146,7 @@ void PatchDeltaTree(const char* sourcePath) { WalkDeltaTree(sourcePath, PatchAsk
 void RemoveDeltaPartials(const char* sourcePath) { WalkDeltaTree(sourcePath, RemovePartialOf); }
 
 int PatchOneFile(const char* deltaFolder) {
-    const char* relative = RelativePart(deltaFolder);
+    const char* relative = DeltaRelativePart(deltaFolder);
     if (!IsPatchFilePath(relative)) return 0;  // would be written elsewhere, or not as named
     char target[kPathSize];
     char partial[kPartialPathSize];

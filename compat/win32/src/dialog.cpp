@@ -29,7 +29,7 @@ struct Window {
 // Both live until the process ends: a thread may end the process (exit)
 // while the main thread still waits in DialogBoxParamA, and destroying a
 // condition that has a waiter blocks for ever.
-std::mutex& g_Mutex = *new std::mutex;
+std::mutex& g_DialogMutex = *new std::mutex;
 std::condition_variable& g_DialogEnded = *new std::condition_variable;
 std::vector<Window*>* g_Windows = new std::vector<Window*>; // lives until the process ends
 
@@ -64,13 +64,13 @@ namespace w32host {
 
 bool IsKnownWindow(HWND window)
 {
-    std::lock_guard<std::mutex> lock(g_Mutex);
+    std::lock_guard<std::mutex> lock(g_DialogMutex);
     return LiveWindow(window) != nullptr;
 }
 
 long long WindowId(HWND handle)
 {
-    std::lock_guard<std::mutex> lock(g_Mutex);
+    std::lock_guard<std::mutex> lock(g_DialogMutex);
     const Window* window = LiveWindow(handle);
     return window ? window->id : -1;
 }
@@ -109,13 +109,13 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
 
     Window* dialog;
     {
-        std::lock_guard<std::mutex> lock(g_Mutex);
+        std::lock_guard<std::mutex> lock(g_DialogMutex);
         dialog = NewWindow(id, nullptr);
     }
     const HWND handle = reinterpret_cast<HWND>(dialog);
     dialogProc(handle, WM_INITDIALOG, 0, initParam);
 
-    std::unique_lock<std::mutex> lock(g_Mutex);
+    std::unique_lock<std::mutex> lock(g_DialogMutex);
     g_DialogEnded.wait(lock, [dialog] { return dialog->ended; });
     CloseDialog(dialog);
     return dialog->result;
@@ -124,7 +124,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND own
 BOOL WINAPI EndDialog(HWND handle, INT_PTR result)
 {
     {
-        std::lock_guard<std::mutex> lock(g_Mutex);
+        std::lock_guard<std::mutex> lock(g_DialogMutex);
         Window* dialog = LiveWindow(handle);
         if (dialog == nullptr || dialog->dialog != nullptr || dialog->ended) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -145,7 +145,7 @@ BOOL WINAPI EndDialog(HWND handle, INT_PTR result)
 
 HWND WINAPI GetDlgItem(HWND handle, int controlId)
 {
-    std::lock_guard<std::mutex> lock(g_Mutex);
+    std::lock_guard<std::mutex> lock(g_DialogMutex);
     Window* dialog = LiveWindow(handle);
     if (dialog == nullptr || dialog->dialog != nullptr) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -161,7 +161,7 @@ BOOL WINAPI SetWindowTextA(HWND handle, LPCSTR text)
 {
     long long id;
     {
-        std::lock_guard<std::mutex> lock(g_Mutex);
+        std::lock_guard<std::mutex> lock(g_DialogMutex);
         Window* window = LiveWindow(handle);
         if (window == nullptr) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -180,7 +180,7 @@ BOOL WINAPI SetDlgItemTextA(HWND dialog, int controlId, LPCSTR text)
     if (control == nullptr)
         return FALSE;
     {
-        std::lock_guard<std::mutex> lock(g_Mutex);
+        std::lock_guard<std::mutex> lock(g_DialogMutex);
         reinterpret_cast<Window*>(control)->text = text ? text : "";
     }
     w32host::TranscriptLine("SetDlgItemTextA").Number("id", controlId).Text("text", text).Write();

@@ -23,10 +23,7 @@ HANDLE Fail(DWORD error) {
     return INVALID_HANDLE_VALUE;
 }
 
-BOOL FailBool(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
+using w32::FailBool;
 
 FileObject* LookupFile(HANDLE handle) {
     FileObject* file = w32::LookupHandleAs<FileObject>(handle);

@@ -18,10 +18,7 @@
 
 namespace {
 
-BOOL FailBool(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
+using w32::FailBool;
 
 // Resolves path and stats it; false with the last error set when either fails.
 bool StatPath(LPCSTR path, w32::HostPath* resolved, struct stat* info) {

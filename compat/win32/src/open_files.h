@@ -9,9 +9,16 @@
 
 #include "env_faults.h"
 #include "win32/base.h"
+#include "win32/errors.h"
 #include "win32/handles.h"
 
 namespace w32 {
+
+// The file calls' failure: the last error set, FALSE returned.
+inline BOOL FailBool(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
 
 class FileObject : public KernelObject {
 public:

@@ -22,7 +22,7 @@ struct ThreadObject {
 // The handle the program holds; the start record belongs to the thread.
 class ThreadHandle : public w32::KernelObject {};
 
-std::mutex g_Mutex;
+std::mutex g_ThreadMutex;
 
 // Thread ids are handed out in order; a thread not made by CreateThread (the
 // main thread) gets its id when it first asks.
@@ -68,7 +68,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
 
     ThreadObject* thread = new ThreadObject{start, parameter, 0};
     {
-        std::lock_guard<std::mutex> lock(g_Mutex);
+        std::lock_guard<std::mutex> lock(g_ThreadMutex);
         thread->id = NextThreadId();
     }
     const DWORD id = thread->id;
@@ -88,7 +88,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
 DWORD WINAPI GetCurrentThreadId(void)
 {
     if (t_ThreadId == 0) {
-        std::lock_guard<std::mutex> lock(g_Mutex);
+        std::lock_guard<std::mutex> lock(g_ThreadMutex);
         t_ThreadId = NextThreadId();
     }
     return t_ThreadId;
