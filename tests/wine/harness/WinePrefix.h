@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "HarnessFiles.h"
 
 namespace winebox {
 
