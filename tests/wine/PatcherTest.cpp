@@ -4,6 +4,7 @@
 // and the demand that boxes, files, registry and shortcut agree. The texts
 // come from the sample patch's own strings file.
 #include "PatchScenario.h"
+#include "TempDir.h"
 #include "WineTest.h"
 
 #include <dirent.h>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 
 using namespace winebox;
@@ -24,6 +26,7 @@ namespace {
 struct BuiltPatches {
     std::string error;
     std::string windowsPatch, hostPatch, strings, dir;
+    std::unique_ptr<TempDir> folder;  // removed, large patch and all, when the test program ends
 };
 
 // Builds both patches once for the whole test process.
@@ -31,7 +34,8 @@ const BuiltPatches& Patches(const std::string& tool, const std::string& windowsS
                             const std::string& linuxStub, const std::string& sample) {
     static BuiltPatches built;
     if (!built.dir.empty()) return built;
-    built.dir = MakeTempDir("qppatches");
+    built.folder = std::make_unique<TempDir>("patches");
+    built.dir = built.folder->Path();
     built.strings = sample + "/Patch.ini";
     built.windowsPatch = built.dir + "/QuorPatch105.exe";
     built.hostPatch = built.dir + "/quorpatch105";
@@ -203,13 +207,13 @@ TEST_F(PatcherUnderWine, GuardedTargetsAreReplacedAndLeftoversRemoved) {
     scenario.prepare = [](const std::string& game) {
         mkdir((game + "/maps").c_str(), 0755);
         mkdir((game + "/zln").c_str(), 0755);
-        WriteWholeFile(game + "/Readme-1.05.txt", "old readme");
+        WriteText(game + "/Readme-1.05.txt", "old readme");
         SetDosAttributes(game + "/Readme-1.05.txt", "0x2");
-        WriteWholeFile(game + "/maps/kingsfall.map", "old map");
+        WriteText(game + "/maps/kingsfall.map", "old map");
         SetDosAttributes(game + "/maps/kingsfall.map", "0x4");
-        WriteWholeFile(game + "/zln/zavovudiz.exe", "old client");
+        WriteText(game + "/zln/zavovudiz.exe", "old client");
         chmod((game + "/zln/zavovudiz.exe").c_str(), 0444);
-        WriteWholeFile(game + "/maps/kingsfall.map.~qp", "what a killed run left");
+        WriteText(game + "/maps/kingsfall.map.~qp", "what a killed run left");
     };
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
@@ -233,7 +237,7 @@ TEST_F(PatcherUnderWine, AFailedCopyKeepsTheOldFileAndItsAttributes) {
     scenario.answers = {"yes", "ignore", "ok"};
     scenario.prepare = [](const std::string& game) {
         mkdir((game + "/maps").c_str(), 0755);
-        WriteWholeFile(game + "/maps/kingsfall.map", "old map");
+        WriteText(game + "/maps/kingsfall.map", "old map");
         SetDosAttributes(game + "/maps/kingsfall.map", "0x4");
         chmod((game + "/maps/kingsfall.map").c_str(), 0444);
         mkdir((game + "/maps/KINGSFALL.MAP.~qp").c_str(), 0755);
@@ -252,12 +256,13 @@ TEST_F(PatcherUnderWine, AFailedCopyKeepsTheOldFileAndItsAttributes) {
 // A shortcut name that is a path is refused by both builds: no link in
 // Programs, none anywhere else.
 TEST_F(PatcherUnderWine, ShortcutNameThatIsAPathMakesNoLink) {
-    std::string dir = MakeTempDir("qpzln");
-    std::string strings = ReadWholeFile(patches_->strings);
+    TempDir folder("zln");
+    const std::string dir = folder.Path();
+    std::string strings = ReadText(patches_->strings);
     size_t at = strings.find("zln_name = ");
     ASSERT_NE(at, std::string::npos);
     strings.replace(at, strings.find('\n', at) - at, "zln_name = ..\\..\\EvilLink\r");
-    WriteWholeFile(dir + "/Patch.ini", strings);
+    WriteText(dir + "/Patch.ini", strings);
     std::string windowsPatch = dir + "/evil.exe", linuxPatch = dir + "/evil";
     for (const auto& [stub, out] : {std::make_pair(Input("QP_WINE_PATCHER"), windowsPatch),
                                     std::make_pair(Input("QP_LINUX_PATCHER"), linuxPatch)}) {
@@ -273,7 +278,6 @@ TEST_F(PatcherUnderWine, ShortcutNameThatIsAPathMakesNoLink) {
     EXPECT_EQ(seen.exitCode, 0);
     EXPECT_TRUE(seen.links.empty());
     EXPECT_FALSE(AnyFileNamed(Prefix().DriveC(), "EvilLink.lnk"));
-    RemoveTree(dir);
 }
 
 TEST_F(PatcherUnderWine, KeyOnlyIn64BitViewIsNoGame) {
@@ -308,7 +312,7 @@ namespace {
 
 // Width and height of a PNG file from its header; false for anything else.
 bool PngSize(const std::string& path, int* width, int* height) {
-    std::string bytes = ReadWholeFile(path);
+    std::string bytes = ReadText(path);
     if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0)
         return false;
     auto word = [&](size_t at) {
@@ -331,11 +335,11 @@ std::string Letters(const std::string& text) {
 // The text a reader sees in a captured window: the picture enlarged three
 // times (the dialog font is small), read by tesseract.
 std::string ReadScreenText(const std::string& png) {
-    std::string dir = MakeTempDir("qpocr");
+    TempDir folder("ocr");
+    const std::string dir = folder.Path();
     CommandResult enlarge = RunCommand({"convert", png, "-filter", "point", "-resize", "300%", dir + "/x3.png"}, {}, 60);
     CommandResult read = RunCommand({"tesseract", dir + "/x3.png", dir + "/text"}, {}, 60);
-    std::string text = ReadWholeFile(dir + "/text.txt");
-    RemoveTree(dir);
+    std::string text = ReadText(dir + "/text.txt");
     EXPECT_TRUE(enlarge.finished && enlarge.exitCode == 0 && read.finished && read.exitCode == 0)
         << enlarge.output << read.output;
     return text;
@@ -362,15 +366,15 @@ protected:
     DialogUnits MeasureDialogUnits() {
         std::string dir = Prefix().DriveC() + "/dialog-units";
         mkdir(dir.c_str(), 0755);
-        WriteWholeFile(dir + "/dialog-units.exe", ReadWholeFile(Input("QP_WINE_DIALOG_UNITS")));
+        WriteText(dir + "/dialog-units.exe", ReadText(Input("QP_WINE_DIALOG_UNITS")));
         CommandResult run = Prefix().Wine({dir + "/dialog-units.exe"}, 60);
         EXPECT_TRUE(run.finished && run.exitCode == 0) << run.output;
-        std::istringstream line(ReadWholeFile(dir + "/dialog-units.txt"));
+        std::istringstream line(ReadText(dir + "/dialog-units.txt"));
         DialogUnits units;
         std::getline(line, units.face, '\t');
         line >> units.baseX >> units.baseY >> units.clientWidth >> units.clientHeight >> units.windowWidth >>
             units.windowHeight;
-        RemoveTree(dir);
+        TempDir::RemoveAll(dir);
         return units;
     }
 
@@ -391,7 +395,7 @@ protected:
             data += line;
         }
         data.resize(kLargeFileBytes);
-        EXPECT_TRUE(WriteWholeFile(dir + "/Files/maps/kingsfall-hd.map", data));
+        EXPECT_NO_THROW(WriteText(dir + "/Files/maps/kingsfall-hd.map", data));
         std::string patch = dir + "/QuorPatch105.exe";
         CommandResult build = RunCommand({Input("QP_TOOL"), "build", "--stub", Input("QP_WINE_PATCHER"), "--strings",
                                           patches_->strings, "--files", dir + "/Files", "--out", patch},
@@ -474,7 +478,7 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     ASSERT_TRUE(sign.finished && sign.exitCode == 0) << sign.output;
     CommandResult check = RunCommand({"osslsigncode", "verify", "-CAfile", cert, "-in", signedPatch}, {}, 120);
     EXPECT_TRUE(check.finished && check.exitCode == 0) << check.output;
-    const std::string unsignedBytes = ReadWholeFile(patches_->windowsPatch), signedBytes = ReadWholeFile(signedPatch);
+    const std::string unsignedBytes = ReadText(patches_->windowsPatch), signedBytes = ReadText(signedPatch);
     ASSERT_GT(signedBytes.size(), unsignedBytes.size());
     EXPECT_EQ(unsignedBytes.size() % 8, 0u) << "the signature's table would be padded into the payload";
     EXPECT_EQ(signedBytes.substr(4096, unsignedBytes.size() - 4096), unsignedBytes.substr(4096));
@@ -500,7 +504,7 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     const size_t at = unsignedBytes.size() - 20000;
     damaged[at] = char(damaged[at] ^ 0x10);
     const std::string damagedPatch = dir + "/QuorPatch105-signed-damaged.exe";
-    ASSERT_TRUE(WriteWholeFile(damagedPatch, damaged));
+    ASSERT_NO_THROW(WriteText(damagedPatch, damaged));
     scenario.answers = {"ok"};
     scenario.commandLine = "\"" + damagedPatch + "\"";
     const Observation refused = RunBoth(scenario, damagedPatch, Input("QP_LINUX_PATCHER"));

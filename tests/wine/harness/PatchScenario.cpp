@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <sstream>
 #include <strings.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "ChildProcess.h"
+#include "TempDir.h"
 #include "HostTranscript.h"
 #include "WineRun.h"
 
@@ -60,22 +62,13 @@ std::optional<uint32_t> ExportedVersion(const std::string& text, const std::stri
     return version;
 }
 
-void MakeDirs(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash).c_str(), 0755);
-    mkdir(path.c_str(), 0755);
-}
-
-// A fresh scenario folder with the sample installation; its path.
-std::string PrepareInstallation(const Scenario& scenario) {
-    std::string dir = MakeTempDir("qpscenario");
-    MakeDirs(dir + "/c/Games/Quor");
-    MakeDirs(dir + "/c/Menu/Programs");
-    MakeDirs(dir + "/mutex");
-    WriteWholeFile(dir + "/c/Games/Quor/Quor.exe", "QUOR 1.01 game executable\n");
-    WriteWholeFile(dir + "/registry.reg", kRegistryHeader + GameKeyText(scenario));
+// The sample installation in a fresh scenario folder.
+void PrepareInstallation(const Scenario& scenario, const std::string& dir) {
+    std::filesystem::create_directories(dir + "/c/Menu/Programs");
+    std::filesystem::create_directories(dir + "/mutex");
+    WriteText(dir + "/c/Games/Quor/Quor.exe", "QUOR 1.01 game executable\n");
+    WriteText(dir + "/registry.reg", kRegistryHeader + GameKeyText(scenario));
     if (scenario.prepare) scenario.prepare(dir + "/c/Games/Quor");
-    return dir;
 }
 
 uint32_t Checksum(const std::string& bytes) {  // FNV-1a
@@ -113,7 +106,7 @@ void ListTree(const std::string& root, const std::string& relative, std::vector<
         } else if (onlySuffix.empty()) {
             char line[64];
             std::snprintf(line, sizeof line, " %lld %08x%s", static_cast<long long>(st.st_size),
-                          Checksum(ReadWholeFile(root + path)), AttributeMarks(root + path, st).c_str());
+                          Checksum(ReadText(root + path)), AttributeMarks(root + path, st).c_str());
             lines->push_back(path + line);
         } else if (path.size() >= onlySuffix.size() &&
                    path.compare(path.size() - onlySuffix.size(), onlySuffix.size(), onlySuffix) == 0) {
@@ -137,7 +130,7 @@ void Observe(const std::string& gameFolder, const std::string& programs, Observa
     seen->files = Joined(files);
     ListTree(programs, "", &seen->links, ".lnk");
     for (const std::string& link : seen->links) {
-        LnkFile fields = ReadLnk(ReadWholeFile(programs + link));
+        LnkFile fields = ReadLnk(ReadText(programs + link));
         if (!fields.error.empty()) seen->error = link + ": " + fields.error;
         seen->linkFields.push_back(fields);
     }
@@ -156,7 +149,7 @@ std::string TranscriptLine(const std::string& caption, const std::string& text, 
 }
 
 std::string StringsValue(const std::string& stringsFile, const std::string& key) {
-    std::istringstream lines(ReadWholeFile(stringsFile));
+    std::istringstream lines(ReadText(stringsFile));
     std::string line, section, value;
     while (std::getline(lines, line)) {
         line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
@@ -179,7 +172,9 @@ std::string StringsValue(const std::string& stringsFile, const std::string& key)
 
 Observation RunOnLinux(const Scenario& scenario) {
     Observation seen;
-    std::string dir = PrepareInstallation(scenario);
+    TempDir scenarioDir("scenario");
+    const std::string dir = scenarioDir.Path();
+    PrepareInstallation(scenario, dir);
     std::string joined;
     for (const std::string& answer : scenario.answers) joined += (joined.empty() ? "" : ",") + answer;
     std::vector<std::string> env = {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
@@ -189,30 +184,31 @@ Observation RunOnLinux(const Scenario& scenario) {
     CommandResult run = RunCommand({scenario.patch}, env, 60);
     if (!run.finished) seen.error = "the Linux patcher did not end within 60 s";
     seen.exitCode = run.exitCode;
-    std::istringstream transcript(ReadWholeFile(dir + "/transcript.jsonl"));
+    std::istringstream transcript(ReadText(dir + "/transcript.jsonl"));
     std::string line;
     while (std::getline(transcript, line))
         if (line.rfind("{\"call\":\"MessageBoxA\"", 0) == 0) seen.boxes.push_back(line);
-    std::string registry = ReadWholeFile(dir + "/registry.reg");
+    std::string registry = ReadText(dir + "/registry.reg");
     seen.gameVersion = ExportedVersion(registry, kKey32);
     seen.gameVersion64 = ExportedVersion(registry, kKey64);
     Observe(dir + "/c/Games/Quor", dir + "/c/Menu/Programs", &seen);
-    RemoveTree(dir);
     return seen;
 }
 
 Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
     Observation seen;
-    std::string dir = PrepareInstallation(scenario);
+    TempDir scenarioDir("scenario");
+    const std::string dir = scenarioDir.Path();
+    PrepareInstallation(scenario, dir);
     // Drive C:'s game folder is this scenario's; the registry starts from its text.
     std::string games = prefix.DriveC() + "/Games";
-    RemoveTree(games);
+    TempDir::RemoveAll(games);
     std::remove(games.c_str());
     if (symlink((dir + "/c/Games").c_str(), games.c_str()) != 0) seen.error = "cannot link " + games;
-    WriteWholeFile(dir + "/reset.reg", kRegistryHeader +
-                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n"
-                                                       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel]\r\n\r\n") +
-                                           GameKeyText(scenario));
+    WriteText(dir + "/reset.reg", kRegistryHeader +
+                                      std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n"
+                                                  "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel]\r\n\r\n") +
+                                      GameKeyText(scenario));
     std::string programs = prefix.ProgramsDir();
     std::vector<std::string> oldLinks;
     ListTree(programs, "", &oldLinks, ".lnk");
@@ -244,7 +240,6 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
         Observe(dir + "/c/Games/Quor", programs, &seen);
     }
     std::remove(games.c_str());
-    RemoveTree(dir);
     return seen;
 }
 
