@@ -238,7 +238,7 @@ protected:
         std::string stubText = ReadFile(QP_PATCHER);
         std::vector<uint8_t> stub(stubText.begin(), stubText.end());
         size_t offset = 0;
-        std::vector<uint8_t> bytes = LayOutPatch(stub, std::move(container.bytes), image, imageSize, &offset);
+        std::vector<uint8_t> bytes = LayOutPatch(stub, std::move(container.data), image, imageSize, &offset);
         if (s.undecodableFrom) {
             const std::string text(reinterpret_cast<const char*>(image), imageSize);
             const size_t at = text.find(*s.undecodableFrom);

@@ -613,11 +613,11 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         Put(root_ / "damaged.pak", std::string(image, image + imageSize));
         g_pDefaultPtrPool->Free(image);
         CVectorFile oldFile, deltaFile, result;
-        oldFile.bytes = old;
-        deltaFile.bytes = damaged;
+        oldFile.data = old;
+        deltaFile.data = damaged;
         const bool applies = ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
         EXPECT_TRUE(round > 1 || !applies) << round;
-        EXPECT_TRUE(!applies || result.bytes == neu) << round;
+        EXPECT_TRUE(!applies || result.data == neu) << round;
         refused += applies ? 0 : 1;
         std::string out;
         EXPECT_EQ(Tool({"verify", Bases()[0], Bases()[1], (root_ / "damaged.pak").string()}, &out), applies ? 0 : 1)

@@ -57,7 +57,7 @@ std::vector<uint8_t> InMemoryPatch(const std::vector<uint8_t>& stub, const std::
     EXPECT_EQ(CompressLzssImage(image, imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
               nullptr);
     size_t offset = 0;
-    std::vector<uint8_t> patch = LayOutPatch(stub, std::move(container.bytes), image, imageSize, &offset);
+    std::vector<uint8_t> patch = LayOutPatch(stub, std::move(container.data), image, imageSize, &offset);
     g_pDefaultPtrPool->Free(image);
     return patch;
 }
