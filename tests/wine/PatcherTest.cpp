@@ -10,7 +10,6 @@
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 
 #include <cctype>
 #include <cstdio>
@@ -73,7 +72,7 @@ protected:
     std::string Text(const std::string& key) const { return StringsValue(patches_->strings, key); }
 
     // Runs the scenario on both builds and checks that they agree; the Wine run.
-    Observation RunBoth(Scenario scenario, const std::string& windowsPatch = "", const std::string& linuxPatch = "") {
+    Observation RunBoth(ScenarioRun scenario, const std::string& windowsPatch = "", const std::string& linuxPatch = "") {
         scenario.patch = linuxPatch.empty() ? patches_->hostPatch : linuxPatch;
         Observation onLinux = RunOnLinux(scenario);
         scenario.patch = windowsPatch.empty() ? patches_->windowsPatch : windowsPatch;
@@ -106,7 +105,7 @@ protected:
 };
 
 TEST_F(PatcherUnderWine, CompleteUpdate) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
@@ -123,7 +122,7 @@ TEST_F(PatcherUnderWine, CompleteUpdate) {
 }
 
 TEST_F(PatcherUnderWine, DeclinedWelcomeChangesNothing) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"no"};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 255);
@@ -135,7 +134,7 @@ TEST_F(PatcherUnderWine, DeclinedWelcomeChangesNothing) {
 }
 
 TEST_F(PatcherUnderWine, PatcherWithoutPayloadIsBroken) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"ok"};
     Observation seen = RunBoth(scenario, Input("QP_WINE_PATCHER"), Input("QP_LINUX_PATCHER"));
     EXPECT_EQ(seen.exitCode, 255);
@@ -144,9 +143,9 @@ TEST_F(PatcherUnderWine, PatcherWithoutPayloadIsBroken) {
 }
 
 TEST_F(PatcherUnderWine, NewerGameNeedsNoUpdate) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
-    scenario.gameVersion = "00010006";
+    scenario.gameVersion = 0x10006;
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 255);
     ASSERT_EQ(seen.boxes.size(), 2u);
@@ -157,9 +156,9 @@ TEST_F(PatcherUnderWine, NewerGameNeedsNoUpdate) {
 
 TEST_F(PatcherUnderWine, IgnoredCopyFailureLeavesTheUpdateIncomplete) {
     // A folder where the readme should go: it cannot be opened as a file on either system.
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ignore", "ok"};
-    scenario.prepare = [](const std::string& game) { mkdir((game + "/README-1.05.TXT").c_str(), 0755); };
+    scenario.gameFolders = {"README-1.05.TXT"};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
     ASSERT_EQ(seen.boxes.size(), 3u);
@@ -173,10 +172,6 @@ TEST_F(PatcherUnderWine, IgnoredCopyFailureLeavesTheUpdateIncomplete) {
 }
 
 namespace {
-
-void SetDosAttributes(const std::string& path, const char* text) {
-    setxattr(path.c_str(), "user.DOSATTRIB", text, std::strlen(text), 0);
-}
 
 bool AnyFileNamed(const std::string& folder, const std::string& name) {
     DIR* dir = opendir(folder.c_str());
@@ -202,19 +197,12 @@ bool AnyFileNamed(const std::string& folder, const std::string& name) {
 // are normal files afterwards; a temporary file that a killed run left
 // beside a target is gone.
 TEST_F(PatcherUnderWine, GuardedTargetsAreReplacedAndLeftoversRemoved) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
-    scenario.prepare = [](const std::string& game) {
-        mkdir((game + "/maps").c_str(), 0755);
-        mkdir((game + "/zln").c_str(), 0755);
-        WriteText(game + "/Readme-1.05.txt", "old readme");
-        SetDosAttributes(game + "/Readme-1.05.txt", "0x2");
-        WriteText(game + "/maps/kingsfall.map", "old map");
-        SetDosAttributes(game + "/maps/kingsfall.map", "0x4");
-        WriteText(game + "/zln/zavovudiz.exe", "old client");
-        chmod((game + "/zln/zavovudiz.exe").c_str(), 0444);
-        WriteText(game + "/maps/kingsfall.map.~qp", "what a killed run left");
-    };
+    scenario.gameFiles = {{"Readme-1.05.txt", "old readme", false, 0x2},
+                          {"maps\\kingsfall.map", "old map", false, 0x4},
+                          {"zln\\zavovudiz.exe", "old client", true},
+                          {"maps\\kingsfall.map.~qp", "what a killed run left"}};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
     ASSERT_EQ(seen.boxes.size(), 2u);
@@ -233,15 +221,10 @@ TEST_F(PatcherUnderWine, GuardedTargetsAreReplacedAndLeftoversRemoved) {
 // included: here a folder holds the temporary file's name, so the copy
 // cannot even start.
 TEST_F(PatcherUnderWine, AFailedCopyKeepsTheOldFileAndItsAttributes) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ignore", "ok"};
-    scenario.prepare = [](const std::string& game) {
-        mkdir((game + "/maps").c_str(), 0755);
-        WriteText(game + "/maps/kingsfall.map", "old map");
-        SetDosAttributes(game + "/maps/kingsfall.map", "0x4");
-        chmod((game + "/maps/kingsfall.map").c_str(), 0444);
-        mkdir((game + "/maps/KINGSFALL.MAP.~qp").c_str(), 0755);
-    };
+    scenario.gameFolders = {"maps\\KINGSFALL.MAP.~qp"};
+    scenario.gameFiles = {{"maps\\kingsfall.map", "old map", true, 0x4}};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
     ASSERT_EQ(seen.boxes.size(), 3u);
@@ -272,7 +255,7 @@ TEST_F(PatcherUnderWine, ShortcutNameThatIsAPathMakesNoLink) {
         ASSERT_TRUE(r.finished && r.exitCode == 0) << r.output;
     }
     chmod(linuxPatch.c_str(), 0755);
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
     Observation seen = RunBoth(scenario, windowsPatch, linuxPatch);
     EXPECT_EQ(seen.exitCode, 0);
@@ -281,9 +264,9 @@ TEST_F(PatcherUnderWine, ShortcutNameThatIsAPathMakesNoLink) {
 }
 
 TEST_F(PatcherUnderWine, KeyOnlyIn64BitViewIsNoGame) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
-    scenario.keyView = KeyView::k64Bit;
+    scenario.registryKey = e2e::KeyPlace::k64BitView;
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 255);
     ASSERT_EQ(seen.boxes.size(), 2u);
@@ -295,9 +278,11 @@ TEST_F(PatcherUnderWine, KeyOnlyIn64BitViewIsNoGame) {
 }
 
 TEST_F(PatcherUnderWine, KeysInBothViewsThe32BitOneIsUsedAndWritten) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
-    scenario.keyView = KeyView::kBoth;
+    scenario.registryKey = e2e::KeyPlace::kBothViews;
+    scenario.registryPath64 = "C:\\Games\\Quor64\\";
+    scenario.gameVersion64 = 0x10006;
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
     ASSERT_EQ(seen.boxes.size(), 2u);
@@ -416,7 +401,7 @@ TEST_F(PatcherOnScreen, CompleteUpdateShowsTheBoxesAndTheProgressDialog) {
 
     // The Linux build is held to the same run by CompleteUpdate.
     const std::string shots = Input("QP_WINE_SHOTS") + "/complete-update-";
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.patch = patch;
     scenario.answers = {"yes", "ok"};
     scenario.shotPrefix = shots;
@@ -488,7 +473,7 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     EXPECT_NE(verify.output.find("signed: a certificate table of"), std::string::npos) << verify.output;
     EXPECT_NE(verify.output.find("checksum: PATCH.CRC covers"), std::string::npos) << verify.output;
 
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
     const Observation plain = RunBoth(scenario);
     scenario.commandLine = "\"" + signedPatch + "\"";
