@@ -1,6 +1,7 @@
 // qptool build run as a program: real patches from folders on disk, found by
 // the patcher's scan and read back entry by entry, and the refusals, each of
 // which leaves no output behind.
+#include "TempDir.h"
 #include "ChildProcess.h"
 #include "FakePatcher.h"
 #include "PatchCheck.h"
@@ -44,14 +45,10 @@ class BuildTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "qptool-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        root_ = pattern;
         Put(root_ / "patcher", FakePatcher(30000));
         fs::create_directories(root_ / "in");
         fs::copy_file(SamplePatchIni(), root_ / "in" / "Patch.ini");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     // Runs qptool build with the arguments; the exit code, stderr to *message.
     int Build(std::vector<std::string> args, std::string* message = nullptr,
@@ -91,7 +88,8 @@ protected:
             ADD_FAILURE() << "left behind: " << entry.path();
     }
 
-    fs::path root_;
+    TempDir temp_{"tool"};  // removed with all it holds when the test ends
+    fs::path root_{temp_.Path()};
 };
 
 TEST_F(BuildTest, AOneBytePatchIsFoundAndReadsBack)
