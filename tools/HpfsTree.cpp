@@ -29,7 +29,7 @@ void CheckSize(uint32_t size, size_t packSize, const std::string& what) {
 
 std::vector<HpfsItem> ReadHpfsTree(const std::vector<uint8_t>& image, bool withContents) {
     auto* file = new CVectorFile();
-    file->bytes = image;
+    file->data = image;
     auto* pool = new CBFHP();
     if (ErrorCode error = pool->Attach(file)) {
         delete pool;

@@ -82,7 +82,7 @@ InspectInput ClassifyInspectInput(std::vector<uint8_t> file, const std::string& 
     if (!ClassifyImage(input.file, 0, &input.kind)) {
         // The patcher's own scan and window end: the same file positions, the same rules.
         CVectorFile scanned;
-        scanned.bytes = input.file;
+        scanned.data = input.file;
         if (!FindPayloadOffset(&scanned, &input.containerOffset))
             throw ToolError(path + " is no pack file, container, HPFS pack or patch executable with a payload");
         input.kind = InputKind::PatchExecutable;
@@ -100,7 +100,7 @@ bool DecodeContents(const InspectInput& input, std::vector<uint8_t>* contents, I
         return true;
     }
     CVectorFile disk;
-    disk.bytes = input.file;
+    disk.data = input.file;
     CWindowFile window(&disk, input.containerOffset, input.containerEnd - input.containerOffset, false);
     contents->clear();
     Collector collector{contents, packSize != nullptr};

@@ -23,7 +23,7 @@ std::map<std::string, PackDeltaFile> ReadPackDeltas(const std::vector<uint8_t>& 
         delta.offset = entry.offset;
         delta.size = entry.size;
         CVectorFile file;
-        file.bytes.assign(pack.begin() + entry.offset, pack.begin() + entry.offset + entry.size);
+        file.data.assign(pack.begin() + entry.offset, pack.begin() + entry.offset + entry.size);
         if (!ParseDeltaKey(entry.name.c_str() + slash + 1, &delta.keySize, &delta.keyCrc))
             delta.fault = "its name is no old size and CRC-32 (16 hexadecimal digits)";
         else if (const ErrorCode error = ReadDeltaHeader(&file, &delta.header))

@@ -1,6 +1,7 @@
 #include "SampleInstall.h"
 
 #include "Command.h"
+#include "VectorFile.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,45 +20,6 @@ namespace sample {
 
 namespace {
 
-// A CFile over a vector that outlives it: the block-file pool destroys the
-// file it was attached to, the bytes stay with the caller.
-class VectorFile : public CFile {
-public:
-    explicit VectorFile(std::vector<uint8_t>* bytes) : data(bytes) { isOpen = true; }
-
-    ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
-        uint32_t available = position < data->size() ? uint32_t(data->size() - position) : 0;
-        uint32_t n = size < available ? size : available;
-        if (n) std::memcpy(buffer, data->data() + position, n);
-        position += n;
-        if (bytesRead) *bytesRead = n;
-        return n < size ? ERR_EOF : nullptr;
-    }
-    ErrorCode Write(const void* buffer, uint32_t size, uint32_t* bytesWritten) override {
-        if (size && position + size > data->size()) data->resize(size_t(position) + size);
-        if (size) std::memcpy(data->data() + position, buffer, size);
-        position += size;
-        if (bytesWritten) *bytesWritten = size;
-        return nullptr;
-    }
-    ErrorCode Seek(int32_t offset, int16_t origin) override {
-        int64_t from = origin == ORIGIN_BEGIN ? 0 : origin == ORIGIN_CURRENT ? position : int64_t(data->size());
-        if (from + offset < 0) return ERR_SEEKFAIL;
-        position = uint32_t(from + offset);
-        return nullptr;
-    }
-    uint32_t GetSize() override { return uint32_t(data->size()); }
-    uint32_t Tell() override { return position; }
-    ErrorCode Truncate() override {
-        data->resize(position);
-        return nullptr;
-    }
-
-private:
-    std::vector<uint8_t>* data;
-    uint32_t position = 0;
-};
-
 bool Fail(std::string* error, const std::string& what, ErrorCode code) {
     if (error) *error = what + ": " + ErrorText(code);
     return false;
@@ -65,7 +27,8 @@ bool Fail(std::string* error, const std::string& what, ErrorCode code) {
 
 bool BuildBlockFile(const std::vector<PackedFile>& files, std::vector<uint8_t>* bytes, std::string* error) {
     bytes->clear();
-    auto* file = new VectorFile(bytes);
+    // The pool destroys the file it is attached to; the bytes stay with the caller.
+    auto* file = new CVectorFile(bytes);
     if (ErrorCode code = WriteEmptyBlockFile(file, 512, 8, 0x100000)) {
         delete file;
         return Fail(error, "empty block file", code);
@@ -108,7 +71,7 @@ bool BuildLocalPack(LocalPackFormat format, bool compressed, const std::vector<P
         for (const PackedFile& packed : files)
             entries.push_back(PackWriterEntry{packed.name.c_str(), reinterpret_cast<const uint8_t*>(packed.content.data()),
                                               uint32_t(packed.content.size()), kDosTime});
-        VectorFile target(&image);
+        CVectorFile target(&image);
         if (ErrorCode code = WritePack(entries.data(), uint32_t(entries.size()), &target))
             return Fail(error, "pack file", code);
     }
@@ -117,7 +80,7 @@ bool BuildLocalPack(LocalPackFormat format, bool compressed, const std::vector<P
         return true;
     }
     bytes->clear();
-    VectorFile target(bytes);
+    CVectorFile target(bytes);
     if (ErrorCode code = CompressLzssImage(image.data(), uint32_t(image.size()), &target, kLzssPatchBlockSize,
                                            kLzssPatchBitLengths, nullptr))
         return Fail(error, "container", code);

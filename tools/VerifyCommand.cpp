@@ -49,12 +49,12 @@ std::string Hex(uint32_t value) {
 // *checksum describes the entry.
 std::string CheckMountedPack(const InspectInput& input, std::string* checksum, uint64_t* at) {
     CVectorFile disk;
-    disk.bytes = input.file;
+    disk.data = input.file;
     CFile* window = nullptr;
     CFile* image = nullptr;
     if (input.kind == InputKind::Pack) {
         auto* bare = new CVectorFile();
-        bare->bytes = input.file;
+        bare->data = input.file;
         image = bare;
     } else {
         window = new CWindowFile(&disk, input.containerOffset, input.containerEnd - input.containerOffset, false);
@@ -153,7 +153,7 @@ std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackLi
                    ") matches no delta, and the patch has no whole copy";
         }
         CVectorFile delta;
-        delta.bytes.assign(pack.begin() + match->offset, pack.begin() + match->offset + match->size);
+        delta.data.assign(pack.begin() + match->offset, pack.begin() + match->offset + match->size);
         CCrcSinkFile result;
         if (old.Seek(0, ORIGIN_BEGIN)) return where + " does not read";
         if (ErrorCode error = ApplyDelta(&old, &delta, &result))

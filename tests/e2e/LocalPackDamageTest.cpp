@@ -43,7 +43,7 @@ std::vector<uint8_t> Compress(const std::vector<uint8_t>& image) {
     EXPECT_EQ(CompressLzssImage(image.data(), uint32_t(image.size()), &container, kLzssPatchBlockSize,
                                 kLzssPatchBitLengths, nullptr),
               nullptr);
-    return container.bytes;
+    return container.data;
 }
 
 void SetWord(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {

@@ -14,6 +14,7 @@
 #include <set>
 
 #include "ChildProcess.h"
+#include "Installation.h"
 #include "PayloadLayout.h"
 #include "RunRecord.h"
 #include "SampleInstall.h"
@@ -41,11 +42,6 @@ void SetSourceTimes(const std::string& folder) {
     const utimbuf times{kSourceTime, kSourceTime};
     for (const auto& entry : fs::recursive_directory_iterator(folder))
         ASSERT_EQ(utime(entry.path().c_str(), &times), 0) << entry.path();
-}
-
-std::string Slashed(std::string path) {
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
 }
 
 // Offset of the first container header ("LZSS", block size 0x8000) at or
@@ -229,7 +225,7 @@ protected:
         std::string stubText = ReadFile(QP_PATCHER);
         std::vector<uint8_t> stub(stubText.begin(), stubText.end());
         size_t offset = 0;
-        std::vector<uint8_t> bytes = LayOutPatch(stub, std::move(container.bytes), image, imageSize, &offset);
+        std::vector<uint8_t> bytes = LayOutPatch(stub, std::move(container.data), image, imageSize, &offset);
         if (s.undecodableFrom) {
             const std::string text(reinterpret_cast<const char*>(image), imageSize);
             const size_t at = text.find(*s.undecodableFrom);
@@ -259,17 +255,7 @@ protected:
     }
 
     void Install(const Scenario& s) {
-        if (s.gameExecutable) WriteFile(game + "/Quor.exe", "QUOR game program\n");
-        for (const FileSpec& file : s.gameFiles) {
-            std::string path = game + "/" + Slashed(file.path);
-            WriteFile(path, file.content);
-            if (file.dosAttributes) {
-                std::string text = "0x" + std::to_string(file.dosAttributes);
-                ASSERT_EQ(setxattr(path.c_str(), "user.DOSATTRIB", text.data(), text.size(), 0), 0)
-                    << "the host keeps no extended attributes here";
-            }
-            if (file.readOnly) fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-        }
+        ASSERT_EQ(WriteGameFolder(s, game), "");
         if (s.localPack.kind == PackKind::kGarbage) {
             WriteFile(game + "/packs/local.wdt", std::string(3000, 'x'));
         } else if (s.localPack.kind != PackKind::kNone) {
@@ -288,23 +274,7 @@ protected:
             WriteFile(game + "/packs/local.wdt", std::string(bytes.begin(), bytes.end()));
         }
         registry = root + "/registry.reg";
-        std::vector<sample::GameKey> keys;
-        if (s.registryKey == KeyPlace::k32BitView || s.registryKey == KeyPlace::kBothViews)
-            keys.push_back({sample::RegistryView::k32Bit, s.registryPath, s.gameVersion, s.language});
-        if (s.registryKey == KeyPlace::k64BitView)
-            keys.push_back({sample::RegistryView::k64Bit, s.registryPath, s.gameVersion, s.language});
-        if (s.registryKey == KeyPlace::kBothViews)
-            keys.push_back({sample::RegistryView::k64Bit, s.registryPath64, s.gameVersion64, s.language});
-        std::string registryText = sample::RegistryText(keys);
-        if (!s.registryLines.empty()) {
-            const std::string header = "[" + sample::GameKeyName(sample::RegistryView::k32Bit) + "]\r\n";
-            const size_t at = registryText.find(header);
-            ASSERT_NE(at, std::string::npos);
-            std::string lines;
-            for (const std::string& line : s.registryLines) lines += line + "\r\n";
-            registryText.insert(at + header.size(), lines);
-        }
-        WriteFile(registry, registryText);
+        WriteFile(registry, RegistryText(s));
         for (const std::string& folder : s.programsFolders) fs::create_directories(programs + "/" + Slashed(folder));
         for (const std::string& file : s.programsFiles) WriteFile(programs + "/" + Slashed(file), "not a folder\n");
         before = Snapshot(game);

@@ -104,6 +104,8 @@ struct Scenario {
     std::vector<std::string> registryLines;
     bool gameExecutable = true;
     LocalPack localPack;
+    std::vector<std::string> gameFolders;     // present before the run, below the game folder
+                                              // (one may stand where the patch puts a file)
     std::vector<FileSpec> gameFiles;          // present before the run, below the game folder
     std::vector<std::string> programsFolders;  // created below Programs
     std::vector<std::string> programsFiles;    // plain files below Programs

@@ -25,6 +25,13 @@ inline std::string Lower(std::string path)
 // Exit status as the signed byte the program returned (-1 arrives as 255).
 inline int SignedExit(int status) { return status < 256 ? int(int8_t(status)) : status; }
 
+// A relative Windows path with the host's slashes.
+inline std::string Slashed(std::string path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
 // Host path of a Windows path on drive C, given the drive's host folder.
 std::string HostPathOf(const std::string& driveC, const std::string& windowsPath);
 

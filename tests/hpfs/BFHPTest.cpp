@@ -267,7 +267,7 @@ TEST(BFHP, DestructionWritesEverythingBack) {
     std::vector<uint8_t> bytes;
     PoolHandle h;
     {
-        auto* file = new KeptFile(&bytes);
+        auto* file = new MemoryFile(&bytes);
         ASSERT_EQ(WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF), nullptr);
         CBFHP pool;
         ASSERT_EQ(pool.Attach(file), nullptr);

@@ -45,17 +45,11 @@ inline std::unique_ptr<CBFHP> NewPool(MemoryFile** fileOut, uint32_t blockSize =
     return pool;
 }
 
-// A file that leaves its bytes behind when the pool that owns it goes.
-struct KeptFile : MemoryFile {
-    explicit KeptFile(std::vector<uint8_t>* keep) : kept(keep) {}
-    ~KeptFile() override { *kept = data; }
-    std::vector<uint8_t>* kept;
-};
-
 // A pool attached to a fresh block file that leaves its bytes in *bytes when
 // the pool (or the service owning it) goes.
 inline CBFHP* NewKeptPool(std::vector<uint8_t>* bytes, uint32_t blockSize = 512, uint32_t pointerOffset = 8) {
-    auto* file = new KeptFile(bytes);
+    bytes->clear();
+    auto* file = new MemoryFile(bytes);
     EXPECT_EQ(WriteEmptyBlockFile(file, blockSize, pointerOffset, 0xFFFFFFFF), nullptr);
     auto* pool = new CBFHP;
     EXPECT_EQ(pool->Attach(file), nullptr);

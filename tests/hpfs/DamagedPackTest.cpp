@@ -67,7 +67,7 @@ Pack BuildPack(uint32_t blockSize, uint32_t pointerOffset) {
         {"gone2", HighBytes(700, 3)},       {"tiny", HighBytes(5, 4)},
     };
     {
-        auto* file = new KeptFile(&pack.bytes);
+        auto* file = new MemoryFile(&pack.bytes);
         EXPECT_EQ(WriteEmptyBlockFile(file, blockSize, pointerOffset, 0xFFFFFFFF), nullptr);
         auto* pool = new CBFHP;
         EXPECT_EQ(pool->Attach(file), nullptr);

@@ -5,8 +5,10 @@
 #include <fstream>
 #include <memory>
 #include <new>
+#include <random>
 
 #include "DiskTestDir.h"
+#include "VectorFile.h"
 #include "platform/DiskFS.h"
 #include "platform/DiskFile.h"
 #include "platform/Win32.h"
@@ -225,6 +227,63 @@ TEST_F(DiskFileTest, FailedFileAllocationClosesTheHandle) {
     EXPECT_EQ(error, ERR_ALLOCFAIL);
     // An exclusive open succeeds only if the first platform file was closed.
     EXPECT_TRUE(Open("in.bin", FM_READ | FM_WRITE));
+}
+
+// The tools' and tests' in-memory file stands in for a disk file: the same
+// random reads (with and without a count, past the end too), seeks (every
+// origin, negative, unknown), writes past the end and truncations give the
+// same answers, positions, sizes and bytes on both.
+TEST_F(DiskFileTest, InMemoryFileAnswersAsTheDiskFile) {
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        std::mt19937 random(seed);
+        const std::string name = "model" + std::to_string(seed) + ".bin";
+        auto disk = Open(name, FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE);
+        ASSERT_TRUE(disk);
+        CVectorFile memory;
+        auto pick = [&](uint32_t n) { return uint32_t(random() % n); };
+        for (int step = 0; step < 200; ++step) {
+            const std::string where = "seed " + std::to_string(seed) + " step " + std::to_string(step);
+            switch (pick(4)) {
+            case 0: {
+                char onDisk[64], inMemory[64];
+                const uint32_t size = pick(64);
+                uint32_t diskCount = 999, memoryCount = 999;
+                const bool counted = pick(2) == 0;
+                const ErrorCode d = disk->Read(onDisk, size, counted ? &diskCount : nullptr);
+                const ErrorCode m = memory.Read(inMemory, size, counted ? &memoryCount : nullptr);
+                ASSERT_EQ(m, d) << where << ": read " << size;
+                ASSERT_EQ(memoryCount, diskCount) << where;
+                ASSERT_EQ(std::memcmp(onDisk, inMemory, counted ? diskCount : 0), 0) << where;
+                break;
+            }
+            case 1: {
+                const int16_t origin = int16_t(pick(10) == 0 ? 3 : pick(3));
+                const int32_t offset = int32_t(pick(300)) - 100;
+                ASSERT_EQ(memory.Seek(offset, origin), disk->Seek(offset, origin))
+                    << where << ": seek " << offset << " from " << origin;
+                break;
+            }
+            case 2: {
+                const std::string bytes(pick(40), char('a' + pick(26)));
+                uint32_t diskCount = 0, memoryCount = 0;
+                ASSERT_EQ(memory.Write(bytes.data(), uint32_t(bytes.size()), &memoryCount),
+                          disk->Write(bytes.data(), uint32_t(bytes.size()), &diskCount))
+                    << where;
+                ASSERT_EQ(memoryCount, diskCount) << where;
+                break;
+            }
+            default:
+                if (pick(8) == 0) {
+                    ASSERT_EQ(memory.Truncate(), disk->Truncate()) << where;
+                }
+                break;
+            }
+            ASSERT_EQ(memory.Tell(), disk->Tell()) << where;
+            ASSERT_EQ(memory.GetSize(), disk->GetSize()) << where;
+        }
+        disk.reset();
+        EXPECT_EQ(std::string(memory.data.begin(), memory.data.end()), ReadHostFile(name)) << "seed " << seed;
+    }
 }
 
 #ifndef _WIN32

@@ -28,7 +28,11 @@ public:
                 path_ = candidate.string();
         }
     }
-    ~TempDir() { RemoveAll(path_); }
+    ~TempDir()
+    {
+        if (!kept_)
+            RemoveAll(path_);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -37,6 +41,9 @@ public:
     {
         return relative.empty() ? path_ : path_ + "/" + relative;
     }
+
+    // Leaves the folder in place when the object ends, for a look after the run.
+    void Keep() { kept_ = true; }
 
     // Removes a tree whose entries a test may have made read-only.
     static void RemoveAll(const std::filesystem::path& root)
@@ -50,6 +57,7 @@ public:
 
 private:
     std::string path_;
+    bool kept_ = false;
 };
 
 // The whole file; empty when it cannot be read.

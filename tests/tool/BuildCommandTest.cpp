@@ -1,6 +1,7 @@
 // qptool build run as a program: real patches from folders on disk, found by
 // the patcher's scan and read back entry by entry, and the refusals, each of
 // which leaves no output behind.
+#include "TempDir.h"
 #include "ChildProcess.h"
 #include "FakePatcher.h"
 #include "PatchCheck.h"
@@ -14,8 +15,6 @@
 #include "pools/DefaultPools.h"
 
 #include <gtest/gtest.h>
-
-#include "TempDir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -34,14 +33,10 @@ class BuildTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "qptool-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        root_ = pattern;
         WriteText(root_ / "patcher", FakePatcher(30000));
         fs::create_directories(root_ / "in");
         fs::copy_file(SamplePatchIni(), root_ / "in" / "Patch.ini");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     // Runs qptool build with the arguments; the exit code, stderr to *message.
     int Build(std::vector<std::string> args, std::string* message = nullptr,
@@ -81,7 +76,8 @@ protected:
             ADD_FAILURE() << "left behind: " << entry.path();
     }
 
-    fs::path root_;
+    TempDir temp_{"tool"};  // removed with all it holds when the test ends
+    fs::path root_{temp_.Path()};
 };
 
 TEST_F(BuildTest, AOneBytePatchIsFoundAndReadsBack)
@@ -603,11 +599,11 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         WriteText(root_ / "damaged.pak", std::string(image, image + imageSize));
         g_pDefaultPtrPool->Free(image);
         CVectorFile oldFile, deltaFile, result;
-        oldFile.bytes = old;
-        deltaFile.bytes = damaged;
+        oldFile.data = old;
+        deltaFile.data = damaged;
         const bool applies = ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
         EXPECT_TRUE(round > 1 || !applies) << round;
-        EXPECT_TRUE(!applies || result.bytes == neu) << round;
+        EXPECT_TRUE(!applies || result.data == neu) << round;
         refused += applies ? 0 : 1;
         std::string out;
         EXPECT_EQ(Tool({"verify", Bases()[0], Bases()[1], (root_ / "damaged.pak").string()}, &out), applies ? 0 : 1)

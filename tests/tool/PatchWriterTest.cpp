@@ -2,6 +2,7 @@
 // replaces: the whole checked pack image in one buffer, the container of
 // CompressLzssImage and the layout of LayOutPatch. Random trees, stubs of
 // every alignment, one thread and several: the same bytes every time.
+#include "TempDir.h"
 #include "FakePatcher.h"
 #include "OutputFile.h"
 #include "PatchSources.h"
@@ -16,8 +17,6 @@
 #include "pools/PtrPool.h"
 
 #include <gtest/gtest.h>
-
-#include "TempDir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -46,7 +45,7 @@ std::vector<uint8_t> InMemoryPatch(const std::vector<uint8_t>& stub, const std::
     EXPECT_EQ(CompressLzssImage(image, imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
               nullptr);
     size_t offset = 0;
-    std::vector<uint8_t> patch = LayOutPatch(stub, std::move(container.bytes), image, imageSize, &offset);
+    std::vector<uint8_t> patch = LayOutPatch(stub, std::move(container.data), image, imageSize, &offset);
     g_pDefaultPtrPool->Free(image);
     return patch;
 }
@@ -55,12 +54,8 @@ class PatchWriterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "qpwriter-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        root_ = pattern;
         fs::create_directories(root_ / "out");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     // A random tree: sizes from empty to several blocks, exact block
     // multiples, compressible text and incompressible noise.
@@ -94,7 +89,8 @@ protected:
         return bytes;
     }
 
-    fs::path root_;
+    TempDir temp_{"writer"};  // removed with all it holds when the test ends
+    fs::path root_{temp_.Path()};
 };
 
 TEST_F(PatchWriterTest, TheSameBytesAsTheInMemoryBuildOnAnyNumberOfThreads)

@@ -1,14 +1,13 @@
 // What qptool takes as a stub (a patcher, nothing else), and that every
 // subcommand answers --help and refuses unknown options without creating or
 // changing anything.
+#include "TempDir.h"
 #include "framework/LittleEndian.h"
 #include "ChildProcess.h"
 #include "RunPrefix.h"
 #include "FakePatcher.h"
 
 #include <gtest/gtest.h>
-
-#include "TempDir.h"
 
 #include <filesystem>
 #include <algorithm>
@@ -47,14 +46,10 @@ class ToolRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "qptool-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        root_ = pattern;
         fs::create_directories(root_ / "work");
         WriteText(root_ / "in" / "Files" / "zln" / "zavovudiz.exe", "client");
         fs::copy_file(fs::path(QP_SAMPLE_PATCH) / "Patch.ini", root_ / "in" / "Patch.ini");
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     // Runs qptool in the folder work; the exit code, stdout and stderr together.
     int Run(const std::vector<std::string>& args, std::string* output)
@@ -75,7 +70,8 @@ protected:
     }
     bool WorkIsEmpty() const { return fs::is_empty(root_ / "work"); }
 
-    fs::path root_;
+    TempDir temp_{"tool"};  // removed with all it holds when the test ends
+    fs::path root_{temp_.Path()};
 };
 
 TEST_F(ToolRun, OnlyAPatcherIsTakenAsTheStub)

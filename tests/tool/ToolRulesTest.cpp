@@ -138,7 +138,7 @@ Payload MakePayload(size_t size, bool compressible, unsigned seed)
     EXPECT_EQ(CompressLzssImage(p.image.data(), imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths,
                                 nullptr),
               nullptr);
-    p.container = container.bytes;
+    p.container = container.data;
     return p;
 }
 

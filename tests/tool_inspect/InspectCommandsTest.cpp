@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <vector>
 
+#include "TempDir.h"
 #include "MemoryFile.h"
 #include "RunPrefix.h"
 #include "BlockFileRaw.h"
@@ -111,13 +112,6 @@ Bytes Hpfs() {
 
 class InspectCommands : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("qpinspect-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::string Put(const std::string& name, const Bytes& bytes) {
         Write(dir / name, bytes);
@@ -128,7 +122,8 @@ protected:
                                      {"Files\\Maps\\big.map", Sample(100000)},
                                      {"Files\\readme.txt", Text("read me")},
                                      {"Files\\zero.bin", {}}};
-    fs::path dir;
+    TempDir temp{"inspect"};  // removed with all it holds when the test ends
+    fs::path dir{temp.Path()};
 };
 
 }  // namespace

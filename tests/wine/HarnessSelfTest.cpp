@@ -16,7 +16,7 @@ protected:
         // Wine runs programs from its own drives: put the probe on drive C:.
         std::string dir = Prefix().DriveC() + "/probe";
         mkdir(dir.c_str(), 0755);
-        WriteWholeFile(dir + "/probe.exe", ReadWholeFile(Input("QP_WINE_PROBE")));
+        WriteText(dir + "/probe.exe", ReadText(Input("QP_WINE_PROBE")));
         RunRequest request;
         request.program = dir + "/probe.exe";
         request.answers = std::move(answers);

@@ -4,17 +4,18 @@
 // and the demand that boxes, files, registry and shortcut agree. The texts
 // come from the sample patch's own strings file.
 #include "PatchScenario.h"
+#include "TempDir.h"
 #include "WineTest.h"
 
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 
 using namespace winebox;
@@ -24,6 +25,7 @@ namespace {
 struct BuiltPatches {
     std::string error;
     std::string windowsPatch, hostPatch, strings, dir;
+    std::unique_ptr<TempDir> folder;  // removed, large patch and all, when the test program ends
 };
 
 // Builds both patches once for the whole test process.
@@ -31,7 +33,8 @@ const BuiltPatches& Patches(const std::string& tool, const std::string& windowsS
                             const std::string& linuxStub, const std::string& sample) {
     static BuiltPatches built;
     if (!built.dir.empty()) return built;
-    built.dir = MakeTempDir("qppatches");
+    built.folder = std::make_unique<TempDir>("patches");
+    built.dir = built.folder->Path();
     built.strings = sample + "/Patch.ini";
     built.windowsPatch = built.dir + "/QuorPatch105.exe";
     built.hostPatch = built.dir + "/quorpatch105";
@@ -69,7 +72,7 @@ protected:
     std::string Text(const std::string& key) const { return StringsValue(patches_->strings, key); }
 
     // Runs the scenario on both builds and checks that they agree; the Wine run.
-    Observation RunBoth(Scenario scenario, const std::string& windowsPatch = "", const std::string& linuxPatch = "") {
+    Observation RunBoth(ScenarioRun scenario, const std::string& windowsPatch = "", const std::string& linuxPatch = "") {
         scenario.patch = linuxPatch.empty() ? patches_->hostPatch : linuxPatch;
         Observation onLinux = RunOnLinux(scenario);
         scenario.patch = windowsPatch.empty() ? patches_->windowsPatch : windowsPatch;
@@ -102,7 +105,7 @@ protected:
 };
 
 TEST_F(PatcherUnderWine, CompleteUpdate) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
@@ -119,7 +122,7 @@ TEST_F(PatcherUnderWine, CompleteUpdate) {
 }
 
 TEST_F(PatcherUnderWine, DeclinedWelcomeChangesNothing) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"no"};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 255);
@@ -131,7 +134,7 @@ TEST_F(PatcherUnderWine, DeclinedWelcomeChangesNothing) {
 }
 
 TEST_F(PatcherUnderWine, PatcherWithoutPayloadIsBroken) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"ok"};
     Observation seen = RunBoth(scenario, Input("QP_WINE_PATCHER"), Input("QP_LINUX_PATCHER"));
     EXPECT_EQ(seen.exitCode, 255);
@@ -140,9 +143,9 @@ TEST_F(PatcherUnderWine, PatcherWithoutPayloadIsBroken) {
 }
 
 TEST_F(PatcherUnderWine, NewerGameNeedsNoUpdate) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
-    scenario.gameVersion = "00010006";
+    scenario.gameVersion = 0x10006;
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 255);
     ASSERT_EQ(seen.boxes.size(), 2u);
@@ -153,9 +156,9 @@ TEST_F(PatcherUnderWine, NewerGameNeedsNoUpdate) {
 
 TEST_F(PatcherUnderWine, IgnoredCopyFailureLeavesTheUpdateIncomplete) {
     // A folder where the readme should go: it cannot be opened as a file on either system.
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ignore", "ok"};
-    scenario.prepare = [](const std::string& game) { mkdir((game + "/README-1.05.TXT").c_str(), 0755); };
+    scenario.gameFolders = {"README-1.05.TXT"};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
     ASSERT_EQ(seen.boxes.size(), 3u);
@@ -169,10 +172,6 @@ TEST_F(PatcherUnderWine, IgnoredCopyFailureLeavesTheUpdateIncomplete) {
 }
 
 namespace {
-
-void SetDosAttributes(const std::string& path, const char* text) {
-    setxattr(path.c_str(), "user.DOSATTRIB", text, std::strlen(text), 0);
-}
 
 bool AnyFileNamed(const std::string& folder, const std::string& name) {
     DIR* dir = opendir(folder.c_str());
@@ -198,19 +197,12 @@ bool AnyFileNamed(const std::string& folder, const std::string& name) {
 // are normal files afterwards; a temporary file that a killed run left
 // beside a target is gone.
 TEST_F(PatcherUnderWine, GuardedTargetsAreReplacedAndLeftoversRemoved) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
-    scenario.prepare = [](const std::string& game) {
-        mkdir((game + "/maps").c_str(), 0755);
-        mkdir((game + "/zln").c_str(), 0755);
-        WriteWholeFile(game + "/Readme-1.05.txt", "old readme");
-        SetDosAttributes(game + "/Readme-1.05.txt", "0x2");
-        WriteWholeFile(game + "/maps/kingsfall.map", "old map");
-        SetDosAttributes(game + "/maps/kingsfall.map", "0x4");
-        WriteWholeFile(game + "/zln/zavovudiz.exe", "old client");
-        chmod((game + "/zln/zavovudiz.exe").c_str(), 0444);
-        WriteWholeFile(game + "/maps/kingsfall.map.~qp", "what a killed run left");
-    };
+    scenario.gameFiles = {{"Readme-1.05.txt", "old readme", false, 0x2},
+                          {"maps\\kingsfall.map", "old map", false, 0x4},
+                          {"zln\\zavovudiz.exe", "old client", true},
+                          {"maps\\kingsfall.map.~qp", "what a killed run left"}};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
     ASSERT_EQ(seen.boxes.size(), 2u);
@@ -229,15 +221,10 @@ TEST_F(PatcherUnderWine, GuardedTargetsAreReplacedAndLeftoversRemoved) {
 // included: here a folder holds the temporary file's name, so the copy
 // cannot even start.
 TEST_F(PatcherUnderWine, AFailedCopyKeepsTheOldFileAndItsAttributes) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ignore", "ok"};
-    scenario.prepare = [](const std::string& game) {
-        mkdir((game + "/maps").c_str(), 0755);
-        WriteWholeFile(game + "/maps/kingsfall.map", "old map");
-        SetDosAttributes(game + "/maps/kingsfall.map", "0x4");
-        chmod((game + "/maps/kingsfall.map").c_str(), 0444);
-        mkdir((game + "/maps/KINGSFALL.MAP.~qp").c_str(), 0755);
-    };
+    scenario.gameFolders = {"maps\\KINGSFALL.MAP.~qp"};
+    scenario.gameFiles = {{"maps\\kingsfall.map", "old map", true, 0x4}};
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
     ASSERT_EQ(seen.boxes.size(), 3u);
@@ -252,12 +239,13 @@ TEST_F(PatcherUnderWine, AFailedCopyKeepsTheOldFileAndItsAttributes) {
 // A shortcut name that is a path is refused by both builds: no link in
 // Programs, none anywhere else.
 TEST_F(PatcherUnderWine, ShortcutNameThatIsAPathMakesNoLink) {
-    std::string dir = MakeTempDir("qpzln");
-    std::string strings = ReadWholeFile(patches_->strings);
+    TempDir folder("zln");
+    const std::string dir = folder.Path();
+    std::string strings = ReadText(patches_->strings);
     size_t at = strings.find("zln_name = ");
     ASSERT_NE(at, std::string::npos);
     strings.replace(at, strings.find('\n', at) - at, "zln_name = ..\\..\\EvilLink\r");
-    WriteWholeFile(dir + "/Patch.ini", strings);
+    WriteText(dir + "/Patch.ini", strings);
     std::string windowsPatch = dir + "/evil.exe", linuxPatch = dir + "/evil";
     for (const auto& [stub, out] : {std::make_pair(Input("QP_WINE_PATCHER"), windowsPatch),
                                     std::make_pair(Input("QP_LINUX_PATCHER"), linuxPatch)}) {
@@ -267,19 +255,18 @@ TEST_F(PatcherUnderWine, ShortcutNameThatIsAPathMakesNoLink) {
         ASSERT_TRUE(r.finished && r.exitCode == 0) << r.output;
     }
     chmod(linuxPatch.c_str(), 0755);
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
     Observation seen = RunBoth(scenario, windowsPatch, linuxPatch);
     EXPECT_EQ(seen.exitCode, 0);
     EXPECT_TRUE(seen.links.empty());
     EXPECT_FALSE(AnyFileNamed(Prefix().DriveC(), "EvilLink.lnk"));
-    RemoveTree(dir);
 }
 
 TEST_F(PatcherUnderWine, KeyOnlyIn64BitViewIsNoGame) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
-    scenario.keyView = KeyView::k64Bit;
+    scenario.registryKey = e2e::KeyPlace::k64BitView;
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 255);
     ASSERT_EQ(seen.boxes.size(), 2u);
@@ -291,9 +278,11 @@ TEST_F(PatcherUnderWine, KeyOnlyIn64BitViewIsNoGame) {
 }
 
 TEST_F(PatcherUnderWine, KeysInBothViewsThe32BitOneIsUsedAndWritten) {
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
-    scenario.keyView = KeyView::kBoth;
+    scenario.registryKey = e2e::KeyPlace::kBothViews;
+    scenario.registryPath64 = "C:\\Games\\Quor64\\";
+    scenario.gameVersion64 = 0x10006;
     Observation seen = RunBoth(scenario);
     EXPECT_EQ(seen.exitCode, 0);
     ASSERT_EQ(seen.boxes.size(), 2u);
@@ -308,7 +297,7 @@ namespace {
 
 // Width and height of a PNG file from its header; false for anything else.
 bool PngSize(const std::string& path, int* width, int* height) {
-    std::string bytes = ReadWholeFile(path);
+    std::string bytes = ReadText(path);
     if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0)
         return false;
     auto word = [&](size_t at) {
@@ -331,11 +320,11 @@ std::string Letters(const std::string& text) {
 // The text a reader sees in a captured window: the picture enlarged three
 // times (the dialog font is small), read by tesseract.
 std::string ReadScreenText(const std::string& png) {
-    std::string dir = MakeTempDir("qpocr");
+    TempDir folder("ocr");
+    const std::string dir = folder.Path();
     CommandResult enlarge = RunCommand({"convert", png, "-filter", "point", "-resize", "300%", dir + "/x3.png"}, {}, 60);
     CommandResult read = RunCommand({"tesseract", dir + "/x3.png", dir + "/text"}, {}, 60);
-    std::string text = ReadWholeFile(dir + "/text.txt");
-    RemoveTree(dir);
+    std::string text = ReadText(dir + "/text.txt");
     EXPECT_TRUE(enlarge.finished && enlarge.exitCode == 0 && read.finished && read.exitCode == 0)
         << enlarge.output << read.output;
     return text;
@@ -362,15 +351,15 @@ protected:
     DialogUnits MeasureDialogUnits() {
         std::string dir = Prefix().DriveC() + "/dialog-units";
         mkdir(dir.c_str(), 0755);
-        WriteWholeFile(dir + "/dialog-units.exe", ReadWholeFile(Input("QP_WINE_DIALOG_UNITS")));
+        WriteText(dir + "/dialog-units.exe", ReadText(Input("QP_WINE_DIALOG_UNITS")));
         CommandResult run = Prefix().Wine({dir + "/dialog-units.exe"}, 60);
         EXPECT_TRUE(run.finished && run.exitCode == 0) << run.output;
-        std::istringstream line(ReadWholeFile(dir + "/dialog-units.txt"));
+        std::istringstream line(ReadText(dir + "/dialog-units.txt"));
         DialogUnits units;
         std::getline(line, units.face, '\t');
         line >> units.baseX >> units.baseY >> units.clientWidth >> units.clientHeight >> units.windowWidth >>
             units.windowHeight;
-        RemoveTree(dir);
+        TempDir::RemoveAll(dir);
         return units;
     }
 
@@ -391,7 +380,7 @@ protected:
             data += line;
         }
         data.resize(kLargeFileBytes);
-        EXPECT_TRUE(WriteWholeFile(dir + "/Files/maps/kingsfall-hd.map", data));
+        EXPECT_NO_THROW(WriteText(dir + "/Files/maps/kingsfall-hd.map", data));
         std::string patch = dir + "/QuorPatch105.exe";
         CommandResult build = RunCommand({Input("QP_TOOL"), "build", "--stub", Input("QP_WINE_PATCHER"), "--strings",
                                           patches_->strings, "--files", dir + "/Files", "--out", patch},
@@ -412,7 +401,7 @@ TEST_F(PatcherOnScreen, CompleteUpdateShowsTheBoxesAndTheProgressDialog) {
 
     // The Linux build is held to the same run by CompleteUpdate.
     const std::string shots = Input("QP_WINE_SHOTS") + "/complete-update-";
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.patch = patch;
     scenario.answers = {"yes", "ok"};
     scenario.shotPrefix = shots;
@@ -474,7 +463,7 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     ASSERT_TRUE(sign.finished && sign.exitCode == 0) << sign.output;
     CommandResult check = RunCommand({"osslsigncode", "verify", "-CAfile", cert, "-in", signedPatch}, {}, 120);
     EXPECT_TRUE(check.finished && check.exitCode == 0) << check.output;
-    const std::string unsignedBytes = ReadWholeFile(patches_->windowsPatch), signedBytes = ReadWholeFile(signedPatch);
+    const std::string unsignedBytes = ReadText(patches_->windowsPatch), signedBytes = ReadText(signedPatch);
     ASSERT_GT(signedBytes.size(), unsignedBytes.size());
     EXPECT_EQ(unsignedBytes.size() % 8, 0u) << "the signature's table would be padded into the payload";
     EXPECT_EQ(signedBytes.substr(4096, unsignedBytes.size() - 4096), unsignedBytes.substr(4096));
@@ -484,7 +473,7 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     EXPECT_NE(verify.output.find("signed: a certificate table of"), std::string::npos) << verify.output;
     EXPECT_NE(verify.output.find("checksum: PATCH.CRC covers"), std::string::npos) << verify.output;
 
-    Scenario scenario;
+    ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
     const Observation plain = RunBoth(scenario);
     scenario.commandLine = "\"" + signedPatch + "\"";
@@ -500,7 +489,7 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     const size_t at = unsignedBytes.size() - 20000;
     damaged[at] = char(damaged[at] ^ 0x10);
     const std::string damagedPatch = dir + "/QuorPatch105-signed-damaged.exe";
-    ASSERT_TRUE(WriteWholeFile(damagedPatch, damaged));
+    ASSERT_NO_THROW(WriteText(damagedPatch, damaged));
     scenario.answers = {"ok"};
     scenario.commandLine = "\"" + damagedPatch + "\"";
     const Observation refused = RunBoth(scenario, damagedPatch, Input("QP_LINUX_PATCHER"));

@@ -86,19 +86,18 @@ TEST(RelayTrace, AnswerWordsMatchTheButtonIdentifiers) {
 }
 
 TEST(SystemHive, FindsValuesOfAKeyInAnyLetterCase) {
-    std::string dir = MakeTempDir("qphive");
-    WriteWholeFile(dir + "/system.reg",
-                   "WINE REGISTRY Version 2\n\n[Software\\\\Orvandel\\\\Quor] 1796756541\n#time=1dd87\n"
-                   "\"GameVersion\"=dword:00010005\n\"Path\"=\"C:\\\\Games\\\\Quor\\\\\"\n\n"
-                   "[Software\\\\Other] 1\n\"GameVersion\"=dword:00000001\n");
+    TempDir dir("hive");
+    WriteText(dir.Path("system.reg"),
+              "WINE REGISTRY Version 2\n\n[Software\\\\Orvandel\\\\Quor] 1796756541\n#time=1dd87\n"
+              "\"GameVersion\"=dword:00010005\n\"Path\"=\"C:\\\\Games\\\\Quor\\\\\"\n\n"
+              "[Software\\\\Other] 1\n\"GameVersion\"=dword:00000001\n");
     SystemHive hive;
-    ASSERT_TRUE(hive.Load(dir + "/system.reg"));
+    ASSERT_TRUE(hive.Load(dir.Path("system.reg")));
     EXPECT_EQ(hive.Dword("SOFTWARE\\Orvandel\\Quor", "gameversion"), 0x10005u);
     EXPECT_EQ(hive.RawValue("software\\orvandel\\quor", "Path"), "\"C:\\\\Games\\\\Quor\\\\\"");
     EXPECT_FALSE(hive.Dword("SOFTWARE\\Orvandel\\Quor", "Language"));
     EXPECT_TRUE(hive.HasKey("SOFTWARE\\Other"));
     EXPECT_FALSE(hive.HasKey("SOFTWARE\\Orvandel"));
-    RemoveTree(dir);
 }
 
 // A box seen in the trace is written as the host layer's transcript writes

@@ -3,79 +3,56 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <sstream>
-#include <strings.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include "ChildProcess.h"
+#include "TempDir.h"
 #include "HostTranscript.h"
+#include "Installation.h"
+#include "SampleInstall.h"
 #include "WineRun.h"
 
 namespace winebox {
 namespace {
 
-const char kGameFolder[] = "C:\\\\Games\\\\Quor\\\\";  // as a registry-export string
-
 const char kRegistryHeader[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 
-const char kKey32[] = "SOFTWARE\\WOW6432Node\\Orvandel\\Quor";
-const char kKey64[] = "SOFTWARE\\Orvandel\\Quor";
-
-// The game's key with its values, as a registry-export section.
-std::string KeySection(const char* key, const std::string& folder, const std::string& gameVersion) {
-    std::string text = "[HKEY_LOCAL_MACHINE\\" + std::string(key) + "]\r\n\"Path\"=\"" + folder + "\"\r\n";
-    if (!gameVersion.empty()) text += "\"GameVersion\"=dword:" + gameVersion + "\r\n";
-    return text + "\r\n";
+// The game's key in a view as Wine's system.reg names it (below HKLM).
+std::string HiveKey(sample::RegistryView view) {
+    return sample::GameKeyName(view).substr(std::strlen("HKEY_LOCAL_MACHINE\\"));
 }
 
-// The game's keys of a scenario in the views it names.
-std::string GameKeyText(const Scenario& scenario) {
-    switch (scenario.keyView) {
-    case KeyView::k32Bit: return KeySection(kKey32, kGameFolder, scenario.gameVersion);
-    case KeyView::k64Bit: return KeySection(kKey64, kGameFolder, scenario.gameVersion);
-    case KeyView::kBoth: break;
-    }
-    return KeySection(kKey32, kGameFolder, scenario.gameVersion) +
-           KeySection(kKey64, "C:\\\\Games\\\\Quor64\\\\", "00010006");
+// What of the scenario this runner cannot set up; empty when nothing.
+std::string Unsupported(const ScenarioRun& s) {
+    const bool faults = !s.faultWrite.empty() || !s.faultOpen.empty() || !s.faultKill.empty() ||
+                        !s.faultMove.empty() || !s.faultFlush.empty() || s.faultThread || s.faultDialog ||
+                        !s.faultMutex.empty() || !s.faultRegistry.empty();
+    if (faults) return "host-layer faults";
+    if (!s.strings.empty() || !s.patchFiles.empty() || !s.extraEntries.empty() || !s.bases.empty() ||
+        s.layout != e2e::PayloadLayout::kTool || s.undecodableFrom)
+        return "a patch of its own (it runs the patch it is given)";
+    if (s.localPack.kind != e2e::PackKind::kNone || s.localPackBlockSize) return "a local pack";
+    if (s.gameRunning) return "a running game";
+    if (!s.restoreBefore.empty() || !s.programsFolders.empty() || !s.programsFiles.empty())
+        return "files outside the game folder or written just before the run";
+    return "";
 }
 
-// "GameVersion" under a key below HKEY_LOCAL_MACHINE of a registry-export text.
-std::optional<uint32_t> ExportedVersion(const std::string& text, const std::string& key) {
-    const std::string header = "[HKEY_LOCAL_MACHINE\\" + key + "]";
-    const std::string name = "\"GameVersion\"=dword:";
-    std::optional<uint32_t> version;
-    bool inKey = false;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] == '[')
-            inKey = strcasecmp(line.c_str(), header.c_str()) == 0;
-        else if (inKey && strncasecmp(line.c_str(), name.c_str(), name.size()) == 0)
-            version = uint32_t(std::stoul(line.substr(name.size()), nullptr, 16));
-    }
-    return version;
-}
-
-void MakeDirs(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash).c_str(), 0755);
-    mkdir(path.c_str(), 0755);
-}
-
-// A fresh scenario folder with the sample installation; its path.
-std::string PrepareInstallation(const Scenario& scenario) {
-    std::string dir = MakeTempDir("qpscenario");
-    MakeDirs(dir + "/c/Games/Quor");
-    MakeDirs(dir + "/c/Menu/Programs");
-    MakeDirs(dir + "/mutex");
-    WriteWholeFile(dir + "/c/Games/Quor/Quor.exe", "QUOR 1.01 game executable\n");
-    WriteWholeFile(dir + "/registry.reg", kRegistryHeader + GameKeyText(scenario));
-    if (scenario.prepare) scenario.prepare(dir + "/c/Games/Quor");
-    return dir;
+// The installation in a fresh scenario folder; empty, or what failed.
+std::string PrepareInstallation(const ScenarioRun& scenario, const std::string& dir) {
+    if (std::string unsupported = Unsupported(scenario); !unsupported.empty())
+        return scenario.name + ": this suite cannot set up " + unsupported;
+    std::filesystem::create_directories(dir + "/c/Games/Quor");
+    std::filesystem::create_directories(dir + "/c/Menu/Programs");
+    std::filesystem::create_directories(dir + "/mutex");
+    WriteText(dir + "/registry.reg", e2e::RegistryText(scenario));
+    return e2e::WriteGameFolder(scenario, dir + "/c/Games/Quor");
 }
 
 uint32_t Checksum(const std::string& bytes) {  // FNV-1a
@@ -113,7 +90,7 @@ void ListTree(const std::string& root, const std::string& relative, std::vector<
         } else if (onlySuffix.empty()) {
             char line[64];
             std::snprintf(line, sizeof line, " %lld %08x%s", static_cast<long long>(st.st_size),
-                          Checksum(ReadWholeFile(root + path)), AttributeMarks(root + path, st).c_str());
+                          Checksum(ReadText(root + path)), AttributeMarks(root + path, st).c_str());
             lines->push_back(path + line);
         } else if (path.size() >= onlySuffix.size() &&
                    path.compare(path.size() - onlySuffix.size(), onlySuffix.size(), onlySuffix) == 0) {
@@ -137,7 +114,7 @@ void Observe(const std::string& gameFolder, const std::string& programs, Observa
     seen->files = Joined(files);
     ListTree(programs, "", &seen->links, ".lnk");
     for (const std::string& link : seen->links) {
-        LnkFile fields = ReadLnk(ReadWholeFile(programs + link));
+        LnkFile fields = ReadLnk(ReadText(programs + link));
         if (!fields.error.empty()) seen->error = link + ": " + fields.error;
         seen->linkFields.push_back(fields);
     }
@@ -156,7 +133,7 @@ std::string TranscriptLine(const std::string& caption, const std::string& text, 
 }
 
 std::string StringsValue(const std::string& stringsFile, const std::string& key) {
-    std::istringstream lines(ReadWholeFile(stringsFile));
+    std::istringstream lines(ReadText(stringsFile));
     std::string line, section, value;
     while (std::getline(lines, line)) {
         line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
@@ -177,9 +154,18 @@ std::string StringsValue(const std::string& stringsFile, const std::string& key)
     return value;
 }
 
-Observation RunOnLinux(const Scenario& scenario) {
+ScenarioRun::ScenarioRun() {
+    name = "a Wine scenario";
+    registryPath = e2e::kGameFolder;
+    gameVersion = 0x10001;
+}
+
+Observation RunOnLinux(const ScenarioRun& scenario) {
     Observation seen;
-    std::string dir = PrepareInstallation(scenario);
+    TempDir scenarioDir("scenario");
+    const std::string dir = scenarioDir.Path();
+    seen.error = PrepareInstallation(scenario, dir);
+    if (!seen.error.empty()) return seen;
     std::string joined;
     for (const std::string& answer : scenario.answers) joined += (joined.empty() ? "" : ",") + answer;
     std::vector<std::string> env = {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
@@ -189,30 +175,36 @@ Observation RunOnLinux(const Scenario& scenario) {
     CommandResult run = RunCommand({scenario.patch}, env, 60);
     if (!run.finished) seen.error = "the Linux patcher did not end within 60 s";
     seen.exitCode = run.exitCode;
-    std::istringstream transcript(ReadWholeFile(dir + "/transcript.jsonl"));
+    std::istringstream transcript(ReadText(dir + "/transcript.jsonl"));
     std::string line;
     while (std::getline(transcript, line))
         if (line.rfind("{\"call\":\"MessageBoxA\"", 0) == 0) seen.boxes.push_back(line);
-    std::string registry = ReadWholeFile(dir + "/registry.reg");
-    seen.gameVersion = ExportedVersion(registry, kKey32);
-    seen.gameVersion64 = ExportedVersion(registry, kKey64);
+    std::string registry = ReadText(dir + "/registry.reg");
+    seen.gameVersion = sample::RegistryGameVersion(registry, sample::RegistryView::k32Bit);
+    seen.gameVersion64 = sample::RegistryGameVersion(registry, sample::RegistryView::k64Bit);
     Observe(dir + "/c/Games/Quor", dir + "/c/Menu/Programs", &seen);
-    RemoveTree(dir);
     return seen;
 }
 
-Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
+Observation RunOnWine(const WinePrefix& prefix, const ScenarioRun& scenario) {
     Observation seen;
-    std::string dir = PrepareInstallation(scenario);
+    TempDir scenarioDir("scenario");
+    const std::string dir = scenarioDir.Path();
+    seen.error = PrepareInstallation(scenario, dir);
+    if (!seen.error.empty()) return seen;
     // Drive C:'s game folder is this scenario's; the registry starts from its text.
     std::string games = prefix.DriveC() + "/Games";
-    RemoveTree(games);
+    TempDir::RemoveAll(games);
     std::remove(games.c_str());
     if (symlink((dir + "/c/Games").c_str(), games.c_str()) != 0) seen.error = "cannot link " + games;
-    WriteWholeFile(dir + "/reset.reg", kRegistryHeader +
-                                           std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n"
-                                                       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel]\r\n\r\n") +
-                                           GameKeyText(scenario));
+    // The registry starts from the scenario's keys alone: both views' Orvandel keys go first.
+    const std::string keys = e2e::RegistryText(scenario);
+    WriteText(dir + "/reset.reg", kRegistryHeader +
+                                      std::string("[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvandel]\r\n\r\n"
+                                                  "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel]\r\n\r\n") +
+                                      keys.substr(keys.compare(0, std::strlen(kRegistryHeader), kRegistryHeader) == 0
+                                                      ? std::strlen(kRegistryHeader)
+                                                      : 0));
     std::string programs = prefix.ProgramsDir();
     std::vector<std::string> oldLinks;
     ListTree(programs, "", &oldLinks, ".lnk");
@@ -238,13 +230,12 @@ Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario) {
         if (!prefix.WaitForServer(30)) seen.error = "wineserver did not end";
         SystemHive hive;
         if (hive.Load(prefix.Path() + "/system.reg")) {
-            seen.gameVersion = hive.Dword(kKey32, "GameVersion");
-            seen.gameVersion64 = hive.Dword(kKey64, "GameVersion");
+            seen.gameVersion = hive.Dword(HiveKey(sample::RegistryView::k32Bit), "GameVersion");
+            seen.gameVersion64 = hive.Dword(HiveKey(sample::RegistryView::k64Bit), "GameVersion");
         }
         Observe(dir + "/c/Games/Quor", programs, &seen);
     }
     std::remove(games.c_str());
-    RemoveTree(dir);
     return seen;
 }
 

@@ -4,41 +4,37 @@
 // same way, so that a test can demand equal boxes, files, registry and
 // shortcut from both.
 //
+// The scenario is one of the end-to-end table's (Scenarios.h): its game
+// keys, game folder and answers; the other fields of the table (faults,
+// local packs, a running game) have no meaning here and fail the run.
 // Installation layout (host paths below the scenario folder):
 //   c/Games/Quor/            the game folder, "C:\Games\Quor\" in the registry
 //   c/Menu/Programs/         the Start-menu Programs folder of the Linux run
-//   registry.reg             HKLM as a registry-export text, the game's key
-//                            where its 32-bit installer leaves it on 64-bit
-//                            Windows (SOFTWARE\WOW6432Node\Orvandel\Quor)
+//   registry.reg             HKLM as a registry-export text (Installation.h)
 // Under Wine, drive C:'s "Games" is a link to the scenario's c/Games, the
 // registry text is imported with regedit and the Programs folder is Wine's own.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "LnkReader.h"
+#include "Scenarios.h"
 #include "WinePrefix.h"
 #include "WineRun.h"
 
 namespace winebox {
 
-// Where the game's key lies: in the registry's 32-bit view, the 64-bit view,
-// or both, the 64-bit one then naming another folder and version 1.06.
-enum class KeyView { k32Bit, k64Bit, kBoth };
+// A scenario of the table as this suite runs it; made as an installed 1.01
+// game, its key in the registry's 32-bit view naming C:\Games\Quor\.
+struct ScenarioRun : e2e::Scenario {
+    ScenarioRun();
 
-struct Scenario {
-    std::string patch;                 // host path of the patch (Linux or Windows build)
-    std::vector<std::string> answers;  // W32_ANSWERS words
-    std::string gameVersion = "00010001";  // registry dword as 8 hex digits; empty: no value
-    KeyView keyView = KeyView::k32Bit;
+    std::string patch;  // host path of the patch (Linux or Windows build)
     // Linux run only: the command line the patcher is started with
     // (W32_COMMAND_LINE), so that it reads another patch file as its own.
     std::string commandLine;
-    // Extra preparation of the game folder (host path), after Quor.exe is made.
-    std::function<void(const std::string& gameFolder)> prepare;
     // Under Wine, non-empty: the boxes and the progress dialog are captured
     // to <shotPrefix>box<N>.png and <shotPrefix>dialog.png (see RunRequest).
     std::string shotPrefix;
@@ -59,8 +55,8 @@ struct Observation {
     WindowShot dialogShot;
 };
 
-Observation RunOnLinux(const Scenario& scenario);
-Observation RunOnWine(const WinePrefix& prefix, const Scenario& scenario);
+Observation RunOnLinux(const ScenarioRun& scenario);
+Observation RunOnWine(const WinePrefix& prefix, const ScenarioRun& scenario);
 
 // A box as the host layer's transcript writes it:
 // {"call":"MessageBoxA","caption":...,"text":...,"type":N,"answer":"yes"},

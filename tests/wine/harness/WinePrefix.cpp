@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <dirent.h>
+#include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,12 +62,14 @@ bool WinePrefix::Create(std::string* error) {
         *error = "no wine loader/wineserver found (install wine64, or set QP_WINE)";
         return false;
     }
-    path_ = MakeTempDir("qpwine");
-    if (path_.empty()) {
-        *error = "cannot make a temp directory";
+    try {
+        root_ = std::make_unique<TempDir>("wine");
+    } catch (const std::exception& e) {
+        *error = e.what();
         return false;
     }
-    path_ += "/prefix";
+    if (std::getenv("QP_WINE_KEEP")) root_->Keep();
+    path_ = root_->Path("prefix");
     CommandResult boot = Wine({"wineboot", "-i"}, 240);
     if (!boot.finished || boot.exitCode != 0) {
         *error = "wineboot failed: " + boot.output;
@@ -89,7 +92,10 @@ bool WinePrefix::Create(std::string* error) {
         while (dirent* entry = readdir(fonts)) {
             std::string name = entry->d_name;
             if (name == "." || name == "..") continue;
-            if (!WriteWholeFile(DriveC() + "/windows/Fonts/" + name, ReadWholeFile(kWineFonts + ("/" + name)))) {
+            std::error_code failed;
+            std::filesystem::copy_file(kWineFonts + ("/" + name), DriveC() + "/windows/Fonts/" + name,
+                                       std::filesystem::copy_options::overwrite_existing, failed);
+            if (failed) {
                 *error = "cannot copy the font " + name + " into the prefix";
                 closedir(fonts);
                 return false;
@@ -114,7 +120,6 @@ bool WinePrefix::Create(std::string* error) {
 WinePrefix::~WinePrefix() {
     if (path_.empty()) return;
     KillServer();
-    if (!std::getenv("QP_WINE_KEEP")) RemoveTree(path_.substr(0, path_.rfind('/')));
 }
 
 std::string WinePrefix::ProgramsDir() const {
@@ -178,7 +183,7 @@ bool WinePrefix::ImportRegistry(const std::string& regFile, std::string* error) 
 bool SystemHive::Load(const std::string& systemRegPath) {
     values_.clear();
     keys_.clear();
-    std::istringstream lines(ReadWholeFile(systemRegPath));
+    std::istringstream lines(ReadText(systemRegPath));
     std::string line, key;
     bool any = false;
     while (std::getline(lines, line)) {

@@ -7,11 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ChildProcess.h"
+#include "TempDir.h"
 
 namespace winebox {
 
@@ -48,6 +50,7 @@ public:
     bool ImportRegistry(const std::string& regFile, std::string* error) const;
 
 private:
+    std::unique_ptr<TempDir> root_;  // holds the prefix; kept when QP_WINE_KEEP is set
     std::string path_;
     std::string loader_;
     std::string server_;

@@ -67,7 +67,7 @@ bool PressButton(const WinePrefix& prefix, const std::string& tracePath, size_t 
     int presses = 0;
     Clock::time_point nextPress = Clock::now();
     for (;;) {
-        const std::string trace = ReadWholeFile(tracePath);
+        const std::string trace = ReadText(tracePath);
         const BoxCall box = ParseRelayTrace(trace)[index];
         if (box.returned) {
             if (box.result == button) {
@@ -124,7 +124,7 @@ bool PressButton(const WinePrefix& prefix, const std::string& tracePath, size_t 
 // meanwhile is tried again; false (with an error) when capturing keeps failing.
 bool CaptureOpenDialog(const WinePrefix& prefix, int pid, const std::string& tracePath, const std::string& path,
                        const std::set<std::string>& boxWindows, int* failures, RunOutcome& outcome) {
-    DialogTrace dialog = ParseDialogTrace(ReadWholeFile(tracePath));
+    DialogTrace dialog = ParseDialogTrace(ReadText(tracePath));
     if (!dialog.shown || dialog.ended || dialog.caption.empty()) return true;
     std::vector<std::string> windows = ProgramWindowsNamed(prefix, pid, dialog.caption);
     while (!windows.empty() && boxWindows.count(windows.back())) windows.pop_back();
@@ -132,7 +132,7 @@ bool CaptureOpenDialog(const WinePrefix& prefix, int pid, const std::string& tra
     WindowShot shot;
     std::string error;
     bool captured = CaptureWindow(prefix, windows.back(), path, &shot, &error);
-    if (ParseDialogTrace(ReadWholeFile(tracePath)).ended) return true;
+    if (ParseDialogTrace(ReadText(tracePath)).ended) return true;
     if (captured) {
         outcome.dialogShot = shot;
     } else if (++*failures == 3) {
@@ -203,20 +203,18 @@ RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request) {
         outcome.error = "the wineserver of the run before did not end";
         return outcome;
     }
-    std::string scratch = MakeTempDir("qpwinerun");
-    std::string tracePath = scratch + "/relay.log";
+    TempDir scratch("winerun");
+    std::string tracePath = scratch.Path("relay.log");
     SpawnOptions options;
     options.env = prefix.Environment(true);
     options.stderrPath = tracePath;
-    options.stdoutPath = scratch + "/stdout.log";
+    options.stdoutPath = scratch.Path("stdout.log");
     options.workDir = request.workDir.empty()
                           ? request.program.substr(0, request.program.rfind('/') + 1)
                           : request.workDir;
     ChildProcess child;
-    if (!child.Start({prefix.Loader(), request.program}, options, &outcome.error)) {
-        RemoveTree(scratch);
+    if (!child.Start({prefix.Loader(), request.program}, options, &outcome.error))
         return outcome;
-    }
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(
                            std::chrono::duration<double>(request.timeoutSeconds));
@@ -232,7 +230,7 @@ RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request) {
             outcome.error = "timed out after " + std::to_string(int(request.timeoutSeconds)) + " s";
             break;
         }
-        std::vector<BoxCall> boxes = ParseRelayTrace(ReadWholeFile(tracePath));
+        std::vector<BoxCall> boxes = ParseRelayTrace(ReadText(tracePath));
         while (answered < boxes.size() && boxes[answered].returned) ++answered;  // e.g. a box that failed
         if (answered < boxes.size()) {
             if (answered >= request.answers.size()) {
@@ -264,13 +262,12 @@ RunOutcome RunWithAnswers(const WinePrefix& prefix, const RunRequest& request) {
             prefix.KillServer();
         }
     }
-    outcome.trace = ReadWholeFile(tracePath);
+    outcome.trace = ReadText(tracePath);
     outcome.boxes = ParseRelayTrace(outcome.trace);
     outcome.dialog = ParseDialogTrace(outcome.trace);
     if (!request.shotPrefix.empty() && outcome.dialog.shown && outcome.dialogShot.path.empty() &&
         outcome.error.empty())
         outcome.error = "the dialog box ended before it could be captured";
-    RemoveTree(scratch);
     return outcome;
 }
 
