@@ -51,10 +51,14 @@ public:
         for (unsigned i = 0; i + 1 < length; ++i) Bit(&m->bits[length][i], (n >> (length - 2 - i)) & 1);
     }
     void Byte(DeltaProb* tree, uint8_t value) {
-        unsigned node = 1;
-        for (int i = 7; i >= 0; --i) {
-            unsigned bit = (value >> i) & 1;
-            Bit(&tree[node], bit);
+        Nibble(tree, value >> 4);
+        Nibble(tree + DeltaLowTree(value >> 4), value & 15);
+    }
+    // A literal's nibble under the two literal models, mixed.
+    void LiteralNibble(const DeltaModel& model, DeltaProb* order1, DeltaProb* order2, unsigned value) {
+        for (unsigned node = 1, b = 4; b-- > 0;) {
+            unsigned bit = (value >> b) & 1;
+            BitAt(model.Mix(order1[node], order2[node]), &order1[node], &order2[node], bit);
             node = node << 1 | bit;
         }
     }
@@ -63,6 +67,13 @@ public:
     }
 
 private:
+    void Nibble(DeltaProb* tree, unsigned value) {
+        for (unsigned node = 1, b = 4; b-- > 0;) {
+            unsigned bit = (value >> b) & 1;
+            Bit(&tree[node], bit);
+            node = node << 1 | bit;
+        }
+    }
     void ShiftLow() {
         if (uint32_t(low_) < 0xFF000000u || (low_ >> 32) != 0) {
             uint8_t carry = uint8_t(low_ >> 32);
@@ -255,13 +266,11 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         coder.Number(&model->extra, c.extra);
         for (uint32_t k = 0; k < c.extra; ++k, ++newPos) {
             uint8_t before1 = newPos ? neu[newPos - 1] : 0, before2 = newPos > 1 ? neu[newPos - 2] : 0;
-            DeltaProb* order1 = model->literal[before1];
-            DeltaProb* order2 = model->literal2[DeltaLiteralHash(before1, before2)];
-            for (unsigned node = 1, b = 8; b-- > 0;) {
-                unsigned bit = (neu[newPos] >> b) & 1;
-                coder.BitAt(model->Mix(order1[node], order2[node]), &order1[node], &order2[node], bit);
-                node = node << 1 | bit;
-            }
+            DeltaProb* order1 = model->Literal(before1);
+            DeltaProb* order2 = model->Literal2(DeltaLiteralHash(before1, before2));
+            unsigned high = neu[newPos] >> 4;
+            coder.LiteralNibble(*model, order1, order2, high);
+            coder.LiteralNibble(*model, order1 + DeltaLowTree(high), order2 + DeltaLowTree(high), neu[newPos] & 15);
         }
     }
     coder.Finish();

@@ -83,25 +83,38 @@ struct DeltaNumberModel {
     DeltaProb bits[33][32];
 };
 
+// A byte's tree of 255 bits stored as nibble trees, so a byte touches two
+// cache lines of a row, not five: the high nibble's 15 nodes at [1, 16), then
+// for high nibble h the low nibble's 15 nodes at [16 (h + 1) + 1, 16 (h + 2)).
+constexpr unsigned kDeltaTreeSlots = 16 * 17;
+inline unsigned DeltaLowTree(unsigned high) { return 16 * (high + 1); }
+
 struct DeltaModel {
     DeltaNumberModel seek, add, extra;
     DeltaProb seekSign;
     DeltaProb group[16 << 3];
     DeltaProb changed[1u << 15];
-    DeltaProb diff[2][256][256];
-    DeltaProb literal[256][256];
-    DeltaProb literal2[1u << kDeltaLiteralHashBits][256];
     int16_t stretch[4096];  // inverse of DeltaSquash, filled by Init
 
+    // Resets every model to its start. The byte trees (most of the model's
+    // memory) are set row by row when first used, so a short delta touches
+    // little of it.
     void Init() {
         DeltaProb* p = &seek.length[0];
-        DeltaProb* end = &literal2[(1u << kDeltaLiteralHashBits) - 1][255] + 1;
+        DeltaProb* end = &changed[(1u << 15) - 1] + 1;
         while (p != end) *p++ = kDeltaProbInit;
+        for (bool& r : ready_) r = false;
         unsigned next = 0;
         for (int x = -2047; x <= 2047; ++x)
             for (unsigned v = DeltaSquash(x); next <= v; ++next) stretch[next] = int16_t(x);
         while (next < 4096) stretch[next++] = 2047;
     }
+
+    // The diff tree after a nonzero diff (carry) or under the old byte.
+    DeltaProb* Diff(bool carry, uint8_t context) { return Row(diff_[carry][context], kDiffRows + carry * 256 + context); }
+    // The literal trees under the byte before and under the hash of two.
+    DeltaProb* Literal(uint8_t before1) { return Row(literal_[before1], before1); }
+    DeltaProb* Literal2(uint32_t hash) { return Row(literal2_[hash], kLiteral2Rows + hash); }
 
     // The chance of a 0 from two models: their log-odds summed, weighted 5/8.
     uint32_t Mix(DeltaProb a, DeltaProb b) const {
@@ -109,6 +122,21 @@ struct DeltaModel {
         uint32_t p = DeltaSquash(x) << 4;
         return p < kDeltaProbMin ? kDeltaProbMin : p > kDeltaProbMax ? kDeltaProbMax : p;
     }
+
+private:
+    static constexpr unsigned kLiteral2Rows = 256, kDiffRows = kLiteral2Rows + (1u << kDeltaLiteralHashBits);
+    DeltaProb* Row(DeltaProb* row, unsigned index) {
+        if (!ready_[index]) {
+            for (unsigned i = 0; i < kDeltaTreeSlots; ++i) row[i] = kDeltaProbInit;
+            ready_[index] = true;
+        }
+        return row;
+    }
+
+    bool ready_[kDiffRows + 512];
+    DeltaProb diff_[2][256][kDeltaTreeSlots];
+    DeltaProb literal_[256][kDeltaTreeSlots];
+    DeltaProb literal2_[1u << kDeltaLiteralHashBits][kDeltaTreeSlots];
 };
 
 // Where the add's coding stands: the old bytes before the current one, the
@@ -135,7 +163,7 @@ struct DeltaAddState {
 
     uint32_t ChangedContext() const { return (uint32_t(old2 >> 4) << 8 | old1) << 3 | since; }
     // The diff tree of the model for the current byte.
-    DeltaProb* DiffTree(DeltaModel* m) const { return since == 0 ? m->diff[1][lastDiff] : m->diff[0][old1]; }
+    DeltaProb* DiffTree(DeltaModel* m) const { return since == 0 ? m->Diff(true, lastDiff) : m->Diff(false, old1); }
     // After a byte whose old value is old and whose diff is diff.
     void Next(uint8_t old, uint8_t diff) {
         if (diff) {
