@@ -50,9 +50,9 @@ public:
         }
         for (unsigned i = 0; i + 1 < length; ++i) Bit(&m->bits[length][i], (n >> (length - 2 - i)) & 1);
     }
-    void Byte(DeltaProb* tree, uint8_t value) {
-        Nibble(tree, value >> 4);
-        Nibble(tree + DeltaLowTree(value >> 4), value & 15);
+    void Byte(DeltaModel* model, DeltaModel::Row row, uint8_t value) {
+        Nibble(model->HighTree(row), value >> 4);
+        Nibble(model->LowTree(row, value >> 4), value & 15);
     }
     // A literal's nibble under the two literal models, mixed.
     void LiteralNibble(const DeltaModel& model, DeltaProb* order1, DeltaProb* order2, unsigned value) {
@@ -256,7 +256,7 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
             for (uint32_t i = 0; changed && i < g; ++i) {
                 uint8_t diff = uint8_t(n[i] - o[i]);
                 coder.Bit(&model->changed[add.ChangedContext()], diff != 0);
-                if (diff) coder.Byte(add.DiffTree(model.get()), diff);
+                if (diff) coder.Byte(model.get(), add.DiffTree(model.get()), diff);
                 add.Next(o[i], diff);
             }
             add.NextGroup(o, g, changed);
@@ -266,11 +266,11 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         coder.Number(&model->extra, c.extra);
         for (uint32_t k = 0; k < c.extra; ++k, ++newPos) {
             uint8_t before1 = newPos ? neu[newPos - 1] : 0, before2 = newPos > 1 ? neu[newPos - 2] : 0;
-            DeltaProb* order1 = model->Literal(before1);
-            DeltaProb* order2 = model->Literal2(DeltaLiteralHash(before1, before2));
+            DeltaModel::Row order1 = model->Literal(before1);
+            DeltaModel::Row order2 = model->Literal2(DeltaLiteralHash(before1, before2));
             unsigned high = neu[newPos] >> 4;
-            coder.LiteralNibble(*model, order1, order2, high);
-            coder.LiteralNibble(*model, order1 + DeltaLowTree(high), order2 + DeltaLowTree(high), neu[newPos] & 15);
+            coder.LiteralNibble(*model, model->HighTree(order1), model->HighTree(order2), high);
+            coder.LiteralNibble(*model, model->LowTree(order1, high), model->LowTree(order2, high), neu[newPos] & 15);
         }
     }
     coder.Finish();

@@ -112,9 +112,10 @@ private:
         while (node < 16) node = node << 1 | Bit(c, &tree[node]);
         return node - 16;
     }
-    uint8_t Byte(Coder& c, DeltaProb* tree) {
-        unsigned high = Nibble(c, tree);
-        return uint8_t(high << 4 | Nibble(c, tree + DeltaLowTree(high)));
+    uint8_t Byte(Coder& c, DeltaModel::Row row) {
+        DeltaModel& m = work_->model;
+        unsigned high = Nibble(c, m.HighTree(row));
+        return uint8_t(high << 4 | Nibble(c, m.LowTree(row, high)));
     }
     unsigned LiteralNibble(Coder& c, DeltaProb* order1, DeltaProb* order2) {
         unsigned node = 1;
@@ -257,10 +258,10 @@ ErrorCode Applier::Extra(uint32_t count) {
         uint32_t n = kOutputSize - outFill_;
         if (n > count) n = count;
         for (uint32_t i = 0; i < n; ++i) {
-            DeltaProb* order1 = m.Literal(before1);
-            DeltaProb* order2 = m.Literal2(DeltaLiteralHash(before1, before2));
-            unsigned high = LiteralNibble(c, order1, order2);
-            unsigned low = LiteralNibble(c, order1 + DeltaLowTree(high), order2 + DeltaLowTree(high));
+            DeltaModel::Row order1 = m.Literal(before1);
+            DeltaModel::Row order2 = m.Literal2(DeltaLiteralHash(before1, before2));
+            unsigned high = LiteralNibble(c, m.HighTree(order1), m.HighTree(order2));
+            unsigned low = LiteralNibble(c, m.LowTree(order1, high), m.LowTree(order2, high));
             before2 = before1;
             before1 = uint8_t(high << 4 | low);
             output[outFill_ + i] = before1;
