@@ -215,6 +215,12 @@ ErrorCode Applier::Add(uint32_t count) {
     Coder c = coder_;
     ErrorCode error = nullptr;
     while (count) {
+        // A stream that ran out stops here, not after decoding the rest of a
+        // long count from nothing.
+        if (overrun_ > kMaxOverrun) {
+            error = ERR_BADDELTA;
+            break;
+        }
         if (kOutputSize - outFill_ < kDeltaGroup)
             if ((error = FlushOutput())) break;
         uint32_t g = count < kDeltaGroup ? count : kDeltaGroup;
@@ -255,8 +261,13 @@ ErrorCode Applier::Extra(uint32_t count) {
     while (count) {
         if (outFill_ == kOutputSize)
             if ((error = FlushOutput())) break;
+        if (overrun_ > kMaxOverrun) {
+            error = ERR_BADDELTA;
+            break;
+        }
         uint32_t n = kOutputSize - outFill_;
         if (n > count) n = count;
+        if (n > kDeltaGroup) n = kDeltaGroup;
         for (uint32_t i = 0; i < n; ++i) {
             DeltaModel::Row order1 = m.Literal(before1);
             DeltaModel::Row order2 = m.Literal2(DeltaLiteralHash(before1, before2));

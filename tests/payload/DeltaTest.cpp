@@ -210,6 +210,15 @@ TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
         EXPECT_NE(nullptr, Apply(old, lie(12, size), &out)) << size;
         EXPECT_LE(out.size(), std::min<size_t>(size, neu.size() + 1)) << size;
     }
+    // Cut inside a long add of a large file and lying about the new size:
+    // refused where the stream ends, not after decoding the rest from nothing.
+    Bytes big = Program(3 << 20, 9), bigNew = big;
+    ShiftAddresses(&bigNew, 0x10);
+    Bytes bigDelta = EncodeDelta(big.data(), big.size(), bigNew.data(), bigNew.size(), 1);
+    bigDelta.resize(bigDelta.size() / 3);
+    for (int i = 0; i < 4; ++i) bigDelta[12 + i] = 0xFF;
+    EXPECT_EQ(ERR_BADDELTA, Apply(big, bigDelta, &out));
+    EXPECT_LT(out.size(), bigNew.size() / 2);
     // The wrong old file of the right size: the result's CRC tells.
     Bytes other = old;
     other[old.size() / 2] ^= 0x55;
