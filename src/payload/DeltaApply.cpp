@@ -271,6 +271,9 @@ ErrorCode Applier::Extra(uint32_t count) {
         for (uint32_t i = 0; i < n; ++i) {
             DeltaModel::Row order1 = m.Literal(before1);
             DeltaModel::Row order2 = m.Literal2(DeltaLiteralHash(before1, before2));
+            // The order-2 table is far larger than the caches: ask for all of
+            // the row at once, so the low nibble's line comes with the high one's.
+            for (unsigned line = 1; line < kDeltaTreeSlots / 16; ++line) __builtin_prefetch(order2.probs + 16 * line);
             unsigned high = LiteralNibble(c, m.HighTree(order1), m.HighTree(order2));
             unsigned low = LiteralNibble(c, m.LowTree(order1, high), m.LowTree(order2, high));
             before2 = before1;
