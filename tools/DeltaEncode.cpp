@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -33,12 +34,16 @@ public:
             low_ += bound;
             range_ -= bound;
         }
-        DeltaLearn(p, bit);
+        if (p) DeltaLearn(p, bit);
         if (q) DeltaLearn(q, bit);
         while (range_ < kDeltaRangeTop) {
             range_ <<= 8;
             ShiftLow();
         }
+    }
+    // A byte as 8 bits at even odds, no model taught.
+    void RawByte(uint8_t value) {
+        for (int i = 7; i >= 0; --i) BitAt(kDeltaEvenOdds, nullptr, nullptr, (value >> i) & 1);
     }
     void Number(DeltaNumberModel* m, uint32_t n) {
         unsigned length = DeltaBitLength(n);
@@ -233,6 +238,19 @@ void MatchRange(const OldIndex& index, const uint8_t* old, int64_t oldSize, cons
     }
 }
 
+// Whether literal bytes look like noise (compressed or random data), which
+// the literal models would code in more than 8 bits a byte: their byte
+// histogram about as flat as n random bytes give (whose measured entropy
+// falls short of 8 bits by about 184 / n).
+bool LooksLikeNoise(const uint8_t* bytes, uint32_t n) {
+    uint32_t counts[256] = {};
+    for (uint32_t i = 0; i < n; ++i) ++counts[bytes[i]];
+    double bits = 0;
+    for (uint32_t count : counts)
+        if (count) bits -= count * std::log2(double(count) / n);
+    return bits / n >= 7.9 - 184.0 / n;
+}
+
 void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu,
                    std::vector<uint8_t>* out) {
     auto model = std::make_unique<DeltaModel>();
@@ -264,6 +282,15 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         oldPos += c.add;
         newPos += c.add;
         coder.Number(&model->extra, c.extra);
+        if (c.extra >= kDeltaRawMin) {
+            bool raw = LooksLikeNoise(neu + newPos, c.extra);
+            coder.Bit(&model->extraRaw, raw);
+            if (raw) {
+                for (uint32_t k = 0; k < c.extra; ++k) coder.RawByte(neu[newPos + k]);
+                newPos += c.extra;
+                continue;
+            }
+        }
         for (uint32_t k = 0; k < c.extra; ++k, ++newPos) {
             uint8_t before1 = newPos ? neu[newPos - 1] : 0, before2 = newPos > 1 ? neu[newPos - 2] : 0;
             DeltaModel::Row order1 = model->Literal(before1);
@@ -285,6 +312,7 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     header.oldCrc = Crc32(old, oldSize);
     header.newSize = uint32_t(newSize);
     header.newCrc = Crc32(neu, newSize);
+    header.flags = kDeltaRawLiterals;
     std::vector<uint8_t> out(kDeltaHeaderSize);
     MakeDeltaHeader(header, out.data());
 

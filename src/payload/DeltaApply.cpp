@@ -97,6 +97,19 @@ private:
         Normalize(c);
         return bit;
     }
+    // A bit at even odds that no model learns.
+    unsigned DirectBit(Coder& c) {
+        uint32_t bound = (c.range >> kDeltaProbBits) * kDeltaEvenOdds;
+        unsigned bit = c.code >= bound;
+        if (bit) {
+            c.code -= bound;
+            c.range -= bound;
+        } else {
+            c.range = bound;
+        }
+        Normalize(c);
+        return bit;
+    }
     uint32_t Number(Coder& c, DeltaNumberModel* m) {
         unsigned length = 1;
         for (int i = 0; i < 6; ++i) length = length << 1 | Bit(c, &m->length[length]);
@@ -130,7 +143,7 @@ private:
     const uint8_t* OldBytes(uint32_t position, uint32_t n, uint32_t wanted, ErrorCode* error);
     ErrorCode LoadBlocks(uint32_t block, uint32_t wanted);
     ErrorCode Add(uint32_t count);
-    ErrorCode Extra(uint32_t count);
+    ErrorCode Extra(uint32_t count, bool raw);
 
     Work* work_;
     CFile* old_;
@@ -252,7 +265,7 @@ ErrorCode Applier::Add(uint32_t count) {
     return error;
 }
 
-ErrorCode Applier::Extra(uint32_t count) {
+ErrorCode Applier::Extra(uint32_t count, bool raw) {
     DeltaModel& m = work_->model;
     uint8_t* const output = work_->output;
     uint8_t before1 = previous_, before2 = previous2_;
@@ -268,7 +281,14 @@ ErrorCode Applier::Extra(uint32_t count) {
         uint32_t n = kOutputSize - outFill_;
         if (n > count) n = count;
         if (n > kDeltaGroup) n = kDeltaGroup;
-        for (uint32_t i = 0; i < n; ++i) {
+        for (uint32_t i = 0; raw && i < n; ++i) {
+            unsigned byte = 1;
+            while (byte < 0x100) byte = byte << 1 | DirectBit(c);
+            before2 = before1;
+            before1 = uint8_t(byte);
+            output[outFill_ + i] = before1;
+        }
+        for (uint32_t i = 0; !raw && i < n; ++i) {
             DeltaModel::Row order1 = m.Literal(before1);
             DeltaModel::Row order2 = m.Literal2(DeltaLiteralHash(before1, before2));
             // The order-2 table is far larger than the caches: ask for all of
@@ -311,8 +331,9 @@ ErrorCode Applier::Run() {
         if (error) break;
         uint32_t extra = Number(c, &m.extra);
         if (extra > left - add || add + extra == 0) return ERR_BADDELTA;
+        bool raw = (header_.flags & kDeltaRawLiterals) && extra >= kDeltaRawMin && Bit(c, &m.extraRaw);
         coder_ = c;
-        error = Extra(extra);
+        error = Extra(extra, raw);
         c = coder_;
         produced_ += add + extra;
         if (overrun_ > kMaxOverrun) error = ERR_BADDELTA;
@@ -326,7 +347,7 @@ ErrorCode Applier::Run() {
 }  // namespace
 
 void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]) {
-    const uint32_t fields[6] = {0, header.oldSize, header.oldCrc, header.newSize, header.newCrc, 0};
+    const uint32_t fields[6] = {0, header.oldSize, header.oldCrc, header.newSize, header.newCrc, header.flags};
     for (int f = 1; f < 6; ++f)
         for (int i = 0; i < 4; ++i) out[4 * f + i] = uint8_t(fields[f] >> (8 * i));
     std::memcpy(out, kDeltaMagic, 4);
@@ -337,8 +358,9 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     uint32_t got = 0;
     ErrorCode error = delta->Read(bytes, kDeltaHeaderSize, &got);
     if (error && error != ERR_EOF) return error;
-    if (got != kDeltaHeaderSize || std::memcmp(bytes, kDeltaMagic, 4) != 0 || Load32(bytes + 20) != 0)
+    if (got != kDeltaHeaderSize || std::memcmp(bytes, kDeltaMagic, 4) != 0 || (Load32(bytes + 20) & ~kDeltaKnownFlags))
         return ERR_BADDELTA;
+    header->flags = Load32(bytes + 20);
     header->oldSize = Load32(bytes + 4);
     header->oldCrc = Load32(bytes + 8);
     header->newSize = Load32(bytes + 12);

@@ -21,6 +21,7 @@
 // byte before it. A literal's bits are coded with two models mixed
 // in the logistic domain (DeltaMix): one under the byte produced before it,
 // one under a hash of the two bytes before it.
+// An extra's raw flag (Delta.h) is one bit of its own.
 // This state runs on across commands, from zeros.
 #pragma once
 
@@ -35,6 +36,7 @@ constexpr uint32_t kDeltaProbMin = 64, kDeltaProbMax = 65536 - 64;
 // A model bit: the probability of a 0 in the high 16 bits, the count of bits
 // seen (up to the limit) in the low ones.
 typedef uint32_t DeltaProb;
+constexpr uint32_t kDeltaEvenOdds = 32768;  // the chance of a 0 of an unmodelled bit
 constexpr DeltaProb kDeltaProbInit = DeltaProb(1) << 31;
 
 struct DeltaRates {
@@ -92,6 +94,7 @@ constexpr unsigned kDeltaTreeSlots = 16 * 17;
 struct DeltaModel {
     DeltaNumberModel seek, add, extra;
     DeltaProb seekSign;
+    DeltaProb extraRaw;
     DeltaProb group[16 << 3];
     DeltaProb changed[1u << 15];
     int16_t stretch[4096];  // inverse of DeltaSquash, filled by Init

@@ -119,6 +119,15 @@ TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
     EXPECT_TRUE(rebuilt == neu);
 
+    // Noise (a compressed entry rewritten) costs no more than its size.
+    Bytes noisy = old;
+    Bytes noise = testdata::Random(40000, 5);
+    noisy.insert(noisy.begin() + 500000, noise.begin(), noise.end());
+    delta = EncodeDelta(old.data(), old.size(), noisy.data(), noisy.size(), 2);
+    EXPECT_LT(delta.size(), noise.size() + 256);
+    ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
+    EXPECT_TRUE(rebuilt == noisy);
+
     // Short stretches repeated every few kilobytes make short seeks back:
     // the old file is still read about once, in reads of a block or more.
     const Bytes base(old.begin(), old.begin() + (1 << 20));
@@ -204,8 +213,10 @@ TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
     EXPECT_EQ(ERR_WRONGBASE, Apply(old, lie(4, uint32_t(old.size() + 1)), &out));
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(ERR_BADRESULT, Apply(old, lie(16, Crc32(neu.data(), neu.size()) ^ 1), &out));
-    EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, 1), &out));
-    EXPECT_TRUE(out.empty());
+    for (uint32_t flags : {2u, 3u, 0x80000001u}) {
+        EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, flags), &out)) << flags;
+        EXPECT_TRUE(out.empty());
+    }
     for (uint32_t size : {0u, 1u, uint32_t(neu.size() - 1), uint32_t(neu.size() + 1), 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         EXPECT_NE(nullptr, Apply(old, lie(12, size), &out)) << size;
         EXPECT_LE(out.size(), std::min<size_t>(size, neu.size() + 1)) << size;
