@@ -128,6 +128,15 @@ TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
     EXPECT_TRUE(rebuilt == noisy);
 
+    // New text in an old file of other text (the same words): its many short
+    // matches cost no more than coding it all as literals.
+    Bytes text = testdata::Text(200000, 1), otherText = testdata::Text(200000, 2);
+    Bytes asLiterals = EncodeDelta(nullptr, 0, otherText.data(), otherText.size(), 1);
+    delta = EncodeDelta(text.data(), text.size(), otherText.data(), otherText.size(), 1);
+    EXPECT_LE(delta.size(), asLiterals.size() + asLiterals.size() / 50) << asLiterals.size();
+    ASSERT_EQ(nullptr, Apply(text, delta, &rebuilt));
+    EXPECT_TRUE(rebuilt == otherText);
+
     // Short stretches repeated every few kilobytes make short seeks back:
     // the old file is still read about once, in reads of a block or more.
     const Bytes base(old.begin(), old.begin() + (1 << 20));
