@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -33,12 +34,16 @@ public:
             low_ += bound;
             range_ -= bound;
         }
-        DeltaLearn(p, bit);
+        if (p) DeltaLearn(p, bit);
         if (q) DeltaLearn(q, bit);
         while (range_ < kDeltaRangeTop) {
             range_ <<= 8;
             ShiftLow();
         }
+    }
+    // A byte as 8 bits at even odds, no model taught.
+    void RawByte(uint8_t value) {
+        for (int i = 7; i >= 0; --i) BitAt(kDeltaEvenOdds, nullptr, nullptr, (value >> i) & 1);
     }
     void Number(DeltaNumberModel* m, uint32_t n) {
         unsigned length = DeltaBitLength(n);
@@ -50,11 +55,15 @@ public:
         }
         for (unsigned i = 0; i + 1 < length; ++i) Bit(&m->bits[length][i], (n >> (length - 2 - i)) & 1);
     }
-    void Byte(DeltaProb* tree, uint8_t value) {
-        unsigned node = 1;
-        for (int i = 7; i >= 0; --i) {
-            unsigned bit = (value >> i) & 1;
-            Bit(&tree[node], bit);
+    void Byte(DeltaModel* model, DeltaModel::Row row, uint8_t value) {
+        Nibble(model->HighTree(row), value >> 4);
+        Nibble(model->LowTree(row, value >> 4), value & 15);
+    }
+    // A literal's nibble under the two literal models, mixed.
+    void LiteralNibble(const DeltaModel& model, DeltaProb* order1, DeltaProb* order2, unsigned value) {
+        for (unsigned node = 1, b = 4; b-- > 0;) {
+            unsigned bit = (value >> b) & 1;
+            BitAt(model.Mix(order1[node], order2[node]), &order1[node], &order2[node], bit);
             node = node << 1 | bit;
         }
     }
@@ -63,6 +72,13 @@ public:
     }
 
 private:
+    void Nibble(DeltaProb* tree, unsigned value) {
+        for (unsigned node = 1, b = 4; b-- > 0;) {
+            unsigned bit = (value >> b) & 1;
+            Bit(&tree[node], bit);
+            node = node << 1 | bit;
+        }
+    }
     void ShiftLow() {
         if (uint32_t(low_) < 0xFF000000u || (low_ >> 32) != 0) {
             uint8_t carry = uint8_t(low_ >> 32);
@@ -222,6 +238,51 @@ void MatchRange(const OldIndex& index, const uint8_t* old, int64_t oldSize, cons
     }
 }
 
+// Whether literal bytes look like noise (compressed or random data), which
+// the literal models would code in more than 8 bits a byte: their byte
+// histogram about as flat as n random bytes give (whose measured entropy
+// falls short of 8 bits by about 184 / n).
+bool LooksLikeNoise(const uint8_t* bytes, uint32_t n) {
+    uint32_t counts[256] = {};
+    for (uint32_t i = 0; i < n; ++i) ++counts[bytes[i]];
+    double bits = 0;
+    for (uint32_t count : counts)
+        if (count) bits -= count * std::log2(double(count) / n);
+    return bits / n >= 7.9 - 184.0 / n;
+}
+
+// Bits per byte of the new file around [at, at + n) by its byte histogram.
+double LocalEntropy(const uint8_t* neu, size_t newSize, size_t at, size_t n) {
+    size_t begin = at > 256 ? at - 256 : 0, end = std::min(newSize, at + n + 256);
+    uint32_t counts[256] = {};
+    for (size_t i = begin; i < end; ++i) ++counts[neu[i]];
+    double bits = 0, total = double(end - begin);
+    for (uint32_t count : counts)
+        if (count) bits -= count * std::log2(count / total);
+    return bits / total;
+}
+
+// A short add amid bytes the literal models code cheaply (text, runs of a
+// few values) costs more as a command than its bytes as literals: it joins
+// the literals of the command before.
+std::vector<Command> MergeShortAdds(const std::vector<Command>& commands, const uint8_t* neu, size_t newSize) {
+    // A command costs some 20 to 30 bits; these bounds were set on the
+    // benchmark pairs (programs keep their short adds, packs of text lose them).
+    constexpr double kMaxLiteralBits = 112;
+    constexpr uint32_t kMaxAdd = 64;
+    std::vector<Command> merged;
+    size_t newPos = 0;
+    for (const Command& c : commands) {
+        if (!merged.empty() && c.add && c.add < kMaxAdd &&
+            c.add * LocalEntropy(neu, newSize, newPos, c.add) < kMaxLiteralBits)
+            merged.back().extra += c.add + c.extra;
+        else
+            merged.push_back(c);
+        newPos += c.add + c.extra;
+    }
+    return merged;
+}
+
 void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu,
                    std::vector<uint8_t>* out) {
     auto model = std::make_unique<DeltaModel>();
@@ -245,7 +306,7 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
             for (uint32_t i = 0; changed && i < g; ++i) {
                 uint8_t diff = uint8_t(n[i] - o[i]);
                 coder.Bit(&model->changed[add.ChangedContext()], diff != 0);
-                if (diff) coder.Byte(add.DiffTree(model.get()), diff);
+                if (diff) coder.Byte(model.get(), add.DiffTree(model.get()), diff);
                 add.Next(o[i], diff);
             }
             add.NextGroup(o, g, changed);
@@ -253,15 +314,22 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         oldPos += c.add;
         newPos += c.add;
         coder.Number(&model->extra, c.extra);
+        if (c.extra >= kDeltaRawMin) {
+            bool raw = LooksLikeNoise(neu + newPos, c.extra);
+            coder.Bit(&model->extraRaw, raw);
+            if (raw) {
+                for (uint32_t k = 0; k < c.extra; ++k) coder.RawByte(neu[newPos + k]);
+                newPos += c.extra;
+                continue;
+            }
+        }
         for (uint32_t k = 0; k < c.extra; ++k, ++newPos) {
             uint8_t before1 = newPos ? neu[newPos - 1] : 0, before2 = newPos > 1 ? neu[newPos - 2] : 0;
-            DeltaProb* order1 = model->literal[before1];
-            DeltaProb* order2 = model->literal2[DeltaLiteralHash(before1, before2)];
-            for (unsigned node = 1, b = 8; b-- > 0;) {
-                unsigned bit = (neu[newPos] >> b) & 1;
-                coder.BitAt(model->Mix(order1[node], order2[node]), &order1[node], &order2[node], bit);
-                node = node << 1 | bit;
-            }
+            DeltaModel::Row order1 = model->Literal(before1);
+            DeltaModel::Row order2 = model->Literal2(DeltaLiteralHash(before1, before2));
+            unsigned high = neu[newPos] >> 4;
+            coder.LiteralNibble(*model, model->HighTree(order1), model->HighTree(order2), high);
+            coder.LiteralNibble(*model, model->LowTree(order1, high), model->LowTree(order2, high), neu[newPos] & 15);
         }
     }
     coder.Finish();
@@ -276,6 +344,7 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     header.oldCrc = Crc32(old, oldSize);
     header.newSize = uint32_t(newSize);
     header.newCrc = Crc32(neu, newSize);
+    header.flags = kDeltaRawLiterals;
     std::vector<uint8_t> out(kDeltaHeaderSize);
     MakeDeltaHeader(header, out.data());
 
@@ -302,6 +371,6 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
 
     std::vector<Command> commands;
     for (const auto& part : parts) commands.insert(commands.end(), part.begin(), part.end());
-    WriteCommands(commands, old, neu, &out);
+    WriteCommands(MergeShortAdds(commands, neu, newSize), old, neu, &out);
     return out;
 }

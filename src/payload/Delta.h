@@ -6,7 +6,7 @@
 //   8   4   old file's CRC-32 (PatchCrc.h)
 //   12  4   new file's size
 //   16  4   new file's CRC-32
-//   20  4   flags: 0 (no transform is defined yet; any other value is refused)
+//   20  4   flags: 0, or kDeltaRawLiterals (below); any other bit is refused
 //   24  ... the command stream, range coded (DeltaModel.h) to the delta's end
 //
 // The stream is a series of commands, each read as
@@ -14,7 +14,11 @@
 //   add     count A of bytes made from the old file: new byte = old byte +
 //           diff byte (mod 256), the diff bytes sent as runs of zeros each
 //           followed by one coded byte, a run reaching A's end ending it
-//   extra   count E of literal bytes, then the E bytes
+//   extra   count E of literal bytes, then the E bytes. With the flag
+//           kDeltaRawLiterals, an E of at least kDeltaRawMin first says in
+//           one bit whether its bytes are sent as they are (8 bits each at
+//           even odds, the literal models neither used nor taught): noise-like
+//           data (compressed entries) costs no more than its size.
 // until the new file's size is produced. A command producing nothing, a seek
 // leaving [0, old size], an add reading past the old file's end, or a count
 // passing the new file's size makes the delta damaged.
@@ -27,25 +31,30 @@
 
 constexpr char kDeltaMagic[4] = {'Q', 'D', 'L', 'T'};
 constexpr uint32_t kDeltaHeaderSize = 24;
+constexpr uint32_t kDeltaRawLiterals = 1;
+constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals;
+constexpr uint32_t kDeltaRawMin = 256;
 
 struct DeltaHeader {
     uint32_t oldSize = 0;
     uint32_t oldCrc = 0;
     uint32_t newSize = 0;
     uint32_t newCrc = 0;
+    uint32_t flags = 0;
 };
 
 // The 24 header bytes for this header.
 void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]);
 
 // Reads the header from the delta's current position. "BADDELTA" when it is
-// short, its magic differs or its flags are unknown; a read error as given.
+// short, its magic differs or it has a flag not known here; a read error as
+// given.
 ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
 
 // Writes the new file to out (sequentially, from its current position) from
-// the old file (read at random, through a bounded window) and the delta
-// (read sequentially from its current position). Memory stays a few hundred
-// kilobytes whatever the sizes. "WRONGBASE" when the old file's size is not
+// the old file (read at random, through a 1 MB cache) and the delta (read
+// sequentially from its current position). Memory stays about 11 MB (mostly
+// the literal models, touched as used) whatever the sizes. "WRONGBASE" when the old file's size is not
 // the header's, "BADDELTA" for a damaged stream (nothing is read or written
 // out of bounds: out gets at most the header's new size), "BADRESULT" when
 // the produced bytes do not have the header's CRC, "NOTENOUGHMEM", or a read

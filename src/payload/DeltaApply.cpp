@@ -8,8 +8,13 @@
 namespace {
 
 constexpr uint32_t kInputSize = 0x10000;
-constexpr uint32_t kWindowSize = 0x40000;
-constexpr uint32_t kMinRead = 0x4000;
+// The old file is read through a direct-mapped cache of kCacheSlots blocks
+// of kBlockSize bytes (block b in slot b mod kCacheSlots), an add's blocks
+// read together, up to kMaxReadBlocks in one read: a file patched in order
+// is read about once, code that copies from all over it rereads little.
+constexpr uint32_t kBlockSize = 0x4000;
+constexpr uint32_t kCacheSlots = 64;
+constexpr uint32_t kMaxReadBlocks = 16;
 constexpr uint32_t kOutputSize = 0x40000;
 // The coder reads at most a few bytes past what the encoder flushed only on
 // a damaged stream; past this many it is refused.
@@ -23,8 +28,19 @@ uint32_t Load32(const uint8_t* p) {
 struct Work {
     DeltaModel model;
     uint8_t input[kInputSize];
-    uint8_t window[kWindowSize];
+    uint8_t cache[kCacheSlots][kBlockSize];
+    uint32_t tag[kCacheSlots];  // the block in each slot plus one, 0 for none
+    uint8_t straddle[kDeltaGroup];
     uint8_t output[kOutputSize];
+};
+
+// The range decoder's state. The hot loops keep a copy in a local variable,
+// so that the compiler holds it in registers across the byte stores of the
+// output (which may alias anything reached through a pointer).
+struct Coder {
+    uint32_t range, code;
+    const uint8_t* next;
+    const uint8_t* end;
 };
 
 class Applier {
@@ -35,89 +51,122 @@ public:
     ErrorCode Run();
 
 private:
-    bool Fill();
-    uint8_t NextByte() {
-        if (inPos_ == inEnd_ && !Fill()) {
-            ++overrun_;
-            return 0;
+    uint32_t Fill();
+    uint8_t NextByte(Coder& c) {
+        if (c.next == c.end) {
+            c.next = work_->input;
+            c.end = c.next + Fill();
+            if (c.next == c.end) {
+                ++overrun_;
+                return 0;
+            }
         }
-        return work_->input[inPos_++];
+        return *c.next++;
     }
-    unsigned Bit(DeltaProb* p) { return BitAt(DeltaChanceOfZero(*p), p, nullptr); }
-    // A bit coded with chance zero of a 0; the models p and q (may be null) learn it.
-    unsigned BitAt(uint32_t zero, DeltaProb* p, DeltaProb* q) {
-        uint32_t bound = (range_ >> kDeltaProbBits) * zero;
-        unsigned bit;
-        if (code_ < bound) {
-            range_ = bound;
-            bit = 0;
+    void Normalize(Coder& c) {
+        while (c.range < kDeltaRangeTop) {
+            c.range <<= 8;
+            c.code = c.code << 8 | NextByte(c);
+        }
+    }
+    unsigned Bit(Coder& c, DeltaProb* p) {
+        uint32_t bound = (c.range >> kDeltaProbBits) * DeltaChanceOfZero(*p);
+        unsigned bit = c.code >= bound;
+        if (bit) {
+            c.code -= bound;
+            c.range -= bound;
         } else {
-            code_ -= bound;
-            range_ -= bound;
-            bit = 1;
+            c.range = bound;
         }
         DeltaLearn(p, bit);
-        if (q) DeltaLearn(q, bit);
-        while (range_ < kDeltaRangeTop) {
-            range_ <<= 8;
-            code_ = code_ << 8 | NextByte();
-        }
+        Normalize(c);
         return bit;
     }
-    uint32_t Number(DeltaNumberModel* m) {
+    // A bit coded with chance zero of a 0 that both models p and q learn.
+    unsigned MixedBit(Coder& c, DeltaProb* p, DeltaProb* q) {
+        uint32_t bound = (c.range >> kDeltaProbBits) * work_->model.Mix(*p, *q);
+        unsigned bit = c.code >= bound;
+        if (bit) {
+            c.code -= bound;
+            c.range -= bound;
+        } else {
+            c.range = bound;
+        }
+        DeltaLearn(p, bit);
+        DeltaLearn(q, bit);
+        Normalize(c);
+        return bit;
+    }
+    // A bit at even odds that no model learns.
+    unsigned DirectBit(Coder& c) {
+        uint32_t bound = (c.range >> kDeltaProbBits) * kDeltaEvenOdds;
+        unsigned bit = c.code >= bound;
+        if (bit) {
+            c.code -= bound;
+            c.range -= bound;
+        } else {
+            c.range = bound;
+        }
+        Normalize(c);
+        return bit;
+    }
+    uint32_t Number(Coder& c, DeltaNumberModel* m) {
         unsigned length = 1;
-        for (int i = 0; i < 6; ++i) length = length << 1 | Bit(&m->length[length]);
+        for (int i = 0; i < 6; ++i) length = length << 1 | Bit(c, &m->length[length]);
         length -= 64;
         if (length == 0) return 0;
         if (length > 32) length = 32;  // only a damaged stream says more; the bounds checks refuse it
         uint32_t n = 1;
-        for (unsigned i = 0; i + 1 < length; ++i) n = n << 1 | Bit(&m->bits[length][i]);
+        for (unsigned i = 0; i + 1 < length; ++i) n = n << 1 | Bit(c, &m->bits[length][i]);
         return n;
     }
-    uint8_t Byte(DeltaProb* tree) {
-        unsigned symbol = 1;
-        while (symbol < 0x100) symbol = symbol << 1 | Bit(&tree[symbol]);
-        return uint8_t(symbol);
+    unsigned Nibble(Coder& c, DeltaProb* tree) {
+        unsigned node = 1;
+        while (node < 16) node = node << 1 | Bit(c, &tree[node]);
+        return node - 16;
+    }
+    uint8_t Byte(Coder& c, DeltaModel::Row row) {
+        DeltaModel& m = work_->model;
+        unsigned high = Nibble(c, m.HighTree(row));
+        return uint8_t(high << 4 | Nibble(c, m.LowTree(row, high)));
+    }
+    unsigned LiteralNibble(Coder& c, DeltaProb* order1, DeltaProb* order2) {
+        unsigned node = 1;
+        while (node < 16) node = node << 1 | MixedBit(c, &order1[node], &order2[node]);
+        return node - 16;
     }
 
-    ErrorCode Put(uint8_t byte) {
-        work_->output[outFill_++] = byte;
-        return outFill_ == kOutputSize ? FlushOutput() : nullptr;
-    }
     ErrorCode FlushOutput();
-    // Makes [position, position + n) of the old file readable in the window
-    // (n <= kWindowSize, the range inside the old file); wanted >= n is how
-    // much the caller will read from there on.
-    ErrorCode OldBytes(uint32_t position, uint32_t n, uint32_t wanted, const uint8_t** bytes);
+    // The old file's bytes [position, position + n), n <= kDeltaGroup inside
+    // the old file; wanted >= n is how much the caller reads from there on.
+    // Null after a read error, in *error.
+    const uint8_t* OldBytes(uint32_t position, uint32_t n, uint32_t wanted, ErrorCode* error);
+    ErrorCode LoadBlocks(uint32_t block, uint32_t wanted);
     ErrorCode Add(uint32_t count);
-    ErrorCode Extra(uint32_t count);
+    ErrorCode Extra(uint32_t count, bool raw);
 
     Work* work_;
     CFile* old_;
     CFile* delta_;
     CFile* out_;
     DeltaHeader header_;
-    uint32_t inPos_ = 0, inEnd_ = 0, overrun_ = 0;
+    Coder coder_{0xFFFFFFFFu, 0, nullptr, nullptr};
+    uint32_t overrun_ = 0;
     ErrorCode readError_ = nullptr;
-    uint32_t range_ = 0xFFFFFFFFu, code_ = 0;
-    uint32_t windowStart_ = 0, windowLength_ = 0;
     uint32_t outFill_ = 0, produced_ = 0, crc_ = 0;
     uint32_t oldPos_ = 0;
     uint8_t previous_ = 0, previous2_ = 0;  // the last two bytes produced
     DeltaAddState add_;
 };
 
-// Refills the input buffer; false at the delta's end or on a read error
-// (kept for Run to report).
-bool Applier::Fill() {
-    if (readError_) return false;
+// Refills the input buffer; how many bytes it got, 0 at the delta's end or
+// on a read error (kept for Run to report).
+uint32_t Applier::Fill() {
+    if (readError_) return 0;
     uint32_t got = 0;
     ErrorCode error = delta_->Read(work_->input, kInputSize, &got);
     if (error && error != ERR_EOF) readError_ = error;
-    if (got > kInputSize) got = 0;
-    inPos_ = 0;
-    inEnd_ = got;
-    return got != 0;
+    return got > kInputSize ? 0 : got;
 }
 
 ErrorCode Applier::FlushOutput() {
@@ -130,102 +179,162 @@ ErrorCode Applier::FlushOutput() {
     return error;
 }
 
-ErrorCode Applier::OldBytes(uint32_t position, uint32_t n, uint32_t wanted, const uint8_t** bytes) {
-    if (position < windowStart_ || position - windowStart_ > windowLength_ ||
-        n > windowLength_ - (position - windowStart_)) {
-        // Only what the add still wants (at least kMinRead, for the short
-        // adds that follow nearby): a short add far away reads little.
-        uint32_t length = wanted > kMinRead ? wanted : kMinRead;
-        if (length > kWindowSize) length = kWindowSize;
-        if (length > header_.oldSize - position) length = header_.oldSize - position;
-        uint32_t got = 0;
-        ErrorCode error = old_->ReadAt(work_->window, position, length, &got);
-        if (!error && got != length) error = ERR_READFAIL;
-        if (error) {
-            windowLength_ = 0;
-            return error;
-        }
-        windowStart_ = position;
-        windowLength_ = length;
-    }
-    *bytes = work_->window + (position - windowStart_);
+// Reads block and the following ones the caller wants (from the block's
+// start) that fit the cache without wrapping.
+ErrorCode Applier::LoadBlocks(uint32_t block, uint32_t wanted) {
+    uint32_t slot = block % kCacheSlots;
+    uint32_t blocks = wanted / kBlockSize + 1;
+    if (blocks > kMaxReadBlocks) blocks = kMaxReadBlocks;
+    if (blocks > kCacheSlots - slot) blocks = kCacheSlots - slot;
+    uint32_t start = block * kBlockSize, left = header_.oldSize - start;
+    uint32_t length = blocks * kBlockSize < left ? blocks * kBlockSize : left;
+    blocks = (length + kBlockSize - 1) / kBlockSize;
+    for (uint32_t i = 0; i < blocks; ++i) work_->tag[slot + i] = 0;
+    uint32_t got = 0;
+    ErrorCode error = old_->ReadAt(work_->cache[slot], start, length, &got);
+    if (!error && got != length) error = ERR_READFAIL;
+    if (error) return error;
+    for (uint32_t i = 0; i < blocks; ++i) work_->tag[slot + i] = block + i + 1;
     return nullptr;
 }
 
-// Chunks of the add end on group boundaries, so groups never straddle a
-// window or output refill.
+const uint8_t* Applier::OldBytes(uint32_t position, uint32_t n, uint32_t wanted, ErrorCode* error) {
+    uint32_t block = position / kBlockSize, offset = position % kBlockSize;
+    if (offset + n > kBlockSize) {
+        // Across two blocks: both halves copied side by side.
+        uint32_t first = kBlockSize - offset;
+        const uint8_t* bytes = OldBytes(position, first, wanted, error);
+        if (!bytes) return nullptr;
+        std::memcpy(work_->straddle, bytes, first);
+        bytes = OldBytes(position + first, n - first, wanted - first, error);
+        if (!bytes) return nullptr;
+        std::memcpy(work_->straddle + first, bytes, n - first);
+        return work_->straddle;
+    }
+    uint32_t slot = block % kCacheSlots;
+    if (work_->tag[slot] != block + 1 && (*error = LoadBlocks(block, offset + wanted))) return nullptr;
+    return work_->cache[slot] + offset;
+}
+
+// The add is decoded a group at a time, each group's old bytes taken from
+// the cache and its new ones written straight into the output buffer.
 ErrorCode Applier::Add(uint32_t count) {
     DeltaModel& m = work_->model;
+    DeltaProb* const groupModel = m.group;
+    DeltaProb* const changedModel = m.changed;
+    uint8_t* const output = work_->output;
     DeltaAddState state = add_;
+    uint8_t before1 = previous_, before2 = previous2_;
+    Coder c = coder_;
+    ErrorCode error = nullptr;
     while (count) {
-        if (kOutputSize - outFill_ < kDeltaGroup)
-            if (ErrorCode error = FlushOutput()) return error;
-        uint32_t n = count < kWindowSize ? count : kWindowSize;
-        if (n > kOutputSize - outFill_) n = kOutputSize - outFill_;
-        if (n < count) n &= ~(kDeltaGroup - 1);
-        const uint8_t* source;
-        if (ErrorCode error = OldBytes(oldPos_, n, count, &source)) return error;
-        uint8_t* target = work_->output + outFill_;
-        for (uint32_t at = 0; at < n; at += kDeltaGroup) {
-            uint32_t g = n - at < kDeltaGroup ? n - at : kDeltaGroup;
-            bool changed = Bit(&m.group[state.GroupContext()]);
-            if (!changed) {
-                std::memcpy(target + at, source + at, g);
-            } else {
-                for (uint32_t i = at; i < at + g; ++i) {
-                    uint8_t diff = 0;
-                    if (Bit(&m.changed[state.ChangedContext()])) diff = Byte(state.DiffTree(&m));
-                    target[i] = uint8_t(source[i] + diff);
-                    state.Next(source[i], diff);
-                }
-            }
-            state.NextGroup(source + at, g, changed);
+        // A stream that ran out stops here, not after decoding the rest of a
+        // long count from nothing.
+        if (overrun_ > kMaxOverrun) {
+            error = ERR_BADDELTA;
+            break;
         }
-        previous2_ = n >= 2 ? target[n - 2] : previous_;
-        previous_ = target[n - 1];
-        outFill_ += n;
-        oldPos_ += n;
-        count -= n;
-        if (outFill_ == kOutputSize)
-            if (ErrorCode error = FlushOutput()) return error;
+        if (kOutputSize - outFill_ < kDeltaGroup)
+            if ((error = FlushOutput())) break;
+        uint32_t g = count < kDeltaGroup ? count : kDeltaGroup;
+        const uint8_t* source = OldBytes(oldPos_, g, count, &error);
+        if (!source) break;
+        uint8_t* target = output + outFill_;
+        bool changed = Bit(c, &groupModel[state.GroupContext()]);
+        if (!changed) {
+            std::memcpy(target, source, g);
+        } else {
+            for (uint32_t i = 0; i < g; ++i) {
+                uint8_t diff = 0;
+                if (Bit(c, &changedModel[state.ChangedContext()])) diff = Byte(c, state.DiffTree(&m));
+                target[i] = uint8_t(source[i] + diff);
+                state.Next(source[i], diff);
+            }
+        }
+        state.NextGroup(source, g, changed);
+        before2 = g >= 2 ? target[g - 2] : before1;
+        before1 = target[g - 1];
+        outFill_ += g;
+        oldPos_ += g;
+        count -= g;
     }
+    coder_ = c;
     add_ = state;
-    return nullptr;
+    previous_ = before1;
+    previous2_ = before2;
+    return error;
 }
 
-ErrorCode Applier::Extra(uint32_t count) {
+ErrorCode Applier::Extra(uint32_t count, bool raw) {
     DeltaModel& m = work_->model;
-    while (count--) {
-        DeltaProb* order1 = m.literal[previous_];
-        DeltaProb* order2 = m.literal2[DeltaLiteralHash(previous_, previous2_)];
-        unsigned symbol = 1;
-        while (symbol < 0x100)
-            symbol = symbol << 1 | BitAt(m.Mix(order1[symbol], order2[symbol]), &order1[symbol], &order2[symbol]);
-        previous2_ = previous_;
-        previous_ = uint8_t(symbol);
-        if (ErrorCode error = Put(previous_)) return error;
+    uint8_t* const output = work_->output;
+    uint8_t before1 = previous_, before2 = previous2_;
+    Coder c = coder_;
+    ErrorCode error = nullptr;
+    while (count) {
+        if (outFill_ == kOutputSize)
+            if ((error = FlushOutput())) break;
+        if (overrun_ > kMaxOverrun) {
+            error = ERR_BADDELTA;
+            break;
+        }
+        uint32_t n = kOutputSize - outFill_;
+        if (n > count) n = count;
+        if (n > kDeltaGroup) n = kDeltaGroup;
+        for (uint32_t i = 0; raw && i < n; ++i) {
+            unsigned byte = 1;
+            while (byte < 0x100) byte = byte << 1 | DirectBit(c);
+            before2 = before1;
+            before1 = uint8_t(byte);
+            output[outFill_ + i] = before1;
+        }
+        for (uint32_t i = 0; !raw && i < n; ++i) {
+            DeltaModel::Row order1 = m.Literal(before1);
+            DeltaModel::Row order2 = m.Literal2(DeltaLiteralHash(before1, before2));
+            // The order-2 table is far larger than the caches: ask for all of
+            // the row at once, so the low nibble's line comes with the high one's.
+            for (unsigned line = 1; line < kDeltaTreeSlots / 16; ++line) __builtin_prefetch(order2.probs + 16 * line);
+            unsigned high = LiteralNibble(c, m.HighTree(order1), m.HighTree(order2));
+            unsigned low = LiteralNibble(c, m.LowTree(order1, high), m.LowTree(order2, high));
+            before2 = before1;
+            before1 = uint8_t(high << 4 | low);
+            output[outFill_ + i] = before1;
+        }
+        outFill_ += n;
+        count -= n;
     }
-    return nullptr;
+    if (!error && outFill_ == kOutputSize) error = FlushOutput();
+    coder_ = c;
+    previous_ = before1;
+    previous2_ = before2;
+    return error;
 }
 
 ErrorCode Applier::Run() {
     work_->model.Init();
-    for (int i = 0; i < 5; ++i) code_ = code_ << 8 | NextByte();
+    for (uint32_t& tag : work_->tag) tag = 0;
     DeltaModel& m = work_->model;
+    Coder c = coder_;
+    for (int i = 0; i < 5; ++i) c.code = c.code << 8 | NextByte(c);
     ErrorCode error = nullptr;
     while (!error && produced_ < header_.newSize) {
-        unsigned negative = Bit(&m.seekSign);
-        uint32_t distance = Number(&m.seek);
-        uint32_t add = Number(&m.add);
+        unsigned negative = Bit(c, &m.seekSign);
+        uint32_t distance = Number(c, &m.seek);
+        uint32_t add = Number(c, &m.add);
         if (negative ? distance > oldPos_ : distance > header_.oldSize - oldPos_) return ERR_BADDELTA;
         oldPos_ = negative ? oldPos_ - distance : oldPos_ + distance;
         uint32_t left = header_.newSize - produced_;
         if (add > left || add > header_.oldSize - oldPos_) return ERR_BADDELTA;
+        coder_ = c;
         error = Add(add);
+        c = coder_;
         if (error) break;
-        uint32_t extra = Number(&m.extra);
+        uint32_t extra = Number(c, &m.extra);
         if (extra > left - add || add + extra == 0) return ERR_BADDELTA;
-        error = Extra(extra);
+        bool raw = (header_.flags & kDeltaRawLiterals) && extra >= kDeltaRawMin && Bit(c, &m.extraRaw);
+        coder_ = c;
+        error = Extra(extra, raw);
+        c = coder_;
         produced_ += add + extra;
         if (overrun_ > kMaxOverrun) error = ERR_BADDELTA;
         if (readError_) error = readError_;
@@ -238,7 +347,7 @@ ErrorCode Applier::Run() {
 }  // namespace
 
 void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]) {
-    const uint32_t fields[6] = {0, header.oldSize, header.oldCrc, header.newSize, header.newCrc, 0};
+    const uint32_t fields[6] = {0, header.oldSize, header.oldCrc, header.newSize, header.newCrc, header.flags};
     for (int f = 1; f < 6; ++f)
         for (int i = 0; i < 4; ++i) out[4 * f + i] = uint8_t(fields[f] >> (8 * i));
     std::memcpy(out, kDeltaMagic, 4);
@@ -249,8 +358,9 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     uint32_t got = 0;
     ErrorCode error = delta->Read(bytes, kDeltaHeaderSize, &got);
     if (error && error != ERR_EOF) return error;
-    if (got != kDeltaHeaderSize || std::memcmp(bytes, kDeltaMagic, 4) != 0 || Load32(bytes + 20) != 0)
+    if (got != kDeltaHeaderSize || std::memcmp(bytes, kDeltaMagic, 4) != 0 || (Load32(bytes + 20) & ~kDeltaKnownFlags))
         return ERR_BADDELTA;
+    header->flags = Load32(bytes + 20);
     header->oldSize = Load32(bytes + 4);
     header->oldCrc = Load32(bytes + 8);
     header->newSize = Load32(bytes + 12);

@@ -21,6 +21,7 @@
 // byte before it. A literal's bits are coded with two models mixed
 // in the logistic domain (DeltaMix): one under the byte produced before it,
 // one under a hash of the two bytes before it.
+// An extra's raw flag (Delta.h) is one bit of its own.
 // This state runs on across commands, from zeros.
 #pragma once
 
@@ -35,6 +36,7 @@ constexpr uint32_t kDeltaProbMin = 64, kDeltaProbMax = 65536 - 64;
 // A model bit: the probability of a 0 in the high 16 bits, the count of bits
 // seen (up to the limit) in the low ones.
 typedef uint32_t DeltaProb;
+constexpr uint32_t kDeltaEvenOdds = 32768;  // the chance of a 0 of an unmodelled bit
 constexpr DeltaProb kDeltaProbInit = DeltaProb(1) << 31;
 
 struct DeltaRates {
@@ -83,25 +85,48 @@ struct DeltaNumberModel {
     DeltaProb bits[33][32];
 };
 
+// A byte's tree of 255 bits stored as nibble trees, so a byte touches two
+// cache lines of a row, not five: the high nibble's 15 nodes at [1, 16), then
+// for high nibble h the low nibble's 15 nodes at [16 (h + 1) + 1, 16 (h + 2)).
+// Each such line of a row is set up when first used.
+constexpr unsigned kDeltaTreeSlots = 16 * 17;
+
 struct DeltaModel {
     DeltaNumberModel seek, add, extra;
     DeltaProb seekSign;
+    DeltaProb extraRaw;
     DeltaProb group[16 << 3];
     DeltaProb changed[1u << 15];
-    DeltaProb diff[2][256][256];
-    DeltaProb literal[256][256];
-    DeltaProb literal2[1u << kDeltaLiteralHashBits][256];
     int16_t stretch[4096];  // inverse of DeltaSquash, filled by Init
 
+    // Resets every model to its start. The byte trees (most of the model's
+    // memory) are set a nibble tree at a time when first used, so a delta
+    // touches only what it codes.
     void Init() {
         DeltaProb* p = &seek.length[0];
-        DeltaProb* end = &literal2[(1u << kDeltaLiteralHashBits) - 1][255] + 1;
+        DeltaProb* end = &changed[(1u << 15) - 1] + 1;
         while (p != end) *p++ = kDeltaProbInit;
+        for (uint32_t& r : ready_) r = 0;
         unsigned next = 0;
         for (int x = -2047; x <= 2047; ++x)
             for (unsigned v = DeltaSquash(x); next <= v; ++next) stretch[next] = int16_t(x);
         while (next < 4096) stretch[next++] = 2047;
     }
+
+    // A byte tree (row) is taken by its high nibble's tree, then the low
+    // nibble's tree under the high nibble: each nibble tree has nodes [1, 16).
+    struct Row {
+        DeltaProb* probs;
+        uint32_t* ready;
+    };
+    DeltaProb* HighTree(Row row) { return Nibbles(row, 0); }
+    DeltaProb* LowTree(Row row, unsigned high) { return Nibbles(row, high + 1); }
+
+    // The diff tree after a nonzero diff (carry) or under the old byte.
+    Row Diff(bool carry, uint8_t context) { return {diff_[carry][context], &ready_[kDiffRows + carry * 256 + context]}; }
+    // The literal trees under the byte before and under the hash of two.
+    Row Literal(uint8_t before1) { return {literal_[before1], &ready_[before1]}; }
+    Row Literal2(uint32_t hash) { return {literal2_[hash], &ready_[kLiteral2Rows + hash]}; }
 
     // The chance of a 0 from two models: their log-odds summed, weighted 5/8.
     uint32_t Mix(DeltaProb a, DeltaProb b) const {
@@ -109,6 +134,22 @@ struct DeltaModel {
         uint32_t p = DeltaSquash(x) << 4;
         return p < kDeltaProbMin ? kDeltaProbMin : p > kDeltaProbMax ? kDeltaProbMax : p;
     }
+
+private:
+    static constexpr unsigned kLiteral2Rows = 256, kDiffRows = kLiteral2Rows + (1u << kDeltaLiteralHashBits);
+    DeltaProb* Nibbles(Row row, unsigned line) {
+        DeltaProb* tree = row.probs + 16 * line;
+        if (!(*row.ready & 1u << line)) {
+            for (unsigned i = 0; i < 16; ++i) tree[i] = kDeltaProbInit;
+            *row.ready |= 1u << line;
+        }
+        return tree;
+    }
+
+    uint32_t ready_[kDiffRows + 512];  // per row, a bit per nibble tree set up
+    DeltaProb diff_[2][256][kDeltaTreeSlots];
+    DeltaProb literal_[256][kDeltaTreeSlots];
+    DeltaProb literal2_[1u << kDeltaLiteralHashBits][kDeltaTreeSlots];
 };
 
 // Where the add's coding stands: the old bytes before the current one, the
@@ -135,7 +176,7 @@ struct DeltaAddState {
 
     uint32_t ChangedContext() const { return (uint32_t(old2 >> 4) << 8 | old1) << 3 | since; }
     // The diff tree of the model for the current byte.
-    DeltaProb* DiffTree(DeltaModel* m) const { return since == 0 ? m->diff[1][lastDiff] : m->diff[0][old1]; }
+    DeltaModel::Row DiffTree(DeltaModel* m) const { return since == 0 ? m->Diff(true, lastDiff) : m->Diff(false, old1); }
     // After a byte whose old value is old and whose diff is diff.
     void Next(uint8_t old, uint8_t diff) {
         if (diff) {

@@ -67,7 +67,8 @@ std::vector<uint8_t> Pack(const std::vector<std::pair<std::string, std::vector<u
 }  // namespace
 
 // Edits of the delta target's old file: bytes changed in place, a stretch
-// inserted and one removed, and everything rewritten.
+// inserted and one removed, noise inserted (sent raw), and everything
+// rewritten.
 void DeltaSeeds() {
     const std::vector<uint8_t> old = DeltaFuzzOld();
     std::vector<uint8_t> changed = old;
@@ -75,8 +76,12 @@ void DeltaSeeds() {
     std::vector<uint8_t> moved = old;
     moved.insert(moved.begin() + 1000, old.begin() + 4500, old.begin() + 4700);
     moved.erase(moved.begin() + 3000, moved.begin() + 3400);
+    std::vector<uint8_t> noise = old;
+    for (uint32_t i = 0, x = 1; i < 600; ++i, x = x * 1103515245u + 12345u)
+        noise.insert(noise.begin() + 2000 + i, uint8_t(x >> 24));
     const std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds = {
-        {"same", old}, {"changed", changed}, {"moved", moved}, {"other", Text(700)}, {"empty", {}}};
+        {"same", old},           {"changed", changed}, {"moved", moved}, {"noise", noise},
+        {"other", Text(700)}, {"empty", {}}};
     for (const auto& seed : seeds)
         Save("delta_apply", seed.first, EncodeDelta(old.data(), old.size(), seed.second.data(), seed.second.size(), 1));
 }

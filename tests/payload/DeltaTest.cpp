@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -43,13 +44,13 @@ void ShiftAddresses(Bytes* v, uint32_t delta) {
     }
 }
 
-// A random edit script: inserts, deletes, changes, moves and shifts.
+// A random edit script: inserts, deletes, changes, moves, duplicates and shifts.
 Bytes Edit(Bytes v, std::mt19937& rng) {
     unsigned edits = 1 + rng() % 8;
     for (unsigned e = 0; e < edits; ++e) {
         size_t at = v.empty() ? 0 : rng() % v.size();
         size_t length = std::min<size_t>(1 + rng() % 2000, v.size() - at);
-        switch (rng() % 5) {
+        switch (rng() % 6) {
         case 0: {
             Bytes piece = testdata::Random(1 + rng() % 500, rng());
             v.insert(v.begin() + long(at), piece.begin(), piece.end());
@@ -62,6 +63,12 @@ Bytes Edit(Bytes v, std::mt19937& rng) {
         case 3: {
             Bytes piece(v.begin() + long(at), v.begin() + long(at + length));
             v.erase(v.begin() + long(at), v.begin() + long(at + length));
+            size_t to = v.empty() ? 0 : rng() % v.size();
+            v.insert(v.begin() + long(to), piece.begin(), piece.end());
+            break;
+        }
+        case 4: {
+            Bytes piece(v.begin() + long(at), v.begin() + long(at + length));
             size_t to = v.empty() ? 0 : rng() % v.size();
             v.insert(v.begin() + long(to), piece.begin(), piece.end());
             break;
@@ -111,6 +118,72 @@ TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     Bytes rebuilt;
     ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
     EXPECT_TRUE(rebuilt == neu);
+
+    // Noise (a compressed entry rewritten) costs no more than its size.
+    Bytes noisy = old;
+    Bytes noise = testdata::Random(40000, 5);
+    noisy.insert(noisy.begin() + 500000, noise.begin(), noise.end());
+    delta = EncodeDelta(old.data(), old.size(), noisy.data(), noisy.size(), 2);
+    EXPECT_LT(delta.size(), noise.size() + 256);
+    ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
+    EXPECT_TRUE(rebuilt == noisy);
+
+    // New text in an old file of other text (the same words): its many short
+    // matches cost no more than coding it all as literals.
+    Bytes text = testdata::Text(200000, 1), otherText = testdata::Text(200000, 2);
+    Bytes asLiterals = EncodeDelta(nullptr, 0, otherText.data(), otherText.size(), 1);
+    delta = EncodeDelta(text.data(), text.size(), otherText.data(), otherText.size(), 1);
+    EXPECT_LE(delta.size(), asLiterals.size() + asLiterals.size() / 50) << asLiterals.size();
+    ASSERT_EQ(nullptr, Apply(text, delta, &rebuilt));
+    EXPECT_TRUE(rebuilt == otherText);
+
+    // Short stretches repeated every few kilobytes make short seeks back:
+    // the old file is still read about once, in reads of a block or more.
+    const Bytes base(old.begin(), old.begin() + (1 << 20));
+    Bytes echoes;
+    for (size_t at = 0; at < base.size(); at += 3000) {
+        echoes.insert(echoes.end(), base.begin() + long(at), base.begin() + long(std::min(at + 3000, base.size())));
+        if (at >= 200) echoes.insert(echoes.end(), base.begin() + long(at - 200), base.begin() + long(at - 160));
+    }
+    delta = EncodeDelta(base.data(), base.size(), echoes.data(), echoes.size(), 2);
+    MemoryFile oldFile(base), deltaFile(delta), outFile;
+    ASSERT_EQ(nullptr, ApplyDelta(&oldFile, &deltaFile, &outFile));
+    EXPECT_TRUE(outFile.data == echoes);
+    EXPECT_LE(oldFile.readCalls, int(base.size() >> 13)) << "old file read " << oldFile.readCalls << " times";
+}
+
+TEST(Delta, PiecesFromAllOverALargeOldFile) {
+    // The new file takes odd-sized pieces at odd offsets from all over an
+    // old file larger than the applier's cache, some twice, some slightly
+    // changed, so blocks are evicted and reread and groups straddle blocks.
+    Bytes old = Program(3 << 20, 11);
+    std::mt19937 rng(42);
+    Bytes neu;
+    std::vector<size_t> starts;
+    while (neu.size() < (2u << 20)) {
+        size_t length = 3000 + rng() % 70000, at = rng() % (old.size() - length);
+        if (!starts.empty() && rng() % 4 == 0) at = starts[rng() % starts.size()];
+        starts.push_back(at);
+        neu.insert(neu.end(), old.begin() + long(at), old.begin() + long(at + length));
+        if (rng() % 2) neu[neu.size() - length / 2] ^= 0x21;
+    }
+    Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2);
+    EXPECT_LT(delta.size(), neu.size() / 50);
+    Bytes rebuilt;
+    ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
+    ASSERT_TRUE(rebuilt == neu);
+
+    // The old file failing at any of its reads: its error, and never more
+    // than the new size written.
+    MemoryFile probe(old), probeDelta(delta), probeOut;
+    ASSERT_EQ(nullptr, ApplyDelta(&probe, &probeDelta, &probeOut));
+    for (int after = 0; after < probe.readCalls; after += 1 + probe.readCalls / 7) {
+        MemoryFile oldFile(old), deltaFile(delta), outFile;
+        oldFile.failReadAfter = after;
+        EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile)) << after;
+        EXPECT_LT(outFile.data.size(), neu.size()) << after;
+        EXPECT_TRUE(std::equal(outFile.data.begin(), outFile.data.end(), neu.begin())) << after;
+    }
 }
 
 TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
@@ -149,12 +222,23 @@ TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
     EXPECT_EQ(ERR_WRONGBASE, Apply(old, lie(4, uint32_t(old.size() + 1)), &out));
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(ERR_BADRESULT, Apply(old, lie(16, Crc32(neu.data(), neu.size()) ^ 1), &out));
-    EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, 1), &out));
-    EXPECT_TRUE(out.empty());
+    for (uint32_t flags : {2u, 3u, 0x80000001u}) {
+        EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, flags), &out)) << flags;
+        EXPECT_TRUE(out.empty());
+    }
     for (uint32_t size : {0u, 1u, uint32_t(neu.size() - 1), uint32_t(neu.size() + 1), 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         EXPECT_NE(nullptr, Apply(old, lie(12, size), &out)) << size;
         EXPECT_LE(out.size(), std::min<size_t>(size, neu.size() + 1)) << size;
     }
+    // Cut inside a long add of a large file and lying about the new size:
+    // refused where the stream ends, not after decoding the rest from nothing.
+    Bytes big = Program(3 << 20, 9), bigNew = big;
+    ShiftAddresses(&bigNew, 0x10);
+    Bytes bigDelta = EncodeDelta(big.data(), big.size(), bigNew.data(), bigNew.size(), 1);
+    bigDelta.resize(bigDelta.size() / 3);
+    for (int i = 0; i < 4; ++i) bigDelta[12 + i] = 0xFF;
+    EXPECT_EQ(ERR_BADDELTA, Apply(big, bigDelta, &out));
+    EXPECT_LT(out.size(), bigNew.size() / 2);
     // The wrong old file of the right size: the result's CRC tells.
     Bytes other = old;
     other[old.size() / 2] ^= 0x55;
