@@ -289,8 +289,8 @@ TEST(SignedImage, ThePayloadEndsWhereATrailingCertificateTableStarts) {
     EXPECT_FALSE(FindCertificateTable(&beyond, &table));
     Bytes farHeader = PeImage(true, 40000, 36000, 4000);
     Put32(farHeader, 0x3C, 0xFFFFFFF0u);
-    MemoryFile far(farHeader);
-    EXPECT_FALSE(FindCertificateTable(&far, &table));
+    MemoryFile farFile(farHeader);
+    EXPECT_FALSE(FindCertificateTable(&farFile, &table));
     Bytes elf = PeImage(true, 40000, 36000, 4000);
     std::memcpy(elf.data(), "\x7F" "ELF", 4);
     MemoryFile elfFile(elf);
