@@ -47,6 +47,41 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t size) {
     return ~c;
 }
 
+namespace {
+
+// a times b modulo the polynomial, both in the reflected bit order (the
+// top bit is x^0).
+uint32_t MultiplyModP(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t bit = 0x80000000u; bit && a; bit >>= 1) {
+        if (a & bit) {
+            product ^= b;
+            a ^= bit;
+        }
+        b = (b >> 1) ^ (kPolynomial & (0u - (b & 1)));
+    }
+    return product;
+}
+
+// x^(8 n) modulo the polynomial: the shift of n zero bytes, by squaring.
+uint32_t ByteShift(uint64_t n) {
+    uint32_t power = 0x80000000u;      // x^0
+    uint32_t square = 0x00800000u;     // x^8
+    for (; n; n >>= 1) {
+        if (n & 1) power = MultiplyModP(power, square);
+        square = MultiplyModP(square, square);
+    }
+    return power;
+}
+
+}  // namespace
+
+// The register after a and b is a's register shifted over b's bytes plus
+// b's own; the starting and final inversions cancel in that sum.
+uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB) {
+    return MultiplyModP(ByteShift(lengthB), crcA) ^ crcB;
+}
+
 void MakePatchCrcEntry(uint32_t coveredSize, uint32_t crc, uint8_t out[kPatchCrcEntrySize]) {
     std::memcpy(out, kPatchCrcMagic, 4);
     StoreU32(out + 4, kPatchCrcVersion);
