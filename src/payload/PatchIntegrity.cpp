@@ -72,6 +72,8 @@ uint32_t SplittableBlocks(CFile* container) {
 // The CRC of the first covered bytes of the container's contents, walked
 // strictly; with a helper, the second half of the blocks on its thread. The
 // first half's fault is reported before the second's, as one walk would.
+// The halves share nothing but the default pointer pool (the process heap,
+// safe on any thread) and the CRC tables, built once before either reads.
 bool CrcOfContainer(CFile* container, uint32_t covered, const ChecksumHelper* helper, uint32_t* crc,
                     IntegrityFault* fault) {
     CrcWalk front{container, 0, kNoBlock, CrcSink{covered}, IntegrityFault{}, false};
@@ -79,6 +81,7 @@ bool CrcOfContainer(CFile* container, uint32_t covered, const ChecksumHelper* he
     void* started = nullptr;
     const uint32_t count = helper ? SplittableBlocks(container) : 0;
     if (count >= 2 && count >= helper->minimumBlocks) {
+        Crc32Update(0, nullptr, 0);  // builds the tables on this thread
         front.endBlock = back.firstBlock = count / 2;
         started = helper->start(RunCrcWalk, &back);
         if (!started) front.endBlock = kNoBlock;
