@@ -12,6 +12,7 @@
 #include "payload/LzssFile.h"
 #include "payload/LzssFormat.h"
 #include "payload/LzssWriter.h"
+#include "payload/PatchCrc.h"
 
 #if QP_HAVE_ZLIB
 #include <zlib.h>
@@ -114,6 +115,18 @@ void BM_Memcpy(benchmark::State& state) {
 }
 BENCHMARK(BM_Memcpy);
 
+// The checksum pass runs over every decoded byte of a patch.
+void BM_Crc32(benchmark::State& state) {
+    auto data = Random();
+    uint32_t crc = 0;
+    for (auto _ : state) {
+        crc = Crc32Update(crc, data.data(), kBlock);
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+}
+BENCHMARK(BM_Crc32);
+
 #if QP_HAVE_ZLIB
 void BM_ZlibInflate(benchmark::State& state) {
     auto data = Data(int(state.range(0)));
@@ -138,6 +151,17 @@ void BM_ZlibInflate(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
 }
 BENCHMARK(BM_ZlibInflate)->DenseRange(0, 2);
+
+void BM_ZlibCrc32(benchmark::State& state) {
+    auto data = Random();
+    uLong crc = 0;
+    for (auto _ : state) {
+        crc = crc32(crc, data.data(), kBlock);
+        benchmark::DoNotOptimize(crc);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * kBlock);
+}
+BENCHMARK(BM_ZlibCrc32);
 
 void BM_ZlibDeflate6(benchmark::State& state) {
     auto data = Data(int(state.range(0)));

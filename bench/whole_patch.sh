@@ -26,7 +26,27 @@ build_bench_programs
 work="${QP_BENCH_WORK:-$(mktemp -d)}"
 mkdir -p "$work"
 [ -n "${QP_BENCH_WORK:-}" ] || trap 'rm -rf "$work"' EXIT
+rm -rf "$work/aside"
 g++ -std=c++17 -O2 -o "$work/make_tree" "$root/bench/make_tree.cpp"
+
+# Trees of earlier repetitions are moved aside, not deleted, until the end:
+# on a file system without a journal, ext4 passes over every inode freed in
+# the last minutes when it makes a file, so deleting 2,000 or 20,000 files
+# just before a timed run makes that run's file creation pay for them
+# (both the patch and tar xzf, by how much depends on what was deleted
+# last), and the figures would measure the scratch clean-up.
+aside=0
+set_aside() {
+    if [ -e "$1" ]; then
+        mkdir -p "$work/aside"
+        aside=$((aside + 1))
+        mv "$1" "$work/aside/$aside"
+    fi
+}
+make_fresh_install() {
+    set_aside "$1"
+    make_install "$1"
+}
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f\n", b - a}'; }
@@ -114,11 +134,11 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
     applies=()
     copies=()
     for _ in $(seq "$reps"); do
-        make_install "$base/install"
+        make_fresh_install "$base/install"
         applies+=("$(apply_patch "$base/patch" "$base/install" yes,ok)")
         [ "$(tree_sums "$base/Files")" = "$(tree_sums "$base/install/C/Games/Quor")" ] \
             || { echo "the $profile patch did not copy the tree" >&2; cat "$base/install/transcript.jsonl" >&2; exit 1; }
-        rm -rf "$base/copy"
+        set_aside "$base/copy"
         mkdir "$base/copy"
         start=$(now)
         tar xzf "$base/tree.tar.gz" -C "$base/copy"
@@ -137,15 +157,15 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
         # it bounds the check's cost from above.
         declines=()
         for _ in $(seq "$reps"); do
-            make_install "$base/install"
+            make_fresh_install "$base/install"
             declines+=("$(apply_patch "$base/patch" "$base/install" no)")
         done
         decline_s=$(printf '%s\n' "${declines[@]}" | median)
         check_line=$(printf 'Start-up with the checksum check (declined welcome, large patch): %.3f s, %.1f%% of its apply time %.3f s (target under 10%%).' \
             "$decline_s" "$(awk -v d="$decline_s" -v a="$apply_s" 'BEGIN {print 100 * d / a}')" "$apply_s")
-        make_install "$base/install"
+        make_fresh_install "$base/install"
         apply_patch "$base/patch" "$base/install" no "$base/baseline.kb" >/dev/null
-        make_install "$base/install"
+        make_fresh_install "$base/install"
         apply_patch "$base/patch" "$base/install" yes,ok "$base/peak.kb" >/dev/null
         baseline=$(tail -1 "$base/baseline.kb")
         peak=$(tail -1 "$base/peak.kb")
@@ -153,8 +173,10 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
             "$peak" "$baseline" "$((peak - baseline))")
     fi
 done
+rm -rf "$work/aside"
 echo
 echo "Targets: apply / tar xzf at most 0.6 (large) and at most 3 (many)."
+echo "Load average after the applies: $(cut -d' ' -f1-3 /proc/loadavg)."
 echo "$mem_line"
 echo "$check_line"
 echo

@@ -73,11 +73,16 @@ bool FlushPartial(const char* partial) {
 }
 
 bool ReplaceWithPartial(const char* partial, const char* target, bool writeThrough) {
+    // Most targets are replaced as they are; only a refused move looks at
+    // the target's attributes (a read-only one refuses) and tries again
+    // with normal ones, which are put back when that fails too.
+    if (MoveReplacing(partial, target, writeThrough)) return true;
     DWORD old = GetFileAttributesA(target);
     bool guarded = old != INVALID_FILE_ATTRIBUTES && !(old & FILE_ATTRIBUTE_DIRECTORY) && (old & kGuardingAttributes);
-    if (guarded) SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-    if (MoveReplacing(partial, target, writeThrough)) return true;
-    if (guarded) SetFileAttributesA(target, old);
+    if (guarded && SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL)) {
+        if (MoveReplacing(partial, target, writeThrough)) return true;
+        SetFileAttributesA(target, old);
+    }
     RemovePartialFile(partial);
     return false;
 }

@@ -5,10 +5,12 @@
 #include <new>
 
 #include "app/AppState.h"
+#include "app/HelperThread.h"
 #include "app/SafeFormat.h"
 #include "file/MountTable.h"
 #include "file/WindowFile.h"
 #include "payload/LzssFile.h"
+#include "payload/LzssFormat.h"
 #include "payload/PackFS.h"
 #include "payload/PatchIntegrity.h"
 #include "payload/PatchNames.h"
@@ -48,6 +50,29 @@ void PatchFileBroken() {
     std::exit(-1);
 }
 
+namespace {
+
+// The checksum pass of a patch of at least this many blocks (1 MB) runs in
+// two halves on two threads; a smaller one is over before a thread starts.
+constexpr uint32_t kBlocksWorthAThread = 32;
+
+PatchChecksum CheckPayload(CPackFS* pack, CFile* container, CFile* window, const char* path, uint32_t offset,
+                           uint32_t length, IntegrityFault* fault) {
+    if (container->GetSize() / kLzssPatchBlockSize < kBlocksWorthAThread)
+        return CheckPatchChecksum(pack, container, window, fault);
+    // The second half reads through a handle of its own: a file object
+    // serves one thread. Without one the pass runs in one piece.
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return CheckPatchChecksum(pack, container, window, fault);
+    CDiskFile second(handle, FM_READ);
+    CWindowFile secondWindow(&second, offset, length, false);
+    const ChecksumHelper helper{&secondWindow, kBlocksWorthAThread, StartHelperThread, WaitHelperThread};
+    return CheckPatchChecksum(pack, container, window, fault, &helper);
+}
+
+}  // namespace
+
 int OpenPayload() {
     char path[kPathSize];
     if (!OwnProgramPath(GetCommandLineA(), path, kPathSize)) PatchFileBroken();
@@ -60,12 +85,14 @@ int OpenPayload() {
     uint32_t offset = 0;
     if (!FindPayloadOffset(self, &offset)) PatchFileBroken();
     // A signed patch carries its certificate table behind the payload.
-    CFile* window = new CWindowFile(self, offset, PayloadEnd(self, offset) - offset, false);
+    const uint32_t length = PayloadEnd(self, offset) - offset;
+    CFile* window = new CWindowFile(self, offset, length, false);
     CLzssFile* container = new CLzssFile(window, true);
     CPackFS* pack = nullptr;
     if (MountPack(container, kPatchMount, &pack)) PatchFileBroken();
     IntegrityFault fault;
-    if (CheckPatchChecksum(pack, container, window, &fault) == PatchChecksum::kBroken) PatchFileBroken();
+    if (CheckPayload(pack, container, window, path, offset, length, &fault) == PatchChecksum::kBroken)
+        PatchFileBroken();
     return 1;
 }
 

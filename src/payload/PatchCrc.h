@@ -28,6 +28,10 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t size);
 
 inline uint32_t Crc32(const void* data, size_t size) { return Crc32Update(0, data, size); }
 
+// The CRC of a followed by b from the CRCs of both and b's length, so that
+// the pieces of one stream can be summed apart (on several threads).
+uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB);
+
 struct PatchCrcEntry {
     uint32_t version = 0;
     uint32_t coveredSize = 0;  // N

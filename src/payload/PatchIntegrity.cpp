@@ -32,6 +32,7 @@ struct PoolBlock {
 struct CrcSink {
     uint32_t covered;
     uint32_t crc = 0;
+    uint64_t length = 0;  // bytes summed
 };
 
 void AddToCrc(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_t length) {
@@ -39,11 +40,66 @@ void AddToCrc(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_
     if (imageOffset >= sink->covered) return;
     const uint32_t take = sink->covered - imageOffset < length ? sink->covered - imageOffset : length;
     sink->crc = Crc32Update(sink->crc, bytes, take);
+    sink->length += take;
+}
+
+// One range of blocks walked into its own CRC.
+struct CrcWalk {
+    CFile* container;
+    uint32_t firstBlock, endBlock;
+    CrcSink sink;
+    IntegrityFault fault;
+    bool sound;
+};
+
+void RunCrcWalk(void* argument) {
+    auto* walk = static_cast<CrcWalk*>(argument);
+    walk->sound = WalkContainerStrictly(walk->container, AddToCrc, &walk->sink, &walk->fault, walk->firstBlock,
+                                        walk->endBlock);
+}
+
+// The block count of a container whose header is sound enough to split it; 0 otherwise.
+uint32_t SplittableBlocks(CFile* container) {
+    uint8_t header[kLzssHeaderSize];
+    if (container->GetSize() < kLzssHeaderSize || ReadExactly(container, 0, header, kLzssHeaderSize) ||
+        std::memcmp(header, kLzssMagic, 4) != 0)
+        return 0;
+    const uint32_t blockSize = LoadU32(header + 8);
+    if (blockSize == 0 || blockSize > kLzssMaxBlockSize) return 0;
+    return LzssBlockCount(LoadU32(header + 4), blockSize);
+}
+
+// The CRC of the first covered bytes of the container's contents, walked
+// strictly; with a helper, the second half of the blocks on its thread. The
+// first half's fault is reported before the second's, as one walk would.
+// The halves share nothing but the default pointer pool (the process heap,
+// safe on any thread) and the CRC tables, built once before either reads.
+bool CrcOfContainer(CFile* container, uint32_t covered, const ChecksumHelper* helper, uint32_t* crc,
+                    IntegrityFault* fault) {
+    CrcWalk front{container, 0, kNoBlock, CrcSink{covered}, IntegrityFault{}, false};
+    CrcWalk back{helper ? helper->container : nullptr, 0, kNoBlock, CrcSink{covered}, IntegrityFault{}, false};
+    void* started = nullptr;
+    const uint32_t count = helper ? SplittableBlocks(container) : 0;
+    if (count >= 2 && count >= helper->minimumBlocks) {
+        Crc32Update(0, nullptr, 0);  // builds the tables on this thread
+        front.endBlock = back.firstBlock = count / 2;
+        started = helper->start(RunCrcWalk, &back);
+        if (!started) front.endBlock = kNoBlock;
+    }
+    RunCrcWalk(&front);
+    if (started) helper->wait(started);
+    if (!front.sound || (started && !back.sound)) {
+        *fault = front.sound ? back.fault : front.fault;
+        return false;
+    }
+    *crc = started ? Crc32Combine(front.sink.crc, back.sink.crc, back.sink.length) : front.sink.crc;
+    return true;
 }
 
 }  // namespace
 
-bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, IntegrityFault* fault) {
+bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, IntegrityFault* fault,
+                           uint32_t firstBlock, uint32_t endBlock) {
     const uint32_t end = container->GetSize();
     uint8_t header[kLzssHeaderSize];
     if (end < kLzssHeaderSize || ReadExactly(container, 0, header, kLzssHeaderSize))
@@ -87,7 +143,8 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
     PoolBlock in(largestIn), out(largestOut);
     if (!in.bytes || !out.bytes) return Fail(fault, "no memory for a block", kLzssTableOffset);
 
-    for (uint32_t k = 0; k < count; ++k) {
+    if (endBlock > count) endBlock = count;
+    for (uint32_t k = firstBlock; k < endBlock; ++k) {
         const uint32_t from = start(k), stored = start(k + 1) - from, length = LzssBlockLength(size, blockSize, k);
         if (stored < length) {
             if (ReadExactly(container, from, in.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
@@ -108,7 +165,8 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
     return true;
 }
 
-PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, IntegrityFault* fault) {
+PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, IntegrityFault* fault,
+                                 const ChecksumHelper* helper) {
     const uint32_t imageSize = image->GetSize();
     ErrorCode lookup = nullptr;
     const uint32_t offset = pack->GetFileOffset(kPatchCrcName, &lookup);
@@ -140,7 +198,7 @@ PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, 
 
     CrcSink sink{entry.coveredSize};
     if (container) {
-        if (!WalkContainerStrictly(container, AddToCrc, &sink, fault)) return PatchChecksum::kBroken;
+        if (!CrcOfContainer(container, entry.coveredSize, helper, &sink.crc, fault)) return PatchChecksum::kBroken;
     } else {
         uint8_t chunk[4096];
         for (uint32_t at = 0; at < entry.coveredSize; at += sizeof chunk) {

@@ -38,8 +38,23 @@ typedef void (*BlockSink)(void* context, uint32_t imageOffset, const uint8_t* by
 // each to sink (may be null). False with the fault on the first breach.
 // Memory and time grow with the container's real size: a block table must
 // lie inside it, and a compressed block cannot claim more bytes than its
-// stored bytes could ever decode to.
-bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, IntegrityFault* fault);
+// stored bytes could ever decode to. With a block range, the header and
+// the whole table are checked and only blocks [firstBlock, endBlock) are
+// decoded: the walks of adjoining ranges together make the whole walk.
+bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, IntegrityFault* fault,
+                           uint32_t firstBlock = 0, uint32_t endBlock = kNoBlock);
+
+// Lets the checksum pass over a large container run in two halves at once:
+// a reader of the same container bytes of its own (a file object serves
+// one thread), and a way to run work on another thread and wait for it.
+struct ChecksumHelper {
+    CFile* container;
+    uint32_t minimumBlocks;  // smaller containers are walked in one piece
+    // Starts work(argument) on another thread: a token for wait, or null
+    // when it cannot (the caller then does all the work itself).
+    void* (*start)(void (*work)(void*), void* argument);
+    void (*wait)(void* started);
+};
 
 enum class PatchChecksum {
     kAbsent,  // no checksum entry: the pack is read as it is
@@ -55,4 +70,7 @@ enum class PatchChecksum {
 // and its own offset as the covered size, and the strict pass over the
 // container must give that CRC over the covered bytes. A bare pack (no
 // container: null) is read through image instead.
-PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, IntegrityFault* fault);
+// With a helper the second half of the container's blocks is walked beside
+// the first; the outcome, and the fault reported, are the same.
+PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, IntegrityFault* fault,
+                                 const ChecksumHelper* helper = nullptr);

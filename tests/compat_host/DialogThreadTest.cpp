@@ -124,11 +124,32 @@ TEST(Thread, RunsTheRoutineWithItsParameter)
         },
         &value, 0, nullptr);
     ASSERT_NE(thread, nullptr);
-    while (value.load() != 7) {
-    }
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(value.load(), 7);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);  // ended stays ended
     EXPECT_TRUE(CloseHandle(thread));
     EXPECT_FALSE(CloseHandle(thread));
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
     EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
+}
+
+TEST(Thread, AWaitTimesOutWhileTheThreadRuns)
+{
+    std::atomic<bool> release{false};
+    const HANDLE thread = CreateThread(
+        nullptr, 0, [](LPVOID p) -> DWORD {
+            while (!static_cast<std::atomic<bool>*>(p)->load()) {
+            }
+            return 0;
+        },
+        &release, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), DWORD(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(thread, 5), DWORD(WAIT_TIMEOUT));
+    release.store(true);
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
 }
 
 } // namespace

@@ -471,8 +471,10 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, PatchRun, ::testing::ValuesIn(AllScenarios()
 
 class RunAfterAKill : public PatchFixture, public ::testing::Test {};
 
-// A run killed anywhere in a batch leaves every file old and the batch's
-// temporary files; the next run removes them and completes.
+// A run killed anywhere in a batch (writing it, once it is flushed, between
+// its moves, in the flush after them) leaves every file old or new, the
+// temporary files not yet moved in and the version unrecorded; the next run
+// removes them and completes.
 TEST_F(RunAfterAKill, FindsEveryFileWholeAndLeavesNoTemporaryFile) {
     for (const auto& [killed, again] : KilledThenRunAgain()) {
         SCOPED_TRACE(killed.name);

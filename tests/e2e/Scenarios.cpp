@@ -119,7 +119,8 @@ std::vector<Scenario> CopyFailures() {
         {"OpenFails", "KINGSFALL.MAP.~qp:5:1", "", "", ""},
         {"WriteFailsAfter1000Bytes", "", "KINGSFALL.MAP.~qp:1000:fail:1", "", ""},
         {"DiskFullInTheSecondPiece", "", "KINGSFALL.MAP.~qp:33000:full:1", "", ""},
-        {"ReplaceFails", "", "", "maps/kingsfall.map:5:1", ""},
+        // Refused as it is, then again with normal attributes.
+        {"ReplaceFails", "", "", "maps/kingsfall.map:5:2", ""},
         // The batch's volume flush fails, then the map's own flush.
         {"FlushFails", "", "", "", "\\\\.\\C:1117:1;KINGSFALL.MAP.~qp:112:1"},
     };
@@ -710,30 +711,40 @@ void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.nam
 
 std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
     // The pack lists its names sorted; the files are written in one batch
-    // and none is moved in before all of them are on disk.
+    // and none is moved in before all of them are on disk. The moves follow
+    // the same order.
     const char* const temporaries[] = {"EMPTY.DAT.~qp", "EXACT.BIN.~qp", "maps\\campaign\\INTRO.TXT.~qp",
                                        "maps\\KINGSFALL.MAP.~qp", "README.TXT.~qp", "zln\\ZAVOVUDIZ.EXE.~qp"};
+    const char* const targets[] = {"empty.dat", "exact.bin", "maps\\campaign\\intro.txt",
+                                   "maps\\kingsfall.map", "readme.txt", "zln\\zavovudiz.exe"};
     struct KillPoint {
         const char* name;
+        std::string Scenario::*variable;  // the W32_FAULT_* rule that kills
         const char* fault;
         size_t written;  // temporary files there when the process dies
+        size_t moved;    // of them, moved in over their targets
     };
     const KillPoint points[] = {
-        {"KilledInTheFirstFile", "EXACT.BIN.~qp:1000", 2},
-        {"KilledInTheMiddleOfTheMap", "KINGSFALL.MAP.~qp:1000", 4},
-        {"KilledInTheLastFile", "ZAVOVUDIZ.EXE.~qp:1000", 6},
+        {"KilledInTheFirstFile", &Scenario::faultKill, "EXACT.BIN.~qp:1000", 2, 0},
+        {"KilledInTheMiddleOfTheMap", &Scenario::faultKill, "KINGSFALL.MAP.~qp:1000", 4, 0},
+        {"KilledInTheLastFile", &Scenario::faultKill, "ZAVOVUDIZ.EXE.~qp:1000", 6, 0},
+        {"KilledOnceTheBatchIsFlushed", &Scenario::faultFlush, "\\\\.\\C:kill", 6, 0},
+        {"KilledBeforeTheThirdMove", &Scenario::faultMove, "INTRO.TXT:kill", 6, 2},
+        {"KilledBeforeTheLastMove", &Scenario::faultMove, "ZAVOVUDIZ.EXE:kill", 6, 5},
+        {"KilledInTheFlushAfterTheMoves", &Scenario::faultFlush, "\\\\.\\C:kill:1:1", 6, 6},
     };
     std::vector<std::pair<Scenario, Scenario>> runs;
     for (const KillPoint& point : points) {
         Scenario killed = Installed(point.name);
         killed.gameFiles[1].readOnly = true;
-        killed.faultKill = point.fault;
+        killed.*point.variable = point.fault;
         killed.answers = {"yes"};
         killed.boxes = {Welcome2Box("1.01", "yes")};
         killed.exitCode = kKilled;
         killed.updateRan = true;
-        for (const FileSpec& file : killed.patchFiles) killed.notCopied.push_back(file.path);
-        killed.leftovers.assign(temporaries, temporaries + point.written);
+        // Each file old or new, and the version not recorded.
+        killed.notCopied.assign(targets + point.moved, targets + 6);
+        killed.leftovers.assign(temporaries + point.moved, temporaries + point.written);
         runs.emplace_back(killed, Complete(std::string("RunAfter") + point.name));
     }
     return runs;

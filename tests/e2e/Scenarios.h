@@ -149,8 +149,9 @@ std::vector<FileSpec> DefaultPatchFiles();
 
 const std::vector<Scenario>& AllScenarios();
 
-// Runs killed while they write a file of the batch, each with the run after
-// it on the same installation.
+// Runs killed while they write a file of the batch, after its flush, between
+// its moves and in the flush after them, each with the run after it on the
+// same installation.
 std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain();
 
 // Delta patches stopped in the middle, and the run after it on the same

@@ -53,7 +53,16 @@ TEST(Crc32, PiecesGiveTheCrcOfTheWhole) {
     for (size_t cut : {size_t(0), size_t(1), size_t(7), size_t(8), size_t(9), size_t(4095), size_t(4999), size_t(5000)}) {
         const uint32_t first = Crc32Update(0, data.data(), cut);
         EXPECT_EQ(Crc32Update(first, data.data() + cut, data.size() - cut), whole) << cut;
+        // Summed apart and combined, as two threads do.
+        const uint32_t rest = Crc32(data.data() + cut, data.size() - cut);
+        EXPECT_EQ(Crc32Combine(first, rest, data.size() - cut), whole) << cut;
     }
+    // Combining is associative at any length, past 4 GiB too.
+    for (uint64_t p : {uint64_t(1), uint64_t(4096), uint64_t(3000000000u), uint64_t(1) << 33})
+        for (uint64_t q : {uint64_t(0), uint64_t(5), uint64_t(2147483649u)})
+            EXPECT_EQ(Crc32Combine(Crc32Combine(0x12345678u, 0x9ABCDEF0u, p), 0x0F1E2D3Cu, q),
+                      Crc32Combine(0x12345678u, Crc32Combine(0x9ABCDEF0u, 0x0F1E2D3Cu, q), p + q))
+                << p << "+" << q;
     // Many small pieces, as a streaming writer hands them over.
     uint32_t crc = 0;
     for (size_t at = 0, piece = 1; at < data.size(); at += piece, piece = piece % 13 + 1)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "framework/LittleEndian.h"
 #include "MemoryFile.h"
@@ -64,7 +65,17 @@ struct Checked {
     Bytes decoded;  // the pack as CLzssFile reads it, when mounted
 };
 
-// The patcher's chain over a container: CLzssFile, CPackFS, then the check.
+// A helper thread over a second reader, as the patcher gives the check.
+void* StartThread(void (*work)(void*), void* argument) { return new std::thread(work, argument); }
+void JoinThread(void* started) {
+    auto* thread = static_cast<std::thread*>(started);
+    thread->join();
+    delete thread;
+}
+
+// The patcher's chain over a container: CLzssFile, CPackFS, then the check,
+// once in one piece and once in two halves on two threads, which must agree
+// on the outcome and on the fault.
 Checked Check(const Bytes& container) {
     Checked out;
     MemoryFile disk(container);
@@ -78,6 +89,13 @@ Checked Check(const Bytes& container) {
     if (pack.Attach(lzss)) return out;
     out.mounted = true;
     out.result = CheckPatchChecksum(&pack, lzss, window, &out.fault);
+    MemoryFile second(container);
+    const ChecksumHelper helper{&second, 2, StartThread, JoinThread};
+    IntegrityFault split;
+    EXPECT_EQ(CheckPatchChecksum(&pack, lzss, window, &split, &helper), out.result);
+    EXPECT_EQ(split.what, out.fault.what);
+    EXPECT_EQ(split.offset, out.fault.offset);
+    EXPECT_EQ(split.block, out.fault.block);
     out.decoded.resize(lzss->GetSize());
     if (ReadExactly(lzss, 0, out.decoded.data(), uint32_t(out.decoded.size())))
         out.decoded.clear();

@@ -18,6 +18,7 @@ struct Rule {
     DWORD error = 0;       // write: the error of the failing WriteFile
     long remaining = -1;   // hits left; -1 for unlimited
     uint64_t skip = 0;     // matches let through before the first hit
+    bool kill = false;     // move or flush: "kill" in place of the error number
 };
 
 struct Faults {
@@ -78,8 +79,9 @@ bool ParseTimes(const std::vector<std::string>& parts, size_t at, long* remainin
 
 // The rules "<substring>:<number>[:<times>[:<skip>]]", separated by ';', of the
 // variable name; none when it is not set. The number (bytes, or a Win32
-// error) may be 0 only where zeroAllowed.
-std::vector<Rule> LoadPathRules(const char* name, bool zeroAllowed) {
+// error) may be 0 only where zeroAllowed, and the word "kill" only where
+// killAllowed.
+std::vector<Rule> LoadPathRules(const char* name, bool zeroAllowed, bool killAllowed = false) {
     std::vector<Rule> rules;
     const char* value = std::getenv(name);
     if (!value || !*value) return rules;
@@ -89,8 +91,10 @@ std::vector<Rule> LoadPathRules(const char* name, bool zeroAllowed) {
         if (end == std::string::npos) end = text.size();
         std::vector<std::string> parts = SplitColons(text.substr(start, end - start));
         Rule rule;
-        if (parts.size() < 2 || parts.size() > 4 || parts[0].empty() || !ParseNumber(parts[1], &rule.number) ||
-            (!zeroAllowed && rule.number == 0) || !ParseTimes(parts, 2, &rule.remaining) ||
+        rule.kill = killAllowed && parts.size() >= 2 && parts[1] == "kill";
+        if (parts.size() < 2 || parts.size() > 4 || parts[0].empty() ||
+            (!rule.kill && !ParseNumber(parts[1], &rule.number)) ||
+            (!zeroAllowed && !rule.kill && rule.number == 0) || !ParseTimes(parts, 2, &rule.remaining) ||
             (parts.size() == 4 && !ParseNumber(parts[3], &rule.skip)))
             Malformed(name, value);
         rule.substring = parts[0];
@@ -124,8 +128,8 @@ void Load(Faults& faults) {
         faults.hasWrite = true;
     }
     faults.kill = LoadPathRules("W32_FAULT_KILL", true);
-    faults.move = LoadPathRules("W32_FAULT_MOVE", false);
-    faults.flush = LoadPathRules("W32_FAULT_FLUSH", false);
+    faults.move = LoadPathRules("W32_FAULT_MOVE", false, true);
+    faults.flush = LoadPathRules("W32_FAULT_FLUSH", false, true);
     faults.threadFailures = LoadCount("W32_FAULT_THREAD");
     faults.dialogFailures = LoadCount("W32_FAULT_DIALOG");
     faults.mutexError = DWORD(LoadCount("W32_FAULT_MUTEX"));
@@ -162,13 +166,14 @@ void ReloadEnvironmentFaults() {
 
 namespace {
 
-// The error of the rule that hostPath hits, or 0.
-DWORD TakeErrorFault(std::vector<Rule> Faults::*rules, const std::string& hostPath) {
+// The error of the rule that hostPath hits, or 0; *kill tells a kill rule.
+DWORD TakeErrorFault(std::vector<Rule> Faults::*rules, const std::string& hostPath, bool* kill = nullptr) {
     std::lock_guard<std::mutex> guard(FaultLock());
     Faults& faults = State();
     if (!faults.loaded) Load(faults);
     Rule* hit = FirstHit(faults.*rules, hostPath);
-    return hit ? DWORD(hit->number) : 0;
+    if (kill) *kill = hit && hit->kill;
+    return hit && !hit->kill ? DWORD(hit->number) : 0;
 }
 
 }  // namespace
@@ -194,10 +199,15 @@ WriteFault TakeWriteFault(const std::string& hostPath) {
     return fault;
 }
 
-DWORD TakeMoveFault(const std::string& hostPath) { return TakeErrorFault(&Faults::move, hostPath); }
+DWORD TakeMoveFault(const std::string& hostPath) {
+    bool kill = false;
+    DWORD error = TakeErrorFault(&Faults::move, hostPath, &kill);
+    if (kill) KillProcessNow();
+    return error;
+}
 
-DWORD TakeFlushFault(const std::string& hostPath) {
-    return TakeErrorFault(&Faults::flush, hostPath);
+DWORD TakeFlushFault(const std::string& hostPath, bool* killAfter) {
+    return TakeErrorFault(&Faults::flush, hostPath, killAfter);
 }
 
 namespace {

@@ -23,12 +23,14 @@ struct WriteFault {
 WriteFault TakeWriteFault(const std::string& hostPath);
 
 // The Win32 error MoveFileExA to hostPath is to fail with, or 0 to move
-// normally. Counts the hit.
+// normally. Counts the hit. A kill rule ends the process here, before the
+// move.
 DWORD TakeMoveFault(const std::string& hostPath);
 
 // The Win32 error FlushFileBuffers of a handle on hostPath is to fail with
 // (a write the disk refused late), or 0 to flush normally. Counts the hit.
-DWORD TakeFlushFault(const std::string& hostPath);
+// *killAfter tells a kill rule: the flush is done, then the process ends.
+DWORD TakeFlushFault(const std::string& hostPath, bool* killAfter);
 
 // Whether CreateThread is to fail.
 bool TakeThreadFault();

@@ -248,10 +248,13 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle) {
     FileObject* file = LookupFile(handle);
     if (!file) return FALSE;
     if (!(file->access & GENERIC_WRITE)) return FailBool(ERROR_ACCESS_DENIED);
-    if (DWORD injected = w32::TakeFlushFault(file->hostPath)) return FailBool(injected);
+    bool killAfter = false;
+    if (DWORD injected = w32::TakeFlushFault(file->hostPath, &killAfter)) return FailBool(injected);
     const w32::HostIo& io = w32::CurrentHostIo();
     if ((file->isVolume ? io.syncVolume(file->fd) : io.sync(file->fd)) != 0)
         return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+    // Killed once the bytes are on disk, before the caller learns it.
+    if (killAfter) w32::KillProcessNow();
     return TRUE;
 }
 

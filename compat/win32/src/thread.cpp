@@ -1,26 +1,41 @@
-// CreateThread over POSIX threads. The threads run detached: this layer has
-// no waiting on thread handles, and the handle stays valid until the process
-// ends (closing it is never required of the program).
+// CreateThread over POSIX threads. The threads run detached; a thread handle
+// can be waited on until the thread has returned, and closing it is never
+// required of the program.
 #include <windows.h>
 
 #include "win32/handles.h"
 #include "env_faults.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <limits.h>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <vector>
 
 namespace {
 
+// Whether the thread has returned; shared by the thread and its handle.
+struct ThreadEnd {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+};
+
 struct ThreadObject {
     LPTHREAD_START_ROUTINE start;
     LPVOID parameter;
     DWORD id;
+    std::shared_ptr<ThreadEnd> end;
 };
 
 // The handle the program holds; the start record belongs to the thread.
-class ThreadHandle : public w32::KernelObject {};
+class ThreadHandle : public w32::KernelObject {
+public:
+    explicit ThreadHandle(std::shared_ptr<ThreadEnd> threadEnd) : end(std::move(threadEnd)) {}
+    std::shared_ptr<ThreadEnd> end;
+};
 
 std::mutex g_ThreadMutex;
 
@@ -39,8 +54,14 @@ void* RunThread(void* argument)
     t_ThreadId = thread->id;
     const LPTHREAD_START_ROUTINE start = thread->start;
     const LPVOID parameter = thread->parameter;
+    const std::shared_ptr<ThreadEnd> end = thread->end;
     delete thread;
     start(parameter);
+    {
+        std::lock_guard<std::mutex> lock(end->mutex);
+        end->done = true;
+    }
+    end->ended.notify_all();
     return nullptr;
 }
 
@@ -66,7 +87,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
         pthread_attr_setstacksize(&attributes, stackSize < minimum ? minimum : stackSize);
     }
 
-    ThreadObject* thread = new ThreadObject{start, parameter, 0};
+    auto end = std::make_shared<ThreadEnd>();
+    ThreadObject* thread = new ThreadObject{start, parameter, 0, end};
     {
         std::lock_guard<std::mutex> lock(g_ThreadMutex);
         thread->id = NextThreadId();
@@ -82,7 +104,24 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
     }
     if (threadId != nullptr)
         *threadId = id;
-    return w32::RegisterHandle(new ThreadHandle);
+    return w32::RegisterHandle(new ThreadHandle(end));
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds)
+{
+    ThreadHandle* thread = w32::LookupHandleAs<ThreadHandle>(handle);
+    if (thread == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    const std::shared_ptr<ThreadEnd> end = thread->end;
+    std::unique_lock<std::mutex> lock(end->mutex);
+    const auto done = [&end] { return end->done; };
+    if (milliseconds == INFINITE)
+        end->ended.wait(lock, done);
+    else if (!end->ended.wait_for(lock, std::chrono::milliseconds(milliseconds), done))
+        return WAIT_TIMEOUT;
+    return WAIT_OBJECT_0;
 }
 
 DWORD WINAPI GetCurrentThreadId(void)

@@ -21,13 +21,15 @@
 //     bytes of writes; the WriteFile that crosses the limit writes what fits
 //     and then kills the process (SIGKILL), as a crash or a power cut would
 //     leave the file. Checked before W32_FAULT_WRITE.
-//   W32_FAULT_MOVE="<substring>:<win32-error-number>[:<times>]"
+//   W32_FAULT_MOVE="<substring>:<win32-error-number|kill>[:<times>]"
 //     MoveFileExA (and MoveFileA) to a host path containing <substring>
-//     fails with that error.
-//   W32_FAULT_FLUSH="<substring>:<win32-error-number>[:<times>]"
+//     fails with that error; with "kill" the process is killed instead,
+//     before the move.
+//   W32_FAULT_FLUSH="<substring>:<win32-error-number|kill>[:<times>]"
 //     FlushFileBuffers of a handle on a host path containing <substring>
 //     (or of a volume handle whose device name contains it) fails with that
-//     error (a write the disk refused after accepting it).
+//     error (a write the disk refused after accepting it); with "kill" the
+//     flush is done and then the process is killed.
 //   W32_FAULT_THREAD="<times>"
 //     the first <times> CreateThread calls fail (ERROR_NOT_ENOUGH_MEMORY).
 //   W32_FAULT_DIALOG="<times>"

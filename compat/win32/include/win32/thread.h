@@ -11,3 +11,14 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD flags, LPDWORD threadId);
 DWORD WINAPI GetCurrentThreadId(void);
+
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000
+#define WAIT_TIMEOUT 0x00000102
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+
+// Waits until the thread of handle has returned (WAIT_OBJECT_0) or the
+// milliseconds have passed (WAIT_TIMEOUT; INFINITE waits for good). Only
+// thread handles can be waited on here: any other handle fails
+// (WAIT_FAILED, ERROR_INVALID_HANDLE).
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
