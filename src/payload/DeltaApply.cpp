@@ -69,8 +69,9 @@ private:
             c.code = c.code << 8 | NextByte(c);
         }
     }
-    unsigned Bit(Coder& c, DeltaProb* p) {
-        uint32_t bound = (c.range >> kDeltaProbBits) * DeltaChanceOfZero(*p);
+    // A bit whose chance of being 0 is chanceOfZero (of kDeltaProbBits).
+    unsigned CodedBit(Coder& c, uint32_t chanceOfZero) {
+        uint32_t bound = (c.range >> kDeltaProbBits) * chanceOfZero;
         unsigned bit = c.code >= bound;
         if (bit) {
             c.code -= bound;
@@ -78,38 +79,23 @@ private:
         } else {
             c.range = bound;
         }
-        DeltaLearn(p, bit);
         Normalize(c);
+        return bit;
+    }
+    unsigned Bit(Coder& c, DeltaProb* p) {
+        unsigned bit = CodedBit(c, DeltaChanceOfZero(*p));
+        DeltaLearn(p, bit);
         return bit;
     }
     // A bit coded with chance zero of a 0 that both models p and q learn.
     unsigned MixedBit(Coder& c, DeltaProb* p, DeltaProb* q) {
-        uint32_t bound = (c.range >> kDeltaProbBits) * work_->model.Mix(*p, *q);
-        unsigned bit = c.code >= bound;
-        if (bit) {
-            c.code -= bound;
-            c.range -= bound;
-        } else {
-            c.range = bound;
-        }
+        unsigned bit = CodedBit(c, work_->model.Mix(*p, *q));
         DeltaLearn(p, bit);
         DeltaLearn(q, bit);
-        Normalize(c);
         return bit;
     }
     // A bit at even odds that no model learns.
-    unsigned DirectBit(Coder& c) {
-        uint32_t bound = (c.range >> kDeltaProbBits) * kDeltaEvenOdds;
-        unsigned bit = c.code >= bound;
-        if (bit) {
-            c.code -= bound;
-            c.range -= bound;
-        } else {
-            c.range = bound;
-        }
-        Normalize(c);
-        return bit;
-    }
+    unsigned DirectBit(Coder& c) { return CodedBit(c, kDeltaEvenOdds); }
     uint32_t Number(Coder& c, DeltaNumberModel* m) {
         unsigned length = 1;
         for (int i = 0; i < 6; ++i) length = length << 1 | Bit(c, &m->length[length]);
