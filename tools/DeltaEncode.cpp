@@ -1,4 +1,5 @@
 #include "DeltaEncode.h"
+#include "DeltaExtend.h"
 
 #include <algorithm>
 #include <atomic>
@@ -173,50 +174,52 @@ private:
 // sparse diff instead of many short matches.
 void MatchRange(const OldIndex& index, const uint8_t* old, int64_t oldSize, const uint8_t* neu, int64_t begin,
                 int64_t end, std::vector<Command>* commands) {
+    // A match this long that does not pay for a new command is stepped over
+    // by half its length rather than byte by byte: each search costs up to
+    // its length times the chain depth, so the work stays linear.
+    constexpr int64_t kSkipLength = 64;
+    // A match may reach back over bytes already matched in the previous
+    // alignment (recompiled code often lines up better in the new one), but
+    // that reach is paid from a budget growing with the bytes scanned, so
+    // that matches reaching back over one another stay linear in all.
+    constexpr int64_t kReachPerByte = 8, kReachStart = int64_t(1) << 20;
+    int64_t reachBudget = kReachStart, budgetScan = begin;
     int64_t scan = begin, len = 0, pos = 0;
     int64_t lastScan = begin, lastPos = std::min(begin, oldSize), lastOffset = lastPos - begin;
+    // Whether new[at] agrees with the old byte in the current alignment.
+    auto agrees = [&](int64_t at) {
+        int64_t o = at + lastOffset;
+        return o >= 0 && o < oldSize && old[o] == neu[at];
+    };
     while (scan < end) {
         int64_t oldScore = 0;
         int64_t scsc = scan += len;
-        for (; scan < end; ++scan) {
+        const int64_t matchedUpTo = scan;
+        for (; scan < end;) {
             size_t found = 0;
             len = int64_t(index.Search(neu + scan, size_t(end - scan), &found));
             pos = int64_t(found);
-            for (; scsc < scan + len; ++scsc) {
-                int64_t o = scsc + lastOffset;
-                if (o >= 0 && o < oldSize && old[o] == neu[scsc]) ++oldScore;
-            }
+            for (; scsc < scan + len; ++scsc)
+                if (agrees(scsc)) ++oldScore;
             if ((len == oldScore && len != 0) || len > oldScore + 8) break;
-            int64_t o = scan + lastOffset;
-            if (o >= 0 && o < oldSize && old[o] == neu[scan]) --oldScore;
+            const int64_t step = len >= kSkipLength ? len / 2 : 1;
+            for (int64_t next = std::min(end, scan + step); scan < next; ++scan)
+                if (agrees(scan)) --oldScore;
         }
         if (len == oldScore && scan != end) continue;
 
-        int64_t s = 0, best = 0, lengthForward = 0;
-        for (int64_t i = 0; lastScan + i < scan && lastPos + i < oldSize;) {
-            if (old[lastPos + i] == neu[lastScan + i]) ++s;
-            ++i;
-            if (s * 2 - i > best * 2 - lengthForward) {
-                best = s;
-                lengthForward = i;
-            }
-        }
+        int64_t lengthForward = ReachForward(old + lastPos, neu + lastScan, std::min(scan - lastScan, oldSize - lastPos));
         int64_t lengthBack = 0;
         if (scan < end) {
-            s = 0;
-            best = 0;
-            for (int64_t i = 1; scan >= lastScan + i && pos >= i; ++i) {
-                if (old[pos - i] == neu[scan - i]) ++s;
-                if (s * 2 - i > best * 2 - lengthBack) {
-                    best = s;
-                    lengthBack = i;
-                }
-            }
+            reachBudget += kReachPerByte * (scan - budgetScan);
+            budgetScan = scan;
+            int64_t from = std::max(lastScan, matchedUpTo - std::max<int64_t>(reachBudget, 0));
+            reachBudget -= 2 * std::max<int64_t>(matchedUpTo - from, 0);  // scanned back now, forwards next
+            lengthBack = ReachBackward(old + pos, neu + scan, std::min(scan - from, pos));
         }
         if (lastScan + lengthForward > scan - lengthBack) {
             int64_t overlap = (lastScan + lengthForward) - (scan - lengthBack);
-            s = 0;
-            best = 0;
+            int64_t s = 0, best = 0;
             int64_t lengthSplit = 0;
             for (int64_t i = 0; i < overlap; ++i) {
                 if (neu[lastScan + lengthForward - overlap + i] == old[lastPos + lengthForward - overlap + i]) ++s;
