@@ -102,7 +102,11 @@ private:
 };
 
 constexpr unsigned kSeed = 8;        // bytes hashed per position of the old file
-constexpr unsigned kChainDepth = 16; // candidates tried per search
+constexpr unsigned kChainDepth = 16; // candidates tried per seed looked up
+// Every second old position is indexed, which halves the index; a search
+// looks up the seeds at both p and p + 1, one of which meets an indexed
+// start of any match a byte longer than a seed.
+constexpr size_t kIndexStride = 2;
 
 uint64_t Load64(const uint8_t* p) {
     uint64_t v;
@@ -121,38 +125,43 @@ size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t max) {
     return n;
 }
 
-// Hash chains over every position of the old file.
+// Hash chains over every kIndexStride-th position of the old file.
 class OldIndex {
 public:
     OldIndex(const uint8_t* old, size_t size) : old_(old), size_(size) {
-        unsigned bits = 12;  // a head per four positions: the chains do the rest
-        while (bits < 24 && (size_t(1) << bits) < size / 4) ++bits;
+        unsigned bits = 12;  // a head per eight positions: the chains do the rest
+        while (bits < 24 && (size_t(1) << bits) < size / 8) ++bits;
         shift_ = 64 - bits;
         head_.assign(size_t(1) << bits, 0);
         if (size < kSeed) return;
-        chain_.resize(size - kSeed + 1);
-        for (size_t i = 0; i + kSeed <= size; ++i) {
+        // Every link is written below: no zero fill.
+        chain_.reset(new uint32_t[(size - kSeed) / kIndexStride + 1]);
+        for (size_t i = 0; i + kSeed <= size; i += kIndexStride) {
             uint32_t& head = head_[Hash(old + i)];
-            chain_[i] = head;
+            chain_[i / kIndexStride] = head;
             head = uint32_t(i + 1);
         }
     }
 
     // Longest match found for the max bytes at p; its old position in *pos.
     size_t Search(const uint8_t* p, size_t max, size_t* pos) const {
-        if (max < kSeed || size_ < kSeed) return 0;
+        if (size_ < kSeed) return 0;
         size_t best = 0;
-        uint32_t candidate = head_[Hash(p)];
-        for (unsigned depth = 0; candidate && depth < kChainDepth; ++depth) {
-            size_t c = candidate - 1;
-            candidate = chain_[c];
-            size_t limit = std::min(max, size_ - c);
-            if (best >= limit || old_[c + best] != p[best]) continue;
-            size_t length = MatchLength(old_ + c, p, limit);
-            if (length > best) {
-                best = length;
-                *pos = c;
-                if (best == max) break;
+        for (size_t k = 0; k < kIndexStride && k + kSeed <= max; ++k) {
+            uint32_t candidate = head_[Hash(p + k)];
+            for (unsigned depth = 0; candidate && depth < kChainDepth; ++depth) {
+                size_t indexed = candidate - 1;
+                candidate = chain_[indexed / kIndexStride];
+                if (indexed < k) continue;
+                size_t c = indexed - k;
+                size_t limit = std::min(max, size_ - c);
+                if (best >= limit || old_[c + best] != p[best]) continue;
+                size_t length = MatchLength(old_ + c, p, limit);
+                if (length > best) {
+                    best = length;
+                    *pos = c;
+                    if (best == max) return best;
+                }
             }
         }
         return best;
@@ -165,7 +174,7 @@ private:
     size_t size_;
     unsigned shift_;
     std::vector<uint32_t> head_;
-    std::vector<uint32_t> chain_;
+    std::unique_ptr<uint32_t[]> chain_;
 };
 
 // Approximate matching over new[begin, end): exact matches found through the
@@ -372,8 +381,14 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     work();
     for (std::thread& w : workers) w.join();
 
+    // Each list freed as soon as it is copied: the lists of a much changed
+    // file are not small.
     std::vector<Command> commands;
-    for (const auto& part : parts) commands.insert(commands.end(), part.begin(), part.end());
-    WriteCommands(MergeShortAdds(commands, neu, newSize), old, neu, &out);
+    for (auto& part : parts) {
+        commands.insert(commands.end(), part.begin(), part.end());
+        std::vector<Command>().swap(part);
+    }
+    commands = MergeShortAdds(commands, neu, newSize);
+    WriteCommands(commands, old, neu, &out);
     return out;
 }
