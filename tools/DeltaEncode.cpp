@@ -203,7 +203,7 @@ void MatchRange(const OldIndex& index, const uint8_t* old, int64_t oldSize, cons
     while (scan < end) {
         int64_t oldScore = 0;
         int64_t scsc = scan += len;
-        const int64_t matchedUpTo = scan;
+        const int64_t matchedUpTo = scan;  // the end of the last exact match
         for (; scan < end;) {
             size_t found = 0;
             len = int64_t(index.Search(neu + scan, size_t(end - scan), &found));
@@ -217,7 +217,8 @@ void MatchRange(const OldIndex& index, const uint8_t* old, int64_t oldSize, cons
         }
         if (len == oldScore && scan != end) continue;
 
-        int64_t lengthForward = ReachForward(old + lastPos, neu + lastScan, std::min(scan - lastScan, oldSize - lastPos));
+        int64_t lengthForward =
+            ReachForward(old + lastPos, neu + lastScan, std::min(scan - lastScan, oldSize - lastPos));
         int64_t lengthBack = 0;
         if (scan < end) {
             reachBudget += kReachPerByte * (scan - budgetScan);
