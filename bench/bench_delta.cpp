@@ -1,7 +1,6 @@
 // Driver of bench/delta.sh (a plain program, not a Google Benchmark one):
 //   bench_delta encode OLD NEW DELTA [THREADS]  writes the delta and its container
-//                                               (DELTA.lzss); prints "delta container whole"
-//                                               (whole: NEW's own container size)
+//                                               (DELTA.lzss); prints "delta container"
 //   bench_delta store NEW CONTAINER             NEW's container, as a patch stores it whole
 //   bench_delta copy CONTAINER OUT              the patcher's whole-file copy out of a container
 //   bench_delta apply OLD DELTACONTAINER OUT    rebuilds OUT from OLD and the stored delta
@@ -11,13 +10,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Command.h"
 #include "DeltaEncode.h"
 #include "MemoryFile.h"
+#include "PatchSources.h"
 #include "TestData.h"
 #include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
@@ -33,12 +33,12 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes Load(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path);
+    try {
+        return ReadSourceFile(path);
+    } catch (const ToolError& error) {
+        std::fprintf(stderr, "%s\n", error.what());
         std::exit(2);
     }
-    return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 void Save(const std::string& path, const Bytes& bytes) {
@@ -79,7 +79,7 @@ int Encode(int argc, char** argv) {
     Bytes stored = Container(delta);
     Save(argv[4], delta);
     Save(std::string(argv[4]) + ".lzss", stored);
-    std::printf("%zu %zu %zu\n", delta.size(), stored.size(), Container(neu).size());
+    std::printf("%zu %zu\n", delta.size(), stored.size());
     return 0;
 }
 

@@ -55,7 +55,9 @@ pair() {  # name old-folder new-folder
     local o="$old/$f" n="$new/$f" d="$work/d"
     : > "$work/t"
     timed "$driver" encode "$o" "$n" "$d"
-    read -r raw stored whole < "$work/stdout"
+    read -r raw stored < "$work/stdout"
+    # The whole file's container only sizes the comparison: not timed.
+    "$driver" store "$n" "$d.whole"; local whole; whole="$(size "$d.whole")"
     timed bsdiff "$o" "$n" "$d.bsdiff"
     timed xdelta3 -9 -f -e -s "$o" "$n" "$d.xd3"
     timed zstd -q -f -19 --long=27 --patch-from="$o" "$n" -o "$d.zst"
@@ -67,7 +69,9 @@ pair() {  # name old-folder new-folder
   echo
   echo "| file | new size | ours raw | ours stored | bsdiff | xdelta3 -9 | zstd -19 --patch-from | whole stored |"
   echo "|---|---:|---:|---:|---:|---:|---:|---:|"
-  sort -k2,2nr "$out" | head -10 | awk '{printf "| %s | %d | %d | %d | %d | %d | %d | %d |\n", $1, $2, $3, $4, $5, $6, $7, $8}'
+  # (awk, not head, takes the first lines: sort must not die of a closed
+  # pipe, which pipefail would turn into the script's silent end)
+  sort -k2,2nr "$out" | awk 'NR <= 10 {printf "| %s | %d | %d | %d | %d | %d | %d | %d |\n", $1, $2, $3, $4, $5, $6, $7, $8}'
   awk '{for (i = 2; i <= 8; ++i) s[i] += $i} END {printf "| **sum** | %d | %d | **%d** | %d | %d | %d | %d |\n", s[2], s[3], s[4], s[5], s[6], s[7], s[8];
        best = s[5]; if (s[6] < best) best = s[6]; if (s[7] < best) best = s[7];
        printf "\nSize: ours stored %d vs best peer %d (%.1f%%)\n", s[4], best, 100 * s[4] / best}' "$out"
@@ -78,7 +82,7 @@ pair() {  # name old-folder new-folder
             printf "| peak memory MB (largest) | %.1f | %.1f | %.1f | %.1f |\n", m[0] / 1024, m[1] / 1024, m[2] / 1024, m[3] / 1024}' "$out"
 
   # The largest changed file: rebuilt from its stored delta vs copied whole.
-  local big; big="$(sort -k2,2nr "$out" | head -1 | cut -d' ' -f1)"
+  local big; big="$(sort -k2,2nr "$out" | awk 'NR == 1 {print $1}')"
   "$driver" encode "$old/$big" "$new/$big" "$work/big" >/dev/null
   "$driver" store "$new/$big" "$work/big.whole"
   local copy=() apply=()
@@ -89,8 +93,8 @@ pair() {  # name old-folder new-folder
   cmp -s "$work/big.out" "$new/$big" || { echo "rebuilt $big differs" >&2; exit 1; }
   printf '%s\n' "${copy[@]}" > "$work/copy.t"; printf '%s\n' "${apply[@]}" > "$work/apply.t"
   local cs cm cu ck as am au ak
-  read -r cs cm cu ck < <(sort -g "$work/copy.t" | head -1)
-  read -r as am au ak < <(sort -g "$work/apply.t" | head -1)
+  read -r cs cm cu ck < <(sort -g "$work/copy.t" | awk 'NR == 1')
+  read -r as am au ak < <(sort -g "$work/apply.t" | awk 'NR == 1')
   echo
   echo "Fastest of 5 runs each, flushed to disk as the patcher does."
   echo

@@ -1,4 +1,5 @@
 #include "DeltaEncode.h"
+#include "DeltaExtend.h"
 
 #include <algorithm>
 #include <atomic>
@@ -101,7 +102,11 @@ private:
 };
 
 constexpr unsigned kSeed = 8;        // bytes hashed per position of the old file
-constexpr unsigned kChainDepth = 16; // candidates tried per search
+constexpr unsigned kChainDepth = 16; // candidates tried per seed looked up
+// Every second old position is indexed, which halves the index; a search
+// looks up the seeds at both p and p + 1, one of which meets an indexed
+// start of any match a byte longer than a seed.
+constexpr size_t kIndexStride = 2;
 
 uint64_t Load64(const uint8_t* p) {
     uint64_t v;
@@ -120,38 +125,43 @@ size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t max) {
     return n;
 }
 
-// Hash chains over every position of the old file.
+// Hash chains over every kIndexStride-th position of the old file.
 class OldIndex {
 public:
     OldIndex(const uint8_t* old, size_t size) : old_(old), size_(size) {
-        unsigned bits = 12;  // a head per four positions: the chains do the rest
-        while (bits < 24 && (size_t(1) << bits) < size / 4) ++bits;
+        unsigned bits = 12;  // a head per eight positions: the chains do the rest
+        while (bits < 24 && (size_t(1) << bits) < size / 8) ++bits;
         shift_ = 64 - bits;
         head_.assign(size_t(1) << bits, 0);
         if (size < kSeed) return;
-        chain_.resize(size - kSeed + 1);
-        for (size_t i = 0; i + kSeed <= size; ++i) {
+        // Every link is written below: no zero fill.
+        chain_.reset(new uint32_t[(size - kSeed) / kIndexStride + 1]);
+        for (size_t i = 0; i + kSeed <= size; i += kIndexStride) {
             uint32_t& head = head_[Hash(old + i)];
-            chain_[i] = head;
+            chain_[i / kIndexStride] = head;
             head = uint32_t(i + 1);
         }
     }
 
     // Longest match found for the max bytes at p; its old position in *pos.
     size_t Search(const uint8_t* p, size_t max, size_t* pos) const {
-        if (max < kSeed || size_ < kSeed) return 0;
+        if (size_ < kSeed) return 0;
         size_t best = 0;
-        uint32_t candidate = head_[Hash(p)];
-        for (unsigned depth = 0; candidate && depth < kChainDepth; ++depth) {
-            size_t c = candidate - 1;
-            candidate = chain_[c];
-            size_t limit = std::min(max, size_ - c);
-            if (best >= limit || old_[c + best] != p[best]) continue;
-            size_t length = MatchLength(old_ + c, p, limit);
-            if (length > best) {
-                best = length;
-                *pos = c;
-                if (best == max) break;
+        for (size_t k = 0; k < kIndexStride && k + kSeed <= max; ++k) {
+            uint32_t candidate = head_[Hash(p + k)];
+            for (unsigned depth = 0; candidate && depth < kChainDepth; ++depth) {
+                size_t indexed = candidate - 1;
+                candidate = chain_[indexed / kIndexStride];
+                if (indexed < k) continue;
+                size_t c = indexed - k;
+                size_t limit = std::min(max, size_ - c);
+                if (best >= limit || old_[c + best] != p[best]) continue;
+                size_t length = MatchLength(old_ + c, p, limit);
+                if (length > best) {
+                    best = length;
+                    *pos = c;
+                    if (best == max) return best;
+                }
             }
         }
         return best;
@@ -164,7 +174,7 @@ private:
     size_t size_;
     unsigned shift_;
     std::vector<uint32_t> head_;
-    std::vector<uint32_t> chain_;
+    std::unique_ptr<uint32_t[]> chain_;
 };
 
 // Approximate matching over new[begin, end): exact matches found through the
@@ -173,50 +183,53 @@ private:
 // sparse diff instead of many short matches.
 void MatchRange(const OldIndex& index, const uint8_t* old, int64_t oldSize, const uint8_t* neu, int64_t begin,
                 int64_t end, std::vector<Command>* commands) {
+    // A match this long that does not pay for a new command is stepped over
+    // by half its length rather than byte by byte: each search costs up to
+    // its length times the chain depth, so the work stays linear.
+    constexpr int64_t kSkipLength = 64;
+    // A match may reach back over bytes already matched in the previous
+    // alignment (recompiled code often lines up better in the new one), but
+    // that reach is paid from a budget growing with the bytes scanned, so
+    // that matches reaching back over one another stay linear in all.
+    constexpr int64_t kReachPerByte = 8, kReachStart = int64_t(1) << 20;
+    int64_t reachBudget = kReachStart, budgetScan = begin;
     int64_t scan = begin, len = 0, pos = 0;
     int64_t lastScan = begin, lastPos = std::min(begin, oldSize), lastOffset = lastPos - begin;
+    // Whether new[at] agrees with the old byte in the current alignment.
+    auto agrees = [&](int64_t at) {
+        int64_t o = at + lastOffset;
+        return o >= 0 && o < oldSize && old[o] == neu[at];
+    };
     while (scan < end) {
         int64_t oldScore = 0;
         int64_t scsc = scan += len;
-        for (; scan < end; ++scan) {
+        const int64_t matchedUpTo = scan;  // the end of the last exact match
+        for (; scan < end;) {
             size_t found = 0;
             len = int64_t(index.Search(neu + scan, size_t(end - scan), &found));
             pos = int64_t(found);
-            for (; scsc < scan + len; ++scsc) {
-                int64_t o = scsc + lastOffset;
-                if (o >= 0 && o < oldSize && old[o] == neu[scsc]) ++oldScore;
-            }
+            for (; scsc < scan + len; ++scsc)
+                if (agrees(scsc)) ++oldScore;
             if ((len == oldScore && len != 0) || len > oldScore + 8) break;
-            int64_t o = scan + lastOffset;
-            if (o >= 0 && o < oldSize && old[o] == neu[scan]) --oldScore;
+            const int64_t step = len >= kSkipLength ? len / 2 : 1;
+            for (int64_t next = std::min(end, scan + step); scan < next; ++scan)
+                if (agrees(scan)) --oldScore;
         }
         if (len == oldScore && scan != end) continue;
 
-        int64_t s = 0, best = 0, lengthForward = 0;
-        for (int64_t i = 0; lastScan + i < scan && lastPos + i < oldSize;) {
-            if (old[lastPos + i] == neu[lastScan + i]) ++s;
-            ++i;
-            if (s * 2 - i > best * 2 - lengthForward) {
-                best = s;
-                lengthForward = i;
-            }
-        }
+        int64_t lengthForward =
+            ReachForward(old + lastPos, neu + lastScan, std::min(scan - lastScan, oldSize - lastPos));
         int64_t lengthBack = 0;
         if (scan < end) {
-            s = 0;
-            best = 0;
-            for (int64_t i = 1; scan >= lastScan + i && pos >= i; ++i) {
-                if (old[pos - i] == neu[scan - i]) ++s;
-                if (s * 2 - i > best * 2 - lengthBack) {
-                    best = s;
-                    lengthBack = i;
-                }
-            }
+            reachBudget += kReachPerByte * (scan - budgetScan);
+            budgetScan = scan;
+            int64_t from = std::max(lastScan, matchedUpTo - std::max<int64_t>(reachBudget, 0));
+            reachBudget -= 2 * std::max<int64_t>(matchedUpTo - from, 0);  // scanned back now, forwards next
+            lengthBack = ReachBackward(old + pos, neu + scan, std::min(scan - from, pos));
         }
         if (lastScan + lengthForward > scan - lengthBack) {
             int64_t overlap = (lastScan + lengthForward) - (scan - lengthBack);
-            s = 0;
-            best = 0;
+            int64_t s = 0, best = 0;
             int64_t lengthSplit = 0;
             for (int64_t i = 0; i < overlap; ++i) {
                 if (neu[lastScan + lengthForward - overlap + i] == old[lastPos + lengthForward - overlap + i]) ++s;
@@ -369,8 +382,14 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     work();
     for (std::thread& w : workers) w.join();
 
+    // Each list freed as soon as it is copied: the lists of a much changed
+    // file are not small.
     std::vector<Command> commands;
-    for (const auto& part : parts) commands.insert(commands.end(), part.begin(), part.end());
-    WriteCommands(MergeShortAdds(commands, neu, newSize), old, neu, &out);
+    for (auto& part : parts) {
+        commands.insert(commands.end(), part.begin(), part.end());
+        std::vector<Command>().swap(part);
+    }
+    commands = MergeShortAdds(commands, neu, newSize);
+    WriteCommands(commands, old, neu, &out);
     return out;
 }

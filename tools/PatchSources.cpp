@@ -192,11 +192,17 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
 
 std::vector<uint8_t> ReadSourceFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    // Sized once from the file's length: growing while reading would hold
+    // up to three times the file at once, and the delta encoder's peak
+    // memory is mostly these buffers.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
         throw ToolError("cannot read " + path);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
+    const std::streamoff size = in.tellg();
+    if (size < 0 || !in.seekg(0))
+        throw ToolError("cannot read " + path);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
         throw ToolError("cannot read " + path);
     return bytes;
 }

@@ -1,6 +1,6 @@
 // Writes the seed corpora of the fuzz targets with the library's own
 // writers. Not part of the build; run from the repository root:
-//   c++ -std=c++17 -Isrc -Itools -Itests/support tests/fuzz/make_corpus.cpp tools/DeltaEncode.cpp \
+//   c++ -std=c++17 -Isrc -Itools -Itests/support tests/fuzz/make_corpus.cpp tools/DeltaEncode.cpp tools/DeltaExtend.cpp \
 //       build/gcc/src/libqpcore.a -pthread -o build/make_corpus
 //   build/make_corpus tests/fuzz/corpus
 #include <cstdio>

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "DeltaEncode.h"
+#include "DeltaExtend.h"
 #include "MemoryFile.h"
 #include "TestData.h"
 #include "payload/Delta.h"
@@ -150,6 +151,57 @@ TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     ASSERT_EQ(nullptr, ApplyDelta(&oldFile, &deltaFile, &outFile));
     EXPECT_TRUE(outFile.data == echoes);
     EXPECT_LE(oldFile.readCalls, int(base.size() >> 13)) << "old file read " << oldFile.readCalls << " times";
+}
+
+TEST(Delta, RepetitiveInputsRebuildExactlyInLinearWork) {
+    // Inputs whose match search once took time quadratic in their size
+    // (minutes at these sizes in a debug build): a block and its sparsely
+    // changed copy in swapped order, where every position finds a long match
+    // not worth a command; and a short pattern repeated throughout.
+    const size_t n = 2 << 20;
+    Bytes block = Program(n / 2, 21), changed = block;
+    for (size_t k = 1; k <= 5; ++k) changed[changed.size() * k / 6] ^= 0x55;
+    Bytes old = block, neu = changed;
+    old.insert(old.end(), changed.begin(), changed.end());
+    neu.insert(neu.end(), block.begin(), block.end());
+
+    const Bytes pattern = testdata::Binary(1000, 22);
+    Bytes periodic(n), periodicNew;
+    for (size_t i = 0; i < n; ++i) periodic[i] = pattern[i % pattern.size()];
+    periodicNew = periodic;
+    for (size_t at = 777; at < n; at += 5000) periodicNew[at] ^= 1;
+    periodicNew.insert(periodicNew.begin() + long(n / 3), pattern.begin(), pattern.begin() + 333);
+
+    for (const auto& pair : {std::make_pair(&old, &neu), std::make_pair(&periodic, &periodicNew)}) {
+        const Bytes& from = *pair.first;
+        const Bytes& to = *pair.second;
+        Bytes delta = EncodeDelta(from.data(), from.size(), to.data(), to.size(), 2);
+        EXPECT_LT(delta.size(), 2000u);
+        EXPECT_TRUE(delta == EncodeDelta(from.data(), from.size(), to.data(), to.size(), 1));
+        Bytes rebuilt;
+        ASSERT_EQ(nullptr, Apply(from, delta, &rebuilt));
+        EXPECT_TRUE(rebuilt == to);
+    }
+}
+
+TEST(Delta, ReachOfApproximateMatchesAgreesWithPairwiseScoring) {
+    // The word-at-a-time reach against the plain running score, on pairs
+    // agreeing from never to always, at every length around a word.
+    std::mt19937 rng(23);
+    for (int round = 0; round < 400; ++round) {
+        const int64_t n = round % 40;
+        Bytes a = testdata::Random(size_t(n) + 16, uint32_t(round)), b = a;
+        const unsigned agreeing = rng() % 5;  // in quarters
+        for (uint8_t& byte : b)
+            if (rng() % 4 >= agreeing) byte = uint8_t(byte + 1 + rng() % 255);
+        int64_t forward = 0, backward = 0;
+        for (int64_t i = 0, score = 0, best = 0; i < n; ++i)
+            if ((score += a[size_t(i)] == b[size_t(i)] ? 1 : -1) > best) best = score, forward = i + 1;
+        for (int64_t i = 1, score = 0, best = 0; i <= n; ++i)
+            if ((score += a[size_t(n - i + 8)] == b[size_t(n - i + 8)] ? 1 : -1) > best) best = score, backward = i;
+        EXPECT_EQ(forward, ReachForward(a.data(), b.data(), n)) << round;
+        EXPECT_EQ(backward, ReachBackward(a.data() + n + 8, b.data() + n + 8, n)) << round;
+    }
 }
 
 TEST(Delta, PiecesFromAllOverALargeOldFile) {

@@ -1,0 +1,12 @@
+// How far an approximate match reaches: bytes are compared pairwise, each
+// agreeing pair scores +1 and each other -1, and the reach is the shortest
+// length with the highest running score above zero (0 when none is).
+#pragma once
+
+#include <cstdint>
+
+// Compares a[i] with b[i] for i = 0 .. n-1.
+int64_t ReachForward(const uint8_t* a, const uint8_t* b, int64_t n);
+
+// Compares a[-i] with b[-i] for i = 1 .. n.
+int64_t ReachBackward(const uint8_t* a, const uint8_t* b, int64_t n);
