@@ -1,5 +1,7 @@
 #include "DeltaEncode.h"
+
 #include "DeltaExtend.h"
+#include "ThreadWork.h"
 
 #include <algorithm>
 #include <atomic>
@@ -377,10 +379,7 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
             MatchRange(index, old, int64_t(oldSize), neu, begin, end, &parts[k]);
         }
     };
-    std::vector<std::thread> workers;
-    for (size_t t = 1; t < std::min<size_t>(threads, pieces); ++t) workers.emplace_back(work);
-    work();
-    for (std::thread& w : workers) w.join();
+    RunOnThreads(unsigned(std::min<size_t>(threads, pieces)), work);
 
     // Each list freed as soon as it is copied: the lists of a much changed
     // file are not small.

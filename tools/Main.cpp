@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 
 namespace {
 
@@ -41,6 +42,9 @@ int main(int argc, char** argv)
             return command.run(args);
         } catch (const ToolError& error) {
             std::fprintf(stderr, "qptool %s: %s\n", command.name, error.what());
+            return 1;
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "qptool %s: not enough memory\n", command.name);
             return 1;
         } catch (const std::exception& error) {
             std::fprintf(stderr, "qptool %s: unexpected failure: %s\n", command.name, error.what());

@@ -7,6 +7,7 @@
 #include "PackNames.h"
 #include "file/PlainFileName.h"
 #include "PayloadLayout.h"
+#include "ThreadWork.h"
 #include "VectorFile.h"
 
 #include "payload/LzssFormat.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <random>
@@ -24,6 +26,23 @@
 #include <unistd.h>
 
 namespace {
+
+// A worker that runs out of memory must not end the process: every thread
+// finishes, and the failure reaches the command's report.
+TEST(RunOnThreads, AFailureOnAnyThreadReachesTheCallerAfterAllHaveEnded)
+{
+    for (int failing = 0; failing < 3; ++failing) {
+        std::atomic<int> started{0}, finished{0};
+        EXPECT_THROW(RunOnThreads(3,
+                                  [&] {
+                                      if (started++ == failing) throw std::bad_alloc();
+                                      ++finished;
+                                  }),
+                     std::bad_alloc);
+        EXPECT_EQ(started, 3);
+        EXPECT_EQ(finished, 2);
+    }
+}
 
 TEST(PackNames, RefusesWhatWindowsOrThePackCannotHold)
 {
