@@ -76,6 +76,12 @@ inline uint64_t LzssWorkBufferSize(uint32_t blockSize) { return uint64_t(blockSi
 ErrorCode DecodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
                       uint32_t* destinationLength, uint8_t bitLengths);
 
+// DecodeBlock's result faster, for a destination apart from the source: the
+// bytes a skip token passes become zeros, and the bytes from the produced
+// end to the capacity may be overwritten with anything. Same errors.
+ErrorCode DecodeBlockScribbling(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                                uint32_t* destinationLength, uint8_t bitLengths);
+
 // Greedy LZSS coder over a binary search tree of the last 2^O - 1 positions.
 // On entry *destinationLength is the destination's capacity; on success the
 // bytes written. "BUFFERTOOSMALL" when the capacity runs out (the length is

@@ -150,9 +150,8 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
             if (ReadExactly(container, from, in.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
             // One byte of room more than the block's length shows a stream
             // that runs on; bytes a skip token passes read as zeros, as in CLzssFile.
-            std::memset(out.bytes, 0, length + 1);
             uint32_t produced = length + 1;
-            if (DecodeBlock(in.bytes, stored, out.bytes, &produced, bitLengths))
+            if (DecodeBlockScribbling(in.bytes, stored, out.bytes, &produced, bitLengths))
                 return Fail(fault, "a compressed block does not decode", from, k);
             if (produced != length) return Fail(fault, "a compressed block decodes to another length than its own", from, k);
         } else {
