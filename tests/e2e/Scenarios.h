@@ -134,6 +134,7 @@ struct Scenario {
     // outside the game folder and the Programs folder's links changes.
     std::vector<std::string> notCopied;
     std::vector<std::string> leftovers;        // temporary files a killed run leaves (game-relative)
+    std::vector<std::string> mayBeLeft;        // and those it may leave: written on while a helper thread's flush killed it
     std::optional<uint32_t> versionAfter;      // "GameVersion" of the 32-bit view afterwards (none: as before);
                                                // the 64-bit view's never changes
     std::vector<std::string> shortcuts;        // .lnk files expected below Programs
@@ -149,9 +150,9 @@ std::vector<FileSpec> DefaultPatchFiles();
 
 const std::vector<Scenario>& AllScenarios();
 
-// Runs killed while they write a file of the batch, after its flush, between
-// its moves and in the flush after them, each with the run after it on the
-// same installation.
+// Runs killed while they write a file of a batch, after its flush, between
+// its moves and in the flush after them, over one batch and over three, each
+// with the run after it on the same installation.
 std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain();
 
 // Delta patches stopped in the middle, and the run after it on the same
