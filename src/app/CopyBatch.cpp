@@ -12,7 +12,9 @@
 namespace {
 
 constexpr uint32_t kBatchFiles = 512;
-constexpr uint32_t kBatchBytes = 32u << 20;
+// Small enough that the flush after the last batch, which nothing overlaps,
+// stays short: 8 MB flushed in 8-15 ms where 32 MB took 40-50 ms.
+constexpr uint32_t kBatchBytes = 8u << 20;
 
 struct Batch {
     char (*entries)[kPathSize] = nullptr;  // pack paths of the queued files
