@@ -10,6 +10,7 @@
 #include "host_paths.h"
 
 #include <dirent.h>
+#include <limits.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -128,6 +129,9 @@ private:
         for (;;) {
             ssize_t length = read(notices_, buffer, sizeof buffer);
             if (length <= 0) return;
+            // A read returns every queued notice that fits: with room left
+            // for one more, none was left queued.
+            const bool drained = size_t(length) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer;
             for (ssize_t at = 0; at < length;) {
                 const auto* notice = reinterpret_cast<const inotify_event*>(buffer + at);
                 at += ssize_t(sizeof(inotify_event) + notice->len);
@@ -145,6 +149,7 @@ private:
                     kept->second.Remove(notice->name);
                 }
             }
+            if (drained) return;
         }
     }
 
