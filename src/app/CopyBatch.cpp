@@ -1,6 +1,7 @@
 #include "app/CopyBatch.h"
 
 #include <cstring>
+#include <utility>
 
 #include "app/AppState.h"
 #include "app/GameVolume.h"
@@ -35,13 +36,6 @@ bool g_MovesUnflushed = false;
 
 void FlushVolume(void*) { g_FlushResult = FlushGameVolume(); }
 
-// Begins the flush of g_Flushing: on a helper thread, or here and now when
-// no thread can be made.
-void BeginFlush() {
-    g_FlushHelper = StartHelperThread(FlushVolume, nullptr);
-    if (!g_FlushHelper) FlushVolume(nullptr);
-}
-
 // The outcome of the flush begun last, once it has returned.
 bool FinishFlush() {
     if (g_FlushHelper) WaitHelperThread(g_FlushHelper);
@@ -49,7 +43,10 @@ bool FinishFlush() {
     return g_FlushResult;
 }
 
-void Empty(Batch* batch) { batch->count = batch->moved = 0, batch->bytes = 0; }
+void Empty(Batch* batch) {
+    batch->count = batch->moved = 0;
+    batch->bytes = 0;
+}
 
 // Moves each file of the batch over its target once its flush has returned.
 // The flush began after the last moves, so those are on disk when it
@@ -78,12 +75,12 @@ void SettleFlushing() {
     MoveIn(g_Flushing, FinishFlush());
 }
 
-// The filling batch becomes the flushing one; its flush begins.
-void HandOver() {
-    Batch* full = g_Filling;
-    g_Filling = g_Flushing;
-    g_Flushing = full;
-    BeginFlush();
+// The filling batch becomes the flushing one and its flush begins: on a
+// helper thread when asked and one can be made, else here and now.
+void HandOver(bool onHelper) {
+    std::swap(g_Filling, g_Flushing);
+    g_FlushHelper = onHelper ? StartHelperThread(FlushVolume, nullptr) : nullptr;
+    if (!g_FlushHelper) FlushVolume(nullptr);
 }
 
 void Drop(Batch* batch) {
@@ -121,7 +118,7 @@ void AddToBatch(const char* entryPath, uint32_t size) {
     // The batch before is moved in once its flush has returned; this one's
     // flush then covers those moves too, while the next batch is written.
     SettleFlushing();
-    HandOver();
+    HandOver(true);
     if (!g_FlushHelper) SettleFlushing();  // no thread: one batch at a time
 }
 
@@ -129,10 +126,7 @@ void CommitBatch() {
     if (!Batching()) return;
     SettleFlushing();
     if (g_Filling->count == 0) return;
-    Batch* last = g_Filling;
-    g_Filling = g_Flushing;
-    g_Flushing = last;
-    g_FlushResult = FlushGameVolume();
+    HandOver(false);  // waited for at once: no thread needed
     SettleFlushing();
 }
 
