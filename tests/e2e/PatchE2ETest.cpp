@@ -296,6 +296,7 @@ protected:
         if (!s.faultMove.empty()) env["W32_FAULT_MOVE"] = Replace(s.faultMove, "{game}", game);
         if (!s.faultFlush.empty()) env["W32_FAULT_FLUSH"] = Replace(s.faultFlush, "{game}", game);
         if (s.faultThread) env["W32_FAULT_THREAD"] = "1";
+        if (s.faultLaterThreads) env["W32_FAULT_THREAD"] = "1000000:1";
         if (s.faultDialog) env["W32_FAULT_DIALOG"] = "1";
         if (!s.faultMutex.empty()) env["W32_FAULT_MUTEX"] = s.faultMutex;
         if (!s.faultRegistry.empty()) env["W32_FAULT_REGISTRY"] = s.faultRegistry;

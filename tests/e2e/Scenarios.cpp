@@ -202,6 +202,13 @@ std::vector<Scenario> CopyFailures() {
         all.push_back(s);
     }
     {
+        // No thread for the batches' flushes: each batch is flushed and moved
+        // in before the next is written.
+        Scenario s = WithVoices(Complete("NoFlushThreadCopiesBatchByBatch"));
+        s.faultLaterThreads = true;
+        all.push_back(s);
+    }
+    {
         // A file of the second batch cannot be written while the first
         // batch's flush may still run: the files before it are moved in
         // before the box, and stay on Abort.

@@ -120,6 +120,7 @@ struct Scenario {
     std::string faultMove;   // W32_FAULT_MOVE, likewise
     std::string faultFlush;  // W32_FAULT_FLUSH, likewise
     bool faultThread = false;  // the worker thread cannot be started
+    bool faultLaterThreads = false;  // the worker starts; no thread after it can
     bool faultDialog = false;  // the progress dialog cannot be created
     std::string faultMutex;     // W32_FAULT_MUTEX: the Win32 error of CreateMutexA
     std::string faultRegistry;  // W32_FAULT_REGISTRY: "open" or "set", a Win32 error
