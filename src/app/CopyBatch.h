@@ -14,6 +14,14 @@
 // The temporary files are closed before the flush, so a batch holds no
 // handles; the byte bound caps the disk space they take beside the old files.
 //
+// The flush of a full batch runs on a helper thread while the worker writes
+// the next batch; the full batch is moved in once that flush has returned
+// and the next one is full (or a failure is to be reported, or the tree is
+// done), and the next batch's flush then covers those moves. So a file still
+// replaces its target only after a flush begun after it was closed, and no
+// box is shown while a flush runs. Where no thread can be made, each batch
+// is flushed and moved in before the next is written.
+//
 // Where the volume cannot be opened as a whole (no rights, a share, a
 // folder mounted inside another volume), each file is flushed and moved
 // write-through on its own, as before; where its flush fails, the batch's
@@ -28,10 +36,11 @@ bool BeginBatches();
 // True between a successful BeginBatches and EndBatches.
 bool Batching();
 // Queues the entry whose temporary file (size bytes) is written and closed;
-// commits the batch when it is full.
+// a full batch's flush begins, and the batch before it is moved in.
 void AddToBatch(const char* entryPath, uint32_t size);
-// Flushes the queued temporary files and moves each over its target; a file
-// that fails is reported (Abort/Retry/Ignore) in its turn.
+// Moves in every queued file: waits for the pending flush, moves its batch
+// in, flushes the rest and moves them in. A file that fails is reported
+// (Abort/Retry/Ignore) in its turn.
 void CommitBatch();
 // Removes the temporary files not yet moved in (the run is ending).
 void DropBatch();

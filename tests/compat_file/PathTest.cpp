@@ -65,6 +65,41 @@ TEST_F(PathTest, AnExactEntryWinsOverOneDifferingInCase) {
     CloseHandle(file);
 }
 
+// A folder is read once, then kept current: entries made, renamed and
+// removed outside the layer (here, and by another process) between two calls
+// are seen by the next, and so is a folder replaced under the same name.
+TEST_F(PathTest, ChangesMadeOutsideBetweenTwoCallsAreSeen) {
+    Put("Dir/keep.txt");
+    auto exists = [](const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; };
+    EXPECT_FALSE(exists("R:\\DIR\\README.TXT"));
+    Put("Dir/readme.txt", "x");
+    EXPECT_TRUE(exists("R:\\DIR\\README.TXT"));
+    EXPECT_EQ(OpenError("R:\\dir\\ReadMe.Txt", GENERIC_WRITE, 0, CREATE_NEW), ERROR_FILE_EXISTS);
+    std::filesystem::rename(host / "Dir/readme.txt", host / "Dir/readme.old");
+    EXPECT_FALSE(exists("R:\\DIR\\README.TXT"));
+    EXPECT_TRUE(exists("R:\\DIR\\README.OLD"));
+    std::filesystem::remove(host / "Dir/readme.old");
+    EXPECT_FALSE(exists("R:\\DIR\\README.OLD"));
+
+    ASSERT_EQ(std::system(("touch '" + (host / "Dir/Other.Dat").string() + "'").c_str()), 0);
+    EXPECT_TRUE(exists("R:\\DIR\\OTHER.DAT"));
+    // Two variants, neither exact: the first in byte order (Other.Dat) answers.
+    Put("Dir/other.dat", "second");
+    HANDLE file = Open("R:\\DIR\\OTHER.DAT", GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    char buffer[8];
+    DWORD count = 0;
+    ReadFile(file, buffer, sizeof(buffer), &count, nullptr);
+    EXPECT_EQ(std::string(buffer, count), "");
+    CloseHandle(file);
+
+    std::filesystem::rename(host / "Dir", host / "Old");
+    Put("Dir/Readme.TXT");
+    EXPECT_TRUE(exists("R:\\DIR\\README.TXT"));
+    EXPECT_FALSE(exists("R:\\DIR\\KEEP.TXT"));
+    EXPECT_TRUE(exists("R:\\OLD\\KEEP.TXT"));
+}
+
 TEST_F(PathTest, NamesWindowsRefuses) {
     EXPECT_EQ(OpenError("R:\\a<b", GENERIC_WRITE, 0, CREATE_ALWAYS), ERROR_INVALID_NAME);
     EXPECT_EQ(OpenError("R:\\a*", GENERIC_WRITE, 0, CREATE_ALWAYS), ERROR_INVALID_NAME);

@@ -136,6 +136,18 @@ TEST_F(ReplaceTest, InjectedThreadFailure) {
     HANDLE thread = CreateThread(nullptr, 0, Nothing, nullptr, 0, nullptr);
     EXPECT_NE(thread, nullptr);
     CloseHandle(thread);
+
+    // The first call let through, the next two fail.
+    setenv("W32_FAULT_THREAD", "2:1", 1);
+    w32::ReloadEnvironmentFaults();
+    thread = CreateThread(nullptr, 0, Nothing, nullptr, 0, nullptr);
+    EXPECT_NE(thread, nullptr);
+    CloseHandle(thread);
+    EXPECT_EQ(CreateThread(nullptr, 0, Nothing, nullptr, 0, nullptr), nullptr);
+    EXPECT_EQ(CreateThread(nullptr, 0, Nothing, nullptr, 0, nullptr), nullptr);
+    thread = CreateThread(nullptr, 0, Nothing, nullptr, 0, nullptr);
+    EXPECT_NE(thread, nullptr);
+    CloseHandle(thread);
 }
 
 }  // namespace

@@ -96,6 +96,31 @@ Scenario Complete(const std::string& name) {
     return s;
 }
 
+// More files than one batch holds (512): 1024 voices added to the default
+// tree. The worker writes them between README.TXT and zln\, so the batches
+// are entries 0-511, 512-1023 and the last six.
+constexpr size_t kVoices = 1024;
+
+std::string VoicePath(size_t i) {
+    char path[32];
+    std::snprintf(path, sizeof path, "voices\\v%04u.snd", unsigned(i));
+    return path;
+}
+
+Scenario WithVoices(Scenario s) {
+    for (size_t i = 0; i < kVoices; ++i) s.patchFiles.push_back({VoicePath(i), "voice " + std::to_string(i)});
+    return s;
+}
+
+// The patch's game files in the order the worker writes and moves them in.
+std::vector<std::string> WriteOrder(bool voices) {
+    std::vector<std::string> order = {"empty.dat", "exact.bin", "maps\\campaign\\intro.txt", "maps\\kingsfall.map",
+                                      "readme.txt"};
+    for (size_t i = 0; voices && i < kVoices; ++i) order.push_back(VoicePath(i));
+    order.push_back("zln\\zavovudiz.exe");
+    return order;
+}
+
 Scenario Stopped(const std::string& name, const char* version, const char* fatal) {
     Scenario s = Installed(name);
     s.answers = {"yes", "ok"};
@@ -160,6 +185,41 @@ std::vector<Scenario> CopyFailures() {
                        {"maps\\kingsfall.map", Bytes(5000, 7), false, 0x4},
                        {"exact.bin", "old", true, 0x6},
                        {"zln\\zavovudiz.exe", "old client", true, 0}};
+        all.push_back(s);
+    }
+    {
+        // The first batch's volume flush fails while the second batch is
+        // written, then the map's own flush: Abort leaves the files before
+        // the map moved in, and the second batch's temporary files go too.
+        Scenario s = WithVoices(Installed("FirstOfThreeBatchFlushesFailsThenAbort"));
+        s.faultFlush = "\\\\.\\C:1117:1;KINGSFALL.MAP.~qp:112:1";
+        s.updateRan = true;
+        s.answers = {"yes", "abort", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError(kMap, "abort"), Fatal(kNotComplete)};
+        s.exitCode = -1;
+        const std::vector<std::string> order = WriteOrder(true);
+        s.notCopied.assign(order.begin() + 3, order.end());
+        all.push_back(s);
+    }
+    {
+        // No thread for the batches' flushes: each batch is flushed and moved
+        // in before the next is written.
+        Scenario s = WithVoices(Complete("NoFlushThreadCopiesBatchByBatch"));
+        s.faultLaterThreads = true;
+        all.push_back(s);
+    }
+    {
+        // A file of the second batch cannot be written while the first
+        // batch's flush may still run: the files before it are moved in
+        // before the box, and stay on Abort.
+        Scenario s = WithVoices(Installed("AbortWhileTheFirstBatchMayBeFlushing"));
+        s.faultOpen = "V0600.SND.~qp:5:1";
+        s.updateRan = true;
+        s.answers = {"yes", "abort", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("VOICES\\V0600.SND", "abort"), Fatal(kNotComplete)};
+        s.exitCode = -1;
+        const std::vector<std::string> order = WriteOrder(true);
+        s.notCopied.assign(order.begin() + 5 + 600, order.end());
         all.push_back(s);
     }
     {
@@ -710,19 +770,19 @@ std::vector<FileSpec> DefaultPatchFiles() {
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
 
 std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
-    // The pack lists its names sorted; the files are written in one batch
-    // and none is moved in before all of them are on disk. The moves follow
-    // the same order.
-    const char* const temporaries[] = {"EMPTY.DAT.~qp", "EXACT.BIN.~qp", "maps\\campaign\\INTRO.TXT.~qp",
-                                       "maps\\KINGSFALL.MAP.~qp", "README.TXT.~qp", "zln\\ZAVOVUDIZ.EXE.~qp"};
-    const char* const targets[] = {"empty.dat", "exact.bin", "maps\\campaign\\intro.txt",
-                                   "maps\\kingsfall.map", "readme.txt", "zln\\zavovudiz.exe"};
+    // The pack lists its names sorted; the files are written in batches and
+    // none is moved in before a flush begun after it was written has
+    // returned. The moves follow the same order. A batch's flush runs while
+    // the next batch is written, and that batch is moved in only once the
+    // next one is full or the tree is done.
     struct KillPoint {
         const char* name;
         std::string Scenario::*variable;  // the W32_FAULT_* rule that kills
         const char* fault;
         size_t written;  // temporary files there when the process dies
         size_t moved;    // of them, moved in over their targets
+        bool voices = false;    // three batches, not one
+        size_t mayFollow = 0;   // temporary files after those the worker may also have written
     };
     const KillPoint points[] = {
         {"KilledInTheFirstFile", &Scenario::faultKill, "EXACT.BIN.~qp:1000", 2, 0},
@@ -732,10 +792,16 @@ std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
         {"KilledBeforeTheThirdMove", &Scenario::faultMove, "INTRO.TXT:kill", 6, 2},
         {"KilledBeforeTheLastMove", &Scenario::faultMove, "ZAVOVUDIZ.EXE:kill", 6, 5},
         {"KilledInTheFlushAfterTheMoves", &Scenario::faultFlush, "\\\\.\\C:kill:1:1", 6, 6},
+        {"KilledOnceTheFirstOfThreeBatchesIsFlushed", &Scenario::faultFlush, "\\\\.\\C:kill", 512, 0, true, 512},
+        {"KilledBeforeTheFirstOfThreeBatchesMovesIn", &Scenario::faultMove, "EMPTY.DAT:kill", 1024, 0, true},
+        {"KilledOnceTheSecondOfThreeBatchesIsFlushed", &Scenario::faultFlush, "\\\\.\\C:kill:1:1", 1024, 512, true, 6},
+        {"KilledInTheFlushAfterTheLastOfThreeBatches", &Scenario::faultFlush, "\\\\.\\C:kill:1:3", 1030, 1030, true},
     };
     std::vector<std::pair<Scenario, Scenario>> runs;
     for (const KillPoint& point : points) {
-        Scenario killed = Installed(point.name);
+        auto withFiles = [&](Scenario s) { return point.voices ? WithVoices(std::move(s)) : s; };
+        const std::vector<std::string> order = WriteOrder(point.voices);
+        Scenario killed = withFiles(Installed(point.name));
         killed.gameFiles[1].readOnly = true;
         killed.*point.variable = point.fault;
         killed.answers = {"yes"};
@@ -743,9 +809,10 @@ std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
         killed.exitCode = kKilled;
         killed.updateRan = true;
         // Each file old or new, and the version not recorded.
-        killed.notCopied.assign(targets + point.moved, targets + 6);
-        killed.leftovers.assign(temporaries + point.moved, temporaries + point.written);
-        runs.emplace_back(killed, Complete(std::string("RunAfter") + point.name));
+        killed.notCopied.assign(order.begin() + long(point.moved), order.end());
+        for (size_t i = point.moved; i < point.written + point.mayFollow; ++i)
+            (i < point.written ? killed.leftovers : killed.mayBeLeft).push_back(order[i] + ".~qp");
+        runs.emplace_back(killed, withFiles(Complete(std::string("RunAfter") + point.name)));
     }
     return runs;
 }

@@ -120,6 +120,7 @@ struct Scenario {
     std::string faultMove;   // W32_FAULT_MOVE, likewise
     std::string faultFlush;  // W32_FAULT_FLUSH, likewise
     bool faultThread = false;  // the worker thread cannot be started
+    bool faultLaterThreads = false;  // the worker starts; no thread after it can
     bool faultDialog = false;  // the progress dialog cannot be created
     std::string faultMutex;     // W32_FAULT_MUTEX: the Win32 error of CreateMutexA
     std::string faultRegistry;  // W32_FAULT_REGISTRY: "open" or "set", a Win32 error
@@ -134,6 +135,7 @@ struct Scenario {
     // outside the game folder and the Programs folder's links changes.
     std::vector<std::string> notCopied;
     std::vector<std::string> leftovers;        // temporary files a killed run leaves (game-relative)
+    std::vector<std::string> mayBeLeft;        // and those it may leave: written on while a helper thread's flush killed it
     std::optional<uint32_t> versionAfter;      // "GameVersion" of the 32-bit view afterwards (none: as before);
                                                // the 64-bit view's never changes
     std::vector<std::string> shortcuts;        // .lnk files expected below Programs
@@ -149,9 +151,9 @@ std::vector<FileSpec> DefaultPatchFiles();
 
 const std::vector<Scenario>& AllScenarios();
 
-// Runs killed while they write a file of the batch, after its flush, between
-// its moves and in the flush after them, each with the run after it on the
-// same installation.
+// Runs killed while they write a file of a batch, after its flush, between
+// its moves and in the flush after them, over one batch and over three, each
+// with the run after it on the same installation.
 std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain();
 
 // Delta patches stopped in the middle, and the run after it on the same

@@ -28,6 +28,7 @@ struct Faults {
     std::vector<Rule> open, kill, move, flush;  // rules of one variable, separated by ';'
     std::vector<Rule> registry;                 // the rule's "substring" is the call: "open" or "set"
     long threadFailures = 0;  // CreateThread calls still to fail
+    long threadSkip = 0;      // CreateThread calls let through before them
     long dialogFailures = 0;  // DialogBoxParamA calls still to fail
     DWORD mutexError = 0;     // every named CreateMutexA fails with it
 };
@@ -130,7 +131,17 @@ void Load(Faults& faults) {
     faults.kill = LoadPathRules("W32_FAULT_KILL", true);
     faults.move = LoadPathRules("W32_FAULT_MOVE", false, true);
     faults.flush = LoadPathRules("W32_FAULT_FLUSH", false, true);
-    faults.threadFailures = LoadCount("W32_FAULT_THREAD");
+    if (const char* value = std::getenv("W32_FAULT_THREAD"); value && *value) {
+        // "<times>[:<skip>]"
+        std::vector<std::string> parts = SplitColons(value);
+        uint64_t times = 0;
+        uint64_t skip = 0;
+        if (parts.size() > 2 || !ParseNumber(parts[0], &times) || times == 0 || times > 0x7FFFFFFF ||
+            (parts.size() == 2 && (!ParseNumber(parts[1], &skip) || skip > 0x7FFFFFFF)))
+            Malformed("W32_FAULT_THREAD", value);
+        faults.threadFailures = long(times);
+        faults.threadSkip = long(skip);
+    }
     faults.dialogFailures = LoadCount("W32_FAULT_DIALOG");
     faults.mutexError = DWORD(LoadCount("W32_FAULT_MUTEX"));
     faults.registry = LoadPathRules("W32_FAULT_REGISTRY", false);
@@ -224,7 +235,18 @@ bool TakeCountedFault(long Faults::*remaining) {
 
 }  // namespace
 
-bool TakeThreadFault() { return TakeCountedFault(&Faults::threadFailures); }
+bool TakeThreadFault() {
+    {
+        std::lock_guard<std::mutex> guard(FaultLock());
+        Faults& faults = State();
+        if (!faults.loaded) Load(faults);
+        if (faults.threadSkip > 0) {
+            --faults.threadSkip;
+            return false;
+        }
+    }
+    return TakeCountedFault(&Faults::threadFailures);
+}
 
 bool TakeDialogFault() { return TakeCountedFault(&Faults::dialogFailures); }
 

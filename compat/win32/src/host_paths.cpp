@@ -1,6 +1,5 @@
 #include "host_paths.h"
 
-#include <dirent.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -17,13 +16,6 @@ namespace w32 {
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c + ('a' - 'A')) : c; }
-
-bool EqualNoCase(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b)
-        if (FoldAscii(*a) != FoldAscii(*b)) return false;
-    return *a == *b;
-}
 
 bool HasDrive(const char* path) {
     char c = path[0];
@@ -121,20 +113,13 @@ std::string Join(const std::string& directory, const std::string& name) {
     return directory + "/" + name;
 }
 
-// The entry of directory named name, or failing that the first (in byte
-// order) whose name differs only in ASCII case; empty when there is none.
-std::string FindEntry(const std::string& directory, const std::string& name) {
-    struct stat info;
-    if (stat(Join(directory, name).c_str(), &info) == 0) return name;
-    DIR* listing = opendir(directory.c_str());
-    if (!listing) return std::string();
-    std::string found;
-    while (dirent* entry = readdir(listing)) {
-        if (EqualNoCase(entry->d_name, name.c_str()) && (found.empty() || found > entry->d_name))
-            found = entry->d_name;
-    }
-    closedir(listing);
-    return found;
+// The entry of directory (info: its stat) named name, or failing that the
+// first (in byte order) whose name differs only in ASCII case; empty when
+// there is none.
+std::string FindEntry(const std::string& directory, const struct stat& info, const std::string& name) {
+    struct stat entry;
+    if (stat(Join(directory, name).c_str(), &entry) == 0) return name;
+    return FindCaseVariant(directory, name, info);
 }
 
 }  // namespace
@@ -170,7 +155,7 @@ bool ResolvePath(const char* path, HostPath* out, bool allowWildcards) {
         if (stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
             std::string name = names.back();
             if (!allowWildcards) {
-                std::string found = FindEntry(parent, name);
+                std::string found = FindEntry(parent, info, name);
                 if (!found.empty()) name = found;
             }
             out->parentHost = parent;
@@ -180,11 +165,13 @@ bool ResolvePath(const char* path, HostPath* out, bool allowWildcards) {
         }
     }
     bool resolving = true;  // every component so far names an existing directory
+    struct stat info;       // of current, when listed is set
+    bool listed = stat(current.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     for (size_t i = 0; i < names.size(); ++i) {
         bool last = i + 1 == names.size();
         std::string name = names[i];
-        if (resolving && !(last && allowWildcards)) {
-            std::string found = FindEntry(current, name);
+        if (resolving && listed && !(last && allowWildcards)) {
+            std::string found = FindEntry(current, info, name);
             if (!found.empty()) name = found;
         }
         if (last) {
@@ -192,10 +179,7 @@ bool ResolvePath(const char* path, HostPath* out, bool allowWildcards) {
             out->lastName = names[i];
         }
         current = Join(current, name);
-        if (!last && resolving) {
-            struct stat info;
-            resolving = stat(current.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        }
+        if (!last && resolving) listed = resolving = stat(current.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     }
     out->parentExists = resolving;
     out->host = current;

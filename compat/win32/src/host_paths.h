@@ -44,6 +44,11 @@ DWORD StoredDosAttributes(const std::string& hostPath);
 // false with errno set when the host cannot keep a non-zero record.
 bool StoreDosAttributes(const std::string& hostPath, DWORD attributes);
 
+// The entry of folder (info: its stat) whose name differs from name only in
+// ASCII case, the first in byte order when there are several; empty when
+// there is none (folder_entries.cpp).
+std::string FindCaseVariant(const std::string& folder, const std::string& name, const struct stat& info);
+
 // The error for a missing entry: ERROR_FILE_NOT_FOUND when its directory
 // exists, else ERROR_PATH_NOT_FOUND.
 DWORD MissingEntryError(const HostPath& path);

@@ -30,8 +30,9 @@
 //     (or of a volume handle whose device name contains it) fails with that
 //     error (a write the disk refused after accepting it); with "kill" the
 //     flush is done and then the process is killed.
-//   W32_FAULT_THREAD="<times>"
-//     the first <times> CreateThread calls fail (ERROR_NOT_ENOUGH_MEMORY).
+//   W32_FAULT_THREAD="<times>[:<skip>]"
+//     after <skip> calls let through, <times> CreateThread calls fail
+//     (ERROR_NOT_ENOUGH_MEMORY).
 //   W32_FAULT_DIALOG="<times>"
 //     the first <times> DialogBoxParamA calls fail (-1, ERROR_NOT_ENOUGH_MEMORY)
 //     before the dialog appears: its procedure is never called.
