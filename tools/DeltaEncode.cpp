@@ -110,12 +110,6 @@ constexpr unsigned kChainDepth = 16; // candidates tried per seed looked up
 // start of any match a byte longer than a seed.
 constexpr size_t kIndexStride = 2;
 
-uint64_t Load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
 size_t MatchLength(const uint8_t* a, const uint8_t* b, size_t max) {
     size_t n = 0;
     while (n + 8 <= max) {

@@ -29,12 +29,6 @@ constexpr std::array<Step, 256> MakeSteps() {
 
 constexpr std::array<Step, 256> kSteps = MakeSteps();
 
-uint64_t Load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
 // Bit k set when byte k (in memory order) of the two words is equal.
 unsigned EqualBytes(uint64_t x, uint64_t y) {
     const uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;

@@ -4,6 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+
+// Eight bytes in the host's order (unaligned).
+inline uint64_t Load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
 
 // Compares a[i] with b[i] for i = 0 .. n-1.
 int64_t ReachForward(const uint8_t* a, const uint8_t* b, int64_t n);

@@ -37,12 +37,6 @@ int Faulty(const std::string& path, uint64_t offset, const std::string& what) {
     return 1;
 }
 
-std::string Hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
-    return text;
-}
-
 // The pack through the patcher's chain: a CLzssFile over the container's
 // window (or the bare pack file), a CPackFS attached to it, the checksum
 // check and, for a patch, its strings file. Empty when sound, else the fault;
@@ -84,7 +78,7 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
         PatchCrcEntry parsed;
         if (entry) ReadExactly(entry.get(), 0, bytes, sizeof bytes);
         ParsePatchCrcEntry(bytes, sizeof bytes, &parsed);
-        *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + Hex(parsed.crc) +
+        *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + HexCrc(parsed.crc) +
                     " matches";
         break;
     }
