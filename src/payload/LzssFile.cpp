@@ -52,6 +52,7 @@ CLzssFile::~CLzssFile() {
     if (isOpen) Flush();
     g_pDefaultPtrPool->Free(table);
     g_pDefaultPtrPool->Free(work);
+    g_pDefaultPtrPool->Free(stream);
 }
 
 const char* CLzssFile::GetClassName() const { return className; }
@@ -243,10 +244,18 @@ ErrorCode CLzssFile::ReadBlock(uint32_t index) {
     uint32_t kept;  // bytes of the block's content; the rest of the block reads as zeros
     if (stored < length) {
         uint32_t produced = 0;
-        if (stored > 0) {
-            // In place: the stream at the buffer's end, the output from its
-            // start. Bytes a skip token passes read as zeros, not as whatever
-            // an earlier block left there.
+        if (!stream) stream = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(workSize));
+        if (stored > 0 && stream) {
+            // The stream in a buffer of its own, for the faster decoder that
+            // scribbles past each token (the tail is cleared below); bytes a
+            // skip token passes read as zeros.
+            if (ErrorCode error = ReadExactly(base, table[index], stream, stored)) return error;
+            produced = blockSize;
+            if (ErrorCode error = DecodeBlockScribbling(stream, stored, work, &produced, BitLengths())) return error;
+        } else if (stored > 0) {
+            // In place, without memory for the stream: the stream at the
+            // buffer's end, the output from its start. Bytes a skip token
+            // passes read as zeros, not as whatever an earlier block left there.
             uint8_t* in = work + workSize - stored;
             std::memset(work, 0, workSize - stored < blockSize ? workSize - stored : blockSize);
             if (ErrorCode error = ReadExactly(base, table[index], in, stored)) return error;

@@ -67,6 +67,7 @@ private:
     bool blockDirty = false;
     uint32_t workSize = 0;
     uint8_t* work = nullptr;
+    uint8_t* stream = nullptr;  // a stored block's bytes, once a block is read (workSize bytes)
     uint32_t position = 0;
     // Header fields in host order (the size is also kept in header[4..8)).
     uint32_t size = 0;
