@@ -45,6 +45,15 @@ public:
     void RawByte(uint8_t value) {
         for (int i = 7; i >= 0; --i) BitAt(kDeltaEvenOdds, nullptr, nullptr, (value >> i) & 1);
     }
+    // A byte as one symbol of 256 equal chances, no model taught.
+    void SymbolByte(uint8_t value) {
+        range_ >>= 8;
+        low_ += uint64_t(value) * range_;
+        while (range_ < kDeltaRangeTop) {
+            range_ <<= 8;
+            ShiftLow();
+        }
+    }
     void Number(DeltaNumberModel* m, uint32_t n) {
         unsigned length = DeltaBitLength(n);
         unsigned node = 1;
@@ -283,10 +292,10 @@ std::vector<Command> MergeShortAdds(const std::vector<Command>& commands, const 
     return merged;
 }
 
-void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu,
+void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu, uint32_t flags,
                    std::vector<uint8_t>* out) {
     auto model = std::make_unique<DeltaModel>();
-    model->Init();
+    model->Init(flags);
     RangeEncoder coder(out);
     uint32_t oldPos = 0, newPos = 0;
     DeltaAddState add;
@@ -314,11 +323,15 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         oldPos += c.add;
         newPos += c.add;
         coder.Number(&model->extra, c.extra);
-        if (c.extra >= kDeltaRawMin) {
+        if ((flags & kDeltaRawLiterals) && c.extra >= kDeltaRawMin) {
             bool raw = LooksLikeNoise(neu + newPos, c.extra);
             coder.Bit(&model->extraRaw, raw);
             if (raw) {
-                for (uint32_t k = 0; k < c.extra; ++k) coder.RawByte(neu[newPos + k]);
+                for (uint32_t k = 0; k < c.extra; ++k)
+                    if (flags & kDeltaFastCoding)
+                        coder.SymbolByte(neu[newPos + k]);
+                    else
+                        coder.RawByte(neu[newPos + k]);
                 newPos += c.extra;
                 continue;
             }
@@ -326,7 +339,7 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         for (uint32_t k = 0; k < c.extra; ++k, ++newPos) {
             uint8_t before1 = newPos ? neu[newPos - 1] : 0, before2 = newPos > 1 ? neu[newPos - 2] : 0;
             DeltaModel::Row order1 = model->Literal(before1);
-            DeltaModel::Row order2 = model->Literal2(DeltaLiteralHash(before1, before2));
+            DeltaModel::Row order2 = model->Literal2(before1, before2);
             unsigned high = neu[newPos] >> 4;
             coder.LiteralNibble(*model, model->HighTree(order1), model->HighTree(order2), high);
             coder.LiteralNibble(*model, model->LowTree(order1, high), model->LowTree(order2, high), neu[newPos] & 15);
@@ -338,13 +351,13 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
 }  // namespace
 
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
-                                 unsigned threads) {
+                                 unsigned threads, uint32_t flags) {
     DeltaHeader header;
     header.oldSize = uint32_t(oldSize);
     header.oldCrc = Crc32(old, oldSize);
     header.newSize = uint32_t(newSize);
     header.newCrc = Crc32(neu, newSize);
-    header.flags = kDeltaRawLiterals;
+    header.flags = flags;
     std::vector<uint8_t> out(kDeltaHeaderSize);
     MakeDeltaHeader(header, out.data());
 
@@ -371,6 +384,6 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
 
     std::vector<Command> commands;
     for (const auto& part : parts) commands.insert(commands.end(), part.begin(), part.end());
-    WriteCommands(MergeShortAdds(commands, neu, newSize), old, neu, &out);
+    WriteCommands(MergeShortAdds(commands, neu, newSize), old, neu, flags, &out);
     return out;
 }

@@ -20,12 +20,16 @@
 // nonzero (a carry into the next byte of an address), else under the old
 // byte before it. A literal's bits are coded with two models mixed
 // in the logistic domain (DeltaMix): one under the byte produced before it,
-// one under a hash of the two bytes before it.
+// one under a hash of the two bytes before it (kDeltaLiteralHashBits wide,
+// kDeltaFastLiteralHashBits in a stream flagged kDeltaFastCoding: a table
+// that stays in the processor's caches).
 // An extra's raw flag (Delta.h) is one bit of its own.
 // This state runs on across commands, from zeros.
 #pragma once
 
 #include <cstdint>
+
+#include "payload/Delta.h"
 
 constexpr unsigned kDeltaProbBits = 16;
 constexpr uint32_t kDeltaGroup = 256;
@@ -49,19 +53,18 @@ constexpr DeltaRates kDeltaRates{};
 
 inline uint32_t DeltaChanceOfZero(DeltaProb prob) { return prob >> 16; }
 
+// Both moves are computed and one kept, so that a caller decoding bits near
+// even odds can do without a branch on the bit.
 inline void DeltaLearn(DeltaProb* prob, unsigned bit) {
     uint32_t p = *prob >> 16, n = *prob & 0xFF, rate = kDeltaRates.rate[n];
-    if (bit) {
-        p -= (p * rate) >> 16;
-        if (p < kDeltaProbMin) p = kDeltaProbMin;
-    } else {
-        p += ((65536 - p) * rate) >> 16;
-        if (p > kDeltaProbMax) p = kDeltaProbMax;
-    }
-    *prob = p << 16 | (n < kDeltaRateLimit ? n + 1 : n);
+    uint32_t down = p - ((p * rate) >> 16), up = p + (((65536 - p) * rate) >> 16);
+    down = down < kDeltaProbMin ? kDeltaProbMin : down;
+    up = up > kDeltaProbMax ? kDeltaProbMax : up;
+    *prob = (bit ? down : up) << 16 | (n + (n < kDeltaRateLimit));
 }
 
 constexpr unsigned kDeltaLiteralHashBits = 13;
+constexpr unsigned kDeltaFastLiteralHashBits = 11;
 
 // 4096 / (1 + e^-(x / 256)) for x in [-2047, 2047], interpolated from a table
 // in integers only, so every build computes the same values.
@@ -75,10 +78,6 @@ inline unsigned DeltaSquash(int x) {
     return (kPoints[i] * (128 - w) + kPoints[i + 1] * w + 64) >> 7;
 }
 
-// The second literal model's row for the two bytes produced before.
-inline uint32_t DeltaLiteralHash(uint8_t before1, uint8_t before2) {
-    return ((uint32_t(before2) << 8 | before1) * 0x9E3779B1u) >> (32 - kDeltaLiteralHashBits);
-}
 
 struct DeltaNumberModel {
     DeltaProb length[64];
@@ -98,11 +97,14 @@ struct DeltaModel {
     DeltaProb group[16 << 3];
     DeltaProb changed[1u << 15];
     int16_t stretch[4096];  // inverse of DeltaSquash, filled by Init
+    uint16_t squash[4097];  // DeltaSquash(x) at x + 2048, filled by Init
 
-    // Resets every model to its start. The byte trees (most of the model's
-    // memory) are set a nibble tree at a time when first used, so a delta
-    // touches only what it codes.
-    void Init() {
+    // Resets every model to its start for a stream with these header flags.
+    // The byte trees (most of the model's memory) are set a nibble tree at a
+    // time when first used, so a delta touches only what it codes.
+    void Init(uint32_t flags) {
+        literalHashShift_ = 32 - (flags & kDeltaFastCoding ? kDeltaFastLiteralHashBits : kDeltaLiteralHashBits);
+        for (int x = -2048; x <= 2048; ++x) squash[x + 2048] = uint16_t(DeltaSquash(x));
         DeltaProb* p = &seek.length[0];
         DeltaProb* end = &changed[(1u << 15) - 1] + 1;
         while (p != end) *p++ = kDeltaProbInit;
@@ -126,12 +128,16 @@ struct DeltaModel {
     Row Diff(bool carry, uint8_t context) { return {diff_[carry][context], &ready_[kDiffRows + carry * 256 + context]}; }
     // The literal trees under the byte before and under the hash of two.
     Row Literal(uint8_t before1) { return {literal_[before1], &ready_[before1]}; }
-    Row Literal2(uint32_t hash) { return {literal2_[hash], &ready_[kLiteral2Rows + hash]}; }
+    Row Literal2(uint8_t before1, uint8_t before2) {
+        uint32_t hash = ((uint32_t(before2) << 8 | before1) * 0x9E3779B1u) >> literalHashShift_;
+        return {literal2_[hash], &ready_[kLiteral2Rows + hash]};
+    }
 
     // The chance of a 0 from two models: their log-odds summed, weighted 5/8.
     uint32_t Mix(DeltaProb a, DeltaProb b) const {
         int x = (stretch[DeltaChanceOfZero(a) >> 4] + stretch[DeltaChanceOfZero(b) >> 4]) * 5 / 8;
-        uint32_t p = DeltaSquash(x) << 4;
+        x = x < -2048 ? -2048 : x > 2048 ? 2048 : x;
+        uint32_t p = uint32_t(squash[x + 2048]) << 4;
         return p < kDeltaProbMin ? kDeltaProbMin : p > kDeltaProbMax ? kDeltaProbMax : p;
     }
 
@@ -146,6 +152,7 @@ private:
         return tree;
     }
 
+    unsigned literalHashShift_ = 0;
     uint32_t ready_[kDiffRows + 512];  // per row, a bit per nibble tree set up
     DeltaProb diff_[2][256][kDeltaTreeSlots];
     DeltaProb literal_[256][kDeltaTreeSlots];
