@@ -68,6 +68,22 @@ public:
         Nibble(model->HighTree(row), value >> 4);
         Nibble(model->LowTree(row, value >> 4), value & 15);
     }
+    // A nonzero diff under its context: with fast coding, first whether it
+    // is one of the last two seen there.
+    void Diff(DeltaModel* model, uint32_t context, uint8_t diff, bool fast) {
+        if (fast) {
+            uint8_t* seen = model->diffSeen[context];
+            bool found = false;
+            for (int k = 0; k < 2 && !found; ++k) {
+                if (!seen[k]) continue;
+                found = diff == seen[k];
+                Bit(&model->diffHit[context][k], !found);
+            }
+            DeltaRememberDiff(seen, diff);
+            if (found) return;
+        }
+        Byte(model, model->Diff(context), diff);
+    }
     // A literal's nibble under the two literal models, mixed.
     void LiteralNibble(const DeltaModel& model, DeltaProb* order1, DeltaProb* order2, unsigned value) {
         for (unsigned node = 1, b = 4; b-- > 0;) {
@@ -315,7 +331,7 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
             for (uint32_t i = 0; changed && i < g; ++i) {
                 uint8_t diff = uint8_t(n[i] - o[i]);
                 coder.Bit(&model->changed[add.ChangedContext()], diff != 0);
-                if (diff) coder.Byte(model.get(), add.DiffTree(model.get()), diff);
+                if (diff) coder.Diff(model.get(), add.DiffContext(), diff, flags & kDeltaFastCoding);
                 add.Next(o[i], diff);
             }
             add.NextGroup(o, g, changed);

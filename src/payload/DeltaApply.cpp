@@ -142,6 +142,21 @@ private:
         unsigned high = Nibble(c, m.HighTree(row));
         return uint8_t(high << 4 | Nibble(c, m.LowTree(row, high)));
     }
+    uint8_t Diff(Coder& c, uint32_t context) {
+        DeltaModel& m = work_->model;
+        if (!(header_.flags & kDeltaFastCoding)) return Byte(c, m.Diff(context));
+        uint8_t* seen = m.diffSeen[context];
+        DeltaProb* hit = m.diffHit[context];
+        uint8_t diff;
+        if (seen[0] && !Bit(c, &hit[0]))
+            diff = seen[0];
+        else if (seen[1] && !Bit(c, &hit[1]))
+            diff = seen[1];
+        else
+            diff = Byte(c, m.Diff(context));
+        DeltaRememberDiff(seen, diff);
+        return diff;
+    }
     unsigned LiteralNibble(Coder& c, DeltaProb* order1, DeltaProb* order2) {
         unsigned node = 1;
         while (node < 16) node = node << 1 | MixedBit(c, &order1[node], &order2[node]);
@@ -259,7 +274,7 @@ ErrorCode Applier::Add(uint32_t count) {
         } else {
             for (uint32_t i = 0; i < g; ++i) {
                 uint8_t diff = 0;
-                if (Bit(c, &changedModel[state.ChangedContext()])) diff = Byte(c, state.DiffTree(&m));
+                if (Bit(c, &changedModel[state.ChangedContext()])) diff = Diff(c, state.DiffContext());
                 target[i] = uint8_t(source[i] + diff);
                 state.Next(source[i], diff);
             }

@@ -18,7 +18,11 @@
 // displacement after an opcode) cost little and unchanged stretches almost
 // nothing. A nonzero diff is a byte under the previous diff when that was
 // nonzero (a carry into the next byte of an address), else under the old
-// byte before it. A literal's bits are coded with two models mixed
+// byte before it; in a stream flagged kDeltaFastCoding, that tree is reached
+// only after one bit says the diff is not the last distinct one seen under
+// the same context, and (when there was one) another says it is not the one
+// before: relinked code repeats a few diffs, which then take one or two bits
+// to decode, not eight. A literal's bits are coded with two models mixed
 // in the logistic domain (DeltaMix): one under the byte produced before it,
 // one under a hash of the two bytes before it (kDeltaLiteralHashBits wide,
 // kDeltaFastLiteralHashBits in a stream flagged kDeltaFastCoding: a table
@@ -95,7 +99,9 @@ struct DeltaModel {
     DeltaProb seekSign;
     DeltaProb extraRaw;
     DeltaProb group[16 << 3];
+    DeltaProb diffHit[512][2];  // per diff context: is it the last diff seen, the one before
     DeltaProb changed[1u << 15];
+    uint8_t diffSeen[512][2];   // per diff context: the last two distinct diffs, 0 for none
     int16_t stretch[4096];  // inverse of DeltaSquash, filled by Init
     uint16_t squash[4097];  // DeltaSquash(x) at x + 2048, filled by Init
 
@@ -108,6 +114,7 @@ struct DeltaModel {
         DeltaProb* p = &seek.length[0];
         DeltaProb* end = &changed[(1u << 15) - 1] + 1;
         while (p != end) *p++ = kDeltaProbInit;
+        for (auto& seen : diffSeen) seen[0] = seen[1] = 0;
         for (uint32_t& r : ready_) r = 0;
         unsigned next = 0;
         for (int x = -2047; x <= 2047; ++x)
@@ -124,8 +131,8 @@ struct DeltaModel {
     DeltaProb* HighTree(Row row) { return Nibbles(row, 0); }
     DeltaProb* LowTree(Row row, unsigned high) { return Nibbles(row, high + 1); }
 
-    // The diff tree after a nonzero diff (carry) or under the old byte.
-    Row Diff(bool carry, uint8_t context) { return {diff_[carry][context], &ready_[kDiffRows + carry * 256 + context]}; }
+    // The diff tree of a diff context (DeltaAddState::DiffContext).
+    Row Diff(uint32_t context) { return {diff_[context], &ready_[kDiffRows + context]}; }
     // The literal trees under the byte before and under the hash of two.
     Row Literal(uint8_t before1) { return {literal_[before1], &ready_[before1]}; }
     Row Literal2(uint8_t before1, uint8_t before2) {
@@ -154,7 +161,7 @@ private:
 
     unsigned literalHashShift_ = 0;
     uint32_t ready_[kDiffRows + 512];  // per row, a bit per nibble tree set up
-    DeltaProb diff_[2][256][kDeltaTreeSlots];
+    DeltaProb diff_[512][kDeltaTreeSlots];
     DeltaProb literal_[256][kDeltaTreeSlots];
     DeltaProb literal2_[1u << kDeltaLiteralHashBits][kDeltaTreeSlots];
 };
@@ -182,8 +189,9 @@ struct DeltaAddState {
     }
 
     uint32_t ChangedContext() const { return (uint32_t(old2 >> 4) << 8 | old1) << 3 | since; }
-    // The diff tree of the model for the current byte.
-    DeltaModel::Row DiffTree(DeltaModel* m) const { return since == 0 ? m->Diff(true, lastDiff) : m->Diff(false, old1); }
+    // The diff context of the current byte: after a nonzero diff (a carry),
+    // that diff; else the old byte before.
+    uint32_t DiffContext() const { return since == 0 ? 256u + lastDiff : old1; }
     // After a byte whose old value is old and whose diff is diff.
     void Next(uint8_t old, uint8_t diff) {
         if (diff) {
@@ -196,6 +204,13 @@ struct DeltaAddState {
         old1 = old;
     }
 };
+// After a nonzero diff under a context: the last two distinct diffs seen.
+inline void DeltaRememberDiff(uint8_t seen[2], uint8_t diff) {
+    if (seen[0] == diff) return;
+    seen[1] = seen[0];
+    seen[0] = diff;
+}
+
 // Bit length of a number: 0 for 0, else the index of its top bit plus one.
 inline unsigned DeltaBitLength(uint32_t n) {
     unsigned length = 0;
