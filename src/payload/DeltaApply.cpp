@@ -12,8 +12,9 @@ constexpr uint32_t kInputSize = 0x10000;
 // of kBlockSize bytes (block b in slot b mod kCacheSlots), an add's blocks
 // read together, up to kMaxReadBlocks in one read: a file patched in order
 // is read about once, code that copies from all over it rereads little.
+// 256 KB: a larger cache saved fewer rereads than its pages cost to touch.
 constexpr uint32_t kBlockSize = 0x4000;
-constexpr uint32_t kCacheSlots = 64;
+constexpr uint32_t kCacheSlots = 16;
 constexpr uint32_t kMaxReadBlocks = 16;
 constexpr uint32_t kOutputSize = 0x40000;
 // The coder reads at most a few bytes past what the encoder flushed only on
@@ -317,9 +318,6 @@ ErrorCode Applier::Extra(uint32_t count, bool raw) {
         for (uint32_t i = 0; !raw && i < n; ++i) {
             DeltaModel::Row order1 = m.Literal(before1);
             DeltaModel::Row order2 = m.Literal2(before1, before2);
-            // The order-2 table is far larger than the caches: ask for all of
-            // the row at once, so the low nibble's line comes with the high one's.
-            for (unsigned line = 1; line < kDeltaTreeSlots / 16; ++line) __builtin_prefetch(order2.probs + 16 * line);
             unsigned high = LiteralNibble(c, m.HighTree(order1), m.HighTree(order2));
             unsigned low = LiteralNibble(c, m.LowTree(order1, high), m.LowTree(order2, high));
             before2 = before1;

@@ -88,11 +88,10 @@ struct DeltaNumberModel {
     DeltaProb bits[33][32];
 };
 
-// A byte's tree of 255 bits stored as nibble trees, so a byte touches two
-// cache lines of a row, not five: the high nibble's 15 nodes at [1, 16), then
-// for high nibble h the low nibble's 15 nodes at [16 (h + 1) + 1, 16 (h + 2)).
-// Each such line of a row is set up when first used.
-constexpr unsigned kDeltaTreeSlots = 16 * 17;
+// A byte's tree of 255 bits stored as nibble trees of 15 nodes at [1, 16) in
+// a cache line each, so a byte touches two lines, not five: line 0 of a tree
+// the high nibble's, line h + 1 the low nibble's under high nibble h.
+constexpr unsigned kDeltaTreeLines = 17;
 
 struct DeltaModel {
     DeltaNumberModel seek, add, extra;
@@ -106,16 +105,21 @@ struct DeltaModel {
     uint16_t squash[4097];  // DeltaSquash(x) at x + 2048, filled by Init
 
     // Resets every model to its start for a stream with these header flags.
-    // The byte trees (most of the model's memory) are set a nibble tree at a
-    // time when first used, so a delta touches only what it codes.
+    // The byte trees (most of the model's memory) are set up a nibble tree
+    // at a time when first used, side by side in the order used: a delta
+    // touches only the memory of what it codes, in as few pages as can be
+    // (the system zeroes each page on its first touch, which costs more than
+    // decoding the bits in it).
     void Init(uint32_t flags) {
-        literalHashShift_ = 32 - (flags & kDeltaFastCoding ? kDeltaFastLiteralHashBits : kDeltaLiteralHashBits);
+        unsigned hashBits = flags & kDeltaFastCoding ? kDeltaFastLiteralHashBits : kDeltaLiteralHashBits;
+        literalHashShift_ = 32 - hashBits;
+        for (uint32_t i = 0; i < (kLiteral2Row + (1u << hashBits)) * kDeltaTreeLines; ++i) lines_[i] = 0;
+        used_ = 0;
         for (int x = -2048; x <= 2048; ++x) squash[x + 2048] = uint16_t(DeltaSquash(x));
         DeltaProb* p = &seek.length[0];
         DeltaProb* end = &changed[(1u << 15) - 1] + 1;
         while (p != end) *p++ = kDeltaProbInit;
         for (auto& seen : diffSeen) seen[0] = seen[1] = 0;
-        for (uint32_t& r : ready_) r = 0;
         unsigned next = 0;
         for (int x = -2047; x <= 2047; ++x)
             for (unsigned v = DeltaSquash(x); next <= v; ++next) stretch[next] = int16_t(x);
@@ -125,19 +129,18 @@ struct DeltaModel {
     // A byte tree (row) is taken by its high nibble's tree, then the low
     // nibble's tree under the high nibble: each nibble tree has nodes [1, 16).
     struct Row {
-        DeltaProb* probs;
-        uint32_t* ready;
+        uint32_t* lines;  // per line of the tree, 1 + its place in the arena, 0 before its first use
     };
     DeltaProb* HighTree(Row row) { return Nibbles(row, 0); }
     DeltaProb* LowTree(Row row, unsigned high) { return Nibbles(row, high + 1); }
 
     // The diff tree of a diff context (DeltaAddState::DiffContext).
-    Row Diff(uint32_t context) { return {diff_[context], &ready_[kDiffRows + context]}; }
+    Row Diff(uint32_t context) { return {&lines_[context * kDeltaTreeLines]}; }
     // The literal trees under the byte before and under the hash of two.
-    Row Literal(uint8_t before1) { return {literal_[before1], &ready_[before1]}; }
+    Row Literal(uint8_t before1) { return {&lines_[(kLiteralRow + before1) * kDeltaTreeLines]}; }
     Row Literal2(uint8_t before1, uint8_t before2) {
         uint32_t hash = ((uint32_t(before2) << 8 | before1) * 0x9E3779B1u) >> literalHashShift_;
-        return {literal2_[hash], &ready_[kLiteral2Rows + hash]};
+        return {&lines_[(kLiteral2Row + hash) * kDeltaTreeLines]};
     }
 
     // The chance of a 0 from two models: their log-odds summed, weighted 5/8.
@@ -149,21 +152,22 @@ struct DeltaModel {
     }
 
 private:
-    static constexpr unsigned kLiteral2Rows = 256, kDiffRows = kLiteral2Rows + (1u << kDeltaLiteralHashBits);
+    // Rows of trees: the diff contexts, the literal's byte before, its hash of two.
+    static constexpr uint32_t kLiteralRow = 512, kLiteral2Row = kLiteralRow + 256;
+    static constexpr uint32_t kTreeRows = kLiteral2Row + (1u << kDeltaLiteralHashBits);
     DeltaProb* Nibbles(Row row, unsigned line) {
-        DeltaProb* tree = row.probs + 16 * line;
-        if (!(*row.ready & 1u << line)) {
-            for (unsigned i = 0; i < 16; ++i) tree[i] = kDeltaProbInit;
-            *row.ready |= 1u << line;
+        uint32_t& place = row.lines[line];
+        if (!place) {
+            place = ++used_;
+            for (DeltaProb& p : arena_[place - 1]) p = kDeltaProbInit;
         }
-        return tree;
+        return arena_[place - 1];
     }
 
     unsigned literalHashShift_ = 0;
-    uint32_t ready_[kDiffRows + 512];  // per row, a bit per nibble tree set up
-    DeltaProb diff_[512][kDeltaTreeSlots];
-    DeltaProb literal_[256][kDeltaTreeSlots];
-    DeltaProb literal2_[1u << kDeltaLiteralHashBits][kDeltaTreeSlots];
+    uint32_t used_ = 0;
+    uint32_t lines_[kTreeRows * kDeltaTreeLines];
+    DeltaProb arena_[kTreeRows * kDeltaTreeLines][16];
 };
 
 // Where the add's coding stands: the old bytes before the current one, the
