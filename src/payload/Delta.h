@@ -58,8 +58,8 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
 
 // Writes the new file to out (sequentially, from its current position) from
 // the old file (read at random, through a 256 KB cache) and the delta (read
-// sequentially from its current position). Memory stays under 11 MB (mostly
-// the literal models, touched as used) whatever the sizes. "WRONGBASE" when
+// sequentially from its current position). Memory stays about 10.6 MB (mostly
+// the byte trees, touched as used) whatever the sizes. "WRONGBASE" when
 // the old file's size is not the header's, "BADDELTA" for a damaged stream (nothing is read or written
 // out of bounds: out gets at most the header's new size), "BADRESULT" when
 // the produced bytes do not have the header's CRC, "NOTENOUGHMEM", or a read

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "payload/Delta.h"
 
@@ -113,7 +114,7 @@ struct DeltaModel {
     void Init(uint32_t flags) {
         unsigned hashBits = flags & kDeltaFastCoding ? kDeltaFastLiteralHashBits : kDeltaLiteralHashBits;
         literalHashShift_ = 32 - hashBits;
-        for (uint32_t i = 0; i < (kLiteral2Row + (1u << hashBits)) * kDeltaTreeLines; ++i) lines_[i] = 0;
+        std::memset(lines_, 0, (kLiteral2Row + (1u << hashBits)) * kDeltaTreeLines * sizeof lines_[0]);
         used_ = 0;
         for (int x = -2048; x <= 2048; ++x) squash[x + 2048] = uint16_t(DeltaSquash(x));
         DeltaProb* p = &seek.length[0];
