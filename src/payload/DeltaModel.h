@@ -19,10 +19,10 @@
 // nothing. A nonzero diff is a byte under the previous diff when that was
 // nonzero (a carry into the next byte of an address), else under the old
 // byte before it; in a stream flagged kDeltaFastCoding, that tree is reached
-// only after one bit says the diff is not the last distinct one seen under
-// the same context, and (when there was one) another says it is not the one
-// before: relinked code repeats a few diffs, which then take one or two bits
-// to decode, not eight. A literal's bits are coded with two models mixed
+// only after a bit says the diff is not the last distinct one seen under the
+// same context and another that it is not the one before (each bit sent only
+// once there is such a diff; DeltaRememberDiff): relinked code repeats a few
+// diffs, which then take one or two bits to decode, not eight. A literal's bits are coded with two models mixed
 // in the logistic domain (DeltaMix): one under the byte produced before it,
 // one under a hash of the two bytes before it (kDeltaLiteralHashBits wide,
 // kDeltaFastLiteralHashBits in a stream flagged kDeltaFastCoding: a table
