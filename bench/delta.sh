@@ -67,7 +67,9 @@ pair() {  # name old-folder new-folder
   echo
   echo "| file | new size | ours raw | ours stored | bsdiff | xdelta3 -9 | zstd -19 --patch-from | whole stored |"
   echo "|---|---:|---:|---:|---:|---:|---:|---:|"
-  sort -k2,2nr "$out" | head -10 | awk '{printf "| %s | %d | %d | %d | %d | %d | %d | %d |\n", $1, $2, $3, $4, $5, $6, $7, $8}'
+  # (awk, not head, reads the whole sort: a pair of many files would end the
+  # script through pipefail when sort wrote into a closed pipe)
+  sort -k2,2nr "$out" | awk 'NR <= 10 {printf "| %s | %d | %d | %d | %d | %d | %d | %d |\n", $1, $2, $3, $4, $5, $6, $7, $8}'
   awk '{for (i = 2; i <= 8; ++i) s[i] += $i} END {printf "| **sum** | %d | %d | **%d** | %d | %d | %d | %d |\n", s[2], s[3], s[4], s[5], s[6], s[7], s[8];
        best = s[5]; if (s[6] < best) best = s[6]; if (s[7] < best) best = s[7];
        printf "\nSize: ours stored %d vs best peer %d (%.1f%%)\n", s[4], best, 100 * s[4] / best}' "$out"
@@ -78,7 +80,7 @@ pair() {  # name old-folder new-folder
             printf "| peak memory MB (largest) | %.1f | %.1f | %.1f | %.1f |\n", m[0] / 1024, m[1] / 1024, m[2] / 1024, m[3] / 1024}' "$out"
 
   # The largest changed file: rebuilt from its stored delta vs copied whole.
-  local big; big="$(sort -k2,2nr "$out" | head -1 | cut -d' ' -f1)"
+  local big; big="$(sort -k2,2nr "$out" | awk 'NR == 1 {print $1}')"
   "$driver" encode "$old/$big" "$new/$big" "$work/big" >/dev/null
   "$driver" store "$new/$big" "$work/big.whole"
   local copy=() apply=()
