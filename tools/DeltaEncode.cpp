@@ -48,6 +48,15 @@ public:
     void RawByte(uint8_t value) {
         for (int i = 7; i >= 0; --i) BitAt(kDeltaEvenOdds, nullptr, nullptr, (value >> i) & 1);
     }
+    // A byte as one symbol of 256 equal chances, no model taught.
+    void SymbolByte(uint8_t value) {
+        range_ >>= 8;
+        low_ += uint64_t(value) * range_;
+        while (range_ < kDeltaRangeTop) {
+            range_ <<= 8;
+            ShiftLow();
+        }
+    }
     void Number(DeltaNumberModel* m, uint32_t n) {
         unsigned length = DeltaBitLength(n);
         unsigned node = 1;
@@ -61,6 +70,22 @@ public:
     void Byte(DeltaModel* model, DeltaModel::Row row, uint8_t value) {
         Nibble(model->HighTree(row), value >> 4);
         Nibble(model->LowTree(row, value >> 4), value & 15);
+    }
+    // A nonzero diff under its context: with fast coding, first whether it
+    // is one of the last two seen there.
+    void Diff(DeltaModel* model, uint32_t context, uint8_t diff, bool fast) {
+        if (fast) {
+            uint8_t* seen = model->diffSeen[context];
+            bool found = false;
+            for (int k = 0; k < 2 && !found; ++k) {
+                if (!seen[k]) continue;
+                found = diff == seen[k];
+                Bit(&model->diffHit[context][k], !found);
+            }
+            DeltaRememberDiff(seen, diff);
+            if (found) return;
+        }
+        Byte(model, model->Diff(context), diff);
     }
     // A literal's nibble under the two literal models, mixed.
     void LiteralNibble(const DeltaModel& model, DeltaProb* order1, DeltaProb* order2, unsigned value) {
@@ -292,10 +317,10 @@ std::vector<Command> MergeShortAdds(const std::vector<Command>& commands, const 
     return merged;
 }
 
-void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu,
+void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu, uint32_t flags,
                    std::vector<uint8_t>* out) {
     auto model = std::make_unique<DeltaModel>();
-    model->Init();
+    model->Init(flags);
     RangeEncoder coder(out);
     uint32_t oldPos = 0, newPos = 0;
     DeltaAddState add;
@@ -315,7 +340,7 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
             for (uint32_t i = 0; changed && i < g; ++i) {
                 uint8_t diff = uint8_t(n[i] - o[i]);
                 coder.Bit(&model->changed[add.ChangedContext()], diff != 0);
-                if (diff) coder.Byte(model.get(), add.DiffTree(model.get()), diff);
+                if (diff) coder.Diff(model.get(), add.DiffContext(), diff, flags & kDeltaFastCoding);
                 add.Next(o[i], diff);
             }
             add.NextGroup(o, g, changed);
@@ -323,11 +348,15 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         oldPos += c.add;
         newPos += c.add;
         coder.Number(&model->extra, c.extra);
-        if (c.extra >= kDeltaRawMin) {
+        if ((flags & kDeltaRawLiterals) && c.extra >= kDeltaRawMin) {
             bool raw = LooksLikeNoise(neu + newPos, c.extra);
             coder.Bit(&model->extraRaw, raw);
             if (raw) {
-                for (uint32_t k = 0; k < c.extra; ++k) coder.RawByte(neu[newPos + k]);
+                for (uint32_t k = 0; k < c.extra; ++k)
+                    if (flags & kDeltaFastCoding)
+                        coder.SymbolByte(neu[newPos + k]);
+                    else
+                        coder.RawByte(neu[newPos + k]);
                 newPos += c.extra;
                 continue;
             }
@@ -335,7 +364,7 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         for (uint32_t k = 0; k < c.extra; ++k, ++newPos) {
             uint8_t before1 = newPos ? neu[newPos - 1] : 0, before2 = newPos > 1 ? neu[newPos - 2] : 0;
             DeltaModel::Row order1 = model->Literal(before1);
-            DeltaModel::Row order2 = model->Literal2(DeltaLiteralHash(before1, before2));
+            DeltaModel::Row order2 = model->Literal2(before1, before2);
             unsigned high = neu[newPos] >> 4;
             coder.LiteralNibble(*model, model->HighTree(order1), model->HighTree(order2), high);
             coder.LiteralNibble(*model, model->LowTree(order1, high), model->LowTree(order2, high), neu[newPos] & 15);
@@ -347,13 +376,13 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
 }  // namespace
 
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
-                                 unsigned threads) {
+                                 unsigned threads, uint32_t flags) {
     DeltaHeader header;
     header.oldSize = uint32_t(oldSize);
     header.oldCrc = Crc32(old, oldSize);
     header.newSize = uint32_t(newSize);
     header.newCrc = Crc32(neu, newSize);
-    header.flags = kDeltaRawLiterals;
+    header.flags = flags;
     std::vector<uint8_t> out(kDeltaHeaderSize);
     MakeDeltaHeader(header, out.data());
 
@@ -383,6 +412,6 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
         std::vector<Command>().swap(part);
     }
     commands = MergeShortAdds(commands, neu, newSize);
-    WriteCommands(commands, old, neu, &out);
+    WriteCommands(commands, old, neu, flags, &out);
     return out;
 }

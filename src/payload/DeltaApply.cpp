@@ -12,8 +12,9 @@ constexpr uint32_t kInputSize = 0x10000;
 // of kBlockSize bytes (block b in slot b mod kCacheSlots), an add's blocks
 // read together, up to kMaxReadBlocks in one read: a file patched in order
 // is read about once, code that copies from all over it rereads little.
+// 256 KB: a larger cache saved fewer rereads than its pages cost to touch.
 constexpr uint32_t kBlockSize = 0x4000;
-constexpr uint32_t kCacheSlots = 64;
+constexpr uint32_t kCacheSlots = 16;
 constexpr uint32_t kMaxReadBlocks = 16;
 constexpr uint32_t kOutputSize = 0x40000;
 // The coder reads at most a few bytes past what the encoder flushed only on
@@ -70,6 +71,7 @@ private:
         }
     }
     // A bit whose chance of being 0 is chanceOfZero (of kDeltaProbBits).
+    // Flags are mostly one way: a branch on the bit is well predicted.
     unsigned CodedBit(Coder& c, uint32_t chanceOfZero) {
         uint32_t bound = (c.range >> kDeltaProbBits) * chanceOfZero;
         unsigned bit = c.code >= bound;
@@ -82,20 +84,45 @@ private:
         Normalize(c);
         return bit;
     }
+    // The same for the bits of byte trees, near even odds: no branch on it.
+    unsigned EvenBit(Coder& c, uint32_t chanceOfZero) {
+        uint32_t bound = (c.range >> kDeltaProbBits) * chanceOfZero;
+        unsigned bit = c.code >= bound;
+        uint32_t mask = 0u - bit;
+        c.code -= bound & mask;
+        c.range = ((c.range - bound) & mask) | (bound & ~mask);
+        Normalize(c);
+        return bit;
+    }
     unsigned Bit(Coder& c, DeltaProb* p) {
         unsigned bit = CodedBit(c, DeltaChanceOfZero(*p));
         DeltaLearn(p, bit);
         return bit;
     }
+    unsigned TreeBit(Coder& c, DeltaProb* p) {
+        unsigned bit = EvenBit(c, DeltaChanceOfZero(*p));
+        DeltaLearn(p, bit);
+        return bit;
+    }
     // A bit coded with chance zero of a 0 that both models p and q learn.
     unsigned MixedBit(Coder& c, DeltaProb* p, DeltaProb* q) {
-        unsigned bit = CodedBit(c, work_->model.Mix(*p, *q));
+        unsigned bit = EvenBit(c, work_->model.Mix(*p, *q));
         DeltaLearn(p, bit);
         DeltaLearn(q, bit);
         return bit;
     }
     // A bit at even odds that no model learns.
-    unsigned DirectBit(Coder& c) { return CodedBit(c, kDeltaEvenOdds); }
+    unsigned DirectBit(Coder& c) { return EvenBit(c, kDeltaEvenOdds); }
+    // A byte of 256 equal chances. Only a damaged stream has a code past
+    // the 256 shares; it reads as 255 and the CRC check refuses the result.
+    uint8_t SymbolByte(Coder& c) {
+        uint32_t share = c.range >> 8, value = c.code / share;
+        if (value > 255) value = 255;
+        c.code -= value * share;
+        c.range = share;
+        Normalize(c);
+        return uint8_t(value);
+    }
     uint32_t Number(Coder& c, DeltaNumberModel* m) {
         unsigned length = 1;
         for (int i = 0; i < 6; ++i) length = length << 1 | Bit(c, &m->length[length]);
@@ -108,13 +135,28 @@ private:
     }
     unsigned Nibble(Coder& c, DeltaProb* tree) {
         unsigned node = 1;
-        while (node < 16) node = node << 1 | Bit(c, &tree[node]);
+        while (node < 16) node = node << 1 | TreeBit(c, &tree[node]);
         return node - 16;
     }
     uint8_t Byte(Coder& c, DeltaModel::Row row) {
         DeltaModel& m = work_->model;
         unsigned high = Nibble(c, m.HighTree(row));
         return uint8_t(high << 4 | Nibble(c, m.LowTree(row, high)));
+    }
+    uint8_t Diff(Coder& c, uint32_t context) {
+        DeltaModel& m = work_->model;
+        if (!(header_.flags & kDeltaFastCoding)) return Byte(c, m.Diff(context));
+        uint8_t* seen = m.diffSeen[context];
+        DeltaProb* hit = m.diffHit[context];
+        uint8_t diff;
+        if (seen[0] && !Bit(c, &hit[0]))
+            diff = seen[0];
+        else if (seen[1] && !Bit(c, &hit[1]))
+            diff = seen[1];
+        else
+            diff = Byte(c, m.Diff(context));
+        DeltaRememberDiff(seen, diff);
+        return diff;
     }
     unsigned LiteralNibble(Coder& c, DeltaProb* order1, DeltaProb* order2) {
         unsigned node = 1;
@@ -130,6 +172,7 @@ private:
     ErrorCode LoadBlocks(uint32_t block, uint32_t wanted);
     ErrorCode Add(uint32_t count);
     ErrorCode Extra(uint32_t count, bool raw);
+    void RawBytes(Coder& c, uint8_t* to, uint32_t n);
 
     Work* work_;
     CFile* old_;
@@ -232,7 +275,7 @@ ErrorCode Applier::Add(uint32_t count) {
         } else {
             for (uint32_t i = 0; i < g; ++i) {
                 uint8_t diff = 0;
-                if (Bit(c, &changedModel[state.ChangedContext()])) diff = Byte(c, state.DiffTree(&m));
+                if (Bit(c, &changedModel[state.ChangedContext()])) diff = Diff(c, state.DiffContext());
                 target[i] = uint8_t(source[i] + diff);
                 state.Next(source[i], diff);
             }
@@ -267,19 +310,14 @@ ErrorCode Applier::Extra(uint32_t count, bool raw) {
         uint32_t n = kOutputSize - outFill_;
         if (n > count) n = count;
         if (n > kDeltaGroup) n = kDeltaGroup;
-        for (uint32_t i = 0; raw && i < n; ++i) {
-            unsigned byte = 1;
-            while (byte < 0x100) byte = byte << 1 | DirectBit(c);
-            before2 = before1;
-            before1 = uint8_t(byte);
-            output[outFill_ + i] = before1;
+        if (raw) {
+            RawBytes(c, output + outFill_, n);
+            before2 = n >= 2 ? output[outFill_ + n - 2] : before1;
+            before1 = output[outFill_ + n - 1];
         }
         for (uint32_t i = 0; !raw && i < n; ++i) {
             DeltaModel::Row order1 = m.Literal(before1);
-            DeltaModel::Row order2 = m.Literal2(DeltaLiteralHash(before1, before2));
-            // The order-2 table is far larger than the caches: ask for all of
-            // the row at once, so the low nibble's line comes with the high one's.
-            for (unsigned line = 1; line < kDeltaTreeSlots / 16; ++line) __builtin_prefetch(order2.probs + 16 * line);
+            DeltaModel::Row order2 = m.Literal2(before1, before2);
             unsigned high = LiteralNibble(c, m.HighTree(order1), m.HighTree(order2));
             unsigned low = LiteralNibble(c, m.LowTree(order1, high), m.LowTree(order2, high));
             before2 = before1;
@@ -296,8 +334,20 @@ ErrorCode Applier::Extra(uint32_t count, bool raw) {
     return error;
 }
 
+void Applier::RawBytes(Coder& c, uint8_t* to, uint32_t n) {
+    if (header_.flags & kDeltaFastCoding) {
+        for (uint32_t i = 0; i < n; ++i) to[i] = SymbolByte(c);
+        return;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        unsigned byte = 1;
+        while (byte < 0x100) byte = byte << 1 | DirectBit(c);
+        to[i] = uint8_t(byte);
+    }
+}
+
 ErrorCode Applier::Run() {
-    work_->model.Init();
+    work_->model.Init(header_.flags);
     for (uint32_t& tag : work_->tag) tag = 0;
     DeltaModel& m = work_->model;
     Coder c = coder_;

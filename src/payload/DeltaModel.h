@@ -18,14 +18,23 @@
 // displacement after an opcode) cost little and unchanged stretches almost
 // nothing. A nonzero diff is a byte under the previous diff when that was
 // nonzero (a carry into the next byte of an address), else under the old
-// byte before it. A literal's bits are coded with two models mixed
+// byte before it; in a stream flagged kDeltaFastCoding, that tree is reached
+// only after a bit says the diff is not the last distinct one seen under the
+// same context and another that it is not the one before (each bit sent only
+// once there is such a diff; DeltaRememberDiff): relinked code repeats a few
+// diffs, which then take one or two bits to decode, not eight. A literal's bits are coded with two models mixed
 // in the logistic domain (DeltaMix): one under the byte produced before it,
-// one under a hash of the two bytes before it.
+// one under a hash of the two bytes before it (kDeltaLiteralHashBits wide,
+// kDeltaFastLiteralHashBits in a stream flagged kDeltaFastCoding: a table
+// that stays in the processor's caches).
 // An extra's raw flag (Delta.h) is one bit of its own.
 // This state runs on across commands, from zeros.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+
+#include "payload/Delta.h"
 
 constexpr unsigned kDeltaProbBits = 16;
 constexpr uint32_t kDeltaGroup = 256;
@@ -49,19 +58,18 @@ constexpr DeltaRates kDeltaRates{};
 
 inline uint32_t DeltaChanceOfZero(DeltaProb prob) { return prob >> 16; }
 
+// Both moves are computed and one kept, so that a caller decoding bits near
+// even odds can do without a branch on the bit.
 inline void DeltaLearn(DeltaProb* prob, unsigned bit) {
     uint32_t p = *prob >> 16, n = *prob & 0xFF, rate = kDeltaRates.rate[n];
-    if (bit) {
-        p -= (p * rate) >> 16;
-        if (p < kDeltaProbMin) p = kDeltaProbMin;
-    } else {
-        p += ((65536 - p) * rate) >> 16;
-        if (p > kDeltaProbMax) p = kDeltaProbMax;
-    }
-    *prob = p << 16 | (n < kDeltaRateLimit ? n + 1 : n);
+    uint32_t down = p - ((p * rate) >> 16), up = p + (((65536 - p) * rate) >> 16);
+    down = down < kDeltaProbMin ? kDeltaProbMin : down;
+    up = up > kDeltaProbMax ? kDeltaProbMax : up;
+    *prob = (bit ? down : up) << 16 | (n + (n < kDeltaRateLimit));
 }
 
 constexpr unsigned kDeltaLiteralHashBits = 13;
+constexpr unsigned kDeltaFastLiteralHashBits = 11;
 
 // 4096 / (1 + e^-(x / 256)) for x in [-2047, 2047], interpolated from a table
 // in integers only, so every build computes the same values.
@@ -75,38 +83,44 @@ inline unsigned DeltaSquash(int x) {
     return (kPoints[i] * (128 - w) + kPoints[i + 1] * w + 64) >> 7;
 }
 
-// The second literal model's row for the two bytes produced before.
-inline uint32_t DeltaLiteralHash(uint8_t before1, uint8_t before2) {
-    return ((uint32_t(before2) << 8 | before1) * 0x9E3779B1u) >> (32 - kDeltaLiteralHashBits);
-}
 
 struct DeltaNumberModel {
     DeltaProb length[64];
     DeltaProb bits[33][32];
 };
 
-// A byte's tree of 255 bits stored as nibble trees, so a byte touches two
-// cache lines of a row, not five: the high nibble's 15 nodes at [1, 16), then
-// for high nibble h the low nibble's 15 nodes at [16 (h + 1) + 1, 16 (h + 2)).
-// Each such line of a row is set up when first used.
-constexpr unsigned kDeltaTreeSlots = 16 * 17;
+// A byte's tree of 255 bits stored as nibble trees of 15 nodes at [1, 16) in
+// a cache line each, so a byte touches two lines, not five: line 0 of a tree
+// the high nibble's, line h + 1 the low nibble's under high nibble h.
+constexpr unsigned kDeltaTreeLines = 17;
 
 struct DeltaModel {
     DeltaNumberModel seek, add, extra;
     DeltaProb seekSign;
     DeltaProb extraRaw;
     DeltaProb group[16 << 3];
+    DeltaProb diffHit[512][2];  // per diff context: is it the last diff seen, the one before
     DeltaProb changed[1u << 15];
+    uint8_t diffSeen[512][2];   // per diff context: the last two distinct diffs, 0 for none
     int16_t stretch[4096];  // inverse of DeltaSquash, filled by Init
+    uint16_t squash[4097];  // DeltaSquash(x) at x + 2048, filled by Init
 
-    // Resets every model to its start. The byte trees (most of the model's
-    // memory) are set a nibble tree at a time when first used, so a delta
-    // touches only what it codes.
-    void Init() {
+    // Resets every model to its start for a stream with these header flags.
+    // The byte trees (most of the model's memory) are set up a nibble tree
+    // at a time when first used, side by side in the order used: a delta
+    // touches only the memory of what it codes, in as few pages as can be
+    // (the system zeroes each page on its first touch, which costs more than
+    // decoding the bits in it).
+    void Init(uint32_t flags) {
+        unsigned hashBits = flags & kDeltaFastCoding ? kDeltaFastLiteralHashBits : kDeltaLiteralHashBits;
+        literalHashShift_ = 32 - hashBits;
+        std::memset(lines_, 0, (kLiteral2Row + (1u << hashBits)) * kDeltaTreeLines * sizeof lines_[0]);
+        used_ = 0;
+        for (int x = -2048; x <= 2048; ++x) squash[x + 2048] = uint16_t(DeltaSquash(x));
         DeltaProb* p = &seek.length[0];
         DeltaProb* end = &changed[(1u << 15) - 1] + 1;
         while (p != end) *p++ = kDeltaProbInit;
-        for (uint32_t& r : ready_) r = 0;
+        for (auto& seen : diffSeen) seen[0] = seen[1] = 0;
         unsigned next = 0;
         for (int x = -2047; x <= 2047; ++x)
             for (unsigned v = DeltaSquash(x); next <= v; ++next) stretch[next] = int16_t(x);
@@ -116,40 +130,45 @@ struct DeltaModel {
     // A byte tree (row) is taken by its high nibble's tree, then the low
     // nibble's tree under the high nibble: each nibble tree has nodes [1, 16).
     struct Row {
-        DeltaProb* probs;
-        uint32_t* ready;
+        uint32_t* lines;  // per line of the tree, 1 + its place in the arena, 0 before its first use
     };
     DeltaProb* HighTree(Row row) { return Nibbles(row, 0); }
     DeltaProb* LowTree(Row row, unsigned high) { return Nibbles(row, high + 1); }
 
-    // The diff tree after a nonzero diff (carry) or under the old byte.
-    Row Diff(bool carry, uint8_t context) { return {diff_[carry][context], &ready_[kDiffRows + carry * 256 + context]}; }
+    // The diff tree of a diff context (DeltaAddState::DiffContext).
+    Row Diff(uint32_t context) { return {&lines_[context * kDeltaTreeLines]}; }
     // The literal trees under the byte before and under the hash of two.
-    Row Literal(uint8_t before1) { return {literal_[before1], &ready_[before1]}; }
-    Row Literal2(uint32_t hash) { return {literal2_[hash], &ready_[kLiteral2Rows + hash]}; }
+    Row Literal(uint8_t before1) { return {&lines_[(kLiteralRow + before1) * kDeltaTreeLines]}; }
+    Row Literal2(uint8_t before1, uint8_t before2) {
+        uint32_t hash = ((uint32_t(before2) << 8 | before1) * 0x9E3779B1u) >> literalHashShift_;
+        return {&lines_[(kLiteral2Row + hash) * kDeltaTreeLines]};
+    }
 
     // The chance of a 0 from two models: their log-odds summed, weighted 5/8.
     uint32_t Mix(DeltaProb a, DeltaProb b) const {
         int x = (stretch[DeltaChanceOfZero(a) >> 4] + stretch[DeltaChanceOfZero(b) >> 4]) * 5 / 8;
-        uint32_t p = DeltaSquash(x) << 4;
+        x = x < -2048 ? -2048 : x > 2048 ? 2048 : x;
+        uint32_t p = uint32_t(squash[x + 2048]) << 4;
         return p < kDeltaProbMin ? kDeltaProbMin : p > kDeltaProbMax ? kDeltaProbMax : p;
     }
 
 private:
-    static constexpr unsigned kLiteral2Rows = 256, kDiffRows = kLiteral2Rows + (1u << kDeltaLiteralHashBits);
+    // Rows of trees: the diff contexts, the literal's byte before, its hash of two.
+    static constexpr uint32_t kLiteralRow = 512, kLiteral2Row = kLiteralRow + 256;
+    static constexpr uint32_t kTreeRows = kLiteral2Row + (1u << kDeltaLiteralHashBits);
     DeltaProb* Nibbles(Row row, unsigned line) {
-        DeltaProb* tree = row.probs + 16 * line;
-        if (!(*row.ready & 1u << line)) {
-            for (unsigned i = 0; i < 16; ++i) tree[i] = kDeltaProbInit;
-            *row.ready |= 1u << line;
+        uint32_t& place = row.lines[line];
+        if (!place) {
+            place = ++used_;
+            for (DeltaProb& p : arena_[place - 1]) p = kDeltaProbInit;
         }
-        return tree;
+        return arena_[place - 1];
     }
 
-    uint32_t ready_[kDiffRows + 512];  // per row, a bit per nibble tree set up
-    DeltaProb diff_[2][256][kDeltaTreeSlots];
-    DeltaProb literal_[256][kDeltaTreeSlots];
-    DeltaProb literal2_[1u << kDeltaLiteralHashBits][kDeltaTreeSlots];
+    unsigned literalHashShift_ = 0;
+    uint32_t used_ = 0;
+    uint32_t lines_[kTreeRows * kDeltaTreeLines];
+    DeltaProb arena_[kTreeRows * kDeltaTreeLines][16];
 };
 
 // Where the add's coding stands: the old bytes before the current one, the
@@ -175,8 +194,9 @@ struct DeltaAddState {
     }
 
     uint32_t ChangedContext() const { return (uint32_t(old2 >> 4) << 8 | old1) << 3 | since; }
-    // The diff tree of the model for the current byte.
-    DeltaModel::Row DiffTree(DeltaModel* m) const { return since == 0 ? m->Diff(true, lastDiff) : m->Diff(false, old1); }
+    // The diff context of the current byte: after a nonzero diff (a carry),
+    // that diff; else the old byte before.
+    uint32_t DiffContext() const { return since == 0 ? 256u + lastDiff : old1; }
     // After a byte whose old value is old and whose diff is diff.
     void Next(uint8_t old, uint8_t diff) {
         if (diff) {
@@ -189,6 +209,13 @@ struct DeltaAddState {
         old1 = old;
     }
 };
+// After a nonzero diff under a context: the last two distinct diffs seen.
+inline void DeltaRememberDiff(uint8_t seen[2], uint8_t diff) {
+    if (seen[0] == diff) return;
+    seen[1] = seen[0];
+    seen[0] = diff;
+}
+
 // Bit length of a number: 0 for 0, else the index of its top bit plus one.
 inline unsigned DeltaBitLength(uint32_t n) {
     unsigned length = 0;

@@ -82,8 +82,12 @@ void DeltaSeeds() {
     const std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds = {
         {"same", old},           {"changed", changed}, {"moved", moved}, {"noise", noise},
         {"other", Text(700)}, {"empty", {}}};
-    for (const auto& seed : seeds)
-        Save("delta_apply", seed.first, EncodeDelta(old.data(), old.size(), seed.second.data(), seed.second.size(), 1));
+    for (const auto& seed : seeds) {
+        const uint8_t* bytes = seed.second.data();
+        Save("delta_apply", "fast-" + seed.first, EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1));
+        Save("delta_apply", seed.first,
+             EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1, kDeltaRawLiterals));
+    }
 }
 
 int main(int argc, char** argv) {

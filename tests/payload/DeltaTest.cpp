@@ -80,14 +80,18 @@ Bytes Edit(Bytes v, std::mt19937& rng) {
     return v;
 }
 
+// The streams written today and the older ones a patcher still reads.
+const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding, kDeltaRawLiterals, 0};
+
 TEST(Delta, RandomEditScriptsRebuildExactly) {
     std::mt19937 rng(18);
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 45; ++round) {
         size_t size = round < 4 ? size_t(round) * 7 : 100 + rng() % 60000;
         Bytes old = round % 3 == 0 ? testdata::Text(size, round) : round % 3 == 1 ? Program(size, round)
                                                                                    : testdata::Random(size, round);
         Bytes neu = round % 10 == 9 ? Bytes() : Edit(old, rng);
-        Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3);
+        const uint32_t flags = kStreams[round / 3 % 3];
+        Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags);
         Bytes rebuilt;
         ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt)) << "round " << round;
         ASSERT_EQ(neu, rebuilt) << "round " << round;
@@ -99,6 +103,7 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         EXPECT_EQ(header.oldCrc, Crc32(old.data(), old.size()));
         EXPECT_EQ(header.newSize, neu.size());
         EXPECT_EQ(header.newCrc, Crc32(neu.data(), neu.size()));
+        EXPECT_EQ(header.flags, flags);
     }
 }
 
@@ -238,11 +243,15 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
     }
 }
 
-TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
+class DamagedDelta : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     Bytes old = Program(5000, 3);
     std::mt19937 rng(5);
     Bytes neu = Edit(old, rng);
-    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1);
+    Bytes noise = testdata::Random(700, 4);  // sent raw
+    neu.insert(neu.begin() + long(neu.size() / 2), noise.begin(), noise.end());
+    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam());
     Bytes out;
 
     // Truncated anywhere: refused (or, cut in the coder's last flushed
@@ -274,7 +283,7 @@ TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
     EXPECT_EQ(ERR_WRONGBASE, Apply(old, lie(4, uint32_t(old.size() + 1)), &out));
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(ERR_BADRESULT, Apply(old, lie(16, Crc32(neu.data(), neu.size()) ^ 1), &out));
-    for (uint32_t flags : {2u, 3u, 0x80000001u}) {
+    for (uint32_t flags : {4u, 7u, 0x80000001u}) {
         EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, flags), &out)) << flags;
         EXPECT_TRUE(out.empty());
     }
@@ -286,7 +295,7 @@ TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
     // refused where the stream ends, not after decoding the rest from nothing.
     Bytes big = Program(3 << 20, 9), bigNew = big;
     ShiftAddresses(&bigNew, 0x10);
-    Bytes bigDelta = EncodeDelta(big.data(), big.size(), bigNew.data(), bigNew.size(), 1);
+    Bytes bigDelta = EncodeDelta(big.data(), big.size(), bigNew.data(), bigNew.size(), 1, GetParam());
     bigDelta.resize(bigDelta.size() / 3);
     for (int i = 0; i < 4; ++i) bigDelta[12 + i] = 0xFF;
     EXPECT_EQ(ERR_BADDELTA, Apply(big, bigDelta, &out));
@@ -300,5 +309,7 @@ TEST(Delta, DamagedDeltasAreRefusedWithinBounds) {
     oldFile.failReadAfter = 0;
     EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile));
 }
+
+INSTANTIATE_TEST_SUITE_P(Delta, DamagedDelta, testing::Values(kStreams[0], kStreams[1]));
 
 }  // namespace
