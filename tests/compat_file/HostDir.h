@@ -58,6 +58,18 @@ protected:
         return CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
 
+    // The bytes of the file the path opens for reading (up to 64), or
+    // "<no file>" when it opens none.
+    static std::string Contents(const std::string& path) {
+        HANDLE file = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        if (file == INVALID_HANDLE_VALUE) return "<no file>";
+        char buffer[64];
+        DWORD count = 0;
+        ReadFile(file, buffer, sizeof(buffer), &count, nullptr);
+        CloseHandle(file);
+        return std::string(buffer, count);
+    }
+
     // The last error CreateFileA leaves (a handle it returns is closed again).
     static DWORD OpenError(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
         SetLastError(0xDEAD);

@@ -8,15 +8,8 @@ class PathTest : public HostDir {};
 
 TEST_F(PathTest, DriveLettersMapToTheirHostDirectory) {
     Put("a.txt", "drive");
-    for (const char* path : {"R:\\a.txt", "r:/a.txt", "R:a.txt", "R:\\sub\\..\\a.txt", "R:\\..\\..\\a.txt"}) {
-        HANDLE file = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-        char buffer[8];
-        DWORD count = 0;
-        EXPECT_TRUE(ReadFile(file, buffer, sizeof(buffer), &count, nullptr));
-        EXPECT_EQ(std::string(buffer, count), "drive");
-        CloseHandle(file);
-    }
+    for (const char* path : {"R:\\a.txt", "r:/a.txt", "R:a.txt", "R:\\sub\\..\\a.txt", "R:\\..\\..\\a.txt"})
+        EXPECT_EQ(Contents(path), "drive") << path;
     unsetenv("W32_DRIVE_Y");
     EXPECT_EQ(OpenError("Y:\\a.txt", GENERIC_READ, 0, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
     EXPECT_EQ(OpenError("", GENERIC_READ, 0, OPEN_EXISTING), ERROR_PATH_NOT_FOUND);
@@ -40,12 +33,10 @@ TEST_F(PathTest, HostAbsoluteAndRelativePaths) {
 
 TEST_F(PathTest, ComponentsMatchWithoutRegardToCase) {
     Put("Game/Packs/Local.WDT", "pack");
-    HANDLE file = Open("R:\\GAME\\packs\\local.wdt", GENERIC_READ, 0, OPEN_EXISTING);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
+    EXPECT_EQ(Contents("R:\\GAME\\packs\\local.wdt"), "pack");
 
     // New names keep their case; existing directories keep theirs.
-    file = Open("R:\\game\\PACKS\\NewFile.Dat", GENERIC_WRITE, 0, CREATE_NEW);
+    HANDLE file = Open("R:\\game\\PACKS\\NewFile.Dat", GENERIC_WRITE, 0, CREATE_NEW);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     CloseHandle(file);
     EXPECT_TRUE(std::filesystem::exists(host / "Game/Packs/NewFile.Dat"));
@@ -56,13 +47,7 @@ TEST_F(PathTest, ComponentsMatchWithoutRegardToCase) {
 TEST_F(PathTest, AnExactEntryWinsOverOneDifferingInCase) {
     Put("x", "lower");
     Put("X", "upper");
-    HANDLE file = Open("R:\\X", GENERIC_READ, 0, OPEN_EXISTING);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    char buffer[8];
-    DWORD count = 0;
-    ReadFile(file, buffer, sizeof(buffer), &count, nullptr);
-    EXPECT_EQ(std::string(buffer, count), "upper");
-    CloseHandle(file);
+    EXPECT_EQ(Contents("R:\\X"), "upper");
 }
 
 // A folder is read once, then kept current: entries made, renamed and
@@ -85,13 +70,7 @@ TEST_F(PathTest, ChangesMadeOutsideBetweenTwoCallsAreSeen) {
     EXPECT_TRUE(exists("R:\\DIR\\OTHER.DAT"));
     // Two variants, neither exact: the first in byte order (Other.Dat) answers.
     Put("Dir/other.dat", "second");
-    HANDLE file = Open("R:\\DIR\\OTHER.DAT", GENERIC_READ, 0, OPEN_EXISTING);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    char buffer[8];
-    DWORD count = 0;
-    ReadFile(file, buffer, sizeof(buffer), &count, nullptr);
-    EXPECT_EQ(std::string(buffer, count), "");
-    CloseHandle(file);
+    EXPECT_EQ(Contents("R:\\DIR\\OTHER.DAT"), "");
 
     std::filesystem::rename(host / "Dir", host / "Old");
     Put("Dir/Readme.TXT");
