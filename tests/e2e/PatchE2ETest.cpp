@@ -111,6 +111,14 @@ std::map<std::string, const char*> Pointers(const std::map<std::string, std::str
     return pointers;
 }
 
+// The game files (lower case, '/'-separated) a killed run may or may not
+// have written, as the threads' timing falls.
+std::set<std::string> MayBeLeft(const Scenario& s) {
+    std::set<std::string> paths;
+    for (const std::string& path : s.mayBeLeft) paths.insert(Lower(Slashed(path)));
+    return paths;
+}
+
 class PatchFixture {
 protected:
     void Prepare(const Scenario& s) {
@@ -307,8 +315,7 @@ protected:
         std::map<std::string, FileState> after = Snapshot(game);
         // Nothing half-written is ever left beside a game file, but what a
         // killed run left behind.
-        std::set<std::string> mayBeLeft;
-        for (const std::string& path : s.mayBeLeft) mayBeLeft.insert(Lower(Slashed(path)));
+        const std::set<std::string> mayBeLeft = MayBeLeft(s);
         std::vector<std::string> partial;
         for (const auto& [path, state] : after)
             if (EndsWith(path, ".~qp") && !mayBeLeft.count(path)) partial.push_back(path);
@@ -370,7 +377,8 @@ protected:
         std::string output = run.ReadAll();
         const int exitCode = SignedExit(run.Wait());
         EXPECT_EQ(exitCode, s.exitCode) << output;
-        RecordRun(s.name, {root, payload, exitCode, output, root + "/transcript.jsonl", game, registry, programs});
+        RecordRun(s.name, {root, payload, exitCode, output, root + "/transcript.jsonl", game, registry, programs,
+                           MayBeLeft(s)});
 
         std::vector<TranscriptRecord> events = ReadTranscript(root + "/transcript.jsonl");
         std::vector<Box> boxes;

@@ -39,13 +39,14 @@ std::vector<fs::path> Below(const std::string& folder, bool folders) {
     return found;
 }
 
-// Copies every file below from, and lists the folders and the files, each
-// file with its size, whether it is writable and its hidden and system
-// attributes.
-void RecordFolderTree(const std::string& from, const std::string& to) {
+// Copies every file below from but the skipped ones, and lists the folders
+// and the files, each file with its size, whether it is writable and its
+// hidden and system attributes.
+void RecordFolderTree(const std::string& from, const std::string& to, const std::set<std::string>& skipped) {
     std::ostringstream listing;
     for (const fs::path& folder : Below(from, true)) listing << folder.string() << "/\n";
     for (const fs::path& file : Below(from, false)) {
+        if (skipped.count(Lower(Slashed(file.string())))) continue;
         const std::string path = (fs::path(from) / file).string();
         std::string bytes = ReadFile(path);
         WriteFile((fs::path(to) / file).string(), bytes);
@@ -75,7 +76,7 @@ void RecordRun(const std::string& name, const RunOutcome& run) {
     WriteFile(to + "/output.txt", WithoutRoot(run.output, run.root));
     WriteFile(to + "/transcript.jsonl", WithoutRoot(ReadFile(run.transcript), run.root));
     WriteFile(to + "/registry.reg", WithoutRoot(ReadFile(run.registry), run.root));
-    RecordFolderTree(run.game, to + "/game");
+    RecordFolderTree(run.game, to + "/game", run.timingDependent);
     std::ostringstream links;
     for (const fs::path& file : Below(run.programs, false)) {
         if (file.extension() != ".lnk") continue;

@@ -4,6 +4,7 @@
 // folder, the registry and the shortcuts.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace e2e {
@@ -17,6 +18,9 @@ struct RunOutcome {
     std::string game;        // the game folder,
     std::string registry;    // the registry file
     std::string programs;    // and the Start-menu Programs folder after the run
+    // Game files (lower case, '/'-separated) a killed run may or may not have
+    // written, as the threads' timing falls: left out of the record.
+    std::set<std::string> timingDependent;
 };
 
 // The folder named by QP_E2E_RECORD, empty when it is not set.
