@@ -137,29 +137,45 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
             if (k + 1 < count && stored != length)
                 return Fail(fault, "a raw block is longer than its length", from, k);
             if (stored > blockSize) return Fail(fault, "the last block is longer than the block size", from, k);
-            if (stored > largestOut) largestOut = stored;
+            if (stored > largestIn) largestIn = stored;
         }
     }
-    PoolBlock in(largestIn), out(largestOut);
-    if (!in.bytes || !out.bytes) return Fail(fault, "no memory for a block", kLzssTableOffset);
+    // Stored bytes are read in runs of whole blocks, up to kReadRun bytes
+    // at a time (or one block, when it is longer): one read serves many blocks.
+    constexpr uint32_t kReadRun = 256 * 1024;
+    const uint64_t runCapacity = largestIn > kReadRun ? largestIn : kReadRun;
+    PoolBlock run(runCapacity), out(largestOut);
+    if (!run.bytes || !out.bytes) return Fail(fault, "no memory for a block", kLzssTableOffset);
 
     if (endBlock > count) endBlock = count;
+    const uint32_t walkEnd = firstBlock < endBlock ? start(endBlock) : 0;
+    uint32_t runStart = 0, runEnd = 0;  // the container bytes run holds
     for (uint32_t k = firstBlock; k < endBlock; ++k) {
         const uint32_t from = start(k), stored = start(k + 1) - from, length = LzssBlockLength(size, blockSize, k);
+        if (from < runStart || from + uint64_t(stored) > runEnd) {
+            // A run that cannot be read is read again as this block alone,
+            // so that the fault names the block whose bytes fail.
+            const uint32_t n = walkEnd - from < runCapacity ? walkEnd - from : uint32_t(runCapacity);
+            const bool read = !ReadExactly(container, from, run.bytes, n);
+            if (!read && ReadExactly(container, from, run.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
+            runStart = from;
+            runEnd = from + (read ? n : stored);
+        }
+        const uint8_t* bytes = run.bytes + (from - runStart);
+        const uint8_t* contents = bytes;
         if (stored < length) {
-            if (ReadExactly(container, from, in.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
             // One byte of room more than the block's length shows a stream
             // that runs on; bytes a skip token passes read as zeros, as in CLzssFile.
             uint32_t produced = length + 1;
-            if (DecodeBlockScribbling(in.bytes, stored, out.bytes, &produced, bitLengths))
+            if (DecodeBlockScribbling(bytes, stored, out.bytes, &produced, bitLengths))
                 return Fail(fault, "a compressed block does not decode", from, k);
             if (produced != length) return Fail(fault, "a compressed block decodes to another length than its own", from, k);
+            contents = out.bytes;
         } else {
-            if (ReadExactly(container, from, out.bytes, stored)) return Fail(fault, "a block cannot be read", from, k);
             for (uint32_t i = length; i < stored; ++i)
-                if (out.bytes[i] != 0) return Fail(fault, "bytes other than zeros lie behind the last block's data", from + i, k);
+                if (bytes[i] != 0) return Fail(fault, "bytes other than zeros lie behind the last block's data", from + i, k);
         }
-        if (sink) sink(context, uint32_t(uint64_t(k) * blockSize), out.bytes, length);
+        if (sink) sink(context, uint32_t(uint64_t(k) * blockSize), contents, length);
     }
     return true;
 }

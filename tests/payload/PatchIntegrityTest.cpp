@@ -249,6 +249,35 @@ TEST(StrictWalk, RefusesTablesAndBlocksThatAReaderWouldTake) {
     EXPECT_EQ(fault.offset, 0u);
 }
 
+// Blocks are read many at a time; a read that fails (a bad sector) is
+// reported at the block whose own bytes cannot be read, after every block
+// before it has been handed over.
+TEST(StrictWalk, AnUnreadableSpotIsReportedAtItsOwnBlock) {
+    struct BadSector : MemoryFile {
+        using MemoryFile::MemoryFile;
+        uint32_t bad = 0;
+        ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
+            if (Tell() <= bad && bad < Tell() + size) return ERR_READFAIL;
+            return MemoryFile::Read(buffer, size, bytesRead);
+        }
+    };
+    const Bytes container = ContainerOf(PackOf(Tree(), false));
+    const uint32_t count = (Le32(container, 4) - 1) / Le32(container, 8) + 1;
+    ASSERT_GE(count, 3u);
+    for (uint32_t block = 1; block < count; ++block) {
+        BadSector disk(container);
+        disk.bad = Le32(container, 14 + 4 * block) + 1;
+        uint32_t handed = 0;
+        IntegrityFault fault;
+        EXPECT_FALSE(WalkContainerStrictly(
+            &disk, [](void* n, uint32_t, const uint8_t*, uint32_t) { ++*static_cast<uint32_t*>(n); }, &handed,
+            &fault));
+        EXPECT_STREQ(fault.what, "a block cannot be read");
+        EXPECT_EQ(fault.block, block);
+        EXPECT_EQ(handed, block);
+    }
+}
+
 TEST(StrictWalk, HeadersThatClaimGigabytesAreRefusedFromTheTableAlone) {
     // 2 KB that claim 4 GiB in 16 MiB blocks: 256 table entries fit.
     Bytes lying(2048, 0);
