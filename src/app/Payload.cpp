@@ -14,6 +14,7 @@
 #include "payload/PackFS.h"
 #include "payload/PatchIntegrity.h"
 #include "payload/PatchNames.h"
+#include "payload/ReadAheadFile.h"
 #include "payload/SignedImage.h"
 #include "platform/DiskFile.h"
 #include "pools/DefaultPools.h"
@@ -24,6 +25,10 @@ namespace {
 // own file, and the mount table keeps its prefixes by reference.
 CDiskFile* s_ownFile = nullptr;
 char* s_packPrefix = nullptr;
+// The mounted patch pack, and the read-ahead file it reads through while
+// the tree is copied.
+CPackFS* s_pack = nullptr;
+CReadAheadFile* s_readAhead = nullptr;
 
 }  // namespace
 
@@ -90,6 +95,7 @@ int OpenPayload() {
     CLzssFile* container = new CLzssFile(window, true);
     CPackFS* pack = nullptr;
     if (MountPack(container, kPatchMount, &pack)) PatchFileBroken();
+    s_pack = pack;
     IntegrityFault fault;
     if (CheckPayload(pack, container, window, path, offset, length, &fault) == PatchChecksum::kBroken)
         PatchFileBroken();
@@ -133,4 +139,25 @@ ErrorCode MountPack(CFile* file, const char* name, CPackFS** mounted) {
     s_packPrefix = prefix;
     if (mounted) *mounted = pack;
     return nullptr;
+}
+
+void BeginPayloadReadAhead() {
+    if (!s_pack || s_readAhead || !s_pack->packFile) return;
+    auto* container = static_cast<CLzssFile*>(s_pack->packFile->IsKindOf(CLzssFile::className));
+    if (!container) return;
+    auto* file = new (std::nothrow) CReadAheadFile(container, ReadAheadThreads{StartHelperThread, WaitHelperThread});
+    if (file && !file->isOpen) {
+        delete file;
+        file = nullptr;
+    }
+    if (!file) return;  // the pack is read as before
+    s_readAhead = file;
+    s_pack->packFile = file;
+}
+
+void EndPayloadReadAhead() {
+    if (!s_readAhead) return;
+    s_pack->packFile = s_readAhead->base;
+    delete s_readAhead;
+    s_readAhead = nullptr;
 }

@@ -19,6 +19,14 @@ class CPackFS;
 // nothing is ever read from a "DATA\" folder on disk instead.
 int OpenPayload();
 
+// While the pack's files are read front to back (the copy of the tree),
+// the container's blocks ahead of the reader are decoded on a helper thread
+// (payload/ReadAheadFile.h). Files opened in between read through it; none
+// may be open at the end. Without memory or a thread the pack reads as
+// before.
+void BeginPayloadReadAhead();
+void EndPayloadReadAhead();
+
 // The fixed box "Patch file is broken!" (caption "QUOR Patch", OK, no
 // icon), then the end of the process with exit code -1.
 [[noreturn]] void PatchFileBroken();

@@ -4,6 +4,7 @@
 #include "app/PartialFile.h"
 #include "app/DeltaTarget.h"
 #include "app/Messages.h"
+#include "app/Payload.h"
 #include "app/Update.h"
 #include "app/resource.h"
 #include "payload/PatchNames.h"
@@ -37,7 +38,9 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     // Temporary files that a run which died left, of this patch or another.
     RemovePartialFilesBelow(g_GameFolder);
     BeginBatches();
+    BeginPayloadReadAhead();
     CopyTree(kPatchFilesPath);
+    EndPayloadReadAhead();
     // Files carried as deltas are rebuilt one at a time, each flushed and
     // moved in on its own; the queued copies are moved in first, so that an
     // Abort on a rebuilt file leaves them in place.
