@@ -1,6 +1,7 @@
 #include "Scenarios.h"
 
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace e2e {
@@ -419,6 +420,32 @@ std::vector<Scenario> MachineFailures() {
         s.answers = {"ok"};
         s.boxes = {{"QUOR Patch", "Patch file is broken!", kOkPlain, "ok"}};
         s.exitCode = -1;
+        all.push_back(s);
+    }
+    for (const char* answer : {"abort", "ignore", "ignore without threads"}) {
+        // A pack file that cannot be read to its end (a patch from before
+        // the checksum entry): Retry fails alike, the map keeps its old
+        // bytes and nothing of the new ones is left; the files behind it are
+        // read and copied after all (Ignore), with or without the blocks
+        // decoded ahead on a helper thread.
+        const bool abort = answer[0] == 'a';
+        const bool threads = std::strchr(answer, 'w') == nullptr;
+        Scenario s = Installed(std::string("PackFileCutByAReadErrorThen") + (abort ? "Abort" : "Ignore") +
+                               (threads ? "" : "WithoutThreads"));
+        std::string map;
+        for (int line = 0; map.size() < 150000; ++line) map += "map line " + std::to_string(line) + "\r\n";
+        for (FileSpec& file : s.patchFiles)
+            if (file.path == kMapPath) file.content = map;
+        s.undecodableFrom = "map line 5000\r\n";
+        s.faultLaterThreads = !threads;
+        s.updateRan = true;
+        const std::string last = abort ? "abort" : "ignore";
+        s.answers = {"yes", "retry", last, "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError(kMap, "retry"), CopyError(kMap, last)};
+        s.boxes.push_back(abort ? Fatal(kNotComplete) : Plain(kNotComplete));
+        s.exitCode = abort ? -1 : 0;
+        s.notCopied = {kMapPath};
+        if (abort) s.notCopied.insert(s.notCopied.end(), {"readme.txt", "zln\\zavovudiz.exe"});
         all.push_back(s);
     }
     return all;

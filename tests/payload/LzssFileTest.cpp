@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <atomic>
 #include <random>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/LittleEndian.h"
@@ -11,6 +14,7 @@
 #include "TestData.h"
 #include "payload/LzssFile.h"
 #include "payload/LzssWriter.h"
+#include "payload/ReadAheadFile.h"
 
 namespace {
 
@@ -312,6 +316,87 @@ TEST(LzssFile, AFailedLoadDropsTheCurrentBlock) {
     // Block 0's bytes were overwritten by the failed decode: it must be read again.
     ASSERT_EQ(nullptr, file.ReadAt(again.data(), 0, 100, nullptr));
     EXPECT_EQ(first, again);
+}
+
+// Threads for the read-ahead file: real ones, counted, or none at all.
+std::atomic<int> g_ThreadsStarted{0};
+void* StartCountedThread(void (*work)(void*), void* argument) {
+    ++g_ThreadsStarted;
+    return new std::thread(work, argument);
+}
+void JoinCountedThread(void* started) {
+    auto* thread = static_cast<std::thread*>(started);
+    thread->join();
+    delete thread;
+}
+void* NoThread(void (*)(void*), void*) { return nullptr; }
+
+// Every read of a walk over the file: front to back in pieces of varying
+// sizes (with and without a count), then jumps back and ahead; each read's
+// result, count, position after it and, when it succeeded, its bytes.
+std::vector<std::string> ReadTrace(CFile& file, uint32_t seed) {
+    std::vector<std::string> trace;
+    std::mt19937 rng(seed);
+    auto read = [&](uint32_t at, uint32_t n, bool counted) {
+        std::string bytes(n, '\0');
+        uint32_t got = 12345;
+        file.Seek(int32_t(at), ORIGIN_BEGIN);
+        ErrorCode error = file.Read(&bytes[0], n, counted ? &got : nullptr);
+        std::string line = std::string(error ? error : "ok") + " " + std::to_string(counted ? got : 0) + " " +
+                           std::to_string(file.Tell());
+        if (!error) line += " " + bytes.substr(0, counted ? got : n);
+        trace.push_back(line);
+    };
+    const uint32_t size = file.GetSize();
+    for (uint32_t at = 0; at < size + 10;) {
+        const uint32_t n = 1 + rng() % 70000;
+        read(at, n, rng() % 2);
+        at += n;
+    }
+    for (int jump = 0; jump < 40; ++jump) read(rng() % (size + 100), rng() % 40000, rng() % 2);
+    return trace;
+}
+
+TEST(LzssFile, ReadingAheadOnAHelperThreadReadsAsTheContainerDoes) {
+    const auto image = Mixed(1200000);  // 37 blocks: more than two spans ahead
+    const auto good = Container(image);
+    std::vector<std::vector<uint8_t>> cases = {good};
+    const uint32_t count = LzssBlockCount(uint32_t(image.size()), 32768);
+    for (uint32_t k : {3u, 17u, 16u, 31u}) {  // a stream reaching before its block, in either span
+        auto spoiled = good;
+        spoiled[Le32(good, 14 + 4 * k)] = 0x7F;
+        spoiled[Le32(good, 14 + 4 * k) + 1] = 0xFF;
+        cases.push_back(spoiled);
+    }
+    for (size_t end : {good.size() / 2, size_t(Le32(good, 14 + 4 * 20) + 100), size_t(14 + 4 * count + 5)})
+        cases.emplace_back(good.begin(), good.begin() + std::ptrdiff_t(end));  // cut short
+    auto lying = good;
+    SetLe32(lying, 14 + 4 * 18, Le32(good, 14 + 4 * 19) + 7);  // block 18 ends before it starts
+    cases.push_back(lying);
+    std::mt19937 rng(99);
+    for (int flip = 0; flip < 12; ++flip) {
+        auto flipped = good;
+        flipped[14 + rng() % (flipped.size() - 14)] ^= uint8_t(1 + rng() % 255);
+        cases.push_back(flipped);
+    }
+    g_ThreadsStarted = 0;
+    for (size_t c = 0; c < cases.size(); ++c) {
+        for (auto start : {StartCountedThread, NoThread}) {
+            MemoryFile plainBase(cases[c]), aheadBase(cases[c]);
+            CLzssFile plain(&plainBase, false), contents(&aheadBase, false);
+            ASSERT_EQ(plain.isOpen, contents.isOpen);
+            if (!plain.isOpen) continue;
+            CReadAheadFile ahead(&contents, ReadAheadThreads{start, JoinCountedThread});
+            ASSERT_TRUE(ahead.isOpen);
+            EXPECT_EQ(plain.GetSize(), ahead.GetSize());
+            EXPECT_EQ(ReadTrace(plain, uint32_t(c)), ReadTrace(ahead, uint32_t(c))) << "case " << c;
+            uint32_t put = 9;
+            EXPECT_EQ(ERR_NOTIMPLEMENTED, ahead.Write("x", 1, &put));
+            EXPECT_EQ(0u, put);
+            EXPECT_EQ(cases[c], aheadBase.data) << "the container is only read";
+        }
+    }
+    EXPECT_GT(g_ThreadsStarted.load(), 10) << "the blocks were read ahead on helper threads";
 }
 
 TEST(LzssFile, WriteBackErrorsKeepTheBlockDirtyAndAreReported) {
