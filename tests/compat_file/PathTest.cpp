@@ -72,6 +72,28 @@ TEST_F(PathTest, ChangesMadeOutsideBetweenTwoCallsAreSeen) {
     Put("Dir/other.dat", "second");
     EXPECT_EQ(Contents("R:\\DIR\\OTHER.DAT"), "");
 
+    // A move and a delete find a variant another process made between two
+    // calls, and replace or remove it rather than make a second name (the
+    // folder named exactly, the last name in another case).
+    Put("Dir/new.tmp", "new");
+    EXPECT_TRUE(MoveFileExA("R:\\Dir\\NEW.TMP", "R:\\Dir\\TARGET.BIN", 0));
+    std::filesystem::remove(host / "Dir/TARGET.BIN");
+    Put("Dir/new.tmp", "newer");
+    ASSERT_EQ(std::system(("printf old > '" + (host / "Dir/Target.Bin").string() + "'").c_str()), 0);
+    EXPECT_FALSE(MoveFileExA("R:\\Dir\\NEW.TMP", "R:\\Dir\\TARGET.BIN", 0));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+    EXPECT_TRUE(MoveFileExA("R:\\Dir\\NEW.TMP", "R:\\Dir\\TARGET.BIN", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(Contents("R:\\Dir\\target.bin"), "newer");
+    EXPECT_FALSE(std::filesystem::exists(host / "Dir/TARGET.BIN"));
+    ASSERT_EQ(std::system(("rm '" + (host / "Dir/Target.Bin").string() + "'").c_str()), 0);
+    EXPECT_FALSE(exists("R:\\Dir\\TARGET.BIN"));
+    EXPECT_FALSE(DeleteFileA("R:\\Dir\\TARGET.BIN"));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    ASSERT_EQ(std::system(("touch '" + (host / "Dir/tARGET.bIN").string() + "'").c_str()), 0);
+    EXPECT_TRUE(DeleteFileA("R:\\Dir\\TARGET.BIN"));
+    EXPECT_FALSE(std::filesystem::exists(host / "Dir/tARGET.bIN"));
+    EXPECT_EQ(OpenError("R:\\Dir\\NEW.TMP", GENERIC_READ, 0, OPEN_EXISTING), ERROR_FILE_NOT_FOUND);
+
     std::filesystem::rename(host / "Dir", host / "Old");
     Put("Dir/Readme.TXT");
     EXPECT_TRUE(exists("R:\\DIR\\README.TXT"));

@@ -86,7 +86,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
 
     std::lock_guard<std::mutex> guard(w32::OpenFilesLock());
     struct stat info;
-    bool existed = stat(path.host.c_str(), &info) == 0;
+    bool existed = w32::StatResolved(path, &info);
     if (!existed) {
         if (!path.parentExists || path.isRoot) return Fail(ERROR_PATH_NOT_FOUND);
         if (creationDisposition == OPEN_EXISTING || creationDisposition == TRUNCATE_EXISTING)
@@ -116,6 +116,9 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     if (truncate && (desiredAccess & GENERIC_WRITE)) flags |= O_TRUNC;
     const w32::HostIo& io = w32::CurrentHostIo();
     int fd = io.open(path.host.c_str(), flags, createMode);
+    // A file made since the path was resolved (by another thread or
+    // process) exists, as the call would have found it a moment later.
+    if (fd < 0 && errno == EEXIST) return Fail(ERROR_FILE_EXISTS);
     if (fd < 0) return Fail(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
     if (truncate && !(desiredAccess & GENERIC_WRITE)) {
         int emptier = io.open(path.host.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC, 0);

@@ -23,7 +23,7 @@ using w32::FailBool;
 // Resolves path and stats it; false with the last error set when either fails.
 bool StatPath(LPCSTR path, w32::HostPath* resolved, struct stat* info) {
     if (!w32::ResolvePath(path, resolved)) return false;
-    if (stat(resolved->host.c_str(), info) == 0) return true;
+    if (w32::StatResolved(*resolved, info)) return true;
     SetLastError(errno == ENOENT || errno == ENOTDIR ? w32::MissingEntryError(*resolved)
                                                     : w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
     return false;
@@ -56,7 +56,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     if (to.isRoot) return FailBool(ERROR_ACCESS_DENIED);
     if (DWORD injected = w32::TakeMoveFault(to.host)) return FailBool(injected);
     std::string target = to.host;
-    if (stat(to.host.c_str(), &toInfo) == 0) {
+    if (w32::StatResolved(to, &toInfo)) {
         if (toInfo.st_dev == fromInfo.st_dev && toInfo.st_ino == fromInfo.st_ino) {
             // A change of letter case only.
             target = to.parentHost + "/" + to.lastName;
@@ -90,7 +90,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
     w32::HostPath path;
     if (!w32::ResolvePath(pathName, &path)) return FALSE;
     struct stat info;
-    if (stat(path.host.c_str(), &info) == 0) return FailBool(path.isRoot ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS);
+    if (w32::StatResolved(path, &info)) return FailBool(path.isRoot ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS);
     if (!path.parentExists) return FailBool(ERROR_PATH_NOT_FOUND);
     if (w32::CurrentHostIo().mkdir(path.host.c_str(), 0777) != 0)
         return FailBool(errno == EEXIST ? ERROR_ALREADY_EXISTS : w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));

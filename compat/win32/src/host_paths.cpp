@@ -148,19 +148,29 @@ bool ResolvePath(const char* path, HostPath* out, bool allowWildcards) {
     // Most paths name their folders exactly as they are: when the folder
     // part exists as given, only the last name needs the case-blind search.
     // The result is the one the walk below gives, at a fraction of the calls.
+    // An entry that exists exactly as named settles it in one host call.
     if (names.size() > 1) {
         std::string parent = current;
         for (size_t i = 0; i + 1 < names.size(); ++i) parent = Join(parent, names[i]);
-        struct stat info;
-        if (stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-            std::string name = names.back();
-            if (!allowWildcards) {
-                std::string found = FindEntry(parent, info, name);
-                if (!found.empty()) name = found;
-            }
+        std::string exact = Join(parent, names.back());
+        struct stat entry = {};
+        const bool exists = !allowWildcards && stat(exact.c_str(), &entry) == 0;
+        const int exactError = errno;
+        struct stat info = {};
+        if (exists || (stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
             out->parentHost = parent;
             out->lastName = names.back();
-            out->host = Join(parent, name);
+            out->host = exact;
+            if (allowWildcards) return true;
+            std::string found = exists ? std::string() : FindCaseVariant(parent, names.back(), info);
+            if (!found.empty()) {
+                out->host = Join(parent, found);
+            } else {
+                // Found as named, or missing in any letter case: that stat stands.
+                out->statTaken = true;
+                out->statError = exists ? 0 : exactError;
+                out->info = exists ? entry : out->info;
+            }
             return true;
         }
     }
@@ -184,6 +194,16 @@ bool ResolvePath(const char* path, HostPath* out, bool allowWildcards) {
     out->parentExists = resolving;
     out->host = current;
     return true;
+}
+
+bool StatResolved(const HostPath& path, struct stat* info) {
+    if (!path.statTaken) return stat(path.host.c_str(), info) == 0;
+    if (path.statError == 0) {
+        *info = path.info;
+        return true;
+    }
+    errno = path.statError;
+    return false;
 }
 
 bool FullWindowsPath(const char* path, std::string* out) {

@@ -16,6 +16,12 @@ struct HostPath {
     bool isRoot = false;     // names a drive's root or the host root
     bool parentIsRoot = false;  // the last component lies directly in a root
     bool parentExists = false;  // every component before the last is an existing directory
+    // The host's stat of host when resolving already took it (statError 0:
+    // it exists, info holds it; else the errno). One Windows call asks the
+    // host once per name: StatResolved answers from it.
+    bool statTaken = false;
+    int statError = 0;
+    struct stat info = {};
 };
 
 // Resolves path (see win32/files.h for the rules). allowWildcards lets the
@@ -23,6 +29,10 @@ struct HostPath {
 // the last error set, for a null or empty path, an unmapped drive or a name
 // with characters Windows refuses.
 bool ResolvePath(const char* path, HostPath* out, bool allowWildcards = false);
+
+// stat of path.host, answered from the resolution when it took one; errno
+// is set on failure as stat sets it.
+bool StatResolved(const HostPath& path, struct stat* info);
 
 // The absolute Windows form of path, purely textual: drive paths keep their
 // drive, other paths are expressed from the host root with backslashes.
