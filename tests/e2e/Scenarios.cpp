@@ -423,11 +423,9 @@ std::vector<Scenario> MachineFailures() {
         all.push_back(s);
     }
     for (const char* answer : {"abort", "ignore", "ignore without threads"}) {
-        // A pack file that cannot be read to its end (a patch from before
-        // the checksum entry): Retry fails alike, the map keeps its old
-        // bytes and nothing of the new ones is left; the files behind it are
-        // read and copied after all (Ignore), with or without the blocks
-        // decoded ahead on a helper thread.
+        // A pack file that cannot be read to its end (no checksum entry):
+        // Retry fails alike, the map keeps its old bytes; the files behind it
+        // are still copied on Ignore, with or without blocks decoded ahead.
         const bool abort = answer[0] == 'a';
         const bool threads = std::strchr(answer, 'w') == nullptr;
         Scenario s = Installed(std::string("PackFileCutByAReadErrorThen") + (abort ? "Abort" : "Ignore") +
