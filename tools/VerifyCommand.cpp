@@ -7,7 +7,8 @@
 // itself and never runs backwards, nothing but zeros behind the last raw
 // block); the pack through CLzssFile and CPackFS as mounted by the patcher,
 // every directory entry inside the pack, and the checksum entry when there
-// is one; a patch's strings file must read. An HPFS pack must attach, its
+// is one (both of a version-2 entry's checks, the patcher's start-up one and
+// the CRC of every decoded byte); a patch's strings file must read. An HPFS pack must attach, its
 // whole tree read, and every block be free or reachable exactly once. It reports whether the patch is signed and whether
 // it carries the checksum.
 #include "BlockAccounting.h"
@@ -66,7 +67,7 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
         return std::string("pack offset 0: the pack does not mount: ") + ErrorText(error);
     }
     IntegrityFault fault;
-    switch (CheckPatchChecksum(&pack, image, window, &fault)) {
+    switch (CheckPatchChecksum(&pack, image, window, &fault, nullptr, ChecksumDepth::kEveryByte)) {
     case PatchChecksum::kAbsent: *checksum = "no checksum entry (read as it is)"; break;
     case PatchChecksum::kBroken:
         *at = FaultOffset(input, fault);
@@ -74,12 +75,15 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
     case PatchChecksum::kSound: {
         ErrorCode error = nullptr;
         std::unique_ptr<CFile> entry(pack.Open(kPatchCrcName, FM_READ, &error));
-        uint8_t bytes[kPatchCrcEntrySize] = {};
+        uint8_t bytes[kPatchCrcStoredEntrySize] = {};
         PatchCrcEntry parsed;
-        if (entry) ReadExactly(entry.get(), 0, bytes, sizeof bytes);
-        ParsePatchCrcEntry(bytes, sizeof bytes, &parsed);
-        *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + HexCrc(parsed.crc) +
-                    " matches";
+        const uint32_t size = entry ? entry->GetSize() : 0;
+        if (entry && size <= sizeof bytes) ReadExactly(entry.get(), 0, bytes, size);
+        ParsePatchCrcEntry(bytes, size, &parsed);
+        *checksum = "PATCH.CRC (version " + std::to_string(parsed.version) + ") covers " +
+                    std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + HexCrc(parsed.crc) + " matches";
+        if (parsed.version == kPatchCrcStoredVersion && window)
+            *checksum += "; stored CRC " + HexCrc(parsed.storedCrc) + " and tail CRC " + HexCrc(parsed.tailCrc) + " match";
         break;
     }
     }
