@@ -80,10 +80,11 @@ std::string CheckMountedPack(const InspectInput& input, std::string* checksum, u
         const uint32_t size = entry ? entry->GetSize() : 0;
         if (entry && size <= sizeof bytes) ReadExactly(entry.get(), 0, bytes, size);
         ParsePatchCrcEntry(bytes, size, &parsed);
-        *checksum = "PATCH.CRC (version " + std::to_string(parsed.version) + ") covers " +
-                    std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + HexCrc(parsed.crc) + " matches";
+        *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + HexCrc(parsed.crc) +
+                    " matches (version " + std::to_string(parsed.version) + ")";
         if (parsed.version == kPatchCrcStoredVersion && window)
-            *checksum += "; stored CRC " + HexCrc(parsed.storedCrc) + " and tail CRC " + HexCrc(parsed.tailCrc) + " match";
+            *checksum += "; its stored CRC " + HexCrc(parsed.storedCrc) + " and tail CRC " + HexCrc(parsed.tailCrc) +
+                         " match too";
         break;
     }
     }
