@@ -1,10 +1,23 @@
-// Decoder of one LZSS block stream (format in LzssFormat.h), specialised per
-// bit-lengths byte so that every shift and mask is a constant.
+// Decoder of one LZSS block stream (format in LzssFormat.h). The patch
+// containers' bit lengths get a decoder of their own, every shift and mask a
+// constant; the other fourteen share one that reads them at run time, which
+// keeps the patcher, which carries every decoder, small.
 #include <cstring>
 
 #include "payload/LzssFormat.h"
 
 namespace {
+
+// The stream's field widths: O offset bits and N length bits.
+struct PatchShape {
+    static constexpr unsigned o = 12;
+    static constexpr unsigned n = 4;
+};
+static_assert(kLzssPatchBitLengths == (PatchShape::o << 4 | PatchShape::n), "the patch shape is the patch bit lengths");
+struct AnyShape {
+    unsigned o;
+    unsigned n;
+};
 
 inline uint32_t LoadBigEndian32(const uint8_t* at) {
     uint32_t word;
@@ -54,10 +67,11 @@ inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length) {
 // Decodes the token at bit. Careful checks every bound; without Careful the
 // caller guarantees four readable stream bytes and room for a whole match.
 // ZeroSkips writes zeros where a skip token passes.
-template <unsigned O, unsigned N, bool Careful, bool ZeroSkips = false>
-inline ErrorCode DecodeToken(const uint8_t* source, uint32_t sourceLength, uint8_t* destination, uint32_t capacity,
-                             uint32_t& bit, uint32_t& out) {
-    constexpr uint32_t kWindow = 1u << O;
+template <bool Careful, bool ZeroSkips = false, class Shape>
+inline ErrorCode DecodeToken(Shape shape, const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                             uint32_t capacity, uint32_t& bit, uint32_t& out) {
+    const unsigned O = shape.o, N = shape.n;
+    const uint32_t window = 1u << O;
     const uint32_t byte = bit >> 3;
     uint32_t word = !Careful || byte + 4 <= sourceLength ? LoadBigEndian32(source + byte)
                                                          : LoadTailBigEndian32(source + byte, sourceLength - byte);
@@ -68,12 +82,12 @@ inline ErrorCode DecodeToken(const uint8_t* source, uint32_t sourceLength, uint8
         bit += 9;
         return nullptr;
     }
-    const uint32_t field = (word >> (31 - O)) & (kWindow - 1);
+    const uint32_t field = (word >> (31 - O)) & (window - 1);
     const uint32_t length = ((word >> (31 - O - N)) & ((1u << N) - 1)) + 2;
     bit += 1 + O + N;
     if (Careful && length > capacity - out) return ERR_INVALIDFORMAT;
     if (field != 0) {
-        const uint32_t distance = kWindow - field;
+        const uint32_t distance = window - field;
         if (distance > out) return ERR_INVALIDFORMAT;
         CopyMatch(destination + out, distance, length);
     } else if (ZeroSkips) {
@@ -93,8 +107,8 @@ inline ErrorCode DecodeToken(const uint8_t* source, uint32_t sourceLength, uint8
 // skipping take DecodeToken. The caller guarantees four readable stream
 // bytes and 17 writable output bytes at out, in a buffer apart from the
 // stream.
-template <unsigned O, unsigned N>
 inline ErrorCode DecodeScribblingToken(const uint8_t* source, uint8_t* destination, uint32_t& bit, uint32_t& out) {
+    constexpr unsigned O = PatchShape::o, N = PatchShape::n;
     constexpr uint32_t kWindow = 1u << O;
     const uint32_t word = LoadBigEndian32(source + (bit >> 3)) << (bit & 7);
     const bool match = !(word >> 31);
@@ -102,7 +116,7 @@ inline ErrorCode DecodeScribblingToken(const uint8_t* source, uint8_t* destinati
     const uint32_t length = ((word >> (31 - O - N)) & ((1u << N) - 1)) + 2;
     const uint32_t distance = kWindow - field;
     if (match && (field == 0 || distance < 16 || distance > out || length > 16))
-        return DecodeToken<O, N, false, true>(source, 0, destination, 0, bit, out);
+        return DecodeToken<false, true>(PatchShape(), source, 0, destination, 0, bit, out);
     uint8_t* to = destination + out;
     uint8_t chunk[16];
     std::memcpy(chunk, to - (match ? distance : 0), 16);
@@ -113,52 +127,37 @@ inline ErrorCode DecodeScribblingToken(const uint8_t* source, uint8_t* destinati
     return nullptr;
 }
 
-template <unsigned O, unsigned N, bool Scribble = false>
-ErrorCode DecodeVariant(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
-                        uint32_t* destinationLength) {
-    constexpr uint32_t kMaxMatch = Scribble ? 17 : (1u << N) + 1;
+template <bool Scribble = false, class Shape>
+ErrorCode DecodeStream(Shape shape, const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
+                       uint32_t* destinationLength) {
+    const uint32_t maxMatch = Scribble ? 17 : (1u << shape.n) + 1;
     const uint32_t capacity = *destinationLength;
     const uint32_t lastByte = sourceLength - 1;
     // The unchecked loop runs while a whole word can be loaded and a whole match fits.
     const uint32_t fastBytes = sourceLength >= 4 ? sourceLength - 3 : 0;
     const uint32_t fastEnd = fastBytes < lastByte ? fastBytes : lastByte;
-    const uint32_t fastOut = capacity >= kMaxMatch ? capacity - kMaxMatch : 0;
+    const uint32_t fastOut = capacity >= maxMatch ? capacity - maxMatch : 0;
 
     // Invariants: bit is the stream position of the next token (a token
     // starts in a byte below lastByte, so padding in the last byte is never
     // a token); out <= capacity; every byte below out has been produced.
     uint32_t bit = 0;
     uint32_t out = 0;
-    ErrorCode error = DecodeToken<O, N, true, Scribble>(source, sourceLength, destination, capacity, bit, out);
+    ErrorCode error = DecodeToken<true, Scribble>(shape, source, sourceLength, destination, capacity, bit, out);
     if constexpr (Scribble) {
         while (!error && (bit >> 3) < fastEnd && out <= fastOut)
-            error = DecodeScribblingToken<O, N>(source, destination, bit, out);
+            error = DecodeScribblingToken(source, destination, bit, out);
     } else {
         while (!error && (bit >> 3) < fastEnd && out <= fastOut)
-            error = DecodeToken<O, N, false>(source, sourceLength, destination, capacity, bit, out);
+            error = DecodeToken<false>(shape, source, sourceLength, destination, capacity, bit, out);
     }
     while (!error && (bit >> 3) < lastByte)
-        error = DecodeToken<O, N, true, Scribble>(source, sourceLength, destination, capacity, bit, out);
+        error = DecodeToken<true, Scribble>(shape, source, sourceLength, destination, capacity, bit, out);
     if (error) return error;
 
     if (bit > 8 * sourceLength) return ERR_INVALIDFORMAT;  // the last token ran past the stored bytes
     *destinationLength = out;
     return nullptr;
-}
-
-typedef ErrorCode (*DecodeFunction)(const uint8_t*, uint32_t, uint8_t*, uint32_t*);
-
-template <unsigned O>
-constexpr DecodeFunction kRow[5] = {DecodeVariant<O, 1>, DecodeVariant<O, 2>, DecodeVariant<O, 3>,
-                                    DecodeVariant<O, 4>, DecodeVariant<O, 5>};
-
-DecodeFunction Variant(uint8_t bitLengths) {
-    unsigned n = LzssLengthBits(bitLengths) - 1;
-    switch (LzssOffsetBits(bitLengths)) {
-    case 10: return kRow<10>[n];
-    case 11: return kRow<11>[n];
-    default: return kRow<12>[n];
-    }
 }
 
 }  // namespace
@@ -172,7 +171,10 @@ ErrorCode DecodeBlock(const uint8_t* source, uint32_t sourceLength, uint8_t* des
     if (!LzssBitLengthsSupported(bitLengths)) return ERR_NOSUCHBITLENGTHS;
     // Bit positions are 32-bit: no block stream comes near this length.
     if (sourceLength > 0x1FFFFFFFu) return ERR_BADPARAMS;
-    return Variant(bitLengths)(source, sourceLength, destination, destinationLength);
+    if (bitLengths == kLzssPatchBitLengths)
+        return DecodeStream(PatchShape(), source, sourceLength, destination, destinationLength);
+    const AnyShape shape = {LzssOffsetBits(bitLengths), LzssLengthBits(bitLengths)};
+    return DecodeStream(shape, source, sourceLength, destination, destinationLength);
 }
 
 ErrorCode DecodeBlockScribbling(const uint8_t* source, uint32_t sourceLength, uint8_t* destination,
@@ -183,5 +185,5 @@ ErrorCode DecodeBlockScribbling(const uint8_t* source, uint32_t sourceLength, ui
         std::memset(destination, 0, *destinationLength);
         return DecodeBlock(source, sourceLength, destination, destinationLength, bitLengths);
     }
-    return DecodeVariant<12, 4, true>(source, sourceLength, destination, destinationLength);
+    return DecodeStream<true>(PatchShape(), source, sourceLength, destination, destinationLength);
 }
