@@ -22,83 +22,15 @@
 #include "StreamFiles.h"
 #include "VectorFile.h"
 
-#include "file/WindowFile.h"
-#include "payload/LzssFile.h"
-#include "payload/PackFS.h"
-#include "payload/PatchNames.h"
 
 #include <cinttypes>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
 int Faulty(const std::string& path, uint64_t offset, const std::string& what) {
     std::printf("%s: fault at offset %llu: %s\n", path.c_str(), static_cast<unsigned long long>(offset), what.c_str());
     return 1;
-}
-
-// The pack through the patcher's chain: a CLzssFile over the container's
-// window (or the bare pack file), a CPackFS attached to it, the checksum
-// check and, for a patch, its strings file. Empty when sound, else the fault;
-// *checksum describes the entry.
-std::string CheckMountedPack(const InspectInput& input, std::string* checksum, uint64_t* at) {
-    CVectorFile disk;
-    disk.data = input.file;
-    CFile* window = nullptr;
-    CFile* image = nullptr;
-    if (input.kind == InputKind::Pack) {
-        auto* bare = new CVectorFile();
-        bare->data = input.file;
-        image = bare;
-    } else {
-        window = new CWindowFile(&disk, input.containerOffset, input.containerEnd - input.containerOffset, false);
-        auto* lzss = new CLzssFile(window, true);
-        if (!lzss->isOpen) {
-            delete lzss;
-            *at = input.containerOffset;
-            return "the container does not open";
-        }
-        image = lzss;
-    }
-    CPackFS pack;
-    if (ErrorCode error = pack.Attach(image)) {
-        *at = 0;
-        return std::string("pack offset 0: the pack does not mount: ") + ErrorText(error);
-    }
-    IntegrityFault fault;
-    switch (CheckPatchChecksum(&pack, image, window, &fault, nullptr, ChecksumDepth::kEveryByte)) {
-    case PatchChecksum::kAbsent: *checksum = "no checksum entry (read as it is)"; break;
-    case PatchChecksum::kBroken:
-        *at = FaultOffset(input, fault);
-        return DescribeFault(input, fault);
-    case PatchChecksum::kSound: {
-        ErrorCode error = nullptr;
-        std::unique_ptr<CFile> entry(pack.Open(kPatchCrcName, FM_READ, &error));
-        uint8_t bytes[kPatchCrcStoredEntrySize] = {};
-        PatchCrcEntry parsed;
-        const uint32_t size = entry ? entry->GetSize() : 0;
-        if (entry && size <= sizeof bytes) ReadExactly(entry.get(), 0, bytes, size);
-        ParsePatchCrcEntry(bytes, size, &parsed);
-        *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + HexCrc(parsed.crc) +
-                    " matches (version " + std::to_string(parsed.version) + ")";
-        if (parsed.version == kPatchCrcStoredVersion && window)
-            *checksum += "; its stored CRC " + HexCrc(parsed.storedCrc) + " and tail CRC " + HexCrc(parsed.tailCrc) +
-                         " match too";
-        break;
-    }
-    }
-    if (input.kind == InputKind::PatchExecutable) {
-        ErrorCode error = nullptr;
-        std::unique_ptr<CFile> strings(pack.Open(kPackStringsName, FM_READ, &error));
-        std::vector<uint8_t> bytes(strings ? strings->GetSize() : 0);
-        if (strings && !bytes.empty()) error = ReadExactly(strings.get(), 0, bytes.data(), uint32_t(bytes.size()));
-        if (!strings || error) {
-            *at = 0;
-            return std::string("the patch's strings file PATCH.INI does not read: ") + ErrorText(error);
-        }
-    }
-    return "";
 }
 
 // The base's file at a pack-relative path ("MAPS\KINGSFALL.MAP"), found
@@ -222,7 +154,7 @@ int RunVerify(const std::vector<std::string>& arguments) {
             return Faulty(path, packFault.offset, "pack offset " + std::to_string(packFault.offset) + ": " + packFault.what);
         std::string checksum;
         uint64_t at = 0;
-        const std::string mountFault = CheckMountedPack(input, &checksum, &at);
+        const std::string mountFault = CheckAsThePatcherMounts(input, &checksum, &at);
         if (!mountFault.empty()) return Faulty(path, at, mountFault);
         notes.push_back("checksum: " + checksum);
         summary += std::to_string(entries.size()) + " pack entries inside the pack";
