@@ -1,5 +1,6 @@
-// The strict reading of a patch payload: one pass over every block of the
-// container, and the checksum entry of the pack inside it (PatchCrc.h).
+// The strict reading of a patch payload: its container's block table, its
+// blocks (decoded, or for a version-2 checksum entry read raw up to the
+// entry's block), and the checksum entry of the pack inside it (PatchCrc.h).
 //
 // Strict rules, beyond what CLzssFile needs to read a container:
 // - the block-offset table starts right after itself and never runs
