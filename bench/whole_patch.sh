@@ -153,8 +153,8 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
 
     if [ "$profile" = large ]; then
         # The checksum check runs before the welcome question: a declined run
-        # is start-up, mount, the check's one decode pass and the strings, so
-        # it bounds the check's cost from above.
+        # is start-up, mount, the check (the stored bytes read raw, the last
+        # blocks decoded) and the strings, so it bounds the check's cost from above.
         declines=()
         for _ in $(seq "$reps"); do
             make_fresh_install "$base/install"

@@ -48,6 +48,12 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
     const std::vector<uint8_t> pack = DecodedContents(input);
     if (ContentsKind(input, pack) != InputKind::Pack)
         throw ToolError(path + " holds an HPFS pack, not a patch's pack");
+    // What the patcher refuses before its welcome question is refused here too.
+    std::string checksum;
+    uint64_t at = 0;
+    const std::string mountFault = CheckAsThePatcherMounts(input, &checksum, &at);
+    if (!mountFault.empty())
+        throw ToolError("the patcher refuses " + path + ": fault at offset " + std::to_string(at) + ": " + mountFault);
     std::vector<PackListEntry> entries;
     const PackFault fault = ReadPackDirectory(pack, &entries);
     if (!fault.what.empty())

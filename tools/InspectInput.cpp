@@ -1,10 +1,14 @@
 #include "InspectInput.h"
 #include "Command.h"
+#include "PackDeltas.h"
 #include "VectorFile.h"
 
 #include "framework/LittleEndian.h"
 #include "file/WindowFile.h"
+#include "payload/LzssFile.h"
 #include "payload/LzssFormat.h"
+#include "payload/PackFS.h"
+#include "payload/PatchNames.h"
 #include "payload/PackFormat.h"
 #include "payload/PayloadScan.h"
 #include "payload/SignedImage.h"
@@ -12,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 namespace {
 
@@ -54,6 +59,65 @@ void Collect(void* context, uint32_t imageOffset, const uint8_t* bytes, uint32_t
 }
 
 }  // namespace
+
+std::string CheckAsThePatcherMounts(const InspectInput& input, std::string* checksum, uint64_t* at) {
+    CVectorFile disk;
+    disk.data = input.file;
+    CFile* window = nullptr;
+    CFile* image = nullptr;
+    if (input.kind == InputKind::Pack) {
+        auto* bare = new CVectorFile();
+        bare->data = input.file;
+        image = bare;
+    } else {
+        window = new CWindowFile(&disk, input.containerOffset, input.containerEnd - input.containerOffset, false);
+        auto* lzss = new CLzssFile(window, true);
+        if (!lzss->isOpen) {
+            delete lzss;
+            *at = input.containerOffset;
+            return "the container does not open";
+        }
+        image = lzss;
+    }
+    CPackFS pack;
+    if (ErrorCode error = pack.Attach(image)) {
+        *at = 0;
+        return std::string("pack offset 0: the pack does not mount: ") + ErrorText(error);
+    }
+    IntegrityFault fault;
+    switch (CheckPatchChecksum(&pack, image, window, &fault, nullptr, ChecksumDepth::kEveryByte)) {
+    case PatchChecksum::kAbsent: *checksum = "no checksum entry (read as it is)"; break;
+    case PatchChecksum::kBroken:
+        *at = FaultOffset(input, fault);
+        return DescribeFault(input, fault);
+    case PatchChecksum::kSound: {
+        ErrorCode error = nullptr;
+        std::unique_ptr<CFile> entry(pack.Open(kPatchCrcName, FM_READ, &error));
+        uint8_t bytes[kPatchCrcStoredEntrySize] = {};
+        PatchCrcEntry parsed;
+        const uint32_t size = entry ? entry->GetSize() : 0;
+        if (entry && size <= sizeof bytes) ReadExactly(entry.get(), 0, bytes, size);
+        ParsePatchCrcEntry(bytes, size, &parsed);
+        *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + HexCrc(parsed.crc) +
+                    " matches (version " + std::to_string(parsed.version) + ")";
+        if (parsed.version == kPatchCrcStoredVersion && window)
+            *checksum += "; its stored CRC " + HexCrc(parsed.storedCrc) + " and tail CRC " + HexCrc(parsed.tailCrc) +
+                         " match too";
+        break;
+    }
+    }
+    if (input.kind == InputKind::PatchExecutable) {
+        ErrorCode error = nullptr;
+        std::unique_ptr<CFile> strings(pack.Open(kPackStringsName, FM_READ, &error));
+        std::vector<uint8_t> bytes(strings ? strings->GetSize() : 0);
+        if (strings && !bytes.empty()) error = ReadExactly(strings.get(), 0, bytes.data(), uint32_t(bytes.size()));
+        if (!strings || error) {
+            *at = 0;
+            return std::string("the patch's strings file PATCH.INI does not read: ") + ErrorText(error);
+        }
+    }
+    return "";
+}
 
 const char* KindName(InputKind kind) {
     switch (kind) {

@@ -51,6 +51,13 @@ InputKind ContentsKind(const InspectInput& input, const std::vector<uint8_t>& co
 std::string DescribeFault(const InspectInput& input, const IntegrityFault& fault);
 uint64_t FaultOffset(const InspectInput& input, const IntegrityFault& fault);
 
+// The pack through the patcher's chain: a CLzssFile over the container's
+// window (or the bare pack file), a CPackFS attached to it, the checksum
+// check (the patcher's, then every byte decoded) and, for a patch, its
+// strings file. Empty when sound, else the fault with its offset in *at;
+// *checksum describes the entry.
+std::string CheckAsThePatcherMounts(const InspectInput& input, std::string* checksum, uint64_t* at);
+
 // "pack file", "HPFS pack", "container", "patch executable".
 const char* KindName(InputKind kind);
 // One line saying what the input is and where its payload lies.

@@ -11,6 +11,7 @@
 #include "payload/PackWriter.h"
 #include "payload/PatchCrc.h"
 #include "payload/PatchLimits.h"
+#include "payload/PatchSeal.h"
 #include "pools/DefaultPools.h"
 #include "pools/PtrPool.h"
 
@@ -28,7 +29,9 @@
 namespace {
 
 
-// The checked pack image of the sources, read front to back.
+// The checked pack image of the sources, read front to back; it ends in a
+// version-2 checksum entry, whose stored CRC the container's writer hands
+// over before the entry's bytes are read.
 class PackStream {
 public:
     explicit PackStream(const std::vector<PatchSource>& sources) : sources_(sources)
@@ -40,7 +43,7 @@ public:
         std::vector<uint32_t> offsets(sources.size());
         uint8_t* head = nullptr;
         if (const ErrorCode error = PlanCheckedPack(entries.data(), static_cast<uint32_t>(entries.size()), &head,
-                                                    &headSize_, offsets.data(), &size_))
+                                                    &headSize_, offsets.data(), &size_, kPatchCrcStoredVersion))
             throw ToolError(std::string("cannot build the pack: ") + ErrorText(error));
         head_.assign(head, head + headSize_);
         g_pDefaultPtrPool->Free(head);
@@ -58,6 +61,15 @@ public:
     PackStream& operator=(const PackStream&) = delete;
 
     uint32_t Size() const { return size_; }
+
+    // Where the entry's tail CRC starts (before any byte is read), and the
+    // stored CRC (before the entry's bytes are read).
+    void SumTailFrom(uint32_t tailStart) { tailStart_ = tailStart; }
+    void SetStoredCrc(uint32_t storedCrc)
+    {
+        storedCrc_ = storedCrc;
+        sealed_ = true;
+    }
 
     // The host path of the file whose bytes lie at offset, or the pack's own
     // name for its directory and checksum entry.
@@ -80,16 +92,19 @@ public:
             if (position_ < headSize_) {
                 got = std::min(length, headSize_ - position_);
                 std::memcpy(out, head_.data() + position_, got);
-                crc_ = Crc32Update(crc_, out, got);
+                Sum(out, got);
             } else if (next_ < order_.size() || file_ != nullptr) {
                 got = ReadFile(out, length, files);
-                crc_ = Crc32Update(crc_, out, got);
+                Sum(out, got);
             } else {
-                const uint32_t covered = size_ - kPatchCrcEntrySize;
+                const uint32_t covered = size_ - kPatchCrcStoredEntrySize;
                 if (position_ < covered)
                     throw ToolError("the pack's files came short of its directory");
-                uint8_t entry[kPatchCrcEntrySize];
-                MakePatchCrcEntry(covered, crc_, entry);
+                if (!sealed_)
+                    throw ToolError("the checksum entry was read before the container's stored CRC was known");
+                uint8_t entry[kPatchCrcStoredEntrySize];
+                MakeStoredPatchCrcFields(covered, crc_, storedCrc_, entry);
+                StoreU32(entry + kPatchCrcTailCrcOffset, Crc32Update(tailCrc_, entry, kPatchCrcTailCrcOffset));
                 got = std::min(length, size_ - position_);
                 std::memcpy(out, entry + (position_ - covered), got);
             }
@@ -100,6 +115,14 @@ public:
     }
 
 private:
+    // The covered bytes [position_, position_ + length) into the pack's CRC and the tail's.
+    void Sum(const uint8_t* bytes, uint32_t length)
+    {
+        crc_ = Crc32Update(crc_, bytes, length);
+        const uint32_t skip = position_ < tailStart_ ? std::min(length, tailStart_ - position_) : 0;
+        tailCrc_ = Crc32Update(tailCrc_, bytes + skip, length - skip);
+    }
+
     // Bytes of the current file (opening the next one as needed); 0 only
     // when a file ended, which moves on to the next.
     uint32_t ReadFile(uint8_t* out, uint32_t length, uint64_t* files)
@@ -131,6 +154,8 @@ private:
     const std::vector<PatchSource>& sources_;
     std::vector<uint8_t> head_;
     uint32_t headSize_ = 0, size_ = 0, position_ = 0, crc_ = 0;
+    uint32_t tailStart_ = 0, tailCrc_ = 0, storedCrc_ = 0;
+    bool sealed_ = false;
     std::vector<uint32_t> offsets_; // of each source's bytes in the pack
     std::vector<size_t> order_;     // sources in the order of their data
     size_t next_ = 0;
@@ -287,7 +312,8 @@ using StoreBlock = std::function<void(uint32_t block, uint64_t at, const uint8_t
 // Compresses the pack's blocks in order (on threads threads) and hands each
 // block's stored bytes to store; fills the container's header and block
 // table (*head) and keeps the last block's raw bytes. Returns the
-// container's size.
+// container's size. Every block before the one that holds the checksum
+// entry is stored before that block is read: the entry's stored CRC covers them.
 uint64_t CompressContainer(PackStream& pack, unsigned threads, Progress* progress, std::vector<uint8_t>* head,
                            std::vector<uint8_t>* lastBlock, const StoreBlock& store)
 {
@@ -302,6 +328,8 @@ uint64_t CompressContainer(PackStream& pack, unsigned threads, Progress* progres
     table.assign(dataStart, 0);
     uint64_t at = dataStart;
     uint32_t written = 0;
+    StoredCrcSum seal(size, kLzssPatchBlockSize, kLzssPatchBitLengths);
+    pack.SumTailFrom(seal.TailStart());
     // Stores the next block in order; false (without waiting) when it is not ready.
     const auto writeNext = [&](bool wait) {
         Slot& slot = slots[written % slots.size()];
@@ -310,7 +338,9 @@ uint64_t CompressContainer(PackStream& pack, unsigned threads, Progress* progres
         if (at + slot.storedLength > 0xFFFFFFFFu)
             throw ToolError("the container would pass 4 GiB");
         StoreU32(&table[kLzssTableOffset + 4ull * written], static_cast<uint32_t>(at));
-        store(written, at, slot.compressed ? slot.packed.data() : slot.raw.data(), slot.storedLength);
+        const uint8_t* stored = slot.compressed ? slot.packed.data() : slot.raw.data();
+        seal.AddBlock(static_cast<uint32_t>(at), stored, slot.storedLength);
+        store(written, at, stored, slot.storedLength);
         at += slot.storedLength;
         ++written;
         return true;
@@ -318,6 +348,11 @@ uint64_t CompressContainer(PackStream& pack, unsigned threads, Progress* progres
     for (uint32_t k = 0; k < count; ++k) {
         while (k - written >= slots.size())
             writeNext(true);
+        if (k == seal.EntryBlock()) {
+            while (written < k)
+                writeNext(true);
+            pack.SetStoredCrc(seal.StoredCrc(static_cast<uint32_t>(at)));
+        }
         Slot& slot = slots[k % slots.size()];
         slot.rawLength = LzssBlockLength(size, kLzssPatchBlockSize, k);
         uint64_t files = 0;
@@ -359,7 +394,7 @@ void RefusePackPastLimit(const std::vector<PatchSource>& sources)
     uint32_t headSize = 0, emptySize = 0;
     // A pack that cannot be planned at all is refused by the writer, with its reason.
     if (PlanCheckedPack(entries.data(), static_cast<uint32_t>(entries.size()), &head, &headSize, offsets.data(),
-                        &emptySize))
+                        &emptySize, kPatchCrcStoredVersion))
         return;
     g_pDefaultPtrPool->Free(head);
     uint64_t packSize = emptySize;

@@ -4,8 +4,8 @@
 // written in block order into the container behind the stub; the checksum
 // entry is computed on the way and goes last. Memory stays bounded whatever
 // the size of the patch. The bytes are those of the in-memory build: the
-// checked pack image (BuildCheckedPackImage), the container of
-// CompressLzssImage and the layout of LayOutPatch.
+// checked pack image with a version-2 entry (BuildCheckedPackImage), the
+// container of CompressSealedPatch and the layout of LayOutPatch.
 #pragma once
 
 #include "OutputFile.h"

@@ -7,7 +7,8 @@
 // itself and never runs backwards, nothing but zeros behind the last raw
 // block); the pack through CLzssFile and CPackFS as mounted by the patcher,
 // every directory entry inside the pack, and the checksum entry when there
-// is one; a patch's strings file must read. An HPFS pack must attach, its
+// is one (both of a version-2 entry's checks, the patcher's start-up one and
+// the CRC of every decoded byte); a patch's strings file must read. An HPFS pack must attach, its
 // whole tree read, and every block be free or reachable exactly once. It reports whether the patch is signed and whether
 // it carries the checksum.
 #include "BlockAccounting.h"
@@ -21,79 +22,15 @@
 #include "StreamFiles.h"
 #include "VectorFile.h"
 
-#include "file/WindowFile.h"
-#include "payload/LzssFile.h"
-#include "payload/PackFS.h"
-#include "payload/PatchNames.h"
 
 #include <cinttypes>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
 int Faulty(const std::string& path, uint64_t offset, const std::string& what) {
     std::printf("%s: fault at offset %llu: %s\n", path.c_str(), static_cast<unsigned long long>(offset), what.c_str());
     return 1;
-}
-
-// The pack through the patcher's chain: a CLzssFile over the container's
-// window (or the bare pack file), a CPackFS attached to it, the checksum
-// check and, for a patch, its strings file. Empty when sound, else the fault;
-// *checksum describes the entry.
-std::string CheckMountedPack(const InspectInput& input, std::string* checksum, uint64_t* at) {
-    CVectorFile disk;
-    disk.data = input.file;
-    CFile* window = nullptr;
-    CFile* image = nullptr;
-    if (input.kind == InputKind::Pack) {
-        auto* bare = new CVectorFile();
-        bare->data = input.file;
-        image = bare;
-    } else {
-        window = new CWindowFile(&disk, input.containerOffset, input.containerEnd - input.containerOffset, false);
-        auto* lzss = new CLzssFile(window, true);
-        if (!lzss->isOpen) {
-            delete lzss;
-            *at = input.containerOffset;
-            return "the container does not open";
-        }
-        image = lzss;
-    }
-    CPackFS pack;
-    if (ErrorCode error = pack.Attach(image)) {
-        *at = 0;
-        return std::string("pack offset 0: the pack does not mount: ") + ErrorText(error);
-    }
-    IntegrityFault fault;
-    switch (CheckPatchChecksum(&pack, image, window, &fault)) {
-    case PatchChecksum::kAbsent: *checksum = "no checksum entry (read as it is)"; break;
-    case PatchChecksum::kBroken:
-        *at = FaultOffset(input, fault);
-        return DescribeFault(input, fault);
-    case PatchChecksum::kSound: {
-        ErrorCode error = nullptr;
-        std::unique_ptr<CFile> entry(pack.Open(kPatchCrcName, FM_READ, &error));
-        uint8_t bytes[kPatchCrcEntrySize] = {};
-        PatchCrcEntry parsed;
-        if (entry) ReadExactly(entry.get(), 0, bytes, sizeof bytes);
-        ParsePatchCrcEntry(bytes, sizeof bytes, &parsed);
-        *checksum = "PATCH.CRC covers " + std::to_string(parsed.coveredSize) + " bytes, CRC-32 " + HexCrc(parsed.crc) +
-                    " matches";
-        break;
-    }
-    }
-    if (input.kind == InputKind::PatchExecutable) {
-        ErrorCode error = nullptr;
-        std::unique_ptr<CFile> strings(pack.Open(kPackStringsName, FM_READ, &error));
-        std::vector<uint8_t> bytes(strings ? strings->GetSize() : 0);
-        if (strings && !bytes.empty()) error = ReadExactly(strings.get(), 0, bytes.data(), uint32_t(bytes.size()));
-        if (!strings || error) {
-            *at = 0;
-            return std::string("the patch's strings file PATCH.INI does not read: ") + ErrorText(error);
-        }
-    }
-    return "";
 }
 
 // The base's file at a pack-relative path ("MAPS\KINGSFALL.MAP"), found
@@ -217,7 +154,7 @@ int RunVerify(const std::vector<std::string>& arguments) {
             return Faulty(path, packFault.offset, "pack offset " + std::to_string(packFault.offset) + ": " + packFault.what);
         std::string checksum;
         uint64_t at = 0;
-        const std::string mountFault = CheckMountedPack(input, &checksum, &at);
+        const std::string mountFault = CheckAsThePatcherMounts(input, &checksum, &at);
         if (!mountFault.empty()) return Faulty(path, at, mountFault);
         notes.push_back("checksum: " + checksum);
         summary += std::to_string(entries.size()) + " pack entries inside the pack";

@@ -157,7 +157,8 @@ ErrorCode BuildImage(const PackWriterEntry* entries, uint32_t count, uint32_t la
 // The entries with the checksum entry behind them (its bytes, data, may be
 // null while only its size matters), in a block of the default pool; null
 // when the pool has no room. The entry takes the newest entry's time.
-PackWriterEntry* WithChecksumEntry(const PackWriterEntry* entries, uint32_t count, const uint8_t* data) {
+PackWriterEntry* WithChecksumEntry(const PackWriterEntry* entries, uint32_t count, const uint8_t* data,
+                                   uint32_t entrySize) {
     auto* all = static_cast<PackWriterEntry*>(g_pDefaultPtrPool->Alloc((count + 1) * sizeof(PackWriterEntry)));
     if (!all) return nullptr;
     uint32_t newest = 0;
@@ -165,7 +166,7 @@ PackWriterEntry* WithChecksumEntry(const PackWriterEntry* entries, uint32_t coun
         all[k] = entries[k];
         newest = std::max(newest, entries[k].dosDateTime);
     }
-    all[count] = {kPatchCrcName, data, kPatchCrcEntrySize, newest};
+    all[count] = {kPatchCrcName, data, entrySize, newest};
     return all;
 }
 
@@ -176,28 +177,30 @@ ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t
 }
 
 ErrorCode BuildCheckedPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image,
-                                uint32_t* imageSize) {
+                                uint32_t* imageSize, uint32_t version) {
     *image = nullptr;
-    if (count == 0 || !entries) return ERR_BADPARAMS;
+    const uint32_t entrySize = PatchCrcEntrySize(version);
+    if (count == 0 || !entries || !entrySize) return ERR_BADPARAMS;
     if (count == UINT32_MAX) return ERR_OUTOFRANGE;
     // A placeholder of the right size: the entry's own bytes are not covered.
-    const uint8_t zeros[kPatchCrcEntrySize] = {};
-    PackWriterEntry* all = WithChecksumEntry(entries, count, zeros);
+    const uint8_t zeros[kPatchCrcStoredEntrySize] = {};
+    PackWriterEntry* all = WithChecksumEntry(entries, count, zeros, entrySize);
     if (!all) return ERR_NOTENOUGHMEM;
     ErrorCode error = BuildImage(all, count + 1, count, image, imageSize);
     g_pDefaultPtrPool->Free(all);
     if (error) return error;
-    const uint32_t covered = *imageSize - kPatchCrcEntrySize;
-    MakePatchCrcEntry(covered, Crc32(*image, covered), *image + covered);
+    const uint32_t covered = *imageSize - entrySize;
+    if (version == kPatchCrcVersion) MakePatchCrcEntry(covered, Crc32(*image, covered), *image + covered);
     return nullptr;
 }
 
 ErrorCode PlanCheckedPack(const PackWriterEntry* entries, uint32_t count, uint8_t** head, uint32_t* headSize,
-                          uint32_t* offsets, uint32_t* totalSize) {
+                          uint32_t* offsets, uint32_t* totalSize, uint32_t version) {
     *head = nullptr;
-    if (count == 0 || !entries || !offsets) return ERR_BADPARAMS;
+    const uint32_t entrySize = PatchCrcEntrySize(version);
+    if (count == 0 || !entries || !offsets || !entrySize) return ERR_BADPARAMS;
     if (count == UINT32_MAX) return ERR_OUTOFRANGE;
-    PackWriterEntry* all = WithChecksumEntry(entries, count, nullptr);
+    PackWriterEntry* all = WithChecksumEntry(entries, count, nullptr, entrySize);
     if (!all) return ERR_NOTENOUGHMEM;
     PackPlan plan;
     ErrorCode error = Plan(all, count + 1, plan, count);

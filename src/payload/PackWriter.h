@@ -32,17 +32,20 @@ ErrorCode WritePack(const PackWriterEntry* entries, uint32_t count, CFile* targe
 // frees with g_pDefaultPtrPool->Free.
 ErrorCode BuildPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image, uint32_t* imageSize);
 
-// As BuildPackImage, plus the checksum entry "PATCH.CRC" (PatchCrc.h): its
-// 16 bytes lie last in the image and cover every byte before them. An entry
-// of that name among the given ones is refused with "ALREADYEXISTS".
+// As BuildPackImage, plus the checksum entry "PATCH.CRC" (PatchCrc.h) of
+// the given format version: its bytes lie last in the image and cover every
+// byte before them. Version 1's are filled in; version 2's 24 bytes are left
+// zero, for CompressSealedPatch (PatchSeal.h) to fill as it compresses. An
+// entry of that name among the given ones is refused with "ALREADYEXISTS".
 ErrorCode BuildCheckedPackImage(const PackWriterEntry* entries, uint32_t count, uint8_t** image,
-                                uint32_t* imageSize);
+                                uint32_t* imageSize, uint32_t version = 1);
 
 // The layout of the pack BuildCheckedPackImage builds, for a writer that
 // streams the files' bytes itself (the entries' data is not read): *head
 // receives the header, directory and date table (*headSize bytes from
 // g_pDefaultPtrPool, which the caller frees), offsets[k] the data offset of
 // entries[k] (count slots), *totalSize the pack's size. The checksum entry's
-// 16 bytes go at *totalSize - 16 and cover every byte before them.
+// bytes (as many as its version's format has) go last and cover every byte
+// before them.
 ErrorCode PlanCheckedPack(const PackWriterEntry* entries, uint32_t count, uint8_t** head, uint32_t* headSize,
-                          uint32_t* offsets, uint32_t* totalSize);
+                          uint32_t* offsets, uint32_t* totalSize, uint32_t version = 1);

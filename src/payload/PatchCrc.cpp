@@ -170,10 +170,29 @@ void MakePatchCrcEntry(uint32_t coveredSize, uint32_t crc, uint8_t out[kPatchCrc
     StoreU32(out + 12, crc);
 }
 
+uint32_t PatchCrcEntrySize(uint32_t version) {
+    return version == kPatchCrcVersion ? kPatchCrcEntrySize : version == kPatchCrcStoredVersion ? kPatchCrcStoredEntrySize : 0;
+}
+
+void MakeStoredPatchCrcFields(uint32_t coveredSize, uint32_t crc, uint32_t storedCrc,
+                              uint8_t out[kPatchCrcTailCrcOffset]) {
+    std::memcpy(out, kPatchCrcMagic, 4);
+    StoreU32(out + 4, kPatchCrcStoredVersion);
+    StoreU32(out + 8, coveredSize);
+    StoreU32(out + 12, crc);
+    StoreU32(out + 16, storedCrc);
+}
+
 bool ParsePatchCrcEntry(const uint8_t* bytes, uint32_t size, PatchCrcEntry* entry) {
-    if (size != kPatchCrcEntrySize || std::memcmp(bytes, kPatchCrcMagic, 4) != 0) return false;
+    if ((size != kPatchCrcEntrySize && size != kPatchCrcStoredEntrySize) || std::memcmp(bytes, kPatchCrcMagic, 4) != 0)
+        return false;
+    *entry = PatchCrcEntry{};
     entry->version = LoadU32(bytes + 4);
     entry->coveredSize = LoadU32(bytes + 8);
     entry->crc = LoadU32(bytes + 12);
+    if (size == kPatchCrcStoredEntrySize) {
+        entry->storedCrc = LoadU32(bytes + 16);
+        entry->tailCrc = LoadU32(bytes + 20);
+    }
     return true;
 }

@@ -1,5 +1,6 @@
-// The strict reading of a patch payload: one pass over every block of the
-// container, and the checksum entry of the pack inside it (PatchCrc.h).
+// The strict reading of a patch payload: its container's block table, its
+// blocks (decoded, or for a version-2 checksum entry read raw up to the
+// entry's block), and the checksum entry of the pack inside it (PatchCrc.h).
 //
 // Strict rules, beyond what CLzssFile needs to read a container:
 // - the block-offset table starts right after itself and never runs
@@ -56,6 +57,11 @@ struct ChecksumHelper {
     void (*wait)(void* started);
 };
 
+// How far the check of a version-2 entry goes: at start-up, the stored
+// bytes up to the entry's block and the blocks from there decoded; every
+// byte also decodes every block for the pack's CRC (version 1 always does).
+enum class ChecksumDepth { kStartUp, kEveryByte };
+
 enum class PatchChecksum {
     kAbsent,  // no checksum entry: the pack is read as it is
     kSound,   // the entry is well-formed and the whole pack matches it
@@ -64,13 +70,18 @@ enum class PatchChecksum {
 
 // Checks the pack attached to pack (which reads image, a CLzssFile over
 // container). The pack carries a checksum when its directory names
-// "PATCH.CRC" or its last 16 bytes begin with the entry's magic (so that a
-// damaged directory entry cannot pass for an old, unchecked pack). Then the
-// entry must be 16 bytes, lie last in the pack, carry the magic, version 1
-// and its own offset as the covered size, and the strict pass over the
-// container must give that CRC over the covered bytes. A bare pack (no
-// container: null) is read through image instead.
-// With a helper the second half of the container's blocks is walked beside
+// "PATCH.CRC" or its last 16 or 24 bytes begin with the entry's magic (so
+// that a damaged directory entry cannot pass for an old, unchecked pack).
+// Then the entry must lie last in the pack, carry the magic, a version
+// whose size it has, and its own offset as the covered size. Version 1: the
+// strict pass over the container must give its CRC over the covered bytes.
+// Version 2 (PatchCrc.h): the container's table must pass the strict rules,
+// its stored bytes up to the entry's block give the stored CRC, and the
+// blocks from there, decoded strictly, the tail CRC; with kEveryByte the
+// version-1 check follows. A bare pack (no container: null) is read through
+// image instead, for the CRC of the covered bytes.
+// With a helper the second half of the container's blocks is read beside
 // the first; the outcome, and the fault reported, are the same.
 PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, IntegrityFault* fault,
-                                 const ChecksumHelper* helper = nullptr);
+                                 const ChecksumHelper* helper = nullptr,
+                                 ChecksumDepth depth = ChecksumDepth::kStartUp);

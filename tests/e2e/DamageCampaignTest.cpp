@@ -4,7 +4,8 @@
 // truncations at and around every block boundary, and bytes appended. Each
 // run of the patch program either applies every file correctly or shows
 // "Patch file is broken!" leaving the game folder, registry and Start menu
-// byte-identical; qptool verify agrees with the patcher on every case.
+// byte-identical; qptool verify agrees with the patcher on every case, and
+// qptool check refuses every patch the patcher refuses.
 // QP_DAMAGE_FLIPS sets the number of random single-byte changes (default
 // 40); the payload tests flip thousands of bytes in-process. QP_DAMAGE_EVERY=n
 // runs every n-th case only, a spread over every kind of damage for the slow
@@ -199,12 +200,13 @@ protected:
         return patch;
     }
 
-    bool VerifyAccepts(const Damage& damage, std::string* output) {
-        ChildProcess tool(QP_TOOL, {"verify", Written(damage)});
+    bool ToolAccepts(const char* command, const Damage& damage, std::string* output) {
+        ChildProcess tool(QP_TOOL, {command, Written(damage)});
         tool.CloseStdin();
         *output = tool.ReadAll();
         return tool.Wait() == 0;
     }
+    bool VerifyAccepts(const Damage& damage, std::string* output) { return ToolAccepts("verify", damage, output); }
 
     TempDir temp{"damage"};
     std::string root, built;
@@ -224,9 +226,13 @@ TEST_F(DamageCampaign, EveryDamagedPatchAppliesCorrectlyOrIsRefusedAndVerifyAgre
         EXPECT_EQ(fault, "") << damage.name;
         std::string output;
         EXPECT_EQ(VerifyAccepts(damage, &output), applied) << damage.name << ": " << output;
+        if (!applied) {
+            EXPECT_FALSE(ToolAccepts("check", damage, &output)) << damage.name << ": " << output;
+        }
         refused += !applied;
     }
-    // Only bytes that are never read (the header's reserved byte) may change unnoticed.
+    // Only bytes that are never read (padding bits, the reserved header byte
+    // of a patch whose entry covers no stored bytes) may change unnoticed.
     EXPECT_GT(refused, int(cases.size()) * 9 / 10);
     std::printf("%zu damaged patches, %d refused\n", cases.size(), refused);
 }

@@ -1,10 +1,13 @@
-// The patcher's start-up over damaged copies of one built patch: the input
+// The patcher's start-up over damaged copies of a built patch: the input
 // is a list of changes (5 bytes each: offset, xor value) after a first byte
 // that cuts bytes off the end (low 7 bits, times 97) or, with the high bit,
-// appends that many. The payload scan, the window end, CLzssFile, CPackFS
-// and the checksum check then read it as the patcher does. Oracle: a patch
-// the check calls sound reads back exactly as built, entry by entry, and
-// passes verify's strict pass.
+// appends that many. An input with bytes left over behind its last whole
+// change damages the patch whose checksum entry is of version 1, any other
+// the patch of version 2 (as qptool build writes it). The payload scan, the
+// window end, CLzssFile, CPackFS and the checksum check then read it as the
+// patcher does. Oracle: a patch the check calls sound reads back exactly as
+// built, entry by entry, and passes verify's strict pass and its check of
+// every byte.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -18,6 +21,7 @@
 #include "payload/LzssWriter.h"
 #include "payload/PackWriter.h"
 #include "payload/PatchIntegrity.h"
+#include "payload/PatchSeal.h"
 #include "payload/SignedImage.h"
 #include "pools/DefaultPools.h"
 
@@ -37,8 +41,8 @@ std::vector<uint8_t> Filler(size_t n, uint32_t seed, bool text) {
     return v;
 }
 
-const Built& Patch() {
-    static const Built built = [] {
+const Built& Patch(uint32_t version) {
+    static const auto build = [](uint32_t v) {
         Built b;
         b.files = {{"Patch.ini", Filler(400, 1, true)},
                    {"Files\\a.txt", Filler(40000, 2, true)},
@@ -48,22 +52,25 @@ const Built& Patch() {
         for (const auto& [name, bytes] : b.files) entries.push_back({name.c_str(), bytes.data(), uint32_t(bytes.size()), 0});
         uint8_t* raw = nullptr;
         uint32_t size = 0;
-        if (BuildCheckedPackImage(entries.data(), uint32_t(entries.size()), &raw, &size)) __builtin_trap();
+        if (BuildCheckedPackImage(entries.data(), uint32_t(entries.size()), &raw, &size, v)) __builtin_trap();
+        MemoryFile container;
+        if (v == kPatchCrcVersion ? CompressLzssImage(raw, size, &container, 0x8000, 0xC4, nullptr)
+                                  : CompressSealedPatch(raw, size, &container, 0x8000, 0xC4, nullptr))
+            __builtin_trap();
         b.image.assign(raw, raw + size);
         g_pDefaultPtrPool->Free(raw);
-        MemoryFile container;
-        if (CompressLzssImage(b.image.data(), size, &container, 0x8000, 0xC4, nullptr)) __builtin_trap();
         size_t offset = 0;
         b.patch = LayOutPatch(Filler(20000, 5, false), container.data, b.image.data(), size, &offset);
         return b;
-    }();
-    return built;
+    };
+    static const Built first = build(kPatchCrcVersion), second = build(kPatchCrcStoredVersion);
+    return version == kPatchCrcVersion ? first : second;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const Built& built = Patch();
+    const Built& built = Patch(size > 0 && (size - 1) % 5 != 0 ? kPatchCrcVersion : kPatchCrcStoredVersion);
     std::vector<uint8_t> patch = built.patch;
     if (size > 0) {
         const size_t amount = size_t(data[0] & 0x7F) * 97;
@@ -106,5 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         delete file;
     }
     if (!WalkContainerStrictly(window, nullptr, nullptr, &fault)) __builtin_trap();
+    if (CheckPatchChecksum(&pack, lzss, window, &fault, nullptr, ChecksumDepth::kEveryByte) != PatchChecksum::kSound)
+        __builtin_trap();
     return 0;
 }

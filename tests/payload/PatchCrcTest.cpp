@@ -95,6 +95,23 @@ TEST(PatchCrcEntry, HoldsMagicVersionSizeAndCrcLittleEndian) {
     EXPECT_EQ(parsed.version, 1u);
     EXPECT_EQ(parsed.coveredSize, 0x12345u);
     EXPECT_EQ(parsed.crc, 0xCBF43926u);
+
+    // Version 2: the same head, the stored CRC, then the tail CRC.
+    uint8_t stored[kPatchCrcStoredEntrySize] = {};
+    MakeStoredPatchCrcFields(0x00012345u, 0xCBF43926u, 0x0A0B0C0Du, stored);
+    StoreU32(stored + kPatchCrcTailCrcOffset, 0x11223344u);
+    const uint8_t expected2[24] = {'Q',  'C',  'R',  'C',  2,    0,    0,    0,    0x45, 0x23, 0x01, 0,
+                                   0x26, 0x39, 0xF4, 0xCB, 0x0D, 0x0C, 0x0B, 0x0A, 0x44, 0x33, 0x22, 0x11};
+    EXPECT_EQ(std::memcmp(stored, expected2, 24), 0);
+    ASSERT_TRUE(ParsePatchCrcEntry(stored, 24, &parsed));
+    EXPECT_EQ(parsed.version, 2u);
+    EXPECT_EQ(parsed.coveredSize, 0x12345u);
+    EXPECT_EQ(parsed.crc, 0xCBF43926u);
+    EXPECT_EQ(parsed.storedCrc, 0x0A0B0C0Du);
+    EXPECT_EQ(parsed.tailCrc, 0x11223344u);
+    EXPECT_EQ(PatchCrcEntrySize(1), 16u);
+    EXPECT_EQ(PatchCrcEntrySize(2), 24u);
+    EXPECT_EQ(PatchCrcEntrySize(3), 0u);
 }
 
 TEST(PatchCrcEntry, ParsingRefusesOtherSizesAndMagicsButReportsAnyVersion) {

@@ -16,6 +16,7 @@
 #include "payload/LzssWriter.h"
 #include "payload/PackWriter.h"
 #include "payload/PatchIntegrity.h"
+#include "payload/PatchSeal.h"
 #include "payload/SignedImage.h"
 #include "pools/DefaultPools.h"
 
@@ -47,6 +48,32 @@ Bytes ContainerOf(const Bytes& image) {
     return out.data;
 }
 
+// A patch's pack and container as the writer makes them, with the checksum
+// entry of the given version.
+struct Built {
+    Bytes image, container;
+};
+
+Built Build(const std::vector<NamedBytes>& files, uint32_t version) {
+    Built b;
+    if (version == kPatchCrcVersion) {
+        b.image = PackOf(files, true);
+        b.container = ContainerOf(b.image);
+        return b;
+    }
+    std::vector<PackWriterEntry> entries;
+    for (const NamedBytes& f : files) entries.push_back({f.name.c_str(), f.bytes.data(), uint32_t(f.bytes.size()), 0});
+    uint8_t* raw = nullptr;
+    uint32_t size = 0;
+    EXPECT_EQ(BuildCheckedPackImage(entries.data(), uint32_t(entries.size()), &raw, &size, version), nullptr);
+    MemoryFile out;
+    EXPECT_EQ(CompressSealedPatch(raw, size, &out, 0x8000, 0xC4, nullptr), nullptr);
+    b.image.assign(raw, raw + size);
+    g_pDefaultPtrPool->Free(raw);
+    b.container = out.data;
+    return b;
+}
+
 // Three blocks of mixed data, Patch.ini and a Files tree.
 std::vector<NamedBytes> Tree() {
     return {{"Patch.ini", testdata::Text(700, 1)},
@@ -60,6 +87,7 @@ void Put32(Bytes& b, size_t at, uint32_t v) { StoreU32(b.data() + at, v); }
 
 struct Checked {
     PatchChecksum result = PatchChecksum::kBroken;
+    PatchChecksum everyByte = PatchChecksum::kBroken;  // verify's depth
     IntegrityFault fault;
     bool mounted = false;
     Bytes decoded;  // the pack as CLzssFile reads it, when mounted
@@ -75,7 +103,8 @@ void JoinThread(void* started) {
 
 // The patcher's chain over a container: CLzssFile, CPackFS, then the check,
 // once in one piece and once in two halves on two threads, which must agree
-// on the outcome and on the fault.
+// on the outcome and on the fault; and verify's check of every byte, which
+// must refuse whatever the patcher's refuses.
 Checked Check(const Bytes& container) {
     Checked out;
     MemoryFile disk(container);
@@ -96,6 +125,11 @@ Checked Check(const Bytes& container) {
     EXPECT_EQ(split.what, out.fault.what);
     EXPECT_EQ(split.offset, out.fault.offset);
     EXPECT_EQ(split.block, out.fault.block);
+    IntegrityFault deep;
+    out.everyByte = CheckPatchChecksum(&pack, lzss, window, &deep, &helper, ChecksumDepth::kEveryByte);
+    if (out.result != PatchChecksum::kSound) {
+        EXPECT_EQ(out.everyByte, out.result);
+    }
     out.decoded.resize(lzss->GetSize());
     if (ReadExactly(lzss, 0, out.decoded.data(), uint32_t(out.decoded.size())))
         out.decoded.clear();
@@ -108,9 +142,14 @@ bool Walks(const Bytes& container, IntegrityFault* fault) {
 }
 
 TEST(PatchChecksum, ASoundCheckedPackPassesAndAnOldOneIsLeftAlone) {
-    const Bytes checked = PackOf(Tree(), true), plain = PackOf(Tree(), false);
-    Checked sound = Check(ContainerOf(checked));
-    EXPECT_EQ(sound.result, PatchChecksum::kSound) << (sound.fault.what ? sound.fault.what : "");
+    const Bytes plain = PackOf(Tree(), false);
+    for (uint32_t version : {kPatchCrcVersion, kPatchCrcStoredVersion}) {
+        const Built built = Build(Tree(), version);
+        Checked sound = Check(built.container);
+        EXPECT_EQ(sound.result, PatchChecksum::kSound) << version << (sound.fault.what ? sound.fault.what : "");
+        EXPECT_EQ(sound.everyByte, PatchChecksum::kSound) << version;
+        EXPECT_EQ(sound.decoded, built.image) << version;
+    }
     Checked old = Check(ContainerOf(plain));
     EXPECT_EQ(old.result, PatchChecksum::kAbsent);
     // An old container with bytes behind it is still read as before.
@@ -120,48 +159,53 @@ TEST(PatchChecksum, ASoundCheckedPackPassesAndAnOldOneIsLeftAlone) {
 }
 
 TEST(PatchChecksum, EveryFlippedByteIsRefusedOrReadsExactlyAsBuilt) {
-    const Bytes image = PackOf(Tree(), true);
-    const Bytes container = ContainerOf(image);
-    int refused = 0, unmounted = 0;
-    for (size_t at = 0; at < container.size(); at += (at < 200 ? 1 : 37)) {
-        for (uint8_t mask : {uint8_t(0x01), uint8_t(0x80), uint8_t(0xFF)}) {
-            Bytes damaged = container;
-            damaged[at] ^= mask;
-            const Checked c = Check(damaged);
-            if (!c.mounted) {
-                ++unmounted;
-                continue;
+    for (uint32_t version : {kPatchCrcVersion, kPatchCrcStoredVersion}) {
+        const Built built = Build(Tree(), version);
+        const Bytes& image = built.image;
+        const Bytes& container = built.container;
+        int refused = 0, unmounted = 0;
+        for (size_t at = 0; at < container.size(); at += (at < 200 ? 1 : 37)) {
+            for (uint8_t mask : {uint8_t(0x01), uint8_t(0x80), uint8_t(0xFF)}) {
+                Bytes damaged = container;
+                damaged[at] ^= mask;
+                const Checked c = Check(damaged);
+                if (!c.mounted) {
+                    ++unmounted;
+                    continue;
+                }
+                if (c.result == PatchChecksum::kBroken) {
+                    ++refused;
+                    EXPECT_NE(c.fault.what, nullptr);
+                    continue;
+                }
+                // Accepted only where the flip changed nothing that is read.
+                ASSERT_EQ(c.result, PatchChecksum::kSound) << "offset " << at;
+                EXPECT_EQ(c.decoded, image) << "offset " << at << " mask " << int(mask) << " version " << version;
             }
-            if (c.result == PatchChecksum::kBroken) {
-                ++refused;
-                EXPECT_NE(c.fault.what, nullptr);
-                continue;
-            }
-            // Accepted only where the flip changed nothing that is read.
-            ASSERT_EQ(c.result, PatchChecksum::kSound) << "offset " << at;
-            EXPECT_EQ(c.decoded, image) << "offset " << at << " mask " << int(mask);
         }
+        EXPECT_GT(refused, 1000) << version;
+        EXPECT_GT(unmounted, 0) << version;
     }
-    EXPECT_GT(refused, 1000);
-    EXPECT_GT(unmounted, 0);
 }
 
 TEST(PatchChecksum, CutAndLengthenedContainersAreRefused) {
-    const Bytes container = ContainerOf(PackOf(Tree(), true));
-    const uint32_t count = (Le32(container, 4) - 1) / 0x8000 + 1;
-    for (uint32_t k = 1; k <= count; ++k) {
-        const size_t boundary = k < count ? Le32(container, 14 + 4 * k) : container.size();
-        for (size_t cut : {boundary - 1, boundary, boundary + 1}) {
-            if (cut >= container.size()) continue;
-            const Checked c = Check(Bytes(container.begin(), container.begin() + long(cut)));
-            EXPECT_TRUE(!c.mounted || c.result == PatchChecksum::kBroken) << "cut at " << cut;
+    for (uint32_t version : {kPatchCrcVersion, kPatchCrcStoredVersion}) {
+        const Bytes container = Build(Tree(), version).container;
+        const uint32_t count = (Le32(container, 4) - 1) / 0x8000 + 1;
+        for (uint32_t k = 1; k <= count; ++k) {
+            const size_t boundary = k < count ? Le32(container, 14 + 4 * k) : container.size();
+            for (size_t cut : {boundary - 1, boundary, boundary + 1}) {
+                if (cut >= container.size()) continue;
+                const Checked c = Check(Bytes(container.begin(), container.begin() + long(cut)));
+                EXPECT_TRUE(!c.mounted || c.result == PatchChecksum::kBroken) << "cut at " << cut;
+            }
         }
-    }
-    for (size_t extra : {1u, 1000u, 30000u}) {
-        Bytes longer = container;
-        for (size_t i = 0; i < extra; ++i) longer.push_back(uint8_t(i * 7 + 1));
-        const Checked c = Check(longer);
-        EXPECT_TRUE(!c.mounted || c.result == PatchChecksum::kBroken) << extra << " bytes appended";
+        for (size_t extra : {1u, 1000u, 30000u}) {
+            Bytes longer = container;
+            for (size_t i = 0; i < extra; ++i) longer.push_back(uint8_t(i * 7 + 1));
+            const Checked c = Check(longer);
+            EXPECT_TRUE(!c.mounted || c.result == PatchChecksum::kBroken) << extra << " bytes appended";
+        }
     }
 }
 
@@ -217,6 +261,85 @@ TEST(PatchChecksum, AMisplacedOrMalformedEntryIsRefused) {
     Checked c = Check(ContainerOf(renamed));
     EXPECT_EQ(c.result, PatchChecksum::kBroken);
     EXPECT_STREQ(c.fault.what, "the pack ends in checksum bytes but names no PATCH.CRC entry");
+}
+
+// A sealed patch damaged region by region: the header, each table entry,
+// a block before the entry's (checked only through its stored bytes), the
+// blocks from the entry's on, each field of the entry, the ends. The second
+// tree puts the entry across a block boundary, so that a table entry lies
+// behind the stored CRC's reach. Where the fault is certain it is named;
+// elsewhere the copy is refused or reads exactly as built.
+TEST(PatchChecksum, ASealedPatchRefusesDamageInEveryRegion) {
+    std::vector<NamedBytes> straddling = Tree();
+    straddling.push_back({"Files\\pad.bin", testdata::Text(1000, 8)});
+    const uint32_t first = uint32_t(Build(straddling, kPatchCrcStoredVersion).image.size()) - 24;
+    straddling.back().bytes.resize(1000 + 3 * 0x8000 - 8 - first);  // the entry starts 8 bytes before block 3
+    for (const auto& tree : {Tree(), straddling}) {
+        const Built built = Build(tree, kPatchCrcStoredVersion);
+        const Bytes& c = built.container;
+        const uint32_t covered = uint32_t(built.image.size()) - 24, k = covered / 0x8000;
+        const uint32_t count = (uint32_t(built.image.size()) - 1) / 0x8000 + 1;
+        auto start = [&](uint32_t j) { return j < count ? Le32(c, 14 + 4 * j) : uint32_t(c.size()); };
+        struct Case {
+            std::string name;
+            Bytes bytes;
+            const char* fault;  // null: refused, by whichever check comes first
+        };
+        std::vector<Case> cases;
+        auto flipped = [&](size_t at, uint8_t mask) {
+            Bytes b = c;
+            b[at] ^= mask;
+            return b;
+        };
+        const char* stored = "the container's stored bytes do not match the PATCH.CRC entry";
+        const char* tail = "the pack's last blocks do not match the PATCH.CRC entry";
+        cases.push_back({"reserved header byte", flipped(13, 0x01), stored});
+        cases.push_back({"size field", flipped(4, 0x01), nullptr});
+        cases.push_back({"block size field", flipped(9, 0x01), nullptr});
+        cases.push_back({"bit lengths", flipped(12, 0x01), nullptr});
+        for (uint32_t j = 0; j < count; ++j)
+            for (uint8_t mask : {uint8_t(0x01), uint8_t(0x80)}) cases.push_back({"table entry " + std::to_string(j), flipped(14 + 4 * j, mask), nullptr});
+        for (uint32_t j = 0; j < count; ++j) {
+            // The middle of a block before k holds file data the mount does not read.
+            const size_t middle = start(j) + (start(j + 1) - start(j)) / 2;
+            cases.push_back({"block " + std::to_string(j), flipped(middle, 0x10), j > 0 && j < k ? stored : nullptr});
+            cases.push_back({"block " + std::to_string(j) + "'s last byte", flipped(start(j + 1) - 1, 0x01), nullptr});
+        }
+        const std::pair<uint32_t, const char*> fields[] = {
+            {0, "the PATCH.CRC entry has no \"QCRC\" magic"}, {4, "the PATCH.CRC entry has an unknown version"},
+            {8, "the PATCH.CRC entry does not cover the pack up to itself"}, {12, tail}, {16, stored}, {20, tail}};
+        for (const auto& [field, fault] : fields) {
+            // The entry's decoded bytes changed, its blocks compressed anew.
+            Bytes image = built.image;
+            image[covered + field + 1] ^= 0x04;
+            cases.push_back({"entry field " + std::to_string(field), ContainerOf(image), fault});
+        }
+        cases.push_back({"one byte cut", Bytes(c.begin(), c.end() - 1), nullptr});
+        Bytes zeros = c, other = c;
+        zeros.resize(c.size() + 64, 0);
+        other.push_back(0x33);
+        cases.push_back({"zeros appended", zeros, nullptr});
+        cases.push_back({"a byte appended", other, nullptr});
+
+        size_t accepted = 0;
+        for (const Case& damaged : cases) {
+            const Checked r = Check(damaged.bytes);
+            const std::string name = damaged.name + (k + 1 < count ? " (entry across blocks)" : "");
+            if (!r.mounted) {
+                EXPECT_EQ(damaged.fault, nullptr) << name << ": the mount fails";
+                continue;
+            }
+            if (damaged.fault) {
+                EXPECT_EQ(r.result, PatchChecksum::kBroken) << name;
+                EXPECT_STREQ(r.fault.what, damaged.fault) << name;
+            } else if (r.result != PatchChecksum::kBroken) {
+                // Padding bits of a stream's last byte, zeros behind a raw last block.
+                EXPECT_EQ(r.decoded, built.image) << name << " is accepted but reads otherwise";
+                ++accepted;
+            }
+        }
+        EXPECT_LE(accepted, 3u);
+    }
 }
 
 TEST(StrictWalk, RefusesTablesAndBlocksThatAReaderWouldTake) {
@@ -275,6 +398,22 @@ TEST(StrictWalk, AnUnreadableSpotIsReportedAtItsOwnBlock) {
         EXPECT_STREQ(fault.what, "a block cannot be read");
         EXPECT_EQ(fault.block, block);
         EXPECT_EQ(handed, block);
+    }
+    // The stored bytes of a sealed patch, read raw, in one piece and in two
+    // halves: the same block is named.
+    const Bytes sealed = Build(Tree(), kPatchCrcStoredVersion).container;
+    for (bool split : {false, true}) {
+        BadSector disk(sealed), second(sealed);
+        disk.bad = second.bad = Le32(sealed, 14 + 4 * 1) + 100;  // block 1, before the entry's block 2
+        auto* lzss = new CLzssFile(new CWindowFile(&disk, 0, CWindowFile::kWindowToEnd, false), true);
+        CPackFS pack;
+        ASSERT_EQ(pack.Attach(lzss), nullptr);
+        const ChecksumHelper helper{&second, 2, StartThread, JoinThread};
+        IntegrityFault fault;
+        EXPECT_EQ(CheckPatchChecksum(&pack, lzss, &disk, &fault, split ? &helper : nullptr), PatchChecksum::kBroken);
+        EXPECT_STREQ(fault.what, "a block cannot be read") << split;
+        EXPECT_EQ(fault.block, 1u) << split;
+        EXPECT_EQ(fault.offset, Le32(sealed, 18)) << split;
     }
 }
 

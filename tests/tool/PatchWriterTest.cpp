@@ -1,6 +1,6 @@
 // The streaming, multi-threaded patch writer against the in-memory build it
-// replaces: the whole checked pack image in one buffer, the container of
-// CompressLzssImage and the layout of LayOutPatch. Random trees, stubs of
+// replaces: the whole checked pack image in one buffer, the sealed container
+// of CompressSealedPatch and the layout of LayOutPatch. Random trees, stubs of
 // every alignment, one thread and several: the same bytes every time.
 #include "TempDir.h"
 #include "FakePatcher.h"
@@ -13,6 +13,8 @@
 #include "payload/LzssFormat.h"
 #include "payload/LzssWriter.h"
 #include "payload/PackWriter.h"
+#include "payload/PatchCrc.h"
+#include "payload/PatchSeal.h"
 #include "pools/DefaultPools.h"
 #include "pools/PtrPool.h"
 
@@ -39,10 +41,11 @@ std::vector<uint8_t> InMemoryPatch(const std::vector<uint8_t>& stub, const std::
                            sources[i].dosDateTime});
     uint8_t* image = nullptr;
     uint32_t imageSize = 0;
-    EXPECT_EQ(BuildCheckedPackImage(entries.data(), static_cast<uint32_t>(entries.size()), &image, &imageSize),
+    EXPECT_EQ(BuildCheckedPackImage(entries.data(), static_cast<uint32_t>(entries.size()), &image, &imageSize,
+                                    kPatchCrcStoredVersion),
               nullptr);
     CVectorFile container;
-    EXPECT_EQ(CompressLzssImage(image, imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
+    EXPECT_EQ(CompressSealedPatch(image, imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
               nullptr);
     size_t offset = 0;
     std::vector<uint8_t> patch = LayOutPatch(stub, std::move(container.data), image, imageSize, &offset);
