@@ -14,5 +14,6 @@ cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_
     -DCMAKE_C_FLAGS_DEBUG="-O1 -gline-tables-only" -DQP_SANITIZE=ON -DQP_BENCH=ON "${QP_BATCH_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS"
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=1"
+export LSAN_OPTIONS="suppressions=$QP_ROOT/scripts/lsan.supp"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 QP_DAMAGE_EVERY="${QP_DAMAGE_EVERY:-3}" ctest --test-dir "$build" --output-on-failure -j "$QP_JOBS"
