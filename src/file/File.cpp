@@ -18,6 +18,18 @@ CObject* CFile::IsKindOf(const char* name) {
     return CObject::IsKindOf(name);
 }
 
+uint32_t ClampedSeekTarget(uint32_t position, uint32_t size, int32_t offset, int16_t origin) {
+    int64_t target;
+    switch (origin) {
+    case ORIGIN_BEGIN: target = offset; break;
+    case ORIGIN_CURRENT: target = int64_t(position) + offset; break;
+    case ORIGIN_END: target = int64_t(size) + offset; break;
+    default: return position;
+    }
+    if (target < 0) return 0;
+    return target > 0xFFFFFFFF ? 0xFFFFFFFFu : uint32_t(target);
+}
+
 ErrorCode CFile::Read(void*, uint32_t, uint32_t*) { return nullptr; }
 
 ErrorCode CFile::ReadAt(void* buffer, uint32_t position, uint32_t size, uint32_t* bytesRead) {

@@ -39,6 +39,11 @@ constexpr int16_t ORIGIN_BEGIN = 0;
 constexpr int16_t ORIGIN_CURRENT = 1;
 constexpr int16_t ORIGIN_END = 2;
 
+// Where a seek lands in a file at position whose contents end at size:
+// before the start is the start, as for ORIGIN_BEGIN; past 4 GiB is the
+// last position. An unknown origin leaves position where it is.
+uint32_t ClampedSeekTarget(uint32_t position, uint32_t size, int32_t offset, int16_t origin);
+
 // The one property id any file knows: a disk file's platform handle,
 // written through the value pointer as a void*.
 constexpr uint32_t PID_NATIVE_HANDLE = 0x10000001;

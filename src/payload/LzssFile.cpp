@@ -122,17 +122,7 @@ ErrorCode CLzssFile::Write(const void* buffer, uint32_t n, uint32_t* put) {
 }
 
 ErrorCode CLzssFile::Seek(int32_t offset, int16_t origin) {
-    int64_t target;
-    switch (origin) {
-    case ORIGIN_BEGIN: target = offset; break;
-    case ORIGIN_CURRENT: target = int64_t(position) + offset; break;
-    case ORIGIN_END: target = int64_t(GetSize()) + offset; break;
-    default: return nullptr;
-    }
-    // Before the start is the start, as for ORIGIN_BEGIN; past 4 GiB is the last position.
-    if (target < 0) target = 0;
-    if (target > 0xFFFFFFFF) target = 0xFFFFFFFF;
-    position = uint32_t(target);
+    position = ClampedSeekTarget(position, GetSize(), offset, origin);
     return nullptr;
 }
 

@@ -119,16 +119,7 @@ ErrorCode CReadAheadFile::Read(void* buffer, uint32_t n, uint32_t* got) {
 }
 
 ErrorCode CReadAheadFile::Seek(int32_t offset, int16_t origin) {
-    int64_t target;
-    switch (origin) {
-    case ORIGIN_BEGIN: target = offset; break;
-    case ORIGIN_CURRENT: target = int64_t(position) + offset; break;
-    case ORIGIN_END: target = int64_t(size) + offset; break;
-    default: return nullptr;
-    }
-    if (target < 0) target = 0;
-    if (target > 0xFFFFFFFF) target = 0xFFFFFFFF;
-    position = uint32_t(target);
+    position = ClampedSeekTarget(position, size, offset, origin);
     return nullptr;
 }
 
