@@ -72,7 +72,7 @@ PatchChecksum CheckPayload(CPackFS* pack, CFile* container, CFile* window, const
     if (handle == INVALID_HANDLE_VALUE) return CheckPatchChecksum(pack, container, window, fault);
     CDiskFile second(handle, FM_READ);
     CWindowFile secondWindow(&second, offset, length, false);
-    const ChecksumHelper helper{&secondWindow, kBlocksWorthAThread, StartHelperThread, WaitHelperThread};
+    const ChecksumHelper helper{&secondWindow, kBlocksWorthAThread, {StartHelperThread, WaitHelperThread}};
     return CheckPatchChecksum(pack, container, window, fault, &helper);
 }
 
@@ -145,7 +145,7 @@ void BeginPayloadReadAhead() {
     if (!s_pack || s_readAhead || !s_pack->packFile) return;
     auto* container = static_cast<CLzssFile*>(s_pack->packFile->IsKindOf(CLzssFile::className));
     if (!container) return;
-    auto* file = new (std::nothrow) CReadAheadFile(container, ReadAheadThreads{StartHelperThread, WaitHelperThread});
+    auto* file = new (std::nothrow) CReadAheadFile(container, HelperThreads{StartHelperThread, WaitHelperThread});
     if (file && !file->isOpen) {
         delete file;
         file = nullptr;

@@ -228,10 +228,10 @@ void RunBoth(const ChecksumHelper* helper, void (*a)(void*), void* argumentA, vo
     void* started = nullptr;
     if (helper) {
         Crc32Update(0, nullptr, 0);
-        started = helper->start(b, argumentB);
+        started = helper->threads.start(b, argumentB);
     }
     a(argumentA);
-    if (started) helper->wait(started);
+    if (started) helper->threads.wait(started);
     else b(argumentB);
 }
 

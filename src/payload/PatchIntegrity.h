@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "file/File.h"
+#include "payload/HelperThreads.h"
 #include "payload/PackFS.h"
 #include "payload/PatchCrc.h"
 
@@ -51,10 +52,7 @@ bool WalkContainerStrictly(CFile* container, BlockSink sink, void* context, Inte
 struct ChecksumHelper {
     CFile* container;
     uint32_t minimumBlocks;  // smaller containers are walked in one piece
-    // Starts work(argument) on another thread: a token for wait, or null
-    // when it cannot (the caller then does all the work itself).
-    void* (*start)(void (*work)(void*), void* argument);
-    void (*wait)(void* started);
+    HelperThreads threads;
 };
 
 // How far the check of a version-2 entry goes: at start-up, the stored

@@ -5,7 +5,7 @@
 #include "payload/LzssFile.h"
 #include "pools/DefaultPools.h"
 
-CReadAheadFile::CReadAheadFile(CLzssFile* container, const ReadAheadThreads& helperThreads)
+CReadAheadFile::CReadAheadFile(CLzssFile* container, const HelperThreads& helperThreads)
     : CFile(container, false), contents(container), threads(helperThreads) {
     if (!contents || !contents->isOpen) return;
     size = contents->GetSize();

@@ -20,15 +20,9 @@
 #include <cstdint>
 
 #include "file/File.h"
+#include "payload/HelperThreads.h"
 
 class CLzssFile;
-
-struct ReadAheadThreads {
-    // Starts work(argument) on another thread: a token for wait, or null
-    // when it cannot.
-    void* (*start)(void (*work)(void*), void* argument);
-    void (*wait)(void* started);
-};
 
 class CReadAheadFile : public CFile {
 public:
@@ -36,7 +30,7 @@ public:
 
     // isOpen is false (and the container is to be read directly) when the
     // spans cannot be allocated or a block does not fit a span.
-    CReadAheadFile(CLzssFile* contents, const ReadAheadThreads& threads);
+    CReadAheadFile(CLzssFile* contents, const HelperThreads& threads);
     ~CReadAheadFile() override;
 
     // Read and Seek as the container's (a short read with a count at the end).
@@ -65,7 +59,7 @@ private:
     uint32_t BlockLength(uint32_t index) const;
 
     CLzssFile* contents;
-    ReadAheadThreads threads;
+    HelperThreads threads;
     uint32_t size = 0;
     uint32_t blockSize = 0;
     uint32_t blockCount = 0;

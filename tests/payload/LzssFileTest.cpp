@@ -386,7 +386,7 @@ TEST(LzssFile, ReadingAheadOnAHelperThreadReadsAsTheContainerDoes) {
             CLzssFile plain(&plainBase, false), contents(&aheadBase, false);
             ASSERT_EQ(plain.isOpen, contents.isOpen);
             if (!plain.isOpen) continue;
-            CReadAheadFile ahead(&contents, ReadAheadThreads{start, JoinCountedThread});
+            CReadAheadFile ahead(&contents, HelperThreads{start, JoinCountedThread});
             ASSERT_TRUE(ahead.isOpen);
             EXPECT_EQ(ReadTrace(plain, uint32_t(c)), ReadTrace(ahead, uint32_t(c))) << "case " << c;
             EXPECT_EQ(ERR_NOTIMPLEMENTED, ahead.Write("x", 1, nullptr));

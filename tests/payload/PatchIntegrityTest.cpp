@@ -119,7 +119,7 @@ Checked Check(const Bytes& container) {
     out.mounted = true;
     out.result = CheckPatchChecksum(&pack, lzss, window, &out.fault);
     MemoryFile second(container);
-    const ChecksumHelper helper{&second, 2, StartThread, JoinThread};
+    const ChecksumHelper helper{&second, 2, {StartThread, JoinThread}};
     IntegrityFault split;
     EXPECT_EQ(CheckPatchChecksum(&pack, lzss, window, &split, &helper), out.result);
     EXPECT_EQ(split.what, out.fault.what);
@@ -408,7 +408,7 @@ TEST(StrictWalk, AnUnreadableSpotIsReportedAtItsOwnBlock) {
         auto* lzss = new CLzssFile(new CWindowFile(&disk, 0, CWindowFile::kWindowToEnd, false), true);
         CPackFS pack;
         ASSERT_EQ(pack.Attach(lzss), nullptr);
-        const ChecksumHelper helper{&second, 2, StartThread, JoinThread};
+        const ChecksumHelper helper{&second, 2, {StartThread, JoinThread}};
         IntegrityFault fault;
         EXPECT_EQ(CheckPatchChecksum(&pack, lzss, &disk, &fault, split ? &helper : nullptr), PatchChecksum::kBroken);
         EXPECT_STREQ(fault.what, "a block cannot be read") << split;
