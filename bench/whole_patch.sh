@@ -59,10 +59,16 @@ tree_sums() {
     (cd "$1" && find . -type f ! -name Quor.exe -exec md5sum {} + | awk '{print tolower($2), $1}' | sort)
 }
 
+# Each timed apply and extraction starts with no dirty data left by the step
+# before: the patcher flushes the whole volume before it moves files in, and
+# would otherwise pay for writing back the previous extraction's tree.
+settle_disk() { sync; }
+
 # Runs the patch on the installation with the given answers; prints seconds.
 apply_patch() {
     local patch="$1" dir="$2" answers="$3" timing="${4:-}"
     local start end
+    settle_disk
     start=$(now)
     on_install "$dir" "$answers" ${timing:+/usr/bin/time -f %M -o "$timing"} "$patch" >/dev/null 2>"$dir/stderr" || true
     end=$(now)
@@ -140,6 +146,7 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
             || { echo "the $profile patch did not copy the tree" >&2; cat "$base/install/transcript.jsonl" >&2; exit 1; }
         set_aside "$base/copy"
         mkdir "$base/copy"
+        settle_disk
         start=$(now)
         tar xzf "$base/tree.tar.gz" -C "$base/copy"
         copies+=("$(elapsed "$start" "$(now)")")
