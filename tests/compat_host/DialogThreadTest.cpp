@@ -152,4 +152,64 @@ TEST(Thread, AWaitTimesOutWhileTheThreadRuns)
     EXPECT_TRUE(CloseHandle(thread));
 }
 
+TEST(Event, AutoResetLetsOneWaitThroughManualResetStaysUntilReset)
+{
+    const HANDLE automatic = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    const HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(automatic, nullptr);
+    ASSERT_NE(manual, nullptr);
+    EXPECT_EQ(WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(automatic, 5), DWORD(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), DWORD(WAIT_TIMEOUT));
+    EXPECT_TRUE(SetEvent(manual));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(manual, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(ResetEvent(manual));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), DWORD(WAIT_TIMEOUT));
+    EXPECT_TRUE(CloseHandle(automatic));
+    EXPECT_TRUE(CloseHandle(manual));
+    // Closed, named (other processes' events are not modelled), or not an event.
+    EXPECT_FALSE(SetEvent(manual));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_FAILED);
+    EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, "name"), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    const HANDLE thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_FALSE(ResetEvent(thread));
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
+}
+
+// A parked thread takes jobs one at a time: each SetEvent wakes exactly one
+// pass of its loop, and its answer wakes the caller.
+TEST(Event, WakesAThreadParkedOnItAndIsWokenBack)
+{
+    struct Park {
+        HANDLE go, done;
+        std::atomic<int> passes{0};
+    } park{CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    const HANDLE thread = CreateThread(
+        nullptr, 0, [](LPVOID p) -> DWORD {
+            auto* parked = static_cast<Park*>(p);
+            for (int i = 0; i < 100; ++i) {
+                if (WaitForSingleObject(parked->go, INFINITE) != WAIT_OBJECT_0) return 1;
+                parked->passes.fetch_add(1);
+                SetEvent(parked->done);
+            }
+            return 0;
+        },
+        &park, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    for (int i = 1; i <= 100; ++i) {
+        ASSERT_TRUE(SetEvent(park.go));
+        ASSERT_EQ(WaitForSingleObject(park.done, INFINITE), WAIT_OBJECT_0);
+        ASSERT_EQ(park.passes.load(), i);
+    }
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
+    EXPECT_TRUE(CloseHandle(park.go));
+    EXPECT_TRUE(CloseHandle(park.done));
+}
+
 } // namespace

@@ -3,38 +3,29 @@
 // required of the program.
 #include <windows.h>
 
-#include "win32/handles.h"
+#include "win32/waitable.h"
 #include "env_faults.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <limits.h>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
-#include <vector>
 
 namespace {
 
-// Whether the thread has returned; shared by the thread and its handle.
-struct ThreadEnd {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-};
-
+// The thread's end is a manual-reset signal shared by the thread and its
+// handle.
 struct ThreadObject {
     LPTHREAD_START_ROUTINE start;
     LPVOID parameter;
     DWORD id;
-    std::shared_ptr<ThreadEnd> end;
+    std::shared_ptr<w32::Signal> end;
 };
 
 // The handle the program holds; the start record belongs to the thread.
-class ThreadHandle : public w32::KernelObject {
+class ThreadHandle : public w32::WaitableObject {
 public:
-    explicit ThreadHandle(std::shared_ptr<ThreadEnd> threadEnd) : end(std::move(threadEnd)) {}
-    std::shared_ptr<ThreadEnd> end;
+    using WaitableObject::WaitableObject;
 };
 
 std::mutex g_ThreadMutex;
@@ -54,14 +45,10 @@ void* RunThread(void* argument)
     t_ThreadId = thread->id;
     const LPTHREAD_START_ROUTINE start = thread->start;
     const LPVOID parameter = thread->parameter;
-    const std::shared_ptr<ThreadEnd> end = thread->end;
+    const std::shared_ptr<w32::Signal> end = thread->end;
     delete thread;
     start(parameter);
-    {
-        std::lock_guard<std::mutex> lock(end->mutex);
-        end->done = true;
-    }
-    end->ended.notify_all();
+    end->Set();
     return nullptr;
 }
 
@@ -87,7 +74,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
         pthread_attr_setstacksize(&attributes, stackSize < minimum ? minimum : stackSize);
     }
 
-    auto end = std::make_shared<ThreadEnd>();
+    auto end = std::make_shared<w32::Signal>();
     ThreadObject* thread = new ThreadObject{start, parameter, 0, end};
     {
         std::lock_guard<std::mutex> lock(g_ThreadMutex);
@@ -109,19 +96,13 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stackSize, LPTHREAD_STA
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds)
 {
-    ThreadHandle* thread = w32::LookupHandleAs<ThreadHandle>(handle);
-    if (thread == nullptr) {
+    w32::WaitableObject* object = w32::LookupHandleAs<w32::WaitableObject>(handle);
+    if (object == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    const std::shared_ptr<ThreadEnd> end = thread->end;
-    std::unique_lock<std::mutex> lock(end->mutex);
-    const auto done = [&end] { return end->done; };
-    if (milliseconds == INFINITE)
-        end->ended.wait(lock, done);
-    else if (!end->ended.wait_for(lock, std::chrono::milliseconds(milliseconds), done))
-        return WAIT_TIMEOUT;
-    return WAIT_OBJECT_0;
+    const std::shared_ptr<w32::Signal> signal = object->signal;
+    return signal->Wait(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 DWORD WINAPI GetCurrentThreadId(void)

@@ -17,8 +17,8 @@ DWORD WINAPI GetCurrentThreadId(void);
 #define WAIT_TIMEOUT 0x00000102
 #define WAIT_FAILED ((DWORD)0xFFFFFFFF)
 
-// Waits until the thread of handle has returned (WAIT_OBJECT_0) or the
-// milliseconds have passed (WAIT_TIMEOUT; INFINITE waits for good). Only
-// thread handles can be waited on here: any other handle fails
-// (WAIT_FAILED, ERROR_INVALID_HANDLE).
+// Waits until the thread of handle has returned, or the event of handle is
+// signalled (WAIT_OBJECT_0), or the milliseconds have passed (WAIT_TIMEOUT;
+// INFINITE waits for good). Only threads and events can be waited on here:
+// any other handle fails (WAIT_FAILED, ERROR_INVALID_HANDLE).
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
