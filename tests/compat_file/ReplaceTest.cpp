@@ -125,47 +125,6 @@ TEST_F(ReplaceTest, InjectedMoveFailure) {
     EXPECT_EQ(Get("target"), "new");
 }
 
-// Moves on one thread while another opens, writes and closes files, as the
-// patcher's flush helper moves a batch in while its worker writes the next:
-// every move and file arrives whole, and a file held open without delete
-// sharing is never replaced.
-constexpr int kThreadedFiles = 200;
-
-DWORD WINAPI MoveAll(LPVOID refused) {
-    for (int i = 0; i < kThreadedFiles; ++i) {
-        const std::string name = "R:\\moved" + std::to_string(i);
-        EXPECT_TRUE(MoveFileExA((name + ".new").c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING));
-        const bool moved = MoveFileExA("R:\\spare", "R:\\busy", MOVEFILE_REPLACE_EXISTING);
-        if (!moved && GetLastError() == ERROR_SHARING_VIOLATION) ++*static_cast<int*>(refused);
-    }
-    return 0;
-}
-
-TEST_F(ReplaceTest, MovesOnAnotherThreadWhileFilesAreOpenedAndClosed) {
-    for (int i = 0; i < kThreadedFiles; ++i) Put("moved" + std::to_string(i) + ".new", std::to_string(i));
-    Put("spare", "spare");
-    Put("busy", "busy");
-    HANDLE busy = Open("R:\\busy", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    int refused = 0;
-    HANDLE mover = CreateThread(nullptr, 0, MoveAll, &refused, 0, nullptr);
-    ASSERT_NE(mover, nullptr);
-    for (int i = 0; i < kThreadedFiles; ++i) {
-        HANDLE file = Open("R:\\written" + std::to_string(i), GENERIC_WRITE, 0, CREATE_ALWAYS);
-        DWORD put = 0;
-        EXPECT_TRUE(WriteFile(file, "w", 1, &put, nullptr) && CloseHandle(file));
-    }
-    ASSERT_EQ(WaitForSingleObject(mover, INFINITE), WAIT_OBJECT_0);
-    CloseHandle(mover);
-    CloseHandle(busy);
-    EXPECT_EQ(refused, kThreadedFiles);
-    EXPECT_EQ(Get("busy"), "busy");
-    for (int i = 0; i < kThreadedFiles; ++i) {
-        EXPECT_EQ(Get("moved" + std::to_string(i)), std::to_string(i));
-        EXPECT_FALSE(std::filesystem::exists(host / ("moved" + std::to_string(i) + ".new")));
-        EXPECT_EQ(Get("written" + std::to_string(i)), "w");
-    }
-}
-
 DWORD WINAPI Nothing(LPVOID) { return 0; }
 
 TEST_F(ReplaceTest, InjectedThreadFailure) {
