@@ -21,11 +21,12 @@ struct Batch {
     char (*entries)[kPathSize] = nullptr;  // pack paths of the queued files
     uint32_t count = 0;
     uint32_t moved = 0;  // entries before this one are done with
+    bool refused = false;  // the entry at moved was refused its move after the flush
     uint64_t bytes = 0;
 };
 
-// Two batches take turns: while the volume flush of one runs on a helper
-// thread, the worker writes the other's temporary files.
+// Two batches take turns: while the volume flush of one, and its moves, run
+// on a helper thread, the worker writes the other's temporary files.
 Batch g_Batches[2];
 Batch* g_Filling = &g_Batches[0];   // temporary files being written
 Batch* g_Flushing = &g_Batches[1];  // closed, its volume flush begun (empty: none)
@@ -34,7 +35,29 @@ bool g_FlushResult = false;         // that flush's outcome, once it has returne
 // Moves made without write-through that no volume flush has covered yet.
 bool g_MovesUnflushed = false;
 
-void FlushVolume(void*) { g_FlushResult = FlushGameVolume(); }
+// The flush of a handed-over batch and, once it has succeeded, the moves of
+// its files in order, up to the first one refused. Runs on the helper thread
+// or in place. It touches only that batch, g_FlushResult and
+// g_MovesUnflushed, which the worker reads once it has returned; it
+// allocates nothing and shows nothing: a refused file is left, its temporary
+// file too, for the worker to report in its turn.
+void FlushAndMoveIn(void* handedOver) {
+    auto* batch = static_cast<Batch*>(handedOver);
+    g_FlushResult = FlushGameVolume();
+    if (!g_FlushResult) return;
+    g_MovesUnflushed = false;  // the flush began after the moves before it
+    while (batch->moved < batch->count) {
+        char target[kPathSize];
+        char partial[kPartialPathSize];
+        if (!TargetPathsOf(batch->entries[batch->moved], target, partial)) return;
+        if (!MovePartialIn(partial, target, false)) {
+            batch->refused = true;
+            return;
+        }
+        ++batch->moved;
+        g_MovesUnflushed = true;
+    }
+}
 
 // The outcome of the flush begun last, once it has returned.
 bool FinishFlush() {
@@ -45,22 +68,23 @@ bool FinishFlush() {
 
 void Empty(Batch* batch) {
     batch->count = batch->moved = 0;
+    batch->refused = false;
     batch->bytes = 0;
 }
 
-// Moves each file of the batch over its target once its flush has returned.
-// The flush began after the last moves, so those are on disk when it
-// succeeded. A volume that refuses the flush is asked file by file, so that
-// the file the disk refuses is the one reported, and each move is then
-// written through.
+// Moves in the files of the batch that its flush's job left, once that has
+// returned: the one refused there is reported (not tried again), and those
+// after it are moved here. A volume that refused the flush is asked file by
+// file, so that the file the disk refuses is the one reported, and each move
+// is then written through.
 void MoveIn(Batch* batch, bool flushed) {
-    if (flushed) g_MovesUnflushed = false;
     while (batch->moved < batch->count) {
         const char* entry = batch->entries[batch->moved++];
+        const bool refused = std::exchange(batch->refused, false);
         char target[kPathSize];
         char partial[kPartialPathSize];
         if (!TargetPathsOf(entry, target, partial)) continue;  // queued only when it fitted
-        bool done = flushed || FlushPartial(partial);
+        bool done = !refused && (flushed || FlushPartial(partial));
         if (!done) RemovePartialFile(partial);
         done = done && ReplaceWithPartial(partial, target, !flushed);
         if (done && flushed) g_MovesUnflushed = true;
@@ -75,12 +99,12 @@ void SettleFlushing() {
     MoveIn(g_Flushing, FinishFlush());
 }
 
-// The filling batch becomes the flushing one and its flush begins: on a
-// helper thread when asked and one can be made, else here and now.
+// The filling batch becomes the flushing one and its flush and moves begin:
+// on a helper thread when asked and one can be made, else here and now.
 void HandOver(bool onHelper) {
     std::swap(g_Filling, g_Flushing);
-    g_FlushHelper = onHelper ? StartHelperThread(FlushVolume, nullptr) : nullptr;
-    if (!g_FlushHelper) FlushVolume(nullptr);
+    g_FlushHelper = onHelper ? StartHelperThread(FlushAndMoveIn, g_Flushing) : nullptr;
+    if (!g_FlushHelper) FlushAndMoveIn(g_Flushing);
 }
 
 void Drop(Batch* batch) {
@@ -115,8 +139,9 @@ void AddToBatch(const char* entryPath, uint32_t size) {
     ++g_Filling->count;
     g_Filling->bytes += size;
     if (g_Filling->count < kBatchFiles && g_Filling->bytes < kBatchBytes) return;
-    // The batch before is moved in once its flush has returned; this one's
-    // flush then covers those moves too, while the next batch is written.
+    // The batch before is done with once its flush and moves have returned;
+    // this one's flush then covers those moves too, while the next batch is
+    // written.
     SettleFlushing();
     HandOver(true);
     if (!g_FlushHelper) SettleFlushing();  // no thread: one batch at a time

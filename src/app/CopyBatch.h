@@ -15,12 +15,17 @@
 // handles; the byte bound caps the disk space they take beside the old files.
 //
 // The flush of a full batch runs on a helper thread while the worker writes
-// the next batch; the full batch is moved in once that flush has returned
-// and the next one is full (or a failure is to be reported, or the tree is
-// done), and the next batch's flush then covers those moves. So a file still
-// replaces its target only after a flush begun after it was closed, and no
-// box is shown while a flush runs. Where no thread can be made, each batch
-// is flushed and moved in before the next is written.
+// the next batch; once it has returned OK, the same thread moves that batch's
+// files in, in order, and stops at the first move refused. The worker waits
+// for it before the next batch is handed over (or a failure is reported, or
+// the tree is done), and moves in, in order, what it left: the refused file
+// is reported then (Abort/Retry/Ignore), so an Abort leaves the files before
+// it in place and none after it. The next batch's flush, begun after those
+// moves returned, covers them. So a file still replaces its target only after
+// a flush begun after it was closed, no box is shown while a helper runs, and
+// the version is recorded only after the last flush. The helper's work uses
+// no pool and shows nothing. Where no thread can be made, each batch is
+// flushed and moved in before the next is written.
 //
 // Where the volume cannot be opened as a whole (no rights, a share, a
 // folder mounted inside another volume), each file is flushed and moved
@@ -36,7 +41,7 @@ bool BeginBatches();
 // True between a successful BeginBatches and EndBatches.
 bool Batching();
 // Queues the entry whose temporary file (size bytes) is written and closed;
-// a full batch's flush begins, and the batch before it is moved in.
+// a full batch's flush and moves begin, once the batch before is done with.
 void AddToBatch(const char* entryPath, uint32_t size);
 // Moves in every queued file: waits for the pending flush, moves its batch
 // in, flushes the rest and moves them in. A file that fails is reported

@@ -1,9 +1,11 @@
 // A piece of work run on a thread of its own while the caller does another,
-// then waited for: how the checksum pass uses both processors.
+// then waited for: how the checksum pass uses both processors, and how the
+// copy worker has the pack decoded ahead and its batches flushed.
 #pragma once
 
-// Starts work(argument) on a new thread: a token for WaitHelperThread, or
-// null when no thread can be made (the caller then does the work itself).
+// Starts work(argument) on a helper thread: a token for WaitHelperThread, or
+// null when no thread can be had (the caller then does the work itself). The
+// threads are kept, parked, between jobs: one is made only when none is idle.
 void* StartHelperThread(void (*work)(void*), void* argument);
-// Waits until the work has returned and lets the thread go.
+// Waits until the work has returned; the thread is then free for the next.
 void WaitHelperThread(void* started);

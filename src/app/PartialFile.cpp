@@ -72,7 +72,7 @@ bool FlushPartial(const char* partial) {
     return flushed;
 }
 
-bool ReplaceWithPartial(const char* partial, const char* target, bool writeThrough) {
+bool MovePartialIn(const char* partial, const char* target, bool writeThrough) {
     // Most targets are replaced as they are; only a refused move looks at
     // the target's attributes (a read-only one refuses) and tries again
     // with normal ones, which are put back when that fails too.
@@ -83,6 +83,11 @@ bool ReplaceWithPartial(const char* partial, const char* target, bool writeThrou
         if (MoveReplacing(partial, target, writeThrough)) return true;
         SetFileAttributesA(target, old);
     }
+    return false;
+}
+
+bool ReplaceWithPartial(const char* partial, const char* target, bool writeThrough) {
+    if (MovePartialIn(partial, target, writeThrough)) return true;
     RemovePartialFile(partial);
     return false;
 }

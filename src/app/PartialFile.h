@@ -31,7 +31,11 @@ bool FlushPartial(const char* partial);
 
 // Puts partial in place of target in one step, replacing a read-only, hidden
 // or system target; afterwards target has partial's (normal) attributes. On
-// failure target keeps its bytes and attributes and partial is removed.
+// failure target keeps its bytes and attributes and partial stays.
 // writeThrough: the move is on disk when this returns; without it the move
-// reaches the disk with the next flush of the volume.
+// reaches the disk with the next flush of the volume. Uses no pool and no
+// state of the program: safe on a helper thread.
+bool MovePartialIn(const char* partial, const char* target, bool writeThrough);
+
+// MovePartialIn, and on failure partial is removed.
 bool ReplaceWithPartial(const char* partial, const char* target, bool writeThrough);

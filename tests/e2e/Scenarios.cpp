@@ -223,6 +223,35 @@ std::vector<Scenario> CopyFailures() {
         s.notCopied.assign(order.begin() + 5 + 600, order.end());
         all.push_back(s);
     }
+    for (const char* answer : {"abort", "retry", "ignore", "abort without threads"}) {
+        // A move refused in the middle of the first batch, where the flush's
+        // helper thread moves it in (or, without threads, the worker): the
+        // box comes in file order once the helper is done; Abort leaves the
+        // files before it moved in and none after it.
+        const std::string last = std::string(answer).substr(0, std::string(answer).find(' '));
+        const bool threads = std::strchr(answer, 'w') == nullptr;
+        Scenario s = WithVoices(Installed(std::string("MoveRefusedInTheFirstBatchThen") + char(last[0] - 'a' + 'A') +
+                                          last.substr(1) + (threads ? "" : "WithoutThreads")));
+        s.faultMove = "V0300.SND:5:1";
+        s.faultLaterThreads = !threads;
+        s.updateRan = true;
+        s.answers = {"yes", last, "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("VOICES\\V0300.SND", last)};
+        const std::vector<std::string> order = WriteOrder(true);
+        if (last == "abort") {
+            s.boxes.push_back(Fatal(kNotComplete));
+            s.exitCode = -1;
+            s.notCopied.assign(order.begin() + 5 + 300, order.end());
+        } else if (last == "retry") {
+            s.boxes.push_back(Plain(kDone));
+            s.versionAfter = 0x10005;
+            s.shortcuts = {kShortcut};
+        } else {
+            s.boxes.push_back(Plain(kNotComplete));
+            s.notCopied = {VoicePath(300)};
+        }
+        all.push_back(s);
+    }
     {
         // The worker cannot be started: the dialog still ends, and nothing is
         // copied or recorded.
@@ -797,9 +826,9 @@ void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.nam
 std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
     // The pack lists its names sorted; the files are written in batches and
     // none is moved in before a flush begun after it was written has
-    // returned. The moves follow the same order. A batch's flush runs while
-    // the next batch is written, and that batch is moved in only once the
-    // next one is full or the tree is done.
+    // returned. The moves follow the same order. A full batch's flush and
+    // then its moves run while the next batch is written; the last batch is
+    // flushed and moved in once the tree is done.
     struct KillPoint {
         const char* name;
         std::string Scenario::*variable;  // the W32_FAULT_* rule that kills
@@ -818,7 +847,9 @@ std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
         {"KilledBeforeTheLastMove", &Scenario::faultMove, "ZAVOVUDIZ.EXE:kill", 6, 5},
         {"KilledInTheFlushAfterTheMoves", &Scenario::faultFlush, "\\\\.\\C:kill:1:1", 6, 6},
         {"KilledOnceTheFirstOfThreeBatchesIsFlushed", &Scenario::faultFlush, "\\\\.\\C:kill", 512, 0, true, 512},
-        {"KilledBeforeTheFirstOfThreeBatchesMovesIn", &Scenario::faultMove, "EMPTY.DAT:kill", 1024, 0, true},
+        {"KilledBeforeTheFirstOfThreeBatchesMovesIn", &Scenario::faultMove, "EMPTY.DAT:kill", 512, 0, true, 512},
+        {"KilledInTheMiddleOfTheFirstOfThreeBatchesMoves", &Scenario::faultMove, "V0300.SND:kill", 512, 305, true,
+         512},
         {"KilledOnceTheSecondOfThreeBatchesIsFlushed", &Scenario::faultFlush, "\\\\.\\C:kill:1:1", 1024, 512, true, 6},
         {"KilledInTheFlushAfterTheLastOfThreeBatches", &Scenario::faultFlush, "\\\\.\\C:kill:1:3", 1030, 1030, true},
     };

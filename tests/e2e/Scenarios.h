@@ -135,7 +135,7 @@ struct Scenario {
     // outside the game folder and the Programs folder's links changes.
     std::vector<std::string> notCopied;
     std::vector<std::string> leftovers;        // temporary files a killed run leaves (game-relative)
-    std::vector<std::string> mayBeLeft;        // and those it may leave: written on while a helper thread's flush killed it
+    std::vector<std::string> mayBeLeft;        // and those it may leave: written on while a helper thread (a flush or its moves) killed it
     std::optional<uint32_t> versionAfter;      // "GameVersion" of the 32-bit view afterwards (none: as before);
                                                // the 64-bit view's never changes
     std::vector<std::string> shortcuts;        // .lnk files expected below Programs

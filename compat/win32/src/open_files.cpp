@@ -12,10 +12,17 @@
 namespace w32 {
 namespace {
 
-// Guarded by OpenFilesLock.
+// Guarded by ListLock, held only while the list is read or changed: a
+// close, or a move's sharing check on another thread, does not wait for an
+// open in progress (which holds OpenFilesLock across its host calls).
 std::vector<FileObject*>& OpenFiles() {
     static std::vector<FileObject*> files;
     return files;
+}
+
+std::mutex& ListLock() {
+    static std::mutex lock;
+    return lock;
 }
 
 }  // namespace
@@ -29,11 +36,12 @@ FileObject::FileObject(int descriptor, const struct stat& info, DWORD desiredAcc
                        const std::string& path)
     : fd(descriptor), device(info.st_dev), inode(info.st_ino), access(desiredAccess), share(shareMode),
       hostPath(path) {
+    std::lock_guard<std::mutex> guard(ListLock());
     OpenFiles().push_back(this);  // the opener holds OpenFilesLock
 }
 
 FileObject::~FileObject() {
-    std::lock_guard<std::mutex> guard(OpenFilesLock());
+    std::lock_guard<std::mutex> guard(ListLock());
     auto& files = OpenFiles();
     files.erase(std::remove(files.begin(), files.end(), this), files.end());
 }
@@ -45,6 +53,7 @@ bool FileObject::Close() {
 }
 
 bool SharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
+    std::lock_guard<std::mutex> guard(ListLock());
     for (const FileObject* file : OpenFiles()) {
         if (file->device != device || file->inode != inode) continue;
         if ((access & GENERIC_READ) && !(file->share & FILE_SHARE_READ)) return false;
@@ -56,7 +65,7 @@ bool SharingAllows(dev_t device, ino_t inode, DWORD access, DWORD share) {
 }
 
 bool DeleteSharingAllows(dev_t device, ino_t inode) {
-    std::lock_guard<std::mutex> guard(OpenFilesLock());
+    std::lock_guard<std::mutex> guard(ListLock());
     for (const FileObject* file : OpenFiles())
         if (file->device == device && file->inode == inode && !(file->share & FILE_SHARE_DELETE)) return false;
     return true;

@@ -36,8 +36,10 @@ public:
     bool isVolume = false;  // a whole volume ("\\.\X:"): only FlushFileBuffers works
 };
 
-// Held while checking sharing and registering a new file, so that two opens
-// cannot both pass the check.
+// Held by an open from its sharing check to the new file's registration, so
+// that two opens cannot both pass the check. Closes and DeleteSharingAllows
+// do not take it: a handle closing meanwhile, or a move checked meanwhile,
+// counts as before or after the open, as it would a moment earlier or later.
 std::mutex& OpenFilesLock();
 // Whether a new opener with access and share may join the handles already
 // open on the file (device, inode). Call with OpenFilesLock held.
