@@ -181,35 +181,4 @@ TEST(Event, AutoResetLetsOneWaitThroughManualResetStaysUntilReset)
     EXPECT_TRUE(CloseHandle(thread));
 }
 
-// A parked thread takes jobs one at a time: each SetEvent wakes exactly one
-// pass of its loop, and its answer wakes the caller.
-TEST(Event, WakesAThreadParkedOnItAndIsWokenBack)
-{
-    struct Park {
-        HANDLE go, done;
-        std::atomic<int> passes{0};
-    } park{CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, FALSE, FALSE, nullptr)};
-    const HANDLE thread = CreateThread(
-        nullptr, 0, [](LPVOID p) -> DWORD {
-            auto* parked = static_cast<Park*>(p);
-            for (int i = 0; i < 100; ++i) {
-                if (WaitForSingleObject(parked->go, INFINITE) != WAIT_OBJECT_0) return 1;
-                parked->passes.fetch_add(1);
-                SetEvent(parked->done);
-            }
-            return 0;
-        },
-        &park, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    for (int i = 1; i <= 100; ++i) {
-        ASSERT_TRUE(SetEvent(park.go));
-        ASSERT_EQ(WaitForSingleObject(park.done, INFINITE), WAIT_OBJECT_0);
-        ASSERT_EQ(park.passes.load(), i);
-    }
-    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(thread));
-    EXPECT_TRUE(CloseHandle(park.go));
-    EXPECT_TRUE(CloseHandle(park.done));
-}
-
 } // namespace
