@@ -376,42 +376,75 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
 }  // namespace
 
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
-                                 unsigned threads, uint32_t flags) {
+                                 unsigned threads, uint32_t flags, size_t segmentSize) {
     DeltaHeader header;
     header.oldSize = uint32_t(oldSize);
     header.oldCrc = Crc32(old, oldSize);
     header.newSize = uint32_t(newSize);
     header.newCrc = Crc32(neu, newSize);
-    header.flags = flags;
-    std::vector<uint8_t> out(kDeltaHeaderSize);
-    MakeDeltaHeader(header, out.data());
 
     // The new file is cut into pieces by its size alone, never by the number
     // of threads, so that a patch has the same bytes however it was built;
-    // the threads take the pieces in turn.
+    // the threads take the pieces in turn. Segments are the pieces, coded
+    // each on its own.
     if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    const size_t kPieceSize = size_t(4) << 20;
-    const size_t pieces = std::max<size_t>(1, newSize / kPieceSize);
+    const bool segmented = (flags & kDeltaSegments) != 0;
+    const size_t pieceSize = segmented ? std::min<size_t>(segmentSize, kDeltaMaxSegment / 2) : size_t(4) << 20;
+    const size_t pieces = newSize == 0 && segmented ? 0 : std::max<size_t>(1, newSize / pieceSize);
     OldIndex index(old, oldSize);
     std::vector<std::vector<Command>> parts(pieces);
+    std::vector<std::vector<uint8_t>> streams(segmented ? pieces : 0);
+    auto bounds = [&](size_t k, int64_t* begin, int64_t* end) {
+        *begin = int64_t(uint64_t(newSize) * k / pieces);
+        *end = int64_t(uint64_t(newSize) * (k + 1) / pieces);
+    };
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t k; (k = next++) < pieces;) {
-            int64_t begin = int64_t(uint64_t(newSize) * k / pieces);
-            int64_t end = int64_t(uint64_t(newSize) * (k + 1) / pieces);
+            int64_t begin, end;
+            bounds(k, &begin, &end);
             MatchRange(index, old, int64_t(oldSize), neu, begin, end, &parts[k]);
+            if (!segmented) continue;
+            const uint8_t* piece = neu + begin;
+            const size_t length = size_t(end - begin);
+            WriteCommands(MergeShortAdds(parts[k], piece, length), old, piece, flags, &streams[k]);
+            std::vector<Command>().swap(parts[k]);
         }
     };
-    RunOnThreads(unsigned(std::min<size_t>(threads, pieces)), work);
+    RunOnThreads(unsigned(std::min<size_t>(threads, std::max<size_t>(pieces, 1))), work);
 
-    // Each list freed as soon as it is copied: the lists of a much changed
-    // file are not small.
-    std::vector<Command> commands;
-    for (auto& part : parts) {
-        commands.insert(commands.end(), part.begin(), part.end());
-        std::vector<Command>().swap(part);
+    std::vector<uint8_t> out(kDeltaHeaderSize);
+    bool fits = segmented;
+    for (size_t k = 0; k < streams.size(); ++k) {
+        int64_t begin, end;
+        bounds(k, &begin, &end);
+        fits = fits && streams[k].size() <= DeltaMaxCoded(uint32_t(end - begin));
     }
-    commands = MergeShortAdds(commands, neu, newSize);
-    WriteCommands(commands, old, neu, flags, &out);
+    if (fits) {
+        for (size_t k = 0; k < streams.size(); ++k) {
+            int64_t begin, end;
+            bounds(k, &begin, &end);
+            const uint32_t entry[2] = {uint32_t(end - begin), uint32_t(streams[k].size())};
+            for (uint32_t field : entry)
+                for (int i = 0; i < 4; ++i) out.push_back(uint8_t(field >> (8 * i)));
+            out.insert(out.end(), streams[k].begin(), streams[k].end());
+            std::vector<uint8_t>().swap(streams[k]);
+        }
+    } else if (segmented) {
+        // A segment longer coded than the patcher takes (never seen but on
+        // made-up data): the whole file as one stream.
+        return EncodeDelta(old, oldSize, neu, newSize, threads, flags & ~kDeltaSegments);
+    } else {
+        // Each list freed as soon as it is copied: the lists of a much changed
+        // file are not small.
+        std::vector<Command> commands;
+        for (auto& part : parts) {
+            commands.insert(commands.end(), part.begin(), part.end());
+            std::vector<Command>().swap(part);
+        }
+        WriteCommands(MergeShortAdds(commands, neu, newSize), old, neu, flags, &out);
+    }
+    header.flags = flags;
+    MakeDeltaHeader(header, out.data());
     return out;
 }
