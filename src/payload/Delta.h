@@ -56,6 +56,7 @@ constexpr uint32_t kDeltaRawMin = 256;
 // a rebuild holds in memory per segment decoded on a helper thread.
 constexpr uint32_t kDeltaMaxSegment = 2u << 20;
 constexpr uint32_t DeltaMaxCoded(uint32_t n) { return n + n / 4 + 1024; }
+constexpr uint32_t kDeltaPairedFrom = 32768;
 
 struct DeltaHeader {
     uint32_t oldSize = 0;
@@ -75,10 +76,13 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
 
 // A second reader of the old file and the threads to decode segments on: with
 // both, every second segment of a segmented delta is decoded on a helper
-// thread while this one decodes the segment before it.
+// thread while this one decodes the segment before it, when both streams of
+// the pair have at least pairedFrom bytes. Below that a pair decodes faster
+// here than a thread's first use of its memory takes.
 struct DeltaHelper {
     HelperThreads threads;
     CFile* oldFile;
+    uint32_t pairedFrom = kDeltaPairedFrom;
 };
 
 // Writes the new file to out (sequentially, from its current position) from

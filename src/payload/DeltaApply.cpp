@@ -438,9 +438,10 @@ ErrorCode ReadSegment(CFile* delta, uint32_t* left, Segment* segment) {
     return nullptr;
 }
 
-// The segments in pairs: the second of each decoded on a helper thread (or
-// after the first, when none starts) into memory while this thread decodes
-// the first straight to out, then written behind it.
+// The segments in pairs: the second of each decoded on a helper thread into
+// memory while this thread decodes the first straight to out, then written
+// behind it. A pair of short streams (little to decode), or one no thread
+// starts for, is decoded here, each segment straight to out.
 ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header,
                         const DeltaHelper* helper) {
     const bool paired = helper && helper->oldFile;
@@ -459,18 +460,30 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
         if ((error = ReadSegment(delta, &left, &mine))) break;
         const bool pair = paired && left;
         if (pair && (error = ReadSegment(delta, &left, &theirs))) break;
-        void* started = pair ? helper->threads.start(DecodeSegment, &theirs) : nullptr;
+        const bool worth = pair && mine.streamSize >= helper->pairedFrom && theirs.streamSize >= helper->pairedFrom;
+        void* started = worth ? helper->threads.start(DecodeSegment, &theirs) : nullptr;
         mine.crc = crc;
         DecodeSegment(&mine);
         crc = mine.crc;
         error = mine.error;
-        if (!pair) continue;
-        if (started)
-            helper->threads.wait(started);
-        else if (!error)
-            DecodeSegment(&theirs);
-        if (!error) error = theirs.error;
-        if (error) break;
+        if (!pair || error) {
+            if (started) helper->threads.wait(started);
+            continue;
+        }
+        if (!started) {
+            Segment here = theirs;
+            here.work = mine.work;
+            here.old = oldFile;
+            here.collect = nullptr;
+            here.out = out;
+            here.crc = crc;
+            DecodeSegment(&here);
+            crc = here.crc;
+            error = here.error;
+            continue;
+        }
+        helper->threads.wait(started);
+        if ((error = theirs.error)) break;
         uint32_t written = 0;
         error = out->Write(theirs.collect, theirs.newBytes, &written);
         if (!error && written != theirs.newBytes) error = ERR_WRITEFAIL;

@@ -106,16 +106,16 @@ struct DeltaModel {
     uint16_t squash[4097];  // DeltaSquash(x) at x + 2048, filled by Init
 
     // Resets every model to its start for a stream with these header flags.
-    // A tree line's 16 probabilities are set up when first used (a bit per
-    // line says which are), so a delta touches only the memory of what it
-    // codes (the system zeroes each page on its first touch, which costs
-    // more than decoding the bits in it). Lines sit in place, found by
-    // their context alone: an index beside them cost a second cache miss
-    // per nibble on literal-heavy deltas.
+    // The byte trees (most of the model's memory) are set up a nibble tree
+    // at a time when first used, side by side in the order used: a delta
+    // touches only the memory of what it codes, in as few pages as can be
+    // (the system zeroes each page on its first touch, which costs more than
+    // decoding the bits in it).
     void Init(uint32_t flags) {
         unsigned hashBits = flags & kDeltaFastCoding ? kDeltaFastLiteralHashBits : kDeltaLiteralHashBits;
         literalHashShift_ = 32 - hashBits;
-        std::memset(ready_, 0, ((kLiteral2Row + (1u << hashBits)) * kDeltaTreeLines + 63) / 64 * sizeof ready_[0]);
+        std::memset(lines_, 0, (kLiteral2Row + (1u << hashBits)) * kDeltaTreeLines * sizeof lines_[0]);
+        used_ = 0;
         for (int x = -2048; x <= 2048; ++x) squash[x + 2048] = uint16_t(DeltaSquash(x));
         DeltaProb* p = &seek.length[0];
         DeltaProb* end = &changed[(1u << 15) - 1] + 1;
@@ -130,18 +130,18 @@ struct DeltaModel {
     // A byte tree (row) is taken by its high nibble's tree, then the low
     // nibble's tree under the high nibble: each nibble tree has nodes [1, 16).
     struct Row {
-        uint32_t line;  // the tree's first line
+        uint32_t* lines;  // per line of the tree, 1 + its place in the arena, 0 before its first use
     };
     DeltaProb* HighTree(Row row) { return Nibbles(row, 0); }
     DeltaProb* LowTree(Row row, unsigned high) { return Nibbles(row, high + 1); }
 
     // The diff tree of a diff context (DeltaAddState::DiffContext).
-    Row Diff(uint32_t context) { return {context * kDeltaTreeLines}; }
+    Row Diff(uint32_t context) { return {&lines_[context * kDeltaTreeLines]}; }
     // The literal trees under the byte before and under the hash of two.
-    Row Literal(uint8_t before1) { return {(kLiteralRow + before1) * kDeltaTreeLines}; }
+    Row Literal(uint8_t before1) { return {&lines_[(kLiteralRow + before1) * kDeltaTreeLines]}; }
     Row Literal2(uint8_t before1, uint8_t before2) {
         uint32_t hash = ((uint32_t(before2) << 8 | before1) * 0x9E3779B1u) >> literalHashShift_;
-        return {(kLiteral2Row + hash) * kDeltaTreeLines};
+        return {&lines_[(kLiteral2Row + hash) * kDeltaTreeLines]};
     }
 
     // The chance of a 0 from two models: their log-odds summed, weighted 5/8.
@@ -157,18 +157,17 @@ private:
     static constexpr uint32_t kLiteralRow = 512, kLiteral2Row = kLiteralRow + 256;
     static constexpr uint32_t kTreeRows = kLiteral2Row + (1u << kDeltaLiteralHashBits);
     DeltaProb* Nibbles(Row row, unsigned line) {
-        uint32_t at = row.line + line;
-        uint64_t& word = ready_[at / 64];
-        uint64_t bit = uint64_t(1) << (at % 64);
-        if (!(word & bit)) {
-            word |= bit;
-            for (DeltaProb& p : arena_[at]) p = kDeltaProbInit;
+        uint32_t& place = row.lines[line];
+        if (!place) {
+            place = ++used_;
+            for (DeltaProb& p : arena_[place - 1]) p = kDeltaProbInit;
         }
-        return arena_[at];
+        return arena_[place - 1];
     }
 
     unsigned literalHashShift_ = 0;
-    uint64_t ready_[(kTreeRows * kDeltaTreeLines + 63) / 64];
+    uint32_t used_ = 0;
+    uint32_t lines_[kTreeRows * kDeltaTreeLines];
     DeltaProb arena_[kTreeRows * kDeltaTreeLines][16];
 };
 

@@ -313,8 +313,7 @@ std::string WithTail(std::string bytes, char tail) {
 // rewrite would show), the readme is too small for a delta (whole).
 Scenario DeltaInstalled(const std::string& name, const char* version) {
     Scenario s = Installed(name);
-    // The map's delta has two segments: the second is rebuilt on a helper thread.
-    const std::string map = Bytes(1100000, 7), units = Bytes(40000, 9), sound = Bytes(30000, 11);
+    const std::string map = Bytes(60000, 7), units = Bytes(40000, 9), sound = Bytes(30000, 11);
     s.strings = {{"vermin", "10003"}};
     s.patchFiles = {{"readme.txt", "QUOR 1.05\r\n"},
                     {"data\\units.dat", units},

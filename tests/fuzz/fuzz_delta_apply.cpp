@@ -13,9 +13,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::vector<uint8_t> kOld = DeltaFuzzOld();
     MemoryFile old(kOld), secondOld(kOld), delta(std::vector<uint8_t>(data, data + size)), out;
-    // Inputs of odd size take a segmented stream's second segments through
-    // the helper's buffers (on this thread: no helper starts).
-    const DeltaHelper helper{{[](void (*)(void*), void*) -> void* { return nullptr; }, [](void*) {}}, &secondOld};
+    // Inputs of odd size read a segmented stream's segments in pairs, as for
+    // a helper thread (which never starts here).
+    const DeltaHelper helper{{[](void (*)(void*), void*) -> void* { return nullptr; }, [](void*) {}}, &secondOld, 0};
     DeltaHeader header;
     bool headerRead = ReadDeltaHeader(&delta, &header) == nullptr;
     // A lying size only makes a long run to the CRC check (the unit tests

@@ -17,15 +17,14 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // How a rebuild may decode segments: all on this thread, every second one
-// on a helper thread, or with a helper that never starts (decoded here, but
-// through the helper's buffers).
+// on a helper thread (however short), or with a helper that never starts.
 enum class Threads { kOne, kHelper, kRefused };
 
 // Applies a delta in memory; the result's bytes, whatever they are, in *out.
 ErrorCode Apply(const Bytes& old, const Bytes& delta, Bytes* out, Threads threads = Threads::kOne) {
     MemoryFile oldFile(old), secondOld(old), deltaFile(delta), outFile;
     const HelperThreads refused{[](void (*)(void*), void*) -> void* { return nullptr; }, [](void*) {}};
-    const DeltaHelper helper{threads == Threads::kRefused ? refused : ToolThreads(), &secondOld};
+    const DeltaHelper helper{threads == Threads::kRefused ? refused : ToolThreads(), &secondOld, 0};
     ErrorCode error = ApplyDelta(&oldFile, &deltaFile, &outFile, threads == Threads::kOne ? nullptr : &helper);
     *out = outFile.data;
     return error;
@@ -256,7 +255,7 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
     // error, with the first segment written and nothing of the second.
     MemoryFile oldFile(old), secondOld(old), deltaFile(delta), outFile;
     secondOld.failReadAfter = 0;
-    const DeltaHelper helper{ToolThreads(), &secondOld};
+    const DeltaHelper helper{ToolThreads(), &secondOld, 0};
     EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile, &helper));
     EXPECT_EQ(neu.size() / 2, outFile.data.size());
     EXPECT_TRUE(std::equal(outFile.data.begin(), outFile.data.end(), neu.begin()));
