@@ -444,13 +444,14 @@ ErrorCode ReadSegment(CFile* delta, uint32_t* left, Segment* segment) {
 // starts for, is decoded here, each segment straight to out.
 ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header,
                         const DeltaHelper* helper) {
-    const bool paired = helper && helper->oldFile;
+    // This thread's blocks, then the helper's: without those, no pairs.
     void* blocks[5] = {};
     const uint32_t sizes[5] = {sizeof(Work), DeltaMaxCoded(kDeltaMaxSegment), sizeof(Work),
                                DeltaMaxCoded(kDeltaMaxSegment), kDeltaMaxSegment};
-    ErrorCode error = nullptr;
-    for (int i = 0; i < (paired ? 5 : 2); ++i)
-        if (!(blocks[i] = g_pDefaultPtrPool->Alloc(sizes[i]))) error = ERR_NOTENOUGHMEM;
+    bool paired = helper && helper->oldFile;
+    for (int i = 0; i < 5; ++i) blocks[i] = i < 2 || paired ? g_pDefaultPtrPool->Alloc(sizes[i]) : nullptr;
+    paired = paired && blocks[2] && blocks[3] && blocks[4];
+    ErrorCode error = blocks[0] && blocks[1] ? nullptr : ERR_NOTENOUGHMEM;
     Segment mine{static_cast<Work*>(blocks[0]), oldFile, &header, static_cast<uint8_t*>(blocks[1]), 0, 0,
                  nullptr, out, 0, nullptr};
     Segment theirs{static_cast<Work*>(blocks[2]), paired ? helper->oldFile : nullptr, &header,
