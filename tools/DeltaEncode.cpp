@@ -447,7 +447,7 @@ std::vector<std::vector<Command>> CutSegments(const std::vector<Command>& comman
 }  // namespace
 
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
-                                 unsigned threads, uint32_t flags, size_t segmentSize) {
+                                 unsigned threads, uint32_t flags, const DeltaSegmenting& segmenting) {
     DeltaHeader header;
     header.oldSize = uint32_t(oldSize);
     header.oldCrc = Crc32(old, oldSize);
@@ -482,35 +482,42 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     }
     commands = MergeShortAdds(commands, neu, newSize);
     std::vector<uint8_t> out(kDeltaHeaderSize);
-    if (!(flags & kDeltaSegments)) {
-        WriteCommands(commands, old, neu, flags, &out);
-        MakeDeltaHeader(header, out.data());
-        return out;
+    if (flags & kDeltaSegments) {
+        std::vector<size_t> starts;
+        const std::vector<std::vector<Command>> segments = CutSegments(
+            commands, old, neu, std::max<size_t>(1, newSize / std::max<size_t>(segmenting.size, 1)), &starts);
+        std::vector<std::vector<uint8_t>> streams(segments.size());
+        next = 0;
+        auto write = [&] {
+            for (size_t k; (k = next++) < segments.size();)
+                WriteCommands(segments[k], old, neu + starts[k], flags, &streams[k]);
+        };
+        RunOnThreads(unsigned(std::min<size_t>(threads, std::max<size_t>(segments.size(), 1))), write);
+        // Segments pay only where the rebuild decodes a pair of them on two
+        // threads; a segment longer coded than the patcher takes (never seen
+        // but on made-up data) cannot be sent at all.
+        bool paired = false, fits = true;
+        for (size_t k = 0; k < segments.size(); ++k) {
+            const uint32_t newBytes = uint32_t((k + 1 < starts.size() ? starts[k + 1] : newSize) - starts[k]);
+            fits = fits && streams[k].size() <= DeltaMaxCoded(newBytes);
+            paired = paired || (k % 2 == 1 && streams[k - 1].size() >= segmenting.pairedFrom &&
+                                streams[k].size() >= segmenting.pairedFrom);
+        }
+        if (paired && fits) {
+            for (size_t k = 0; k < segments.size(); ++k) {
+                const uint32_t newBytes = uint32_t((k + 1 < starts.size() ? starts[k + 1] : newSize) - starts[k]);
+                const uint32_t entry[2] = {newBytes, uint32_t(streams[k].size())};
+                for (uint32_t field : entry)
+                    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(field >> (8 * i)));
+                out.insert(out.end(), streams[k].begin(), streams[k].end());
+                std::vector<uint8_t>().swap(streams[k]);
+            }
+            MakeDeltaHeader(header, out.data());
+            return out;
+        }
+        header.flags = flags &= ~kDeltaSegments;
     }
-
-    std::vector<size_t> starts;
-    const std::vector<std::vector<Command>> segments =
-        CutSegments(commands, old, neu, std::max<size_t>(1, newSize / std::max<size_t>(segmentSize, 1)), &starts);
-    std::vector<Command>().swap(commands);
-    std::vector<std::vector<uint8_t>> streams(segments.size());
-    next = 0;
-    auto write = [&] {
-        for (size_t k; (k = next++) < segments.size();)
-            WriteCommands(segments[k], old, neu + starts[k], flags, &streams[k]);
-    };
-    RunOnThreads(unsigned(std::min<size_t>(threads, segments.size())), write);
-    for (size_t k = 0; k < segments.size(); ++k) {
-        const uint32_t newBytes = uint32_t((k + 1 < starts.size() ? starts[k + 1] : newSize) - starts[k]);
-        // A segment longer coded than the patcher takes (never seen but on
-        // made-up data): the whole file as one stream.
-        if (streams[k].size() > DeltaMaxCoded(newBytes))
-            return EncodeDelta(old, oldSize, neu, newSize, threads, flags & ~kDeltaSegments);
-        const uint32_t entry[2] = {newBytes, uint32_t(streams[k].size())};
-        for (uint32_t field : entry)
-            for (int i = 0; i < 4; ++i) out.push_back(uint8_t(field >> (8 * i)));
-        out.insert(out.end(), streams[k].begin(), streams[k].end());
-        std::vector<uint8_t>().swap(streams[k]);
-    }
+    WriteCommands(commands, old, neu, flags, &out);
     MakeDeltaHeader(header, out.data());
     return out;
 }

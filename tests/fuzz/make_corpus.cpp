@@ -87,7 +87,7 @@ void DeltaSeeds() {
         const uint8_t* bytes = seed.second.data();
         Save("delta_apply", "seg-" + seed.first,
              EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1,
-                         kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments, 1500));
+                         kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments, {1500, 0}));
         Save("delta_apply", "fast-" + seed.first,
              EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1, kDeltaRawLiterals | kDeltaFastCoding));
         Save("delta_apply", seed.first,

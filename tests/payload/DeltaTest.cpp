@@ -99,8 +99,9 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
                                                                                    : testdata::Random(size, round);
         Bytes neu = round % 10 == 9 ? Bytes() : Edit(old, rng);
         const uint32_t flags = kStreams[round / 3 % 4];
-        const size_t segmentSize = 2000 + rng() % 20000;  // several segments of a segmented stream
-        Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags, segmentSize);
+        // Segments of a few kilobytes, each pair decoded on two threads.
+        const DeltaSegmenting segmenting{2000 + rng() % 20000, 0};
+        Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags, segmenting);
         Bytes rebuilt;
         ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt, Threads(round % 3))) << "round " << round;
         ASSERT_EQ(neu, rebuilt) << "round " << round;
@@ -112,7 +113,8 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         EXPECT_EQ(header.oldCrc, Crc32(old.data(), old.size()));
         EXPECT_EQ(header.newSize, neu.size());
         EXPECT_EQ(header.newCrc, Crc32(neu.data(), neu.size()));
-        EXPECT_EQ(header.flags, flags);
+        const bool segmented = (flags & kDeltaSegments) && neu.size() >= 2 * segmenting.size;
+        EXPECT_EQ(header.flags, segmented ? flags : flags & ~kDeltaSegments);
     }
 }
 
@@ -121,7 +123,7 @@ TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     // matching pieces; identical files and shifted addresses cost little,
     // and the delta's bytes do not depend on the number of threads.
     Bytes old = Program(9 << 20, 7);
-    const size_t segments = old.size() / kDeltaSegmentSize, segmentsCost = 24 * segments;  // entry and flush each
+    const size_t segments = old.size() / DeltaSegmenting().size, segmentsCost = 24 * segments;  // entry and flush each
     Bytes same = EncodeDelta(old.data(), old.size(), old.data(), old.size(), 2);
     EXPECT_LT(same.size(), 100u + segmentsCost);
     Bytes neu = old;
@@ -234,7 +236,8 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
         neu.insert(neu.end(), old.begin() + long(at), old.begin() + long(at + length));
         if (rng() % 2) neu[neu.size() - length / 2] ^= 0x21;
     }
-    Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2);
+    // In segments of 1 MB, paired however short their streams.
+    Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2, kStreams[0], {1 << 20, 0});
     EXPECT_LT(delta.size(), neu.size() / 50);
     Bytes rebuilt;
     ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
@@ -270,7 +273,7 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     Bytes neu = Edit(old, rng);
     Bytes noise = testdata::Random(700, 4);  // sent raw
     neu.insert(neu.begin() + long(neu.size() / 2), noise.begin(), noise.end());
-    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam(), 1500);
+    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam(), {1500, 0});
     Bytes out;
 
     // Truncated anywhere: refused (or, cut in the coder's last flushed
