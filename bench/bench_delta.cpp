@@ -18,6 +18,7 @@
 #include "DeltaEncode.h"
 #include "MemoryFile.h"
 #include "PatchSources.h"
+#include "ThreadWork.h"
 #include "TestData.h"
 #include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
@@ -103,12 +104,15 @@ int Copy(char** argv) {
     return out->Flush() ? 1 : 0;
 }
 
-int Apply(char** argv) {
+// With "1" after the paths, on this thread alone.
+int Apply(int argc, char** argv) {
     CDiskFS disk;
-    std::unique_ptr<CFile> old(OpenDisk(disk, argv[2], FM_READ));
+    std::unique_ptr<CFile> old(OpenDisk(disk, argv[2], FM_READ | FM_SHARE_READ)),
+        secondOld(OpenDisk(disk, argv[2], FM_READ | FM_SHARE_READ));
     CLzssFile delta(OpenDisk(disk, argv[3], FM_READ), true);
     std::unique_ptr<CFile> out(OpenDisk(disk, argv[4], kWriteMode));
-    ErrorCode error = ApplyDelta(old.get(), &delta, out.get());
+    const DeltaHelper helper{ToolThreads(), secondOld.get()};
+    ErrorCode error = ApplyDelta(old.get(), &delta, out.get(), argc > 5 && argv[5][0] == '1' ? nullptr : &helper);
     if (!error) error = out->Flush();
     if (error) std::fprintf(stderr, "apply: %s\n", ErrorText(error));
     return error ? 1 : 0;
@@ -167,7 +171,7 @@ int main(int argc, char** argv) {
     if (command == "encode" && argc >= 5) return Encode(argc, argv);
     if (command == "store" && argc == 4) return Store(argv);
     if (command == "copy" && argc == 4) return Copy(argv);
-    if (command == "apply" && argc == 5) return Apply(argv);
+    if (command == "apply" && (argc == 5 || argc == 6)) return Apply(argc, argv);
     if (command == "hpfs" && argc == 4) return Hpfs(argv);
     std::fprintf(stderr, "usage: bench_delta encode|copy|apply|hpfs ...\n");
     return 2;

@@ -2,6 +2,11 @@
 // of the old one, found by hashed matching with approximate extension and
 // range coded. Holds both files in memory; threads 0 uses every core. Flags
 // other than the default only write the older streams a patcher still reads.
+// A segmented stream is sent only when some pair of its segments will be
+// decoded on two threads (both streams of at least pairedFrom bytes, the
+// patcher's rule); its segments are cut to equal decoding work, as many as
+// the new file has multiples of size bytes (and at most kDeltaMaxSegment
+// each). Tests make both small.
 #pragma once
 
 #include <cstddef>
@@ -10,5 +15,12 @@
 
 #include "payload/Delta.h"
 
+struct DeltaSegmenting {
+    size_t size = size_t(1) << 20;
+    uint32_t pairedFrom = kDeltaPairedFrom;
+};
+
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
-                                 unsigned threads = 0, uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding);
+                                 unsigned threads = 0,
+                                 uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments,
+                                 const DeltaSegmenting& segmenting = {});

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "payload/HelperThreads.h"
+
 // Runs work on threads threads (this one among them) and returns when all
 // have ended. The first exception any of them threw (out of memory on a
 // large file, say) is rethrown here, so that it reaches the command's
@@ -31,4 +33,15 @@ inline void RunOnThreads(unsigned threads, const std::function<void()>& work) {
     guarded();
     for (std::thread& w : workers) w.join();
     if (first) std::rethrow_exception(first);
+}
+
+// The library's helper threads (a rebuild's second segment decoder), as
+// plain threads started and joined.
+inline HelperThreads ToolThreads() {
+    return {[](void (*work)(void*), void* argument) -> void* { return new std::thread(work, argument); },
+            [](void* started) {
+                auto* thread = static_cast<std::thread*>(started);
+                thread->join();
+                delete thread;
+            }};
 }

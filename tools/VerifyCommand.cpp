@@ -20,6 +20,7 @@
 #include "PackDirectory.h"
 #include "PatchSources.h"
 #include "StreamFiles.h"
+#include "ThreadWork.h"
 #include "VectorFile.h"
 
 
@@ -87,7 +88,9 @@ std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackLi
         delta.data.assign(pack.begin() + match->offset, pack.begin() + match->offset + match->size);
         CCrcSinkFile result;
         if (old.Seek(0, ORIGIN_BEGIN)) return where + " does not read";
-        if (ErrorCode error = ApplyDelta(&old, &delta, &result))
+        CHostReadFile secondOld(path);  // for the segments decoded on a helper thread
+        const DeltaHelper helper{ToolThreads(), secondOld.isOpen ? &secondOld : nullptr};
+        if (ErrorCode error = ApplyDelta(&old, &delta, &result, &helper))
             return "rebuilding " + where + " from " + match->name + " fails: " + ErrorText(error);
         if (result.size != match->header.newSize || result.crc != match->header.newCrc)
             return "rebuilding " + where + " gives " + std::to_string(result.size) + " bytes with CRC-32 " +

@@ -1,11 +1,13 @@
 // Rebuilding game files from deltas. The installed file is read through the
 // file layer twice, once for its size and CRC-32 and once by the delta's
-// copies, never whole in memory; the result goes to the temporary file.
+// copies (through a second handle too, for the segments a helper thread
+// decodes), never whole in memory; the result goes to the temporary file.
 #include "app/DeltaTarget.h"
 
 #include <cstring>
 
 #include "app/AppState.h"
+#include "app/HelperThread.h"
 #include "app/PartialFile.h"
 #include "app/SafeFormat.h"
 #include "app/Update.h"
@@ -108,16 +110,21 @@ Match FindDelta(const char* deltaFolder, uint32_t size, uint32_t crc, char* delt
 
 // Writes the new file into partial from the old file and the delta, and
 // flushes it; false (partial removed) on any failure.
-bool Rebuild(CFile* old, const char* deltaPath, const char* partial) {
+bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* partial) {
     CFile* delta = g_FileApi.Open(deltaPath, FM_READ, nullptr);
     if (!delta) return false;
+    // A second reader of the installed file for the segments a helper thread
+    // decodes; without one, this thread decodes them all.
+    CFile* secondOld = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
+    const DeltaHelper helper{{StartHelperThread, WaitHelperThread}, secondOld};
     DeltaHeader header{};
     bool made = !ReadDeltaHeader(delta, &header) && !delta->Seek(0, ORIGIN_BEGIN);
     RemovePartialFile(partial);
     CFile* out = made ? g_FileApi.Open(partial, FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, nullptr) : nullptr;
     // The applier checks the new size and CRC-32 of what it wrote; the size
     // on disk and the flush are checked here.
-    made = out && !ApplyDelta(old, delta, out) && out->GetSize() == header.newSize && !out->Flush();
+    made = out && !ApplyDelta(old, delta, out, &helper) && out->GetSize() == header.newSize && !out->Flush();
+    delete secondOld;
     delete delta;
     delete out;  // closed before it is moved
     if (!made) RemovePartialFile(partial);
@@ -158,7 +165,7 @@ int PatchOneFile(const char* deltaFolder) {
     if (!old) return 0;
     uint32_t size = 0, crc = 0;
     Match match = MeasureFile(old, &size, &crc) ? FindDelta(deltaFolder, size, crc, deltaPath) : Match::kNone;
-    bool made = match == Match::kDelta && Rebuild(old, deltaPath, partial);
+    bool made = match == Match::kDelta && Rebuild(old, target, deltaPath, partial);
     delete old;  // closed before it is replaced
     if (match == Match::kAlreadyNew) return 1;
     // Rebuilt files are few and large: each is flushed on its own (Rebuild)

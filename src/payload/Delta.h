@@ -6,9 +6,19 @@
 //   8   4   old file's CRC-32 (PatchCrc.h)
 //   12  4   new file's size
 //   16  4   new file's CRC-32
-//   20  4   flags: kDeltaRawLiterals, kDeltaFastCoding (below), both or
-//           none; any other bit is refused
+//   20  4   flags: kDeltaRawLiterals, kDeltaFastCoding, kDeltaSegments
+//           (below; segments only with fast coding); any other bit or
+//           combination is refused
 //   24  ... the command stream, range coded (DeltaModel.h) to the delta's end
+//
+// With kDeltaSegments the new file is instead made by segments in turn, until
+// its size is reached, each
+//   0   4   the new bytes it makes, 1 to kDeltaMaxSegment
+//   4   4   its coded length L, at most DeltaMaxCoded of those bytes
+//   8   L   its command stream, as above
+// Each segment starts afresh (models, coder, old position 0, no bytes
+// produced before it), so that threads decode segments side by side; its
+// stream ends with its L bytes.
 //
 // The stream is a series of commands, each read as
 //   seek    signed distance the old position moves by (it starts at 0)
@@ -31,14 +41,22 @@
 
 #include "file/File.h"
 #include "framework/ErrorCode.h"
+#include "payload/HelperThreads.h"
 
 constexpr char kDeltaMagic[4] = {'Q', 'D', 'L', 'T'};
 constexpr uint32_t kDeltaHeaderSize = 24;
 constexpr uint32_t kDeltaRawLiterals = 1;
 // A stream laid out for decoding speed (DeltaModel.h, and raw bytes above).
 constexpr uint32_t kDeltaFastCoding = 2;
-constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals | kDeltaFastCoding;
+// The new file in segments that decode independently (above).
+constexpr uint32_t kDeltaSegments = 4;
+constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments;
 constexpr uint32_t kDeltaRawMin = 256;
+// The largest segment, and the longest coding of a segment of n bytes: what
+// a rebuild holds in memory per segment decoded on a helper thread.
+constexpr uint32_t kDeltaMaxSegment = 2u << 20;
+constexpr uint32_t DeltaMaxCoded(uint32_t n) { return n + n / 4 + 1024; }
+constexpr uint32_t kDeltaPairedFrom = 32768;
 
 struct DeltaHeader {
     uint32_t oldSize = 0;
@@ -56,12 +74,25 @@ void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]);
 // given.
 ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
 
+// A second reader of the old file and the threads to decode segments on: with
+// both, every second segment of a segmented delta is decoded on a helper
+// thread while this one decodes the segment before it, when both streams of
+// the pair have at least pairedFrom bytes. Below that a pair decodes faster
+// here than a thread's first use of its memory takes.
+struct DeltaHelper {
+    HelperThreads threads;
+    CFile* oldFile;
+    uint32_t pairedFrom = kDeltaPairedFrom;
+};
+
 // Writes the new file to out (sequentially, from its current position) from
 // the old file (read at random, through a 256 KB cache) and the delta (read
-// sequentially from its current position). Memory stays about 10.6 MB (mostly
-// the byte trees, touched as used) whatever the sizes. "WRONGBASE" when
+// sequentially from its current position). Memory stays about 10.6 MB,
+// mostly the byte trees, touched as used (a segmented delta: two segments'
+// streams more; with a helper, twice that and a segment's new bytes, about
+// 28 MB, of which a fast stream touches at most about 15 MB) whatever the sizes. "WRONGBASE" when
 // the old file's size is not the header's, "BADDELTA" for a damaged stream (nothing is read or written
 // out of bounds: out gets at most the header's new size), "BADRESULT" when
 // the produced bytes do not have the header's CRC, "NOTENOUGHMEM", or a read
 // or write error as the files give it.
-ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out);
+ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper = nullptr);

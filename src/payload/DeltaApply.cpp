@@ -46,10 +46,21 @@ struct Coder {
 
 class Applier {
 public:
-    Applier(Work* w, CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header)
-        : work_(w), old_(oldFile), delta_(delta), out_(out), header_(header) {}
+    // delta null: the stream is in memory (SetInput).
+    Applier(Work* w, CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, uint32_t crc)
+        : work_(w), old_(oldFile), delta_(delta), out_(out), header_(header), crc_(crc) {}
 
-    ErrorCode Run();
+    // The stream in memory; with collect, the new bytes go there instead of
+    // to out (and are not added to the CRC).
+    void SetInput(const uint8_t* stream, uint32_t size, uint8_t* collect) {
+        coder_.next = stream;
+        coder_.end = stream + size;
+        collect_ = collect;
+    }
+    // Makes newSize bytes (a whole file, or a segment of one).
+    ErrorCode Run(uint32_t newSize);
+    // The CRC-32 of all written so far, from the one given at the start.
+    uint32_t Crc() const { return crc_; }
 
 private:
     uint32_t Fill();
@@ -179,6 +190,7 @@ private:
     CFile* delta_;
     CFile* out_;
     DeltaHeader header_;
+    uint8_t* collect_ = nullptr;
     Coder coder_{0xFFFFFFFFu, 0, nullptr, nullptr};
     uint32_t overrun_ = 0;
     ErrorCode readError_ = nullptr;
@@ -191,7 +203,7 @@ private:
 // Refills the input buffer; how many bytes it got, 0 at the delta's end or
 // on a read error (kept for Run to report).
 uint32_t Applier::Fill() {
-    if (readError_) return 0;
+    if (readError_ || !delta_) return 0;
     uint32_t got = 0;
     ErrorCode error = delta_->Read(work_->input, kInputSize, &got);
     if (error && error != ERR_EOF) readError_ = error;
@@ -200,6 +212,12 @@ uint32_t Applier::Fill() {
 
 ErrorCode Applier::FlushOutput() {
     if (outFill_ == 0) return nullptr;
+    if (collect_) {
+        std::memcpy(collect_, work_->output, outFill_);
+        collect_ += outFill_;
+        outFill_ = 0;
+        return nullptr;
+    }
     crc_ = Crc32Update(crc_, work_->output, outFill_);
     uint32_t written = 0;
     ErrorCode error = out_->Write(work_->output, outFill_, &written);
@@ -346,20 +364,20 @@ void Applier::RawBytes(Coder& c, uint8_t* to, uint32_t n) {
     }
 }
 
-ErrorCode Applier::Run() {
+ErrorCode Applier::Run(uint32_t newSize) {
     work_->model.Init(header_.flags);
     for (uint32_t& tag : work_->tag) tag = 0;
     DeltaModel& m = work_->model;
     Coder c = coder_;
     for (int i = 0; i < 5; ++i) c.code = c.code << 8 | NextByte(c);
     ErrorCode error = nullptr;
-    while (!error && produced_ < header_.newSize) {
+    while (!error && produced_ < newSize) {
         unsigned negative = Bit(c, &m.seekSign);
         uint32_t distance = Number(c, &m.seek);
         uint32_t add = Number(c, &m.add);
         if (negative ? distance > oldPos_ : distance > header_.oldSize - oldPos_) return ERR_BADDELTA;
         oldPos_ = negative ? oldPos_ - distance : oldPos_ + distance;
-        uint32_t left = header_.newSize - produced_;
+        uint32_t left = newSize - produced_;
         if (add > left || add > header_.oldSize - oldPos_) return ERR_BADDELTA;
         coder_ = c;
         error = Add(add);
@@ -376,7 +394,105 @@ ErrorCode Applier::Run() {
         if (readError_) error = readError_;
     }
     if (!error) error = FlushOutput();
-    if (!error && crc_ != header_.newCrc) error = ERR_BADRESULT;
+    return error;
+}
+
+// One segment of a segmented delta, decoded here or on a helper thread.
+struct Segment {
+    Work* work;
+    CFile* old;
+    const DeltaHeader* header;
+    uint8_t* stream;  // holds DeltaMaxCoded(kDeltaMaxSegment) bytes
+    uint32_t streamSize, newBytes;
+    uint8_t* collect;  // the bytes made, for a helper thread; null: written to out
+    CFile* out;
+    uint32_t crc;  // of the new file up to the segment, then past it
+    ErrorCode error;
+};
+
+void DecodeSegment(void* argument) {
+    auto* segment = static_cast<Segment*>(argument);
+    Applier applier(segment->work, segment->old, nullptr, segment->out, *segment->header, segment->crc);
+    applier.SetInput(segment->stream, segment->streamSize, segment->collect);
+    segment->error = applier.Run(segment->newBytes);
+    segment->crc = applier.Crc();
+}
+
+// Reads the next segment's entry and stream; *left is what the new file
+// still lacks.
+ErrorCode ReadSegment(CFile* delta, uint32_t* left, Segment* segment) {
+    uint8_t entry[8];
+    uint32_t got = 0;
+    ErrorCode error = delta->Read(entry, 8, &got);
+    if (error && error != ERR_EOF) return error;
+    segment->newBytes = Load32(entry);
+    segment->streamSize = Load32(entry + 4);
+    if (got != 8 || segment->newBytes == 0 || segment->newBytes > kDeltaMaxSegment || segment->newBytes > *left ||
+        segment->streamSize > DeltaMaxCoded(segment->newBytes))
+        return ERR_BADDELTA;
+    got = 0;
+    error = delta->Read(segment->stream, segment->streamSize, &got);
+    if (error && error != ERR_EOF) return error;
+    if (got != segment->streamSize) return ERR_BADDELTA;
+    *left -= segment->newBytes;
+    return nullptr;
+}
+
+// The segments in pairs: the second of each decoded on a helper thread into
+// memory while this thread decodes the first straight to out, then written
+// behind it. A pair of short streams (little to decode), or one no thread
+// starts for, is decoded here, each segment straight to out.
+ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header,
+                        const DeltaHelper* helper) {
+    // This thread's blocks, then the helper's: without those, no pairs.
+    void* blocks[5] = {};
+    const uint32_t sizes[5] = {sizeof(Work), DeltaMaxCoded(kDeltaMaxSegment), sizeof(Work),
+                               DeltaMaxCoded(kDeltaMaxSegment), kDeltaMaxSegment};
+    bool paired = helper && helper->oldFile;
+    for (int i = 0; i < 5; ++i) blocks[i] = i < 2 || paired ? g_pDefaultPtrPool->Alloc(sizes[i]) : nullptr;
+    paired = paired && blocks[2] && blocks[3] && blocks[4];
+    ErrorCode error = blocks[0] && blocks[1] ? nullptr : ERR_NOTENOUGHMEM;
+    Segment mine{static_cast<Work*>(blocks[0]), oldFile, &header, static_cast<uint8_t*>(blocks[1]), 0, 0,
+                 nullptr, out, 0, nullptr};
+    Segment theirs{static_cast<Work*>(blocks[2]), paired ? helper->oldFile : nullptr, &header,
+                   static_cast<uint8_t*>(blocks[3]), 0, 0, static_cast<uint8_t*>(blocks[4]), nullptr, 0, nullptr};
+    uint32_t left = header.newSize, crc = 0;
+    while (!error && left) {
+        if ((error = ReadSegment(delta, &left, &mine))) break;
+        const bool pair = paired && left;
+        if (pair && (error = ReadSegment(delta, &left, &theirs))) break;
+        const bool worth = pair && mine.streamSize >= helper->pairedFrom && theirs.streamSize >= helper->pairedFrom;
+        void* started = worth ? helper->threads.start(DecodeSegment, &theirs) : nullptr;
+        mine.crc = crc;
+        DecodeSegment(&mine);
+        crc = mine.crc;
+        error = mine.error;
+        if (!pair || error) {
+            if (started) helper->threads.wait(started);
+            continue;
+        }
+        if (!started) {
+            Segment here = theirs;
+            here.work = mine.work;
+            here.old = oldFile;
+            here.collect = nullptr;
+            here.out = out;
+            here.crc = crc;
+            DecodeSegment(&here);
+            crc = here.crc;
+            error = here.error;
+            continue;
+        }
+        helper->threads.wait(started);
+        if ((error = theirs.error)) break;
+        uint32_t written = 0;
+        error = out->Write(theirs.collect, theirs.newBytes, &written);
+        if (!error && written != theirs.newBytes) error = ERR_WRITEFAIL;
+        crc = Crc32Update(crc, theirs.collect, theirs.newBytes);
+    }
+    for (int i = 0; i < 5; ++i)
+        if (blocks[i]) g_pDefaultPtrPool->Free(blocks[i]);
+    if (!error && crc != header.newCrc) error = ERR_BADRESULT;
     return error;
 }
 
@@ -394,7 +510,9 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     uint32_t got = 0;
     ErrorCode error = delta->Read(bytes, kDeltaHeaderSize, &got);
     if (error && error != ERR_EOF) return error;
-    if (got != kDeltaHeaderSize || std::memcmp(bytes, kDeltaMagic, 4) != 0 || (Load32(bytes + 20) & ~kDeltaKnownFlags))
+    const uint32_t flags = Load32(bytes + 20);
+    if (got != kDeltaHeaderSize || std::memcmp(bytes, kDeltaMagic, 4) != 0 || (flags & ~kDeltaKnownFlags) ||
+        ((flags & kDeltaSegments) && !(flags & kDeltaFastCoding)))
         return ERR_BADDELTA;
     header->flags = Load32(bytes + 20);
     header->oldSize = Load32(bytes + 4);
@@ -404,13 +522,16 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     return nullptr;
 }
 
-ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out) {
+ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper) {
     DeltaHeader header;
     if (ErrorCode error = ReadDeltaHeader(delta, &header)) return error;
     if (oldFile->GetSize() != header.oldSize) return ERR_WRONGBASE;
+    if (header.flags & kDeltaSegments) return ApplySegments(oldFile, delta, out, header, helper);
     auto* work = static_cast<Work*>(g_pDefaultPtrPool->Alloc(sizeof(Work)));
     if (!work) return ERR_NOTENOUGHMEM;
-    ErrorCode error = Applier(work, oldFile, delta, out, header).Run();
+    Applier applier(work, oldFile, delta, out, header, 0);
+    ErrorCode error = applier.Run(header.newSize);
+    if (!error && applier.Crc() != header.newCrc) error = ERR_BADRESULT;
     g_pDefaultPtrPool->Free(work);
     return error;
 }

@@ -12,14 +12,17 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::vector<uint8_t> kOld = DeltaFuzzOld();
-    MemoryFile old(kOld), delta(std::vector<uint8_t>(data, data + size)), out;
+    MemoryFile old(kOld), secondOld(kOld), delta(std::vector<uint8_t>(data, data + size)), out;
+    // Inputs of odd size read a segmented stream's segments in pairs, as for
+    // a helper thread (which never starts here).
+    const DeltaHelper helper{{[](void (*)(void*), void*) -> void* { return nullptr; }, [](void*) {}}, &secondOld, 0};
     DeltaHeader header;
     bool headerRead = ReadDeltaHeader(&delta, &header) == nullptr;
     // A lying size only makes a long run to the CRC check (the unit tests
     // have those); the fuzzer explores the stream.
     if (headerRead && header.newSize > (1u << 20)) return 0;
     delta.position = 0;
-    ErrorCode error = ApplyDelta(&old, &delta, &out);
+    ErrorCode error = ApplyDelta(&old, &delta, &out, size % 2 ? &helper : nullptr);
     if (!headerRead && !error) __builtin_trap();
     if (headerRead && out.data.size() > header.newSize) __builtin_trap();
     if (!error && (out.data.size() != header.newSize || Crc32(out.data.data(), out.data.size()) != header.newCrc))

@@ -8,6 +8,7 @@
 #include "DeltaExtend.h"
 #include "MemoryFile.h"
 #include "TestData.h"
+#include "ThreadWork.h"
 #include "payload/Delta.h"
 #include "payload/PatchCrc.h"
 
@@ -15,10 +16,16 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// How a rebuild may decode segments: all on this thread, every second one
+// on a helper thread (however short), or with a helper that never starts.
+enum class Threads { kOne, kHelper, kRefused };
+
 // Applies a delta in memory; the result's bytes, whatever they are, in *out.
-ErrorCode Apply(const Bytes& old, const Bytes& delta, Bytes* out) {
-    MemoryFile oldFile(old), deltaFile(delta), outFile;
-    ErrorCode error = ApplyDelta(&oldFile, &deltaFile, &outFile);
+ErrorCode Apply(const Bytes& old, const Bytes& delta, Bytes* out, Threads threads = Threads::kOne) {
+    MemoryFile oldFile(old), secondOld(old), deltaFile(delta), outFile;
+    const HelperThreads refused{[](void (*)(void*), void*) -> void* { return nullptr; }, [](void*) {}};
+    const DeltaHelper helper{threads == Threads::kRefused ? refused : ToolThreads(), &secondOld, 0};
+    ErrorCode error = ApplyDelta(&oldFile, &deltaFile, &outFile, threads == Threads::kOne ? nullptr : &helper);
     *out = outFile.data;
     return error;
 }
@@ -81,7 +88,8 @@ Bytes Edit(Bytes v, std::mt19937& rng) {
 }
 
 // The streams written today and the older ones a patcher still reads.
-const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding, kDeltaRawLiterals, 0};
+const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments,
+                             kDeltaRawLiterals | kDeltaFastCoding, kDeltaRawLiterals, 0};
 
 TEST(Delta, RandomEditScriptsRebuildExactly) {
     std::mt19937 rng(18);
@@ -90,10 +98,12 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         Bytes old = round % 3 == 0 ? testdata::Text(size, round) : round % 3 == 1 ? Program(size, round)
                                                                                    : testdata::Random(size, round);
         Bytes neu = round % 10 == 9 ? Bytes() : Edit(old, rng);
-        const uint32_t flags = kStreams[round / 3 % 3];
-        Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags);
+        const uint32_t flags = kStreams[round / 3 % 4];
+        // Segments of a few kilobytes, each pair decoded on two threads.
+        const DeltaSegmenting segmenting{2000 + rng() % 20000, 0};
+        Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags, segmenting);
         Bytes rebuilt;
-        ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt)) << "round " << round;
+        ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt, Threads(round % 3))) << "round " << round;
         ASSERT_EQ(neu, rebuilt) << "round " << round;
 
         MemoryFile deltaFile(delta);
@@ -103,7 +113,8 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         EXPECT_EQ(header.oldCrc, Crc32(old.data(), old.size()));
         EXPECT_EQ(header.newSize, neu.size());
         EXPECT_EQ(header.newCrc, Crc32(neu.data(), neu.size()));
-        EXPECT_EQ(header.flags, flags);
+        const bool segmented = (flags & kDeltaSegments) && neu.size() >= 2 * segmenting.size;
+        EXPECT_EQ(header.flags, segmented ? flags : flags & ~kDeltaSegments);
     }
 }
 
@@ -112,8 +123,9 @@ TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     // matching pieces; identical files and shifted addresses cost little,
     // and the delta's bytes do not depend on the number of threads.
     Bytes old = Program(9 << 20, 7);
+    const size_t segments = old.size() / DeltaSegmenting().size, segmentsCost = 24 * segments;  // entry and flush each
     Bytes same = EncodeDelta(old.data(), old.size(), old.data(), old.size(), 2);
-    EXPECT_LT(same.size(), 100u);
+    EXPECT_LT(same.size(), 100u + segmentsCost);
     Bytes neu = old;
     ShiftAddresses(&neu, 0x40);
     neu.insert(neu.begin() + 1000000, 3000, 0x90);
@@ -130,7 +142,7 @@ TEST(Delta, SmallChangesGiveSmallDeltasAcrossThreadsAndWindows) {
     Bytes noise = testdata::Random(40000, 5);
     noisy.insert(noisy.begin() + 500000, noise.begin(), noise.end());
     delta = EncodeDelta(old.data(), old.size(), noisy.data(), noisy.size(), 2);
-    EXPECT_LT(delta.size(), noise.size() + 256);
+    EXPECT_LT(delta.size(), noise.size() + 256 + segmentsCost);
     ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
     EXPECT_TRUE(rebuilt == noisy);
 
@@ -224,7 +236,8 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
         neu.insert(neu.end(), old.begin() + long(at), old.begin() + long(at + length));
         if (rng() % 2) neu[neu.size() - length / 2] ^= 0x21;
     }
-    Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2);
+    // In segments of 1 MB, paired however short their streams.
+    Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2, kStreams[0], {1 << 20, 0});
     EXPECT_LT(delta.size(), neu.size() / 50);
     Bytes rebuilt;
     ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt));
@@ -241,6 +254,15 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
         EXPECT_LT(outFile.data.size(), neu.size()) << after;
         EXPECT_TRUE(std::equal(outFile.data.begin(), outFile.data.end(), neu.begin())) << after;
     }
+    // The helper thread's reader failing (its second segment's reads): the
+    // error, with the first segment written and nothing of the second.
+    MemoryFile oldFile(old), secondOld(old), deltaFile(delta), outFile;
+    secondOld.failReadAfter = 0;
+    const DeltaHelper helper{ToolThreads(), &secondOld, 0};
+    EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile, &helper));
+    const uint32_t firstSegment = uint32_t(delta[24] | delta[25] << 8 | delta[26] << 16 | delta[27] << 24);
+    EXPECT_EQ(firstSegment, outFile.data.size());
+    EXPECT_TRUE(std::equal(outFile.data.begin(), outFile.data.end(), neu.begin()));
 }
 
 class DamagedDelta : public testing::TestWithParam<uint32_t> {};
@@ -251,13 +273,13 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     Bytes neu = Edit(old, rng);
     Bytes noise = testdata::Random(700, 4);  // sent raw
     neu.insert(neu.begin() + long(neu.size() / 2), noise.begin(), noise.end());
-    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam());
+    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam(), {1500, 0});
     Bytes out;
 
     // Truncated anywhere: refused (or, cut in the coder's last flushed
     // bytes, still exact), never more than the new size written.
     for (size_t cut = 0; cut < delta.size(); cut += 1 + cut / 8) {
-        ErrorCode error = Apply(old, Bytes(delta.begin(), delta.begin() + long(cut)), &out);
+        ErrorCode error = Apply(old, Bytes(delta.begin(), delta.begin() + long(cut)), &out, Threads(cut % 3));
         EXPECT_LE(out.size(), neu.size());
         if (!error) {
             EXPECT_GE(cut + 5, delta.size());
@@ -268,7 +290,7 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     for (size_t at = 0; at < delta.size(); at += 1 + at / 64) {
         Bytes damaged = delta;
         damaged[at] ^= uint8_t(1u << (at % 8));
-        ErrorCode error = Apply(old, damaged, &out);
+        ErrorCode error = Apply(old, damaged, &out, Threads(at % 3));
         EXPECT_LE(out.size(), neu.size()) << at;
         if (!error) {
             EXPECT_TRUE(out == neu) << at;
@@ -283,7 +305,7 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     EXPECT_EQ(ERR_WRONGBASE, Apply(old, lie(4, uint32_t(old.size() + 1)), &out));
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(ERR_BADRESULT, Apply(old, lie(16, Crc32(neu.data(), neu.size()) ^ 1), &out));
-    for (uint32_t flags : {4u, 7u, 0x80000001u}) {
+    for (uint32_t flags : {4u, 5u, 8u, 0x80000001u}) {
         EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, flags), &out)) << flags;
         EXPECT_TRUE(out.empty());
     }
@@ -310,6 +332,6 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile));
 }
 
-INSTANTIATE_TEST_SUITE_P(Delta, DamagedDelta, testing::Values(kStreams[0], kStreams[1]));
+INSTANTIATE_TEST_SUITE_P(Delta, DamagedDelta, testing::Values(kStreams[0], kStreams[1], kStreams[2]));
 
 }  // namespace
