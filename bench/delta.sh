@@ -39,8 +39,14 @@ fetch() {  # package=version -> unpacked folder in the cache
   echo "$dir"
 }
 
-# Runs a command under GNU time; appends "seconds peakKB" to $work/t.
-timed() { /usr/bin/time -f "%e %M %U %S" -o "$work/t1" "$@" >"$work/stdout" 2>"$work/err" || { cat "$work/err" >&2; return 1; }; cat "$work/t1" >> "$work/t"; }
+# Runs a command under GNU time; appends "seconds peakKB user system" to
+# $work/t, the seconds to the microsecond (GNU time's own are hundredths,
+# too coarse for a rebuild of a few hundredths).
+timed() {
+  local start="$EPOCHREALTIME"
+  /usr/bin/time -f "%M %U %S" -o "$work/t1" "$@" >"$work/stdout" 2>"$work/err" || { cat "$work/err" >&2; return 1; }
+  echo "$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.6f", b - a}') $(cat "$work/t1")" >> "$work/t"
+}
 size() { stat -c %s "$1"; }
 
 declare -a rows
@@ -107,7 +113,7 @@ pair() {  # name old-folder new-folder
       -v cc="$(awk -v u="$cu" -v k="$ck" 'BEGIN {print u + k}')" -v ac="$(awk -v u="$au" -v k="$ak" 'BEGIN {print u + k}')" 'BEGIN {
     printf "| apply, largest file | size | whole copy s | rebuild s | ratio | one thread s | ratio | copy CPU s | rebuild CPU s | copy peak MB | rebuild peak MB | above baseline MB |\n";
     printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
-    printf "| %s | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), os, (cs > 0 ? os / cs : 0), cc, ac, cm / 1024, am / 1024, (am - cm) / 1024}'
+    printf "| %s | %d | %.3f | %.3f | %.2f | %.3f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), os, (cs > 0 ? os / cs : 0), cc, ac, cm / 1024, am / 1024, (am - cm) / 1024}'
 }
 
 pg_old="$(fetch postgresql-15=15.18-0+deb12u1)"

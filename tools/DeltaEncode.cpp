@@ -319,7 +319,9 @@ std::vector<Command> MergeShortAdds(const std::vector<Command>& commands, const 
 
 void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu, uint32_t flags,
                    std::vector<uint8_t>* out) {
-    auto model = std::make_unique<DeltaModel>();
+    // Left unfilled: Init sets up what the coding reads (the byte trees as
+    // they are first used), so a small file does not pay for zeroing 10 MB.
+    std::unique_ptr<DeltaModel> model(new DeltaModel);
     model->Init(flags);
     RangeEncoder coder(out);
     uint32_t oldPos = 0, newPos = 0;
@@ -482,10 +484,13 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     }
     commands = MergeShortAdds(commands, neu, newSize);
     std::vector<uint8_t> out(kDeltaHeaderSize);
+    // Fewer than two segments make no pair.
+    if ((flags & kDeltaSegments) && newSize / std::max<size_t>(segmenting.size, 1) < 2)
+        header.flags = flags &= ~kDeltaSegments;
     if (flags & kDeltaSegments) {
         std::vector<size_t> starts;
-        const std::vector<std::vector<Command>> segments = CutSegments(
-            commands, old, neu, std::max<size_t>(1, newSize / std::max<size_t>(segmenting.size, 1)), &starts);
+        const std::vector<std::vector<Command>> segments =
+            CutSegments(commands, old, neu, newSize / std::max<size_t>(segmenting.size, 1), &starts);
         std::vector<std::vector<uint8_t>> streams(segments.size());
         next = 0;
         auto write = [&] {
