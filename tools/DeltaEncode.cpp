@@ -501,17 +501,16 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
         // Segments pay only where the rebuild decodes a pair of them on two
         // threads; a segment longer coded than the patcher takes (never seen
         // but on made-up data) cannot be sent at all.
+        starts.push_back(newSize);
         bool paired = false, fits = true;
         for (size_t k = 0; k < segments.size(); ++k) {
-            const uint32_t newBytes = uint32_t((k + 1 < starts.size() ? starts[k + 1] : newSize) - starts[k]);
-            fits = fits && streams[k].size() <= DeltaMaxCoded(newBytes);
-            paired = paired || (k % 2 == 1 && streams[k - 1].size() >= segmenting.pairedFrom &&
-                                streams[k].size() >= segmenting.pairedFrom);
+            fits = fits && streams[k].size() <= DeltaMaxCoded(uint32_t(starts[k + 1] - starts[k]));
+            paired = paired || (k % 2 == 1 && DeltaPairOnTwoThreads(uint32_t(streams[k - 1].size()),
+                                                                    uint32_t(streams[k].size()), segmenting.pairedFrom));
         }
         if (paired && fits) {
             for (size_t k = 0; k < segments.size(); ++k) {
-                const uint32_t newBytes = uint32_t((k + 1 < starts.size() ? starts[k + 1] : newSize) - starts[k]);
-                const uint32_t entry[2] = {newBytes, uint32_t(streams[k].size())};
+                const uint32_t entry[2] = {uint32_t(starts[k + 1] - starts[k]), uint32_t(streams[k].size())};
                 for (uint32_t field : entry)
                     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(field >> (8 * i)));
                 out.insert(out.end(), streams[k].begin(), streams[k].end());

@@ -57,6 +57,11 @@ constexpr uint32_t kDeltaRawMin = 256;
 constexpr uint32_t kDeltaMaxSegment = 2u << 20;
 constexpr uint32_t DeltaMaxCoded(uint32_t n) { return n + n / 4 + 1024; }
 constexpr uint32_t kDeltaPairedFrom = 32768;
+// Whether a pair of segments, streams of these lengths, is decoded on two
+// threads (the encoder sends segments only when some pair is).
+constexpr bool DeltaPairOnTwoThreads(uint32_t first, uint32_t second, uint32_t pairedFrom) {
+    return first >= pairedFrom && second >= pairedFrom;
+}
 
 struct DeltaHeader {
     uint32_t oldSize = 0;

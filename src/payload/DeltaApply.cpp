@@ -461,7 +461,7 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
         if ((error = ReadSegment(delta, &left, &mine))) break;
         const bool pair = paired && left;
         if (pair && (error = ReadSegment(delta, &left, &theirs))) break;
-        const bool worth = pair && mine.streamSize >= helper->pairedFrom && theirs.streamSize >= helper->pairedFrom;
+        const bool worth = pair && DeltaPairOnTwoThreads(mine.streamSize, theirs.streamSize, helper->pairedFrom);
         void* started = worth ? helper->threads.start(DecodeSegment, &theirs) : nullptr;
         mine.crc = crc;
         DecodeSegment(&mine);
