@@ -263,6 +263,19 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
     const uint32_t firstSegment = uint32_t(delta[24] | delta[25] << 8 | delta[26] << 16 | delta[27] << 24);
     EXPECT_EQ(firstSegment, outFile.data.size());
     EXPECT_TRUE(std::equal(outFile.data.begin(), outFile.data.end(), neu.begin()));
+    // The output failing at any of its writes, the helper's segment among
+    // them: the error, and only the new file's first bytes written.
+    MemoryFile probeOld(old), probeSecond(old), probeDeltaAgain(delta), written;
+    const DeltaHelper probeHelper{ToolThreads(), &probeSecond, 0};
+    ASSERT_EQ(nullptr, ApplyDelta(&probeOld, &probeDeltaAgain, &written, &probeHelper));
+    for (int after = 0; after < written.writeCalls; ++after) {
+        MemoryFile first(old), second(old), deltaAgain(delta), failing;
+        failing.failWriteAfter = after;
+        const DeltaHelper paired{ToolThreads(), &second, 0};
+        EXPECT_EQ(ERR_WRITEFAIL, ApplyDelta(&first, &deltaAgain, &failing, &paired)) << after;
+        EXPECT_LT(failing.data.size(), neu.size()) << after;
+        EXPECT_TRUE(std::equal(failing.data.begin(), failing.data.end(), neu.begin())) << after;
+    }
 }
 
 class DamagedDelta : public testing::TestWithParam<uint32_t> {};
