@@ -4,6 +4,7 @@
 
 #include "app/AppState.h"
 #include "app/CopyBatch.h"
+#include "app/DeltaTarget.h"
 #include "app/MadeFolders.h"
 #include "app/Messages.h"
 #include "app/PartialFile.h"
@@ -18,11 +19,19 @@ namespace {
 
 constexpr uint32_t kTransferSize = 32768;
 
-// The path below the game folder; empty for "DATA\Files" itself and for a
-// path outside it, which is no patch file path and so is never written.
+// The path below the game folder of a copied file or of a rebuilt one (its
+// delta folder); empty for "DATA\Files" itself and for a path outside both
+// trees, which is no patch file path and so is never written.
 const char* RelativePart(const char* sourcePath) {
     const char* relative = PatchFilesRelativePart(sourcePath);
+    if (!relative) relative = DeltaRelativePart(sourcePath);
     return relative ? relative : "";
+}
+
+// The entry's file made and put in place on its own, flushed and moved in
+// written through.
+int ProduceOneFile(const char* entryPath) {
+    return DeltaRelativePart(entryPath) ? PatchOneFile(entryPath) : CopyOneFile(entryPath);
 }
 
 // Copies the entry: queued in the batch, or on its own when the volume
@@ -36,19 +45,6 @@ void CopyFileAsking(const char* entryPath, bool pathFits) {
 }
 
 }  // namespace
-
-bool AskRetryAfterFailure(const char* relative) {
-    char text[kPathSize];
-    const FormatArg args[] = {FormatArg::String(relative)};
-    FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
-    int answer = MessageBoxA(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
-    if (answer == IDABORT) FatalMessage("errnotcomplete", nullptr);
-    if (answer == IDRETRY) return true;
-    // Ignore skips the file. So does a box that failed to appear, and the
-    // file is just as missing then: both leave the update incomplete.
-    g_UpdateFailed = 1;
-    return false;
-}
 
 void CopyTree(const char* sourcePath) {
     char directory[kPathSize];
@@ -86,7 +82,7 @@ void ReportCopyFailure(const char* entryPath, bool pathFits) {
             FatalMessage("errnotcomplete", nullptr);
         }
         if (answer == IDRETRY) {
-            if (pathFits && CopyOneFile(entryPath)) return;
+            if (pathFits && ProduceOneFile(entryPath)) return;
             continue;
         }
         // Ignore skips the file. So does a box that failed to appear, and the

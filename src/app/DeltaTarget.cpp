@@ -7,12 +7,14 @@
 #include <cstring>
 
 #include "app/AppState.h"
+#include "app/CopyBatch.h"
 #include "app/HelperThread.h"
 #include "app/PartialFile.h"
 #include "app/SafeFormat.h"
 #include "app/Update.h"
 #include "file/MountTable.h"
 #include "file/PlainFileName.h"
+#include "framework/AsciiText.h"
 #include "payload/Delta.h"
 #include "payload/DeltaKey.h"
 #include "payload/PatchCrc.h"
@@ -21,10 +23,6 @@
 namespace {
 
 constexpr uint32_t kReadSize = 32768;
-
-const char* DeltaRelativePart(const char* deltaFolder) {
-    return std::strlen(deltaFolder) > kDeltasPrefixLength ? deltaFolder + kDeltasPrefixLength : "";
-}
 
 // Calls visit for every folder of the tree that holds delta entries, and
 // for every folder whose path does not fit the buffers (fits false): it can
@@ -108,22 +106,27 @@ Match FindDelta(const char* deltaFolder, uint32_t size, uint32_t crc, char* delt
     return match;
 }
 
-// Writes the new file into partial from the old file and the delta, and
-// flushes it; false (partial removed) on any failure.
-bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* partial) {
+// Writes the new file into partial from the old file and the delta, flushed
+// when asked; false (partial removed) on any failure. *size: the new size.
+bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* partial, bool flush,
+             uint32_t* size) {
     CFile* delta = g_FileApi.Open(deltaPath, FM_READ, nullptr);
     if (!delta) return false;
-    // A second reader of the installed file for the segments a helper thread
-    // decodes; without one, this thread decodes them all.
-    CFile* secondOld = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
-    const DeltaHelper helper{{StartHelperThread, WaitHelperThread}, secondOld};
     DeltaHeader header{};
     bool made = !ReadDeltaHeader(delta, &header) && !delta->Seek(0, ORIGIN_BEGIN);
+    *size = header.newSize;
+    // A second reader of the installed file for the segments a helper thread
+    // decodes; without one, this thread decodes them all. A delta in one
+    // stream needs none.
+    CFile* secondOld =
+        made && (header.flags & kDeltaSegments) ? g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr) : nullptr;
+    const DeltaHelper helper{{StartHelperThread, WaitHelperThread}, secondOld};
     RemovePartialFile(partial);
     CFile* out = made ? g_FileApi.Open(partial, FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, nullptr) : nullptr;
     // The applier checks the new size and CRC-32 of what it wrote; the size
     // on disk and the flush are checked here.
-    made = out && !ApplyDelta(old, delta, out, &helper) && out->GetSize() == header.newSize && !out->Flush();
+    made = out && !ApplyDelta(old, delta, out, &helper) && out->GetSize() == header.newSize &&
+           (!flush || !out->Flush());
     delete secondOld;
     delete delta;
     delete out;  // closed before it is moved
@@ -131,9 +134,33 @@ bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* 
     return made;
 }
 
+// As a copied file: a failure is reported once the files queued before it
+// are in place, so that an Abort leaves them there.
 void PatchAsking(const char* deltaFolder, bool fits) {
-    while (!(fits && PatchOneFile(deltaFolder)) && AskRetryAfterFailure(DeltaRelativePart(deltaFolder))) {
-    }
+    if (fits && (Batching() ? QueueOnePatch(deltaFolder) : PatchOneFile(deltaFolder))) return;
+    CommitBatch();
+    ReportCopyFailure(deltaFolder, fits);
+}
+
+enum class Outcome { kFailed, kAlreadyNew, kRebuilt };
+
+// Rebuilds the game file of the delta folder into its temporary file,
+// flushed when asked.
+Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* partial, uint32_t* size) {
+    const char* relative = DeltaRelativePart(deltaFolder);
+    char deltaPath[kPathSize];
+    // A name that would be written elsewhere, or not as named, is never written.
+    if (!relative || !IsPatchFilePath(relative) || !CopyText(target, kPathSize, g_GameFolder) ||
+        !AppendText(target, kPathSize, relative) || !PartialPathOf(target, partial))
+        return Outcome::kFailed;
+    CFile* old = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
+    if (!old) return Outcome::kFailed;
+    uint32_t oldSize = 0, crc = 0;
+    Match match = MeasureFile(old, &oldSize, &crc) ? FindDelta(deltaFolder, oldSize, crc, deltaPath) : Match::kNone;
+    bool made = match == Match::kDelta && Rebuild(old, target, deltaPath, partial, flush, size);
+    delete old;  // closed before it is replaced
+    if (match == Match::kAlreadyNew) return Outcome::kAlreadyNew;
+    return made ? Outcome::kRebuilt : Outcome::kFailed;
 }
 
 void RemovePartialOf(const char* deltaFolder, bool fits) {
@@ -141,7 +168,7 @@ void RemovePartialOf(const char* deltaFolder, bool fits) {
     char target[kPathSize];
     char partial[kPartialPathSize];
     const char* relative = DeltaRelativePart(deltaFolder);
-    if (IsPatchFilePath(relative) && CopyText(target, kPathSize, g_GameFolder) &&
+    if (relative && IsPatchFilePath(relative) && CopyText(target, kPathSize, g_GameFolder) &&
         AppendText(target, kPathSize, relative) && PartialPathOf(target, partial))
         RemovePartialFile(partial);
 }
@@ -152,23 +179,27 @@ void PatchDeltaTree(const char* sourcePath) { WalkDeltaTree(sourcePath, PatchAsk
 
 void RemoveDeltaPartials(const char* sourcePath) { WalkDeltaTree(sourcePath, RemovePartialOf); }
 
+const char* DeltaRelativePart(const char* path) {
+    const size_t root = kDeltasPrefixLength - 1;
+    if (!path || CompareNoCaseN(path, kDeltasRoot, uint32_t(root)) != 0 || path[root] != '\\') return nullptr;
+    return path + kDeltasPrefixLength;
+}
+
 int PatchOneFile(const char* deltaFolder) {
-    const char* relative = DeltaRelativePart(deltaFolder);
-    if (!IsPatchFilePath(relative)) return 0;  // would be written elsewhere, or not as named
     char target[kPathSize];
     char partial[kPartialPathSize];
-    char deltaPath[kPathSize];
-    if (!CopyText(target, kPathSize, g_GameFolder) || !AppendText(target, kPathSize, relative) ||
-        !PartialPathOf(target, partial))
-        return 0;
-    CFile* old = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
-    if (!old) return 0;
-    uint32_t size = 0, crc = 0;
-    Match match = MeasureFile(old, &size, &crc) ? FindDelta(deltaFolder, size, crc, deltaPath) : Match::kNone;
-    bool made = match == Match::kDelta && Rebuild(old, target, deltaPath, partial);
-    delete old;  // closed before it is replaced
-    if (match == Match::kAlreadyNew) return 1;
-    // Rebuilt files are few and large: each is flushed on its own (Rebuild)
-    // and moved in written through, outside the batches.
-    return made && ReplaceWithPartial(partial, target, true) ? 1 : 0;
+    uint32_t size = 0;
+    Outcome outcome = RebuildPartial(deltaFolder, true, target, partial, &size);
+    if (outcome == Outcome::kAlreadyNew) return 1;
+    // Rebuilt on its own, the file is moved in written through.
+    return outcome == Outcome::kRebuilt && ReplaceWithPartial(partial, target, true) ? 1 : 0;
+}
+
+bool QueueOnePatch(const char* deltaFolder) {
+    char target[kPathSize];
+    char partial[kPartialPathSize];
+    uint32_t size = 0;
+    Outcome outcome = RebuildPartial(deltaFolder, false, target, partial, &size);
+    if (outcome == Outcome::kRebuilt) AddToBatch(deltaFolder, size);
+    return outcome != Outcome::kFailed;
 }

@@ -10,8 +10,14 @@ constexpr char kDeltasRoot[] = "DATA\\Deltas";
 // relative to the game folder.
 constexpr unsigned kDeltasPrefixLength = 12;
 
+// The part of path below "DATA\Deltas\" (letter case aside): the game
+// file's path relative to the game folder; null for a path not below it.
+const char* DeltaRelativePart(const char* path);
+
 // Rebuilds every file of the delta tree below sourcePath, asking
-// Abort/Retry/Ignore ("errcopy") for each one it cannot rebuild.
+// Abort/Retry/Ignore ("errcopy") for each one it cannot rebuild. While the
+// copy worker batches its files (CopyBatch.h), rebuilt files join the
+// batches: a package of many small changed files is not flushed file by file.
 void PatchDeltaTree(const char* sourcePath);
 
 // 1 when the game file of the delta folder has the new content: it had it
@@ -20,6 +26,9 @@ void PatchDeltaTree(const char* sourcePath);
 // read, it matches no key, or the rebuild or the replacement fails; the game
 // file then keeps its bytes and attributes and no temporary file is left.
 int PatchOneFile(const char* deltaFolder);
+// The same, but a rebuilt file is queued in the batch (closed, not flushed,
+// not yet moved in); true also when the file had the new content already.
+bool QueueOnePatch(const char* deltaFolder);
 
 // Removes the temporary files that a run which died left beside the game
 // files of the delta tree below sourcePath.

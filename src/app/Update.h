@@ -29,15 +29,13 @@ bool QueueOneFile(const char* sourcePath);
 // flushed to disk when flush, the file closed; *size gets its length. False
 // on any failure, the temporary file then removed.
 bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uint32_t* size);
-// The target of a pack entry below the game folder and its temporary name;
-// false when the name may not be written or does not fit.
+// The target below the game folder of a pack entry (or of a rebuilt file's
+// delta folder) and its temporary name; false when the name may not be
+// written or does not fit.
 bool TargetPathsOf(const char* sourcePath, char* target, char* partial);
-// Asks Abort/Retry/Ignore about an entry that could not be copied until it is
-// copied (Retry, on its own) or given up. Abort removes what the run has left
-// half done and ends the process.
+// Asks Abort/Retry/Ignore about an entry (a copied file, or a rebuilt one's
+// delta folder) that could not be put in place until it is (Retry, on its
+// own) or given up. Abort removes what the run has left half done and ends
+// the process; Ignore, or a box that did not appear, marks the update
+// incomplete.
 void ReportCopyFailure(const char* entryPath, bool pathFits);
-// The "errcopy" Abort/Retry/Ignore box for a file that could not be written
-// (relative: its path below the game folder). Abort removes what the run has
-// left half done and ends the process; true for Retry; Ignore, or a box that
-// did not appear, marks the update incomplete and gives false.
-bool AskRetryAfterFailure(const char* relative);

@@ -41,9 +41,10 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     BeginPayloadReadAhead();
     CopyTree(kPatchFilesPath);
     EndPayloadReadAhead();
-    // Files carried as deltas are rebuilt one at a time, each flushed and
-    // moved in on its own; the queued copies are moved in first, so that an
-    // Abort on a rebuilt file leaves them in place.
+    // The copies are moved in before any file is rebuilt: a file the patch
+    // carries whole and as deltas is then rebuilt from nothing but its new
+    // bytes (it has them already), and no two temporary files of one target
+    // are ever queued. Rebuilt files join the batches as copies do.
     CommitBatch();
     PatchDeltaTree(kDeltasRoot);
     // Without that last flush the new files are not known to be on disk,

@@ -373,6 +373,24 @@ std::vector<Scenario> DeltaPatches() {
         }
         all.push_back(s);
     }
+    for (const char* answer : {"retry", "abort"}) {
+        // The rebuilt map waits in the batch and its move is refused there:
+        // the box comes in file order; Retry rebuilds it on its own, Abort
+        // leaves the units (before it) moved in and the sound (after it) not.
+        Scenario s = DeltaInstalled(std::string("DeltaMapMoveRefusedThen") + char(answer[0] - 'a' + 'A') + (answer + 1),
+                                    "1.03");
+        s.faultMove = "kingsfall.map:5:1";
+        s.answers = {"yes", answer, "ok"};
+        s.boxes = {Welcome2Box("1.03", "yes"), CopyError(kDeltaMap, answer), Plain(kDone)};
+        if (std::string(answer) == "abort") {
+            s.boxes.back() = Fatal(kNotComplete);
+            s.exitCode = -1;
+            s.shortcuts = {};
+            s.versionAfter.reset();
+            s.notCopied = {kMapPath, "sounds\\intro.wav"};
+        }
+        all.push_back(s);
+    }
     {
         // The map cannot be read once: Retry rebuilds it.
         Scenario s = DeltaInstalled("DeltaUnreadableMapThenRetry", "1.03");
@@ -883,9 +901,10 @@ std::vector<std::pair<Scenario, Scenario>> DeltaRunsAfterAStop() {
         killed.exitCode = kKilled;
         killed.shortcuts = {};
         killed.versionAfter.reset();
-        killed.notCopied = {kMapPath, "sounds\\intro.wav"};
-        killed.leftovers = {"maps\\KINGSFALL.MAP.~qp"};
-        // The units are new already; the map is rebuilt from its old bytes.
+        // The units were rebuilt but wait in the batch, not yet moved in.
+        killed.notCopied = {"data\\units.dat", kMapPath, "sounds\\intro.wav"};
+        killed.leftovers = {"data\\UNITS.DAT.~qp", "maps\\KINGSFALL.MAP.~qp"};
+        // Each file is rebuilt from its old bytes.
         pairs.emplace_back(killed, DeltaInstalled("DeltaRunAfterTheKill", "1.03"));
     }
     {
