@@ -133,11 +133,8 @@ bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uin
         return false;
     }
     // The bytes go to the temporary file; the target is not touched until
-    // they are all there. The open empties one a failed try left; one that
-    // cannot be opened so (read-only, hidden) is removed first.
-    const uint16_t mode = FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE;
-    CFile* destination = g_FileApi.Open(partial, mode, nullptr);
-    if (!destination && RemovePartialFile(partial)) destination = g_FileApi.Open(partial, mode, nullptr);
+    // they are all there.
+    CFile* destination = CreatePartialFile(partial);
     if (!destination) {
         delete source;
         g_pDefaultPtrPool->Free(buffer);

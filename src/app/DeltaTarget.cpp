@@ -121,8 +121,7 @@ bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* 
     CFile* secondOld =
         made && (header.flags & kDeltaSegments) ? g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr) : nullptr;
     const DeltaHelper helper{{StartHelperThread, WaitHelperThread}, secondOld};
-    RemovePartialFile(partial);
-    CFile* out = made ? g_FileApi.Open(partial, FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, nullptr) : nullptr;
+    CFile* out = made ? CreatePartialFile(partial) : nullptr;
     // The applier checks the new size and CRC-32 of what it wrote; the size
     // on disk and the flush are checked here.
     made = out && !ApplyDelta(old, delta, out, &helper) && out->GetSize() == header.newSize &&

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "file/MountTable.h"
-#include "framework/AsciiText.h"
 #include "file/PlainFileName.h"
+#include "framework/AsciiText.h"
 
 namespace {
 
@@ -39,6 +39,13 @@ bool RemovePartialFile(const char* partial) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     if (attributes & kGuardingAttributes) SetFileAttributesA(partial, FILE_ATTRIBUTE_NORMAL);
     return !g_FileApi.Delete(partial);
+}
+
+CFile* CreatePartialFile(const char* partial) {
+    const uint16_t mode = FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE;
+    CFile* file = g_FileApi.Open(partial, mode, nullptr);
+    if (!file && RemovePartialFile(partial)) file = g_FileApi.Open(partial, mode, nullptr);
+    return file;
 }
 
 void RemovePartialFilesBelow(const char* folder) {

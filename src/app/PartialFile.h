@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "file/File.h"
 #include "platform/Win32.h"
 
 // Room for a target of 255 characters plus the suffix: Windows takes paths
@@ -20,6 +21,11 @@ bool PartialPathOf(const char* target, char* partial);
 // read-only one too; true when one was removed. Nothing happens when there
 // is none.
 bool RemovePartialFile(const char* partial);
+
+// Opens partial for writing, empty: the open empties one a failed try left;
+// one that cannot be opened so (read-only, hidden) is removed first. Null
+// when it cannot be made.
+CFile* CreatePartialFile(const char* partial);
 
 // Removes every partial file below folder (a path ending in a backslash),
 // in every subfolder, whichever run or patch left it.
