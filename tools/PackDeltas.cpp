@@ -1,6 +1,7 @@
 // Reads the delta tree of a pack.
 #include "PackDeltas.h"
 
+#include "PackNames.h"
 #include "VectorFile.h"
 
 #include "payload/DeltaKey.h"
@@ -11,7 +12,7 @@
 std::map<std::string, PackDeltaFile> ReadPackDeltas(const std::vector<uint8_t>& pack,
                                                     const std::vector<PackListEntry>& entries)
 {
-    const std::string prefix = std::string(kDeltasFolder) + "\\";
+    const std::string& prefix = kDeltasPackPrefix;
     std::map<std::string, PackDeltaFile> files;
     for (const PackListEntry& entry : entries) {
         const size_t slash = entry.name.rfind('\\');

@@ -2,6 +2,7 @@
 #include "PackNames.h"
 
 #include "file/PlainFileName.h"
+#include "payload/DeltaKey.h"
 
 #include <cstring>
 
@@ -19,6 +20,7 @@ std::string Upper(std::string text)
 
 const std::string kStringsPackName = Upper(kPackStringsName);
 const std::string kFilesPackPrefix = Upper(kPackFilesFolder) + "\\";
+const std::string kDeltasPackPrefix = std::string(kDeltasFolder) + "\\";
 
 std::string BelowFilesFolder(const std::string& packName)
 {

@@ -16,6 +16,8 @@ constexpr size_t kMaxPackNameLength = 256 - kPatchMountLength - 2; // "DATA\" + 
 // every carried file's.
 extern const std::string kStringsPackName;
 extern const std::string kFilesPackPrefix;
+// "DELTAS\": the prefix of every delta's pack name (payload/DeltaKey.h).
+extern const std::string kDeltasPackPrefix;
 
 // The part of a pack name below "FILES\" (the path below the game folder),
 // or "" when the name is not below it.

@@ -134,16 +134,16 @@ private:
     }
     std::optional<std::string> Value(const char* key) const { return file_.Value(kSection, key); }
 
-    // A patch without files changes nothing, yet records its version and
-    // reports success.
+    // A patch without files, whole or as deltas, changes nothing, yet
+    // records its version and reports success.
     void CheckCarriesFiles()
     {
         for (const std::string& name : context_.packNames)
-            if (!BelowFilesFolder(name).empty())
+            if (!BelowFilesFolder(name).empty() || name.compare(0, kDeltasPackPrefix.size(), kDeltasPackPrefix) == 0)
                 return;
         Add(true, 0, "",
-            "the patch carries no files below Files: applied, it changes nothing, yet records its version and "
-            "reports success");
+            "the patch carries no files below Files or Deltas: applied, it changes nothing, yet records its version "
+            "and reports success");
     }
 
     // The patcher shows every byte as a letter of the players' code page

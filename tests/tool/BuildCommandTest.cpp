@@ -530,6 +530,22 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     EXPECT_NE(out.find("matches no delta, and the patch has no whole copy"), std::string::npos) << out;
 }
 
+TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
+{
+    // Only the map differs: nothing goes whole, and the patch still rebuilds it.
+    for (const char* version : {"1.03", "1.04", "new"}) {
+        WriteText(root_ / version / "readme.txt", "QUOR");
+        WriteText(root_ / version / "Sounds" / "intro.wav", Varied(30000, 9, 'o'));
+    }
+    fs::remove(root_ / "new" / "new.txt");
+    std::string message, out;
+    ASSERT_EQ(BuildDelta({}, &message), 0) << message;
+    ASSERT_EQ(Tool({"list", Out()}, &out), 0);
+    EXPECT_EQ(out.find("FILES\\"), std::string::npos) << out;
+    EXPECT_EQ(Count(out, "DELTAS\\MAPS\\BIG.MAP\\"), 2u) << out;
+    EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
+}
+
 TEST_F(DeltaBuildTest, WholeCarriesEveryChangedFileAsBefore)
 {
     std::string message, out;
