@@ -25,6 +25,8 @@ done
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_TESTS=OFF -DQP_BENCH=ON >/dev/null
 cmake --build "$build" -j "${QP_JOBS:-2}" --target bench_delta >/dev/null
 driver="$build/bench/bench_delta"
+source "$root/bench/sample-install.sh"
+build_bench_programs  # qptool and the patcher, for the pairs as patches
 
 work="${QP_BENCH_WORK:-$(mktemp -d)}"
 mkdir -p "$work" "$cache"
@@ -116,6 +118,52 @@ pair() {  # name old-folder new-folder
     printf "| %s | %d | %.3f | %.3f | %.2f | %.3f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), os, (cs > 0 ? os / cs : 0), cc, ac, cm / 1024, am / 1024, (am - cm) / 1024}'
 }
 
+# The pair as a whole patch, applied by the patcher to an installation of
+# the old version: the patch carrying the changed files as deltas against
+# the one carrying them whole (--whole), fastest of 3 applies each, and the
+# patch sizes. A package of many small changed files shows here what it
+# costs the player to apply, beside what it saves downloading.
+patch_pair() {  # name old-folder new-folder
+  local name="$1" base="$work/patch-$1"
+  rm -rf "$base" && mkdir -p "$base"
+  for side in old new; do
+    cp -a "$([ "$side" = old ] && echo "$2" || echo "$3")/." "$base/$side/"
+    find "$base/$side" -type l -delete  # a game folder holds files and folders only
+    printf 'game' > "$base/$side/Quor.exe"
+  done
+  sed -e 's/^ver = .*/ver = 10002/' -e 's/^zln_shortcut = .*/zln_shortcut = 0/' \
+    "$root/examples/sample-patch/Patch.ini" > "$base/Patch.ini"
+  local carried
+  carried="$("$tool" build --stub "$stub" --strings "$base/Patch.ini" --base 1.01="$base/old" --from "$base/new" \
+    --out "$base/delta.exe" | grep "carried whole")"
+  "$tool" build --stub "$stub" --strings "$base/Patch.ini" --base 1.01="$base/old" --from "$base/new" --whole \
+    --out "$base/whole.exe" >/dev/null
+  local kind seconds
+  for kind in delta whole; do
+    seconds=()
+    for rep in 1 2 3; do
+      make_install "$base/install"
+      cp -a "$base/old/." "$base/install/C/Games/Quor/"
+      sync
+      local start="$EPOCHREALTIME"
+      on_install "$base/install" yes,ok "$base/$kind.exe" >/dev/null 2>&1 || { echo "$kind patch of $name failed" >&2; exit 1; }
+      seconds+=("$(awk -v a="$start" -v b="$EPOCHREALTIME" 'BEGIN {printf "%.3f", b - a}')")
+      (cd "$base/install/C/Games/Quor" && find . -type f -exec md5sum {} + | awk '{print tolower($2), $1}' | sort) > "$base/got"
+      (cd "$base/new" && find . -type f -exec md5sum {} + | awk '{print tolower($2), $1}' | sort) > "$base/want"
+      cmp -s "$base/got" "$base/want" || { echo "the $kind patch of $name left other bytes" >&2; exit 1; }
+    done
+    printf '%s\n' "${seconds[@]}" | sort -g | awk 'NR == 1' > "$base/$kind.s"
+  done
+  echo
+  echo "$name as a patch ($carried):"
+  echo
+  echo "| patch | bytes | apply s (fastest of 3) |"
+  echo "|---|---:|---:|"
+  for kind in delta whole; do
+    echo "| $kind | $(size "$base/$kind.exe") | $(cat "$base/$kind.s") |"
+  done
+}
+
 pg_old="$(fetch postgresql-15=15.18-0+deb12u1)"
 pg_new="$(fetch postgresql-15=15.20-0+deb12u1)"
 py_old="$(fetch libpython3.11=3.11.2-6+deb12u8)"
@@ -127,3 +175,6 @@ echo "## Delta benchmark ($(nproc) cores; sizes in bytes)"
 pair libpython3.11 "$py_old" "$py_new"
 pair postgresql-15 "$pg_old" "$pg_new"
 pair hpfs-pack "$work/hpfs-old" "$work/hpfs-new"
+patch_pair libpython3.11 "$py_old" "$py_new"
+patch_pair postgresql-15 "$pg_old" "$pg_new"
+patch_pair hpfs-pack "$work/hpfs-old" "$work/hpfs-new"
