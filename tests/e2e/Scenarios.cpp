@@ -392,6 +392,16 @@ std::vector<Scenario> DeltaPatches() {
         all.push_back(s);
     }
     {
+        // Without rights to the volume each rebuilt file is flushed and moved
+        // in on its own; where the volume refuses its flush, each one queued.
+        Scenario s = DeltaInstalled("DeltaVolumeCannotBeOpenedRebuildsFileByFile", "1.03");
+        s.faultOpen = "\\\\.\\C:5";
+        all.push_back(s);
+        s = DeltaInstalled("DeltaVolumeFlushRefusedRebuildsFileByFile", "1.03");
+        s.faultFlush = "\\\\.\\C:1117";
+        all.push_back(s);
+    }
+    {
         // The map cannot be read once: Retry rebuilds it.
         Scenario s = DeltaInstalled("DeltaUnreadableMapThenRetry", "1.03");
         s.faultOpen = "maps/kingsfall.map:5:1";
