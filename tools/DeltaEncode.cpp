@@ -18,11 +18,7 @@ namespace {
 
 // One command of the stream: add bytes from old position oldStart, then
 // extra literal bytes; new positions follow one another.
-struct Command {
-    uint32_t oldStart;
-    uint32_t add;
-    uint32_t extra;
-};
+using Command = DeltaCommand;
 
 class RangeEncoder {
 public:
@@ -317,7 +313,9 @@ std::vector<Command> MergeShortAdds(const std::vector<Command>& commands, const 
     return merged;
 }
 
-void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, const uint8_t* neu, uint32_t flags,
+// oldAt(position, n): the old file's n bytes at position.
+template <class OldAt>
+void WriteCommands(const std::vector<Command>& commands, const OldAt& oldAt, const uint8_t* neu, uint32_t flags,
                    std::vector<uint8_t>* out) {
     // Left unfilled: Init sets up what the coding reads (the byte trees as
     // they are first used), so a small file does not pay for zeroing 10 MB.
@@ -335,7 +333,7 @@ void WriteCommands(const std::vector<Command>& commands, const uint8_t* old, con
         oldPos = target;
         for (uint32_t at = 0; at < c.add; at += kDeltaGroup) {
             uint32_t g = std::min(c.add - at, kDeltaGroup);
-            const uint8_t* o = old + oldPos + at;
+            const uint8_t* o = oldAt(oldPos + at, g);
             const uint8_t* n = neu + newPos + at;
             bool changed = std::memcmp(o, n, g) != 0;
             coder.Bit(&model->group[add.GroupContext()], changed);
@@ -484,6 +482,7 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     }
     commands = MergeShortAdds(commands, neu, newSize);
     std::vector<uint8_t> out(kDeltaHeaderSize);
+    const auto inMemory = [old](uint32_t position, uint32_t) { return old + position; };
     // Fewer than two segments make no pair.
     if ((flags & kDeltaSegments) && newSize / std::max<size_t>(segmenting.size, 1) < 2)
         header.flags = flags &= ~kDeltaSegments;
@@ -495,7 +494,7 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
         next = 0;
         auto write = [&] {
             for (size_t k; (k = next++) < segments.size();)
-                WriteCommands(segments[k], old, neu + starts[k], flags, &streams[k]);
+                WriteCommands(segments[k], inMemory, neu + starts[k], flags, &streams[k]);
         };
         RunOnThreads(unsigned(std::min<size_t>(threads, std::max<size_t>(segments.size(), 1))), write);
         // Segments pay only where the rebuild decodes a pair of them on two
@@ -521,7 +520,16 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
         }
         header.flags = flags &= ~kDeltaSegments;
     }
-    WriteCommands(commands, old, neu, flags, &out);
+    WriteCommands(commands, inMemory, neu, flags, &out);
+    MakeDeltaHeader(header, out.data());
+    return out;
+}
+
+std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::vector<DeltaCommand>& commands,
+                                         const std::function<const uint8_t*(uint32_t, uint32_t)>& oldAt,
+                                         const uint8_t* neu) {
+    std::vector<uint8_t> out(kDeltaHeaderSize);
+    WriteCommands(commands, oldAt, neu, header.flags, &out);
     MakeDeltaHeader(header, out.data());
     return out;
 }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "payload/Delta.h"
@@ -19,6 +20,22 @@ struct DeltaSegmenting {
     size_t size = size_t(1) << 20;
     uint32_t pairedFrom = kDeltaPairedFrom;
 };
+
+// A command of the stream: count add bytes made from the old file at
+// oldStart (the seek there first), then extra literal bytes of the new file.
+struct DeltaCommand {
+    uint32_t oldStart = 0;
+    uint32_t add = 0;
+    uint32_t extra = 0;
+};
+
+// The one-stream delta (header.flags without kDeltaSegments) of commands
+// chosen by the caller, for old files no one holds in memory (tests reach
+// past 2 GiB with it): oldAt(position, n) gives the old file's n bytes at
+// position, n at most kDeltaGroup.
+std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::vector<DeltaCommand>& commands,
+                                         const std::function<const uint8_t*(uint32_t, uint32_t)>& oldAt,
+                                         const uint8_t* neu);
 
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
                                  unsigned threads = 0,

@@ -7,9 +7,11 @@
 #include "DeltaEncode.h"
 #include "DeltaExtend.h"
 #include "MemoryFile.h"
+#include "SparseDiskFile.h"
 #include "TestData.h"
 #include "ThreadWork.h"
 #include "payload/Delta.h"
+#include "payload/DeltaModel.h"
 #include "payload/PatchCrc.h"
 
 namespace {
@@ -276,6 +278,48 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
         EXPECT_LT(failing.data.size(), neu.size()) << after;
         EXPECT_TRUE(std::equal(failing.data.begin(), failing.data.end(), neu.begin())) << after;
     }
+}
+
+// An installed file past 2 GiB, read through the disk layer as the patcher
+// reads it (at either width of the program): the rebuild takes pieces from
+// 2.5 GiB, from its start and from its last bytes.
+class LargeOldFile : public SparseDir {};
+
+TEST_F(LargeOldFile, IsReadPastTwoGiB) {
+    constexpr uint32_t kOldSize = 0xC0000000u, kFar = 0xA0000010u, kNear = 1000;
+    const Bytes far = testdata::Random(100000, 5), near = Program(5000, 6);
+    const std::filesystem::path path = MakeSparse("old.bin", kOldSize);
+    Poke(path, kFar, far.data(), far.size());
+    Poke(path, kNear, near.data(), near.size());
+    // The old file's bytes as the encoder sees them, a group at a time.
+    uint8_t group[kDeltaGroup];
+    auto oldAt = [&](uint32_t position, uint32_t n) -> const uint8_t* {
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t p = position + i;
+            group[i] = p - kFar < far.size() ? far[p - kFar] : p - kNear < near.size() ? near[p - kNear] : 0;
+        }
+        return group;
+    };
+    Bytes neu = far;
+    for (size_t i = 0; i < neu.size(); i += 997) ++neu[i];
+    const Bytes literals = testdata::Text(12, 7);
+    neu.insert(neu.end(), literals.begin(), literals.end());
+    neu.insert(neu.end(), near.begin(), near.end());
+    neu.resize(neu.size() + 4000, 0);
+    const std::vector<DeltaCommand> commands = {
+        {kFar, uint32_t(far.size()), uint32_t(literals.size())}, {kNear, 5000, 0}, {kOldSize - 4096, 4000, 0}};
+    DeltaHeader header;
+    header.oldSize = kOldSize;
+    header.newSize = uint32_t(neu.size());
+    header.newCrc = Crc32(neu.data(), neu.size());
+    header.flags = kDeltaRawLiterals | kDeltaFastCoding;
+    const Bytes delta = EncodeDeltaCommands(header, commands, oldAt, neu.data());
+
+    std::unique_ptr<CDiskFile> old = OpenDisk(path, false);
+    ASSERT_TRUE(old);
+    MemoryFile deltaFile(delta), out;
+    ASSERT_EQ(nullptr, ApplyDelta(old.get(), &deltaFile, &out));
+    EXPECT_TRUE(out.data == neu);
 }
 
 class DamagedDelta : public testing::TestWithParam<uint32_t> {};
