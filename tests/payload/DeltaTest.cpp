@@ -287,27 +287,29 @@ class LargeOldFile : public SparseDir {};
 
 TEST_F(LargeOldFile, IsReadPastTwoGiB) {
     constexpr uint32_t kOldSize = 0xC0000000u, kFar = 0xA0000010u, kNear = 1000;
-    const Bytes far = testdata::Random(100000, 5), near = Program(5000, 6);
+    const Bytes farBytes = testdata::Random(100000, 5), nearBytes = Program(5000, 6);
     const std::filesystem::path path = MakeSparse("old.bin", kOldSize);
-    Poke(path, kFar, far.data(), far.size());
-    Poke(path, kNear, near.data(), near.size());
+    Poke(path, kFar, farBytes.data(), farBytes.size());
+    Poke(path, kNear, nearBytes.data(), nearBytes.size());
     // The old file's bytes as the encoder sees them, a group at a time.
     uint8_t group[kDeltaGroup];
     auto oldAt = [&](uint32_t position, uint32_t n) -> const uint8_t* {
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t p = position + i;
-            group[i] = p - kFar < far.size() ? far[p - kFar] : p - kNear < near.size() ? near[p - kNear] : 0;
+            group[i] = p - kFar < farBytes.size()    ? farBytes[p - kFar]
+                       : p - kNear < nearBytes.size() ? nearBytes[p - kNear]
+                                                      : 0;
         }
         return group;
     };
-    Bytes neu = far;
+    Bytes neu = farBytes;
     for (size_t i = 0; i < neu.size(); i += 997) ++neu[i];
     const Bytes literals = testdata::Text(12, 7);
     neu.insert(neu.end(), literals.begin(), literals.end());
-    neu.insert(neu.end(), near.begin(), near.end());
+    neu.insert(neu.end(), nearBytes.begin(), nearBytes.end());
     neu.resize(neu.size() + 4000, 0);
     const std::vector<DeltaCommand> commands = {
-        {kFar, uint32_t(far.size()), uint32_t(literals.size())}, {kNear, 5000, 0}, {kOldSize - 4096, 4000, 0}};
+        {kFar, uint32_t(farBytes.size()), uint32_t(literals.size())}, {kNear, 5000, 0}, {kOldSize - 4096, 4000, 0}};
     DeltaHeader header;
     header.oldSize = kOldSize;
     header.newSize = uint32_t(neu.size());
