@@ -16,9 +16,7 @@
 
 namespace {
 
-// One command of the stream: add bytes from old position oldStart, then
-// extra literal bytes; new positions follow one another.
-using Command = DeltaCommand;
+using Command = DeltaCommand;  // new positions follow one another
 
 class RangeEncoder {
 public:
