@@ -59,6 +59,9 @@ pair() {  # name old-folder new-folder
        ! cmp -s "$old/$f" "$new/$f"; then echo "$f"; fi
   done > "$list"
   local out="$work/$name.sizes"; : > "$out"
+  # The largest changed file, rebuilt below; the peers' deltas of it are kept.
+  local big
+  big="$(while read -r f; do echo "$(stat -c %s "$new/$f") $f"; done < "$list" | sort -k1,1nr -k2 | awk 'NR == 1 {print $2}')"
   while read -r f; do
     local o="$old/$f" n="$new/$f" d="$work/d"
     : > "$work/t"
@@ -69,6 +72,7 @@ pair() {  # name old-folder new-folder
     timed bsdiff "$o" "$n" "$d.bsdiff"
     timed xdelta3 -9 -f -e -s "$o" "$n" "$d.xd3"
     timed zstd -q -f -19 --long=27 --patch-from="$o" "$n" -o "$d.zst"
+    [ "$f" != "$big" ] || for peer in bsdiff xd3 zst; do cp "$d.$peer" "$work/big.$peer"; done
     echo "$f $(size "$n") $raw $stored $(size "$d.bsdiff") $(size "$d.xd3") $(size "$d.zst") $whole $(tr '\n' ' ' < "$work/t")" >> "$out"
   done < "$list"
   # Per file (largest ten) and summed.
@@ -90,17 +94,24 @@ pair() {  # name old-folder new-folder
             printf "| peak memory MB (largest) | %.1f | %.1f | %.1f | %.1f |\n", m[0] / 1024, m[1] / 1024, m[2] / 1024, m[3] / 1024}' "$out"
 
   # The largest changed file: rebuilt from its stored delta vs copied whole.
-  local big; big="$(sort -k2,2nr "$out" | awk 'NR == 1 {print $1}')"
   "$driver" encode "$old/$big" "$new/$big" "$work/big" >/dev/null
   "$driver" store "$new/$big" "$work/big.whole"
-  local copy=() apply=() alone=()
+  local copy=() apply=() alone=() peers=()
   for rep in 1 2 3 4 5; do
     : > "$work/t"; timed "$driver" copy "$work/big.whole" "$work/big.copy"; copy+=("$(cat "$work/t")")
     : > "$work/t"; timed "$driver" apply "$old/$big" "$work/big.lzss" "$work/big.out"; apply+=("$(cat "$work/t")")
     : > "$work/t"; timed "$driver" apply "$old/$big" "$work/big.lzss" "$work/big.out1" 1; alone+=("$(cat "$work/t")")
+    # The peers' own appliers, each flushing its result as ours does.
+    : > "$work/t"
+    timed sh -c 'bspatch "$1" "$2" "$3" && sync "$2"' - "$old/$big" "$work/big.out.bsdiff" "$work/big.bsdiff"
+    timed sh -c 'xdelta3 -f -d -s "$1" "$3" "$2" && sync "$2"' - "$old/$big" "$work/big.out.xd3" "$work/big.xd3"
+    timed sh -c 'zstd -q -f -d --long=27 --patch-from="$1" "$3" -o "$2" && sync "$2"' - "$old/$big" \
+      "$work/big.out.zst" "$work/big.zst"
+    peers+=("$(awk '{printf "%s ", $1}' "$work/t")")
   done
-  cmp -s "$work/big.out" "$new/$big" || { echo "rebuilt $big differs" >&2; exit 1; }
-  cmp -s "$work/big.out1" "$new/$big" || { echo "rebuilt $big differs (one thread)" >&2; exit 1; }
+  for out in out out1 out.bsdiff out.xd3 out.zst; do
+    cmp -s "$work/big.$out" "$new/$big" || { echo "rebuilt $big differs ($out)" >&2; exit 1; }
+  done
   printf '%s\n' "${copy[@]}" > "$work/copy.t"; printf '%s\n' "${apply[@]}" > "$work/apply.t"
   printf '%s\n' "${alone[@]}" > "$work/alone.t"
   local cs cm cu ck as am au ak os
@@ -116,6 +127,13 @@ pair() {  # name old-folder new-folder
     printf "| apply, largest file | size | whole copy s | rebuild s | ratio | one thread s | ratio | copy CPU s | rebuild CPU s | copy peak MB | rebuild peak MB | above baseline MB |\n";
     printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
     printf "| %s | %d | %.3f | %.3f | %.2f | %.3f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), os, (cs > 0 ? os / cs : 0), cc, ac, cm / 1024, am / 1024, (am - cm) / 1024}'
+  echo
+  echo "The same file rebuilt by the peers' own appliers from their deltas (fastest of 5, flushed; seconds):"
+  echo
+  printf '%s\n' "${peers[@]}" | awk -v f="$big" -v as="$as" -v cs="$cs" '
+    {for (k = 1; k <= 3; ++k) if (NR == 1 || $k < m[k]) m[k] = $k}
+    END {printf "| file | ours | bspatch | xdelta3 -d | zstd -d --patch-from | whole copy |\n|---|---:|---:|---:|---:|---:|\n";
+         printf "| %s | %.3f | %.3f | %.3f | %.3f | %.3f |\n", f, as, m[1], m[2], m[3], cs}'
 }
 
 # The pair as a whole patch, applied by the patcher to an installation of
