@@ -22,7 +22,8 @@
 #include "StreamFiles.h"
 #include "ThreadWork.h"
 #include "VectorFile.h"
-
+#include "pools/DefaultPools.h"
+#include "pools/ReusePtrPool.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -54,6 +55,7 @@ std::string BaseFile(const std::string& folder, const std::string& relative) {
 std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackListEntry>& entries,
                       const GameBase& base, std::string* summary) {
     unsigned rebuilt = 0, alreadyNew = 0, whole = 0;
+    CReusePtrPool reuse(g_pDefaultPtrPool);  // one rebuild's memory for all, as in the patcher
     for (const auto& [relative, file] : ReadPackDeltas(pack, entries)) {
         const std::string where = relative + " of " + base.label;
         for (const PackDelta& delta : file.deltas)
@@ -90,7 +92,7 @@ std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackLi
         if (old.Seek(0, ORIGIN_BEGIN)) return where + " does not read";
         CHostReadFile secondOld(path);  // for the segments decoded on a helper thread
         const DeltaHelper helper{ToolThreads(), secondOld.isOpen ? &secondOld : nullptr};
-        if (ErrorCode error = ApplyDelta(&old, &delta, &result, &helper))
+        if (ErrorCode error = ApplyDelta(&old, &delta, &result, &helper, &reuse))
             return "rebuilding " + where + " from " + match->name + " fails: " + ErrorText(error);
         if (result.size != match->header.newSize || result.crc != match->header.newCrc)
             return "rebuilding " + where + " gives " + std::to_string(result.size) + " bytes with CRC-32 " +

@@ -18,10 +18,17 @@
 #include "payload/DeltaKey.h"
 #include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
+#include "pools/ReusePtrPool.h"
 
 namespace {
 
 constexpr uint32_t kReadSize = 32768;
+
+// While a delta tree is patched, the memory of one file's rebuild is kept for
+// the next: a package of many changed files does not take (and touch) fresh
+// pages for each. The default pool otherwise.
+CPtrPool* s_rebuildPool = nullptr;
+CPtrPool* RebuildPool() { return s_rebuildPool ? s_rebuildPool : g_pDefaultPtrPool; }
 
 // Calls visit for every folder of the tree that holds delta entries, and
 // for every folder whose path does not fit the buffers (fits false): it can
@@ -51,7 +58,7 @@ void WalkDeltaTree(const char* sourcePath, void (*visit)(const char* deltaFolder
 
 // The size and CRC-32 of a whole file, read from its start.
 bool MeasureFile(CFile* file, uint32_t* size, uint32_t* crc) {
-    void* buffer = g_pDefaultPtrPool->Alloc(kReadSize);
+    void* buffer = RebuildPool()->Alloc(kReadSize);
     if (!buffer) return false;
     *size = file->GetSize();
     *crc = 0;
@@ -63,7 +70,7 @@ bool MeasureFile(CFile* file, uint32_t* size, uint32_t* crc) {
         *crc = Crc32Update(*crc, buffer, chunk);
         remaining -= chunk;
     }
-    g_pDefaultPtrPool->Free(buffer);
+    RebuildPool()->Free(buffer);
     return read;
 }
 
@@ -123,7 +130,7 @@ bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* 
     CFile* out = made ? CreatePartialFile(partial) : nullptr;
     // The applier checks the new size and CRC-32 of what it wrote; the size
     // on disk and the flush are checked here.
-    made = out && !ApplyDelta(old, delta, out, &helper) && out->GetSize() == header.newSize &&
+    made = out && !ApplyDelta(old, delta, out, &helper, RebuildPool()) && out->GetSize() == header.newSize &&
            (!flush || !out->Flush());
     delete secondOld;
     delete delta;
@@ -173,7 +180,12 @@ void RemovePartialOf(const char* deltaFolder, bool fits) {
 
 }  // namespace
 
-void PatchDeltaTree(const char* sourcePath) { WalkDeltaTree(sourcePath, PatchAsking); }
+void PatchDeltaTree(const char* sourcePath) {
+    CReusePtrPool reuse(g_pDefaultPtrPool);
+    s_rebuildPool = &reuse;
+    WalkDeltaTree(sourcePath, PatchAsking);
+    s_rebuildPool = nullptr;
+}
 
 void RemoveDeltaPartials(const char* sourcePath) { WalkDeltaTree(sourcePath, RemovePartialOf); }
 

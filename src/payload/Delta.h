@@ -42,6 +42,7 @@
 #include "file/File.h"
 #include "framework/ErrorCode.h"
 #include "payload/HelperThreads.h"
+#include "pools/PtrPool.h"
 
 constexpr char kDeltaMagic[4] = {'Q', 'D', 'L', 'T'};
 constexpr uint32_t kDeltaHeaderSize = 24;
@@ -99,5 +100,7 @@ struct DeltaHelper {
 // the old file's size is not the header's, "BADDELTA" for a damaged stream (nothing is read or written
 // out of bounds: out gets at most the header's new size), "BADRESULT" when
 // the produced bytes do not have the header's CRC, "NOTENOUGHMEM", or a read
-// or write error as the files give it.
-ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper = nullptr);
+// or write error as the files give it. That memory comes from pool (null:
+// the default pool) and goes back to it before the return.
+ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper = nullptr,
+                     CPtrPool* pool = nullptr);

@@ -443,13 +443,13 @@ ErrorCode ReadSegment(CFile* delta, uint32_t* left, Segment* segment) {
 // behind it. A pair of short streams (little to decode), or one no thread
 // starts for, is decoded here, each segment straight to out.
 ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header,
-                        const DeltaHelper* helper) {
+                        const DeltaHelper* helper, CPtrPool* pool) {
     // This thread's blocks, then the helper's: without those, no pairs.
     void* blocks[5] = {};
     const uint32_t sizes[5] = {sizeof(Work), DeltaMaxCoded(kDeltaMaxSegment), sizeof(Work),
                                DeltaMaxCoded(kDeltaMaxSegment), kDeltaMaxSegment};
     bool paired = helper && helper->oldFile;
-    for (int i = 0; i < 5; ++i) blocks[i] = i < 2 || paired ? g_pDefaultPtrPool->Alloc(sizes[i]) : nullptr;
+    for (int i = 0; i < 5; ++i) blocks[i] = i < 2 || paired ? pool->Alloc(sizes[i]) : nullptr;
     paired = paired && blocks[2] && blocks[3] && blocks[4];
     ErrorCode error = blocks[0] && blocks[1] ? nullptr : ERR_NOTENOUGHMEM;
     Segment mine{static_cast<Work*>(blocks[0]), oldFile, &header, static_cast<uint8_t*>(blocks[1]), 0, 0,
@@ -491,7 +491,7 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
         crc = Crc32Update(crc, theirs.collect, theirs.newBytes);
     }
     for (int i = 0; i < 5; ++i)
-        if (blocks[i]) g_pDefaultPtrPool->Free(blocks[i]);
+        if (blocks[i]) pool->Free(blocks[i]);
     if (!error && crc != header.newCrc) error = ERR_BADRESULT;
     return error;
 }
@@ -522,16 +522,17 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     return nullptr;
 }
 
-ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper) {
+ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper, CPtrPool* pool) {
+    if (!pool) pool = g_pDefaultPtrPool;
     DeltaHeader header;
     if (ErrorCode error = ReadDeltaHeader(delta, &header)) return error;
     if (oldFile->GetSize() != header.oldSize) return ERR_WRONGBASE;
-    if (header.flags & kDeltaSegments) return ApplySegments(oldFile, delta, out, header, helper);
-    auto* work = static_cast<Work*>(g_pDefaultPtrPool->Alloc(sizeof(Work)));
+    if (header.flags & kDeltaSegments) return ApplySegments(oldFile, delta, out, header, helper, pool);
+    auto* work = static_cast<Work*>(pool->Alloc(sizeof(Work)));
     if (!work) return ERR_NOTENOUGHMEM;
     Applier applier(work, oldFile, delta, out, header, 0);
     ErrorCode error = applier.Run(header.newSize);
     if (!error && applier.Crc() != header.newCrc) error = ERR_BADRESULT;
-    g_pDefaultPtrPool->Free(work);
+    pool->Free(work);
     return error;
 }

@@ -9,9 +9,14 @@
 #include "MemoryFile.h"
 #include "payload/Delta.h"
 #include "payload/PatchCrc.h"
+#include "pools/DefaultPools.h"
+#include "pools/ReusePtrPool.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::vector<uint8_t> kOld = DeltaFuzzOld();
+    // The applier's blocks kept from run to run, as the patcher keeps them
+    // from file to file: fresh ones cost most of a run.
+    static CReusePtrPool reuse(g_pDefaultPtrPool);
     MemoryFile old(kOld), secondOld(kOld), delta(std::vector<uint8_t>(data, data + size)), out;
     // Inputs of odd size read a segmented stream's segments in pairs, as for
     // a helper thread (which never starts here).
@@ -22,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // have those); the fuzzer explores the stream.
     if (headerRead && header.newSize > (1u << 20)) return 0;
     delta.position = 0;
-    ErrorCode error = ApplyDelta(&old, &delta, &out, size % 2 ? &helper : nullptr);
+    ErrorCode error = ApplyDelta(&old, &delta, &out, size % 2 ? &helper : nullptr, &reuse);
     if (!headerRead && !error) __builtin_trap();
     if (headerRead && out.data.size() > header.newSize) __builtin_trap();
     if (!error && (out.data.size() != header.newSize || Crc32(out.data.data(), out.data.size()) != header.newCrc))
