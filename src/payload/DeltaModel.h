@@ -23,10 +23,10 @@
 // same context and another that it is not the one before (each bit sent only
 // once there is such a diff; DeltaRememberDiff): relinked code repeats a few
 // diffs, which then take one or two bits to decode, not eight. A literal's bits are coded with two models mixed
-// in the logistic domain (DeltaMix): one under the byte produced before it,
+// in the logistic domain (DeltaModel::Mix): one under the byte produced before it,
 // one under a hash of the two bytes before it (kDeltaLiteralHashBits wide,
-// kDeltaFastLiteralHashBits in a stream flagged kDeltaFastCoding: a table
-// that stays in the processor's caches).
+// kDeltaFastLiteralHashBits in a stream flagged kDeltaFastCoding: a quarter
+// of the trees, fewer of them out of the processor's caches).
 // An extra's raw flag (Delta.h) is one bit of its own.
 // This state runs on across commands, from zeros.
 #pragma once
@@ -71,17 +71,18 @@ inline void DeltaLearn(DeltaProb* prob, unsigned bit) {
 constexpr unsigned kDeltaLiteralHashBits = 13;
 constexpr unsigned kDeltaFastLiteralHashBits = 11;
 
-// 4096 / (1 + e^-(x / 256)) for x in [-2047, 2047], interpolated from a table
-// in integers only, so every build computes the same values.
-inline unsigned DeltaSquash(int x) {
-    static const unsigned short kPoints[33] = {1,    2,    3,    6,    10,   16,   27,   45,   73,   120,  194,
-                                               310,  488,  747,  1101, 1546, 2047, 2549, 2994, 3348, 3607, 3785,
-                                               3901, 3975, 4022, 4050, 4068, 4079, 4085, 4089, 4092, 4093, 4094};
-    if (x > 2047) return 4095;
-    if (x < -2047) return 1;
-    unsigned e = unsigned(x + 2048), i = e >> 7, w = e & 127;
-    return (kPoints[i] * (128 - w) + kPoints[i + 1] * w + 64) >> 7;
-}
+// The mixing of two models (DeltaModel::Mix) as two table steps: stretch,
+// the inverse of squashing (DeltaMix.cpp) per chance of 12 bits; mixed, the
+// chance of a 0 for each sum of two stretches (at sum + 4094), their log-odds
+// weighted 5/8, squashed back and kept within the limits. A literal's bit
+// waits on this chain, so it is kept short. Filled once, when the program
+// starts (not at compile time: 24 KB that every patch would carry).
+struct DeltaMixTables {
+    DeltaMixTables();
+    int16_t stretch[4096];
+    uint16_t mixed[2 * 4094 + 1];
+};
+extern const DeltaMixTables kDeltaMixTables;
 
 
 struct DeltaNumberModel {
@@ -102,8 +103,6 @@ struct DeltaModel {
     DeltaProb diffHit[512][2];  // per diff context: is it the last diff seen, the one before
     DeltaProb changed[1u << 15];
     uint8_t diffSeen[512][2];   // per diff context: the last two distinct diffs, 0 for none
-    int16_t stretch[4096];  // inverse of DeltaSquash, filled by Init
-    uint16_t squash[4097];  // DeltaSquash(x) at x + 2048, filled by Init
 
     // Resets every model to its start for a stream with these header flags.
     // The byte trees (most of the model's memory) are set up a nibble tree
@@ -116,15 +115,10 @@ struct DeltaModel {
         literalHashShift_ = 32 - hashBits;
         std::memset(lines_, 0, (kLiteral2Row + (1u << hashBits)) * kDeltaTreeLines * sizeof lines_[0]);
         used_ = 0;
-        for (int x = -2048; x <= 2048; ++x) squash[x + 2048] = uint16_t(DeltaSquash(x));
         DeltaProb* p = &seek.length[0];
         DeltaProb* end = &changed[(1u << 15) - 1] + 1;
         while (p != end) *p++ = kDeltaProbInit;
         for (auto& seen : diffSeen) seen[0] = seen[1] = 0;
-        unsigned next = 0;
-        for (int x = -2047; x <= 2047; ++x)
-            for (unsigned v = DeltaSquash(x); next <= v; ++next) stretch[next] = int16_t(x);
-        while (next < 4096) stretch[next++] = 2047;
     }
 
     // A byte tree (row) is taken by its high nibble's tree, then the low
@@ -144,12 +138,11 @@ struct DeltaModel {
         return {&lines_[(kLiteral2Row + hash) * kDeltaTreeLines]};
     }
 
-    // The chance of a 0 from two models: their log-odds summed, weighted 5/8.
-    uint32_t Mix(DeltaProb a, DeltaProb b) const {
-        int x = (stretch[DeltaChanceOfZero(a) >> 4] + stretch[DeltaChanceOfZero(b) >> 4]) * 5 / 8;
-        x = x < -2048 ? -2048 : x > 2048 ? 2048 : x;
-        uint32_t p = uint32_t(squash[x + 2048]) << 4;
-        return p < kDeltaProbMin ? kDeltaProbMin : p > kDeltaProbMax ? kDeltaProbMax : p;
+    // The chance of a 0 from two models: their log-odds summed, weighted 5/8
+    // (DeltaMixTables).
+    static uint32_t Mix(DeltaProb a, DeltaProb b) {
+        const DeltaMixTables& t = kDeltaMixTables;
+        return t.mixed[t.stretch[DeltaChanceOfZero(a) >> 4] + t.stretch[DeltaChanceOfZero(b) >> 4] + 4094];
     }
 
 private:
