@@ -110,18 +110,6 @@ private:
         DeltaLearn(p, bit);
         return bit;
     }
-    unsigned TreeBit(Coder& c, DeltaProb* p) {
-        unsigned bit = EvenBit(c, DeltaChanceOfZero(*p));
-        DeltaLearn(p, bit);
-        return bit;
-    }
-    // A bit coded with chance zero of a 0 that both models p and q learn.
-    unsigned MixedBit(Coder& c, DeltaProb* p, DeltaProb* q) {
-        unsigned bit = EvenBit(c, work_->model.Mix(*p, *q));
-        DeltaLearn(p, bit);
-        DeltaLearn(q, bit);
-        return bit;
-    }
     // A bit at even odds that no model learns.
     unsigned DirectBit(Coder& c) { return EvenBit(c, kDeltaEvenOdds); }
     // A byte of 256 equal chances. Only a damaged stream has a code past
@@ -144,9 +132,19 @@ private:
         for (unsigned i = 0; i + 1 < length; ++i) n = n << 1 | Bit(c, &m->bits[length][i]);
         return n;
     }
+    // Each bit's chance is chosen from its parent's two children, loaded
+    // while the parent's bit decodes (as in Literals).
     unsigned Nibble(Coder& c, DeltaProb* tree) {
         unsigned node = 1;
-        while (node < 16) node = node << 1 | TreeBit(c, &tree[node]);
+        uint32_t chance = DeltaChanceOfZero(tree[1]);
+        for (int level = 0; level < 4; ++level) {
+            uint32_t chance0 = level < 3 ? DeltaChanceOfZero(tree[2 * node]) : 0;
+            uint32_t chance1 = level < 3 ? DeltaChanceOfZero(tree[2 * node + 1]) : 0;
+            unsigned bit = EvenBit(c, chance);
+            DeltaLearn(&tree[node], bit);
+            node = node << 1 | bit;
+            chance = bit ? chance1 : chance0;
+        }
         return node - 16;
     }
     uint8_t Byte(Coder& c, DeltaModel::Row row) {
@@ -169,12 +167,12 @@ private:
         DeltaRememberDiff(seen, diff);
         return diff;
     }
-    unsigned LiteralNibble(Coder& c, DeltaProb* order1, DeltaProb* order2) {
-        unsigned node = 1;
-        while (node < 16) node = node << 1 | MixedBit(c, &order1[node], &order2[node]);
-        return node - 16;
-    }
-
+    // The hot loops, each a function of its own (the coder's state in
+    // registers, not spilled around the whole of Run), with a change's diff
+    // decoded out of line.
+    void ChangedGroup(Coder& c, DeltaAddState& state, const uint8_t* source, uint8_t* target, uint32_t n);
+    void Literals(Coder& c, uint8_t* to, uint32_t n, uint8_t* before1, uint8_t* before2);
+    __attribute__((noinline)) uint8_t ChangeDiff(Coder& c, uint32_t context) { return Diff(c, context); }
     ErrorCode FlushOutput();
     // The old file's bytes [position, position + n), n <= kDeltaGroup inside
     // the old file; wanted >= n is how much the caller reads from there on.
@@ -263,12 +261,102 @@ const uint8_t* Applier::OldBytes(uint32_t position, uint32_t n, uint32_t wanted,
     return work_->cache[slot] + offset;
 }
 
+// A changed group's n bytes: a flag per byte, most of them "unchanged".
+// Invariants: range and code are the coder's (written back around each call
+// out), context is DeltaAddState::ChangedContext of byte i.
+__attribute__((noinline)) void Applier::ChangedGroup(Coder& coder, DeltaAddState& state, const uint8_t* source,
+                                                     uint8_t* target, uint32_t n) {
+    DeltaProb* const changedModel = work_->model.changed;
+    uint32_t range = coder.range, code = coder.code;
+    uint32_t context = state.ChangedContext();
+    for (uint32_t i = 0; i < n; ++i) {
+        DeltaProb* p = &changedModel[context];
+        uint32_t bound = (range >> kDeltaProbBits) * DeltaChanceOfZero(*p);
+        const uint8_t byte = source[i];
+        uint8_t diff = 0;
+        if (code < bound) {
+            range = bound;
+            DeltaLearn(p, 0);
+        } else {
+            coder.code = code - bound;
+            coder.range = range - bound;
+            DeltaLearn(p, 1);
+            Normalize(coder);
+            state.since = uint8_t(context & 7);
+            state.old1 = uint8_t(context >> 3);
+            diff = ChangeDiff(coder, state.DiffContext());
+            if (diff) state.lastDiff = diff;
+            range = coder.range;
+            code = coder.code;
+        }
+        target[i] = uint8_t(byte + diff);
+        if (range < kDeltaRangeTop) {
+            coder.range = range;
+            coder.code = code;
+            Normalize(coder);
+            range = coder.range;
+            code = coder.code;
+        }
+        context = DeltaAddState::NextChangedContext(context, byte, DeltaAddState::SinceAfter(context & 7, diff));
+    }
+    coder.range = range;
+    coder.code = code;
+    state.old2 = n >= 2 ? source[n - 2] : state.old1;
+    state.old1 = source[n - 1];
+    state.since = uint8_t(context & 7);
+}
+
+// n literal bytes, each two nibble trees of four bits, each bit mixed from
+// the trees under the byte before and under the two before (DeltaModel::Mix)
+// and taught to both. Each bit's chance is chosen from its parent's two
+// children, mixed while the parent's bit decodes: the chain from one bit to
+// the next is a multiply and a choice, not three table loads.
+__attribute__((noinline)) void Applier::Literals(Coder& coder, uint8_t* to, uint32_t n, uint8_t* before1,
+                                                 uint8_t* before2) {
+    DeltaModel& m = work_->model;
+    Coder c = coder;
+    uint8_t b1 = *before1, b2 = *before2;
+    for (uint32_t i = 0; i < n; ++i) {
+        DeltaModel::Row order1 = m.Literal(b1);
+        DeltaModel::Row order2 = m.Literal2(b1, b2);
+        DeltaProb* t1 = m.HighTree(order1);
+        DeltaProb* t2 = m.HighTree(order2);
+        unsigned byte = 1;
+        for (int half = 0; half < 2; ++half) {
+            unsigned node = 1;
+            uint32_t chance = DeltaModel::Mix(t1[1], t2[1]);
+            for (int level = 0; level < 4; ++level) {
+                uint32_t chance0 = 0, chance1 = 0;
+                if (level < 3) {
+                    chance0 = DeltaModel::Mix(t1[2 * node], t2[2 * node]);
+                    chance1 = DeltaModel::Mix(t1[2 * node + 1], t2[2 * node + 1]);
+                }
+                unsigned bit = EvenBit(c, chance);
+                DeltaLearn(&t1[node], bit);
+                DeltaLearn(&t2[node], bit);
+                node = node << 1 | bit;
+                chance = bit ? chance1 : chance0;
+            }
+            byte = byte << 4 | (node - 16);
+            if (half == 0) {
+                t1 = m.LowTree(order1, node - 16);
+                t2 = m.LowTree(order2, node - 16);
+            }
+        }
+        b2 = b1;
+        b1 = uint8_t(byte);
+        to[i] = b1;
+    }
+    coder = c;
+    *before1 = b1;
+    *before2 = b2;
+}
+
 // The add is decoded a group at a time, each group's old bytes taken from
 // the cache and its new ones written straight into the output buffer.
 ErrorCode Applier::Add(uint32_t count) {
     DeltaModel& m = work_->model;
     DeltaProb* const groupModel = m.group;
-    DeltaProb* const changedModel = m.changed;
     uint8_t* const output = work_->output;
     DeltaAddState state = add_;
     uint8_t before1 = previous_, before2 = previous2_;
@@ -291,12 +379,7 @@ ErrorCode Applier::Add(uint32_t count) {
         if (!changed) {
             std::memcpy(target, source, g);
         } else {
-            for (uint32_t i = 0; i < g; ++i) {
-                uint8_t diff = 0;
-                if (Bit(c, &changedModel[state.ChangedContext()])) diff = Diff(c, state.DiffContext());
-                target[i] = uint8_t(source[i] + diff);
-                state.Next(source[i], diff);
-            }
+            ChangedGroup(c, state, source, target, g);
         }
         state.NextGroup(source, g, changed);
         before2 = g >= 2 ? target[g - 2] : before1;
@@ -313,7 +396,6 @@ ErrorCode Applier::Add(uint32_t count) {
 }
 
 ErrorCode Applier::Extra(uint32_t count, bool raw) {
-    DeltaModel& m = work_->model;
     uint8_t* const output = work_->output;
     uint8_t before1 = previous_, before2 = previous2_;
     Coder c = coder_;
@@ -333,15 +415,7 @@ ErrorCode Applier::Extra(uint32_t count, bool raw) {
             before2 = n >= 2 ? output[outFill_ + n - 2] : before1;
             before1 = output[outFill_ + n - 1];
         }
-        for (uint32_t i = 0; !raw && i < n; ++i) {
-            DeltaModel::Row order1 = m.Literal(before1);
-            DeltaModel::Row order2 = m.Literal2(before1, before2);
-            unsigned high = LiteralNibble(c, m.HighTree(order1), m.HighTree(order2));
-            unsigned low = LiteralNibble(c, m.LowTree(order1, high), m.LowTree(order2, high));
-            before2 = before1;
-            before1 = uint8_t(high << 4 | low);
-            output[outFill_ + i] = before1;
-        }
+        if (!raw) Literals(c, output + outFill_, n, &before1, &before2);
         outFill_ += n;
         count -= n;
     }

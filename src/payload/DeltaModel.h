@@ -187,17 +187,19 @@ struct DeltaAddState {
     }
 
     uint32_t ChangedContext() const { return (uint32_t(old2 >> 4) << 8 | old1) << 3 | since; }
+    // The next byte's ChangedContext from this byte's, its old value and the
+    // since after it: the decoder's flag loop keeps only this number.
+    static uint32_t NextChangedContext(uint32_t context, uint8_t old, uint32_t sinceAfter) {
+        return (context << 4 & 0x7800) | uint32_t(old) << 3 | sinceAfter;
+    }
+    static uint32_t SinceAfter(uint32_t since, uint8_t diff) { return diff ? 0 : since + (since < 7); }
     // The diff context of the current byte: after a nonzero diff (a carry),
     // that diff; else the old byte before.
     uint32_t DiffContext() const { return since == 0 ? 256u + lastDiff : old1; }
     // After a byte whose old value is old and whose diff is diff.
     void Next(uint8_t old, uint8_t diff) {
-        if (diff) {
-            since = 0;
-            lastDiff = diff;
-        } else if (since < 7) {
-            ++since;
-        }
+        since = uint8_t(SinceAfter(since, diff));
+        if (diff) lastDiff = diff;
         old2 = old1;
         old1 = old;
     }
