@@ -93,10 +93,11 @@ struct DeltaHelper {
 
 // Writes the new file to out (sequentially, from its current position) from
 // the old file (read at random, through a 256 KB cache) and the delta (read
-// sequentially from its current position). Memory stays about 10.6 MB,
+// sequentially from its current position). Memory stays about 10.4 MB,
 // mostly the byte trees, touched as used (a segmented delta: two segments'
 // streams more; with a helper, twice that and a segment's new bytes, about
-// 28 MB, of which a fast stream touches at most about 15 MB) whatever the sizes. "WRONGBASE" when
+// 27.5 MB, of which a fast stream touches at most about 15 MB) whatever the
+// sizes. "WRONGBASE" when
 // the old file's size is not the header's, "BADDELTA" for a damaged stream (nothing is read or written
 // out of bounds: out gets at most the header's new size), "BADRESULT" when
 // the produced bytes do not have the header's CRC, "NOTENOUGHMEM", or a read

@@ -7,7 +7,11 @@
 
 namespace {
 
-constexpr uint32_t kInputSize = 0x10000;
+// The delta's and the new file's buffers: small, as every page of them is
+// touched and a page's first touch costs about as much as the writes it
+// saves (the delta is read through the container's own buffer).
+constexpr uint32_t kInputSize = 0x4000;
+constexpr uint32_t kOutputSize = 0x10000;
 // The old file is read through a direct-mapped cache of kCacheSlots blocks
 // of kBlockSize bytes (block b in slot b mod kCacheSlots), an add's blocks
 // read together, up to kMaxReadBlocks in one read: a file patched in order
@@ -16,7 +20,6 @@ constexpr uint32_t kInputSize = 0x10000;
 constexpr uint32_t kBlockSize = 0x4000;
 constexpr uint32_t kCacheSlots = 16;
 constexpr uint32_t kMaxReadBlocks = 16;
-constexpr uint32_t kOutputSize = 0x40000;
 // The coder reads at most a few bytes past what the encoder flushed only on
 // a damaged stream; past this many it is refused.
 constexpr uint32_t kMaxOverrun = 8;
