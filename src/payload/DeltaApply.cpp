@@ -313,7 +313,11 @@ __attribute__((noinline)) void Applier::ChangedGroup(Coder& coder, DeltaAddState
 // the trees under the byte before and under the two before (DeltaModel::Mix)
 // and taught to both. Each bit's chance is chosen from its parent's two
 // children, mixed while the parent's bit decodes: the chain from one bit to
-// the next is a multiply and a choice, not three table loads.
+// the next is a multiply and a choice, not three table loads. The order-2
+// trees (megabytes of them in a literal-heavy file) are fetched ahead: the
+// four low trees the high nibble can still choose once two of its bits are
+// known, the next byte's two possible high trees once this byte lacks only
+// its last bit.
 __attribute__((noinline)) void Applier::Literals(Coder& coder, uint8_t* to, uint32_t n, uint8_t* before1,
                                                  uint8_t* before2) {
     DeltaModel& m = work_->model;
@@ -339,6 +343,12 @@ __attribute__((noinline)) void Applier::Literals(Coder& coder, uint8_t* to, uint
                 DeltaLearn(&t2[node], bit);
                 node = node << 1 | bit;
                 chance = bit ? chance1 : chance0;
+                if (half == 0 && level == 1) m.Prefetch4Low(order2, (node - 4) * 4);
+                if (half == 1 && level == 2) {
+                    const unsigned next = (byte & 15) << 4 | (node - 8) << 1;
+                    m.PrefetchHigh(m.Literal2(uint8_t(next), b1));
+                    m.PrefetchHigh(m.Literal2(uint8_t(next | 1), b1));
+                }
             }
             byte = byte << 4 | (node - 16);
             if (half == 0) {

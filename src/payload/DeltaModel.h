@@ -128,6 +128,13 @@ struct DeltaModel {
     };
     DeltaProb* HighTree(Row row) { return Nibbles(row, 0); }
     DeltaProb* LowTree(Row row, unsigned high) { return Nibbles(row, high + 1); }
+    // Hints, no effect on the bits: the high nibble's tree of row, and the
+    // low nibbles' trees under highs [first, first + 4), are fetched into the
+    // cache if they are in use.
+    void PrefetchHigh(Row row) const { Prefetch(row.lines[0]); }
+    void Prefetch4Low(Row row, unsigned first) const {
+        for (unsigned high = first; high < first + 4; ++high) Prefetch(row.lines[high + 1]);
+    }
 
     // The diff tree of a diff context (DeltaAddState::DiffContext).
     Row Diff(uint32_t context) { return {&lines_[context * kDeltaTreeLines]}; }
@@ -149,6 +156,9 @@ private:
     // Rows of trees: the diff contexts, the literal's byte before, its hash of two.
     static constexpr uint32_t kLiteralRow = 512, kLiteral2Row = kLiteralRow + 256;
     static constexpr uint32_t kTreeRows = kLiteral2Row + (1u << kDeltaLiteralHashBits);
+    void Prefetch(uint32_t place) const {
+        if (place) __builtin_prefetch(arena_[place - 1]);
+    }
     DeltaProb* Nibbles(Row row, unsigned line) {
         uint32_t& place = row.lines[line];
         if (!place) {
