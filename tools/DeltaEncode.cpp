@@ -371,56 +371,83 @@ void WriteCommands(const std::vector<Command>& commands, const OldAt& oldAt, con
     coder.Finish();
 }
 
-// The rebuild's work for a command, roughly, in nanoseconds as measured on
-// the benchmark pairs: unchanged groups are copied, changed groups decoded
-// byte by byte with a few steps more per changed byte, literals bit by bit
-// through the mixed models, noise a byte a step.
-double DecodeWork(const Command& c, const uint8_t* old, const uint8_t* neu) {
-    double work = 0.3 * c.add;
+// The rebuild's work for a command, roughly, in nanoseconds (fitted to the
+// decoding times of postgres' segments): the command's own numbers,
+// unchanged groups copied, changed groups decoded byte by byte with a diff
+// for each changed byte, literals bit by bit through the mixed models, noise
+// a byte a step. The add's share (with the command's own), then the extra's.
+struct CommandWork {
+    double add, extra;
+};
+CommandWork WorkOf(const Command& c, const uint8_t* old, const uint8_t* neu) {
+    double work = 600 + 0.5 * c.add;
     for (uint32_t at = 0; at < c.add; at += kDeltaGroup) {
         const uint32_t g = std::min(c.add - at, kDeltaGroup);
         const uint8_t *o = old + c.oldStart + at, *n = neu + at;
         if (std::memcmp(o, n, g) == 0) continue;
-        work += 6.0 * g;
-        for (uint32_t i = 0; i < g; ++i) work += o[i] != n[i] ? 15 : 0;
+        work += 4.0 * g;
+        for (uint32_t i = 0; i < g; ++i) work += o[i] != n[i] ? 45 : 0;
     }
     const bool noise = c.extra >= kDeltaRawMin && LooksLikeNoise(neu + c.add, c.extra);
-    return work + (noise ? 5.0 : 100.0) * c.extra;
+    return {work, (noise ? 5.0 : 100.0) * c.extra};
 }
 
-// Cuts the commands (of the whole new file) into count segments of about
-// equal decoding work, more when a segment would pass kDeltaMaxSegment new
-// bytes, splitting commands where the cuts fall: the rebuild decodes the
-// segments two at a time on two threads. Each segment's first new position
-// in *starts.
+// Cuts the commands (of the whole new file) into segments of about equal
+// decoding work, splitting commands where the cuts fall: at least count of
+// them and as many as kDeltaMaxSegment new bytes a segment needs, an even
+// number (the rebuild decodes them two at a time on two threads: an odd one
+// out would be decoded alone), more only where a segment reaches that size
+// first. Each segment's share is the work left over the segments left, so
+// that one cut short by the size limit does not leave the last with the
+// rest. Each segment's first new position in *starts.
 std::vector<std::vector<Command>> CutSegments(const std::vector<Command>& commands, const uint8_t* old,
                                               const uint8_t* neu, size_t count, std::vector<size_t>* starts) {
-    std::vector<double> work(commands.size());
-    double total = 0;
+    std::vector<CommandWork> work(commands.size());
+    double left = 0;  // work not yet in a segment
     size_t newPos = 0;
     for (size_t k = 0; k < commands.size(); ++k) {
-        total += work[k] = DecodeWork(commands[k], old, neu + newPos);
+        work[k] = WorkOf(commands[k], old, neu + newPos);
+        left += work[k].add + work[k].extra;
         newPos += commands[k].add + commands[k].extra;
     }
-    const double target = total / double(count);
+    count = std::max(count, (newPos + kDeltaMaxSegment - 1) / kDeltaMaxSegment);
+    count += count % 2;
     std::vector<std::vector<Command>> segments;
     size_t bytes = kDeltaMaxSegment;  // of the current segment: none yet, so the first piece opens one
-    double done = 0;                  // work in the current segment
+    double done = 0, target = 0;      // work in the current segment, and its share
     newPos = 0;
     for (size_t k = 0; k < commands.size(); ++k) {
         Command c = commands[k];
-        const double perByte = work[k] / double(c.add + c.extra);
+        // The work of the first n of the command's bytes left: its add's
+        // and its extra's bytes each at their own rate.
+        const double perAdd = c.add ? work[k].add / c.add : 0;
+        const double perExtra = c.extra ? (work[k].extra + (c.add ? 0 : work[k].add)) / c.extra : 0;
+        const auto workOf = [&](uint32_t n) {
+            return n <= c.add ? perAdd * n : perAdd * c.add + perExtra * (n - c.add);
+        };
         for (uint32_t length = c.add + c.extra; length;) {
             const bool last = segments.size() >= count;
             if (bytes == kDeltaMaxSegment || (!last && !segments.empty() && done >= target)) {
+                target = left / double(segments.size() < count ? count - segments.size() : 1);
                 segments.emplace_back();
                 starts->push_back(newPos);
                 bytes = 0;
                 done = 0;
             }
             uint32_t take = uint32_t(std::min<size_t>(length, kDeltaMaxSegment - bytes));
-            if (segments.size() < count && perByte > 0)
-                take = uint32_t(std::min<double>(take, std::max(1.0, std::ceil((target - done) / perByte))));
+            if (segments.size() < count && workOf(take) > target - done) {
+                // The fewest bytes (at least one) that reach the share.
+                uint32_t low = 1, high = take;
+                while (low < high) {
+                    const uint32_t middle = low + (high - low) / 2;
+                    if (workOf(middle) >= target - done)
+                        high = middle;
+                    else
+                        low = middle + 1;
+                }
+                take = low;
+            }
+            const double taken = workOf(take);
             Command head = c;
             if (take <= c.add) {
                 head.add = take;
@@ -434,7 +461,8 @@ std::vector<std::vector<Command>> CutSegments(const std::vector<Command>& comman
             }
             segments.back().push_back(head);
             bytes += take;
-            done += perByte * take;
+            done += taken;
+            left -= taken;
             newPos += take;
             length -= take;
         }
