@@ -97,11 +97,11 @@ struct DeltaHelper {
 // mostly the byte trees, touched as used (a segmented delta: two segments'
 // streams more; with a helper, twice that and a segment's new bytes, about
 // 27.5 MB, of which a fast stream touches at most about 15 MB) whatever the
-// sizes. "WRONGBASE" when
-// the old file's size is not the header's, "BADDELTA" for a damaged stream (nothing is read or written
-// out of bounds: out gets at most the header's new size), "BADRESULT" when
-// the produced bytes do not have the header's CRC, "NOTENOUGHMEM", or a read
-// or write error as the files give it. That memory comes from pool (null:
-// the default pool) and goes back to it before the return.
+// sizes. "WRONGBASE" when the old file's size is not the header's,
+// "BADDELTA" for a damaged stream (nothing is read or written out of bounds:
+// out gets at most the header's new size), "BADRESULT" when the produced
+// bytes do not have the header's CRC, "NOTENOUGHMEM", or a read or write
+// error as the files give it. That memory comes from pool (null: the default
+// pool) and goes back to it before the return.
 ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper = nullptr,
                      CPtrPool* pool = nullptr);
