@@ -30,28 +30,28 @@ std::string BelowFilesFolder(const std::string& packName)
 
 std::string ComponentProblem(const std::string& component)
 {
-    // Host names beyond ASCII would reach the players in another code page.
-    for (unsigned char c : component)
-        if (c >= 0x7F)
-            return "a character outside printable ASCII";
-    if (IsPlainFileName(component.c_str()))
-        return "";
-    // The patcher's rule refused it: say which part.
-    if (component.empty())
-        return "an empty name";
-    if (component == "." || component == "..")
-        return "a reference to a folder, not a name";
-    for (unsigned char c : component) {
-        if (c < 0x20)
-            return "a character outside printable ASCII";
-        if (std::strchr("\\/:*?\"<>|", c) != nullptr)
-            return std::string("the character '") + static_cast<char>(c) + "', which Windows refuses in names";
+    // The patcher's own rule decides; this only names the reason.
+    if (component.find('\0') != std::string::npos)
+        return "a character outside printable ASCII";
+    switch (PatchFileNameFault(component.c_str())) {
+    case NameFault::kNone: return "";
+    case NameFault::kEmpty: return "an empty name";
+    case NameFault::kTooLong: return "longer than 255 characters";
+    case NameFault::kFolderReference: return "a reference to a folder, not a name";
+    case NameFault::kControlCharacter:
+    case NameFault::kNotAscii: return "a character outside printable ASCII";
+    case NameFault::kReservedCharacter:
+        for (char c : component)
+            if (std::strchr(kReservedNameCharacters, c) != nullptr)
+                return std::string("the character '") + c + "', which Windows refuses in names";
+        break;
+    case NameFault::kTrailingDotOrBlank: return "a name ending in a dot or a blank, which Windows drops";
+    case NameFault::kDeviceName:
+        return "a device name of Windows (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with any extension)";
+    case NameFault::kPartialSuffix:
+        return std::string("a name ending in ") + kPartialFileSuffix + ", the patcher's own temporary suffix";
     }
-    if (component.back() == '.' || component.back() == ' ')
-        return "a name ending in a dot or a blank, which Windows drops";
-    if (component.size() > 255)
-        return "longer than 255 characters";
-    return "a device name of Windows (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$, with any extension)";
+    return "a name the patcher does not write";
 }
 
 std::string FilesPackName(const std::vector<std::string>& components)

@@ -23,7 +23,8 @@ extern const std::string kDeltasPackPrefix;
 // or "" when the name is not below it.
 std::string BelowFilesFolder(const std::string& packName);
 
-// Why a path component cannot be carried, or "" when it can.
+// Why a path component cannot be carried (the patcher's PatchFileNameFault
+// in words), or "" when it can.
 std::string ComponentProblem(const std::string& component);
 
 // The pack name of a file below Files/, given its path components.

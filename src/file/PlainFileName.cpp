@@ -5,6 +5,7 @@
 #include "framework/AsciiText.h"
 
 const char kPartialFileSuffix[] = ".~qp";
+const char kReservedNameCharacters[] = "\\/:*?\"<>|";
 
 namespace {
 
@@ -56,17 +57,29 @@ bool EveryName(const char* path, NameTest test) {
 
 }  // namespace
 
-bool IsPlainFileName(const char* name) {
-    if (!name) return false;
-    size_t length = std::strlen(name);
-    if (length == 0 || length > kMaxNameLength) return false;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+NameFault PlainFileNameFault(const char* name) {
+    size_t length = name ? std::strlen(name) : 0;
+    if (length == 0) return NameFault::kEmpty;
+    if (length > kMaxNameLength) return NameFault::kTooLong;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return NameFault::kFolderReference;
     for (size_t i = 0; i < length; ++i) {
         unsigned char c = uint8_t(name[i]);
-        if (c < 32 || std::strchr("\\/:*?\"<>|", c)) return false;
+        if (c < 32) return NameFault::kControlCharacter;
+        if (std::strchr(kReservedNameCharacters, c)) return NameFault::kReservedCharacter;
     }
-    if (name[length - 1] == '.' || name[length - 1] == ' ') return false;
-    return !IsDeviceName(name);
+    if (name[length - 1] == '.' || name[length - 1] == ' ') return NameFault::kTrailingDotOrBlank;
+    return IsDeviceName(name) ? NameFault::kDeviceName : NameFault::kNone;
+}
+
+bool IsPlainFileName(const char* name) { return PlainFileNameFault(name) == NameFault::kNone; }
+
+NameFault PatchFileNameFault(const char* name) {
+    NameFault fault = PlainFileNameFault(name);
+    if (fault != NameFault::kNone) return fault;
+    size_t length = std::strlen(name);
+    for (size_t i = 0; i < length; ++i)
+        if (uint8_t(name[i]) > 126) return NameFault::kNotAscii;
+    return EndsWithNoCase(name, length, kPartialFileSuffix) ? NameFault::kPartialSuffix : NameFault::kNone;
 }
 
 bool IsPlainRelativePath(const char* path) {
@@ -74,7 +87,5 @@ bool IsPlainRelativePath(const char* path) {
 }
 
 bool IsPatchFilePath(const char* path) {
-    return EveryName(path, [](const char* name, size_t length) {
-        return IsPlainFileName(name) && !EndsWithNoCase(name, length, kPartialFileSuffix);
-    });
+    return EveryName(path, [](const char* name, size_t) { return PatchFileNameFault(name) == NameFault::kNone; });
 }
