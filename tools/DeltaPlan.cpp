@@ -179,6 +179,10 @@ DeltaPlan PlanDeltas(const std::vector<GameBase>& bases, const std::string& newF
     }
     if (plan.Conflicts())
         return plan;
+    // Whole or as deltas, every carried file is written under its name:
+    // the same name rules as every build form, before any encoding.
+    for (const std::string& relative : carried)
+        CarriedPackName(newFolder, relative);
     EntryIndex index(bases.size());
     for (size_t b = 0; b < bases.size(); ++b)
         for (const DiffEntry& entry : plan.diffs[b].entries)

@@ -57,15 +57,17 @@ PatchSource SourceOf(const std::string& packName, const fs::path& path, const st
     return source;
 }
 
-// A symbolic link is carried as what it leads to, under its own name, when
-// that stays inside the tree; one that leads out of it, nowhere, or to a
-// folder holding the link itself (a loop) is refused, naming the link.
+// A symbolic link stays when it leads inside the tree; one that leads out
+// of it, nowhere, or to a folder holding the link itself (a loop) is
+// refused, naming the link.
 void CheckLink(const fs::path& link, const fs::path& realRoot)
 {
     std::error_code error;
     const fs::path target = fs::read_symlink(link, error);
     const std::string named = "cannot carry the symbolic link " + link.string() + " (to " + target.string() + "): ";
     const fs::path real = fs::canonical(link, error);
+    if (error == std::errc::too_many_symbolic_link_levels)
+        throw ToolError(named + "it leads into a loop");
     if (error)
         throw ToolError(named + "it leads nowhere");
     const auto inside = [](const fs::path& path, const fs::path& folder) {
@@ -78,76 +80,63 @@ void CheckLink(const fs::path& link, const fs::path& realRoot)
         throw ToolError(named + "it leads to a folder that holds it, a loop");
 }
 
-void CollectFiles(const fs::path& root, std::vector<PatchSource>& sources, const std::optional<uint32_t>& fixed,
-                  const std::function<bool(const std::string&)>& carry)
+} // namespace
+
+SourceTree ListSourceTree(const std::string& root)
 {
     std::error_code error;
     const fs::path realRoot = fs::canonical(root, error);
     if (error)
-        throw ToolError("cannot list " + root.string() + ": " + error.message());
+        throw ToolError("cannot list " + root + ": " + error.message());
     fs::recursive_directory_iterator it(root, fs::directory_options::follow_directory_symlink, error), end;
     if (error)
-        throw ToolError("cannot list " + root.string() + ": " + error.message());
-    std::vector<fs::path> emptyFolders;
+        throw ToolError("cannot list " + root + ": " + error.message());
+    SourceTree tree;
+    std::map<std::string, std::string> seen; // folded relative path -> as written, files and folders
     for (; it != end; it.increment(error)) {
         if (error)
-            throw ToolError("cannot list below " + root.string() + ": " + error.message());
+            break;
         const fs::path& path = it->path();
         if (it->is_symlink())
             CheckLink(path, realRoot);
-        // Only what is carried must meet the naming rules; its folders are
-        // checked as parts of its name.
-        if (carry && (it->is_directory() || !carry(path.lexically_relative(root).generic_string())))
-            continue;
-        std::vector<std::string> components;
-        for (const fs::path& part : path.lexically_relative(root))
-            components.push_back(part.string());
-        for (const std::string& component : components) {
-            const std::string problem = ComponentProblem(component);
-            if (!problem.empty())
-                throw ToolError("cannot carry " + path.string() + ": \"" + component + "\" is " + problem);
-        }
+        // Lexically: a link keeps its own name.
+        const std::string relative = path.lexically_relative(root).generic_string();
+        const auto [other, fresh] = seen.emplace(Lower(relative), relative);
+        if (!fresh)
+            throw ToolError(root + " holds both " + other->second + " and " + relative +
+                            ", which differ only in letter case: Windows cannot tell them apart");
         if (it->is_directory()) {
-            if (fs::is_empty(path))
-                emptyFolders.push_back(path);
-            continue;
-        }
-        if (!it->is_regular_file())
+            tree.folders.push_back(relative);
+            if (fs::is_empty(path, error))
+                tree.emptyFolders.push_back(path.string());
+        } else if (it->is_regular_file()) {
+            tree.files.push_back({relative, path.string(), it->file_size()});
+        } else {
             throw ToolError(path.string() + " is neither a file nor a folder");
-        const std::string name = FilesPackName(components);
-        // What the patcher itself refuses to write below the game folder.
-        if (!IsPatchFilePath(BelowFilesFolder(name).c_str()))
-            throw ToolError("cannot carry " + path.string() + ": the patcher writes no file of that name (a "
-                            "device name, or its own temporary suffix " + kPartialFileSuffix + ")");
-        if (name.size() > kMaxPackNameLength)
-            throw ToolError("cannot carry " + path.string() + ": its pack name " + name + " is longer than " +
-                            std::to_string(kMaxPackNameLength) + " characters");
-        sources.push_back(SourceOf(name, path, fixed));
+        }
     }
-    // A pack holds only files; an empty folder cannot be carried.
-    for (const fs::path& folder : emptyFolders)
-        std::fprintf(stderr, "qptool build: warning: the empty folder %s is not carried\n", folder.string().c_str());
+    if (error)
+        throw ToolError("cannot list below " + root + ": " + error.message());
+    return tree;
 }
 
-// Two pack names that are equal, or one that is the folder of another.
-void RefuseClashes(const std::vector<PatchSource>& sources)
+std::string CarriedPackName(const std::string& root, const std::string& relative)
 {
-    std::map<std::string, const PatchSource*> byName;
-    for (const PatchSource& source : sources) {
-        const auto [it, inserted] = byName.emplace(source.packName, &source);
-        if (!inserted)
-            throw ToolError(it->second->hostPath + " and " + source.hostPath +
-                            " differ only in letter case; both would be " + source.packName);
+    const fs::path path = fs::path(root) / relative;
+    std::vector<std::string> components;
+    for (const fs::path& part : fs::path(relative))
+        components.push_back(part.string());
+    for (const std::string& component : components) {
+        const std::string problem = ComponentProblem(component);
+        if (!problem.empty())
+            throw ToolError("cannot carry " + path.string() + ": \"" + component + "\" is " + problem);
     }
-    for (const PatchSource& source : sources) {
-        const auto next = byName.lower_bound(source.packName + "\\");
-        if (next != byName.end() && next->first.compare(0, source.packName.size() + 1, source.packName + "\\") == 0)
-            throw ToolError(source.hostPath + " has the name of the folder of " + next->second->hostPath +
-                            " in letter case only; both would be " + source.packName);
-    }
+    const std::string name = FilesPackName(components);
+    if (name.size() > kMaxPackNameLength)
+        throw ToolError("cannot carry " + path.string() + ": its pack name " + name + " is longer than " +
+                        std::to_string(kMaxPackNameLength) + " characters");
+    return name;
 }
-
-} // namespace
 
 PatchSource DescribeSource(const std::string& packName, const std::string& path)
 {
@@ -183,10 +172,16 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
                         (filesFolder.empty() ? std::string() : " (" + filesFolder + ")"));
     const std::optional<uint32_t> fixed = FixedDosTime();
     std::vector<PatchSource> sources{SourceOf(kStringsPackName, stringsFile, fixed)};
-    CollectFiles(filesFolder, sources, fixed, carry);
+    const SourceTree tree = ListSourceTree(filesFolder);
+    for (const TreeFile& file : tree.files)
+        if (!carry || carry(file.relative))
+            sources.push_back(SourceOf(CarriedPackName(filesFolder, file.relative), file.path, fixed));
+    // A pack holds only files; an empty folder cannot be carried.
+    if (!carry)
+        for (const std::string& folder : tree.emptyFolders)
+            std::fprintf(stderr, "qptool build: warning: the empty folder %s is not carried\n", folder.c_str());
     std::sort(sources.begin(), sources.end(),
               [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
-    RefuseClashes(sources);
     return sources;
 }
 

@@ -2,6 +2,7 @@
 #include "VersionDiff.h"
 
 #include "Command.h"
+#include "PatchSources.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -21,12 +22,6 @@ std::string Folded(std::string text)
     return text;
 }
 
-struct TreeFile {
-    std::string relative;
-    fs::path path;
-    uint64_t size = 0;
-};
-
 struct Tree {
     std::map<std::string, TreeFile> files; // by folded relative path
     std::set<std::string> folders;         // folded
@@ -37,25 +32,11 @@ Tree Walk(const std::string& root)
     if (!fs::is_directory(root))
         throw ToolError("the folder " + root + " is missing");
     Tree tree;
-    std::map<std::string, std::string> seen; // folded -> as written, files and folders
-    std::error_code error;
-    fs::recursive_directory_iterator it(root, error), end;
-    for (; !error && it != end; it.increment(error)) {
-        const std::string relative = fs::relative(it->path(), root).generic_string();
-        const std::string folded = Folded(relative);
-        const auto [other, fresh] = seen.emplace(folded, relative);
-        if (!fresh)
-            throw ToolError(root + " holds both " + other->second + " and " + relative +
-                            ", which Windows cannot tell apart");
-        if (it->is_directory())
-            tree.folders.insert(folded);
-        else if (it->is_regular_file())
-            tree.files[folded] = {relative, it->path(), it->file_size()};
-        else
-            throw ToolError(it->path().string() + " is neither a file nor a folder");
-    }
-    if (error)
-        throw ToolError("cannot list " + root + ": " + error.message());
+    const SourceTree listed = ListSourceTree(root);
+    for (const TreeFile& file : listed.files)
+        tree.files[Folded(file.relative)] = file;
+    for (const std::string& folder : listed.folders)
+        tree.folders.insert(Folded(folder));
     return tree;
 }
 
@@ -65,13 +46,13 @@ bool SameContents(const TreeFile& a, const TreeFile& b)
         return false;
     std::ifstream left(a.path, std::ios::binary), right(b.path, std::ios::binary);
     if (!left || !right)
-        throw ToolError("cannot read " + (!left ? a.path : b.path).string());
+        throw ToolError("cannot read " + (!left ? a.path : b.path));
     std::vector<char> x(1 << 16), y(1 << 16);
     for (;;) {
         left.read(x.data(), static_cast<std::streamsize>(x.size()));
         right.read(y.data(), static_cast<std::streamsize>(y.size()));
         if (left.gcount() != right.gcount() || left.bad() || right.bad())
-            throw ToolError("cannot read " + a.path.string() + " or " + b.path.string() + " to the end");
+            throw ToolError("cannot read " + a.path + " or " + b.path + " to the end");
         if (!std::equal(x.begin(), x.begin() + left.gcount(), y.begin()))
             return false;
         if (left.gcount() == 0 || left.eof())
@@ -107,7 +88,7 @@ DiffPlan PlanVersionDiff(const std::string& oldFolder, const std::string& newFol
             entry.kind = DiffEntry::kConflict;
         else if (old != before.files.end()) {
             entry.kind = SameContents(old->second, file) ? DiffEntry::kSame : DiffEntry::kChanged;
-            entry.oldPath = old->second.path.string();
+            entry.oldPath = old->second.path;
         }
         if (entry.kind == DiffEntry::kNew || entry.kind == DiffEntry::kChanged)
             plan.carried.insert(entry.relative);
@@ -115,7 +96,7 @@ DiffPlan PlanVersionDiff(const std::string& oldFolder, const std::string& newFol
     }
     for (const auto& [folded, file] : before.files)
         if (!after.files.count(folded))
-            plan.entries.push_back({DiffEntry::kOnlyOld, file.relative, file.size, "", file.path.string()});
+            plan.entries.push_back({DiffEntry::kOnlyOld, file.relative, file.size, "", file.path});
     std::sort(plan.entries.begin(), plan.entries.end(),
               [](const DiffEntry& a, const DiffEntry& b) { return Folded(a.relative) < Folded(b.relative); });
     return plan;

@@ -26,8 +26,8 @@ struct DiffPlan {
     bool Carries(const std::string& relative) const;
 };
 
-// Compares the two folders. ToolError when one cannot be read, or holds two
-// names that differ only in letter case.
+// Compares the two folders, each listed by ListSourceTree (PatchSources.h).
+// ToolError when one cannot be read or listed.
 DiffPlan PlanVersionDiff(const std::string& oldFolder, const std::string& newFolder);
 
 // Prints the plan: with all, every entry; otherwise only what the patch
