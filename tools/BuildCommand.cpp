@@ -5,16 +5,11 @@
 // finds it. The strings file and the stub are checked first; the patch is
 // written as a stream (PatchWriter.h), its blocks compressed on every core.
 #include "Command.h"
-#include "DeltaPlan.h"
-#include "GameBase.h"
 #include "OutputFile.h"
-#include "PatchChecks.h"
-#include "PatchSources.h"
+#include "PatchInputs.h"
 #include "PatchWriter.h"
 #include "Progress.h"
 #include "StubCheck.h"
-#include "VersionDiff.h"
-#include "VersionWindow.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -27,36 +22,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kUsage[] =
-    "--stub <patcher> (--from <folder> | --strings <Patch.ini> --files <folder>\n"
-    "             | --strings <Patch.ini> --base <old game folder> --from <new game folder>\n"
-    "             | --strings <Patch.ini> --base <version>=<folder> [--base <version>=<folder> ...]\n"
-    "               --from <new game folder> [--whole])\n"
-    "             --out <patch> [--threads <n>] [--allow-errors]";
+const std::string kUsage =
+    std::string("--stub <patcher> (") + kPatchInputsUsage + ")\n             --out <patch> [--threads <n>] [--allow-errors]";
 
 struct BuildOptions {
-    std::string stub, strings, files, from, out, threads;
-    std::vector<GameBase> bases;
+    PatchInputs inputs;
+    std::string stub, out, threads;
     bool allowErrors = false; // build although the checks found errors (to try a patcher on faulty strings)
-    bool whole = false;       // carry changed files whole, no deltas
 };
 
-BuildOptions ParseOptions(const std::vector<std::string>& args)
+BuildOptions ParseOptions(std::vector<std::string> args)
 {
     BuildOptions options;
-    std::vector<std::string> bases;
+    options.inputs = TakePatchInputs(&args);
     const std::map<std::string, std::string*> slots{
-        {"--stub", &options.stub}, {"--strings", &options.strings}, {"--files", &options.files},
-        {"--from", &options.from}, {"--out", &options.out},         {"--threads", &options.threads}};
+        {"--stub", &options.stub}, {"--out", &options.out}, {"--threads", &options.threads}};
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--allow-errors" || args[i] == "--whole") {
-            (args[i] == "--whole" ? options.whole : options.allowErrors) = true;
-            continue;
-        }
-        if (args[i] == "--base") {
-            if (i + 1 >= args.size() || args[i + 1].empty())
-                throw ToolError("--base needs a value");
-            bases.push_back(args[++i]);
+        if (args[i] == "--allow-errors") {
+            options.allowErrors = true;
             continue;
         }
         const auto slot = slots.find(args[i]);
@@ -67,29 +50,8 @@ BuildOptions ParseOptions(const std::vector<std::string>& args)
         *slot->second = args[++i];
     }
     if (options.stub.empty() || options.out.empty())
-        throw ToolError(std::string("--stub and --out are required; usage: qptool build ") + kUsage);
-    if (options.whole && !AreVersioned(ParseGameBases(bases)))
-        throw ToolError("--whole goes with --base <version>=<folder>");
-    if (!bases.empty()) {
-        // Two versions or more: the new game folder is the files folder.
-        if (options.from.empty() || options.strings.empty() || !options.files.empty())
-            throw ToolError("--base takes --from <new game folder> and --strings <Patch.ini>, not --files");
-        options.bases = ParseGameBases(bases);
-        options.files = options.from;
-        return options;
-    }
-    if (!options.from.empty()) {
-        if (!options.strings.empty() || !options.files.empty())
-            throw ToolError("--from replaces --strings and --files; give one or the other");
-        if (!fs::is_directory(options.from))
-            throw ToolError("the folder " + options.from + " is missing");
-        options.strings = FindNoCase(options.from, "Patch.ini");
-        options.files = FindNoCase(options.from, "Files");
-        if (options.strings.empty())
-            throw ToolError("the strings file Patch.ini is missing in " + options.from);
-        if (options.files.empty())
-            throw ToolError("the files folder Files is missing in " + options.from);
-    }
+        throw ToolError("--stub and --out are required; usage: qptool build " + kUsage);
+    ResolvePatchInputs(&options.inputs);
     return options;
 }
 
@@ -113,51 +75,9 @@ int RunBuild(const std::vector<std::string>& args)
     const std::string stubProblem = StubProblem(stub);
     if (!stubProblem.empty())
         throw ToolError("the stub " + options.stub + " is no patcher: " + stubProblem);
-    std::vector<PatchSource> sources;
-    std::unique_ptr<ScratchFolder> scratch; // the deltas until they are in the patch
-    std::string baseFolder; // the base the shortcut's target is looked for in
-    if (options.bases.empty()) {
-        sources = CollectPatchSources(options.strings, options.files);
-    } else if (AreVersioned(options.bases)) {
-        scratch.reset(new ScratchFolder);
-        const DeltaPlan plan = PlanDeltas(options.bases, options.from, options.whole, threads, scratch.get());
-        PrintDeltaPlan(plan, options.bases, stdout);
-        if (plan.Conflicts())
-            throw ToolError("the patcher cannot turn every base into the new version (conflicts above); no patch "
-                            "written");
-        sources = CollectPatchSources(options.strings, options.files,
-                                      [&plan](const std::string& relative) { return plan.CarriesWhole(relative); });
-        for (const PlannedFile& file : plan.files)
-            for (const DeltaPiece& piece : file.deltas) {
-                PatchSource source = DescribeSource(piece.packName, (fs::path(options.from) / file.relative).string());
-                source.hostPath = piece.path;
-                source.size = piece.size;
-                sources.push_back(source);
-            }
-        std::sort(sources.begin(), sources.end(),
-                  [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
-        const std::string uncovered = VersionsWithoutBase(ReadSourceFile(options.strings), options.bases);
-        if (plan.HasDeltaOnlyFile() && !uncovered.empty()) {
-            std::fprintf(stderr, "%s: error: %s\n", options.strings.c_str(), VersionWindowError(uncovered).c_str());
-            if (!options.allowErrors)
-                throw ToolError("the patch would leave games it accepts unpatched; no patch written");
-        }
-        // Every base must hold the shortcut's target when the patch does not.
-        baseFolder = options.bases.front().folder;
-        for (const GameBase& base : options.bases)
-            if (!HasShortcutTarget(base.folder))
-                baseFolder = base.folder;
-    } else {
-        baseFolder = options.bases.front().folder;
-        const DiffPlan plan = PlanVersionDiff(baseFolder, options.from);
-        PrintPlan(plan, false, stdout);
-        if (plan.Count(DiffEntry::kConflict))
-            throw ToolError("the patcher cannot turn the old version into the new one (conflicts above); no patch "
-                            "written");
-        sources = CollectPatchSources(options.strings, options.files,
-                                      [&plan](const std::string& relative) { return plan.Carries(relative); });
-    }
-    const size_t errors = CheckSourceStrings(options.strings, sources, baseFolder, stderr);
+    const GatheredPatch patch = GatherPatch(options.inputs, threads, true, stdout);
+    const std::vector<PatchSource>& sources = patch.sources;
+    const size_t errors = CheckGatheredStrings(options.inputs, patch, stderr);
     if (errors && !options.allowErrors)
         throw ToolError(std::to_string(errors) + (errors == 1 ? " error" : " errors") +
                         " in the strings file; no patch written");
@@ -179,7 +99,7 @@ int RunBuild(const std::vector<std::string>& args)
     return 0;
 }
 
-const CommandRegistration kBuild({"build", kUsage, "writes a patch: the patcher with the pack appended", RunBuild,
+const CommandRegistration kBuild({"build", kUsage.c_str(), "writes a patch: the patcher with the pack appended", RunBuild,
                                   {"--stub=", "--strings=", "--files=", "--from=", "--base=", "--out=", "--threads=",
                                    "--allow-errors", "--whole"}});
 

@@ -1,14 +1,14 @@
-// qptool check: the checks of qptool build on a source folder (Patch.ini and
-// Files) or on an existing patch, without building. Exit code 1 when there
-// is an error, 0 otherwise (warnings included).
+// qptool check: the checks of qptool build, without building, on the inputs
+// build takes (or a source folder: Patch.ini and Files) or on an existing
+// patch. Exit code 1 when there is an error, 0 otherwise (warnings included).
 #include "Command.h"
-#include "DeltaPlan.h"
 #include "GameBase.h"
 #include "InspectInput.h"
 #include "PackDeltas.h"
 #include "PackDirectory.h"
 #include "PackNames.h"
 #include "PatchChecks.h"
+#include "PatchInputs.h"
 #include "StringsCheck.h"
 #include "VersionWindow.h"
 
@@ -38,6 +38,14 @@ bool HasDeltaOnlyFile(const std::vector<uint8_t>& pack, const std::vector<PackLi
         if (!file.whole)
             return true;
     return false;
+}
+
+// The outcome line; exit code 1 when there is an error.
+int Report(const std::string& what, size_t errors)
+{
+    std::printf("%s: %s\n", what.c_str(),
+                errors ? (std::to_string(errors) + (errors == 1 ? " error" : " errors")).c_str() : "OK");
+    return errors ? 1 : 0;
 }
 
 // The findings on the strings file inside a patch (or a container or pack).
@@ -81,49 +89,48 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
     return errors;
 }
 
+const std::string kCheckUsage = std::string("[") + kPatchInputsUsage +
+                                "]\n             [<folder or patch>]   (a folder: Patch.ini and Files, with --base "
+                                "the new version)";
+
 int RunCheck(const std::vector<std::string>& args)
 {
-    std::vector<std::string> baseValues;
-    std::string target;
-    bool whole = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--base" && i + 1 < args.size())
-            baseValues.push_back(args[++i]);
-        else if (args[i] == "--whole")
-            whole = true;
-        else if (target.empty())
-            target = args[i];
-        else
-            throw ToolError("give one folder or patch to check");
+    std::vector<std::string> rest = args;
+    PatchInputs inputs = TakePatchInputs(&rest);
+    if (rest.size() > 1)
+        throw ToolError("give one folder or patch to check");
+    const std::string target = rest.empty() ? "" : rest.front();
+    const bool sourceOptions = !inputs.strings.empty() || !inputs.files.empty() || !inputs.from.empty();
+    if (target.empty() && !sourceOptions)
+        throw ToolError("give a folder or a patch to check, or the inputs of qptool build");
+    if (!target.empty() && sourceOptions)
+        throw ToolError("give a folder or a patch to check, or the inputs of qptool build, not both");
+    if (!target.empty() && !fs::is_directory(target)) {
+        inputs.bases = ParseGameBases(inputs.baseValues);
+        const size_t errors = CheckPatchFile(target, inputs.bases);
+        return Report(target, errors);
     }
-    if (target.empty())
-        throw ToolError("give a folder or a patch to check");
-    const std::vector<GameBase> bases = ParseGameBases(baseValues);
-    size_t errors = 0;
-    if (fs::is_directory(target)) {
-        const std::string strings = FindNoCase(target, "Patch.ini");
-        const std::string files = FindNoCase(target, "Files");
-        const std::vector<PatchSource> sources = CollectPatchSources(strings, files);
-        errors = CheckSourceStrings(strings, sources, bases.empty() ? "" : bases.front().folder, stdout);
-        // With versions, Files is the new game folder the deltas lead to.
-        if (AreVersioned(bases)) {
-            const DeltaPlan plan = PlanDeltas(bases, files, whole, 0, nullptr);
-            errors += plan.Conflicts();
-            errors += CheckVersionWindow(ReadSourceFile(strings), bases, plan.HasDeltaOnlyFile(), strings);
-        }
-    } else {
-        errors = CheckPatchFile(target, bases);
+    if (!target.empty() && inputs.baseValues.empty()) {
+        inputs.from = target;
+    } else if (!target.empty()) {
+        // With bases, the folder's Files is the new game folder.
+        inputs.strings = FindNoCase(target, "Patch.ini");
+        inputs.from = FindNoCase(target, "Files");
+        if (inputs.strings.empty() || inputs.from.empty())
+            throw ToolError("the strings file Patch.ini or the folder Files is missing in " + target +
+                            "; with --base, check a folder holding both (Files the new version), or give "
+                            "--strings <Patch.ini> --from <new game folder> as to qptool build");
     }
-    std::printf("%s: %s\n", target.c_str(),
-                errors ? (std::to_string(errors) + (errors == 1 ? " error" : " errors")).c_str() : "OK");
-    return errors ? 1 : 0;
+    ResolvePatchInputs(&inputs);
+    // Exactly what build gathers, refusals included; the deltas only measured.
+    const GatheredPatch patch = GatherPatch(inputs, 0, false, stdout);
+    return Report(target.empty() ? inputs.strings : target, CheckGatheredStrings(inputs, patch, stdout));
 }
 
-const CommandRegistration kCheck({"check",
-                                  "[--base <old game folder> | --base <version>=<folder> ... [--whole]] "
-                                  "<folder or patch>",
-                                  "checks a patch's strings file and files as qptool build does; with versioned "
-                                  "bases, that every version it admits can be patched",
-                                  RunCheck, {"--base=", "--whole"}});
+const CommandRegistration kCheck({"check", kCheckUsage.c_str(),
+                                  "checks a patch's strings file and files as qptool build does, with the same "
+                                  "inputs, or an existing patch; with versioned bases, that every version it "
+                                  "admits can be patched",
+                                  RunCheck, {"--strings=", "--files=", "--from=", "--base=", "--whole"}});
 
 } // namespace

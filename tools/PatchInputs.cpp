@@ -1,0 +1,131 @@
+// The inputs of build and check, and the files of the patch.
+#include "PatchInputs.h"
+
+#include "Command.h"
+#include "PatchChecks.h"
+#include "VersionDiff.h"
+#include "VersionWindow.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+const char kPatchInputsUsage[] =
+    "--from <folder> | --strings <Patch.ini> --files <folder>\n"
+    "             | --strings <Patch.ini> --base <old game folder> --from <new game folder>\n"
+    "             | --strings <Patch.ini> --base <version>=<folder> [--base <version>=<folder> ...]\n"
+    "               --from <new game folder> [--whole]";
+
+PatchInputs TakePatchInputs(std::vector<std::string>* args)
+{
+    PatchInputs inputs;
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args->size(); ++i) {
+        const std::string& arg = (*args)[i];
+        if (arg == "--whole") {
+            inputs.whole = true;
+            continue;
+        }
+        std::string* slot = arg == "--strings" ? &inputs.strings
+                            : arg == "--files" ? &inputs.files
+                            : arg == "--from"  ? &inputs.from
+                                               : nullptr;
+        if (slot == nullptr && arg != "--base") {
+            rest.push_back(arg);
+            continue;
+        }
+        if (i + 1 >= args->size() || (*args)[i + 1].empty())
+            throw ToolError(arg + " needs a value");
+        if (slot == nullptr)
+            inputs.baseValues.push_back((*args)[++i]);
+        else if (!slot->empty())
+            throw ToolError(arg + " is given twice");
+        else
+            *slot = (*args)[++i];
+    }
+    *args = rest;
+    return inputs;
+}
+
+void ResolvePatchInputs(PatchInputs* inputs)
+{
+    inputs->bases = ParseGameBases(inputs->baseValues);
+    if (inputs->whole && !AreVersioned(inputs->bases))
+        throw ToolError("--whole goes with --base <version>=<folder>");
+    if (!inputs->bases.empty()) {
+        // The new game folder is the files folder.
+        if (inputs->from.empty() || inputs->strings.empty() || !inputs->files.empty())
+            throw ToolError("--base takes --from <new game folder> and --strings <Patch.ini>, not --files");
+        inputs->files = inputs->from;
+        return;
+    }
+    if (inputs->from.empty())
+        return;
+    if (!inputs->strings.empty() || !inputs->files.empty())
+        throw ToolError("--from replaces --strings and --files; give one or the other");
+    if (!fs::is_directory(inputs->from))
+        throw ToolError("the folder " + inputs->from + " is missing");
+    inputs->strings = FindNoCase(inputs->from, "Patch.ini");
+    inputs->files = FindNoCase(inputs->from, "Files");
+    if (inputs->strings.empty())
+        throw ToolError("the strings file Patch.ini is missing in " + inputs->from);
+    if (inputs->files.empty())
+        throw ToolError("the files folder Files is missing in " + inputs->from);
+}
+
+GatheredPatch GatherPatch(const PatchInputs& inputs, unsigned threads, bool keepDeltas, std::FILE* planOut)
+{
+    GatheredPatch patch;
+    if (inputs.bases.empty()) {
+        patch.sources = CollectPatchSources(inputs.strings, inputs.files);
+        return patch;
+    }
+    // The shortcut's target, when the patch lacks it, must be in every base.
+    patch.baseFolder = inputs.bases.front().folder;
+    for (const GameBase& base : inputs.bases)
+        if (!HasShortcutTarget(base.folder))
+            patch.baseFolder = base.folder;
+    if (!AreVersioned(inputs.bases)) {
+        const DiffPlan plan = PlanVersionDiff(patch.baseFolder, inputs.from);
+        PrintPlan(plan, false, planOut);
+        if (plan.Count(DiffEntry::kConflict))
+            throw ToolError("the patcher cannot turn the old version into the new one (conflicts above); no patch "
+                            "written");
+        patch.sources = CollectPatchSources(inputs.strings, inputs.files,
+                                            [&plan](const std::string& relative) { return plan.Carries(relative); });
+        return patch;
+    }
+    if (keepDeltas)
+        patch.scratch.reset(new ScratchFolder);
+    const DeltaPlan plan = PlanDeltas(inputs.bases, inputs.from, inputs.whole, threads, patch.scratch.get());
+    PrintDeltaPlan(plan, inputs.bases, planOut);
+    if (plan.Conflicts())
+        throw ToolError("the patcher cannot turn every base into the new version (conflicts above); no patch "
+                        "written");
+    patch.deltaOnly = plan.HasDeltaOnlyFile();
+    patch.sources = CollectPatchSources(inputs.strings, inputs.files,
+                                        [&plan](const std::string& relative) { return plan.CarriesWhole(relative); });
+    for (const PlannedFile& file : plan.files)
+        for (const DeltaPiece& piece : file.deltas) {
+            PatchSource source = DescribeSource(piece.packName, (fs::path(inputs.from) / file.relative).string());
+            source.hostPath = piece.path;
+            source.size = piece.size;
+            patch.sources.push_back(source);
+        }
+    std::sort(patch.sources.begin(), patch.sources.end(),
+              [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
+    return patch;
+}
+
+size_t CheckGatheredStrings(const PatchInputs& inputs, const GatheredPatch& patch, std::FILE* out)
+{
+    size_t errors = CheckSourceStrings(inputs.strings, patch.sources, patch.baseFolder, out);
+    if (!AreVersioned(inputs.bases) || !patch.deltaOnly)
+        return errors;
+    const std::string uncovered = VersionsWithoutBase(ReadSourceFile(inputs.strings), inputs.bases);
+    if (uncovered.empty())
+        return errors;
+    std::fprintf(out, "%s: error: %s\n", inputs.strings.c_str(), VersionWindowError(uncovered).c_str());
+    return errors + 1;
+}
