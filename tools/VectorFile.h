@@ -67,6 +67,8 @@ public:
 
     uint32_t GetSize() override { return static_cast<uint32_t>(data.size()); }
     uint32_t Tell() override { return position; }
+    // Nothing is buffered: the bytes are where they are.
+    ErrorCode Flush() override { return nullptr; }
     ErrorCode Truncate() override
     {
         data.resize(position);

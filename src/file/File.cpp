@@ -30,21 +30,23 @@ uint32_t ClampedSeekTarget(uint32_t position, uint32_t size, int32_t offset, int
     return target > 0xFFFFFFFF ? 0xFFFFFFFFu : uint32_t(target);
 }
 
-ErrorCode CFile::Read(void*, uint32_t, uint32_t*) { return nullptr; }
+// An operation a class does not provide fails: a read-only file that is
+// written, or a file class that forgets Flush, must not report success.
+ErrorCode CFile::Read(void*, uint32_t, uint32_t*) { return ERR_NOTIMPLEMENTED; }
 
 ErrorCode CFile::ReadAt(void* buffer, uint32_t position, uint32_t size, uint32_t* bytesRead) {
     if (ErrorCode error = SeekTo(position)) return error;
     return Read(buffer, size, bytesRead);
 }
 
-ErrorCode CFile::Write(const void*, uint32_t, uint32_t*) { return nullptr; }
+ErrorCode CFile::Write(const void*, uint32_t, uint32_t*) { return ERR_NOTIMPLEMENTED; }
 
 ErrorCode CFile::WriteAt(const void* buffer, uint32_t position, uint32_t size, uint32_t* bytesWritten) {
     if (ErrorCode error = SeekTo(position)) return error;
     return Write(buffer, size, bytesWritten);
 }
 
-ErrorCode CFile::Seek(int32_t, int16_t) { return nullptr; }
+ErrorCode CFile::Seek(int32_t, int16_t) { return ERR_NOTIMPLEMENTED; }
 
 ErrorCode CFile::SeekTo(uint32_t position) {
     constexpr uint32_t kLongestStep = 0x7FFFFFFF;
@@ -59,8 +61,8 @@ ErrorCode CFile::SeekTo(uint32_t position) {
 }
 uint32_t CFile::GetSize() { return 0; }
 uint32_t CFile::Tell() { return 0; }
-ErrorCode CFile::Flush() { return nullptr; }
-ErrorCode CFile::Truncate() { return nullptr; }
+ErrorCode CFile::Flush() { return ERR_NOTIMPLEMENTED; }
+ErrorCode CFile::Truncate() { return ERR_NOTIMPLEMENTED; }
 
 ErrorCode CFile::CopyRange(uint32_t destination, uint32_t source, uint32_t length, uint32_t chunkSize,
                            void* buffer) {

@@ -58,6 +58,8 @@ public:
     const char* GetClassName() const override;
     CObject* IsKindOf(const char* name) override;
 
+    // Read, Write, Seek, Flush and Truncate fail with "Not implemented yet"
+    // in a class that does not provide them; the others work through them.
     virtual ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead);
     virtual ErrorCode ReadAt(void* buffer, uint32_t position, uint32_t size, uint32_t* bytesRead);
     virtual ErrorCode Write(const void* buffer, uint32_t size, uint32_t* bytesWritten);

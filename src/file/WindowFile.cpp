@@ -40,6 +40,10 @@ ErrorCode CWindowFile::Seek(int32_t offset, int16_t origin) {
     }
 }
 
+ErrorCode CWindowFile::Flush() { return base->Flush(); }
+
+ErrorCode CWindowFile::Truncate() { return base->Truncate(); }
+
 uint32_t CWindowFile::GetSize() { return length; }
 
 uint32_t CWindowFile::Tell() { return base->Tell() - start; }

@@ -22,6 +22,11 @@ public:
     // ORIGIN_END counts offset bytes back from the window's end (other files
     // add the offset to the end); any other unknown origin moves nothing.
     ErrorCode Seek(int32_t offset, int16_t origin) override;
+    // The base's, at the shared position: Truncate ends the base there.
+    // Read and Write are not provided (they fail): transfers name their
+    // position, through ReadAt and WriteAt.
+    ErrorCode Flush() override;
+    ErrorCode Truncate() override;
     uint32_t GetSize() override;
     uint32_t Tell() override;
     ErrorCode CopyRange(uint32_t destination, uint32_t source, uint32_t length, uint32_t chunkSize,

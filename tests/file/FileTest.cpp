@@ -44,18 +44,23 @@ struct SeekLimitedFile : MemoryFile {
 
 }  // namespace
 
-TEST(FileBase, OperationsNotReplacedDoNothingAndSucceed) {
+// An operation a class does not provide fails and changes nothing: a file
+// class that forgets Flush must not report its bytes on disk.
+TEST(FileBase, OperationsNotProvidedFailAndChangeNothing) {
     CFile file;
     char buffer[4] = {};
     uint32_t count = 77;
-    EXPECT_EQ(file.Read(buffer, 4, &count), nullptr);
+    EXPECT_EQ(file.Read(buffer, 4, &count), ERR_NOTIMPLEMENTED);
     EXPECT_EQ(count, 77u) << "the base Read leaves the count untouched";
-    EXPECT_EQ(file.Write(buffer, 4, &count), nullptr);
-    EXPECT_EQ(file.Seek(10, ORIGIN_BEGIN), nullptr);
+    EXPECT_EQ(file.Write(buffer, 4, &count), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(file.Seek(10, ORIGIN_BEGIN), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(file.ReadAt(buffer, 0, 4, &count), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(file.WriteAt(buffer, 0, 4, &count), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(count, 77u);
     EXPECT_EQ(file.Tell(), 0u);
     EXPECT_EQ(file.GetSize(), 0u);
-    EXPECT_EQ(file.Flush(), nullptr);
-    EXPECT_EQ(file.Truncate(), nullptr);
+    EXPECT_EQ(file.Flush(), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(file.Truncate(), ERR_NOTIMPLEMENTED);
     EXPECT_EQ(file.Reserved1(), 0u);
     EXPECT_EQ(file.Reserved2(), 0u);
     void* handle = nullptr;

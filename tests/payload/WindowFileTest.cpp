@@ -59,16 +59,22 @@ TEST(WindowFile, TransfersAreNotClippedAtTheWindowsEnd) {
     EXPECT_EQ(2, base.data[111]);
 }
 
-TEST(WindowFile, ReadAndWriteAreTheDoNothingDefaults) {
+// Transfers name their position: Read and Write are not provided and fail,
+// changing nothing; Flush and Truncate are the base's, at the shared position.
+TEST(WindowFile, ReadAndWriteFailFlushAndTruncateReachTheBase) {
     MemoryFile base(Bytes(100));
     CWindowFile window(&base, 10, 20, false);
     uint8_t buffer[4] = {9, 9, 9, 9};
     uint32_t count = 77;
-    EXPECT_EQ(nullptr, window.Read(buffer, 4, &count));
+    EXPECT_EQ(ERR_NOTIMPLEMENTED, window.Read(buffer, 4, &count));
     EXPECT_EQ(9, buffer[0]);
     EXPECT_EQ(77u, count);
-    EXPECT_EQ(nullptr, window.Write(buffer, 4, &count));
+    EXPECT_EQ(ERR_NOTIMPLEMENTED, window.Write(buffer, 4, &count));
     EXPECT_EQ(Bytes(100), base.data);
+    EXPECT_EQ(nullptr, window.Flush());
+    EXPECT_EQ(nullptr, window.SeekTo(5));
+    EXPECT_EQ(nullptr, window.Truncate());
+    EXPECT_EQ(15u, base.data.size());
 }
 
 TEST(WindowFile, AStartPastTheBaseGivesAnEmptyWindow) {
