@@ -2,6 +2,7 @@
 #include "Command.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -13,6 +14,19 @@ std::vector<ToolCommand>& Commands()
 }
 
 } // namespace
+
+void WriteWholeLines()
+{
+#ifdef _WIN32
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
+#else
+    // Longer than any line the tool writes.
+    static char out[1 << 16], err[1 << 16];
+    std::setvbuf(stdout, out, _IOLBF, sizeof out);
+    std::setvbuf(stderr, err, _IOLBF, sizeof err);
+#endif
+}
 
 CommandRegistration::CommandRegistration(const ToolCommand& command)
 {

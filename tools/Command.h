@@ -27,6 +27,12 @@ public:
 // Every registered command, in name order.
 std::vector<ToolCommand> RegisteredCommands();
 
+// Makes every line reach standard output and error whole, in the order the
+// tool writes them, also when both go to one file: each stream writes a line
+// at once when it ends (Windows' C library, which buffers such streams fully,
+// writes each call at once instead). Main calls it first.
+void WriteWholeLines();
+
 enum class ArgumentCheck { kRun, kHelp };
 
 // Checks args against the command's options: kHelp when they ask for help;

@@ -21,6 +21,7 @@ void PrintUsage(std::FILE* out)
 
 int main(int argc, char** argv)
 {
+    WriteWholeLines();
     // "qptool help <command>" is "qptool <command> --help".
     if (argc == 3 && std::strcmp(argv[1], "help") == 0) {
         argv[1] = argv[2];
