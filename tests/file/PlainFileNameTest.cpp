@@ -40,8 +40,15 @@ TEST(PlainFileName, PatchPathsNeverEndInTheTemporarySuffix) {
     EXPECT_STREQ(kPartialFileSuffix, ".~qp");
     EXPECT_TRUE(IsPatchFilePath("MAPS\\KINGSFALL.MAP"));
     EXPECT_TRUE(IsPatchFilePath("a.~qpx"));
-    for (const char* path : {"readme.txt.~qp", "README.TXT.~QP", "dir.~qp\\file", "..\\x"})
+    // A byte above 126 names another file in another code page: a plain
+    // name (the shortcut's may hold one), never a patch path.
+    for (const char* path : {"readme.txt.~qp", "README.TXT.~QP", "dir.~qp\\file", "..\\x", "\xE9t\xE9.txt",
+                             "MAPS\\caf\xC3\xA9", "a\x7F"})
         EXPECT_FALSE(IsPatchFilePath(path)) << path;
+    EXPECT_EQ(PatchFileNameFault("a\x7F"), NameFault::kNotAscii);
+    EXPECT_EQ(PatchFileNameFault("x.~QP"), NameFault::kPartialSuffix);
+    EXPECT_EQ(PatchFileNameFault("nul .txt"), NameFault::kDeviceName);
+    EXPECT_EQ(PatchFileNameFault("con."), NameFault::kTrailingDotOrBlank);
 }
 
 }  // namespace

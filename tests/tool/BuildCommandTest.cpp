@@ -486,6 +486,59 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         return Build(args, message);
     }
+    // The inputs of every build form, the same for build and check.
+    struct InputForm {
+        std::string name;
+        std::vector<std::string> inputs;
+    };
+    std::vector<InputForm> InputForms() const
+    {
+        const std::string strings = (root_ / "in" / "Patch.ini").string(), neu = (root_ / "new").string();
+        std::vector<std::string> versioned{"--strings", strings};
+        for (const std::string& base : Bases())
+            versioned.push_back(base);
+        versioned.insert(versioned.end(), {"--from", neu});
+        std::vector<std::string> whole = versioned;
+        whole.push_back("--whole");
+        return {{"--from", {"--from", (root_ / "in").string()}},
+                {"--files", {"--strings", strings, "--files", (root_ / "in" / "Files").string()}},
+                {"--base folder", {"--strings", strings, "--base", (root_ / "1.03").string(), "--from", neu}},
+                {"--base version", versioned},
+                {"--whole", whole}};
+    }
+    // The source folder's Files, the new version and the two versions before it.
+    std::vector<fs::path> Trees() const
+    {
+        return {root_ / "in" / "Files", root_ / "new", root_ / "1.03", root_ / "1.04"};
+    }
+    // A file at relative in every tree, changed a little in each version:
+    // the two-version form carries it as deltas.
+    void Place(const std::string& relative)
+    {
+        const char tails[] = {0, 0, 'a', 'b'};
+        for (size_t t = 0; t < Trees().size(); ++t)
+            WriteText(Trees()[t] / relative, Varied(50000, 3, tails[t]));
+    }
+    // qptool check with the arguments: the exit code, standard output and
+    // error to *text.
+    int Check(std::vector<std::string> args, std::string* text)
+    {
+        args.insert(args.begin(), "check");
+        const std::string log = (root_ / "check-stderr.txt").string();
+        ChildProcess tool(QPTOOL, args, {{"TZ", "UTC"}}, log);
+        tool.CloseStdin();
+        *text = tool.ReadAll();
+        const int code = tool.Wait();
+        const std::vector<uint8_t> error = ReadBytes(log);
+        text->append(error.begin(), error.end());
+        return code;
+    }
+    // The line of text from what on, or "" without it.
+    static std::string LineFrom(const std::string& text, const std::string& what)
+    {
+        const size_t at = text.find(what);
+        return at == std::string::npos ? "" : text.substr(at, text.find('\n', at) - at);
+    }
     static size_t Count(const std::string& text, const std::string& what)
     {
         size_t count = 0;
@@ -629,6 +682,114 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         }
     }
     EXPECT_GE(refused, 8);
+}
+
+// Every path a patch writes meets the patcher's own rule in every build
+// form, deltas included, and check refuses exactly what build refuses.
+TEST_F(DeltaBuildTest, EveryBuildFormAndCheckHoldCarriedNamesToOneRule)
+{
+    const std::vector<std::pair<std::string, bool>> names = {
+        {"con.txt", false},  {"nul .txt", false},       {"COM0", false},          {"CONIN$", false},
+        {"trail.", false},   {"trail ", false},         {"a:b.txt", false},       {"caf\xc3\xa9.txt", false},
+        {"map.~qp", false},  {"deep/LPT1.log", false},  {"dir.~qp/x.txt", false}, {"console.txt", true},
+        {"COM10", true}};
+    for (const auto& [name, carried] : names)
+        for (const InputForm& form : InputForms()) {
+            SCOPED_TRACE(form.name + ": \"" + name + "\"");
+            Place(name);
+            std::vector<std::string> build{"--stub", (root_ / "patcher").string(), "--out", Out()};
+            build.insert(build.end(), form.inputs.begin(), form.inputs.end());
+            std::string message, text;
+            EXPECT_EQ(Build(build, &message), carried ? 0 : 1) << message;
+            EXPECT_EQ(Check(form.inputs, &text), carried ? 0 : 1) << text;
+            if (!carried) {
+                EXPECT_NE(LineFrom(message, "cannot carry "), "") << message;
+                EXPECT_EQ(LineFrom(message, "cannot carry "), LineFrom(text, "cannot carry ")) << text;
+                ExpectNoOutput();
+            }
+            fs::remove(Out());
+            for (const fs::path& tree : Trees())
+                fs::remove_all(tree / *fs::path(name).begin());
+        }
+}
+
+// Links as dpkg -x leaves them, in the version folders and the source
+// folder: followed inside the tree under their own names in every form; one
+// that leads out is refused naming it, by build and check alike.
+TEST_F(DeltaBuildTest, SymbolicLinksInEveryFormAreFollowedInsideAndRefusedOutside)
+{
+    for (const fs::path& tree : Trees()) {
+        WriteText(tree / "docs" / "a.txt", "docs of " + tree.filename().string());
+        fs::create_symlink("a.txt", tree / "docs" / "b.txt");
+        fs::create_directory_symlink("docs", tree / "linked");
+    }
+    for (const InputForm& form : InputForms()) {
+        SCOPED_TRACE(form.name);
+        std::vector<std::string> build{"--stub", (root_ / "patcher").string(), "--out", Out()};
+        build.insert(build.end(), form.inputs.begin(), form.inputs.end());
+        std::string message, text;
+        ASSERT_EQ(Build(build, &message), 0) << message;
+        ASSERT_EQ(Tool({"list", Out()}, &text), 0);
+        EXPECT_NE(text.find("FILES\\DOCS\\B.TXT"), std::string::npos) << text;
+        EXPECT_NE(text.find("FILES\\LINKED\\A.TXT"), std::string::npos) << text;
+        EXPECT_EQ(Check(form.inputs, &text), 0) << text;
+        fs::remove(Out());
+    }
+    WriteText(root_ / "outside.txt", "secret");
+    for (const fs::path& tree : {root_ / "in" / "Files", root_ / "new"})
+        fs::create_symlink(root_ / "outside.txt", tree / "docs" / "out.txt");
+    for (const InputForm& form : InputForms()) {
+        SCOPED_TRACE(form.name);
+        std::vector<std::string> build{"--stub", (root_ / "patcher").string(), "--out", Out()};
+        build.insert(build.end(), form.inputs.begin(), form.inputs.end());
+        std::string message, text;
+        EXPECT_EQ(Build(build, &message), 1) << message;
+        EXPECT_NE(message.find("out.txt (to " + (root_ / "outside.txt").string() + "): it leads out of"),
+                  std::string::npos)
+            << message;
+        EXPECT_EQ(Check(form.inputs, &text), 1) << text;
+        EXPECT_EQ(LineFrom(message, "cannot carry "), LineFrom(text, "cannot carry ")) << text;
+        ExpectNoOutput();
+    }
+}
+
+// Standard output and error in one file: every line whole, in the order
+// written (the plan, then the strings file's findings, then the patch).
+TEST_F(DeltaBuildTest, LinesStayWholeWhenBothStreamsShareAFile)
+{
+    for (int i = 0; i < 300; ++i)
+        WriteText(root_ / "new" / "extra" / ("file" + std::to_string(i) + ".dat"), std::to_string(i));
+    // An error in the strings file: the shortcut's target in no version but 1.03.
+    fs::remove_all(root_ / "1.04" / "zln");
+    fs::remove_all(root_ / "new" / "zln");
+    std::vector<std::string> args{"build", "--stub", (root_ / "patcher").string(), "--strings",
+                                  (root_ / "in" / "Patch.ini").string()};
+    for (const std::string& base : Bases())
+        args.push_back(base);
+    args.insert(args.end(), {"--from", (root_ / "new").string(), "--out", Out(), "--allow-errors"});
+    SpawnOptions options;
+    options.stdoutPath = options.stderrPath = (root_ / "both.txt").string();
+    ChildProcess tool;
+    std::string error;
+    ASSERT_TRUE(tool.Start(PrefixedCommand(QPTOOL, args), options, &error)) << error;
+    ASSERT_EQ(tool.Wait(), 0);
+    const std::vector<uint8_t> bytes = ReadBytes(root_ / "both.txt");
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < bytes.size();) {
+        const size_t end = std::find(bytes.begin() + static_cast<long>(at), bytes.end(), '\n') - bytes.begin();
+        lines.emplace_back(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(end));
+        at = end + 1;
+    }
+    ASSERT_GT(lines.size(), 300u) << std::string(bytes.begin(), bytes.end());
+    for (size_t i = 0; i + 3 < lines.size(); ++i)
+        EXPECT_TRUE(lines[i].rfind("whole     ", 0) == 0 || lines[i].rfind("delta     ", 0) == 0 ||
+                    lines[i].rfind("stays     ", 0) == 0)
+            << lines[i];
+    EXPECT_NE(lines[lines.size() - 3].find(" files carried whole, "), std::string::npos)
+        << std::string(bytes.begin(), bytes.end());
+    EXPECT_NE(lines[lines.size() - 2].find("Patch.ini:17: error: \"zln_shortcut\""), std::string::npos)
+        << lines[lines.size() - 2];
+    EXPECT_EQ(lines.back().rfind(Out() + ": ", 0), 0u) << lines.back();
 }
 
 } // namespace

@@ -71,6 +71,8 @@ TEST(PackNames, RefusesWhatWindowsOrThePackCannotHold)
         EXPECT_EQ(ComponentProblem(name), "") << name;
     }
     EXPECT_NE(ComponentProblem(std::string(256, 'a')), "");
+    EXPECT_NE(ComponentProblem("map.~QP").find(".~qp"), std::string::npos);
+    EXPECT_NE(ComponentProblem(std::string("a\0b", 3)), "");
     EXPECT_EQ(FilesPackName({"zln", "ZavoVudiz.exe"}), "FILES\\ZLN\\ZAVOVUDIZ.EXE");
     EXPECT_EQ(BelowFilesFolder(FilesPackName({"zln", "ZavoVudiz.exe"})), "ZLN\\ZAVOVUDIZ.EXE");
     EXPECT_EQ(BelowFilesFolder("PATCH.INI"), "");
