@@ -5,7 +5,6 @@
 #include "DosTime.h"
 #include "PackNames.h"
 
-#include "file/PlainFileName.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -179,7 +178,7 @@ std::vector<PatchSource> CollectPatchSources(const std::string& stringsFile, con
     // A pack holds only files; an empty folder cannot be carried.
     if (!carry)
         for (const std::string& folder : tree.emptyFolders)
-            std::fprintf(stderr, "qptool build: warning: the empty folder %s is not carried\n", folder.c_str());
+            std::fprintf(stderr, "warning: the empty folder %s is not carried\n", folder.c_str());
     std::sort(sources.begin(), sources.end(),
               [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
     return sources;
