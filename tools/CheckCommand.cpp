@@ -10,7 +10,6 @@
 #include "PatchChecks.h"
 #include "PatchInputs.h"
 #include "StringsCheck.h"
-#include "VersionWindow.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -18,19 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// The version window against the bases, for a patch some of whose changed
-// files are carried only as deltas: 1 (and the error printed) when it admits
-// a version without a base.
-size_t CheckVersionWindow(const std::vector<uint8_t>& strings, const std::vector<GameBase>& bases,
-                          bool deltaOnly, const std::string& label)
-{
-    const std::string uncovered = VersionsWithoutBase(strings, bases);
-    if (!deltaOnly || uncovered.empty())
-        return 0;
-    std::printf("%s: error: %s\n", label.c_str(), VersionWindowError(uncovered).c_str());
-    return 1;
-}
 
 bool HasDeltaOnlyFile(const std::vector<uint8_t>& pack, const std::vector<PackListEntry>& entries)
 {
@@ -85,7 +71,7 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
     }
     size_t errors = ReportFindings(CheckStrings(strings, context), label, stdout);
     if (AreVersioned(bases))
-        errors += CheckVersionWindow(strings, bases, HasDeltaOnlyFile(pack, entries), label);
+        errors += CheckVersionWindow(strings, bases, HasDeltaOnlyFile(pack, entries), label, stdout);
     return errors;
 }
 

@@ -118,14 +118,20 @@ GatheredPatch GatherPatch(const PatchInputs& inputs, unsigned threads, bool keep
     return patch;
 }
 
+size_t CheckVersionWindow(const std::vector<uint8_t>& strings, const std::vector<GameBase>& bases, bool deltaOnly,
+                          const std::string& label, std::FILE* out)
+{
+    if (!deltaOnly || !AreVersioned(bases))
+        return 0;
+    const std::string uncovered = VersionsWithoutBase(strings, bases);
+    if (uncovered.empty())
+        return 0;
+    std::fprintf(out, "%s: error: %s\n", label.c_str(), VersionWindowError(uncovered).c_str());
+    return 1;
+}
+
 size_t CheckGatheredStrings(const PatchInputs& inputs, const GatheredPatch& patch, std::FILE* out)
 {
-    size_t errors = CheckSourceStrings(inputs.strings, patch.sources, patch.baseFolder, out);
-    if (!AreVersioned(inputs.bases) || !patch.deltaOnly)
-        return errors;
-    const std::string uncovered = VersionsWithoutBase(ReadSourceFile(inputs.strings), inputs.bases);
-    if (uncovered.empty())
-        return errors;
-    std::fprintf(out, "%s: error: %s\n", inputs.strings.c_str(), VersionWindowError(uncovered).c_str());
-    return errors + 1;
+    return CheckSourceStrings(inputs.strings, patch.sources, patch.baseFolder, out) +
+           CheckVersionWindow(ReadSourceFile(inputs.strings), inputs.bases, patch.deltaOnly, inputs.strings, out);
 }

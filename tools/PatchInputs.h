@@ -48,7 +48,12 @@ struct GatheredPatch {
 // on every refusal: names, links, letter case, conflicts between versions.
 GatheredPatch GatherPatch(const PatchInputs& inputs, unsigned threads, bool keepDeltas, std::FILE* planOut);
 
-// The strings file's findings printed to out, and with versioned bases a
-// version window that admits a version without a base when some file goes
-// only as deltas: the number of errors.
+// With versioned bases, for a patch some of whose changed files go only as
+// deltas: 1 (and the error printed to out under label) when the strings
+// file's version window admits a version without a base.
+size_t CheckVersionWindow(const std::vector<uint8_t>& strings, const std::vector<GameBase>& bases, bool deltaOnly,
+                          const std::string& label, std::FILE* out);
+
+// The strings file's findings printed to out, and the version window as
+// above: the number of errors.
 size_t CheckGatheredStrings(const PatchInputs& inputs, const GatheredPatch& patch, std::FILE* out);
