@@ -34,6 +34,22 @@ int Report(const std::string& what, size_t errors)
     return errors ? 1 : 0;
 }
 
+// Names the build refuses, in a patch built by hand or by an earlier tool:
+// the patcher would write none of them. The number of errors.
+size_t CheckWrittenNames(const std::vector<PackListEntry>& entries, const std::string& path)
+{
+    size_t errors = 0;
+    for (const PackListEntry& entry : entries) {
+        const std::string problem = WrittenPathProblem(WrittenPath(entry.name));
+        if (problem.empty())
+            continue;
+        std::printf("%s: error: %s: the patcher writes no file of that name: %s\n", path.c_str(), entry.name.c_str(),
+                    problem.c_str());
+        ++errors;
+    }
+    return errors;
+}
+
 // The findings on the strings file inside a patch (or a container or pack).
 size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& bases)
 {
@@ -70,8 +86,9 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
         return 1;
     }
     size_t errors = ReportFindings(CheckStrings(strings, context), label, stdout);
+    errors += CheckWrittenNames(entries, path);
     if (AreVersioned(bases))
-        errors += CheckVersionWindow(strings, bases, HasDeltaOnlyFile(pack, entries), label, stdout);
+        errors += CheckVersionWindow(strings, bases, HasDeltaOnlyFile(pack, entries), label);
     return errors;
 }
 

@@ -54,6 +54,29 @@ std::string ComponentProblem(const std::string& component)
     return "a name the patcher does not write";
 }
 
+std::string WrittenPath(const std::string& packName)
+{
+    if (packName.compare(0, kDeltasPackPrefix.size(), kDeltasPackPrefix) != 0)
+        return BelowFilesFolder(packName);
+    const size_t key = packName.rfind('\\');
+    return key < kDeltasPackPrefix.size() ? "" : packName.substr(kDeltasPackPrefix.size(), key - kDeltasPackPrefix.size());
+}
+
+std::string WrittenPathProblem(const std::string& path)
+{
+    for (size_t start = 0; !path.empty();) {
+        const size_t end = path.find('\\', start);
+        const std::string name = path.substr(start, end - start);
+        const std::string problem = ComponentProblem(name);
+        if (!problem.empty())
+            return "\"" + name + "\" is " + problem;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return "";
+}
+
 std::string FilesPackName(const std::vector<std::string>& components)
 {
     std::string name = kFilesPackPrefix;

@@ -27,5 +27,14 @@ std::string BelowFilesFolder(const std::string& packName);
 // in words), or "" when it can.
 std::string ComponentProblem(const std::string& component);
 
+// The path below the game folder that the patcher writes for a pack entry
+// (backslash-separated): <path> for FILES\<path> and DELTAS\<path>\<key>, ""
+// for any other entry.
+std::string WrittenPath(const std::string& packName);
+
+// Why the patcher would not write path: the first name that breaks its rule
+// and the reason ("\"CON.TXT\" is a device name ..."), or "" when it would.
+std::string WrittenPathProblem(const std::string& path);
+
 // The pack name of a file below Files/, given its path components.
 std::string FilesPackName(const std::vector<std::string>& components);

@@ -52,7 +52,7 @@ GatheredPatch GatherPatch(const PatchInputs& inputs, unsigned threads, bool keep
 // deltas: 1 (and the error printed to out under label) when the strings
 // file's version window admits a version without a base.
 size_t CheckVersionWindow(const std::vector<uint8_t>& strings, const std::vector<GameBase>& bases, bool deltaOnly,
-                          const std::string& label, std::FILE* out);
+                          const std::string& label, std::FILE* out = stdout);
 
 // The strings file's findings printed to out, and the version window as
 // above: the number of errors.

@@ -711,6 +711,27 @@ TEST_F(DeltaBuildTest, EveryBuildFormAndCheckHoldCarriedNamesToOneRule)
             for (const fs::path& tree : Trees())
                 fs::remove_all(tree / *fs::path(name).begin());
         }
+    // A pack from an earlier tool that carried such names as deltas: check
+    // names each entry the patcher would not write.
+    const std::vector<uint8_t> strings = ReadBytes(root_ / "in" / "Patch.ini");
+    const uint8_t bytes[] = {'x'};
+    const PackWriterEntry entries[] = {{"DELTAS\\NUL .TXT\\0000000100000000", bytes, 1, 0},
+                                       {"FILES\\CON.TXT", bytes, 1, 0},
+                                       {"FILES\\MAPS\\OK.MAP", bytes, 1, 0},
+                                       {"PATCH.INI", strings.data(), static_cast<uint32_t>(strings.size()), 0}};
+    uint8_t* image = nullptr;
+    uint32_t imageSize = 0;
+    ASSERT_EQ(BuildPackImage(entries, 4, &image, &imageSize), nullptr);
+    WriteText(root_ / "old.pak", std::string(image, image + imageSize));
+    g_pDefaultPtrPool->Free(image);
+    std::string text;
+    EXPECT_EQ(Check({(root_ / "old.pak").string()}, &text), 1) << text;
+    EXPECT_NE(text.find("DELTAS\\NUL .TXT\\0000000100000000: the patcher writes no file of that name: \"NUL .TXT\" "
+                        "is a device name"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("FILES\\CON.TXT: the patcher writes no file"), std::string::npos) << text;
+    EXPECT_EQ(text.find("OK.MAP"), std::string::npos) << text;
 }
 
 // Links as dpkg -x leaves them, in the version folders and the source
