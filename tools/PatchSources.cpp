@@ -5,7 +5,6 @@
 #include "DosTime.h"
 #include "PackNames.h"
 
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
