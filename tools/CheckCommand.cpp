@@ -92,9 +92,10 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
     return errors;
 }
 
-const std::string kCheckUsage = std::string("[") + kPatchInputsUsage +
-                                "]\n             [<folder or patch>]   (a folder: Patch.ini and Files, with --base "
-                                "the new version)";
+const std::string kCheckUsage =
+    std::string("(") + kPatchInputsUsage +
+    ")\n             | [--base <old game folder> | --base <version>=<folder> ...] <folder or patch>\n"
+    "               (a folder holds Patch.ini and Files; with --base, Files is the new version)";
 
 int RunCheck(const std::vector<std::string>& args)
 {
