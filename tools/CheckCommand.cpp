@@ -9,10 +9,12 @@
 #include "PackNames.h"
 #include "PatchChecks.h"
 #include "PatchInputs.h"
+#include "PatchWriter.h"
 #include "StringsCheck.h"
 
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -128,6 +130,9 @@ int RunCheck(const std::vector<std::string>& args)
     ResolvePatchInputs(&inputs);
     // Exactly what build gathers, refusals included; the deltas only measured.
     const GatheredPatch patch = GatherPatch(inputs, 0, false, stdout);
+    // The limits of what the patcher reads back, the stub's size aside.
+    const unsigned cores = std::thread::hardware_concurrency();
+    CheckPatchFits({}, patch.sources, cores ? cores : 1);
     return Report(target.empty() ? inputs.strings : target, CheckGatheredStrings(inputs, patch, stdout));
 }
 

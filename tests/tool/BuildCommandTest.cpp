@@ -212,6 +212,14 @@ TEST_F(BuildTest, APackPastTheLimitIsRefusedBeforeAnythingIsWritten)
     EXPECT_NE(message.find("b.bin: the pack would reach 4404019"), std::string::npos) << message;
     EXPECT_NE(message.find("a pack of at most 4294967295 bytes (4 GiB - 1); no patch written"), std::string::npos)
         << message;
+    // check refuses it as build does.
+    ChildProcess check(QPTOOL, {"check", (root_ / "in").string()}, {{"TZ", "UTC"}}, (root_ / "check.txt").string());
+    check.CloseStdin();
+    check.ReadAll();
+    EXPECT_EQ(check.Wait(), 1);
+    const std::vector<uint8_t> refusal = ReadBytes(root_ / "check.txt");
+    EXPECT_NE(std::string(refusal.begin(), refusal.end()).find("b.bin: the pack would reach 4404019"),
+              std::string::npos);
     const std::vector<uint8_t> old = ReadBytes(Out());
     EXPECT_EQ(std::string(old.begin(), old.end()), "old patch");
     EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "out"), fs::directory_iterator()), 1);
