@@ -21,6 +21,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <sstream>
 #include <utime.h>
 
 namespace fs = std::filesystem;
@@ -514,6 +515,13 @@ protected:
                 {"--base version", versioned},
                 {"--whole", whole}};
     }
+    // qptool build from the form's inputs; the exit code, stderr to *message.
+    int BuildForm(const InputForm& form, std::string* message)
+    {
+        std::vector<std::string> args{"--stub", (root_ / "patcher").string(), "--out", Out()};
+        args.insert(args.end(), form.inputs.begin(), form.inputs.end());
+        return Build(args, message);
+    }
     // The source folder's Files, the new version and the two versions before it.
     std::vector<fs::path> Trees() const
     {
@@ -705,10 +713,8 @@ TEST_F(DeltaBuildTest, EveryBuildFormAndCheckHoldCarriedNamesToOneRule)
         for (const InputForm& form : InputForms()) {
             SCOPED_TRACE(form.name + ": \"" + name + "\"");
             Place(name);
-            std::vector<std::string> build{"--stub", (root_ / "patcher").string(), "--out", Out()};
-            build.insert(build.end(), form.inputs.begin(), form.inputs.end());
             std::string message, text;
-            EXPECT_EQ(Build(build, &message), carried ? 0 : 1) << message;
+            EXPECT_EQ(BuildForm(form, &message), carried ? 0 : 1) << message;
             EXPECT_EQ(Check(form.inputs, &text), carried ? 0 : 1) << text;
             if (!carried) {
                 EXPECT_NE(LineFrom(message, "cannot carry "), "") << message;
@@ -754,10 +760,8 @@ TEST_F(DeltaBuildTest, SymbolicLinksInEveryFormAreFollowedInsideAndRefusedOutsid
     }
     for (const InputForm& form : InputForms()) {
         SCOPED_TRACE(form.name);
-        std::vector<std::string> build{"--stub", (root_ / "patcher").string(), "--out", Out()};
-        build.insert(build.end(), form.inputs.begin(), form.inputs.end());
         std::string message, text;
-        ASSERT_EQ(Build(build, &message), 0) << message;
+        ASSERT_EQ(BuildForm(form, &message), 0) << message;
         ASSERT_EQ(Tool({"list", Out()}, &text), 0);
         EXPECT_NE(text.find("FILES\\DOCS\\B.TXT"), std::string::npos) << text;
         EXPECT_NE(text.find("FILES\\LINKED\\A.TXT"), std::string::npos) << text;
@@ -769,10 +773,8 @@ TEST_F(DeltaBuildTest, SymbolicLinksInEveryFormAreFollowedInsideAndRefusedOutsid
         fs::create_symlink(root_ / "outside.txt", tree / "docs" / "out.txt");
     for (const InputForm& form : InputForms()) {
         SCOPED_TRACE(form.name);
-        std::vector<std::string> build{"--stub", (root_ / "patcher").string(), "--out", Out()};
-        build.insert(build.end(), form.inputs.begin(), form.inputs.end());
         std::string message, text;
-        EXPECT_EQ(Build(build, &message), 1) << message;
+        EXPECT_EQ(BuildForm(form, &message), 1) << message;
         EXPECT_NE(message.find("out.txt (to " + (root_ / "outside.txt").string() + "): it leads out of"),
                   std::string::npos)
             << message;
@@ -791,11 +793,9 @@ TEST_F(DeltaBuildTest, LinesStayWholeWhenBothStreamsShareAFile)
     // An error in the strings file: the shortcut's target in no version but 1.03.
     fs::remove_all(root_ / "1.04" / "zln");
     fs::remove_all(root_ / "new" / "zln");
-    std::vector<std::string> args{"build", "--stub", (root_ / "patcher").string(), "--strings",
-                                  (root_ / "in" / "Patch.ini").string()};
-    for (const std::string& base : Bases())
-        args.push_back(base);
-    args.insert(args.end(), {"--from", (root_ / "new").string(), "--out", Out(), "--allow-errors"});
+    std::vector<std::string> args{"build", "--stub", (root_ / "patcher").string(), "--out", Out(), "--allow-errors"};
+    const std::vector<std::string> versioned = InputForms()[3].inputs;
+    args.insert(args.end(), versioned.begin(), versioned.end());
     SpawnOptions options;
     options.stdoutPath = options.stderrPath = (root_ / "both.txt").string();
     ChildProcess tool;
@@ -803,19 +803,16 @@ TEST_F(DeltaBuildTest, LinesStayWholeWhenBothStreamsShareAFile)
     ASSERT_TRUE(tool.Start(PrefixedCommand(QPTOOL, args), options, &error)) << error;
     ASSERT_EQ(tool.Wait(), 0);
     const std::vector<uint8_t> bytes = ReadBytes(root_ / "both.txt");
+    std::istringstream text(std::string(bytes.begin(), bytes.end()));
     std::vector<std::string> lines;
-    for (size_t at = 0; at < bytes.size();) {
-        const size_t end = std::find(bytes.begin() + static_cast<long>(at), bytes.end(), '\n') - bytes.begin();
-        lines.emplace_back(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(end));
-        at = end + 1;
-    }
-    ASSERT_GT(lines.size(), 300u) << std::string(bytes.begin(), bytes.end());
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    ASSERT_GT(lines.size(), 300u) << text.str();
     for (size_t i = 0; i + 3 < lines.size(); ++i)
         EXPECT_TRUE(lines[i].rfind("whole     ", 0) == 0 || lines[i].rfind("delta     ", 0) == 0 ||
                     lines[i].rfind("stays     ", 0) == 0)
             << lines[i];
-    EXPECT_NE(lines[lines.size() - 3].find(" files carried whole, "), std::string::npos)
-        << std::string(bytes.begin(), bytes.end());
+    EXPECT_NE(lines[lines.size() - 3].find(" files carried whole, "), std::string::npos) << text.str();
     EXPECT_NE(lines[lines.size() - 2].find("Patch.ini:17: error: \"zln_shortcut\""), std::string::npos)
         << lines[lines.size() - 2];
     EXPECT_EQ(lines.back().rfind(Out() + ": ", 0), 0u) << lines.back();
