@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "../fuzz/DeltaFuzzBase.h"
+#include "CrcForge.h"
 #include "DeltaEncode.h"
 #include "DeltaExtend.h"
 #include "MemoryFile.h"
@@ -96,8 +98,9 @@ Bytes Edit(Bytes v, std::mt19937& rng) {
 }
 
 // The streams written today and the older ones a patcher still reads.
-const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments,
-                             kDeltaRawLiterals | kDeltaFastCoding, kDeltaRawLiterals, 0};
+const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests,
+                             kDeltaRawLiterals | kDeltaFastCoding, kDeltaRawLiterals, 0,
+                             kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments};
 
 // Deltas that earlier builds wrote (the applier fuzz target's seeds, against its
 // old file), one of each kind: the first stream's diffs and literals, the fast
@@ -158,7 +161,7 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         Bytes old = round % 3 == 0 ? testdata::Text(size, round) : round % 3 == 1 ? Program(size, round)
                                                                                    : testdata::Random(size, round);
         Bytes neu = round % 10 == 9 ? Bytes() : Edit(old, rng);
-        const uint32_t flags = kStreams[round / 3 % 4];
+        const uint32_t flags = kStreams[round / 3 % 5];
         // Segments of a few kilobytes, each pair decoded on two threads.
         const DeltaSegmenting segmenting{2000 + rng() % 20000, 0};
         Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags, segmenting);
@@ -173,6 +176,13 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         EXPECT_EQ(header.oldCrc, Crc32(old.data(), old.size()));
         EXPECT_EQ(header.newSize, neu.size());
         EXPECT_EQ(header.newCrc, Crc32(neu.data(), neu.size()));
+        if (flags & kDeltaDigests) {
+            CSha256 sha;
+            sha.Update(old.data(), old.size());
+            uint8_t digest[kSha256Size];
+            sha.Finish(digest);
+            EXPECT_EQ(0, std::memcmp(digest, header.oldDigest, kSha256Size));
+        }
         const bool segmented = (flags & kDeltaSegments) && neu.size() >= 2 * segmenting.size;
         EXPECT_EQ(header.flags, segmented ? flags : flags & ~kDeltaSegments);
     }
@@ -320,7 +330,8 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
     secondOld.failReadAfter = 0;
     const DeltaHelper helper{ToolThreads(), &secondOld, 0};
     EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile, &helper));
-    const uint32_t firstSegment = uint32_t(delta[24] | delta[25] << 8 | delta[26] << 16 | delta[27] << 24);
+    const uint8_t* entry = delta.data() + DeltaHeaderSize(kStreams[0]);
+    const uint32_t firstSegment = uint32_t(entry[0] | entry[1] << 8 | entry[2] << 16 | entry[3] << 24);
     EXPECT_EQ(firstSegment, outFile.data.size());
     EXPECT_TRUE(std::equal(outFile.data.begin(), outFile.data.end(), neu.begin()));
     // The output failing at any of its writes, the helper's segment among
@@ -422,7 +433,7 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     EXPECT_EQ(ERR_WRONGBASE, Apply(old, lie(4, uint32_t(old.size() + 1)), &out));
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(ERR_BADRESULT, Apply(old, lie(16, Crc32(neu.data(), neu.size()) ^ 1), &out));
-    for (uint32_t flags : {4u, 5u, 8u, 0x80000001u}) {
+    for (uint32_t flags : {4u, 5u, 0x100u, 0x80000001u}) {
         EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, flags), &out)) << flags;
         EXPECT_TRUE(out.empty());
     }
@@ -443,6 +454,25 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     Bytes other = old;
     other[old.size() / 2] ^= 0x55;
     EXPECT_NE(nullptr, Apply(other, delta, &out));
+    // An old file edited where the delta copies it unchanged, four bytes
+    // fixed up to keep its CRC-32: the edit passes through into a result
+    // with the new CRC-32. Only the SHA-256 tells, as it tells damaged
+    // digest bytes.
+    Bytes tail = old;
+    std::fill(tail.end() - 100, tail.end(), uint8_t('x'));
+    const Bytes tailDelta = EncodeDelta(old.data(), old.size(), tail.data(), tail.size(), 1, GetParam());
+    Bytes forged = old;
+    forged[1000] ^= 0x20;
+    ForgeCrc32(&forged, 2000, Crc32(old.data(), old.size()));
+    ASSERT_EQ(Crc32(old.data(), old.size()), Crc32(forged.data(), forged.size()));
+    const ErrorCode forgedError = Apply(forged, tailDelta, &out);
+    if (GetParam() & kDeltaDigests) {
+        EXPECT_STREQ(ERR_BADRESULT, forgedError);
+        EXPECT_STREQ(ERR_BADRESULT, Apply(old, lie(kDeltaHeaderSize + kSha256Size + 5, 0x12345678), &out));
+    } else {
+        EXPECT_EQ(nullptr, forgedError);
+        EXPECT_TRUE(out != tail && Crc32(out.data(), out.size()) == Crc32(tail.data(), tail.size()));
+    }
     // A failing old file: its error, as given.
     MemoryFile oldFile(old), deltaFile(delta), outFile;
     oldFile.failReadAfter = 0;
