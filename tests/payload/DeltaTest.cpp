@@ -104,8 +104,8 @@ const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegmen
 
 // Deltas that earlier builds wrote (the applier fuzz target's seeds, against its
 // old file), one of each kind: the first stream's diffs and literals, the fast
-// stream's literals, and segments of fast diffs. A patcher must rebuild them
-// exactly, whatever becomes of the models' code.
+// stream's literals, segments of fast diffs, and those with the files' digests.
+// A patcher must rebuild them exactly, whatever becomes of the models' code.
 const char* const kStoredDeltas[] = {
     "51444c547017000044b6520a701700007f5f4b540100000000006b827407e80000000000000000010b18000000000000"
     "00006a3b00000000003f2b29bfb880000000000000025b521400000000000001e31700081a06ce00010ea10000000000"
@@ -133,6 +133,10 @@ const char* const kStoredDeltas[] = {
     "000000000077bbc0000001f997a3fc7d798f0558ae8e2b02f1209d3800000000dc05000039000000001a3205bb900000"
     "0000b0792e7be602e17d06fa82018cbcf8e6fab64357ab8657867b990a24a3d34ec3116dd095c354da6e3c69e4000000"
     "00",
+    "51444c547017000044b6520aa8160000b150ae570f000000d77768c8c530adcdaa87b392384fe673cf8bfdca5df9f81b"
+    "b2a08c7beccfedd3523a6be511e8b66f8ff5677414520cf06c85deaebe1c1ecef3b71285e3a95511290400000d000000"
+    "00005774308b1863615a000000850400000e000000001ad5240701c5fa3a4c6c830000bd0600000e0000000017f2950a"
+    "000985e980e0ef2a003d0700000b000000001a05e5e7a00000000000",
 };
 
 Bytes FromHex(const char* hex) {
@@ -145,7 +149,8 @@ TEST(Delta, StoredStreamsOfEveryKindStillRebuild) {
     for (const char* hex : kStoredDeltas) {
         const Bytes delta = FromHex(hex);
         Bytes rebuilt;
-        // The applier answers nothing only for the header's size and CRC-32.
+        // The applier answers nothing only for the header's size and CRC-32
+        // (and SHA-256).
         ASSERT_EQ(nullptr, Apply(DeltaFuzzOld(), delta, &rebuilt)) << hex;
         ASSERT_EQ(nullptr, Apply(DeltaFuzzOld(), delta, &rebuilt, Threads::kHelper)) << hex;
     }
