@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -585,9 +586,10 @@ TEST_F(DeltaBuildTest, AVersionWindowWithAVersionWithoutBaseIsRefused)
 }
 
 // A pack whose delta is damaged (no checksum entry to refuse it first):
-// verify --base fails exactly when the patcher's applier refuses the delta
-// (a byte the coder never reads changes nothing), always for a cut delta and
-// a lying header.
+// verify --base fails exactly when the patcher refuses the delta: its key's
+// digest no longer the base's, or the applier refusing it (a byte the coder
+// never reads changes nothing); always for a cut delta, a lying header and
+// damaged digest bytes.
 TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
 {
     const std::vector<uint8_t> old = ReadBytes(root_ / "1.03" / "maps" / "big.map");
@@ -605,6 +607,10 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
             damaged.resize(damaged.size() / 2);
         else if (round == 1)
             damaged[12] ^= 1; // the new size
+        else if (round == 2)
+            damaged[kDeltaHeaderSize + 3] ^= 1; // the old file's SHA-256
+        else if (round == 3)
+            damaged[kDeltaHeaderSize + kSha256Size + 3] ^= 1; // the new file's
         else
             damaged[24 + random() % (damaged.size() - 24)] ^= static_cast<uint8_t>(1 + random() % 255);
         const PackWriterEntry entries[] = {{name.c_str(), damaged.data(), static_cast<uint32_t>(damaged.size()), 0},
@@ -617,8 +623,11 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         CVectorFile oldFile, deltaFile, result;
         oldFile.data = old;
         deltaFile.data = damaged;
-        const bool applies = ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
-        EXPECT_TRUE(round > 1 || !applies) << round;
+        const bool oldDigestKept = std::equal(delta.begin() + kDeltaHeaderSize,
+                                              delta.begin() + kDeltaHeaderSize + kSha256Size,
+                                              damaged.begin() + kDeltaHeaderSize);
+        const bool applies = oldDigestKept && ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
+        EXPECT_TRUE(round > 3 || !applies) << round;
         EXPECT_TRUE(!applies || result.data == neu) << round;
         refused += applies ? 0 : 1;
         std::string out;
