@@ -3,6 +3,7 @@
 // which leaves no output behind.
 #include "TempDir.h"
 #include "ChildProcess.h"
+#include "CrcForge.h"
 #include "FakePatcher.h"
 #include "PatchCheck.h"
 
@@ -506,6 +507,7 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     EXPECT_EQ(Count(out, "DELTAS\\SOUNDS\\INTRO.WAV\\00007530"), 1u) << out;
     EXPECT_EQ(Count(out, "delta: old "), 3u) << out;
     EXPECT_EQ(Count(out, ", new 50000 bytes CRC-32 0x"), 2u) << out;
+    EXPECT_EQ(Count(out, ", SHA-256 of both"), 3u) << out;
     EXPECT_NE(out.find("FILES\\README.TXT"), std::string::npos) << out;
     EXPECT_NE(out.find("FILES\\NEW.TXT"), std::string::npos) << out;
     EXPECT_EQ(out.find("FILES\\MAPS"), std::string::npos) << out;
@@ -529,6 +531,16 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     EXPECT_EQ(Tool({"verify", Bases()[2], Bases()[3], Out()}, &out), 1);
     EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.04 (50000 bytes, CRC-32 0x"), std::string::npos) << out;
     EXPECT_NE(out.find("matches no delta, and the patch has no whole copy"), std::string::npos) << out;
+    // A base edited and its CRC-32 fixed up: its key's SHA-256 tells.
+    std::vector<uint8_t> forged = ReadBytes(root_ / "1.03" / "maps" / "big.map");
+    const uint32_t crc = Crc32(forged.data(), forged.size());
+    forged[1000] ^= 0x20;
+    ForgeCrc32(&forged, 2000, crc);
+    WriteText(root_ / "1.03" / "maps" / "big.map", std::string(forged.begin(), forged.end()));
+    EXPECT_EQ(Tool({"verify", Bases()[0], Bases()[1], Out()}, &out), 1);
+    EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.03 has the size and CRC-32 of DELTAS\\MAPS\\BIG.MAP\\0000C350"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("but not its SHA-256"), std::string::npos) << out;
 }
 
 TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
