@@ -132,6 +132,7 @@ CSha256::CSha256()
     : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
 
 void CSha256::Update(const void* data, size_t size) {
+    if (size == 0) return;  // data may be null
     const auto* p = static_cast<const uint8_t*>(data);
     size_t fill = size_t(length_ % 64);
     length_ += size;

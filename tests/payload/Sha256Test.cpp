@@ -20,6 +20,7 @@ std::string Hex(const uint8_t* p, size_t n) {
 // The digest of data given in pieces of at most piece bytes (0: one piece).
 std::string DigestOf(const std::string& data, size_t piece = 0) {
     CSha256 sha;
+    sha.Update(nullptr, 0);  // as an empty file's buffer gives it
     for (size_t at = 0; at < data.size();) {
         const size_t n = piece ? std::min(piece, data.size() - at) : data.size();
         sha.Update(data.data() + at, n);
