@@ -1,8 +1,8 @@
 // Rebuilding game files from deltas. The installed file is read through the
 // file layer twice, once for its size, CRC-32 and SHA-256 and once by the
 // delta's copies (through a second handle too, for the segments a helper
-// thread decodes), never whole in memory; the result goes to the temporary file,
-// which is put in place as a copied file is.
+// thread decodes), never whole in memory; the result goes to the temporary
+// file, which is put in place as a copied file is.
 #include "app/DeltaTarget.h"
 
 #include "app/AppState.h"
