@@ -10,10 +10,12 @@
 # with apt-get download into a cache outside the repository and unpacked
 # with dpkg -x), and a game-like HPFS pack written by our own writer with a
 # few entries rewritten, one inserted and one removed.
+# Last, the patcher's check of the installed files before its first change,
+# with and without the SHA-256 that new deltas carry.
 # Usage: bench/delta.sh   (QP_BENCH_MIN_SIZE: only changed files of at least
 # this many bytes, default 0 = all; QP_BENCH_CACHE: download cache, default
 # ~/.cache/quorpatch-delta-bench; QP_BENCH_BUILD: build folder; QP_BENCH_WORK
-# keeps the scratch dir). On a machine shared with other sessions, run it in
+# keeps the scratch dir; QP_BENCH_ONLY=measure runs only the check's figures). On a machine shared with other sessions, run it in
 # a scheduling group of its own (see bench/whole_patch.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -51,13 +53,18 @@ timed() {
 }
 size() { stat -c %s "$1"; }
 
+# The files of the new folder that the old one has with other bytes, of at
+# least min-size bytes.
+changed_files() {  # old-folder new-folder min-size
+  (cd "$2" && find . -type f ! -type l | sort) | while read -r f; do
+    if [ -f "$1/$f" ] && [ "$(stat -c %s "$2/$f")" -ge "$3" ] && ! cmp -s "$1/$f" "$2/$f"; then echo "$f"; fi
+  done
+}
+
 declare -a rows
 pair() {  # name old-folder new-folder
   local name="$1" old="$2" new="$3" list="$work/$1.files"
-  (cd "$new" && find . -type f ! -type l | sort) | while read -r f; do
-    if [ -f "$old/$f" ] && [ "$(stat -c %s "$new/$f")" -ge "${QP_BENCH_MIN_SIZE:-0}" ] &&
-       ! cmp -s "$old/$f" "$new/$f"; then echo "$f"; fi
-  done > "$list"
+  changed_files "$old" "$new" "${QP_BENCH_MIN_SIZE:-0}" > "$list"
   local out="$work/$name.sizes"; : > "$out"
   # The largest changed file, rebuilt below; the peers' deltas of it are kept.
   local big
@@ -182,12 +189,52 @@ patch_pair() {  # name old-folder new-folder
   done
 }
 
+# The patcher's check before its first change: every installed file it has
+# deltas for (the old version of each changed file) read once through the
+# disk layer for its size and CRC-32 (as before digests), with SHA-256 (by
+# the processor's SHA extensions where it has them), and with SHA-256 by the
+# portable rounds; the fastest of 5 runs each, from the page cache (warm)
+# and read from disk (cold: each file dropped from the cache first).
+measure_pair() {  # name old-folder new-folder
+  local name="$1" old="$2" files=() bytes=0 f
+  while read -r f; do files+=("$old/$f"); bytes=$((bytes + $(size "$old/$f"))); done \
+    < <(changed_files "$old" "$3" 0)
+  local temperature kind rep
+  for temperature in warm cold; do
+    local row="| $name | $temperature | ${#files[@]} | $(awk -v b="$bytes" 'BEGIN {printf "%.1f", b / 1048576}')"
+    local base=""
+    for kind in crc sha portable; do
+      local best=""
+      for rep in 1 2 3 4 5; do
+        local s
+        s="$("$driver" measure "$kind" "$temperature" "${files[@]}" | awk '{print $1}')"
+        best="$(awk -v a="$best" -v b="$s" 'BEGIN {print (a == "" || b < a) ? b : a}')"
+      done
+      if [ -z "$base" ]; then base="$best"; row+=" | $best"
+      else row+=" | $best | $(awk -v a="$best" -v b="$base" 'BEGIN {printf "%.2f", a / b}')"; fi
+    done
+    echo "$row |"
+  done
+}
+
 pg_old="$(fetch postgresql-15=15.18-0+deb12u1)"
 pg_new="$(fetch postgresql-15=15.20-0+deb12u1)"
 py_old="$(fetch libpython3.11=3.11.2-6+deb12u8)"
 py_new="$(fetch libpython3.11=3.11.2-6+deb12u9)"
 mkdir -p "$work/hpfs-old" "$work/hpfs-new"
 "$driver" hpfs "$work/hpfs-old/local.wdt" "$work/hpfs-new/local.wdt"
+
+measure_table() {
+  echo
+  echo "The check before the first change (seconds, fastest of 5; ratio to size and CRC-32 alone):"
+  echo
+  echo "| pair | cache | files | MB | CRC-32 s | + SHA-256 s | ratio | + SHA-256 portable s | ratio |"
+  echo "|---|---|---:|---:|---:|---:|---:|---:|---:|"
+  measure_pair libpython3.11 "$py_old" "$py_new"
+  measure_pair postgresql-15 "$pg_old" "$pg_new"
+  measure_pair hpfs-pack "$work/hpfs-old" "$work/hpfs-new"
+}
+if [ "${QP_BENCH_ONLY:-}" = measure ]; then measure_table; exit 0; fi
 
 echo "## Delta benchmark ($(nproc) cores; sizes in bytes)"
 pair libpython3.11 "$py_old" "$py_new"
@@ -196,3 +243,4 @@ pair hpfs-pack "$work/hpfs-old" "$work/hpfs-new"
 patch_pair libpython3.11 "$py_old" "$py_new"
 patch_pair postgresql-15 "$pg_old" "$pg_new"
 patch_pair hpfs-pack "$work/hpfs-old" "$work/hpfs-new"
+measure_table

@@ -480,6 +480,13 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     header.newSize = uint32_t(newSize);
     header.newCrc = Crc32(neu, newSize);
     header.flags = flags;
+    if (flags & kDeltaDigests) {
+        CSha256 oldDigest, newDigest;
+        oldDigest.Update(old, oldSize);
+        oldDigest.Finish(header.oldDigest);
+        newDigest.Update(neu, newSize);
+        newDigest.Finish(header.newDigest);
+    }
 
     // The new file is cut into pieces by its size alone, never by the number
     // of threads, so that a patch has the same bytes however it was built;
@@ -507,7 +514,7 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
         std::vector<Command>().swap(part);
     }
     commands = MergeShortAdds(commands, neu, newSize);
-    std::vector<uint8_t> out(kDeltaHeaderSize);
+    std::vector<uint8_t> out(DeltaHeaderSize(flags));
     const auto inMemory = [old](uint32_t position, uint32_t) { return old + position; };
     // Fewer than two segments make no pair.
     if ((flags & kDeltaSegments) && newSize / std::max<size_t>(segmenting.size, 1) < 2)
@@ -554,7 +561,7 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
 std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::vector<DeltaCommand>& commands,
                                          const std::function<const uint8_t*(uint32_t, uint32_t)>& oldAt,
                                          const uint8_t* neu) {
-    std::vector<uint8_t> out(kDeltaHeaderSize);
+    std::vector<uint8_t> out(DeltaHeaderSize(header.flags));
     WriteCommands(commands, oldAt, neu, header.flags, &out);
     MakeDeltaHeader(header, out.data());
     return out;

@@ -43,8 +43,9 @@ int RunList(const std::vector<std::string>& args) {
         if (!d.fault.empty())
             std::printf("            delta: damaged, %s\n", d.fault.c_str());
         else
-            std::printf("            delta: old %u bytes CRC-32 %s, new %u bytes CRC-32 %s\n", d.header.oldSize,
-                        HexCrc(d.header.oldCrc).c_str(), d.header.newSize, HexCrc(d.header.newCrc).c_str());
+            std::printf("            delta: old %u bytes CRC-32 %s, new %u bytes CRC-32 %s%s\n", d.header.oldSize,
+                        HexCrc(d.header.oldCrc).c_str(), d.header.newSize, HexCrc(d.header.newCrc).c_str(),
+                        d.header.flags & kDeltaDigests ? ", SHA-256 of both" : "");
     }
     std::printf("%u entries, %llu bytes\n", unsigned(entries.size()), static_cast<unsigned long long>(total));
     return 0;

@@ -22,6 +22,7 @@
 #include "StreamFiles.h"
 #include "ThreadWork.h"
 #include "VectorFile.h"
+#include "payload/DeltaContent.h"
 #include "pools/DefaultPools.h"
 #include "pools/ReusePtrPool.h"
 
@@ -66,19 +67,17 @@ std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackLi
             if (file.whole) { ++whole; continue; }
             return where + " is missing, and the patch carries it only as deltas";
         }
-        CCrcSinkFile measured;
+        DeltaContent measured;
         uint8_t buffer[32768];
-        for (uint32_t left = old.GetSize(); left;) {
-            uint32_t chunk = left < sizeof buffer ? left : uint32_t(sizeof buffer), got = 0;
-            if (old.Read(buffer, chunk, &got) || got != chunk) return where + " does not read";
-            measured.Write(buffer, chunk, nullptr);
-            left -= chunk;
-        }
+        if (MeasureContent(&old, buffer, sizeof buffer, true, &measured)) return where + " does not read";
         const PackDelta* match = nullptr;
         bool isNew = false;
         for (const PackDelta& delta : file.deltas) {
-            isNew = isNew || (delta.header.newSize == measured.size && delta.header.newCrc == measured.crc);
-            if (delta.keySize == measured.size && delta.keyCrc == measured.crc) match = &delta;
+            isNew = isNew || IsDeltaNew(delta.header, measured);
+            if (IsDeltaOld(delta.header, measured)) match = &delta;
+            // Only damaged digest bytes (or a forged base) part a file from its key.
+            else if (delta.keySize == measured.size && delta.keyCrc == measured.crc)
+                return where + " has the size and CRC-32 of " + delta.name + " but not its SHA-256";
         }
         if (isNew) { ++alreadyNew; continue; }
         if (!match) {

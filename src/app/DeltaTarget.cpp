@@ -1,8 +1,8 @@
 // Rebuilding game files from deltas. The installed file is read through the
-// file layer twice, once for its size and CRC-32 and once by the delta's
-// copies (through a second handle too, for the segments a helper thread
-// decodes), never whole in memory; the result goes to the temporary file,
-// which is put in place as a copied file is.
+// file layer twice, once for its size, CRC-32 and SHA-256 and once by the
+// delta's copies (through a second handle too, for the segments a helper
+// thread decodes), never whole in memory; the result goes to the temporary
+// file, which is put in place as a copied file is.
 #include "app/DeltaTarget.h"
 
 #include "app/AppState.h"
@@ -15,8 +15,8 @@
 #include "file/PlainFileName.h"
 #include "framework/AsciiText.h"
 #include "payload/Delta.h"
+#include "payload/DeltaContent.h"
 #include "payload/DeltaKey.h"
-#include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
 #include "pools/ReusePtrPool.h"
 
@@ -56,31 +56,23 @@ void WalkDeltaTree(const char* sourcePath, void (*visit)(const char* deltaFolder
     if (holdsDeltas) visit(sourcePath, true);
 }
 
-// The size and CRC-32 of a whole file, read from its start.
-bool MeasureFile(CFile* file, uint32_t* size, uint32_t* crc) {
+// The size, CRC-32 and SHA-256 of a whole file, read once from its start.
+bool MeasureFile(CFile* file, DeltaContent* content) {
     void* buffer = RebuildPool()->Alloc(kReadSize);
     if (!buffer) return false;
-    *size = file->GetSize();
-    *crc = 0;
-    bool read = !file->Seek(0, ORIGIN_BEGIN);
-    for (uint32_t remaining = *size; remaining && read;) {
-        uint32_t chunk = remaining < kReadSize ? remaining : kReadSize;
-        uint32_t got = 0;
-        read = !file->Read(buffer, chunk, &got) && got == chunk;
-        *crc = Crc32Update(*crc, buffer, chunk);
-        remaining -= chunk;
-    }
+    const bool read = !MeasureContent(file, static_cast<uint8_t*>(buffer), kReadSize, true, content);
     RebuildPool()->Free(buffer);
     return read;
 }
 
 enum class Match { kNone, kAlreadyNew, kDelta };
 
-// Looks through the folder's deltas for the installed content (size, crc):
-// kAlreadyNew when it is the new content, kDelta with the path of the delta
-// keyed by it. Entries whose name or header does not read, or whose header
-// contradicts the name, are passed over.
-Match FindDelta(const char* deltaFolder, uint32_t size, uint32_t crc, char* deltaPath) {
+// Looks through the folder's deltas for the installed content: kAlreadyNew
+// when it is the new content, kDelta with the path of the delta keyed by it
+// (its SHA-256 too, when the delta carries digests). Entries whose name or
+// header does not read, or whose header contradicts the name, are passed
+// over.
+Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* deltaPath) {
     char directory[kPathSize];
     if (!CopyText(directory, kPathSize, deltaFolder) || !AppendText(directory, kPathSize, "\\")) return Match::kNone;
     Match match = Match::kNone;
@@ -98,11 +90,11 @@ Match FindDelta(const char* deltaFolder, uint32_t size, uint32_t crc, char* delt
             bool sound = !ReadDeltaHeader(delta, &header) && header.oldSize == oldSize && header.oldCrc == oldCrc;
             delete delta;
             if (!sound) continue;
-            if (header.newSize == size && header.newCrc == crc) {
+            if (IsDeltaNew(header, content)) {
                 match = Match::kAlreadyNew;
                 break;
             }
-            if (oldSize == size && oldCrc == crc && match == Match::kNone) {
+            if (IsDeltaOld(header, content) && match == Match::kNone) {
                 CopyText(deltaPath, kPathSize, entry);
                 match = Match::kDelta;
             }
@@ -128,8 +120,8 @@ bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* 
         made && (header.flags & kDeltaSegments) ? g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr) : nullptr;
     const DeltaHelper helper{{StartHelperThread, WaitHelperThread}, secondOld};
     CFile* out = made ? CreatePartialFile(partial) : nullptr;
-    // The applier checks the new size and CRC-32 of what it wrote; the size
-    // on disk and the flush are checked here.
+    // The applier checks the new size, CRC-32 and SHA-256 of what it wrote;
+    // the size on disk and the flush are checked here.
     made = out && !ApplyDelta(old, delta, out, &helper, RebuildPool()) && out->GetSize() == header.newSize &&
            (!flush || !out->Flush());
     delete secondOld;
@@ -160,8 +152,8 @@ Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* 
         return Outcome::kFailed;
     CFile* old = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
     if (!old) return Outcome::kFailed;
-    uint32_t oldSize = 0, crc = 0;
-    Match match = MeasureFile(old, &oldSize, &crc) ? FindDelta(deltaFolder, oldSize, crc, deltaPath) : Match::kNone;
+    DeltaContent content;
+    Match match = MeasureFile(old, &content) ? FindDelta(deltaFolder, content, deltaPath) : Match::kNone;
     bool made = match == Match::kDelta && Rebuild(old, target, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
     if (match == Match::kAlreadyNew) return Outcome::kAlreadyNew;

@@ -1,8 +1,9 @@
 // Files a patch carries as deltas (payload/DeltaKey.h): the pack folder
 // "DATA\Deltas\<path>" holds one delta per old content of the game file
 // <path>, each rebuilding the same new content. A file is rebuilt from the
-// installed file and the delta whose key (size and CRC-32) it matches, into
-// the temporary file beside it, and put in place as a copied file is.
+// installed file and the delta whose key (size and CRC-32, and the SHA-256
+// its header names) it matches, into the temporary file beside it, checked
+// against the new content's SHA-256, and put in place as a copied file is.
 #pragma once
 
 constexpr char kDeltasRoot[] = "DATA\\Deltas";

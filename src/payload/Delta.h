@@ -6,10 +6,18 @@
 //   8   4   old file's CRC-32 (PatchCrc.h)
 //   12  4   new file's size
 //   16  4   new file's CRC-32
-//   20  4   flags: kDeltaRawLiterals, kDeltaFastCoding, kDeltaSegments
-//           (below; segments only with fast coding); any other bit or
-//           combination is refused
+//   20  4   flags: kDeltaRawLiterals, kDeltaFastCoding, kDeltaSegments,
+//           kDeltaDigests (below; segments only with fast coding); any other
+//           bit or combination is refused
 //   24  ... the command stream, range coded (DeltaModel.h) to the delta's end
+//
+// With kDeltaDigests (every delta written today) the stream starts at 88:
+//   24  32  old file's SHA-256 (Sha256.h)
+//   56  32  new file's SHA-256
+// A CRC-32 can be matched on purpose (four bytes fixed up after an edit keep
+// it, and the edit passes through the rebuild into a result with the new
+// CRC-32 too); the digests cannot. An installed file is taken for the old
+// file, and a rebuild for the new one, only when the digests match as well.
 //
 // With kDeltaSegments the new file is instead made by segments in turn, until
 // its size is reached, each
@@ -42,6 +50,7 @@
 #include "file/File.h"
 #include "framework/ErrorCode.h"
 #include "payload/HelperThreads.h"
+#include "payload/Sha256.h"
 #include "pools/PtrPool.h"
 
 constexpr char kDeltaMagic[4] = {'Q', 'D', 'L', 'T'};
@@ -51,7 +60,14 @@ constexpr uint32_t kDeltaRawLiterals = 1;
 constexpr uint32_t kDeltaFastCoding = 2;
 // The new file in segments that decode independently (above).
 constexpr uint32_t kDeltaSegments = 4;
-constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments;
+// The old and new file's SHA-256 after the header's fixed fields (above).
+constexpr uint32_t kDeltaDigests = 8;
+constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests;
+constexpr uint32_t kDeltaMaxHeaderSize = kDeltaHeaderSize + 2 * kSha256Size;
+// Where a delta with these flags has its stream (its segments).
+constexpr uint32_t DeltaHeaderSize(uint32_t flags) {
+    return flags & kDeltaDigests ? kDeltaMaxHeaderSize : kDeltaHeaderSize;
+}
 constexpr uint32_t kDeltaRawMin = 256;
 // The largest segment, and the longest coding of a segment of n bytes: what
 // a rebuild holds in memory per segment decoded on a helper thread.
@@ -70,14 +86,16 @@ struct DeltaHeader {
     uint32_t newSize = 0;
     uint32_t newCrc = 0;
     uint32_t flags = 0;
+    uint8_t oldDigest[kSha256Size] = {};  // with kDeltaDigests
+    uint8_t newDigest[kSha256Size] = {};
 };
 
-// The 24 header bytes for this header.
-void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]);
+// The header's DeltaHeaderSize(header.flags) bytes.
+void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaMaxHeaderSize]);
 
-// Reads the header from the delta's current position. "BADDELTA" when it is
-// short, its magic differs or it has a flag not known here; a read error as
-// given.
+// Reads the header (with its digests) from the delta's current position.
+// "BADDELTA" when it is short, its magic differs or it has a flag not known
+// here; a read error as given.
 ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
 
 // A second reader of the old file and the threads to decode segments on: with
@@ -100,8 +118,9 @@ struct DeltaHelper {
 // sizes. "WRONGBASE" when the old file's size is not the header's,
 // "BADDELTA" for a damaged stream (nothing is read or written out of bounds:
 // out gets at most the header's new size), "BADRESULT" when the produced
-// bytes do not have the header's CRC, "NOTENOUGHMEM", or a read or write
-// error as the files give it. That memory comes from pool (null: the default
-// pool) and goes back to it before the return.
+// bytes do not have the header's CRC (and SHA-256, with kDeltaDigests),
+// "NOTENOUGHMEM", or a read or write error as the files give it. That
+// memory comes from pool (null: the default pool) and goes back to it
+// before the return.
 ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper = nullptr,
                      CPtrPool* pool = nullptr);

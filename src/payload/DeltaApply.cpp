@@ -49,12 +49,14 @@ struct Coder {
 
 class Applier {
 public:
-    // delta null: the stream is in memory (SetInput).
-    Applier(Work* w, CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, uint32_t crc)
-        : work_(w), old_(oldFile), delta_(delta), out_(out), header_(header), crc_(crc) {}
+    // delta null: the stream is in memory (SetInput). digest (null: none)
+    // continues over what is written to out.
+    Applier(Work* w, CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, uint32_t crc,
+            CSha256* digest)
+        : work_(w), old_(oldFile), delta_(delta), out_(out), header_(header), digest_(digest), crc_(crc) {}
 
     // The stream in memory; with collect, the new bytes go there instead of
-    // to out (and are not added to the CRC).
+    // to out (and are not added to the CRC or the digest).
     void SetInput(const uint8_t* stream, uint32_t size, uint8_t* collect) {
         coder_.next = stream;
         coder_.end = stream + size;
@@ -191,6 +193,7 @@ private:
     CFile* delta_;
     CFile* out_;
     DeltaHeader header_;
+    CSha256* digest_;
     uint8_t* collect_ = nullptr;
     Coder coder_{0xFFFFFFFFu, 0, nullptr, nullptr};
     uint32_t overrun_ = 0;
@@ -220,6 +223,7 @@ ErrorCode Applier::FlushOutput() {
         return nullptr;
     }
     crc_ = Crc32Update(crc_, work_->output, outFill_);
+    if (digest_) digest_->Update(work_->output, outFill_);
     uint32_t written = 0;
     ErrorCode error = out_->Write(work_->output, outFill_, &written);
     if (!error && written != outFill_) error = ERR_WRITEFAIL;
@@ -484,6 +488,16 @@ ErrorCode Applier::Run(uint32_t newSize) {
     return error;
 }
 
+// "BADRESULT" unless the bytes written have the header's CRC-32 and, when it
+// carries one, its SHA-256.
+ErrorCode CheckResult(const DeltaHeader& header, uint32_t crc, CSha256* digest) {
+    if (crc != header.newCrc) return ERR_BADRESULT;
+    if (!digest) return nullptr;
+    uint8_t result[kSha256Size];
+    digest->Finish(result);
+    return std::memcmp(result, header.newDigest, kSha256Size) == 0 ? nullptr : ERR_BADRESULT;
+}
+
 // One segment of a segmented delta, decoded here or on a helper thread.
 struct Segment {
     Work* work;
@@ -494,12 +508,14 @@ struct Segment {
     uint8_t* collect;  // the bytes made, for a helper thread; null: written to out
     CFile* out;
     uint32_t crc;  // of the new file up to the segment, then past it
+    CSha256* digest;  // continued over the segment when it is written to out
     ErrorCode error;
 };
 
 void DecodeSegment(void* argument) {
     auto* segment = static_cast<Segment*>(argument);
-    Applier applier(segment->work, segment->old, nullptr, segment->out, *segment->header, segment->crc);
+    Applier applier(segment->work, segment->old, nullptr, segment->out, *segment->header, segment->crc,
+                    segment->digest);
     applier.SetInput(segment->stream, segment->streamSize, segment->collect);
     segment->error = applier.Run(segment->newBytes);
     segment->crc = applier.Crc();
@@ -529,7 +545,7 @@ ErrorCode ReadSegment(CFile* delta, uint32_t* left, Segment* segment) {
 // memory while this thread decodes the first straight to out, then written
 // behind it. A pair of short streams (little to decode), or one no thread
 // starts for, is decoded here, each segment straight to out.
-ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header,
+ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, CSha256* digest,
                         const DeltaHelper* helper, CPtrPool* pool) {
     // This thread's blocks, then the helper's: without those, no pairs.
     void* blocks[5] = {};
@@ -540,9 +556,10 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
     paired = paired && blocks[2] && blocks[3] && blocks[4];
     ErrorCode error = blocks[0] && blocks[1] ? nullptr : ERR_NOTENOUGHMEM;
     Segment mine{static_cast<Work*>(blocks[0]), oldFile, &header, static_cast<uint8_t*>(blocks[1]), 0, 0,
-                 nullptr, out, 0, nullptr};
+                 nullptr, out, 0, digest, nullptr};
     Segment theirs{static_cast<Work*>(blocks[2]), paired ? helper->oldFile : nullptr, &header,
-                   static_cast<uint8_t*>(blocks[3]), 0, 0, static_cast<uint8_t*>(blocks[4]), nullptr, 0, nullptr};
+                   static_cast<uint8_t*>(blocks[3]), 0, 0, static_cast<uint8_t*>(blocks[4]), nullptr, 0, nullptr,
+                   nullptr};
     uint32_t left = header.newSize, crc = 0;
     while (!error && left) {
         if ((error = ReadSegment(delta, &left, &mine))) break;
@@ -565,6 +582,7 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
             here.collect = nullptr;
             here.out = out;
             here.crc = crc;
+            here.digest = digest;
             DecodeSegment(&here);
             crc = here.crc;
             error = here.error;
@@ -576,20 +594,23 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
         error = out->Write(theirs.collect, theirs.newBytes, &written);
         if (!error && written != theirs.newBytes) error = ERR_WRITEFAIL;
         crc = Crc32Update(crc, theirs.collect, theirs.newBytes);
+        if (digest) digest->Update(theirs.collect, theirs.newBytes);
     }
     for (int i = 0; i < 5; ++i)
         if (blocks[i]) pool->Free(blocks[i]);
-    if (!error && crc != header.newCrc) error = ERR_BADRESULT;
-    return error;
+    return error ? error : CheckResult(header, crc, digest);
 }
 
 }  // namespace
 
-void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaHeaderSize]) {
+void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaMaxHeaderSize]) {
     const uint32_t fields[6] = {0, header.oldSize, header.oldCrc, header.newSize, header.newCrc, header.flags};
     for (int f = 1; f < 6; ++f)
         for (int i = 0; i < 4; ++i) out[4 * f + i] = uint8_t(fields[f] >> (8 * i));
     std::memcpy(out, kDeltaMagic, 4);
+    if (!(header.flags & kDeltaDigests)) return;
+    std::memcpy(out + kDeltaHeaderSize, header.oldDigest, kSha256Size);
+    std::memcpy(out + kDeltaHeaderSize + kSha256Size, header.newDigest, kSha256Size);
 }
 
 ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
@@ -606,6 +627,14 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     header->oldCrc = Load32(bytes + 8);
     header->newSize = Load32(bytes + 12);
     header->newCrc = Load32(bytes + 16);
+    if (!(flags & kDeltaDigests)) return nullptr;
+    uint8_t digests[2 * kSha256Size];
+    got = 0;
+    error = delta->Read(digests, sizeof digests, &got);
+    if (error && error != ERR_EOF) return error;
+    if (got != sizeof digests) return ERR_BADDELTA;
+    std::memcpy(header->oldDigest, digests, kSha256Size);
+    std::memcpy(header->newDigest, digests + kSha256Size, kSha256Size);
     return nullptr;
 }
 
@@ -614,12 +643,14 @@ ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper
     DeltaHeader header;
     if (ErrorCode error = ReadDeltaHeader(delta, &header)) return error;
     if (oldFile->GetSize() != header.oldSize) return ERR_WRONGBASE;
-    if (header.flags & kDeltaSegments) return ApplySegments(oldFile, delta, out, header, helper, pool);
+    CSha256 sha;
+    CSha256* digest = header.flags & kDeltaDigests ? &sha : nullptr;
+    if (header.flags & kDeltaSegments) return ApplySegments(oldFile, delta, out, header, digest, helper, pool);
     auto* work = static_cast<Work*>(pool->Alloc(sizeof(Work)));
     if (!work) return ERR_NOTENOUGHMEM;
-    Applier applier(work, oldFile, delta, out, header, 0);
+    Applier applier(work, oldFile, delta, out, header, 0, digest);
     ErrorCode error = applier.Run(header.newSize);
-    if (!error && applier.Crc() != header.newCrc) error = ERR_BADRESULT;
+    if (!error) error = CheckResult(header, applier.Crc(), digest);
     pool->Free(work);
     return error;
 }

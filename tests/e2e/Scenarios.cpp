@@ -1,5 +1,7 @@
 #include "Scenarios.h"
 
+#include "CrcForge.h"
+
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -371,6 +373,24 @@ std::vector<Scenario> DeltaPatches() {
             }
             s.boxes.push_back(Plain(kNotComplete));
         }
+        all.push_back(s);
+    }
+    {
+        // Edited where the delta copies it, four bytes fixed up to keep its
+        // CRC-32: its key's SHA-256 tells, the map keeps its bytes and
+        // attributes.
+        Scenario s = DeltaInstalled("DeltaCrcForgedMapIsReported", "1.03");
+        std::vector<uint8_t> forged(s.gameFiles[2].content.begin(), s.gameFiles[2].content.end());
+        const uint32_t crc = Crc32(forged.data(), forged.size());
+        forged[1000] ^= 0x20;
+        ForgeCrc32(&forged, 2000, crc);
+        s.gameFiles[2].content.assign(forged.begin(), forged.end());
+        s.gameFiles[2].readOnly = true;
+        s.answers = {"yes", "ignore", "ok"};
+        s.boxes = {Welcome2Box("1.03", "yes"), CopyError(kDeltaMap, "ignore"), Plain(kNotComplete)};
+        s.shortcuts = {};
+        s.versionAfter.reset();
+        s.notCopied = {kMapPath};
         all.push_back(s);
     }
     for (const char* answer : {"retry", "abort"}) {

@@ -1,8 +1,10 @@
 // ApplyDelta over arbitrary delta bytes against a fixed old file: the result
-// is an error, or exactly the header's size with the header's CRC. The
-// sanitizers catch any read or write out of bounds.
+// is an error, or exactly the header's size with the header's CRC (and
+// SHA-256, when it has one). The sanitizers catch any read or write out of
+// bounds.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "DeltaFuzzBase.h"
@@ -32,5 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (headerRead && out.data.size() > header.newSize) __builtin_trap();
     if (!error && (out.data.size() != header.newSize || Crc32(out.data.data(), out.data.size()) != header.newCrc))
         __builtin_trap();
+    if (!error && (header.flags & kDeltaDigests)) {
+        CSha256 sha;
+        sha.Update(out.data.data(), out.data.size());
+        uint8_t digest[kSha256Size];
+        sha.Finish(digest);
+        if (std::memcmp(digest, header.newDigest, kSha256Size) != 0) __builtin_trap();
+    }
     return 0;
 }

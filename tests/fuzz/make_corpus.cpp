@@ -68,8 +68,8 @@ std::vector<uint8_t> Pack(const std::vector<std::pair<std::string, std::vector<u
 
 // Edits of the delta target's old file: bytes changed in place, a stretch
 // inserted and one removed, noise inserted (sent raw), and everything
-// rewritten; each in segments of about 1,500 bytes, in one fast stream and
-// in the first stream.
+// rewritten; each in segments of about 1,500 bytes with and without the
+// files' digests, in one fast stream and in the first stream.
 void DeltaSeeds() {
     const std::vector<uint8_t> old = DeltaFuzzOld();
     std::vector<uint8_t> changed = old;
@@ -85,6 +85,9 @@ void DeltaSeeds() {
         {"other", Text(700)}, {"empty", {}}};
     for (const auto& seed : seeds) {
         const uint8_t* bytes = seed.second.data();
+        Save("delta_apply", "digest-" + seed.first,
+             EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1,
+                         kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests, {1500, 0}));
         Save("delta_apply", "seg-" + seed.first,
              EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1,
                          kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments, {1500, 0}));

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "../fuzz/DeltaFuzzBase.h"
+#include "CrcForge.h"
 #include "DeltaEncode.h"
 #include "DeltaExtend.h"
 #include "MemoryFile.h"
@@ -96,13 +98,14 @@ Bytes Edit(Bytes v, std::mt19937& rng) {
 }
 
 // The streams written today and the older ones a patcher still reads.
-const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments,
-                             kDeltaRawLiterals | kDeltaFastCoding, kDeltaRawLiterals, 0};
+const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests,
+                             kDeltaRawLiterals | kDeltaFastCoding, kDeltaRawLiterals, 0,
+                             kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments};
 
 // Deltas that earlier builds wrote (the applier fuzz target's seeds, against its
 // old file), one of each kind: the first stream's diffs and literals, the fast
-// stream's literals, and segments of fast diffs. A patcher must rebuild them
-// exactly, whatever becomes of the models' code.
+// stream's literals, segments of fast diffs, and those with the files' digests.
+// A patcher must rebuild them exactly, whatever becomes of the models' code.
 const char* const kStoredDeltas[] = {
     "51444c547017000044b6520a701700007f5f4b540100000000006b827407e80000000000000000010b18000000000000"
     "00006a3b00000000003f2b29bfb880000000000000025b521400000000000001e31700081a06ce00010ea10000000000"
@@ -130,6 +133,10 @@ const char* const kStoredDeltas[] = {
     "000000000077bbc0000001f997a3fc7d798f0558ae8e2b02f1209d3800000000dc05000039000000001a3205bb900000"
     "0000b0792e7be602e17d06fa82018cbcf8e6fab64357ab8657867b990a24a3d34ec3116dd095c354da6e3c69e4000000"
     "00",
+    "51444c547017000044b6520aa8160000b150ae570f000000d77768c8c530adcdaa87b392384fe673cf8bfdca5df9f81b"
+    "b2a08c7beccfedd3523a6be511e8b66f8ff5677414520cf06c85deaebe1c1ecef3b71285e3a95511290400000d000000"
+    "00005774308b1863615a000000850400000e000000001ad5240701c5fa3a4c6c830000bd0600000e0000000017f2950a"
+    "000985e980e0ef2a003d0700000b000000001a05e5e7a00000000000",
 };
 
 Bytes FromHex(const char* hex) {
@@ -142,7 +149,8 @@ TEST(Delta, StoredStreamsOfEveryKindStillRebuild) {
     for (const char* hex : kStoredDeltas) {
         const Bytes delta = FromHex(hex);
         Bytes rebuilt;
-        // The applier answers nothing only for the header's size and CRC-32.
+        // The applier answers nothing only for the header's size and CRC-32
+        // (and SHA-256).
         ASSERT_EQ(nullptr, Apply(DeltaFuzzOld(), delta, &rebuilt)) << hex;
         ASSERT_EQ(nullptr, Apply(DeltaFuzzOld(), delta, &rebuilt, Threads::kHelper)) << hex;
     }
@@ -158,7 +166,7 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         Bytes old = round % 3 == 0 ? testdata::Text(size, round) : round % 3 == 1 ? Program(size, round)
                                                                                    : testdata::Random(size, round);
         Bytes neu = round % 10 == 9 ? Bytes() : Edit(old, rng);
-        const uint32_t flags = kStreams[round / 3 % 4];
+        const uint32_t flags = kStreams[round / 3 % 5];
         // Segments of a few kilobytes, each pair decoded on two threads.
         const DeltaSegmenting segmenting{2000 + rng() % 20000, 0};
         Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags, segmenting);
@@ -173,6 +181,13 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         EXPECT_EQ(header.oldCrc, Crc32(old.data(), old.size()));
         EXPECT_EQ(header.newSize, neu.size());
         EXPECT_EQ(header.newCrc, Crc32(neu.data(), neu.size()));
+        if (flags & kDeltaDigests) {
+            CSha256 sha;
+            sha.Update(old.data(), old.size());
+            uint8_t digest[kSha256Size];
+            sha.Finish(digest);
+            EXPECT_EQ(0, std::memcmp(digest, header.oldDigest, kSha256Size));
+        }
         const bool segmented = (flags & kDeltaSegments) && neu.size() >= 2 * segmenting.size;
         EXPECT_EQ(header.flags, segmented ? flags : flags & ~kDeltaSegments);
     }
@@ -320,7 +335,8 @@ TEST(Delta, PiecesFromAllOverALargeOldFile) {
     secondOld.failReadAfter = 0;
     const DeltaHelper helper{ToolThreads(), &secondOld, 0};
     EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile, &helper));
-    const uint32_t firstSegment = uint32_t(delta[24] | delta[25] << 8 | delta[26] << 16 | delta[27] << 24);
+    const uint8_t* entry = delta.data() + DeltaHeaderSize(kStreams[0]);
+    const uint32_t firstSegment = uint32_t(entry[0] | entry[1] << 8 | entry[2] << 16 | entry[3] << 24);
     EXPECT_EQ(firstSegment, outFile.data.size());
     EXPECT_TRUE(std::equal(outFile.data.begin(), outFile.data.end(), neu.begin()));
     // The output failing at any of its writes, the helper's segment among
@@ -422,7 +438,7 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     EXPECT_EQ(ERR_WRONGBASE, Apply(old, lie(4, uint32_t(old.size() + 1)), &out));
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(ERR_BADRESULT, Apply(old, lie(16, Crc32(neu.data(), neu.size()) ^ 1), &out));
-    for (uint32_t flags : {4u, 5u, 8u, 0x80000001u}) {
+    for (uint32_t flags : {4u, 5u, 0x100u, 0x80000001u}) {
         EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, flags), &out)) << flags;
         EXPECT_TRUE(out.empty());
     }
@@ -443,6 +459,25 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     Bytes other = old;
     other[old.size() / 2] ^= 0x55;
     EXPECT_NE(nullptr, Apply(other, delta, &out));
+    // An old file edited where the delta copies it unchanged, four bytes
+    // fixed up to keep its CRC-32: the edit passes through into a result
+    // with the new CRC-32. Only the SHA-256 tells, as it tells damaged
+    // digest bytes.
+    Bytes tail = old;
+    std::fill(tail.end() - 100, tail.end(), uint8_t('x'));
+    const Bytes tailDelta = EncodeDelta(old.data(), old.size(), tail.data(), tail.size(), 1, GetParam());
+    Bytes forged = old;
+    forged[1000] ^= 0x20;
+    ForgeCrc32(&forged, 2000, Crc32(old.data(), old.size()));
+    ASSERT_EQ(Crc32(old.data(), old.size()), Crc32(forged.data(), forged.size()));
+    const ErrorCode forgedError = Apply(forged, tailDelta, &out);
+    if (GetParam() & kDeltaDigests) {
+        EXPECT_STREQ(ERR_BADRESULT, forgedError);
+        EXPECT_STREQ(ERR_BADRESULT, Apply(old, lie(kDeltaHeaderSize + kSha256Size + 5, 0x12345678), &out));
+    } else {
+        EXPECT_EQ(nullptr, forgedError);
+        EXPECT_TRUE(out != tail && Crc32(out.data(), out.size()) == Crc32(tail.data(), tail.size()));
+    }
     // A failing old file: its error, as given.
     MemoryFile oldFile(old), deltaFile(delta), outFile;
     oldFile.failReadAfter = 0;

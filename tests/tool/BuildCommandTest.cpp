@@ -3,6 +3,7 @@
 // which leaves no output behind.
 #include "TempDir.h"
 #include "ChildProcess.h"
+#include "CrcForge.h"
 #include "FakePatcher.h"
 #include "PatchCheck.h"
 
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -574,6 +576,7 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     EXPECT_EQ(Count(out, "DELTAS\\SOUNDS\\INTRO.WAV\\00007530"), 1u) << out;
     EXPECT_EQ(Count(out, "delta: old "), 3u) << out;
     EXPECT_EQ(Count(out, ", new 50000 bytes CRC-32 0x"), 2u) << out;
+    EXPECT_EQ(Count(out, ", SHA-256 of both"), 3u) << out;
     EXPECT_NE(out.find("FILES\\README.TXT"), std::string::npos) << out;
     EXPECT_NE(out.find("FILES\\NEW.TXT"), std::string::npos) << out;
     EXPECT_EQ(out.find("FILES\\MAPS"), std::string::npos) << out;
@@ -597,6 +600,16 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     EXPECT_EQ(Tool({"verify", Bases()[2], Bases()[3], Out()}, &out), 1);
     EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.04 (50000 bytes, CRC-32 0x"), std::string::npos) << out;
     EXPECT_NE(out.find("matches no delta, and the patch has no whole copy"), std::string::npos) << out;
+    // A base edited and its CRC-32 fixed up: its key's SHA-256 tells.
+    std::vector<uint8_t> forged = ReadBytes(root_ / "1.03" / "maps" / "big.map");
+    const uint32_t crc = Crc32(forged.data(), forged.size());
+    forged[1000] ^= 0x20;
+    ForgeCrc32(&forged, 2000, crc);
+    WriteText(root_ / "1.03" / "maps" / "big.map", std::string(forged.begin(), forged.end()));
+    EXPECT_EQ(Tool({"verify", Bases()[0], Bases()[1], Out()}, &out), 1);
+    EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.03 has the size and CRC-32 of DELTAS\\MAPS\\BIG.MAP\\0000C350"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("but not its SHA-256"), std::string::npos) << out;
 }
 
 TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
@@ -654,9 +667,10 @@ TEST_F(DeltaBuildTest, AVersionWindowWithAVersionWithoutBaseIsRefused)
 }
 
 // A pack whose delta is damaged (no checksum entry to refuse it first):
-// verify --base fails exactly when the patcher's applier refuses the delta
-// (a byte the coder never reads changes nothing), always for a cut delta and
-// a lying header.
+// verify --base fails exactly when the patcher refuses the delta: its key's
+// digest no longer the base's, or the applier refusing it (a byte the coder
+// never reads changes nothing); always for a cut delta, a lying header and
+// damaged digest bytes.
 TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
 {
     const std::vector<uint8_t> old = ReadBytes(root_ / "1.03" / "maps" / "big.map");
@@ -674,6 +688,10 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
             damaged.resize(damaged.size() / 2);
         else if (round == 1)
             damaged[12] ^= 1; // the new size
+        else if (round == 2)
+            damaged[kDeltaHeaderSize + 3] ^= 1; // the old file's SHA-256
+        else if (round == 3)
+            damaged[kDeltaHeaderSize + kSha256Size + 3] ^= 1; // the new file's
         else
             damaged[24 + random() % (damaged.size() - 24)] ^= static_cast<uint8_t>(1 + random() % 255);
         const PackWriterEntry entries[] = {{name.c_str(), damaged.data(), static_cast<uint32_t>(damaged.size()), 0},
@@ -686,8 +704,11 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         CVectorFile oldFile, deltaFile, result;
         oldFile.data = old;
         deltaFile.data = damaged;
-        const bool applies = ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
-        EXPECT_TRUE(round > 1 || !applies) << round;
+        const bool oldDigestKept = std::equal(delta.begin() + kDeltaHeaderSize,
+                                              delta.begin() + kDeltaHeaderSize + kSha256Size,
+                                              damaged.begin() + kDeltaHeaderSize);
+        const bool applies = oldDigestKept && ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
+        EXPECT_TRUE(round > 3 || !applies) << round;
         EXPECT_TRUE(!applies || result.data == neu) << round;
         refused += applies ? 0 : 1;
         std::string out;

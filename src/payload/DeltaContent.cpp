@@ -1,0 +1,43 @@
+#include "payload/DeltaContent.h"
+
+#include <cstring>
+
+#include "payload/PatchCrc.h"
+
+namespace {
+
+bool Matches(const DeltaHeader& header, const DeltaContent& content, uint32_t size, uint32_t crc,
+             const uint8_t* digest) {
+    if (content.size != size || content.crc != crc) return false;
+    if (!(header.flags & kDeltaDigests)) return true;
+    return content.digested && std::memcmp(content.digest, digest, kSha256Size) == 0;
+}
+
+}  // namespace
+
+ErrorCode MeasureContent(CFile* file, uint8_t* buffer, uint32_t bufferSize, bool digest, DeltaContent* content) {
+    *content = DeltaContent{};
+    content->size = file->GetSize();
+    CSha256 sha;
+    if (ErrorCode error = file->Seek(0, ORIGIN_BEGIN)) return error;
+    for (uint32_t remaining = content->size; remaining;) {
+        const uint32_t chunk = remaining < bufferSize ? remaining : bufferSize;
+        uint32_t got = 0;
+        if (ErrorCode error = file->Read(buffer, chunk, &got)) return error;
+        if (got != chunk) return ERR_EOF;
+        content->crc = Crc32Update(content->crc, buffer, chunk);
+        if (digest) sha.Update(buffer, chunk);
+        remaining -= chunk;
+    }
+    if (digest) sha.Finish(content->digest);
+    content->digested = digest;
+    return nullptr;
+}
+
+bool IsDeltaOld(const DeltaHeader& header, const DeltaContent& content) {
+    return Matches(header, content, header.oldSize, header.oldCrc, header.oldDigest);
+}
+
+bool IsDeltaNew(const DeltaHeader& header, const DeltaContent& content) {
+    return Matches(header, content, header.newSize, header.newCrc, header.newDigest);
+}
