@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "MemoryFile.h"
-#include "hpfs/WritableBFHP.h"
 #include "hpfs/BlockFileWriter.h"
+#include "hpfs/WritableBFHP.h"
 #include "hpfs/WritableHPFS.h"
 
 namespace {

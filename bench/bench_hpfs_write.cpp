@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include "MemoryFile.h"
-#include "hpfs/WritableBFHP.h"
 #include "hpfs/BlockFileWriter.h"
+#include "hpfs/WritableBFHP.h"
 #include "hpfs/WritableHPFS.h"
 #include "platform/DiskFS.h"
 

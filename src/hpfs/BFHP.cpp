@@ -62,18 +62,7 @@ ErrorCode CBFHP::LoadSlot(int slot, uint32_t block, bool read) {
     return nullptr;
 }
 
-// A freed block must not linger in a slot, where a later load of the same
-// number would find a stale copy instead of reading it.
-void CBFHP::DropSlotsHolding(uint32_t block) {
-    for (int i = 0; i < kSlotCount; ++i) {
-        if (slots[i].block == block) {
-            slots[i].block = 0;
-            slots[i].flags = 0;
-        }
-    }
-}
-
-// --- Attach, Flush, root ----------------------------------------------------
+// --- Attach, root ------------------------------------------------------------
 
 ErrorCode CBFHP::Attach(CFile* newFile) {
     if (!newFile) return lastError = ERR_BADPARAMS;

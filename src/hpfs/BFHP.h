@@ -76,7 +76,6 @@ protected:
     // Cache.
     ErrorCode LoadSlot(int slot, uint32_t block, bool read);
     ErrorCode WriteBackSlot(int slot);
-    void DropSlotsHolding(uint32_t block);
     void MarkModified(int slot) { slots[slot].flags |= kSlotModified; }
     uint32_t Word(int slot, uint32_t index) const { return LoadU32(slots[slot].buffer + 4 * index); }
     void SetWord(int slot, uint32_t index, uint32_t value) { StoreU32(slots[slot].buffer + 4 * index, value); }

@@ -5,8 +5,6 @@
 // it. The in-memory set of free blocks mirrors it exactly.
 #include "hpfs/BFHP.h"
 
-#include <cstring>
-
 // Reads the whole free list once: every listed block must be a block number
 // and appear only once, so a cycle or a shared entry cannot hand a block out
 // twice later.

@@ -7,7 +7,6 @@
 #include "hpfs/BFHP.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "pools/DefaultPools.h"
 

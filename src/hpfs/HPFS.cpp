@@ -1,9 +1,6 @@
 // CHPFS: construction and opening files with the sharing test.
 #include "hpfs/HPFS.h"
 
-#include <cstring>
-
-#include "framework/AsciiText.h"
 #include "hpfs/BFHP.h"
 #include "hpfs/HPFSFile.h"
 

@@ -1,9 +1,6 @@
-// CWritableBFHP: construction, Write, Flush, the root handle, and taking
-// and giving back blocks.
-//
-// The free list is a stack: the current free-list block (slot 0) holds the
-// previous list block at word 0 and (free count - 1) mod K free blocks after
-// it. The in-memory set of free blocks mirrors it exactly.
+// CWritableBFHP: Write, Flush, the root handle, and taking and giving back
+// blocks through the free list (a stack, BFHPBlocks.cpp), which the
+// in-memory set of free blocks mirrors exactly.
 #include "hpfs/WritableBFHP.h"
 
 #include <cstring>
@@ -57,6 +54,16 @@ void CWritableBFHP::SetRoot(PoolHandle handle) {
     header.rootHandle = uint32_t(handle);
 }
 
+// A freed block must not linger in a slot, where a later load of the same
+// number would find a stale copy instead of reading it.
+void CWritableBFHP::DropSlotsHolding(uint32_t block) {
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (slots[i].block == block) {
+            slots[i].block = 0;
+            slots[i].flags = 0;
+        }
+    }
+}
 
 uint64_t CWritableBFHP::AvailableBlocks() const {
     uint64_t fresh = blockLimit > header.nextBlock ? blockLimit - header.nextBlock : 0;

@@ -33,6 +33,7 @@ public:
 
 private:
     // Blocks and the free list.
+    void DropSlotsHolding(uint32_t block);
     uint64_t AvailableBlocks() const;
     ErrorCode AllocBlock(uint32_t* block);
     ErrorCode FreeBlock(uint32_t block);

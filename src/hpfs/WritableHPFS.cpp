@@ -35,9 +35,7 @@ bool IsBelow(const char* inner, const char* outer) {
     }
     return NextComponent(inner, &atInner, &a, &lengthA);
 }
-}  // namespace
 
-namespace {
 ErrorCode PoolError(CHandlePool* pool) {
     ErrorCode error = pool->LastError();
     return error ? error : ERR_UNKNOWN;

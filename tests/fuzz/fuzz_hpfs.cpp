@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "MemoryFile.h"
-#include "hpfs/WritableBFHP.h"
 #include "hpfs/BlockFileFormat.h"
+#include "hpfs/WritableBFHP.h"
 #include "hpfs/WritableHPFS.h"
 
 namespace {

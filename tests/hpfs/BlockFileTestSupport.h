@@ -13,9 +13,9 @@
 
 #include "BlockFileRaw.h"
 #include "MemoryFile.h"
-#include "hpfs/WritableBFHP.h"
 #include "hpfs/BlockFileFormat.h"
 #include "hpfs/BlockFileWriter.h"
+#include "hpfs/WritableBFHP.h"
 
 // Read access that lets others read and write meanwhile.
 constexpr uint16_t kReadShared = FM_READ | FM_SHARE_READ | FM_SHARE_WRITE;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "BlockFileTestSupport.h"
-#include "hpfs/WritableHPFS.h"
 #include "hpfs/HPFSFile.h"
+#include "hpfs/WritableHPFS.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "../platform/DiskTestDir.h"
 #include "BlockFileTestSupport.h"
-#include "hpfs/WritableHPFS.h"
 #include "hpfs/HPFSFile.h"
+#include "hpfs/WritableHPFS.h"
 #include "platform/DiskFS.h"
 
 namespace {

@@ -20,8 +20,8 @@
 
 #include "BlockFileRaw.h"
 #include "MemoryFile.h"
-#include "hpfs/WritableBFHP.h"
 #include "hpfs/BlockFileWriter.h"
+#include "hpfs/WritableBFHP.h"
 #include "hpfs/WritableHPFS.h"
 
 namespace hpfs_model {
