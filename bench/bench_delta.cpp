@@ -31,9 +31,9 @@
 #include "PatchSources.h"
 #include "ThreadWork.h"
 #include "TestData.h"
-#include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
-#include "hpfs/HPFS.h"
+#include "hpfs/WritableBFHP.h"
+#include "hpfs/WritableHPFS.h"
 #include "payload/Delta.h"
 #include "payload/DeltaContent.h"
 #include "payload/LzssFile.h"
@@ -153,9 +153,9 @@ void Put(CHPFS& pack, unsigned i, uint32_t generation) {
 
 std::unique_ptr<CHPFS> OpenPack(CFile* file, bool fresh) {
     if (fresh && WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF)) std::exit(4);
-    auto* pool = new CBFHP;
+    auto* pool = new CWritableBFHP;
     if (pool->Attach(file)) std::exit(4);
-    return std::make_unique<CHPFS>(pool);
+    return std::make_unique<CWritableHPFS>(pool);
 }
 
 int Hpfs(char** argv) {

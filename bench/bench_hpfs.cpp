@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "MemoryFile.h"
-#include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
-#include "hpfs/HPFS.h"
+#include "hpfs/WritableBFHP.h"
+#include "hpfs/WritableHPFS.h"
 
 namespace {
 
@@ -25,9 +25,9 @@ struct Pack {
     explicit Pack(int files) {
         file = new MemoryFile;
         WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF);
-        auto* pool = new CBFHP;
+        auto* pool = new CWritableBFHP;
         pool->Attach(file);
-        fs = std::make_unique<CHPFS>(pool);
+        fs = std::make_unique<CWritableHPFS>(pool);
         fs->MakeDirectory("", "LOCAL");
         if (files == 0) {
             std::vector<uint8_t> data(kFileSize);

@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include "MemoryFile.h"
-#include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
-#include "hpfs/HPFS.h"
+#include "hpfs/WritableBFHP.h"
+#include "hpfs/WritableHPFS.h"
 #include "platform/DiskFS.h"
 
 namespace {
@@ -81,9 +81,9 @@ void WriteTree(CFileService& service, const std::string& prefix, const std::vect
 // A pack in a file the pool takes over; the service owns the pool.
 std::unique_ptr<CHPFS> NewPack(CFile* file) {
     if (WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF)) std::abort();
-    auto* pool = new CBFHP;
+    auto* pool = new CWritableBFHP;
     if (pool->Attach(file)) std::abort();
-    return std::make_unique<CHPFS>(pool);
+    return std::make_unique<CWritableHPFS>(pool);
 }
 
 // A scratch folder mapped as drive Q: for the disk service.
@@ -134,9 +134,9 @@ void BM_RewritePackInMemory(benchmark::State& state) {
     }
     for (auto _ : state) {
         state.PauseTiming();
-        auto* pool = new CBFHP;
+        auto* pool = new CWritableBFHP;
         if (pool->Attach(new MemoryFile(written))) std::abort();
-        auto pack = std::make_unique<CHPFS>(pool);
+        auto pack = std::make_unique<CWritableHPFS>(pool);
         state.ResumeTiming();
         WriteTree(*pack, "", second, false);
         pack.reset();
@@ -171,9 +171,9 @@ void BM_RewritePackOnDisk(benchmark::State& state) {
             WriteTree(*pack, "", first, true);
         }
         CFile* file = disk.Open("Q:\\local.wdt", FM_READ | FM_WRITE, nullptr);
-        auto* pool = new CBFHP;
+        auto* pool = new CWritableBFHP;
         if (!file || pool->Attach(file)) std::abort();
-        auto pack = std::make_unique<CHPFS>(pool);
+        auto pack = std::make_unique<CWritableHPFS>(pool);
         state.ResumeTiming();
         WriteTree(*pack, "", second, false);
         pack.reset();

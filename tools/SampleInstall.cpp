@@ -9,9 +9,9 @@
 #include <fstream>
 
 #include "file/File.h"
-#include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
-#include "hpfs/HPFS.h"
+#include "hpfs/WritableBFHP.h"
+#include "hpfs/WritableHPFS.h"
 #include "payload/LzssFormat.h"
 #include "payload/LzssWriter.h"
 #include "payload/PackWriter.h"
@@ -33,13 +33,13 @@ bool BuildBlockFile(const std::vector<PackedFile>& files, std::vector<uint8_t>* 
         delete file;
         return Fail(error, "empty block file", code);
     }
-    auto* pool = new CBFHP();
+    auto* pool = new CWritableBFHP();
     if (ErrorCode code = pool->Attach(file)) {
         delete pool;
         delete file;
         return Fail(error, "block file", code);
     }
-    CHPFS service(pool);  // owns the pool, which owns the file
+    CWritableHPFS service(pool);  // owns the pool, which owns the file
     for (const PackedFile& packed : files) {
         // Each folder on the way, from the root down; existing ones fail harmlessly.
         std::string parent;

@@ -1,4 +1,4 @@
-// CBFHP: construction, the block cache, Attach, Flush and the root handle.
+// CBFHP: construction, the block cache, Attach and the root handle.
 #include "hpfs/BFHP.h"
 
 #include <cstring>
@@ -14,7 +14,6 @@ CBFHP::CBFHP(CPtrPool* lockNodePool, bool ownsLockNodePool) : CFileHandlePool(lo
 }
 
 CBFHP::~CBFHP() {
-    if (file) Flush();
     ReleaseFile();
     if (slots) g_pDefaultPtrPool->Free(slots);
 }
@@ -63,18 +62,7 @@ ErrorCode CBFHP::LoadSlot(int slot, uint32_t block, bool read) {
     return nullptr;
 }
 
-// A freed block must not linger in a slot, where a later load of the same
-// number would find a stale copy instead of reading it.
-void CBFHP::DropSlotsHolding(uint32_t block) {
-    for (int i = 0; i < kSlotCount; ++i) {
-        if (slots[i].block == block) {
-            slots[i].block = 0;
-            slots[i].flags = 0;
-        }
-    }
-}
-
-// --- Attach, Flush, root ----------------------------------------------------
+// --- Attach, root ------------------------------------------------------------
 
 ErrorCode CBFHP::Attach(CFile* newFile) {
     if (!newFile) return lastError = ERR_BADPARAMS;
@@ -115,34 +103,26 @@ ErrorCode CBFHP::Attach(CFile* newFile) {
     return nullptr;
 }
 
+PoolHandle CBFHP::GetRoot() { return header.rootHandle; }
+
+// A reader changes nothing: what there is to store, the file stores.
 ErrorCode CBFHP::Flush() {
     if (!file) return lastError = ERR_UNKNOWN;
-    // Blocks taken from the end but never written: the file must reach
-    // them, or a reader would find it cut short.
-    const uint64_t end = uint64_t(header.nextBlock) * blockSize;
-    if (header.nextBlock > freshFrom && file->GetSize() < end) {
-        const uint8_t zero = 0;
-        if (ErrorCode error = file->WriteAt(&zero, uint32_t(end - 1), 1, nullptr)) return lastError = error;
-    }
-    if (headerDirty) {
-        uint8_t bytes[kBlockFileHeaderSize];
-        header.Store(bytes);
-        if (ErrorCode error = file->WriteAt(bytes, 0, kBlockFileHeaderSize, nullptr)) return lastError = error;
-        headerDirty = false;
-    }
-    ErrorCode first = nullptr;
-    for (int i = 0; i < kSlotCount; ++i) {
-        ErrorCode error = WriteBackSlot(i);
-        if (error && !first) first = error;
-    }
-    ErrorCode flushed = file->Flush();
-    lastError = first ? first : flushed;
-    return lastError;
+    return lastError = file->Flush();
 }
 
-void CBFHP::SetRoot(PoolHandle handle) {
-    if (uint32_t(handle) != header.rootHandle) headerDirty = true;
-    header.rootHandle = uint32_t(handle);
+// --- Writing: only CWritableBFHP writes -----------------------------------
+
+PoolHandle CBFHP::Alloc(uint32_t) {
+    lastError = ERR_NOTIMPLEMENTED;
+    return 0;
 }
 
-PoolHandle CBFHP::GetRoot() { return header.rootHandle; }
+PoolHandle CBFHP::Realloc(PoolHandle, uint32_t) {
+    lastError = ERR_NOTIMPLEMENTED;
+    return 0;
+}
+
+void CBFHP::Free(PoolHandle) { lastError = ERR_NOTIMPLEMENTED; }
+
+ErrorCode CBFHP::Write(PoolHandle, const void*, uint32_t, uint32_t) { return lastError = ERR_NOTIMPLEMENTED; }

@@ -7,6 +7,10 @@
 // path to the data block last located. Data blocks never pass through the
 // cache; each run of consecutive data blocks moves in one file operation.
 //
+// This class reads, which is all the patcher does with the game's pack:
+// Alloc, Realloc, Free and Write refuse with "\"Not implemented yet\"".
+// CWritableBFHP (WritableBFHP.h), for the tool and the tests, writes.
+//
 // Nothing read from the file is trusted: every block below next block must
 // begin inside the file, every stored block number must lie in
 // 1 .. next block - 1, depths above 5, sizes the tree cannot address and
@@ -28,27 +32,20 @@ public:
     static const char* const className;  // "CBFHP"
 
     explicit CBFHP(CPtrPool* nodePool = nullptr, bool ownsNodePool = false);
-    // Flushes (as far as it can: a failing write-back does not stop the
-    // others), then destroys the attached file.
+    // Destroys the attached file.
     ~CBFHP() override;
 
     const char* GetClassName() const override;
     CObject* IsKindOf(const char* name) override;
 
-    // 0 when the file cannot hold the head block, the data and the index
-    // blocks the data needs; nothing is then changed.
     PoolHandle Alloc(uint32_t size) override;
-    // The handle never changes. 0 and nothing changed when the space (index
-    // blocks included) is lacking or a sixth index level would be needed.
     PoolHandle Realloc(PoolHandle handle, uint32_t size) override;
     void Free(PoolHandle handle) override;
     uint32_t Size(PoolHandle handle) override;
     ErrorCode Read(PoolHandle handle, void* buffer, uint32_t offset, uint32_t length) override;
     ErrorCode Write(PoolHandle handle, const void* buffer, uint32_t offset, uint32_t length) override;
-    // Writes the header and every modified slot back. A slot whose write
-    // fails stays modified and its error is returned.
+    // Flushes the file.
     ErrorCode Flush() override;
-    void SetRoot(PoolHandle handle) override;
     PoolHandle GetRoot() override;
 
     // Flushes and drops any previous file (refused, keeping it, when that
@@ -64,7 +61,7 @@ public:
 
     const BlockFileHeader& Header() const { return header; }
 
-private:
+protected:
     static constexpr int kSlotCount = 7;
     static constexpr int kFreeListSlot = 0;
     static constexpr int kHeadSlot = 1;
@@ -79,7 +76,6 @@ private:
     // Cache.
     ErrorCode LoadSlot(int slot, uint32_t block, bool read);
     ErrorCode WriteBackSlot(int slot);
-    void DropSlotsHolding(uint32_t block);
     void MarkModified(int slot) { slots[slot].flags |= kSlotModified; }
     uint32_t Word(int slot, uint32_t index) const { return LoadU32(slots[slot].buffer + 4 * index); }
     void SetWord(int slot, uint32_t index, uint32_t value) { StoreU32(slots[slot].buffer + 4 * index, value); }
@@ -87,18 +83,13 @@ private:
 
     // Blocks and the free list.
     bool IsBlockNumber(uint32_t block) const { return block != 0 && block < header.nextBlock; }
-    uint64_t AvailableBlocks() const;
     uint64_t BlocksInUse() const { return uint64_t(header.nextBlock) - 1 - header.freeCount; }
-    ErrorCode AllocBlock(uint32_t* block);
-    ErrorCode FreeBlock(uint32_t block);
     ErrorCode LoadFreeList();
 
     // Handles and their trees.
     ErrorCode LoadHead(PoolHandle handle);
     uint32_t HeadSize() const { return Word(kHeadSlot, 0); }
     uint32_t HeadDepth() const { return depth; }
-    void SetHeadSize(uint32_t size);
-    void SetHeadDepth(uint32_t newDepth);
     uint64_t BlocksFor(uint64_t size) const { return (size + blockSize - 1) / blockSize; }
     uint64_t Capacity(uint32_t atDepth) const;
     uint64_t IndexBlocksFor(uint64_t dataBlocks, uint32_t atDepth) const;
@@ -126,9 +117,6 @@ private:
             if (slots[s].block == block) return true;
         return false;
     }
-    ErrorCode GrowOne();
-    ErrorCode ShrinkOne(uint64_t* dataBlocks);
-    ErrorCode ShrinkTo(uint64_t* dataBlocks, uint64_t target);
 
     // Data.
     ErrorCode Transfer(PoolHandle handle, uint8_t* buffer, uint32_t offset, uint32_t length, bool write);

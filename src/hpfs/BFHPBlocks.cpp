@@ -1,16 +1,9 @@
-// CBFHP: taking and giving back blocks, and the free list.
+// CBFHP: the free list, read and checked once on Attach.
 //
 // The free list is a stack: the current free-list block (slot 0) holds the
 // previous list block at word 0 and (free count - 1) mod K free blocks after
 // it. The in-memory set of free blocks mirrors it exactly.
 #include "hpfs/BFHP.h"
-
-#include <cstring>
-
-uint64_t CBFHP::AvailableBlocks() const {
-    uint64_t fresh = blockLimit > header.nextBlock ? blockLimit - header.nextBlock : 0;
-    return uint64_t(header.freeCount) + fresh;
-}
 
 // Reads the whole free list once: every listed block must be a block number
 // and appear only once, so a cycle or a shared entry cannot hand a block out
@@ -33,83 +26,5 @@ ErrorCode CBFHP::LoadFreeList() {
         }
         listBlock = Word(kFreeListSlot, 0);
     }
-    return nullptr;
-}
-
-// Hands out the last freed block, or a new one from the end of the file.
-// On any failure nothing has changed and *block is 0.
-ErrorCode CBFHP::AllocBlock(uint32_t* block) {
-    *block = 0;
-    if (header.freeCount == 0) {
-        if (header.nextBlock >= blockLimit) return ERR_ALLOCFAIL;
-        *block = header.nextBlock++;
-        headerDirty = true;
-        return nullptr;
-    }
-    uint32_t listBlock = header.freeListBlock;
-    if (!freeBlocks.Contains(listBlock)) return ERR_INVALIDFORMAT;
-    if (ErrorCode error = LoadSlot(kFreeListSlot, listBlock, true)) return error;
-    uint32_t i = (header.freeCount - 1) % indexPointers;
-    uint32_t taken;
-    if (i > 0) {
-        taken = Word(kFreeListSlot, i);
-        if (!freeBlocks.Contains(taken) || taken == listBlock) return ERR_INVALIDFORMAT;
-    } else {
-        // The list block itself goes; its predecessor becomes current.
-        uint32_t previous = Word(kFreeListSlot, 0);
-        if (header.freeCount > 1 && (!freeBlocks.Contains(previous) || previous == listBlock))
-            return ERR_INVALIDFORMAT;
-        taken = listBlock;
-        header.freeListBlock = header.freeCount > 1 ? previous : 0;
-        DropSlotsHolding(listBlock);
-    }
-    freeBlocks.Remove(taken);
-    --header.freeCount;
-    headerDirty = true;
-    *block = taken;
-    return nullptr;
-}
-
-// Gives a block back: the block just below next block shortens the file,
-// any other goes on the free list. On failure nothing has changed.
-ErrorCode CBFHP::FreeBlock(uint32_t block) {
-    if (!IsBlockNumber(block) || freeBlocks.Contains(block)) return ERR_BADPARAMS;
-    DropSlotsHolding(block);
-    if (block == header.nextBlock - 1) {
-        --header.nextBlock;
-        if (freshFrom > header.nextBlock) freshFrom = header.nextBlock;
-        headerDirty = true;
-        // Only ever shorten: a file already shorter (blocks never written)
-        // must not grow here. A failed truncation only leaves spare bytes.
-        uint64_t end = uint64_t(header.nextBlock) * blockSize;
-        if (file->GetSize() > end && !file->SeekTo(uint32_t(end))) file->Truncate();
-        return nullptr;
-    }
-    if (!freeBlocks.Reserve(block)) return ERR_ALLOCFAIL;
-    if (header.freeCount == 0) {
-        // The block may never have been written (allocated, then given back):
-        // as the list block it is written now, so that the list never reads
-        // bytes the file does not have.
-        if (ErrorCode error = LoadSlot(kFreeListSlot, block, false)) return error;
-        std::memset(slots[kFreeListSlot].buffer, 0, blockSize);
-        MarkModified(kFreeListSlot);
-        header.freeListBlock = block;
-    } else {
-        uint32_t i = (header.freeCount - 1) % indexPointers;
-        if (i == indexPointers - 1) {
-            // The current list block is full: the freed block starts a new one.
-            if (ErrorCode error = LoadSlot(kFreeListSlot, block, false)) return error;
-            SetWord(kFreeListSlot, 0, header.freeListBlock);
-            MarkModified(kFreeListSlot);
-            header.freeListBlock = block;
-        } else {
-            if (ErrorCode error = LoadSlot(kFreeListSlot, header.freeListBlock, true)) return error;
-            SetWord(kFreeListSlot, i + 1, block);
-            MarkModified(kFreeListSlot);
-        }
-    }
-    freeBlocks.Insert(block);
-    ++header.freeCount;
-    headerDirty = true;
     return nullptr;
 }

@@ -8,11 +8,6 @@ ErrorCode CBFHP::Read(PoolHandle handle, void* buffer, uint32_t offset, uint32_t
     return Transfer(handle, static_cast<uint8_t*>(buffer), offset, length, false);
 }
 
-ErrorCode CBFHP::Write(PoolHandle handle, const void* buffer, uint32_t offset, uint32_t length) {
-    // Transfer only reads from the buffer when writing.
-    return Transfer(handle, const_cast<uint8_t*>(static_cast<const uint8_t*>(buffer)), offset, length, true);
-}
-
 // Bytes past the end of the file read as zeros only in blocks taken from the
 // end since Attach (allocated, not yet written); in any other block they are
 // missing: the file was cut short.

@@ -7,6 +7,12 @@
 // locked in the pool (the directory cache), so the next path in the same
 // directory skips the walk from the root.
 //
+// This class reads, which is all the patcher does with the game's pack:
+// Delete, Rename, MakeDirectory and RemoveDirectory answer "\"Not
+// implemented yet\"", as does Open where it would make or empty a file.
+// CWritableHPFS (WritableHPFS.h), for the tool and the tests, changes the
+// tree.
+//
 // A damaged pack is an error, never an empty or short file: a file's tree
 // is checked whole when it is opened or deleted, a directory's when it is
 // read afresh or listed.
@@ -24,7 +30,7 @@ class CHPFS : public CFileService {
 public:
     static const char* const className;  // "CHPFS"
 
-    // Takes ownership of pool. Makes the root directory when the pool has none.
+    // Takes ownership of pool. A pool without a root handle holds no tree.
     explicit CHPFS(CHandlePool* pool);
     // Open files must be destroyed first; any left are cut loose from it.
     ~CHPFS() override;
@@ -34,10 +40,6 @@ public:
 
     CFile* Open(const char* path, uint16_t mode, ErrorCode* error) override;
     int Exists(const char* path) override;  // 1 for a file, a directory or the root
-    ErrorCode Delete(const char* path) override;
-    ErrorCode Rename(const char* oldPath, const char* newPath) override;
-    ErrorCode MakeDirectory(const char* parentPath, const char* name) override;
-    ErrorCode RemoveDirectory(const char* parentPath, const char* name) override;
     ErrorCode FindFirst(FindRecord* record, const char* directoryPath) override;
     ErrorCode FindNext(FindRecord* record) override;
     ErrorCode FindClose(FindRecord* record) override;
@@ -48,7 +50,7 @@ public:
     void EnableDirectoryCache(bool enable);
     PoolHandle RootHandle() const { return root; }
 
-private:
+protected:
     // An entry found by name: its directory, its byte offset there, a copy.
     struct Location {
         PoolHandle directory = 0;
@@ -63,10 +65,6 @@ private:
     ErrorCode FindName(PoolHandle directory, const char* name, uint32_t length, Location* found);
     ErrorCode Resolve(const char* path, uint32_t length, Location* found);
     ErrorCode ResolveDirectory(const char* path, uint32_t length, PoolHandle* directory);
-    ErrorCode AddEntry(PoolHandle directory, const char* name, uint32_t length, PoolHandle handle, uint16_t flags);
-    ErrorCode CheckNewPath(const char* path, PoolHandle* parent, const char** name, uint32_t* nameLength);
-    ErrorCode CreateByPath(const char* path, PoolHandle handle, uint16_t flags);
-    ErrorCode RemoveEntry(const Location& location);
     void SetCache(PoolHandle directory, const char* path, uint32_t length);
     void DropCache() { SetCache(0, "", 0); }
 
@@ -75,6 +73,11 @@ private:
     bool IsOpen(PoolHandle handle) const;
     bool SharingAllows(PoolHandle handle, uint16_t mode) const;
     ErrorCode PresentEntry(FindRecord* record, uint32_t offset);
+
+    // Open's changes to the tree: a missing file made (FM_CREATE), a file
+    // emptied (FM_CREATE, FM_TRUNCATE). "\"Not implemented yet\"" here.
+    virtual ErrorCode MakeFile(const char* path, PoolHandle* handle);
+    virtual ErrorCode EmptyFile(PoolHandle handle);
 
     CHandlePool* pool;
     PoolHandle root = 0;

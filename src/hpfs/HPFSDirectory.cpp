@@ -1,17 +1,9 @@
-// CHPFS: finding names in directories, resolving paths, the directory cache,
-// and adding and removing entries.
+// CHPFS: finding names in directories, resolving paths, the directory cache.
 #include <cstring>
 
 #include "framework/AsciiText.h"
 #include "hpfs/FileHandlePool.h"
 #include "hpfs/HPFS.h"
-
-namespace {
-ErrorCode PoolError(CHandlePool* pool) {
-    ErrorCode error = pool->LastError();
-    return error ? error : ERR_UNKNOWN;
-}
-}  // namespace
 
 // Locks directory and yields its data with the size of that locked copy.
 // While a copy is held (the directory cache) the pool's size can differ
@@ -134,98 +126,4 @@ ErrorCode CHPFS::ResolveDirectory(const char* path, uint32_t length, PoolHandle*
     if (!location.entry.IsDirectory()) return ERR_UNKNOWN;
     *directory = location.entry.handle;
     return nullptr;
-}
-
-// Names are 1..252 bytes without separators; the directory must not hold
-// the name yet. On failure the directory is as it was.
-ErrorCode CHPFS::AddEntry(PoolHandle directory, const char* name, uint32_t length, PoolHandle handle,
-                          uint16_t flags) {
-    if (length == 0 || directory == 0) return ERR_UNKNOWN;
-    if (length > kMaxNameLength) return ERR_BADPARAMS;
-    for (uint32_t i = 0; i < length; ++i)
-        if (IsPathSeparator(name[i])) return ERR_BADPARAMS;
-    if (handle > UINT32_MAX) return ERR_BADPARAMS;  // entries hold 32-bit handles
-    if (directory == cacheHandle) DropCache();
-
-    Location existing;
-    bool present;
-    uint32_t oldSize;
-    if (ErrorCode error = FindInDirectory(directory, name, length, &existing, &present, &oldSize)) return error;
-    if (present) return ERR_UNKNOWN;
-    // A size that Size could not deliver would shrink the directory here.
-    if (pool->Size(directory) != oldSize) return ERR_UNKNOWN;
-    if (oldSize > UINT32_MAX - kEntryHeaderSize - length) return ERR_BADPARAMS;
-
-    DirectoryEntry entry;
-    entry.handle = uint32_t(handle);
-    entry.flags = flags;
-    entry.nameLength = uint16_t(length);
-    std::memcpy(entry.name, name, length);
-    uint8_t bytes[kEntryHeaderSize + kMaxNameLength];
-    StoreEntry(entry, bytes);
-
-    PoolHandle grown = pool->Realloc(directory, oldSize + entry.StoredSize());
-    if (!grown) return PoolError(pool);
-    if (ErrorCode error = pool->Write(directory, bytes, oldSize, entry.StoredSize())) {
-        pool->Realloc(directory, oldSize);  // no half-written entry stays behind
-        return error;
-    }
-    return nullptr;
-}
-
-// The parent of a path to be created (the root when it has no separator)
-// and the name after its last separator.
-ErrorCode CHPFS::CheckNewPath(const char* path, PoolHandle* parent, const char** name, uint32_t* nameLength) {
-    uint32_t length = uint32_t(std::strlen(path));
-    uint32_t last = length;
-    while (last > 0 && !IsPathSeparator(path[last - 1])) --last;
-    *name = path + last;
-    *nameLength = length - last;
-    if (last == 0) {
-        *parent = root;
-        return nullptr;
-    }
-    return ResolveDirectory(path, last - 1, parent);
-}
-
-ErrorCode CHPFS::CreateByPath(const char* path, PoolHandle handle, uint16_t flags) {
-    PoolHandle parent;
-    const char* name;
-    uint32_t nameLength;
-    if (ErrorCode error = CheckNewPath(path, &parent, &name, &nameLength)) return error;
-    return AddEntry(parent, name, nameLength, handle, flags);
-}
-
-// The directory shrinks first and the entries after the removed one are
-// written down after that: a shrink that fails leaves the directory as it
-// was, and a write that fails puts the old bytes back. The copy locked here
-// is never written back.
-ErrorCode CHPFS::RemoveEntry(const Location& location) {
-    const PoolHandle directory = location.directory;
-    if (directory == 0) return ERR_UNKNOWN;
-    // The cache's copy would be stale once the directory changes.
-    if (directory == cacheHandle) DropCache();
-    uint32_t size;
-    uint8_t* data = LockDirectory(directory, &size);
-    if (!data) return ERR_UNKNOWN;
-    const uint32_t offset = location.offset, entrySize = location.entry.StoredSize();
-    // The entry must still be there, byte for byte, where it was found.
-    uint8_t stored[kEntryHeaderSize + kMaxNameLength];
-    StoreEntry(location.entry, stored);
-    if (offset > size || size - offset < entrySize || std::memcmp(data + offset, stored, entrySize) != 0) {
-        pool->Unlock(directory, 0);
-        return ERR_INVALIDFORMAT;
-    }
-    const uint32_t after = size - offset - entrySize;
-    ErrorCode error = nullptr;
-    bool restore = false;
-    if (!pool->Realloc(directory, size - entrySize)) {
-        error = PoolError(pool);
-        restore = pool->Size(directory) != size;  // the shrink failed part-way
-    } else if (after && (error = pool->Write(directory, data + offset + entrySize, offset, after))) {
-        restore = true;
-    }
-    if (restore && pool->Realloc(directory, size)) pool->Write(directory, data, 0, size);
-    pool->Unlock(directory, 0);
-    return error;
 }

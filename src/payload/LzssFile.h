@@ -1,12 +1,10 @@
 // CLzssFile: the uncompressed contents of a block-compressed container
 // (layout in LzssFormat.h) held in its base file, as a file of its own. One
-// block at a time is held decoded in a work buffer; a changed block is
-// recompressed and written back, moving the blocks behind it as needed, when
-// another block is loaded or the file is flushed.
+// block at a time is held decoded in a work buffer. This class only reads,
+// which is all the patcher does; CWritableLzssFile (LzssWritableFile.h), for
+// the tool and the tests, adds writing, resizing and flushing.
 //
-// Writing needs a base whose size follows its writes and truncation (a disk
-// or memory file), since the stored blocks move inside it; a read-only user
-// may hand it any file, a CWindowFile included.
+// A reader may hand it any file, a CWindowFile included.
 #pragma once
 
 #include <cstdint>
@@ -27,15 +25,16 @@ public:
     CObject* IsKindOf(const char* name) override;
 
     ErrorCode Read(void* buffer, uint32_t size, uint32_t* bytesRead) override;
+    // "\"Not implemented yet\"" here, as SetSize (Truncate) is.
     ErrorCode Write(const void* buffer, uint32_t size, uint32_t* bytesWritten) override;
     // Any origin's result below 0 is position 0.
     ErrorCode Seek(int32_t offset, int16_t origin) override;
     uint32_t GetSize() override;
     uint32_t Tell() override;
-    ErrorCode Flush() override;
     ErrorCode Truncate() override;
 
     virtual ErrorCode ResizeBlockTable(uint32_t count);
+    // "\"Not implemented yet\"" here: resizing is writing.
     virtual ErrorCode SetSize(uint32_t size);
     // Writes a dirty current block back, then makes block index current,
     // reading and decoding it when readContents is set.
@@ -50,16 +49,13 @@ public:
     // is the container's end.
     uint32_t BlockOffset(uint32_t index) const { return table[index]; }
 
-private:
+protected:
     uint32_t BlockLength(uint32_t index) const { return LzssBlockLength(size, blockSize, index); }
-    ErrorCode WriteBack();
-    ErrorCode ReadBlock(uint32_t index);
-    ErrorCode MoveBlocks(uint32_t first, uint32_t to);
+    // Stores the dirty current block; only a writable file has one.
+    virtual ErrorCode WriteBack();
     bool SpanValid(uint32_t index) const;
-    void StoreHeaderFields();
 
     uint8_t header[kLzssHeaderSize] = {};
-    bool headerDirty = false;
     uint32_t* table = nullptr;
     uint32_t tableCapacity = 0;
     uint32_t blockCount = 0;
@@ -67,9 +63,13 @@ private:
     bool blockDirty = false;
     uint32_t workSize = 0;
     uint8_t* work = nullptr;
-    uint8_t* stream = nullptr;  // a stored block's bytes, once a block is read (workSize bytes)
     uint32_t position = 0;
     // Header fields in host order (the size is also kept in header[4..8)).
     uint32_t size = 0;
     uint32_t blockSize = 0;
+
+private:
+    ErrorCode ReadBlock(uint32_t index);
+
+    uint8_t* stream = nullptr;  // a stored block's bytes, once a block is read (workSize bytes)
 };

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "MemoryFile.h"
-#include "hpfs/BFHP.h"
 #include "hpfs/BlockFileFormat.h"
-#include "hpfs/HPFS.h"
+#include "hpfs/WritableBFHP.h"
+#include "hpfs/WritableHPFS.h"
 
 namespace {
 
@@ -57,13 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < kBlockFileHeaderSize) return 0;
     g_packSize = size;
     auto* file = new MemoryFile(std::vector<uint8_t>(data, data + size));
-    auto* pool = new CBFHP;
+    auto* pool = new CWritableBFHP;
     if (pool->Attach(file)) {
         delete pool;
         delete file;
         return 0;
     }
-    CHPFS fs(pool);
+    CWritableHPFS fs(pool);
     int budget = kMaxEntries;
     Walk(fs, "", 0, &budget);
 

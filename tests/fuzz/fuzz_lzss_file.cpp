@@ -1,4 +1,4 @@
-// CLzssFile over arbitrary bytes: open, then reads and seeks chosen by the
+// CWritableLzssFile over arbitrary bytes: open, then reads and seeks chosen by the
 // input's last bytes, then (for an opened file) a few writes, a resize and a
 // flush, checked against the bytes read before.
 #include <cstddef>
@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "MemoryFile.h"
-#include "payload/LzssFile.h"
+#include "payload/LzssWritableFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemoryFile base(std::vector<uint8_t>(data, data + size));
-    CLzssFile file(&base, false);
+    CWritableLzssFile file(&base, false);
     if (!file.isOpen) return 0;
     const uint32_t total = file.GetSize();
     // Reads: the first 64 KiB sequentially, then a few jumps.

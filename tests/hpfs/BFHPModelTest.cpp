@@ -33,7 +33,7 @@ protected:
         std::vector<uint8_t> bytes = file->data;
         pool.reset();
         file = new MemoryFile(bytes);
-        pool = std::make_unique<CBFHP>();
+        pool = std::make_unique<CWritableBFHP>();
         ASSERT_EQ(pool->Attach(file), nullptr);
     }
 

@@ -31,7 +31,7 @@ TEST(BFHP, ClassNamesAndKinds) {
 }
 
 TEST(BFHP, AttachRefusesOtherFilesAndLeavesThemToTheCaller) {
-    CBFHP pool;
+    CWritableBFHP pool;
     EXPECT_EQ(pool.Attach(nullptr), ERR_BADPARAMS);
     MemoryFile notHpfs(std::vector<uint8_t>(64, 'x'));
     EXPECT_EQ(pool.Attach(&notHpfs), ERR_INVALIDFORMAT);
@@ -241,7 +241,7 @@ TEST(BFHP, FlushReportsAFailedWriteBackAndKeepsTheSlotModified) {
     file->failWriteAfter = -1;
     ASSERT_EQ(pool->Flush(), nullptr);
     std::vector<uint8_t> bytes = file->data;
-    CBFHP reopened;
+    CWritableBFHP reopened;
     ASSERT_EQ(reopened.Attach(new MemoryFile(bytes)), nullptr);
     EXPECT_EQ(reopened.Size(h), 700u);
     ExpectBlockAccounting(bytes, {uint32_t(h)});
@@ -269,14 +269,14 @@ TEST(BFHP, DestructionWritesEverythingBack) {
     {
         auto* file = new MemoryFile(&bytes);
         ASSERT_EQ(WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF), nullptr);
-        CBFHP pool;
+        CWritableBFHP pool;
         ASSERT_EQ(pool.Attach(file), nullptr);
         h = pool.Alloc(3000);
         pool.SetRoot(h);
         ASSERT_EQ(pool.Flush(), nullptr);
         ASSERT_EQ(pool.Realloc(h, 70000), h);  // head and index block only in the cache
     }
-    CBFHP reopened;
+    CWritableBFHP reopened;
     ASSERT_EQ(reopened.Attach(new MemoryFile(bytes)), nullptr);
     EXPECT_EQ(reopened.GetRoot(), h);
     EXPECT_EQ(reopened.Size(h), 70000u);
@@ -331,7 +331,7 @@ TEST(BFHP, GrowthFailingPartWayIsTakenBack) {
     ASSERT_EQ(pool->Header().freeCount, 21u);
 
     auto* copy = new MemoryFile(file->data);
-    pool = std::make_unique<CBFHP>();
+    pool = std::make_unique<CWritableBFHP>();
     ASSERT_EQ(pool->Attach(copy), nullptr);
     copy->failReadAfter = copy->readCalls + 2;  // the head and the current list block
     EXPECT_EQ(pool->Realloc(h, 32 * 20), 0u);
@@ -378,7 +378,7 @@ TEST_F(BFHPLarge, HandlesAndBlocksPast2GiB) {
         auto disk = OpenDisk(path);
         ASSERT_TRUE(disk);
         ASSERT_EQ(WriteEmptyBlockFile(disk.get(), 4096, 8, 0xFFFFFFFF), nullptr);
-        CBFHP pool;
+        CWritableBFHP pool;
         ASSERT_EQ(pool.Attach(disk.release()), nullptr);
         big = pool.Alloc(0x90000000u);
         late = pool.Alloc(0x30000000u);
@@ -391,7 +391,7 @@ TEST_F(BFHPLarge, HandlesAndBlocksPast2GiB) {
         EXPECT_EQ(pool.Flush(), nullptr);
     }
     EXPECT_GT(std::filesystem::file_size(path), 0xC0000000ull);
-    CBFHP pool;
+    CWritableBFHP pool;
     ASSERT_EQ(pool.Attach(OpenDisk(path, false).release()), nullptr);
     EXPECT_EQ(pool.Size(big), 0x90000000u);
     CHPFile file(&pool, big, FM_READ);

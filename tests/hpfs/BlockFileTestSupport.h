@@ -13,9 +13,9 @@
 
 #include "BlockFileRaw.h"
 #include "MemoryFile.h"
-#include "hpfs/BFHP.h"
 #include "hpfs/BlockFileFormat.h"
 #include "hpfs/BlockFileWriter.h"
+#include "hpfs/WritableBFHP.h"
 
 // Read access that lets others read and write meanwhile.
 constexpr uint16_t kReadShared = FM_READ | FM_SHARE_READ | FM_SHARE_WRITE;
@@ -38,7 +38,7 @@ inline MemoryFile* NewBlockFile(uint32_t blockSize = 512, uint32_t pointerOffset
 // A pool attached to a fresh block file; the pool owns the file.
 inline std::unique_ptr<CBFHP> NewPool(MemoryFile** fileOut, uint32_t blockSize = 512, uint32_t pointerOffset = 8,
                                       uint32_t blockLimit = 0xFFFFFFFF) {
-    auto pool = std::make_unique<CBFHP>();
+    auto pool = std::make_unique<CWritableBFHP>();
     MemoryFile* file = NewBlockFile(blockSize, pointerOffset, blockLimit);
     EXPECT_EQ(pool->Attach(file), nullptr);
     if (fileOut) *fileOut = file;
@@ -51,7 +51,7 @@ inline CBFHP* NewKeptPool(std::vector<uint8_t>* bytes, uint32_t blockSize = 512,
     bytes->clear();
     auto* file = new MemoryFile(bytes);
     EXPECT_EQ(WriteEmptyBlockFile(file, blockSize, pointerOffset, 0xFFFFFFFF), nullptr);
-    auto* pool = new CBFHP;
+    auto* pool = new CWritableBFHP;
     EXPECT_EQ(pool->Attach(file), nullptr);
     return pool;
 }

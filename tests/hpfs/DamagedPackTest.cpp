@@ -9,8 +9,8 @@
 #include <string>
 
 #include "BlockFileTestSupport.h"
-#include "hpfs/HPFS.h"
 #include "hpfs/HPFSFile.h"
+#include "hpfs/WritableHPFS.h"
 
 namespace {
 
@@ -69,9 +69,9 @@ Pack BuildPack(uint32_t blockSize, uint32_t pointerOffset) {
     {
         auto* file = new MemoryFile(&pack.bytes);
         EXPECT_EQ(WriteEmptyBlockFile(file, blockSize, pointerOffset, 0xFFFFFFFF), nullptr);
-        auto* pool = new CBFHP;
+        auto* pool = new CWritableBFHP;
         EXPECT_EQ(pool->Attach(file), nullptr);
-        CHPFS fs(pool);
+        CWritableHPFS fs(pool);
         EXPECT_EQ(fs.MakeDirectory("", "LOCAL"), nullptr);
         EXPECT_EQ(fs.MakeDirectory("", "empty"), nullptr);
         for (auto& [path, data] : files) {
@@ -139,14 +139,14 @@ struct Reading {
 Reading ReadEverything(const std::vector<uint8_t>& bytes, const Pack& pack, const std::string& what) {
     Reading reading;
     auto* file = new MemoryFile(bytes);
-    auto* pool = new CBFHP;
+    auto* pool = new CWritableBFHP;
     if (pool->Attach(file)) {
         delete pool;
         delete file;
         return reading;
     }
     reading.attached = true;
-    CHPFS fs(pool);
+    CWritableHPFS fs(pool);
     for (const Item& item : pack.items) {
         if (item.directory) {
             ErrorCode error;
@@ -319,7 +319,7 @@ std::vector<uint8_t> OneBlockMadeLarge(uint32_t claimedNext, uint32_t fileSize, 
     std::vector<uint8_t> bytes;
     {
         auto* pool = NewKeptPool(&bytes);
-        CHPFS fs(pool);
+        CWritableHPFS fs(pool);
         auto* f = static_cast<CHPFSFile*>(fs.Open("f", FM_READ | FM_WRITE | FM_CREATE, nullptr));
         std::vector<uint8_t> data = HighBytes(2000, 5);
         EXPECT_EQ(f->Write(data.data(), uint32_t(data.size()), nullptr), nullptr);
@@ -351,7 +351,7 @@ TEST(DamagedPackBounds, ClaimedSizesAreCheckedAgainstTheFilesRealSize) {
     // A header claiming 8 M blocks for a 3.5 KB file is refused.
     std::vector<uint8_t> claimed = OneBlockMadeLarge(0x7FFFFF, 126 * 512, 0, &handle);
     {
-        CBFHP pool;
+        CWritableBFHP pool;
         auto* file = new MemoryFile(claimed);
         ErrorCode error = pool.Attach(file);
         EXPECT_EQ(error, ERR_INVALIDFORMAT);
@@ -363,9 +363,9 @@ TEST(DamagedPackBounds, ClaimedSizesAreCheckedAgainstTheFilesRealSize) {
         for (uint32_t size : {126u * 512, 7u * 512, 3u * 512}) {
             std::vector<uint8_t> bytes = OneBlockMadeLarge(7, size, depth, &handle);
             MeasuringPool nodes;
-            auto* pool = new CBFHP(&nodes, false);
+            auto* pool = new CWritableBFHP(&nodes, false);
             ASSERT_EQ(pool->Attach(new MemoryFile(bytes)), nullptr);
-            CHPFS fs(pool);
+            CWritableHPFS fs(pool);
             ErrorCode error = nullptr;
             EXPECT_EQ(fs.Open("f", kReadShared, &error), nullptr) << depth << " " << size;
             EXPECT_NE(error, nullptr);

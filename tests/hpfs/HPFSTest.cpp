@@ -6,8 +6,8 @@
 #include <string>
 
 #include "BlockFileTestSupport.h"
-#include "hpfs/HPFS.h"
 #include "hpfs/HPFSFile.h"
+#include "hpfs/WritableHPFS.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ protected:
     void SetUp() override {
         auto owned = NewPool(&file);
         pool = owned.release();
-        fs = std::make_unique<CHPFS>(pool);
+        fs = std::make_unique<CWritableHPFS>(pool);
     }
 
     void WriteFile(const char* path, const std::string& text) {
@@ -59,8 +59,11 @@ protected:
 };
 
 TEST_F(HPFS, ClassNames) {
-    EXPECT_STREQ(fs->GetClassName(), "CHPFS");
+    EXPECT_STREQ(fs->GetClassName(), "CWritableHPFS");
+    EXPECT_NE(fs->IsKindOf(CHPFS::className), nullptr);
     EXPECT_NE(fs->IsKindOf(CFileService::className), nullptr);
+    EXPECT_STREQ(pool->GetClassName(), "CWritableBFHP");
+    EXPECT_NE(pool->IsKindOf(CBFHP::className), nullptr);
     WriteFile("a", "x");
     CFile* f = fs->Open("a", FM_READ, nullptr);
     EXPECT_STREQ(f->GetClassName(), "CHPFSFile");
@@ -68,6 +71,42 @@ TEST_F(HPFS, ClassNames) {
     EXPECT_NE(f->IsKindOf(CFile::className), nullptr);
     EXPECT_EQ(f->IsKindOf(CHPFS::className), nullptr);
     delete f;
+}
+
+// The patcher's reader: the same pack read as written, and every change
+// refused with "\"Not implemented yet\"", the pack's bytes untouched.
+TEST_F(HPFS, TheReaderReadsAndRefusesEveryChange) {
+    ASSERT_EQ(fs->MakeDirectory("", "d"), nullptr);
+    WriteFile("d\\a", "text");
+    ASSERT_EQ(pool->Flush(), nullptr);
+    const std::vector<uint8_t> bytes = file->data;
+    auto* reader = new CBFHP;
+    auto* packFile = new MemoryFile(bytes);
+    ASSERT_EQ(reader->Attach(packFile), nullptr);
+    CHPFS service(reader);
+    EXPECT_STREQ(service.GetClassName(), "CHPFS");
+    CFile* a = service.Open("D\\A", FM_READ | FM_SHARE_READ | FM_SHARE_WRITE, nullptr);
+    ASSERT_NE(a, nullptr);
+    char text[8] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(a->Read(text, sizeof text, &got), nullptr);
+    EXPECT_EQ(std::string(text, got), "text");
+    EXPECT_EQ(a->Write("x", 1, nullptr), ERR_NOTIMPLEMENTED);
+    delete a;
+    ErrorCode error = nullptr;
+    EXPECT_EQ(service.Open("d\\new", kCreate, &error), nullptr);
+    EXPECT_EQ(error, ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(service.Open("d\\a", kCreate, &error), nullptr);
+    EXPECT_EQ(error, ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(service.Delete("d\\a"), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(service.Rename("d\\a", "b"), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(service.MakeDirectory("", "e"), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(service.RemoveDirectory("", "d"), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(reader->Alloc(0), 0u);
+    EXPECT_EQ(reader->LastError(), ERR_NOTIMPLEMENTED);
+    EXPECT_EQ(reader->Flush(), nullptr);
+    EXPECT_EQ(packFile->writeCalls, 0);
+    EXPECT_EQ(packFile->data, bytes);
 }
 
 TEST_F(HPFS, PathsIgnoreCaseAndTakeEitherSeparator) {
@@ -273,16 +312,16 @@ TEST_F(HPFS, TheTreePersistsThroughTheBlockFile) {
     std::vector<uint8_t> bytes;
     {
         auto* other = NewKeptPool(&bytes);
-        CHPFS service(other);
+        CWritableHPFS service(other);
         ASSERT_EQ(service.MakeDirectory("", "LOCAL"), nullptr);
         CFile* f = service.Open("LOCAL\\strings3.ini", kCreate, nullptr);
         std::string big(70000, 'q');
         ASSERT_EQ(f->Write(big.data(), uint32_t(big.size()), nullptr), nullptr);
         delete f;
     }
-    auto* reopened = new CBFHP;
+    auto* reopened = new CWritableBFHP;
     ASSERT_EQ(reopened->Attach(new MemoryFile(bytes)), nullptr);
-    CHPFS service(reopened);
+    CWritableHPFS service(reopened);
     CFile* f = service.Open("LOCAL\\strings3.ini", kReadShared, nullptr);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->GetSize(), 70000u);

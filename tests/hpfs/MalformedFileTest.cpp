@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "BlockFileTestSupport.h"
-#include "hpfs/HPFS.h"
+#include "hpfs/WritableHPFS.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ std::vector<uint8_t> EmptyFile(uint32_t blockSize = 512, uint32_t pointerOffset 
 
 // Attaches a pool to a copy of bytes; null when Attach refuses (the copy is then freed here).
 std::unique_ptr<CBFHP> AttachTo(const std::vector<uint8_t>& bytes, ErrorCode* error = nullptr) {
-    auto pool = std::make_unique<CBFHP>();
+    auto pool = std::make_unique<CWritableBFHP>();
     auto* file = new MemoryFile(bytes);
     ErrorCode result = pool->Attach(file);
     if (error) *error = result;
@@ -150,7 +150,7 @@ TEST(MalformedFile, DirectoryEntriesRunningPastTheirDataAreRefused) {
     const std::string longName(252, 'n');
     {
         auto* pool = NewKeptPool(&bytes);
-        CHPFS fs(pool);
+        CWritableHPFS fs(pool);
         ASSERT_EQ(fs.MakeDirectory("", "dir"), nullptr);
         ASSERT_EQ(fs.MakeDirectory("", longName.c_str()), nullptr);
         delete fs.Open("dir\\file", FM_READ | FM_WRITE | FM_CREATE, nullptr);
@@ -165,7 +165,7 @@ TEST(MalformedFile, DirectoryEntriesRunningPastTheirDataAreRefused) {
         StoreU16(broken.data() + rootData + 6, length);
         auto pool = AttachTo(broken);
         ASSERT_NE(pool, nullptr);
-        CHPFS fs(pool.release());
+        CWritableHPFS fs(pool.release());
         ErrorCode error = nullptr;
         EXPECT_EQ(fs.Open("dir\\file", FM_READ, &error), nullptr);
         EXPECT_EQ(error, ERR_INVALIDFORMAT) << length;
@@ -179,7 +179,7 @@ TEST(MalformedFile, DirectoryEntriesRunningPastTheirDataAreRefused) {
     StoreU16(broken.data() + rootData + 11 + 6, 253);
     auto pool = AttachTo(broken);
     ASSERT_NE(pool, nullptr);
-    CHPFS fs(pool.release());
+    CWritableHPFS fs(pool.release());
     FindRecord record = {};
     ASSERT_EQ(fs.FindFirst(&record, ""), nullptr);
     EXPECT_STREQ(record.name, "dir");

@@ -10,8 +10,8 @@
 
 #include "../platform/DiskTestDir.h"
 #include "BlockFileTestSupport.h"
-#include "hpfs/HPFS.h"
 #include "hpfs/HPFSFile.h"
+#include "hpfs/WritableHPFS.h"
 #include "platform/DiskFS.h"
 
 namespace {
@@ -68,9 +68,9 @@ TEST_F(NeverWrittenBlocks, AFreedBlockThatWasNeverWrittenStartsTheFreeList) {
         CFile* file = disk.Open(path.c_str(), FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, nullptr);
         ASSERT_NE(file, nullptr);
         ASSERT_EQ(WriteEmptyBlockFile(file, 512, 8, 0xFFFFFFFF), nullptr);
-        auto* pool = new CBFHP;
+        auto* pool = new CWritableBFHP;
         ASSERT_EQ(pool->Attach(file), nullptr);
-        CHPFS fs(pool);
+        CWritableHPFS fs(pool);
         delete fs.Open("f", kShared | FM_CREATE, nullptr);
         delete fs.Open("g", kShared | FM_CREATE, nullptr);
         EXPECT_EQ(Resize(fs, "f", 5120), "");
@@ -84,11 +84,11 @@ TEST_F(NeverWrittenBlocks, AFreedBlockThatWasNeverWrittenStartsTheFreeList) {
     {
         CFile* file = disk.Open(path.c_str(), FM_READ | FM_WRITE, nullptr);
         ASSERT_NE(file, nullptr);
-        auto* pool = new CBFHP;
+        auto* pool = new CWritableBFHP;
         ErrorCode attached = pool->Attach(file);
         if (attached) delete file;
         ASSERT_EQ(attached, nullptr);
-        CHPFS fs(pool);
+        CWritableHPFS fs(pool);
         EXPECT_EQ(List(fs, ""), std::vector<std::string>{"f"});
         CFile* f = fs.Open("f", kShared, nullptr);
         ASSERT_NE(f, nullptr);
@@ -133,7 +133,7 @@ std::vector<uint8_t> PackWithAnEntryNamingItsDirectory(bool alias, uint32_t* dir
     std::vector<uint8_t> bytes;
     {
         auto* pool = NewKeptPool(&bytes);
-        CHPFS fs(pool);
+        CWritableHPFS fs(pool);
         EXPECT_EQ(fs.MakeDirectory("", "d"), nullptr);
         for (const char* path : {"d\\file", "alias"}) {
             CFile* f = fs.Open(path, kShared | FM_CREATE, nullptr);
@@ -158,9 +158,9 @@ TEST(WritePaths, ADirectoryResizedUnderItsCachedCopyIsWalkedWithinTheCopy) {
     std::vector<uint8_t> bytes = PackWithAnEntryNamingItsDirectory(true, &directory);
     GuardedNodePool nodes;
     {
-        auto* pool = new CBFHP(&nodes, false);
+        auto* pool = new CWritableBFHP(&nodes, false);
         ASSERT_EQ(pool->Attach(new MemoryFile(bytes)), nullptr);
-        CHPFS fs(pool);
+        CWritableHPFS fs(pool);
         CFile* alias = fs.Open("alias", kShared, nullptr);
         ASSERT_NE(alias, nullptr);
         EXPECT_EQ(fs.Exists("d\\file"), 1);  // caches d
@@ -176,9 +176,9 @@ TEST(WritePaths, ADirectoryResizedUnderItsCachedCopyIsWalkedWithinTheCopy) {
 
     // The entry naming its own directory: deleting it would free d.
     bytes = PackWithAnEntryNamingItsDirectory(false, &directory);
-    auto* pool = new CBFHP;
+    auto* pool = new CWritableBFHP;
     ASSERT_EQ(pool->Attach(new MemoryFile(bytes)), nullptr);
-    CHPFS fs(pool);
+    CWritableHPFS fs(pool);
     EXPECT_EQ(fs.Delete("d\\file"), ERR_INVALIDFORMAT);
     EXPECT_EQ(pool->Size(directory), 8u + 4);  // still holds "file"
 }
@@ -188,7 +188,7 @@ TEST(WritePaths, ADirectoryResizedUnderItsCachedCopyIsWalkedWithinTheCopy) {
 TEST(WritePaths, TwoOpenFilesOnOneHandleShareItsSize) {
     auto pool = NewPool(nullptr);
     CBFHP* raw = pool.release();
-    CHPFS fs(raw);
+    CWritableHPFS fs(raw);
     delete fs.Open("f", kShared | FM_CREATE, nullptr);
     CFile* a = fs.Open("f", kShared, nullptr);
     CFile* b = fs.Open("f", kShared, nullptr);
@@ -227,7 +227,7 @@ TEST(WritePaths, TwoOpenFilesOnOneHandleShareItsSize) {
 // there or a resize to it would empty the file.
 TEST(WritePaths, TheLargestSizeIsRefusedAndTheFileKept) {
     auto pool = NewPool(nullptr);
-    CHPFS fs(pool.release());
+    CWritableHPFS fs(pool.release());
     CFile* f = fs.Open("f", kShared | FM_CREATE, nullptr);
     ASSERT_EQ(f->Write("hello", 5, nullptr), nullptr);
     uint32_t put = 99;
@@ -274,7 +274,7 @@ protected:
         std::vector<uint8_t> bytes;
         {
             auto* writer = NewKeptPool(&bytes, 32);
-            CHPFS service(writer);
+            CWritableHPFS service(writer);
             for (const char* name : {"a", "b", "c"}) {
                 CFile* f = service.Open(name, kShared | FM_CREATE, nullptr);
                 ASSERT_EQ(f->Write(name, 1, nullptr), nullptr);
@@ -288,9 +288,9 @@ protected:
             ASSERT_EQ(writer->Header().freeCount, 12u);
         }
         file = new FaultyFile(bytes);
-        pool = new CBFHP;
+        pool = new CWritableBFHP;
         ASSERT_EQ(pool->Attach(file), nullptr);
-        fs = std::make_unique<CHPFS>(pool);
+        fs = std::make_unique<CWritableHPFS>(pool);
         ASSERT_EQ(List(*fs, ""), (std::vector<std::string>{"a", "b", "c", "s"}));
     }
 
@@ -300,9 +300,9 @@ protected:
         CollectHandles(*fs, *pool, "", fs->RootHandle(), &handles);
         handles.push_back(last);
         ExpectBlockAccounting(file->data, handles);
-        auto* copy = new CBFHP;
+        auto* copy = new CWritableBFHP;
         ASSERT_EQ(copy->Attach(new MemoryFile(file->data)), nullptr);
-        CHPFS reopened(copy);
+        CWritableHPFS reopened(copy);
         EXPECT_EQ(List(reopened, ""), names);
         for (const std::string& name : names) {
             if (name == "s") continue;

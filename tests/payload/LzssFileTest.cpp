@@ -13,6 +13,7 @@
 #include "SparseDiskFile.h"
 #include "TestData.h"
 #include "payload/LzssFile.h"
+#include "payload/LzssWritableFile.h"
 #include "payload/LzssWriter.h"
 #include "payload/ReadAheadFile.h"
 
@@ -59,6 +60,14 @@ TEST(LzssFile, OpensTheWritersContainerAndReportsItsLayout) {
     EXPECT_EQ(14u + 4 * 7, file.BlockOffset(0));
     EXPECT_EQ(base.data.size(), file.BlockOffset(7));
     EXPECT_EQ(image, ReadAll(file));
+    // The patcher's reader refuses to change the container.
+    const auto before = base.data;
+    uint32_t put = 99;
+    EXPECT_EQ(ERR_NOTIMPLEMENTED, file.Write("x", 1, &put));
+    EXPECT_EQ(0u, put);
+    EXPECT_EQ(ERR_NOTIMPLEMENTED, file.Truncate());
+    EXPECT_EQ(nullptr, file.Flush());
+    EXPECT_EQ(before, base.data);
 }
 
 TEST(LzssFile, RandomReadsAcrossBlockBoundariesMatchTheSource) {
@@ -110,7 +119,7 @@ TEST(LzssFile, EmptyContainerHasOneBlockAndGrowsByWriting) {
     ASSERT_EQ(nullptr, CreateLzssContainer(&base, 32768, 0xC4));
     EXPECT_EQ(18u, base.data.size());
     {
-        CLzssFile file(&base, false);
+        CWritableLzssFile file(&base, false);
         ASSERT_TRUE(file.isOpen);
         EXPECT_EQ(1u, file.BlockCount());
         uint8_t byte;
@@ -136,7 +145,7 @@ TEST(LzssFile, RandomWritesSeeksAndResizesMatchAByteModel) {
         MemoryFile base(Container(model, blockSize, bits));
         std::mt19937 rng(seed);
         {
-            CLzssFile file(&base, false);
+            CWritableLzssFile file(&base, false);
             ASSERT_TRUE(file.isOpen);
             uint32_t position = 0;
             for (int step = 0; step < 400; ++step) {
@@ -192,7 +201,7 @@ TEST(LzssFile, RandomWritesSeeksAndResizesMatchAByteModel) {
 TEST(LzssFile, WholeBlockWriteDoesNotReadTheOldBlockButAPartialOneDoes) {
     auto image = testdata::Text(65536, 2);
     MemoryFile base(Container(image));
-    CLzssFile file(&base, false);
+    CWritableLzssFile file(&base, false);
     ASSERT_TRUE(file.isOpen);
     const int readsBefore = base.readCalls;
     std::vector<uint8_t> block(32768, 'z');
@@ -240,7 +249,7 @@ TEST(LzssFile, MalformedHeadersLeaveTheObjectUnopened) {
     auto shortHeader = std::vector<uint8_t>(good.begin(), good.begin() + 10);
     for (auto* bytes : {&noMagic, &zeroBlocks, &hugeBlocks, &tableTooLong, &shortHeader}) {
         MemoryFile base(*bytes);
-        CLzssFile file(&base, false);
+        CWritableLzssFile file(&base, false);
         EXPECT_FALSE(file.isOpen);
         // Whatever the header claims, an unopened file has nothing to give
         // (a block size of 0 once divided by zero here) and takes nothing.
@@ -309,7 +318,7 @@ TEST(LzssFile, AFailedLoadDropsTheCurrentBlock) {
     broken[Le32(good, 18)] = 0x7F;
     broken[Le32(good, 18) + 1] = 0xFF;
     MemoryFile base(broken);
-    CLzssFile file(&base, false);
+    CWritableLzssFile file(&base, false);
     std::vector<uint8_t> first(100), again(100);
     ASSERT_EQ(nullptr, file.ReadAt(first.data(), 0, 100, nullptr));
     EXPECT_EQ(ERR_INVALIDFORMAT, file.ReadAt(again.data(), 32768, 100, nullptr));
@@ -398,7 +407,7 @@ TEST(LzssFile, ReadingAheadOnAHelperThreadReadsAsTheContainerDoes) {
 
 TEST(LzssFile, WriteBackErrorsKeepTheBlockDirtyAndAreReported) {
     MemoryFile base(SmallContainer());
-    CLzssFile file(&base, false);
+    CWritableLzssFile file(&base, false);
     std::vector<uint8_t> bytes(10, 'w');
     ASSERT_EQ(nullptr, file.WriteAt(bytes.data(), 5, 10, nullptr));
     base.failWriteAfter = 0;
@@ -418,7 +427,7 @@ TEST(LzssFile, DestroyingAnOwningFileFlushesAndDestroysTheBase) {
         std::vector<uint8_t>* sink;
     };
     std::vector<uint8_t> final;
-    auto* file = new CLzssFile(new Tracked(SmallContainer(), &final), true);
+    auto* file = new CWritableLzssFile(new Tracked(SmallContainer(), &final), true);
     ASSERT_TRUE(file->isOpen);
     ASSERT_EQ(nullptr, file->SetSize(5));
     delete file;
@@ -483,7 +492,7 @@ protected:
 TEST_F(LzssFileLarge, ReadsAndRewritesBlocksPast2GiB) {
     const auto path = RawContainer({{0x7FFFFFFEu, "acro"}, {0xBFFF8010u, "near"}, {0xC0000060u, "last"}});
     {
-        CLzssFile file(OpenDisk(path).release(), true);
+        CWritableLzssFile file(OpenDisk(path).release(), true);
         ASSERT_TRUE(file.isOpen);
         EXPECT_EQ(file.GetSize(), kSize);
         EXPECT_EQ(At(file, 0x7FFFFFFEu), "acro");
@@ -529,7 +538,7 @@ TEST_F(LzssFileLarge, AChangedBlockMovesTheWholeTailBehindIt) {
     };
     const auto path = RawContainer({});
     auto* recorder = new TailRecorder(OpenDisk(path).release());
-    CLzssFile file(recorder, true);
+    CWritableLzssFile file(recorder, true);
     ASSERT_TRUE(file.isOpen);
     EXPECT_EQ(file.WriteAt("x", 5, 1, nullptr), nullptr);
     EXPECT_EQ(file.Flush(), nullptr);

@@ -20,9 +20,9 @@
 
 #include "BlockFileRaw.h"
 #include "MemoryFile.h"
-#include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
-#include "hpfs/HPFS.h"
+#include "hpfs/WritableBFHP.h"
+#include "hpfs/WritableHPFS.h"
 
 namespace hpfs_model {
 
@@ -84,7 +84,7 @@ public:
             file = nullptr;
             return;
         }
-        pool = new CBFHP;
+        pool = new CWritableBFHP;
         if (pool->Attach(file)) {
             fault = "cannot attach the empty block file";
             delete pool;
@@ -92,7 +92,7 @@ public:
             file = nullptr;
             return;
         }
-        fs = std::make_unique<CHPFS>(pool);
+        fs = std::make_unique<CWritableHPFS>(pool);
         root = std::make_shared<Node>();
         root->directory = true;
     }
@@ -146,14 +146,14 @@ public:
         for (uint32_t h : handles) stats.deepest = std::max(stats.deepest, RawWord(bytes, uint64_t(h) * g.blockSize + 4) & 0xFFFF);
         fs.reset();
         file = new MemoryFile(bytes);
-        pool = new CBFHP;
+        pool = new CWritableBFHP;
         if (ErrorCode error = pool->Attach(file)) {
             delete pool;
             delete file;
             file = nullptr;
             return Fail(std::string("reattach: ") + ErrorText(error));
         }
-        fs = std::make_unique<CHPFS>(pool);
+        fs = std::make_unique<CWritableHPFS>(pool);
         ++stats.reopens;
         CheckAll();
         return fault.empty();

@@ -17,9 +17,9 @@
 #include "RunPrefix.h"
 #include "BlockFileRaw.h"
 #include "framework/LittleEndian.h"
-#include "hpfs/BFHP.h"
 #include "hpfs/BlockFileWriter.h"
-#include "hpfs/HPFS.h"
+#include "hpfs/WritableBFHP.h"
+#include "hpfs/WritableHPFS.h"
 #include "payload/LzssWriter.h"
 #include "payload/PackWriter.h"
 #include "pools/DefaultPools.h"
@@ -90,10 +90,10 @@ Bytes Container(const Bytes& image) {
 Bytes Hpfs() {
     auto* file = new MemoryFile();
     EXPECT_EQ(WriteEmptyBlockFile(file, 512, 8, 100000), nullptr);
-    auto* pool = new CBFHP();
+    auto* pool = new CWritableBFHP();
     EXPECT_EQ(pool->Attach(file), nullptr);
     {
-        CHPFS service(pool);
+        CWritableHPFS service(pool);
         EXPECT_EQ(service.MakeDirectory("", "LOCAL"), nullptr);
         EXPECT_EQ(service.MakeDirectory("", "EMPTY"), nullptr);
         ErrorCode error = nullptr;
@@ -271,9 +271,9 @@ namespace {
 Bytes DeepHpfs(int depth, PoolHandle* root) {
     auto* file = new MemoryFile();
     EXPECT_EQ(WriteEmptyBlockFile(file, 512, 8, 100000), nullptr);
-    auto* pool = new CBFHP();
+    auto* pool = new CWritableBFHP();
     EXPECT_EQ(pool->Attach(file), nullptr);
-    CHPFS service(pool);
+    CWritableHPFS service(pool);
     *root = service.RootHandle();
     std::string path;
     for (int i = 0; i < depth; ++i) {

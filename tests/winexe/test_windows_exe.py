@@ -2,8 +2,9 @@
 """The Windows executables as Windows and Explorer see them, read back from
 the built files: GUI subsystem and machine, the application manifest
 (elevation, supported Windows versions), the version resource of the
-Properties page, the progress dialog resource, and the i686 build's imports
-and resources against the x86_64 build's.
+Properties page, the progress dialog resource, stripped and under its size
+limit with a debug link to the quorpatch.dbg beside it, and the i686 build's
+imports and resources against the x86_64 build's.
 
 Usage: test_windows_exe.py  with QP_ROOT, QP_EXE_X86_64 and QP_EXE_I686 set
 (Debian's python3-pefile). Each check also runs on damaged copies of the
@@ -13,6 +14,7 @@ import os
 import re
 import struct
 import unittest
+import zlib
 import xml.etree.ElementTree as ElementTree
 
 import pefile
@@ -257,6 +259,27 @@ def check_lean(pe, size):
     return problems
 
 
+def check_debug_link(pe, debug_file):
+    """The debug link names quorpatch.dbg, which lies beside the executable
+    with the CRC-32 the link gives."""
+    links = [section.get_data()[:section.Misc_VirtualSize]
+             for name, section in zip(section_names(pe), pe.sections) if name == ".gnu_debuglink"]
+    if len(links) != 1:
+        return ["%d debug links" % len(links)]
+    name, _, rest = links[0].partition(b"\0")
+    crc_at = (len(name) + 4) // 4 * 4 - len(name) - 1
+    if name != b"quorpatch.dbg":
+        return ["the debug link names %r, not quorpatch.dbg" % name.decode("ascii", "replace")]
+    crc = struct.unpack_from("<I", rest, crc_at)[0]
+    if not os.path.exists(debug_file):
+        return ["no %s beside it" % os.path.basename(debug_file)]
+    with open(debug_file, "rb") as stream:
+        actual = zlib.crc32(stream.read())
+    if crc != actual:
+        return ["the debug link's CRC-32 %08x is not the debug file's, %08x" % (crc, actual)]
+    return []
+
+
 def imports(pe):
     return {entry.dll.decode().lower(): {item.name.decode() if item.name else "#%d" % item.ordinal
                                          for item in entry.imports}
@@ -355,6 +378,16 @@ class EachBuild:
     def test_ships_stripped_and_lean(self):
         self.assertEqual(check_lean(self.pe, os.path.getsize(build(self.arch).path)), [])
         self.assertEqual(check_lean(self.pe, SIZE_LIMIT), ["%d bytes, not under %d" % (SIZE_LIMIT, SIZE_LIMIT)])
+
+    def test_debug_link_names_the_debug_file_beside_it(self):
+        debug_file = os.path.join(os.path.dirname(build(self.arch).path), "quorpatch.dbg")
+        self.assertEqual(check_debug_link(self.pe, debug_file), [])
+        renamed = damaged(self.pe, b"quorpatch.dbg\0", b"quorpatch.pdb\0")
+        self.assertEqual(check_debug_link(renamed, debug_file), ["the debug link names 'quorpatch.pdb', not quorpatch.dbg"])
+        self.assertEqual(check_debug_link(self.pe, debug_file + ".missing"), ["no quorpatch.dbg.missing beside it"])
+        other = [line for line in check_debug_link(self.pe, build(self.arch).path)]
+        self.assertEqual(len(other), 1)
+        self.assertIn("is not the debug file's", other[0])
 
 
 class X86_64Build(EachBuild, unittest.TestCase):
