@@ -2,6 +2,8 @@
 // strings file, and the two message boxes built on them.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/Win32.h"
 
 // The text of key, with every '|' turned into a line feed, in g_TextBuffer

@@ -39,11 +39,12 @@ VERSION_STRINGS = {
     "ProductName": "QUOR Patch",
 }
 
-# Progress dialog 101: 172 by 44 dialog units, 8-point "MS Sans Serif", one
-# left-aligned static text 1000. DS_SETFONT | DS_MODALFRAME | DS_CENTER |
+# Progress dialog 101: 172 by 44 dialog units, 8-point "MS Sans Serif", a
+# left-aligned static text 1000 and under it the progress bar 1001. DS_SETFONT | DS_MODALFRAME | DS_CENTER |
 # WS_POPUP | WS_CAPTION: no system menu, so no close box.
 DIALOG_STYLE = 0x40 | 0x80 | 0x800 | 0x80000000 | 0xC00000
 STATIC_STYLE = 0x50020000  # SS_LEFT | WS_CHILD | WS_VISIBLE | WS_GROUP
+BAR_STYLE = 0x50000000  # WS_CHILD | WS_VISIBLE
 
 # Imports that differ between the two builds only through the compiler's
 # runtime: x86_64 unwinds exceptions with the system's tables, i686 looks its
@@ -221,7 +222,8 @@ def check_dialog(pe):
         problems.append("dialog menu, class or caption %r" % ((menu, window_class, caption),))
     if (points, font) != (8, "MS Sans Serif"):
         problems.append("dialog font %r %r, not 8-point MS Sans Serif" % (points, font))
-    wanted = [(STATIC_STYLE, 34, 17, 102, 8, 1000, 0x82, "Updating QUOR. Please, wait...")]
+    wanted = [(STATIC_STYLE, 34, 17, 102, 8, 1000, 0x82, "Updating QUOR. Please, wait..."),
+              (BAR_STYLE, 34, 29, 104, 8, 1001, "msctls_progress32", "")]
     if items != wanted:
         problems.append("dialog controls %r, not %r" % (items, wanted))
     return problems
