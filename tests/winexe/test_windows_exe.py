@@ -209,7 +209,8 @@ def check_dialog(pe):
             reader.align()
             item_style, _, ix, iy, icx, icy, item_id = reader.take("IIhhhhH")
             item_class, item_text = reader.text_or_ordinal(), reader.text_or_ordinal()
-            reader.at += reader.take("H")
+            extra = reader.take("H")  # creation data: its length, then the bytes
+            reader.at += extra
             items.append((item_style, ix, iy, icx, icy, item_id, item_class, item_text))
     except (struct.error, ValueError) as error:
         return ["dialog 101 is cut short: %s" % error]
@@ -223,7 +224,7 @@ def check_dialog(pe):
     if (points, font) != (8, "MS Sans Serif"):
         problems.append("dialog font %r %r, not 8-point MS Sans Serif" % (points, font))
     wanted = [(STATIC_STYLE, 34, 17, 102, 8, 1000, 0x82, "Updating QUOR. Please, wait..."),
-              (BAR_STYLE, 34, 29, 104, 8, 1001, "msctls_progress32", "")]
+              (BAR_STYLE, 34, 29, 104, 8, 1001, "MSCTLS_PROGRESS32", "")]  # windres writes class names in capitals
     if items != wanted:
         problems.append("dialog controls %r, not %r" % (items, wanted))
     return problems
