@@ -16,16 +16,10 @@ namespace {
 constexpr uint32_t kSilentRetries = 3;
 constexpr DWORD kSilentRetryDelay = 1000;
 
+// The button's name as the log writes it (IDOK 1 to IDNO 7).
 const char* AnswerName(int answer) {
-    switch (answer) {
-    case IDOK: return "ok";
-    case IDYES: return "yes";
-    case IDNO: return "no";
-    case IDABORT: return "abort";
-    case IDRETRY: return "retry";
-    case IDIGNORE: return "ignore";
-    default: return "no answer";
-    }
+    static const char* const names[] = {"no answer", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
+    return answer > 0 && answer <= IDNO ? names[answer] : names[0];
 }
 
 }  // namespace

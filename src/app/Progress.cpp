@@ -68,18 +68,6 @@ void Count(const char* sourcePath, bool inDeltas) {
     g_FileApi.FindClose(&record);
 }
 
-// A 64-bit count in decimal.
-void Decimal(uint64_t value, char* text) {
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = char('0' + value % 10);
-        value /= 10;
-    } while (value);
-    while (count) *text++ = digits[--count];
-    *text = '\0';
-}
-
 }  // namespace
 
 void PlanProgress() {
@@ -90,13 +78,9 @@ void PlanProgress() {
     Count(kDeltasRoot, true);
     s_bar = g_ProgressDialog ? GetDlgItem(g_ProgressDialog, IDC_PROGRESS_BAR) : nullptr;
     s_lastMove = GetTickCount();
-    if (!RunLogOpen()) return;
-    char files[24], bytes[24], text[kPathSize];
-    Decimal(s_files, files);
-    Decimal(s_total, bytes);
-    const FormatArg args[] = {FormatArg::String(files), FormatArg::String(bytes)};
-    FormatText(text, kPathSize, "update: %s files, %s bytes", args, 2);
-    LogStep(text);
+    // In KB: the total of rebuilt files may pass 4 GB.
+    const FormatArg args[] = {FormatArg::Integer(int32_t(s_files)), FormatArg::Integer(int32_t((s_total + 1023) >> 10))};
+    LogFormat("update: %u files, %u KB", args, 2);
 }
 
 void AddProgress(uint32_t bytes) {

@@ -6,15 +6,20 @@
 
 #include <cstdint>
 
+#include "app/SafeFormat.h"
+
 // Creates (or empties) the log at path and writes its first line.
 void OpenRunLog(const char* path);
 // True while a log is being written.
 bool RunLogOpen();
 
+// A line of format filled with args (SafeFormat.h); a failed write is passed
+// over.
+void LogFormat(const char* format, const FormatArg* args, uint32_t count);
 // A line of text; line feeds in it are written as '|', as the strings file
 // writes them.
 void LogStep(const char* text);
-// A line of two texts: "<text> <detail>".
+// A line of two texts: "<text> <detail>" (detail may be null).
 void LogStep(const char* text, const char* detail);
 // A box: its caption and text, and the button it was answered with (or the
 // answer a silent run takes for it).

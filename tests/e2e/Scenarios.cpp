@@ -445,7 +445,7 @@ std::vector<std::string> LogUntilTheFiles(const char* version, const std::vector
     for (const FileSpec& file : files) bytes += file.content.size();
     return {"patch file checked", LogBox(kTitle, Welcome2(version, kGameFolder), "yes"),
             std::string("game folder ") + kGameFolder, "installed game checked",
-            "update: " + std::to_string(files.size()) + " files, " + std::to_string(bytes) + " bytes"};
+            "update: " + std::to_string(files.size()) + " files, " + std::to_string((bytes + 1023) / 1024) + " KB"};
 }
 
 std::string Replaced(const Scenario& s, const std::string& path) {
