@@ -86,6 +86,7 @@ protected:
         EXPECT_EQ(onWine.gameVersion, onLinux.gameVersion);
         EXPECT_EQ(onWine.gameVersion64, onLinux.gameVersion64);
         EXPECT_EQ(onWine.links, onLinux.links);
+        EXPECT_EQ(onWine.log, onLinux.log);
         // Wine's shell writes no relative path; every other field must agree.
         for (size_t i = 0; i < onWine.linkFields.size() && i < onLinux.linkFields.size(); ++i) {
             const LnkFile &w = onWine.linkFields[i], &l = onLinux.linkFields[i];
