@@ -10,21 +10,24 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The next word of the command line into word (quotes removed, blanks
-// inside quotes kept, as /LOG="C:\My Logs\patch.log" needs); the text
-// behind it, or null when it does not fit.
-const char* NextWord(const char* line, char* word) {
+// inside quotes kept, as /LOG="C:\My Logs\patch.log" needs), cut to the
+// buffer; *line moves past it. False when it was cut.
+bool NextWord(const char** line, char* word) {
     uint32_t length = 0;
     bool quoted = false;
-    for (; *line && (quoted || !IsBlank(*line)); ++line) {
-        if (*line == '"') {
+    bool whole = true;
+    const char* at = *line;
+    for (; *at && (quoted || !IsBlank(*at)); ++at) {
+        if (*at == '"')
             quoted = !quoted;
-            continue;
-        }
-        if (length + 1 >= kPathSize) return nullptr;
-        word[length++] = *line;
+        else if (length + 1 < kPathSize)
+            word[length++] = *at;
+        else
+            whole = false;
     }
     word[length] = '\0';
-    return line;
+    *line = at;
+    return whole;
 }
 
 // One switch; false when it is none the program knows.
@@ -61,21 +64,10 @@ bool ParseRunOptions(const char* commandLine, RunOptions* options) {
         while (IsBlank(*line)) ++line;
         if (!*line) return understood;
         char word[kPathSize];
-        const char* rest = NextWord(line, word);
-        bool known = rest && ReadSwitch(word, options);
-        if (!known && understood) {
-            // The word as written, cut to the buffer, names the refusal.
-            uint32_t length = 0;
-            while (line[length] && !IsBlank(line[length]) && length + 1 < kPathSize) ++length;
-            for (uint32_t i = 0; i < length; ++i) options->refused[i] = line[i];
-            options->refused[length] = '\0';
-            understood = false;
-        }
-        if (!rest) {
-            while (*line && !IsBlank(*line)) ++line;
-            continue;
-        }
-        line = rest;
+        const bool whole = NextWord(&line, word);
+        if ((whole && ReadSwitch(word, options)) || !understood) continue;
+        CopyText(options->refused, kPathSize, word);  // the first word not understood names the refusal
+        understood = false;
     }
 }
 

@@ -31,7 +31,7 @@ TEST(RunOptions, ReadsTheSwitchesBehindTheProgramsPath) {
         {"p.exe /LOG", false, none, "", "/LOG"},
         {"p.exe /LOG=", false, none, "", "/LOG="},
         {"p.exe /SILENTLY /LOG=C:\\l.txt", false, none, "C:\\l.txt", "/SILENTLY"},
-        {"p.exe \"C:\\Patches\\Other.exe\" /VERYSILENT", false, very, "", "\"C:\\Patches\\Other.exe\""},
+        {"p.exe \"C:\\Patches\\Other.exe\" /VERYSILENT", false, very, "", "C:\\Patches\\Other.exe"},
         {"p.exe -silent", false, none, "", "-silent"},
         {"\"unterminated /SILENT", true, none, "", ""},
     };
