@@ -6,7 +6,6 @@
 #include "app/Messages.h"
 #include "app/Payload.h"
 #include "app/Progress.h"
-#include "app/RunLog.h"
 #include "app/RunOptions.h"
 #include "app/Update.h"
 #include "app/resource.h"
