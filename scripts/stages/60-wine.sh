@@ -24,7 +24,7 @@ check_imports() {
     headers="$("$objdump" -p "$exe")"
     for dll in $(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers"); do
         case "$dll" in
-            kernel32.dll|user32.dll|advapi32.dll|shell32.dll|ole32.dll|msvcrt.dll) ;;
+            kernel32.dll|user32.dll|advapi32.dll|shell32.dll|ole32.dll|comctl32.dll|msvcrt.dll) ;;
             *) echo "$exe imports $dll, which a clean Windows does not have" >&2; return 1 ;;
         esac
     done

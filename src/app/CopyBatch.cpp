@@ -7,6 +7,7 @@
 #include "app/GameVolume.h"
 #include "app/HelperThread.h"
 #include "app/PartialFile.h"
+#include "app/RunLog.h"
 #include "app/Update.h"
 #include "pools/DefaultPools.h"
 
@@ -54,6 +55,7 @@ void FlushAndMoveIn(void* handedOver) {
             batch->refused = true;
             return;
         }
+        LogPutInPlace(batch->entries[batch->moved], target);
         ++batch->moved;
         g_MovesUnflushed = true;
     }
@@ -88,7 +90,10 @@ void MoveIn(Batch* batch, bool flushed) {
         if (!done) RemovePartialFile(partial);
         done = done && ReplaceWithPartial(partial, target, !flushed);
         if (done && flushed) g_MovesUnflushed = true;
-        if (!done) ReportCopyFailure(entry, true);
+        if (done)
+            LogPutInPlace(entry, target);
+        else
+            ReportCopyFailure(entry, true);
     }
     Empty(batch);
 }

@@ -8,6 +8,8 @@
 #include "app/MadeFolders.h"
 #include "app/Messages.h"
 #include "app/PartialFile.h"
+#include "app/Progress.h"
+#include "app/RunLog.h"
 #include "app/SafeFormat.h"
 #include "app/Update.h"
 #include "file/MountTable.h"
@@ -70,11 +72,11 @@ void CopyTree(const char* sourcePath) {
 }
 
 void ReportCopyFailure(const char* entryPath, bool pathFits) {
-    for (;;) {
+    for (uint32_t asked = 0;; ++asked) {
         char text[kPathSize];
         const FormatArg args[] = {FormatArg::String(RelativePart(entryPath))};
         FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
-        int answer = MessageBoxA(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
+        int answer = AskCopyFailure(text, asked);
         if (answer == IDABORT) {
             // Files already moved in stay; nothing of ours is left behind.
             DropBatch();
@@ -88,6 +90,7 @@ void ReportCopyFailure(const char* entryPath, bool pathFits) {
         // Ignore skips the file. So does a box that failed to appear, and the
         // file is just as missing then: both leave the update incomplete.
         g_UpdateFailed = 1;
+        LogFileAction(FileAction::kSkipped, RelativePart(entryPath), 0);
         return;
     }
 }
@@ -152,6 +155,7 @@ bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uin
         copied = !source->Read(buffer, chunk, &got) && got == chunk && !destination->Write(buffer, chunk, &put) &&
                  put == chunk;
         remaining -= chunk;
+        AddProgress(chunk);
     }
     // Flushed here, a write the disk refuses late fails this file.
     copied = copied && (!flush || !destination->Flush());
@@ -169,7 +173,9 @@ int CopyOneFile(const char* sourcePath) {
     // The bytes reach the disk before the old file is replaced, and the move
     // before this returns: a power cut finds the old file or the new one.
     if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, partial, true, &size)) return 0;
-    return ReplaceWithPartial(partial, target, true) ? 1 : 0;
+    if (!ReplaceWithPartial(partial, target, true)) return 0;
+    LogPutInPlace(sourcePath, target);
+    return 1;
 }
 
 bool QueueOneFile(const char* sourcePath) {

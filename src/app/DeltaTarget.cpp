@@ -9,6 +9,8 @@
 #include "app/CopyBatch.h"
 #include "app/HelperThread.h"
 #include "app/PartialFile.h"
+#include "app/Progress.h"
+#include "app/RunLog.h"
 #include "app/SafeFormat.h"
 #include "app/Update.h"
 #include "file/MountTable.h"
@@ -156,7 +158,12 @@ Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* 
     Match match = MeasureFile(old, &content) ? FindDelta(deltaFolder, content, deltaPath) : Match::kNone;
     bool made = match == Match::kDelta && Rebuild(old, target, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
-    if (match == Match::kAlreadyNew) return Outcome::kAlreadyNew;
+    if (match == Match::kAlreadyNew) {
+        LogFileAction(FileAction::kAlreadyNew, relative, oldSize);
+        AddProgress(oldSize);
+        return Outcome::kAlreadyNew;
+    }
+    if (made) AddProgress(*size);
     return made ? Outcome::kRebuilt : Outcome::kFailed;
 }
 
@@ -194,7 +201,9 @@ int PatchOneFile(const char* deltaFolder) {
     Outcome outcome = RebuildPartial(deltaFolder, true, target, partial, &size);
     if (outcome == Outcome::kAlreadyNew) return 1;
     // Rebuilt on its own, the file is moved in written through.
-    return outcome == Outcome::kRebuilt && ReplaceWithPartial(partial, target, true) ? 1 : 0;
+    if (outcome != Outcome::kRebuilt || !ReplaceWithPartial(partial, target, true)) return 0;
+    LogPutInPlace(deltaFolder, target);
+    return 1;
 }
 
 bool QueueOnePatch(const char* deltaFolder) {

@@ -4,7 +4,25 @@
 
 #include "app/AppState.h"
 #include "app/HashIni.h"
+#include "app/RunLog.h"
+#include "app/RunOptions.h"
 #include "app/SafeFormat.h"
+
+namespace {
+
+// A silent run's copy failure is tried again this many times, a second
+// apart (a virus scanner or an indexer holding the file lets go), then the
+// run is aborted.
+constexpr uint32_t kSilentRetries = 3;
+constexpr DWORD kSilentRetryDelay = 1000;
+
+// The button's name as the log writes it (IDOK 1 to IDNO 7).
+const char* AnswerName(int answer) {
+    static const char* const names[] = {"no answer", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
+    return answer > 0 && answer <= IDNO ? names[answer] : names[0];
+}
+
+}  // namespace
 
 const char* LookupText(const char* key) {
     if (!g_Strings || g_Strings->GetString("str", key, g_TextBuffer, kTextSize - 1)) {
@@ -21,15 +39,33 @@ void CopyTitle(char* caption) {
     CopyText(caption, kPathSize, LookupText("title"));
 }
 
+int AskBox(HWND owner, const char* text, const char* caption, UINT type) {
+    int answer;
+    if (SilentRun())
+        answer = (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;  // the welcome question counts as yes
+    else
+        answer = MessageBoxA(owner, text, caption, type);
+    LogBox(caption, text, AnswerName(answer));
+    return answer;
+}
+
+int AskCopyFailure(const char* text, uint32_t attempt) {
+    if (!SilentRun()) return AskBox(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
+    const int answer = attempt < kSilentRetries ? IDRETRY : IDABORT;
+    LogBox("Error", text, AnswerName(answer));
+    if (answer == IDRETRY) Sleep(kSilentRetryDelay);
+    return answer;
+}
+
 int ShowMessage(const char* key, UINT type, HWND owner) {
     char caption[kPathSize];
     CopyTitle(caption);
-    return MessageBoxA(owner, LookupText(key), caption, type);
+    return AskBox(owner, LookupText(key), caption, type);
 }
 
 void FatalMessage(const char* key, HWND owner) {
     char caption[kPathSize];
     CopyTitle(caption);
-    MessageBoxA(owner, LookupText(key), caption, MB_OK | MB_ICONERROR);
-    std::exit(-1);
+    AskBox(owner, LookupText(key), caption, MB_OK | MB_ICONERROR);
+    std::exit(FinishRunLog(key, StopExitCode(key)));
 }

@@ -6,6 +6,9 @@
 
 #include "app/AppState.h"
 #include "app/HelperThread.h"
+#include "app/Messages.h"
+#include "app/RunLog.h"
+#include "app/RunOptions.h"
 #include "app/SafeFormat.h"
 #include "file/MountTable.h"
 #include "file/WindowFile.h"
@@ -32,27 +35,17 @@ CReadAheadFile* s_readAhead = nullptr;
 
 }  // namespace
 
-bool OwnProgramPath(const char* commandLine, char* path, uint32_t size) {
-    // A double click gives "full path"; take the text up to the closing quote
-    // (a path cannot hold one, so quoted arguments behind it do not matter).
-    if (commandLine && commandLine[0] == '"') {
-        const char* close = std::strchr(commandLine + 1, '"');
-        if (close && uint32_t(close - commandLine - 1) < size) {
-            size_t length = size_t(close - commandLine - 1);
-            std::memcpy(path, commandLine + 1, length);
-            path[length] = '\0';
-            return true;
-        }
-    }
-    // Any other command line (unquoted, or too long for the buffer): ask for
-    // the module's own file name instead.
+bool OwnProgramPath(char* path, uint32_t size) {
+    // The module's own file, never a name from the command line: any parent
+    // chooses that, and a patch must apply only the payload it carries (the
+    // one a signature vouches for), from wherever it was started.
     DWORD length = GetModuleFileNameA(nullptr, path, size);
     return length > 0 && length < size;
 }
 
 void PatchFileBroken() {
-    MessageBoxA(nullptr, "Patch file is broken!", "QUOR Patch", MB_OK);
-    std::exit(-1);
+    AskBox(nullptr, "Patch file is broken!", "QUOR Patch", MB_OK);
+    std::exit(FinishRunLog("patch file broken", SilentRun() ? kExitPatchBroken : -1));
 }
 
 namespace {
@@ -80,7 +73,7 @@ PatchChecksum CheckPayload(CPackFS* pack, CFile* container, CFile* window, const
 
 int OpenPayload() {
     char path[kPathSize];
-    if (!OwnProgramPath(GetCommandLineA(), path, kPathSize)) PatchFileBroken();
+    if (!OwnProgramPath(path, kPathSize)) PatchFileBroken();
     HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) PatchFileBroken();

@@ -36,6 +36,6 @@ void EndPayloadReadAhead();
 // mounted (may be null) receives the service on success.
 ErrorCode MountPack(CFile* file, const char* name, CPackFS** mounted = nullptr);
 
-// The program's own path from the command line ("path" in double quotes),
-// or from the module itself when the command line is not of that form.
-bool OwnProgramPath(const char* commandLine, char* path, uint32_t size);
+// The program's own file (its module's path); the command line carries only
+// switches. False when the path does not fit size.
+bool OwnProgramPath(char* path, uint32_t size);

@@ -5,11 +5,35 @@
 #include "app/DeltaTarget.h"
 #include "app/Messages.h"
 #include "app/Payload.h"
+#include "app/Progress.h"
+#include "app/RunOptions.h"
 #include "app/Update.h"
 #include "app/resource.h"
 #include "payload/PatchNames.h"
 
+#include <commctrl.h>
+
+namespace {
+
+// A very silent run shows nothing: the worker runs as behind the dialog and
+// is waited for here. A worker that cannot start copied nothing.
+void RunWorkerUnseen() {
+    HANDLE worker = CreateThread(nullptr, 0, UpdateWorker, nullptr, 0, nullptr);
+    if (!worker || WaitForSingleObject(worker, INFINITE) != WAIT_OBJECT_0) g_UpdateFailed = 1;
+    if (worker) CloseHandle(worker);
+}
+
+}  // namespace
+
 int RunUpdate() {
+    if (g_RunOptions.mode == RunMode::kVerySilent) {
+        RunWorkerUnseen();
+        return 1;
+    }
+    // The dialog's progress bar is a common control: its class must be
+    // registered before the dialog is made.
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
     // Only the worker ends the dialog with 1. Anything else (-1 or 0: the
     // dialog never appeared; 0 also: no worker could start) copied nothing.
     if (DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0) != 1)
@@ -37,6 +61,7 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 DWORD WINAPI UpdateWorker(LPVOID) {
     // Temporary files that a run which died left, of this patch or another.
     RemovePartialFilesBelow(g_GameFolder);
+    PlanProgress();
     BeginBatches();
     BeginPayloadReadAhead();
     CopyTree(kPatchFilesPath);
@@ -52,6 +77,7 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     if (!EndBatches()) g_UpdateFailed = 1;
     if (g_UpdateFailed) RemoveEmptyMadeFolders();
     ForgetMadeFolders();
-    EndDialog(g_ProgressDialog, 1);
+    FinishProgress();
+    if (g_ProgressDialog) EndDialog(g_ProgressDialog, 1);
     return 0;
 }

@@ -34,7 +34,7 @@ int ShowWelcome() {
         if (fits && g_FileApi.Exists(gameFile) && LookupText("welcome2")[0] != '\0') {
             char caption[kPathSize];
             CopyTitle(caption);
-            return MessageBoxA(nullptr, text, caption, MB_YESNO | MB_ICONINFORMATION) == IDYES ? 1 : 0;
+            return AskBox(nullptr, text, caption, MB_YESNO | MB_ICONINFORMATION) == IDYES ? 1 : 0;
         }
     }
     return ShowMessage("welcome", MB_YESNO | MB_ICONINFORMATION, nullptr) == IDYES ? 1 : 0;

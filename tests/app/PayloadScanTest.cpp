@@ -60,27 +60,16 @@ TEST(PayloadScan, FilesBelowTwoBlocksHoldNoPayload) {
     EXPECT_EQ(offset, 0u);
 }
 
-TEST(OwnProgramPath, TakesTheQuotedPath) {
-    char path[256];
-    ASSERT_TRUE(OwnProgramPath("\"C:\\Patches\\QuorPatch.exe\"", path, sizeof path));
-    EXPECT_STREQ(path, "C:\\Patches\\QuorPatch.exe");
-    // A quoted argument behind it does not become part of the path.
-    ASSERT_TRUE(OwnProgramPath("\"C:\\a b\\p.exe\" \"x\"", path, sizeof path));
-    EXPECT_STREQ(path, "C:\\a b\\p.exe");
-}
-
-TEST(OwnProgramPath, OtherCommandLinesFallBackToTheModule) {
+// Whatever the command line names (a parent chooses it), the payload is read
+// from the module's own file; a buffer it does not fit is refused, not cut.
+TEST(OwnProgramPath, IsTheModulesOwnFile) {
     char module[256];
     DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
     ASSERT_GT(length, 0u);
     char path[256];
-    ASSERT_TRUE(OwnProgramPath("C:\\unquoted.exe", path, sizeof path));
+    ASSERT_TRUE(OwnProgramPath(path, sizeof path));
     EXPECT_STREQ(path, module);
-    std::string overlong = "\"" + std::string(300, 'x') + "\"";
-    ASSERT_TRUE(OwnProgramPath(overlong.c_str(), path, sizeof path));
-    EXPECT_STREQ(path, module);
-    ASSERT_TRUE(OwnProgramPath("\"unterminated", path, sizeof path));
-    EXPECT_STREQ(path, module);
+    EXPECT_FALSE(OwnProgramPath(path, length));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "Transcript.h"
 
 #include <windows.h>
+#include <commctrl.h>
 #include "win32/hostio.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@ namespace {
 
 struct DialogRun {
     HWND dialog = nullptr;
+    HWND bar = nullptr;
+    BOOL posted = FALSE;
     LPARAM initParam = 0;
     bool endInInit = false;
 };
@@ -25,6 +28,9 @@ DWORD WINAPI Worker(LPVOID parameter)
 {
     DialogRun* run = static_cast<DialogRun*>(parameter);
     SetDlgItemTextA(run->dialog, 1000, "Updating...");
+    // A control's message from the worker finds its window while the dialog is up.
+    run->bar = GetDlgItem(run->dialog, 1001);
+    run->posted = PostMessageA(run->bar, PBM_SETPOS, 50, 0);
     // The dialog's caller may return at once: nothing of run is touched after this.
     EndDialog(run->dialog, 42);
     return 0;
@@ -64,6 +70,9 @@ TEST_F(DialogTest, WaitsForEndDialogFromTheWorkerThread)
     EXPECT_EQ(result, 42);
     EXPECT_EQ(run.initParam, 1234);
     EXPECT_FALSE(IsWindow(run.dialog));
+    EXPECT_TRUE(run.posted);
+    EXPECT_FALSE(PostMessageA(run.bar, PBM_SETPOS, 100, 0));  // gone with its dialog
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
     // A dialog that has ended cannot be ended again.
     EXPECT_FALSE(EndDialog(run.dialog, 1));
 

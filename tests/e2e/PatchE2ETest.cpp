@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 
 #include "ChildProcess.h"
 #include "Installation.h"
@@ -308,6 +309,8 @@ protected:
         if (s.faultDialog) env["W32_FAULT_DIALOG"] = "1";
         if (!s.faultMutex.empty()) env["W32_FAULT_MUTEX"] = s.faultMutex;
         if (!s.faultRegistry.empty()) env["W32_FAULT_REGISTRY"] = s.faultRegistry;
+        if (!s.commandLine.empty())
+            env["W32_COMMAND_LINE"] = Replace(Replace(s.commandLine, "{patch}", patch), "{bare}", QP_PATCHER);
         return env;
     }
 
@@ -326,7 +329,7 @@ protected:
         for (const std::string& folder : Folders(game))
             EXPECT_TRUE(foldersBefore.count(folder) || !fs::is_empty(game + "/" + folder))
                 << folder << " was made and left empty";
-        CheckOutsideTheGameFolder();
+        CheckOutsideTheGameFolder(s);
         if (!s.updateRan) {
             EXPECT_TRUE(after == before) << "the game folder changed";
             return;
@@ -398,8 +401,8 @@ protected:
             EXPECT_EQ(boxes[i].type, s.boxes[i].type) << "box " << i;
             EXPECT_EQ(boxes[i].answer, s.boxes[i].answer) << "box " << i;
         }
-        EXPECT_EQ(dialogShown, s.updateRan);
-        if (s.updateRan) {
+        EXPECT_EQ(dialogShown, s.updateRan && !s.unseen);
+        if (dialogShown) {
             EXPECT_EQ(dialogCaption, "QUOR Patch");
             EXPECT_EQ(dialogText, "Updating QUOR. Please, wait...");
             // After Abort the process ends while the dialog is still shown.
@@ -407,6 +410,7 @@ protected:
         }
 
         CheckFiles(s);
+        CheckLog(s);
         std::string registryAfter = ReadFile(registry);
         using sample::RegistryView;
         if (s.versionAfter)
@@ -419,15 +423,33 @@ protected:
         CheckShortcuts(s);
     }
 
-    // The patch writes below the game folder and links below Programs only.
-    void CheckOutsideTheGameFolder() {
+    // The log's lines, each without its leading time ("12:00:00.000 ").
+    void CheckLog(const Scenario& s) {
+        if (s.logLines.empty()) return;
+        std::istringstream text(ReadFile(driveC + "/patch.log"));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(text, line);) {
+            ASSERT_GT(line.size(), 14u) << line;
+            ASSERT_EQ(line.back(), '\r') << "lines end in CR LF";
+            lines.push_back(line.substr(13, line.size() - 14));
+        }
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0].rfind("QUOR Patch started ", 0), 0u) << lines[0];
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), s.logLines);
+    }
+
+    // The patch writes below the game folder and links below Programs only
+    // (and its log where a scenario asks for one).
+    void CheckOutsideTheGameFolder(const Scenario& s) {
         std::map<std::string, FileState> after = Snapshot(driveC);
         std::string gamePrefix = Lower(fs::relative(game, driveC).string()) + "/";
         std::string programsPrefix = Lower(fs::relative(programs, driveC).string()) + "/";
         for (const auto& [path, state] : after) {
             auto then = driveBefore.find(path);
             if (then != driveBefore.end() && then->second == state) continue;
-            bool allowed = path.rfind(gamePrefix, 0) == 0 || (path.rfind(programsPrefix, 0) == 0 && EndsWith(path, ".lnk"));
+            bool allowed = path.rfind(gamePrefix, 0) == 0 ||
+                           (path.rfind(programsPrefix, 0) == 0 && EndsWith(path, ".lnk")) ||
+                           (path == "patch.log" && !s.logLines.empty());
             EXPECT_TRUE(allowed) << path << " was written outside the game folder";
         }
         for (const auto& [path, state] : driveBefore) {

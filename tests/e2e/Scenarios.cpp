@@ -432,6 +432,144 @@ std::vector<Scenario> DeltaPatches() {
     return all;
 }
 
+// The switches of launchers and administrators: each silent exit code once,
+// nothing shown (a box would end the run: no answers are scripted), and the
+// log of a complete run, a failed one and one with deltas. The command line
+// never chooses the payload, whatever file it names first.
+const char kLogSwitch[] = " /LOG=\"C:\\patch.log\"";
+
+Scenario Unattended(Scenario s, const std::string& switches) {
+    s.commandLine = "\"{patch}\" " + switches;
+    s.answers = {};
+    s.boxes = {};
+    s.unseen = switches.find("/VERYSILENT") != std::string::npos;
+    return s;
+}
+
+// A box as the log writes it: line feeds as '|', the answer taken.
+std::string LogBox(const std::string& caption, std::string text, const char* answer) {
+    for (char& c : text)
+        if (c == '\n') c = '|';
+    return "box \"" + caption + "\": " + text + " -> " + answer;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return text;
+}
+
+// The log up to the file lines of a run at version that reaches the update.
+std::vector<std::string> LogUntilTheFiles(const char* version, const std::vector<FileSpec>& files) {
+    size_t bytes = 0;
+    for (const FileSpec& file : files) bytes += file.content.size();
+    return {"patch file checked", LogBox(kTitle, Welcome2(version, kGameFolder), "yes"),
+            std::string("game folder ") + kGameFolder, "installed game checked",
+            "update: " + std::to_string(files.size()) + " files, " + std::to_string((bytes + 1023) / 1024) + " KB"};
+}
+
+std::string Replaced(const Scenario& s, const std::string& path) {
+    for (const FileSpec& file : s.patchFiles)
+        if (file.path == path) return "replaced " + Upper(path) + ", " + std::to_string(file.content.size()) + " bytes";
+    return "";
+}
+
+std::vector<std::string> LogOfTheEnd(bool done, int exitCode) {
+    if (done)
+        return {"GameVersion recorded: 10005", LogBox(kTitle, kDone, "ok"), "outcome: updated (exit code 0)"};
+    return {LogBox(kTitle, kNotComplete, "ok"), "outcome: errnotcomplete (exit code " + std::to_string(exitCode) + ")"};
+}
+
+std::vector<Scenario> UnattendedRuns() {
+    std::vector<Scenario> all;
+    {
+        Scenario s = Unattended(Complete("SilentCompleteUpdateLogsEveryFile"), std::string("/silent") + kLogSwitch);
+        s.logLines = LogUntilTheFiles("1.01", s.patchFiles);
+        for (const std::string& path : WriteOrder(false)) s.logLines.push_back(Replaced(s, path));
+        for (const std::string& line : LogOfTheEnd(true, 0)) s.logLines.push_back(line);
+        all.push_back(s);
+    }
+    {
+        // The map cannot be written: tried again three times a second apart,
+        // then the run is aborted; the files before it stay moved in.
+        Scenario s = Unattended(Installed("VerySilentDiskFullRetriedThenAborted"), std::string("/VERYSILENT") + kLogSwitch);
+        s.faultWrite = "KINGSFALL.MAP.~qp:1000:full";
+        s.updateRan = true;
+        s.exitCode = 5;
+        s.notCopied = {kMapPath, "readme.txt", "zln\\zavovudiz.exe"};
+        s.logLines = LogUntilTheFiles("1.01", s.patchFiles);
+        for (const char* path : {"empty.dat", "exact.bin", "maps\\campaign\\intro.txt"})
+            s.logLines.push_back(Replaced(s, path));
+        const std::string copyError = std::string("Error while trying to copy ") + kMap;
+        for (const char* answer : {"retry", "retry", "retry", "abort"})
+            s.logLines.push_back(LogBox("Error", copyError, answer));
+        for (const std::string& line : LogOfTheEnd(false, 5)) s.logLines.push_back(line);
+        all.push_back(s);
+    }
+    {
+        // From 1.04 the units are new already; the map and the sound are
+        // rebuilt, the readme copied whole.
+        Scenario s = Unattended(DeltaInstalled("VerySilentDeltaFrom104LogsRebuilds", "1.04"),
+                                std::string("/VERYSILENT") + kLogSwitch);
+        std::vector<FileSpec> files = {s.patchFiles[0], s.patchFiles[1], s.patchFiles[2], s.patchFiles[3]};
+        s.logLines = LogUntilTheFiles("1.04", files);
+        for (const std::string& line :
+             {Replaced(s, "readme.txt"), std::string("already new DATA\\UNITS.DAT, 40000 bytes"),
+              std::string("rebuilt from a delta MAPS\\KINGSFALL.MAP, 60000 bytes"),
+              std::string("rebuilt from a delta SOUNDS\\INTRO.WAV, 30000 bytes")})
+            s.logLines.push_back(line);
+        for (const std::string& line : LogOfTheEnd(true, 0)) s.logLines.push_back(line);
+        all.push_back(s);
+    }
+    {
+        Scenario s = Unattended(Installed("VerySilentNoGameExecutable"), "/VERYSILENT");
+        s.gameExecutable = false;
+        s.exitCode = 2;
+        all.push_back(s);
+        s = Unattended(Installed("VerySilentNewerVersionInstalled"), "/verysilent");
+        s.gameVersion = 0x10006;
+        s.exitCode = 3;
+        all.push_back(s);
+        s = Unattended(Installed("VerySilentGameRunning"), "/VerySilent");
+        s.gameRunning = true;
+        s.exitCode = 4;
+        all.push_back(s);
+        s = Unattended(Installed("VerySilentNoPayload"), "/VERYSILENT");
+        s.layout = PayloadLayout::kMissing;
+        s.exitCode = 6;
+        all.push_back(s);
+        s = Unattended(Installed("VerySilentUnknownSwitch"), "/VERYSILENT /SUPPRESSMSGBOXES");
+        s.exitCode = 7;
+        all.push_back(s);
+        // A log that cannot be made changes nothing.
+        s = Unattended(Complete("VerySilentLogInAMissingFolder"), "/VERYSILENT /LOG=\"C:\\No Such Folder\\p.log\"");
+        all.push_back(s);
+    }
+    {
+        // Without a silent switch an unknown word gets a box and the code of
+        // every early stop.
+        Scenario s = Installed("UnknownSwitchInABox");
+        s.commandLine = "\"{patch}\" /S";
+        s.answers = {"ok"};
+        s.boxes = {{kTitle, "Unknown switch: /S\n\nThe patch takes /SILENT, /VERYSILENT and /LOG=\"<file>\".", kOkError,
+                    "ok"}};
+        s.exitCode = -1;
+        all.push_back(s);
+    }
+    {
+        // A parent may name any file first on the command line: the payload
+        // still comes from the program's own file, also when that name is a
+        // relative one that does not lead to the patch from here.
+        Scenario s = Complete("CommandLineNamesAnotherProgram");
+        s.commandLine = "\"{bare}\"";
+        all.push_back(s);
+        s = Complete("CommandLineNamesThePatchRelatively");
+        s.commandLine = "\"QuorPatch.exe\"";
+        all.push_back(s);
+    }
+    return all;
+}
+
 // Inputs a player's machine may hold damaged: a registry value too long for
 // its buffer, local packs whose container cannot be opened.
 std::vector<Scenario> DamagedInputs() {
@@ -829,6 +967,7 @@ std::vector<Scenario> BuildScenarios() {
     for (Scenario& s : MachineFailures()) all.push_back(std::move(s));
     for (Scenario& s : ForeignRegistryValues()) all.push_back(std::move(s));
     for (Scenario& s : DeltaPatches()) all.push_back(std::move(s));
+    for (Scenario& s : UnattendedRuns()) all.push_back(std::move(s));
     return all;
 }
 

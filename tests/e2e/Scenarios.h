@@ -111,6 +111,10 @@ struct Scenario {
     std::vector<std::string> programsFiles;    // plain files below Programs
 
     // The run.
+    // The command line (W32_COMMAND_LINE), {patch} standing for the patch's
+    // host path and {bare} for the patcher without a payload; empty: the
+    // patch's own path in double quotes, as a double click gives it.
+    std::string commandLine;
     bool gameRunning = false;
     std::vector<FileSpec> restoreBefore;  // written into the game folder just before the run
     std::vector<std::string> answers;
@@ -129,6 +133,11 @@ struct Scenario {
     int exitCode = 0;
     std::vector<Box> boxes;
     bool updateRan = false;                    // the progress dialog ran
+    bool unseen = false;                       // the update ran without its dialog (/VERYSILENT)
+    // The log the run writes to C:\patch.log, each line without its time and
+    // the first line ("QUOR Patch started <date>") left out; none expected
+    // when empty.
+    std::vector<std::string> logLines;
     // Patch files left exactly as they were (bytes and attributes; missing
     // when they were missing). Every other patch file holds the patch's bytes
     // with normal attributes. No temporary file is ever left, and nothing

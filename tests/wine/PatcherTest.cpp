@@ -11,6 +11,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +86,7 @@ protected:
         EXPECT_EQ(onWine.gameVersion, onLinux.gameVersion);
         EXPECT_EQ(onWine.gameVersion64, onLinux.gameVersion64);
         EXPECT_EQ(onWine.links, onLinux.links);
+        EXPECT_EQ(onWine.log, onLinux.log);
         // Wine's shell writes no relative path; every other field must agree.
         for (size_t i = 0; i < onWine.linkFields.size() && i < onLinux.linkFields.size(); ++i) {
             const LnkFile &w = onWine.linkFields[i], &l = onLinux.linkFields[i];
@@ -448,8 +450,9 @@ TEST_F(PatcherOnScreen, CompleteUpdateShowsTheBoxesAndTheProgressDialog) {
 
 // A publisher signs the built patch (a throwaway self-signed certificate,
 // made here): the signature verifies, the signed patch applies exactly as
-// the unsigned one under Wine and, read as its own file by the Linux
-// patcher, on the host layer; a byte changed after signing is refused.
+// the unsigned one under Wine; a byte changed after signing is refused. (The
+// Linux patcher reads only its own file, which no Windows signing tool
+// signs: these runs are Wine's alone.)
 TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     const std::string dir = patches_->dir, key = dir + "/key.pem", cert = dir + "/cert.pem";
     const std::string signedPatch = dir + "/QuorPatch105-signed.exe";
@@ -476,8 +479,9 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     ScenarioRun scenario;
     scenario.answers = {"yes", "ok"};
     const Observation plain = RunBoth(scenario);
-    scenario.commandLine = "\"" + signedPatch + "\"";
-    const Observation signedRun = RunBoth(scenario, signedPatch, Input("QP_LINUX_PATCHER"));
+    scenario.patch = signedPatch;
+    const Observation signedRun = RunOnWine(Prefix(), scenario);
+    EXPECT_TRUE(signedRun.error.empty()) << signedRun.error;
     EXPECT_EQ(signedRun.exitCode, 0);
     EXPECT_EQ(signedRun.boxes, plain.boxes);
     EXPECT_EQ(signedRun.files, plain.files);
@@ -491,12 +495,56 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     const std::string damagedPatch = dir + "/QuorPatch105-signed-damaged.exe";
     ASSERT_NO_THROW(WriteText(damagedPatch, damaged));
     scenario.answers = {"ok"};
-    scenario.commandLine = "\"" + damagedPatch + "\"";
-    const Observation refused = RunBoth(scenario, damagedPatch, Input("QP_LINUX_PATCHER"));
+    scenario.patch = damagedPatch;
+    const Observation refused = RunOnWine(Prefix(), scenario);
+    EXPECT_TRUE(refused.error.empty()) << refused.error;
     EXPECT_EQ(refused.exitCode, 255);
     EXPECT_EQ(refused.boxes, std::vector<std::string>{Box("QUOR Patch", "Patch file is broken!", 0, "ok")});
     EXPECT_EQ(refused.gameVersion, 0x10001u);
     EXPECT_TRUE(refused.links.empty());
     EXPECT_EQ(refused.files.find("ZLN"), std::string::npos) << refused.files;
     EXPECT_EQ(RunCommand({Input("QP_TOOL"), "verify", damagedPatch}, {}, 120).exitCode, 1);
+}
+
+// Unattended: /VERYSILENT shows nothing, a complete run ends with 0 and one
+// whose file cannot be put in place (a folder stands where it goes) is tried
+// again, then aborted with 5; both builds write the same log.
+TEST_F(PatcherUnderWine, VerySilentRunsShowNothingAndTellTheirOutcome) {
+    ScenarioRun scenario;
+    scenario.switches = {"/VERYSILENT", "/LOG=C:\\Games\\patch.log"};
+    const Observation done = RunBoth(scenario);
+    EXPECT_EQ(done.exitCode, 0);
+    EXPECT_TRUE(done.boxes.empty());
+    EXPECT_EQ(done.gameVersion, std::stoul(Text("ver"), nullptr, 16));
+    EXPECT_EQ(done.links.size(), 1u);
+    ASSERT_FALSE(done.log.empty());
+    EXPECT_EQ(done.log.back(), "outcome: updated (exit code 0)");
+
+    scenario.gameFolders = {"readme-1.05.txt"};
+    const Observation failed = RunBoth(scenario);
+    EXPECT_EQ(failed.exitCode, 5);
+    EXPECT_TRUE(failed.boxes.empty());
+    EXPECT_EQ(failed.gameVersion, 0x10001u);
+    EXPECT_TRUE(failed.links.empty());
+    ASSERT_FALSE(failed.log.empty());
+    EXPECT_EQ(failed.log.back(), "outcome: errnotcomplete (exit code 5)");
+    const std::string copyError = "box \"Error\": Error while trying to copy README-1.05.TXT -> ";
+    EXPECT_EQ(std::count(failed.log.begin(), failed.log.end(), copyError + "retry"), 3) << failed.log.size();
+    EXPECT_EQ(std::count(failed.log.begin(), failed.log.end(), copyError + "abort"), 1);
+}
+
+// A parent may put another patch's path behind the program's: the payload
+// still comes from the program's own file, and the word is refused.
+TEST_F(PatcherUnderWine, AnotherPatchNamedOnTheCommandLineIsRefused) {
+    ScenarioRun scenario;
+    scenario.switches = {"Z:" + patches_->hostPatch};
+    scenario.answers = {"ok"};
+    for (char& c : scenario.switches[0])
+        if (c == '/') c = '\\';
+    const Observation seen = RunBoth(scenario);
+    EXPECT_EQ(seen.exitCode, 255);
+    ASSERT_EQ(seen.boxes.size(), 1u);
+    EXPECT_NE(seen.boxes[0].find("Unknown switch: Z:"), std::string::npos) << seen.boxes[0];
+    EXPECT_EQ(seen.gameVersion, 0x10001u);
+    EXPECT_EQ(seen.files.find("ZLN"), std::string::npos) << seen.files;
 }

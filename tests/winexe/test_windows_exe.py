@@ -41,11 +41,12 @@ VERSION_STRINGS = {
     "ProductName": "QUOR Patch",
 }
 
-# Progress dialog 101: 172 by 44 dialog units, 8-point "MS Sans Serif", one
-# left-aligned static text 1000. DS_SETFONT | DS_MODALFRAME | DS_CENTER |
+# Progress dialog 101: 172 by 44 dialog units, 8-point "MS Sans Serif", a
+# left-aligned static text 1000 and under it the progress bar 1001. DS_SETFONT | DS_MODALFRAME | DS_CENTER |
 # WS_POPUP | WS_CAPTION: no system menu, so no close box.
 DIALOG_STYLE = 0x40 | 0x80 | 0x800 | 0x80000000 | 0xC00000
 STATIC_STYLE = 0x50020000  # SS_LEFT | WS_CHILD | WS_VISIBLE | WS_GROUP
+BAR_STYLE = 0x50000000  # WS_CHILD | WS_VISIBLE
 
 # Imports that differ between the two builds only through the compiler's
 # runtime: x86_64 unwinds exceptions with the system's tables, i686 looks its
@@ -210,7 +211,8 @@ def check_dialog(pe):
             reader.align()
             item_style, _, ix, iy, icx, icy, item_id = reader.take("IIhhhhH")
             item_class, item_text = reader.text_or_ordinal(), reader.text_or_ordinal()
-            reader.at += reader.take("H")
+            extra = reader.take("H")  # creation data: its length, then the bytes
+            reader.at += extra
             items.append((item_style, ix, iy, icx, icy, item_id, item_class, item_text))
     except (struct.error, ValueError) as error:
         return ["dialog 101 is cut short: %s" % error]
@@ -223,7 +225,8 @@ def check_dialog(pe):
         problems.append("dialog menu, class or caption %r" % ((menu, window_class, caption),))
     if (points, font) != (8, "MS Sans Serif"):
         problems.append("dialog font %r %r, not 8-point MS Sans Serif" % (points, font))
-    wanted = [(STATIC_STYLE, 34, 17, 102, 8, 1000, 0x82, "Updating QUOR. Please, wait...")]
+    wanted = [(STATIC_STYLE, 34, 17, 102, 8, 1000, 0x82, "Updating QUOR. Please, wait..."),
+              (BAR_STYLE, 34, 29, 104, 8, 1001, "MSCTLS_PROGRESS32", "")]  # windres writes class names in capitals
     if items != wanted:
         problems.append("dialog controls %r, not %r" % (items, wanted))
     return problems

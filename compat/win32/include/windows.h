@@ -14,5 +14,6 @@
 #include "win32/process.h"
 #include "win32/thread.h"
 #include "win32/sync.h"
+#include "win32/clock.h"
 #include "win32/com.h"
 #include "win32/shell.h"

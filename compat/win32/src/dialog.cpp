@@ -8,6 +8,7 @@
 #include "env_faults.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <condition_variable>
 #include <mutex>
@@ -190,4 +191,22 @@ BOOL WINAPI SetDlgItemTextA(HWND dialog, int controlId, LPCSTR text)
 BOOL WINAPI IsWindow(HWND window)
 {
     return w32host::IsKnownWindow(window) ? TRUE : FALSE;
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT, WPARAM, LPARAM)
+{
+    if (!w32host::IsKnownWindow(window)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* controls)
+{
+    if (controls == nullptr || controls->dwSize != sizeof(INITCOMMONCONTROLSEX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
 }

@@ -108,6 +108,17 @@ std::string Joined(const std::vector<std::string>& lines) {
 }
 
 // Files, shortcuts and their fields after a run.
+// The lines of a log without their times ("12:00:00.000 ").
+std::vector<std::string> LogLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream text(ReadText(path));
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line.size() > 13 ? line.substr(13) : line);
+    }
+    return lines;
+}
+
 void Observe(const std::string& gameFolder, const std::string& programs, Observation* seen) {
     std::vector<std::string> files;
     ListTree(gameFolder, "", &files, "");
@@ -171,7 +182,10 @@ Observation RunOnLinux(const ScenarioRun& scenario) {
     std::vector<std::string> env = {"W32_DRIVE_C=" + dir + "/c", "W32_REGISTRY_FILE=" + dir + "/registry.reg",
                                     "W32_TRANSCRIPT=" + dir + "/transcript.jsonl", "W32_ANSWERS=" + joined,
                                     "W32_MUTEX_DIR=" + dir + "/mutex", "W32_PROGRAMS_DIR=C:\\Menu\\Programs"};
-    if (!scenario.commandLine.empty()) env.push_back("W32_COMMAND_LINE=" + scenario.commandLine);
+    std::string commandLine = scenario.commandLine;
+    if (commandLine.empty() && !scenario.switches.empty()) commandLine = "\"" + scenario.patch + "\"";
+    for (const std::string& word : scenario.switches) commandLine += " " + word;
+    if (!commandLine.empty()) env.push_back("W32_COMMAND_LINE=" + commandLine);
     CommandResult run = RunCommand({scenario.patch}, env, 60);
     if (!run.finished) seen.error = "the Linux patcher did not end within 60 s";
     seen.exitCode = run.exitCode;
@@ -183,6 +197,7 @@ Observation RunOnLinux(const ScenarioRun& scenario) {
     seen.gameVersion = sample::RegistryGameVersion(registry, sample::RegistryView::k32Bit);
     seen.gameVersion64 = sample::RegistryGameVersion(registry, sample::RegistryView::k64Bit);
     Observe(dir + "/c/Games/Quor", dir + "/c/Menu/Programs", &seen);
+    seen.log = LogLines(dir + "/c/Games/patch.log");
     return seen;
 }
 
@@ -214,6 +229,7 @@ Observation RunOnWine(const WinePrefix& prefix, const ScenarioRun& scenario) {
         RunRequest request;
         request.program = scenario.patch;
         request.answers = scenario.answers;
+        request.arguments = scenario.switches;
         request.workDir = dir;
         request.shotPrefix = scenario.shotPrefix;
         RunOutcome outcome = RunWithAnswers(prefix, request);
@@ -234,6 +250,7 @@ Observation RunOnWine(const WinePrefix& prefix, const ScenarioRun& scenario) {
             seen.gameVersion64 = hive.Dword(HiveKey(sample::RegistryView::k64Bit), "GameVersion");
         }
         Observe(dir + "/c/Games/Quor", programs, &seen);
+        seen.log = LogLines(dir + "/c/Games/patch.log");
     }
     std::remove(games.c_str());
     return seen;

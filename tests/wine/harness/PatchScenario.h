@@ -35,6 +35,9 @@ struct ScenarioRun : e2e::Scenario {
     // Linux run only: the command line the patcher is started with
     // (W32_COMMAND_LINE), so that it reads another patch file as its own.
     std::string commandLine;
+    // Switches behind the program's path on both builds' command lines
+    // (words without blanks: Wine quotes its arguments the Windows way).
+    std::vector<std::string> switches;
     // Under Wine, non-empty: the boxes and the progress dialog are captured
     // to <shotPrefix>box<N>.png and <shotPrefix>dialog.png (see RunRequest).
     std::string shotPrefix;
@@ -49,6 +52,9 @@ struct Observation {
     std::optional<uint32_t> gameVersion64;  // and in the 64-bit view
     std::vector<std::string> links;    // .lnk paths relative to Programs, sorted
     std::vector<LnkFile> linkFields;   // in the order of links
+    // The log a run was told to write to C:\Games\patch.log, each line
+    // without its time; empty when there is none.
+    std::vector<std::string> log;
     // Under Wine: the progress dialog as the trace shows it, and the captures.
     DialogTrace dialog;
     std::vector<WindowShot> boxShots;

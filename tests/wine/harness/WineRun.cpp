@@ -215,7 +215,9 @@ RunOutcome RunOnce(const WinePrefix& prefix, const RunRequest& request) {
                           ? request.program.substr(0, request.program.rfind('/') + 1)
                           : request.workDir;
     ChildProcess child;
-    if (!child.Start({prefix.Loader(), request.program}, options, &outcome.error))
+    std::vector<std::string> command = {prefix.Loader(), request.program};
+    command.insert(command.end(), request.arguments.begin(), request.arguments.end());
+    if (!child.Start(command, options, &outcome.error))
         return outcome;
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(

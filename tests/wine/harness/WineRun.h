@@ -35,6 +35,7 @@ struct RunOutcome {
 
 struct RunRequest {
     std::string program;               // host path of the .exe
+    std::vector<std::string> arguments;  // behind the program on its command line
     std::vector<std::string> answers;  // W32_ANSWERS words, one per box
     std::string workDir;               // empty: the program's folder
     // Bounds against a hang only: each run starts Wine cold (wineboot, the

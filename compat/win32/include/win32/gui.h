@@ -54,6 +54,8 @@
 
 // Window messages a dialog procedure may receive.
 #define WM_INITDIALOG 0x0110
+// The first message number a window class may define for itself.
+#define WM_USER 0x0400
 
 // Show states.
 #define SW_HIDE 0
@@ -85,3 +87,7 @@ HWND WINAPI GetDlgItem(HWND dialog, int controlId);
 BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
 BOOL WINAPI SetDlgItemTextA(HWND dialog, int controlId, LPCSTR text);
 BOOL WINAPI IsWindow(HWND window);
+// Queues a message for a window of a dialog and returns at once; nothing here
+// draws, so the message only has to find its window (a control's state, such
+// as a progress bar's position, is not kept).
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -22,3 +22,6 @@ DWORD WINAPI GetCurrentThreadId(void);
 // INFINITE waits for good). Only threads and events can be waited on here:
 // any other handle fails (WAIT_FAILED, ERROR_INVALID_HANDLE).
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+
+// Suspends the calling thread for at least the milliseconds given (0 yields).
+void WINAPI Sleep(DWORD milliseconds);
