@@ -159,8 +159,8 @@ Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* 
     bool made = match == Match::kDelta && Rebuild(old, target, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
     if (match == Match::kAlreadyNew) {
-        LogFileAction(FileAction::kAlreadyNew, relative, oldSize);
-        AddProgress(oldSize);
+        LogFileAction(FileAction::kAlreadyNew, relative, content.size);
+        AddProgress(content.size);
         return Outcome::kAlreadyNew;
     }
     if (made) AddProgress(*size);
