@@ -105,11 +105,9 @@ ErrorCode CBFHP::Attach(CFile* newFile) {
 
 PoolHandle CBFHP::GetRoot() { return header.rootHandle; }
 
-// A reader changes nothing: what there is to store, the file stores.
-ErrorCode CBFHP::Flush() {
-    if (!file) return lastError = ERR_UNKNOWN;
-    return lastError = file->Flush();
-}
+// A reader changes nothing, so it has nothing to store: its file (a reading
+// container, say) is not asked to flush.
+ErrorCode CBFHP::Flush() { return lastError = file ? nullptr : ERR_UNKNOWN; }
 
 // --- Writing: only CWritableBFHP writes -----------------------------------
 
