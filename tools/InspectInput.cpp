@@ -217,29 +217,61 @@ std::vector<PackListEntry> RequirePackListing(const InspectInput& input, CFile* 
     return entries;
 }
 
+namespace {
+
+// The stored block of a container input that holds the image's byte: its
+// file offsets [*from, *to), whether it is raw, and the block size. False
+// when the container's header or table does not read.
+bool StoredBlock(const InspectInput& input, uint64_t imageOffset, uint64_t* from, uint64_t* to, bool* raw,
+                 uint32_t* blockSize) {
+    CFile* file = input.file.get();
+    const uint32_t start = input.containerOffset, containerSize = input.containerEnd - start;
+    uint8_t header[kLzssHeaderSize], entry[4];
+    if (ReadExactly(file, start, header, sizeof header)) return false;
+    const uint32_t size = LoadU32(header + 4);
+    *blockSize = LoadU32(header + 8);
+    if (*blockSize == 0) return false;
+    const uint32_t count = LzssBlockCount(size, *blockSize);
+    const uint64_t k = imageOffset / *blockSize;
+    if (k >= count) {
+        *from = *to = input.containerEnd;
+        *raw = false;
+        return true;
+    }
+    // Table entries k and k + 1 (the last block runs to the container's end).
+    uint32_t bounds[2] = {0, containerSize};
+    for (uint32_t i = 0; i < 2 && k + i < count; ++i) {
+        const uint64_t at = kLzssTableOffset + 4 * (k + i);
+        if (at + 4 > containerSize || ReadExactly(file, uint32_t(start + at), entry, 4)) return false;
+        bounds[i] = LoadU32(entry);
+    }
+    if (bounds[0] > containerSize) bounds[0] = containerSize;
+    if (bounds[1] > containerSize || bounds[1] < bounds[0]) bounds[1] = bounds[0];
+    *from = uint64_t(start) + bounds[0];
+    *to = uint64_t(start) + bounds[1];
+    *raw = bounds[1] - bounds[0] >= LzssBlockLength(size, *blockSize, uint32_t(k));
+    return true;
+}
+
+// The file offset just behind the stored bytes that hold the image's byte.
+uint64_t FileEndOfImage(const InspectInput& input, uint64_t imageOffset) {
+    if (!IsContainer(input)) return imageOffset + 1;
+    uint64_t from = 0, to = 0;
+    bool raw = false;
+    uint32_t blockSize = 0;
+    if (!StoredBlock(input, imageOffset, &from, &to, &raw, &blockSize)) return input.containerEnd;
+    return raw && from < to ? from + imageOffset % blockSize + 1 : to;
+}
+
+}  // namespace
+
 uint64_t FileOffsetOfImage(const InspectInput& input, uint64_t imageOffset) {
     if (!IsContainer(input)) return imageOffset;
-    // The container's header and the table entry of the block that holds the byte.
-    CFile* file = input.file.get();
-    const uint32_t start = input.containerOffset;
-    uint8_t header[kLzssHeaderSize], entry[8];
-    if (ReadExactly(file, start, header, sizeof header)) return start;
-    const uint32_t size = LoadU32(header + 4), blockSize = LoadU32(header + 8);
-    if (blockSize == 0) return start;
-    const uint32_t count = LzssBlockCount(size, blockSize);
-    const uint64_t k = imageOffset / blockSize;
-    if (k >= count) return input.containerEnd;
-    const uint32_t containerSize = input.containerEnd - start;
-    const uint64_t at = LzssDataStart(uint32_t(k)) - 4;
-    if (at + 4 > containerSize || ReadExactly(file, uint32_t(start + at), entry, 4)) return start;
-    const uint32_t from = LoadU32(entry);
-    uint32_t to = containerSize;  // the last block runs to the end
-    if (k + 1 < count)
-        to = at + 8 <= containerSize && !ReadExactly(file, uint32_t(start + at + 4), entry + 4, 4) ? LoadU32(entry + 4)
-                                                                                                  : from;
-    if (from > containerSize) return input.containerEnd;
-    const bool raw = to >= from && to - from >= LzssBlockLength(size, blockSize, uint32_t(k));
-    return uint64_t(start) + from + (raw ? imageOffset % blockSize : 0);
+    uint64_t from = 0, to = 0;
+    bool raw = false;
+    uint32_t blockSize = 0;
+    if (!StoredBlock(input, imageOffset, &from, &to, &raw, &blockSize)) return input.containerOffset;
+    return from + (raw && from < to ? imageOffset % blockSize : 0);
 }
 
 uint64_t FaultOffset(const InspectInput& input, const IntegrityFault& fault) {
@@ -252,10 +284,10 @@ std::string DescribeFault(const InspectInput& input, const IntegrityFault& fault
     text += fault.what ? fault.what : "?";
     if (fault.end > fault.offset) {
         // A checksum covers a range and cannot tell which of its bytes differ.
-        const uint64_t last = fault.inPack ? FileOffsetOfImage(input, fault.end - 1)
+        const uint64_t last = fault.inPack ? FileEndOfImage(input, fault.end - 1) - 1
                                            : uint64_t(input.containerOffset) + fault.end - 1;
         text += " (the damage lies somewhere in file offsets " + std::to_string(FaultOffset(input, fault)) + " to " +
-                std::to_string(last) + (fault.inPack ? ", as far as the blocks that hold them reach)" : ")");
+                std::to_string(last) + ")";
     }
     return text;
 }
