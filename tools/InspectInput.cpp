@@ -1,5 +1,6 @@
 #include "InspectInput.h"
 #include "Command.h"
+#include "CrcLocate.h"
 #include "PackDeltas.h"
 #include "StreamFiles.h"
 
@@ -274,7 +275,50 @@ uint64_t FileOffsetOfImage(const InspectInput& input, uint64_t imageOffset) {
     return from + (raw && from < to ? imageOffset % blockSize : 0);
 }
 
+namespace {
+
+// Where one changed byte would explain a checksum that does not match: its
+// file offset (for a pack checksum, that of the block that holds it, unless
+// the block is raw) and for a pack checksum its pack offset. The stored CRC runs
+// over the container's header, table entries 0 to k and blocks 0 to k - 1,
+// where block k's stored bytes begin at the fault's end.
+bool LocateChange(const InspectInput& input, const IntegrityFault& fault, uint64_t* fileOffset, uint64_t* packOffset,
+                  bool* inBlock) {
+    *inBlock = false;
+    if (fault.syndrome == 0 || fault.end <= fault.offset) return false;
+    uint64_t at = 0;
+    if (fault.inPack) {
+        if (!LocateOneChangedByte(fault.syndrome, fault.end - fault.offset, &at)) return false;
+        *packOffset = fault.offset + at;
+        *fileOffset = FileOffsetOfImage(input, *packOffset);
+        *inBlock = IsContainer(input) && *fileOffset + 1 != FileEndOfImage(input, *packOffset);
+        return true;
+    }
+    if (!IsContainer(input)) return false;
+    CFile* file = input.file.get();
+    uint8_t header[kLzssHeaderSize];
+    if (ReadExactly(file, input.containerOffset, header, sizeof header) || LoadU32(header + 8) == 0) return false;
+    const uint32_t count = LzssBlockCount(LoadU32(header + 4), LoadU32(header + 8));
+    const uint64_t dataStart = LzssDataStart(count);
+    if (dataStart > fault.end) return false;
+    std::vector<uint8_t> table(4 * size_t(count));
+    if (ReadExactly(file, input.containerOffset + kLzssTableOffset, table.data(), uint32_t(table.size()))) return false;
+    uint32_t k = count;
+    while (k > 0 && LoadU32(table.data() + 4 * (k - 1)) >= fault.end) --k;
+    if (k == count || LoadU32(table.data() + 4 * k) != fault.end) return false;
+    const uint64_t head = LzssDataStart(k + 1);  // the header and table entries 0 to k
+    if (!LocateOneChangedByte(fault.syndrome, head + (fault.end - dataStart), &at)) return false;
+    *packOffset = UINT64_MAX;
+    *fileOffset = input.containerOffset + (at < head ? at : dataStart + (at - head));
+    return true;
+}
+
+}  // namespace
+
 uint64_t FaultOffset(const InspectInput& input, const IntegrityFault& fault) {
+    uint64_t located = 0, packOffset = 0;
+    bool inBlock = false;
+    if (LocateChange(input, fault, &located, &packOffset, &inBlock)) return located;
     return fault.inPack ? FileOffsetOfImage(input, fault.offset) : uint64_t(input.containerOffset) + fault.offset;
 }
 
@@ -286,8 +330,21 @@ std::string DescribeFault(const InspectInput& input, const IntegrityFault& fault
         // A checksum covers a range and cannot tell which of its bytes differ.
         const uint64_t last = fault.inPack ? FileEndOfImage(input, fault.end - 1) - 1
                                            : uint64_t(input.containerOffset) + fault.end - 1;
-        text += " (the damage lies somewhere in file offsets " + std::to_string(FaultOffset(input, fault)) + " to " +
-                std::to_string(last) + ")";
+        const uint64_t first = fault.inPack ? FileOffsetOfImage(input, fault.offset)
+                                            : uint64_t(input.containerOffset) + fault.offset;
+        text += " (the damage lies somewhere in file offsets " + std::to_string(first) + " to " + std::to_string(last);
+        uint64_t located = 0, packOffset = 0;
+        bool inBlock = false;
+        const bool found = LocateChange(input, fault, &located, &packOffset, &inBlock);
+        if (found && inBlock)
+            text += "; one changed byte at pack offset " + std::to_string(packOffset) +
+                    ", in the compressed block stored from file offset " + std::to_string(located) +
+                    ", would explain it";
+        else if (found)
+            text += "; one changed byte at file offset " + std::to_string(located) +
+                    (packOffset != UINT64_MAX ? " (pack offset " + std::to_string(packOffset) + ")" : "") +
+                    " would explain it";
+        text += ")";
     }
     return text;
 }

@@ -296,9 +296,11 @@ PatchChecksum Broken(IntegrityFault* fault, const char* what, uint32_t at) {
 }
 
 // A CRC over [from, to) that does not match.
-PatchChecksum Mismatch(IntegrityFault* fault, const char* what, uint32_t from, uint32_t to, bool inPack) {
+PatchChecksum Mismatch(IntegrityFault* fault, const char* what, uint32_t from, uint32_t to, bool inPack,
+                       uint32_t found, uint32_t stored) {
     Fail(fault, what, from, kNoBlock, inPack);
     fault->end = to;
+    fault->syndrome = found ^ stored;
     return PatchChecksum::kBroken;
 }
 
@@ -317,10 +319,11 @@ PatchChecksum CheckStoredCrc(CFile* container, const PatchCrcEntry& entry, const
     CrcSink tail{k * t.blockSize, entry.coveredSize + kPatchCrcTailCrcOffset};
     if (!DecodeBlocks(container, t, AddToCrc, &tail, fault, k, t.count)) return PatchChecksum::kBroken;
     if (storedCrc != entry.storedCrc)
-        return Mismatch(fault, "the container's stored bytes do not match the PATCH.CRC entry", 0, t.Start(k), false);
+        return Mismatch(fault, "the container's stored bytes do not match the PATCH.CRC entry", 0, t.Start(k), false,
+                        storedCrc, entry.storedCrc);
     if (tail.crc != entry.tailCrc)
         return Mismatch(fault, "the pack's last blocks do not match the PATCH.CRC entry", k * t.blockSize,
-                        entry.coveredSize + kPatchCrcTailCrcOffset, true);
+                        entry.coveredSize + kPatchCrcTailCrcOffset, true, tail.crc, entry.tailCrc);
     return PatchChecksum::kSound;
 }
 
@@ -380,6 +383,7 @@ PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, 
         crc = sink.crc;
     }
     if (crc != entry.crc)
-        return Mismatch(fault, "the pack's CRC-32 does not match its PATCH.CRC entry", 0, entry.coveredSize, true);
+        return Mismatch(fault, "the pack's CRC-32 does not match its PATCH.CRC entry", 0, entry.coveredSize, true, crc,
+                        entry.crc);
     return PatchChecksum::kSound;
 }

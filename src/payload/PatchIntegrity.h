@@ -33,6 +33,7 @@ struct IntegrityFault {
     // A checksum that does not match cannot tell which byte differs: the
     // end of the range it covers (offset is its start, in the same terms).
     uint32_t end = 0;
+    uint32_t syndrome = 0;  // that checksum's CRC as found xor as stored
 };
 
 // Receives each block's decoded bytes in order: imageOffset is where they
