@@ -21,8 +21,9 @@ class ExecutableLike {
 public:
     // About size bytes; zeroShare of them zero-filled data (0 to 1).
     ExecutableLike(uint32_t seed, size_t size, double zeroShare = 0.25) : rng_(seed), zeroShare_(zeroShare) {
-        while (Estimate() < size) {
+        for (size_t code = 0; Estimate(code) < size;) {
             functions_.push_back(Next());
+            code += Align(BodyLength(functions_.back()), 16);
             if (functions_.size() % 8 == 0) strings_.push_back(Next());
         }
     }
@@ -141,9 +142,7 @@ private:
     }
 
     uint32_t Next() { return uint32_t(rng_()); }
-    size_t Estimate() const {
-        size_t code = 0;
-        for (uint32_t seed : functions_) code += Align(BodyLength(seed), 16);
+    size_t Estimate(size_t code) const {
         return size_t(double(kHeader + code + 24 * strings_.size() + 4 * functions_.size()) / (1 - zeroShare_));
     }
 
