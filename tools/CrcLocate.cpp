@@ -22,18 +22,19 @@ struct Tables {
 
 bool LocateOneChangedByte(uint32_t syndrome, uint64_t length, uint64_t* position) {
     static const Tables tables;
-    if (syndrome == 0) return false;
+    if (syndrome == 0 || length > kLocatableLength) return false;
     // The syndrome of a change v at distance d from the end is entry[v]
     // carried through d zero bytes; step back one zero byte at a time.
+    unsigned found = 0;
     uint32_t state = syndrome;
     for (uint64_t distance = 0; distance < length; ++distance) {
         const uint8_t index = tables.byTop[state >> 24];
         if (tables.entry[index] == state) {  // a change of one byte, index, here
             *position = length - 1 - distance;
-            return true;
+            ++found;
         }
         // Undo state' = entry[state & 0xFF] ^ (state >> 8) for a zero byte.
         state = ((state ^ tables.entry[index]) << 8) | index;
     }
-    return false;
+    return found == 1;
 }

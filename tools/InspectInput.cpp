@@ -337,11 +337,11 @@ std::string DescribeFault(const InspectInput& input, const IntegrityFault& fault
         bool inBlock = false;
         const bool found = LocateChange(input, fault, &located, &packOffset, &inBlock);
         if (found && inBlock)
-            text += "; one changed byte at pack offset " + std::to_string(packOffset) +
+            text += "; of single changed bytes, only the one at pack offset " + std::to_string(packOffset) +
                     ", in the compressed block stored from file offset " + std::to_string(located) +
                     ", would explain it";
         else if (found)
-            text += "; one changed byte at file offset " + std::to_string(located) +
+            text += "; of single changed bytes, only the one at file offset " + std::to_string(located) +
                     (packOffset != UINT64_MAX ? " (pack offset " + std::to_string(packOffset) + ")" : "") +
                     " would explain it";
         text += ")";
