@@ -93,9 +93,28 @@ NamedFault ParseFault(const std::string& output) {
     return fault;
 }
 
+// The versions and the patch, made once for the test program.
+struct SharedPatch {
+    TempDir temp{"deltapatch"};
+    std::vector<Bytes> versions;
+    Bytes library, patch, container, image;
+    size_t containerAt = 0;
+    bool built = false;
+};
+
 class DeltaPatchInspection : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() { shared = new SharedPatch; }
+    static void TearDownTestSuite() {
+        delete shared;
+        shared = nullptr;
+    }
+
     void SetUp() override {
+        if (!shared->built) Build();
+    }
+
+    void Build() {
         // Two installed versions and the new one; the library is new, so it
         // goes whole, and the program goes as a delta from each base.
         const testdata::ExecutableLike program(103, 1200000);
@@ -110,7 +129,6 @@ protected:
         }
         Write(dir / "new" / "data" / "big.dll", library);
         Write(dir / "Patch.ini", Text(kStrings));
-        patchPath = (dir / "patch.exe").string();
         const ToolRun build = Tool(std::string("build --stub ") + QPPATCHER + " --strings " + (dir / "Patch.ini").string() +
                                    Bases() + " --from " + (dir / "new").string() + " --out " + patchPath);
         ASSERT_EQ(build.exitCode, 0) << build.output;
@@ -126,6 +144,7 @@ protected:
         ASSERT_EQ(ReadExactly(&lzss, 0, image.data(), uint32_t(image.size())), nullptr);
         ASSERT_GT(image.size(), 3000000u) << "a pack of several megabytes";
         if (const char* keep = std::getenv("QP_SAVE_DELTA_PATCH")) Write(keep, container);
+        shared->built = true;
     }
 
     std::string Bases() const {
@@ -169,13 +188,15 @@ protected:
         return bytes;
     }
 
-    TempDir temp{"deltapatch"};
-    fs::path dir{temp.Path()};
-    std::vector<Bytes> versions;
-    Bytes library, patch, container, image;
-    std::string patchPath;
-    size_t containerAt = 0;
+    static SharedPatch* shared;
+    const fs::path dir{shared->temp.Path()};
+    const std::string patchPath{(dir / "patch.exe").string()};
+    std::vector<Bytes>& versions = shared->versions;
+    Bytes &library = shared->library, &patch = shared->patch, &container = shared->container, &image = shared->image;
+    size_t& containerAt = shared->containerAt;
 };
+
+SharedPatch* DeltaPatchInspection::shared = nullptr;
 
 }  // namespace
 
