@@ -51,8 +51,9 @@ std::string BaseFile(const std::string& folder, const std::string& relative) {
 
 // Rebuilds every file the patch carries as deltas from the base, in
 // streams: the old file read where the delta asks, the result only
-// measured. Empty when every file comes out with its CRC-32, else the first
-// fault; *summary counts what was done.
+// measured, each delta read through the pack service. Empty when every file
+// comes out with its CRC-32, else the first fault and in *faulty the delta
+// it concerns (for its offset); *summary counts what was done.
 std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>& deltas, const GameBase& base,
                       std::string* summary, const PackDelta** faulty) {
     unsigned rebuilt = 0, alreadyNew = 0, whole = 0;

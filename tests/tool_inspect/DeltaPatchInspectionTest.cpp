@@ -22,10 +22,13 @@
 #include "framework/LittleEndian.h"
 #include "payload/DeltaKey.h"
 #include "payload/LzssFile.h"
+#include "payload/LzssWriter.h"
+#include "payload/PackWriter.h"
 #include "payload/PackFS.h"
 #include "payload/PatchCrc.h"
 #include "payload/PatchSeal.h"
 #include "payload/PayloadScan.h"
+#include "pools/DefaultPools.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -215,6 +218,46 @@ TEST_F(DeltaPatchInspection, EveryCommandReadsTheSoundPatch) {
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(Read(dir / "out" / "FILES" / "DATA" / "BIG.DLL"), library);
     EXPECT_EQ(Read(dir / "out" / "FILES" / "README.TXT"), Text("QUOR 1.05\r\n"));
+}
+
+// The same patch written without the checksum entry: the patcher refuses
+// it, so verify and check name it; list and extract read it.
+TEST_F(DeltaPatchInspection, APatchWithoutTheChecksumEntryIsNamed) {
+    CPackFS pack;
+    ASSERT_EQ(pack.Attach(new MemoryFile(image)), nullptr);
+    const std::vector<std::string> names = {DeltaName(0), DeltaName(1), "FILES\\DATA\\BIG.DLL", "FILES\\README.TXT",
+                                            "PATCH.INI"};
+    std::vector<Bytes> contents;
+    std::vector<PackWriterEntry> entries;
+    for (const std::string& name : names) {
+        ErrorCode error = nullptr;
+        std::unique_ptr<CFile> file(pack.Open(name.c_str(), FM_READ, &error));
+        ASSERT_NE(file, nullptr) << name;
+        contents.emplace_back(file->GetSize());
+        ASSERT_EQ(ReadExactly(file.get(), 0, contents.back().data(), uint32_t(contents.back().size())), nullptr);
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+        entries.push_back({names[i].c_str(), contents[i].data(), uint32_t(contents[i].size()), 0x5A216000u});
+    uint8_t* plain = nullptr;
+    uint32_t plainSize = 0;
+    ASSERT_EQ(BuildPackImage(entries.data(), uint32_t(entries.size()), &plain, &plainSize), nullptr);
+    MemoryFile compressed;
+    ASSERT_EQ(CompressLzssImage(plain, plainSize, &compressed, 0x8000, 0xC4, nullptr), nullptr);
+    g_pDefaultPtrPool->Free(plain);
+    Bytes bytes(patch.begin(), patch.begin() + long(containerAt));
+    bytes.insert(bytes.end(), compressed.data.begin(), compressed.data.end());
+    const std::string file = (dir / "unchecked.exe").string();
+    Write(file, bytes);
+
+    for (const std::string& command : {"verify " + file, "verify" + Bases() + " " + file, "check " + file}) {
+        const ToolRun run = Tool(command);
+        EXPECT_EQ(run.exitCode, 1) << command << ": " << run.output;
+        EXPECT_NE(run.output.find("without a PATCH.CRC entry"), std::string::npos) << command << ": " << run.output;
+        EXPECT_GE(ParseFault(run.output).offset, containerAt) << run.output;
+    }
+    EXPECT_EQ(Tool("list " + file).exitCode, 0);
+    ASSERT_EQ(Tool("extract " + file + " " + (dir / "unchecked").string()).exitCode, 0);
+    EXPECT_EQ(Read(dir / "unchecked" / "FILES" / "DATA" / "BIG.DLL"), library);
 }
 
 TEST_F(DeltaPatchInspection, EveryDamagedCopyIsNamedAtItsOffsetNeverASignal) {
