@@ -5,8 +5,9 @@
 //   build/make_corpus tests/fuzz/corpus
 // inspect/delta-patch, the container of a real-size two-version patch, comes
 // from the tool's own build instead:
-//   QP_SAVE_DELTA_PATCH=$PWD/tests/fuzz/corpus/inspect/delta-patch \
+//   QP_SAVE_DELTA_PATCH=$PWD/tests/fuzz/corpus/inspect/delta-patch
 //       build/gcc/tests/tool_inspect/test_tool_inspect --gtest_filter='DeltaPatch*Sound*'
+// (one command line)
 // (it must stay under 1 MB, the most libFuzzer reads of a seed by default).
 #include <cstdio>
 #include <string>
