@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool HasDeltaOnlyFile(const std::vector<uint8_t>& pack, const std::vector<PackListEntry>& entries)
+bool HasDeltaOnlyFile(CPackFS* pack, const std::vector<PackListEntry>& entries)
 {
     for (const auto& [relative, file] : ReadPackDeltas(pack, entries))
         if (!file.whole)
@@ -57,8 +57,9 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
 {
     const std::string baseFolder = bases.empty() ? "" : bases.front().folder;
     const InspectInput input = ReadInspectInput(path);
-    const std::vector<uint8_t> pack = DecodedContents(input);
-    if (ContentsKind(input, pack) != InputKind::Pack)
+    RequireSoundContainer(input);
+    InspectChain chain(input);
+    if (chain.ContentsKind() != InputKind::Pack)
         throw ToolError(path + " holds an HPFS pack, not a patch's pack");
     // What the patcher refuses before its welcome question is refused here too.
     std::string checksum;
@@ -66,17 +67,18 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
     const std::string mountFault = CheckAsThePatcherMounts(input, &checksum, &at);
     if (!mountFault.empty())
         throw ToolError("the patcher refuses " + path + ": fault at offset " + std::to_string(at) + ": " + mountFault);
-    std::vector<PackListEntry> entries;
-    const PackFault fault = ReadPackDirectory(pack, &entries);
-    if (!fault.what.empty())
-        throw ToolError("damaged pack at pack offset " + std::to_string(fault.offset) + ": " + fault.what);
+    const std::vector<PackListEntry> entries = RequirePackListing(input, chain.Image());
+    if (ErrorCode error = chain.AttachPack())
+        throw ToolError(std::string("the pack does not mount: ") + ErrorText(error));
     StringsCheckContext context;
     std::vector<uint8_t> strings;
     bool found = false;
     for (const PackListEntry& entry : entries) {
         context.packNames.push_back(entry.name);
         if (entry.name == kStringsPackName) {
-            strings.assign(pack.begin() + entry.offset, pack.begin() + entry.offset + entry.size);
+            strings.resize(entry.size);
+            if (entry.size && ReadExactly(chain.Image(), entry.offset, strings.data(), entry.size))
+                throw ToolError("the strings file PATCH.INI does not read");
             found = true;
         }
     }
@@ -90,7 +92,7 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
     size_t errors = ReportFindings(CheckStrings(strings, context), label, stdout);
     errors += CheckWrittenNames(entries, path);
     if (AreVersioned(bases))
-        errors += CheckVersionWindow(strings, bases, HasDeltaOnlyFile(pack, entries), label);
+        errors += CheckVersionWindow(strings, bases, HasDeltaOnlyFile(chain.Pack(), entries), label, stdout);
     return errors;
 }
 

@@ -15,6 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr uint32_t kChunk = 256 * 1024;  // a pack entry is copied out in pieces of this size
+
 // The host path below root of a stored backslash-separated name.
 fs::path SafeTarget(const fs::path& root, const std::string& name) {
     fs::path target = root;
@@ -31,16 +33,28 @@ fs::path SafeTarget(const fs::path& root, const std::string& name) {
     return target;
 }
 
+// A file to write: an HPFS file's bytes, or a pack entry's range of the image.
 struct OutputItem {
     fs::path target;
-    const uint8_t* bytes;
-    size_t size;
+    const std::vector<uint8_t>* bytes;
+    uint32_t offset, size;
 };
 
-void WriteItem(const OutputItem& item) {
+void WriteItem(const OutputItem& item, CFile* image) {
     fs::create_directories(item.target.parent_path());
     std::ofstream out(item.target, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(item.bytes), std::streamsize(item.size));
+    if (item.bytes) {
+        out.write(reinterpret_cast<const char*>(item.bytes->data()), std::streamsize(item.bytes->size()));
+    } else {
+        std::vector<uint8_t> chunk(item.size < kChunk ? item.size : kChunk);
+        for (uint32_t done = 0; done < item.size && out;) {
+            const uint32_t n = item.size - done < kChunk ? item.size - done : kChunk;
+            if (ErrorCode error = ReadExactly(image, item.offset + done, chunk.data(), n))
+                throw ToolError("cannot read " + item.target.filename().string() + " from the pack: " + ErrorText(error));
+            out.write(reinterpret_cast<const char*>(chunk.data()), n);
+            done += n;
+        }
+    }
     out.close();
     if (!out) throw ToolError("cannot write " + item.target.string());
 }
@@ -48,32 +62,30 @@ void WriteItem(const OutputItem& item) {
 int RunExtract(const std::vector<std::string>& args) {
     if (args.size() != 2) throw ToolError("usage: qptool extract <file> <folder>");
     const InspectInput input = ReadInspectInput(args[0]);
-    const std::vector<uint8_t> contents = DecodedContents(input);
-    const InputKind kind = ContentsKind(input, contents);
+    RequireSoundContainer(input);
+    InspectChain chain(input);
+    const InputKind kind = chain.ContentsKind();
     const fs::path root = args[1];
     std::vector<OutputItem> items;
     std::vector<fs::path> folders;  // HPFS directories, empty ones included
     std::vector<HpfsItem> tree;
-    std::vector<PackListEntry> entries;
     if (kind == InputKind::Hpfs) {
-        tree = ReadHpfsTree(contents, true);
+        tree = ReadHpfsTree(ReadWholeImage(chain.Image()), true);
         for (const HpfsItem& item : tree) {
             std::string name = item.directory ? item.path.substr(0, item.path.size() - 1) : item.path;
             if (item.directory) folders.push_back(SafeTarget(root, name));
-            else items.push_back({SafeTarget(root, name), item.bytes.data(), item.bytes.size()});
+            else items.push_back({SafeTarget(root, name), &item.bytes, 0, 0});
         }
     } else {
-        const PackFault fault = ReadPackDirectory(contents, &entries);
-        if (!fault.what.empty())
-            throw ToolError("damaged pack at pack offset " + std::to_string(fault.offset) + ": " + fault.what);
-        for (const PackListEntry& entry : entries)
-            items.push_back({SafeTarget(root, entry.name), contents.data() + entry.offset, entry.size});
+        // Every entry's range lies inside the pack (the listing checks it).
+        for (const PackListEntry& entry : RequirePackListing(input, chain.Image()))
+            items.push_back({SafeTarget(root, entry.name), nullptr, entry.offset, entry.size});
     }
     std::error_code error;
     fs::create_directories(root, error);
     if (error) throw ToolError("cannot make the folder " + root.string() + ": " + error.message());
     for (const fs::path& folder : folders) fs::create_directories(folder);
-    for (const OutputItem& item : items) WriteItem(item);
+    for (const OutputItem& item : items) WriteItem(item, chain.Image());
     std::printf("%s: %zu files written below %s\n", DescribeInput(input, kind).c_str(), items.size(), root.string().c_str());
     return 0;
 }

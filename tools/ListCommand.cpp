@@ -15,22 +15,22 @@ namespace {
 int RunList(const std::vector<std::string>& args) {
     if (args.size() != 1) throw ToolError("usage: qptool list <file>");
     const InspectInput input = ReadInspectInput(args[0]);
-    const std::vector<uint8_t> contents = DecodedContents(input);
-    const InputKind kind = ContentsKind(input, contents);
+    RequireSoundContainer(input);
+    InspectChain chain(input);
+    const InputKind kind = chain.ContentsKind();
     std::printf("%s: %s\n", args[0].c_str(), DescribeInput(input, kind).c_str());
     if (kind == InputKind::Hpfs) {
-        for (const HpfsItem& item : ReadHpfsTree(contents, false)) {
+        for (const HpfsItem& item : ReadHpfsTree(ReadWholeImage(chain.Image()), false)) {
             if (item.directory) std::printf("%10s  %s\n", "<dir>", item.path.c_str());
             else std::printf("%10u  %s\n", item.size, item.path.c_str());
         }
         return 0;
     }
-    std::vector<PackListEntry> entries;
-    const PackFault fault = ReadPackDirectory(contents, &entries);
-    if (!fault.what.empty())
-        throw ToolError("damaged pack at pack offset " + std::to_string(fault.offset) + ": " + fault.what);
+    const std::vector<PackListEntry> entries = RequirePackListing(input, chain.Image());
+    if (ErrorCode error = chain.AttachPack())
+        throw ToolError(std::string("the pack does not mount: ") + ErrorText(error));
     std::map<std::string, const PackDelta*> deltas;
-    const std::map<std::string, PackDeltaFile> deltaFiles = ReadPackDeltas(contents, entries);
+    const std::map<std::string, PackDeltaFile> deltaFiles = ReadPackDeltas(chain.Pack(), entries);
     for (const auto& [relative, file] : deltaFiles)
         for (const PackDelta& delta : file.deltas) deltas[delta.name] = &delta;
     uint64_t total = 0;

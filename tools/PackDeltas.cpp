@@ -2,15 +2,14 @@
 #include "PackDeltas.h"
 
 #include "PackNames.h"
-#include "VectorFile.h"
 
 #include "payload/DeltaKey.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 
-std::map<std::string, PackDeltaFile> ReadPackDeltas(const std::vector<uint8_t>& pack,
-                                                    const std::vector<PackListEntry>& entries)
+std::map<std::string, PackDeltaFile> ReadPackDeltas(CPackFS* pack, const std::vector<PackListEntry>& entries)
 {
     const std::string& prefix = kDeltasPackPrefix;
     std::map<std::string, PackDeltaFile> files;
@@ -23,11 +22,13 @@ std::map<std::string, PackDeltaFile> ReadPackDeltas(const std::vector<uint8_t>& 
         delta.name = entry.name;
         delta.offset = entry.offset;
         delta.size = entry.size;
-        CVectorFile file;
-        file.data.assign(pack.begin() + entry.offset, pack.begin() + entry.offset + entry.size);
+        ErrorCode error = nullptr;
+        std::unique_ptr<CFile> file(pack->Open(entry.name.c_str(), FM_READ, &error));
         if (!ParseDeltaKey(entry.name.c_str() + slash + 1, &delta.keySize, &delta.keyCrc))
             delta.fault = "its name is no old size and CRC-32 (16 hexadecimal digits)";
-        else if (const ErrorCode error = ReadDeltaHeader(&file, &delta.header))
+        else if (!file)
+            delta.fault = std::string("it does not open: ") + ErrorText(error);
+        else if ((error = ReadDeltaHeader(file.get(), &delta.header)))
             delta.fault = std::string("its header does not read: ") + ErrorText(error);
         else if (delta.header.oldSize != delta.keySize || delta.header.oldCrc != delta.keyCrc)
             delta.fault = "its header names another old file than its name";

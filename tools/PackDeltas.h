@@ -1,11 +1,13 @@
 // The deltas of a patch's pack (payload/DeltaKey.h) as the inspection
 // commands see them: grouped by the game file they rebuild, each with its
-// header read and its name checked against it.
+// header read (through the pack service, as the patcher opens it) and its
+// name checked against it.
 #pragma once
 
 #include "PackDirectory.h"
 
 #include "payload/Delta.h"
+#include "payload/PackFS.h"
 
 #include <cstdint>
 #include <map>
@@ -26,9 +28,9 @@ struct PackDeltaFile {
     std::vector<PackDelta> deltas;
 };
 
-// Every file of the pack's delta tree, by relative path.
-std::map<std::string, PackDeltaFile> ReadPackDeltas(const std::vector<uint8_t>& pack,
-                                                    const std::vector<PackListEntry>& entries);
+// Every file of the pack's delta tree, by relative path; pack is attached
+// to the pack whose directory entries lists.
+std::map<std::string, PackDeltaFile> ReadPackDeltas(CPackFS* pack, const std::vector<PackListEntry>& entries);
 
 // "0x1234ABCD".
 std::string HexCrc(uint32_t crc);

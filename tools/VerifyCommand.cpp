@@ -21,13 +21,14 @@
 #include "PatchSources.h"
 #include "StreamFiles.h"
 #include "ThreadWork.h"
-#include "VectorFile.h"
 #include "payload/DeltaContent.h"
 #include "pools/DefaultPools.h"
 #include "pools/ReusePtrPool.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -51,16 +52,20 @@ std::string BaseFile(const std::string& folder, const std::string& relative) {
 
 // Rebuilds every file the patch carries as deltas from the base, in
 // streams: the old file read where the delta asks, the result only
-// measured. Empty when every file comes out with its CRC-32, else the first
-// fault; *summary counts what was done.
-std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackListEntry>& entries,
-                      const GameBase& base, std::string* summary) {
+// measured, each delta read through the pack service. Empty when every file
+// comes out with its CRC-32, else the first fault and in *faulty the delta
+// it concerns (for its offset); *summary counts what was done.
+std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>& deltas, const GameBase& base,
+                      std::string* summary, const PackDelta** faulty) {
     unsigned rebuilt = 0, alreadyNew = 0, whole = 0;
     CReusePtrPool reuse(g_pDefaultPtrPool);  // one rebuild's memory for all, as in the patcher
-    for (const auto& [relative, file] : ReadPackDeltas(pack, entries)) {
+    for (const auto& [relative, file] : deltas) {
         const std::string where = relative + " of " + base.label;
-        for (const PackDelta& delta : file.deltas)
+        for (const PackDelta& delta : file.deltas) {
+            *faulty = &delta;
             if (!delta.fault.empty()) return "the delta " + delta.name + " is damaged: " + delta.fault;
+        }
+        *faulty = &file.deltas.front();  // what the old file is held against
         const std::string path = BaseFile(base.folder, relative);
         CHostReadFile old(path);
         if (path.empty() || !old.isOpen) {
@@ -85,17 +90,20 @@ std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackLi
             return where + " (" + std::to_string(measured.size) + " bytes, CRC-32 " + HexCrc(measured.crc) +
                    ") matches no delta, and the patch has no whole copy";
         }
-        CVectorFile delta;
-        delta.data.assign(pack.begin() + match->offset, pack.begin() + match->offset + match->size);
+        // The delta read through the pack service, as the patcher reads it.
+        ErrorCode error = nullptr;
+        std::unique_ptr<CFile> delta(pack->Open(match->name.c_str(), FM_READ, &error));
         CCrcSinkFile result;
         if (old.Seek(0, ORIGIN_BEGIN)) return where + " does not read";
         CHostReadFile secondOld(path);  // for the segments decoded on a helper thread
         const DeltaHelper helper{ToolThreads(), secondOld.isOpen ? &secondOld : nullptr};
-        if (ErrorCode error = ApplyDelta(&old, &delta, &result, &helper, &reuse))
+        *faulty = match;
+        if (!delta || (error = ApplyDelta(&old, delta.get(), &result, &helper, &reuse)))
             return "rebuilding " + where + " from " + match->name + " fails: " + ErrorText(error);
         if (result.size != match->header.newSize || result.crc != match->header.newCrc)
             return "rebuilding " + where + " gives " + std::to_string(result.size) + " bytes with CRC-32 " +
                    HexCrc(result.crc) + ", not the new file";
+        *faulty = nullptr;
         ++rebuilt;
     }
     *summary = "base " + base.label + ": " + std::to_string(rebuilt) + " files rebuilt with their CRC-32, " +
@@ -121,22 +129,22 @@ int RunVerify(const std::vector<std::string>& arguments) {
                                              " ends the payload"
                                        : "not signed");
 
-    // Of a pack only its head is kept: the pack is read through the patcher's chain below.
-    std::vector<uint8_t> contents;
-    uint64_t packSize = 0;
+    // The container's strict pass keeps nothing; the contents are then read
+    // through the patcher's chain, where each check asks.
     IntegrityFault fault;
-    if (!DecodeContents(input, &contents, &fault, &packSize))
-        return Faulty(path, FaultOffset(input, fault), DescribeFault(input, fault));
+    if (!WalkInputStrictly(input, &fault)) return Faulty(path, FaultOffset(input, fault), DescribeFault(input, fault));
     std::string summary = input.kind == InputKind::Container || input.kind == InputKind::PatchExecutable
                               ? "every block decodes to its length, " : "";
-    InputKind kind;
+    std::unique_ptr<InspectChain> chain;
     try {
-        kind = ContentsKind(input, contents);
+        chain = std::make_unique<InspectChain>(input);
     } catch (const ToolError& error) {
         return Faulty(path, input.containerOffset, error.what());
     }
+    const InputKind kind = chain->ContentsKind();
     if (kind == InputKind::Hpfs) {
         try {
+            const std::vector<uint8_t> contents = ReadWholeImage(chain->Image());
             const std::vector<HpfsItem> items = ReadHpfsTree(contents, true);
             // What the tree does not reach must be free: a root of 0, or an
             // entry lost, leaves blocks in use that no file owns.
@@ -153,20 +161,28 @@ int RunVerify(const std::vector<std::string>& arguments) {
         }
     } else {
         std::vector<PackListEntry> entries;
-        const PackFault packFault = ReadPackDirectory(contents, &entries, packSize);
+        const PackFault packFault = ReadPackListing(chain->Image(), &entries);
         if (!packFault.what.empty())
-            return Faulty(path, packFault.offset, "pack offset " + std::to_string(packFault.offset) + ": " + packFault.what);
+            return Faulty(path, FileOffsetOfImage(input, packFault.offset),
+                          "pack offset " + std::to_string(packFault.offset) + ": " + packFault.what);
         std::string checksum;
         uint64_t at = 0;
         const std::string mountFault = CheckAsThePatcherMounts(input, &checksum, &at);
         if (!mountFault.empty()) return Faulty(path, at, mountFault);
         notes.push_back("checksum: " + checksum);
         summary += std::to_string(entries.size()) + " pack entries inside the pack";
-        for (const GameBase& base : bases) {
-            std::string proven;
-            const std::string baseFault = ProveBase(contents, entries, base, &proven);
-            if (!baseFault.empty()) return Faulty(path, 0, baseFault);
-            notes.push_back(proven);
+        if (!bases.empty()) {
+            if (ErrorCode error = chain->AttachPack())
+                return Faulty(path, FileOffsetOfImage(input, 0), std::string("the pack does not mount: ") + ErrorText(error));
+            const std::map<std::string, PackDeltaFile> deltas = ReadPackDeltas(chain->Pack(), entries);
+            for (const GameBase& base : bases) {
+                std::string proven;
+                const PackDelta* faulty = nullptr;
+                const std::string baseFault = ProveBase(chain->Pack(), deltas, base, &proven, &faulty);
+                if (!baseFault.empty())
+                    return Faulty(path, faulty ? FileOffsetOfImage(input, faulty->offset) : 0, baseFault);
+                notes.push_back(proven);
+            }
         }
     }
     std::printf("%s: %s\n", path.c_str(), DescribeInput(input, kind).c_str());

@@ -89,8 +89,10 @@ int OpenPayload() {
     CPackFS* pack = nullptr;
     if (MountPack(container, kPatchMount, &pack)) PatchFileBroken();
     s_pack = pack;
+    // Every patch the tool writes carries the checksum entry: a pack without
+    // one is damaged (its directory entry or its last bytes lost), never old.
     IntegrityFault fault;
-    if (CheckPayload(pack, container, window, path, offset, length, &fault) == PatchChecksum::kBroken)
+    if (CheckPayload(pack, container, window, path, offset, length, &fault) != PatchChecksum::kSound)
         PatchFileBroken();
     return 1;
 }

@@ -295,6 +295,15 @@ PatchChecksum Broken(IntegrityFault* fault, const char* what, uint32_t at) {
     return PatchChecksum::kBroken;
 }
 
+// A CRC over [from, to) that does not match.
+PatchChecksum Mismatch(IntegrityFault* fault, const char* what, uint32_t from, uint32_t to, bool inPack,
+                       uint32_t found, uint32_t stored) {
+    Fail(fault, what, from, kNoBlock, inPack);
+    fault->end = to;
+    fault->syndrome = found ^ stored;
+    return PatchChecksum::kBroken;
+}
+
 // A version-2 entry inside a container: the table's rules, the tail
 // decoded strictly into the tail CRC, the covered blocks' stored bytes into
 // the stored CRC.
@@ -310,9 +319,11 @@ PatchChecksum CheckStoredCrc(CFile* container, const PatchCrcEntry& entry, const
     CrcSink tail{k * t.blockSize, entry.coveredSize + kPatchCrcTailCrcOffset};
     if (!DecodeBlocks(container, t, AddToCrc, &tail, fault, k, t.count)) return PatchChecksum::kBroken;
     if (storedCrc != entry.storedCrc)
-        return Broken(fault, "the container's stored bytes do not match the PATCH.CRC entry", 0);
+        return Mismatch(fault, "the container's stored bytes do not match the PATCH.CRC entry", 0, t.Start(k), false,
+                        storedCrc, entry.storedCrc);
     if (tail.crc != entry.tailCrc)
-        return Broken(fault, "the pack's last blocks do not match the PATCH.CRC entry", k * t.blockSize);
+        return Mismatch(fault, "the pack's last blocks do not match the PATCH.CRC entry", k * t.blockSize,
+                        entry.coveredSize + kPatchCrcTailCrcOffset, true, tail.crc, entry.tailCrc);
     return PatchChecksum::kSound;
 }
 
@@ -371,6 +382,8 @@ PatchChecksum CheckPatchChecksum(CPackFS* pack, CFile* image, CFile* container, 
         }
         crc = sink.crc;
     }
-    if (crc != entry.crc) return Broken(fault, "the pack's CRC-32 does not match its PATCH.CRC entry", 0);
+    if (crc != entry.crc)
+        return Mismatch(fault, "the pack's CRC-32 does not match its PATCH.CRC entry", 0, entry.coveredSize, true, crc,
+                        entry.crc);
     return PatchChecksum::kSound;
 }

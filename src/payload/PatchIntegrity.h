@@ -30,6 +30,10 @@ struct IntegrityFault {
     uint32_t offset = 0;      // in the container, or in the pack image when inPack
     bool inPack = false;
     uint32_t block = kNoBlock;
+    // A checksum that does not match cannot tell which byte differs: the
+    // end of the range it covers (offset is its start, in the same terms).
+    uint32_t end = 0;
+    uint32_t syndrome = 0;  // that checksum's CRC as found xor as stored
 };
 
 // Receives each block's decoded bytes in order: imageOffset is where they
@@ -61,7 +65,7 @@ struct ChecksumHelper {
 enum class ChecksumDepth { kStartUp, kEveryByte };
 
 enum class PatchChecksum {
-    kAbsent,  // no checksum entry: the pack is read as it is
+    kAbsent,  // no checksum entry: no patch the tool writes, refused by the patcher
     kSound,   // the entry is well-formed and the whole pack matches it
     kBroken,  // see the fault
 };

@@ -23,6 +23,9 @@
 #include "payload/LzssFormat.h"
 #include "payload/LzssWriter.h"
 #include "payload/PackWriter.h"
+#include "payload/PatchCrc.h"
+#include "payload/PatchSeal.h"
+#include "framework/LittleEndian.h"
 #include "pools/DefaultPools.h"
 #include "Scenarios.h"
 #include "LnkReader.h"
@@ -147,7 +150,7 @@ protected:
             fs::copy_file(QP_PATCHER, patch);
             return;
         }
-        if (!s.extraEntries.empty() || s.undecodableFrom) {
+        if (!s.extraEntries.empty() || s.undecodableFrom || s.withoutChecksum) {
             BuildPatchWithEntries(s);
         } else if (!s.bases.empty()) {
             BuildDeltaPatch(s, folder);
@@ -216,7 +219,8 @@ protected:
     }
 
     // Names the patch tool would never take from a folder ("..", devices):
-    // the pack is written here, laid out behind the patcher as the tool does.
+    // the pack is written here, sealed and laid out behind the patcher as the
+    // tool does (or left without its checksum entry, when the scenario says).
     void BuildPatchWithEntries(const Scenario& s) {
         std::vector<std::pair<std::string, std::string>> files = {{"PATCH.INI", PatchStrings(s)}};
         for (const FileSpec& file : s.patchFiles) files.emplace_back("FILES\\" + file.path, file.content);
@@ -227,22 +231,58 @@ protected:
                                0x52210000u});
         uint8_t* image = nullptr;
         uint32_t imageSize = 0;
-        ASSERT_EQ(BuildPackImage(entries.data(), uint32_t(entries.size()), &image, &imageSize), nullptr);
-        CVectorFile container;
-        ASSERT_EQ(CompressLzssImage(image, imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
+        const uint32_t count = uint32_t(entries.size());
+        ASSERT_EQ(s.withoutChecksum ? BuildPackImage(entries.data(), count, &image, &imageSize)
+                                    : BuildCheckedPackImage(entries.data(), count, &image, &imageSize, kPatchCrcStoredVersion),
                   nullptr);
-        std::string stubText = ReadFile(QP_PATCHER);
-        std::vector<uint8_t> stub(stubText.begin(), stubText.end());
-        size_t offset = 0;
-        std::vector<uint8_t> bytes = LayOutPatch(stub, std::move(container.data), image, imageSize, &offset);
+        CVectorFile container;
+        if (s.withoutChecksum) {
+            ASSERT_EQ(CompressLzssImage(image, imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
+                      nullptr);
+        } else {
+            ASSERT_EQ(CompressSealedPatch(image, imageSize, &container, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
+                      nullptr);
+        }
         if (s.undecodableFrom) {
             const std::string text(reinterpret_cast<const char*>(image), imageSize);
             const size_t at = text.find(*s.undecodableFrom);
             ASSERT_NE(at, std::string::npos);
-            SpoilBlock(bytes, offset, uint32_t(at / kLzssPatchBlockSize));
+            SpoilBlock(container.data, 0, uint32_t(at / kLzssPatchBlockSize));
+            Reseal(image, imageSize, &container.data, uint32_t(at / kLzssPatchBlockSize));
         }
+        std::string stubText = ReadFile(QP_PATCHER);
+        std::vector<uint8_t> stub(stubText.begin(), stubText.end());
+        size_t offset = 0;
+        std::vector<uint8_t> bytes = LayOutPatch(stub, std::move(container.data), image, imageSize, &offset);
         g_pDefaultPtrPool->Free(image);
         WriteFile(patch, std::string(bytes.begin(), bytes.end()));
+    }
+
+    // A publisher's fault the start-up check cannot see: the entry's stored
+    // CRC taken over a container whose block k was spoiled before it was
+    // summed, the tail CRC to match. The patcher checks blocks before the
+    // entry's by their stored bytes alone, so block k fails only when read.
+    static void Reseal(uint8_t* image, uint32_t imageSize, std::vector<uint8_t>* container, uint32_t k) {
+        StoredCrcSum sum(imageSize, kLzssPatchBlockSize, kLzssPatchBitLengths);
+        ASSERT_LT(k, sum.EntryBlock()) << "the spoiled block lies behind the stored CRC's reach";
+        auto word = [&](uint32_t at) { return LoadU32(container->data() + at); };
+        for (uint32_t j = 0; j < sum.EntryBlock(); ++j) {
+            const uint32_t at = word(kLzssTableOffset + 4 * j);
+            sum.AddBlock(at, container->data() + at, word(kLzssTableOffset + 4 * (j + 1)) - at);
+        }
+        const uint32_t covered = sum.CoveredSize();
+        uint8_t* entry = image + covered;
+        MakeStoredPatchCrcFields(covered, LoadU32(entry + 12),
+                                 sum.StoredCrc(word(kLzssTableOffset + 4 * sum.EntryBlock())), entry);
+        StoreU32(entry + kPatchCrcTailCrcOffset,
+                 Crc32(image + sum.TailStart(), covered + kPatchCrcTailCrcOffset - sum.TailStart()));
+        // Blocks are coded apart: compressed again, only the entry's change,
+        // and block k is spoiled again the same way.
+        CVectorFile again;
+        ASSERT_EQ(CompressLzssImage(image, imageSize, &again, kLzssPatchBlockSize, kLzssPatchBitLengths, nullptr),
+                  nullptr);
+        SpoilBlock(again.data, 0, k);
+        *container = std::move(again.data);
     }
 
     // The first token of block k of the container at offset becomes a match

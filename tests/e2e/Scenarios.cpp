@@ -623,8 +623,8 @@ std::vector<Scenario> MachineFailures() {
         all.push_back(s);
     }
     {
-        // Part of the strings file cannot be read (a patch from before the
-        // checksum entry): nothing of it is used.
+        // Part of the strings file cannot be read (a block the checksum
+        // entry's stored CRC was taken over spoiled): nothing of it is used.
         Scenario s = Installed("StringsFileCutByAReadError");
         // Comment lines after "welcome" make the file span three blocks; the
         // middle one is spoiled, the keys behind it lie in the last.
@@ -638,7 +638,7 @@ std::vector<Scenario> MachineFailures() {
         all.push_back(s);
     }
     for (const char* answer : {"abort", "ignore", "ignore without threads"}) {
-        // A pack file that cannot be read to its end (no checksum entry):
+        // A pack file that cannot be read to its end (spoiled as above):
         // Retry fails alike, the map keeps its old bytes; the files behind it
         // are still copied on Ignore, with or without blocks decoded ahead.
         const bool abort = answer[0] == 'a';
@@ -927,6 +927,16 @@ std::vector<Scenario> BuildScenarios() {
     {
         Scenario s = Installed("NoPayload");
         s.layout = PayloadLayout::kMissing;
+        s.answers = {"ok"};
+        s.boxes = {{"QUOR Patch", "Patch file is broken!", kOkPlain, "ok"}};
+        s.exitCode = -1;
+        all.push_back(s);
+    }
+    {
+        // Every patch the tool writes carries the checksum entry: a pack
+        // without one is damaged, and nothing of it is used.
+        Scenario s = Installed("PackWithoutTheChecksumEntry");
+        s.withoutChecksum = true;
         s.answers = {"ok"};
         s.boxes = {{"QUOR Patch", "Patch file is broken!", kOkPlain, "ok"}};
         s.exitCode = -1;

@@ -84,10 +84,11 @@ struct Scenario {
     // game folder and each base one old version (qptool build --base ...).
     std::vector<BaseSpec> bases;
     PayloadLayout layout = PayloadLayout::kTool;
-    // Written without the checksum entry, with the container block that
-    // holds this text of the pack undecodable (its first token a match
-    // reaching before the block's start).
+    // The container block that holds this text of the pack made undecodable
+    // (its first token a match reaching before the block's start), the
+    // checksum entry's stored CRC taken over the spoiled block.
     std::optional<std::string> undecodableFrom;
+    bool withoutChecksum = false;  // built here with no checksum entry
 
     // The installation. The game's key lies where its 32-bit installer puts
     // it on 64-bit Windows, the registry's 32-bit view, unless placed otherwise.

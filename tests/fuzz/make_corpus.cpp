@@ -3,6 +3,12 @@
 //   c++ -std=c++17 -Isrc -Itools -Itests/support tests/fuzz/make_corpus.cpp tools/DeltaEncode.cpp tools/DeltaExtend.cpp \
 //       build/gcc/src/libqpcore.a -pthread -o build/make_corpus
 //   build/make_corpus tests/fuzz/corpus
+// inspect/delta-patch, the container of a real-size two-version patch, comes
+// from the tool's own build instead:
+//   QP_SAVE_DELTA_PATCH=$PWD/tests/fuzz/corpus/inspect/delta-patch
+//       build/gcc/tests/tool_inspect/test_tool_inspect --gtest_filter='DeltaPatch*Sound*'
+// (one command line)
+// (it must stay under 1 MB, the most libFuzzer reads of a seed by default).
 #include <cstdio>
 #include <string>
 #include <vector>

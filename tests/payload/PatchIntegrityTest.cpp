@@ -141,7 +141,7 @@ bool Walks(const Bytes& container, IntegrityFault* fault) {
     return WalkContainerStrictly(&file, nullptr, nullptr, fault);
 }
 
-TEST(PatchChecksum, ASoundCheckedPackPassesAndAnOldOneIsLeftAlone) {
+TEST(PatchChecksum, ASoundCheckedPackPassesAndOneWithoutTheEntryIsReportedAbsent) {
     const Bytes plain = PackOf(Tree(), false);
     for (uint32_t version : {kPatchCrcVersion, kPatchCrcStoredVersion}) {
         const Built built = Build(Tree(), version);
@@ -152,7 +152,7 @@ TEST(PatchChecksum, ASoundCheckedPackPassesAndAnOldOneIsLeftAlone) {
     }
     Checked old = Check(ContainerOf(plain));
     EXPECT_EQ(old.result, PatchChecksum::kAbsent);
-    // An old container with bytes behind it is still read as before.
+    // Absent, whatever lies behind the container (the patcher refuses it all the same).
     Bytes longer = ContainerOf(plain);
     longer.push_back(0x5A);
     EXPECT_EQ(Check(longer).result, PatchChecksum::kAbsent);

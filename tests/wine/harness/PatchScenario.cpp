@@ -35,7 +35,7 @@ std::string Unsupported(const ScenarioRun& s) {
                         !s.faultMutex.empty() || !s.faultRegistry.empty();
     if (faults) return "host-layer faults";
     if (!s.strings.empty() || !s.patchFiles.empty() || !s.extraEntries.empty() || !s.bases.empty() ||
-        s.layout != e2e::PayloadLayout::kTool || s.undecodableFrom)
+        s.layout != e2e::PayloadLayout::kTool || s.undecodableFrom || s.withoutChecksum)
         return "a patch of its own (it runs the patch it is given)";
     if (s.localPack.kind != e2e::PackKind::kNone || s.localPackBlockSize) return "a local pack";
     if (s.gameRunning) return "a running game";
