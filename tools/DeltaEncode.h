@@ -39,5 +39,5 @@ std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::v
 
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
                                  unsigned threads = 0,
-                                 uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments,
+                                 uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaReferences,
                                  const DeltaSegmenting& segmenting = {});

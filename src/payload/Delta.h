@@ -7,9 +7,15 @@
 //   12  4   new file's size
 //   16  4   new file's CRC-32
 //   20  4   flags: kDeltaRawLiterals, kDeltaFastCoding, kDeltaSegments
-//           (below; segments only with fast coding); any other bit or
-//           combination is refused
+//           (below; segments only with fast coding), kDeltaReferences; any
+//           other bit or combination is refused
 //   24  ... the command stream, range coded (DeltaModel.h) to the delta's end
+//
+// With kDeltaReferences (machine code) the header is followed by a 4-byte
+// length N, at most kRefMaxModel, and N bytes of a reference model
+// (DeltaRefs.h), then the stream or segments as below: the old file is read
+// with the model's references predicted, its old bytes being those rewritten
+// ones. A model that breaks its rules makes the delta damaged.
 //
 // With kDeltaSegments the new file is instead made by segments in turn, until
 // its size is reached, each
@@ -51,7 +57,9 @@ constexpr uint32_t kDeltaRawLiterals = 1;
 constexpr uint32_t kDeltaFastCoding = 2;
 // The new file in segments that decode independently (above).
 constexpr uint32_t kDeltaSegments = 4;
-constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments;
+// The old file's machine-code references predicted (above).
+constexpr uint32_t kDeltaReferences = 16;
+constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaReferences;
 constexpr uint32_t kDeltaRawMin = 256;
 // The largest segment, and the longest coding of a segment of n bytes: what
 // a rebuild holds in memory per segment decoded on a helper thread.

@@ -2,6 +2,7 @@
 
 #include "payload/Delta.h"
 #include "payload/DeltaModel.h"
+#include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
 
@@ -50,8 +51,10 @@ struct Coder {
 class Applier {
 public:
     // delta null: the stream is in memory (SetInput).
-    Applier(Work* w, CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, uint32_t crc)
-        : work_(w), old_(oldFile), delta_(delta), out_(out), header_(header), crc_(crc) {}
+    // refs: the references of the old file predicted as read (null: none).
+    Applier(Work* w, CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, uint32_t crc,
+            const RefModel* refs)
+        : work_(w), old_(oldFile), delta_(delta), out_(out), refs_(refs), header_(header), crc_(crc) {}
 
     // The stream in memory; with collect, the new bytes go there instead of
     // to out (and are not added to the CRC).
@@ -190,6 +193,7 @@ private:
     CFile* old_;
     CFile* delta_;
     CFile* out_;
+    const RefModel* refs_;
     DeltaHeader header_;
     uint8_t* collect_ = nullptr;
     Coder coder_{0xFFFFFFFFu, 0, nullptr, nullptr};
@@ -242,6 +246,7 @@ ErrorCode Applier::LoadBlocks(uint32_t block, uint32_t wanted) {
     ErrorCode error = old_->ReadAt(work_->cache[slot], start, length, &got);
     if (!error && got != length) error = ERR_READFAIL;
     if (error) return error;
+    if (refs_) PredictReferences(*refs_, work_->cache[slot], start, length);
     for (uint32_t i = 0; i < blocks; ++i) work_->tag[slot + i] = block + i + 1;
     return nullptr;
 }
@@ -489,6 +494,7 @@ struct Segment {
     Work* work;
     CFile* old;
     const DeltaHeader* header;
+    const RefModel* refs;
     uint8_t* stream;  // holds DeltaMaxCoded(kDeltaMaxSegment) bytes
     uint32_t streamSize, newBytes;
     uint8_t* collect;  // the bytes made, for a helper thread; null: written to out
@@ -499,7 +505,8 @@ struct Segment {
 
 void DecodeSegment(void* argument) {
     auto* segment = static_cast<Segment*>(argument);
-    Applier applier(segment->work, segment->old, nullptr, segment->out, *segment->header, segment->crc);
+    Applier applier(segment->work, segment->old, nullptr, segment->out, *segment->header, segment->crc,
+                    segment->refs);
     applier.SetInput(segment->stream, segment->streamSize, segment->collect);
     segment->error = applier.Run(segment->newBytes);
     segment->crc = applier.Crc();
@@ -530,7 +537,7 @@ ErrorCode ReadSegment(CFile* delta, uint32_t* left, Segment* segment) {
 // behind it. A pair of short streams (little to decode), or one no thread
 // starts for, is decoded here, each segment straight to out.
 ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header,
-                        const DeltaHelper* helper, CPtrPool* pool) {
+                        const RefModel* refs, const DeltaHelper* helper, CPtrPool* pool) {
     // This thread's blocks, then the helper's: without those, no pairs.
     void* blocks[5] = {};
     const uint32_t sizes[5] = {sizeof(Work), DeltaMaxCoded(kDeltaMaxSegment), sizeof(Work),
@@ -539,9 +546,9 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
     for (int i = 0; i < 5; ++i) blocks[i] = i < 2 || paired ? pool->Alloc(sizes[i]) : nullptr;
     paired = paired && blocks[2] && blocks[3] && blocks[4];
     ErrorCode error = blocks[0] && blocks[1] ? nullptr : ERR_NOTENOUGHMEM;
-    Segment mine{static_cast<Work*>(blocks[0]), oldFile, &header, static_cast<uint8_t*>(blocks[1]), 0, 0,
+    Segment mine{static_cast<Work*>(blocks[0]), oldFile, &header, refs, static_cast<uint8_t*>(blocks[1]), 0, 0,
                  nullptr, out, 0, nullptr};
-    Segment theirs{static_cast<Work*>(blocks[2]), paired ? helper->oldFile : nullptr, &header,
+    Segment theirs{static_cast<Work*>(blocks[2]), paired ? helper->oldFile : nullptr, &header, refs,
                    static_cast<uint8_t*>(blocks[3]), 0, 0, static_cast<uint8_t*>(blocks[4]), nullptr, 0, nullptr};
     uint32_t left = header.newSize, crc = 0;
     while (!error && left) {
@@ -609,17 +616,47 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     return nullptr;
 }
 
+// The reference model after the header, into pool memory (*block, to be
+// freed by the caller), read and checked.
+static ErrorCode ReadRefModel(CFile* delta, uint32_t oldSize, CPtrPool* pool, void** block, RefModel* model) {
+    uint8_t field[4];
+    uint32_t got = 0;
+    ErrorCode error = delta->Read(field, 4, &got);
+    if (error && error != ERR_EOF) return error;
+    const uint32_t size = Load32(field);
+    if (got != 4 || size > kRefMaxModel) return ERR_BADDELTA;
+    if (!(*block = pool->Alloc(size ? size : 1))) return ERR_NOTENOUGHMEM;
+    got = 0;
+    error = delta->Read(*block, size, &got);
+    if (error && error != ERR_EOF) return error;
+    if (got != size || !ParseRefModel(static_cast<uint8_t*>(*block), size, oldSize, model)) return ERR_BADDELTA;
+    return nullptr;
+}
+
 ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper, CPtrPool* pool) {
     if (!pool) pool = g_pDefaultPtrPool;
     DeltaHeader header;
     if (ErrorCode error = ReadDeltaHeader(delta, &header)) return error;
     if (oldFile->GetSize() != header.oldSize) return ERR_WRONGBASE;
-    if (header.flags & kDeltaSegments) return ApplySegments(oldFile, delta, out, header, helper, pool);
-    auto* work = static_cast<Work*>(pool->Alloc(sizeof(Work)));
-    if (!work) return ERR_NOTENOUGHMEM;
-    Applier applier(work, oldFile, delta, out, header, 0);
-    ErrorCode error = applier.Run(header.newSize);
-    if (!error && applier.Crc() != header.newCrc) error = ERR_BADRESULT;
-    pool->Free(work);
+    RefModel model;
+    void* modelBlock = nullptr;
+    ErrorCode error = (header.flags & kDeltaReferences)
+                          ? ReadRefModel(delta, header.oldSize, pool, &modelBlock, &model)
+                          : nullptr;
+    const RefModel* refs = modelBlock ? &model : nullptr;
+    if (!error && (header.flags & kDeltaSegments)) {
+        error = ApplySegments(oldFile, delta, out, header, refs, helper, pool);
+    } else if (!error) {
+        auto* work = static_cast<Work*>(pool->Alloc(sizeof(Work)));
+        if (!work) {
+            error = ERR_NOTENOUGHMEM;
+        } else {
+            Applier applier(work, oldFile, delta, out, header, 0, refs);
+            error = applier.Run(header.newSize);
+            if (!error && applier.Crc() != header.newCrc) error = ERR_BADRESULT;
+            pool->Free(work);
+        }
+    }
+    if (modelBlock) pool->Free(modelBlock);
     return error;
 }

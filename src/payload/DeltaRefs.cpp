@@ -1,0 +1,155 @@
+#include "payload/DeltaRefs.h"
+
+namespace {
+
+constexpr uint32_t kRegionBytes = 13;
+constexpr uint32_t kPieceBytes = 8;
+
+uint32_t Load32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint64_t Load64(const uint8_t* p) { return uint64_t(Load32(p)) | uint64_t(Load32(p + 4)) << 32; }
+void Store32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void Store64(uint8_t* p, uint64_t v) {
+    Store32(p, uint32_t(v));
+    Store32(p + 4, uint32_t(v >> 32));
+}
+
+// Opcodes whose ModRM may name a [disp32] operand: the ALU forms, test,
+// xchg, mov, lea, the immediate groups, the x87 loads and stores, and FF
+// (its call/jmp/push forms only).
+bool TakesModRm(uint8_t op) {
+    switch (op) {
+    case 0x00: case 0x01: case 0x02: case 0x03: case 0x08: case 0x09: case 0x0A: case 0x0B:
+    case 0x20: case 0x21: case 0x22: case 0x23: case 0x28: case 0x29: case 0x2A: case 0x2B:
+    case 0x30: case 0x31: case 0x32: case 0x33: case 0x38: case 0x39: case 0x3A: case 0x3B:
+    case 0x80: case 0x81: case 0x83: case 0x84: case 0x85: case 0x86: case 0x87:
+    case 0x88: case 0x89: case 0x8A: case 0x8B: case 0x8D: case 0xC6: case 0xC7:
+    case 0xD9: case 0xDD: case 0xF6: case 0xF7: case 0xFE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+class Predictor {
+public:
+    explicit Predictor(const RefModel& m) : m_(m) {}
+
+    uint32_t Map(uint32_t rva) const {
+        uint32_t low = 0, high = m_.pieceCount;  // the first piece starting above rva
+        while (low < high) {
+            uint32_t mid = low + (high - low) / 2;
+            if (Load32(m_.pieces + mid * kPieceBytes) <= rva)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return low ? rva + Load32(m_.pieces + (low - 1) * kPieceBytes + 4) : rva;
+    }
+    bool Inside(uint32_t rva) const { return rva >= kRefMinRva && rva < m_.imageSize; }
+    void Relative(uint8_t* p, uint32_t rva) const {
+        const uint32_t next = rva + 4, target = next + Load32(p);
+        if (Inside(target)) Store32(p, Map(target) - Map(next));
+    }
+    void Address32(uint8_t* p) const {
+        const uint32_t rva = Load32(p) - uint32_t(m_.base);
+        if (Inside(rva)) Store32(p, uint32_t(m_.base) + Map(rva));
+    }
+    void Address64(uint8_t* p) const {
+        const uint64_t rva = Load64(p) - m_.base;
+        if (rva < m_.imageSize && Inside(uint32_t(rva))) Store64(p, m_.base + Map(uint32_t(rva)));
+    }
+    void Rva32(uint8_t* p) const {
+        if (Inside(Load32(p))) Store32(p, Map(Load32(p)));
+    }
+
+    // bytes[0, n) at rva: code of the given width.
+    void Code(uint8_t* bytes, uint32_t n, uint32_t rva, bool wide) const {
+        uint32_t i = 0;
+        while (i + 5 <= n) {
+            const uint8_t op = bytes[i], next = bytes[i + 1];
+            uint32_t at = 0;  // the operand's offset, 0 for none
+            if (op == 0xE8 || op == 0xE9)
+                at = i + 1;
+            else if (op == 0x0F && (next & 0xF0) == 0x80)
+                at = i + 2;
+            else if ((next & 0xC7) == 0x05 && (op == 0xFF ? (next == 0x15 || next == 0x25 || next == 0x35) : TakesModRm(op)))
+                at = i + 2;
+            if (at == 0 || at + 4 > n) {
+                ++i;
+                continue;
+            }
+            if (at == i + 1 || op == 0x0F || wide)
+                Relative(bytes + at, rva + at);
+            else
+                Address32(bytes + at);
+            i = at + 4;
+        }
+    }
+    void Table(uint8_t* bytes, uint32_t n, uint32_t skew, uint8_t kind) const {
+        const uint32_t width = kind == kRefAddress64 ? 8 : 4;
+        for (uint32_t i = (width - skew % width) % width; i + width <= n; i += width) {
+            if (kind == kRefAddress32) Address32(bytes + i);
+            if (kind == kRefAddress64) Address64(bytes + i);
+            if (kind == kRefRva32) Rva32(bytes + i);
+        }
+    }
+
+private:
+    const RefModel& m_;
+};
+
+}  // namespace
+
+bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, RefModel* model) {
+    if (size < 13) return false;
+    model->base = Load64(bytes);
+    model->imageSize = Load32(bytes + 8);
+    model->regionCount = bytes[12];
+    model->regions = bytes + 13;
+    const uint32_t regionEnd = 13 + model->regionCount * kRegionBytes;
+    if (model->regionCount == 0 || model->regionCount > kRefMaxRegions || size < regionEnd + 4) return false;
+    uint32_t fileEnd = 0;
+    for (uint32_t r = 0; r < model->regionCount; ++r) {
+        const uint8_t* region = model->regions + r * kRegionBytes;
+        const uint32_t offset = Load32(region), length = Load32(region + 4);
+        if (offset < fileEnd || length == 0 || length > oldSize - offset || offset > oldSize ||
+            region[12] >= kRefKinds)
+            return false;
+        fileEnd = offset + length;
+    }
+    model->pieceCount = Load32(bytes + regionEnd);
+    model->pieces = bytes + regionEnd + 4;
+    if (model->pieceCount > (size - regionEnd - 4) / kPieceBytes ||
+        size - regionEnd - 4 != model->pieceCount * kPieceBytes)
+        return false;
+    for (uint32_t k = 1; k < model->pieceCount; ++k)
+        if (Load32(model->pieces + k * kPieceBytes) <= Load32(model->pieces + (k - 1) * kPieceBytes)) return false;
+    return true;
+}
+
+void PredictReferences(const RefModel& model, uint8_t* bytes, uint32_t offset, uint32_t size) {
+    const Predictor predictor(model);
+    const uint64_t end = uint64_t(offset) + size;
+    for (uint32_t r = 0; r < model.regionCount; ++r) {
+        const uint8_t* region = model.regions + r * kRegionBytes;
+        const uint32_t regionStart = Load32(region), rva = Load32(region + 8);
+        const uint64_t regionEnd = uint64_t(regionStart) + Load32(region + 4);
+        uint64_t from = regionStart > offset ? regionStart : offset;
+        const uint64_t to = regionEnd < end ? regionEnd : end;
+        while (from < to) {
+            const uint64_t chunkEnd = (from / kRefChunk + 1) * kRefChunk;
+            const uint32_t n = uint32_t((chunkEnd < to ? chunkEnd : to) - from);
+            uint8_t* at = bytes + (from - offset);
+            const uint32_t into = uint32_t(from - regionStart), atRva = rva + into;
+            if (region[12] <= kRefCode64)
+                predictor.Code(at, n, atRva, region[12] == kRefCode64);
+            else
+                predictor.Table(at, n, into, region[12]);
+            from += n;
+        }
+    }
+}

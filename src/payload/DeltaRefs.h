@@ -1,0 +1,70 @@
+// The references of machine code, predicted: a delta with kDeltaReferences
+// is made against the old file with every reference it finds rewritten to
+// the value the new file is expected to hold there (the old target moved by
+// an address map the encoder estimated). Recompiled code whose functions
+// and data moved then matches the old bytes where a byte diff would pay for
+// every call and address that points across a move. Only the old file is
+// rewritten (a prediction: the new file is rebuilt as ever, the same rule on
+// both sides is all that is needed), so the rebuild only rewrites each old
+// block it reads.
+//
+// The model, all integers little-endian:
+//   0   8   image base (the address of rva 0)
+//   8   4   image size (addresses above base + this are not the image's)
+//   12  1   region count R (1 to kRefMaxRegions), then R regions of 13 bytes
+//           0 4 file offset, 4 4 size (not 0), 8 4 rva of its first byte,
+//           12 1 kind (RefKind); in file order, apart, inside the old file
+//       4   piece count P, then P pieces of 8 bytes, 0 4 old rva where the
+//           piece starts (rising), 4 4 what it adds (two's complement)
+// Old rva x maps to x plus the displacement of the last piece starting at or
+// below it (x itself below the first). The old file is read in windows of
+// kRefChunk bytes (from offset 0; the last ends at the file's end), each
+// region's part of a window scanned on its own: an operand lies wholly in
+// one window.
+//
+// Code (kinds 0 and 1) is scanned byte by byte. At E8/E9 (call, jmp) and
+// 0F 80-8F (jcc) the 4 bytes after are a relative target; at an opcode of
+// kRefModRmOps followed by a ModRM of [disp32] (mod 0, rm 5; FF only as
+// call/jmp/push) the 4 bytes after the ModRM are, in 64-bit code, a target
+// relative to them and in 32-bit code an address. A relative operand at rva
+// r of value v becomes map(r + 4 + v) - map(r + 4); an address a inside the
+// image becomes base + map(a - base). Either way the scan resumes past it.
+// Tables (kinds 2 to 4) are read in aligned entries from the region's start:
+// 4-byte addresses, 8-byte addresses, 4-byte rvas (at least kRefMinRva),
+// each mapped when it lies inside the image.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t kRefChunk = 4096;
+constexpr uint32_t kRefMaxRegions = 64;
+constexpr uint32_t kRefMinRva = 0x1000;
+// The longest model a patcher reads (the map of a very much moved file).
+constexpr uint32_t kRefMaxModel = 4u << 20;
+
+enum RefKind : uint8_t {
+    kRefCode32 = 0,
+    kRefCode64 = 1,
+    kRefAddress32 = 2,
+    kRefAddress64 = 3,
+    kRefRva32 = 4,
+    kRefKinds = 5,
+};
+
+// A model read by ParseRefModel: views into its bytes, which it outlives.
+struct RefModel {
+    uint64_t base = 0;
+    uint32_t imageSize = 0;
+    uint32_t regionCount = 0;
+    const uint8_t* regions = nullptr;
+    uint32_t pieceCount = 0;
+    const uint8_t* pieces = nullptr;
+};
+
+// Reads the model of size bytes for an old file of oldSize bytes; false when
+// it breaks any rule above.
+bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, RefModel* model);
+
+// Rewrites the references in bytes, the old file's [offset, offset + size);
+// offset a multiple of kRefChunk, and the end one too or the file's end.
+void PredictReferences(const RefModel& model, uint8_t* bytes, uint32_t offset, uint32_t size);
