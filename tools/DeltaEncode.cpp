@@ -564,30 +564,48 @@ std::vector<uint8_t> WriteDelta(DeltaHeader header, const std::vector<Command>& 
 
 }  // namespace
 
-std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
-                                 unsigned threads, uint32_t flags, const DeltaSegmenting& segmenting) {
+namespace {
+
+DeltaHeader HeaderOf(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize, uint32_t flags) {
     DeltaHeader header;
     header.oldSize = uint32_t(oldSize);
     header.oldCrc = Crc32(old, oldSize);
     header.newSize = uint32_t(newSize);
     header.newCrc = Crc32(neu, newSize);
-    header.flags = flags & ~kDeltaReferences;
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<Command> commands = MatchFiles(old, oldSize, neu, newSize, threads);
-    std::vector<uint8_t> plain = WriteDelta(header, commands, old, neu, newSize, threads, segmenting, {});
+    header.flags = flags;
+    return header;
+}
+
+unsigned Threads(unsigned threads) { return threads ? threads : std::max(1u, std::thread::hardware_concurrency()); }
+
+}  // namespace
+
+std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
+                                 unsigned threads, uint32_t flags, const DeltaSegmenting& segmenting) {
+    threads = Threads(threads);
+    const std::vector<Command> commands = MatchFiles(old, oldSize, neu, newSize, threads);
+    std::vector<uint8_t> plain = WriteDelta(HeaderOf(old, oldSize, neu, newSize, flags & ~kDeltaReferences),
+                                            commands, old, neu, newSize, threads, segmenting, {});
     // Machine code: matched again against the old file with its references
     // predicted through the map the first match shows, kept when smaller.
     const std::vector<uint8_t> refModel =
         (flags & kDeltaReferences) ? BuildRefModel(old, oldSize, neu, newSize, commands) : std::vector<uint8_t>();
+    if (refModel.empty()) return plain;
+    std::vector<uint8_t> coded = EncodeDeltaPredicted(old, oldSize, neu, newSize, refModel, threads, flags, segmenting);
+    return !coded.empty() && coded.size() < plain.size() ? coded : plain;
+}
+
+std::vector<uint8_t> EncodeDeltaPredicted(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
+                                          const std::vector<uint8_t>& refModel, unsigned threads, uint32_t flags,
+                                          const DeltaSegmenting& segmenting) {
     RefModel model;
-    if (refModel.empty() || !ParseRefModel(refModel.data(), uint32_t(refModel.size()), uint32_t(oldSize), &model))
-        return plain;
+    if (!ParseRefModel(refModel.data(), uint32_t(refModel.size()), uint32_t(oldSize), &model)) return {};
+    threads = Threads(threads);
     std::vector<uint8_t> predicted(old, old + oldSize);
     PredictReferences(model, predicted.data(), 0, uint32_t(oldSize));
-    commands = MatchFiles(predicted.data(), oldSize, neu, newSize, threads);
-    header.flags |= kDeltaReferences;
-    std::vector<uint8_t> coded = WriteDelta(header, commands, predicted.data(), neu, newSize, threads, segmenting, refModel);
-    return coded.size() < plain.size() ? coded : plain;
+    const std::vector<Command> commands = MatchFiles(predicted.data(), oldSize, neu, newSize, threads);
+    return WriteDelta(HeaderOf(old, oldSize, neu, newSize, flags | kDeltaReferences), commands, predicted.data(),
+                      neu, newSize, threads, segmenting, refModel);
 }
 
 std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::vector<DeltaCommand>& commands,

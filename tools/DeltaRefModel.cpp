@@ -13,7 +13,7 @@ struct Move {
     uint32_t oldRva, length, displacement;
 };
 
-void Put(std::vector<uint8_t>* out, uint64_t value, unsigned width) {
+void PutModel(std::vector<uint8_t>* out, uint64_t value, unsigned width) {
     for (unsigned i = 0; i < width; ++i) out->push_back(uint8_t(value >> (8 * i)));
 }
 
@@ -59,19 +59,19 @@ std::vector<uint8_t> BuildRefModel(const uint8_t* old, size_t oldSize, const uin
         pieces.push_back(m);
     }
     std::vector<uint8_t> model;
-    Put(&model, from.base, 8);
-    Put(&model, from.imageSize, 4);
-    Put(&model, from.sections.size(), 1);
+    PutModel(&model, from.base, 8);
+    PutModel(&model, from.imageSize, 4);
+    PutModel(&model, from.sections.size(), 1);
     for (const ImageSection& s : from.sections) {
-        Put(&model, s.offset, 4);
-        Put(&model, s.size, 4);
-        Put(&model, s.rva, 4);
-        Put(&model, s.kind, 1);
+        PutModel(&model, s.offset, 4);
+        PutModel(&model, s.size, 4);
+        PutModel(&model, s.rva, 4);
+        PutModel(&model, s.kind, 1);
     }
-    Put(&model, pieces.size(), 4);
+    PutModel(&model, pieces.size(), 4);
     for (const Move& p : pieces) {
-        Put(&model, p.oldRva, 4);
-        Put(&model, p.displacement, 4);
+        PutModel(&model, p.oldRva, 4);
+        PutModel(&model, p.displacement, 4);
     }
     if (model.size() > kRefMaxModel) return {};
     return model;

@@ -5,7 +5,7 @@
 
 namespace {
 
-uint64_t Load(const uint8_t* bytes, size_t size, uint64_t at, unsigned width) {
+uint64_t ImageLoad(const uint8_t* bytes, size_t size, uint64_t at, unsigned width) {
     uint64_t v = 0;
     if (at > size || width > size - at) return 0;
     for (unsigned i = 0; i < width; ++i) v |= uint64_t(bytes[at + i]) << (8 * i);
@@ -13,24 +13,24 @@ uint64_t Load(const uint8_t* bytes, size_t size, uint64_t at, unsigned width) {
 }
 
 bool ReadPe(const uint8_t* b, size_t size, ExecutableImage* image) {
-    const uint64_t pe = Load(b, size, 0x3C, 4);
-    if (Load(b, size, pe, 4) != 0x4550) return false;
-    const uint64_t machine = Load(b, size, pe + 4, 2), count = Load(b, size, pe + 6, 2);
-    const uint64_t optional = pe + 24, magic = Load(b, size, optional, 2);
+    const uint64_t pe = ImageLoad(b, size, 0x3C, 4);
+    if (ImageLoad(b, size, pe, 4) != 0x4550) return false;
+    const uint64_t machine = ImageLoad(b, size, pe + 4, 2), count = ImageLoad(b, size, pe + 6, 2);
+    const uint64_t optional = pe + 24, magic = ImageLoad(b, size, optional, 2);
     const bool wide = magic == 0x20B;
     if (!(machine == 0x14C && magic == 0x10B) && !(machine == 0x8664 && wide)) return false;
-    image->base = wide ? Load(b, size, optional + 24, 8) : Load(b, size, optional + 28, 4);
-    image->imageSize = uint32_t(Load(b, size, optional + 56, 4));
-    const uint64_t table = optional + Load(b, size, pe + 20, 2);
+    image->base = wide ? ImageLoad(b, size, optional + 24, 8) : ImageLoad(b, size, optional + 28, 4);
+    image->imageSize = uint32_t(ImageLoad(b, size, optional + 56, 4));
+    const uint64_t table = optional + ImageLoad(b, size, pe + 20, 2);
     for (uint64_t s = 0; s < count; ++s) {
         const uint64_t at = table + 40 * s;
         if (at + 40 > size) return false;
         char name[9] = {};
         std::memcpy(name, b + at, 8);
-        const uint32_t virtualSize = uint32_t(Load(b, size, at + 8, 4)), rva = uint32_t(Load(b, size, at + 12, 4));
-        uint32_t raw = uint32_t(Load(b, size, at + 16, 4));
-        const uint32_t offset = uint32_t(Load(b, size, at + 20, 4));
-        const uint32_t flags = uint32_t(Load(b, size, at + 36, 4));
+        const uint32_t virtualSize = uint32_t(ImageLoad(b, size, at + 8, 4)), rva = uint32_t(ImageLoad(b, size, at + 12, 4));
+        uint32_t raw = uint32_t(ImageLoad(b, size, at + 16, 4));
+        const uint32_t offset = uint32_t(ImageLoad(b, size, at + 20, 4));
+        const uint32_t flags = uint32_t(ImageLoad(b, size, at + 36, 4));
         if (virtualSize && virtualSize < raw) raw = virtualSize;
         ImageSection section{offset, raw, rva, wide ? kRefCode64 : kRefCode32};
         if (!(flags & 0x20000020)) {
@@ -46,19 +46,19 @@ bool ReadPe(const uint8_t* b, size_t size, ExecutableImage* image) {
 
 bool ReadElf(const uint8_t* b, size_t size, ExecutableImage* image) {
     const bool wide = b[4] == 2;
-    const uint64_t machine = Load(b, size, 18, 2);
+    const uint64_t machine = ImageLoad(b, size, 18, 2);
     if (b[5] != 1 || !((wide && machine == 62) || (!wide && b[4] == 1 && machine == 3))) return false;
-    const uint64_t table = wide ? Load(b, size, 40, 8) : Load(b, size, 32, 4);
-    const uint64_t entry = Load(b, size, wide ? 58 : 46, 2), count = Load(b, size, wide ? 60 : 48, 2);
+    const uint64_t table = wide ? ImageLoad(b, size, 40, 8) : ImageLoad(b, size, 32, 4);
+    const uint64_t entry = ImageLoad(b, size, wide ? 58 : 46, 2), count = ImageLoad(b, size, wide ? 60 : 48, 2);
     image->base = 0;
     for (uint64_t s = 0; s < count; ++s) {
         const uint64_t at = table + entry * s;
         if (at + entry > size || entry < (wide ? 64u : 40u)) return false;
-        const uint64_t type = Load(b, size, at + 4, 4);
-        const uint64_t flags = wide ? Load(b, size, at + 8, 8) : Load(b, size, at + 8, 4);
-        const uint64_t address = wide ? Load(b, size, at + 16, 8) : Load(b, size, at + 12, 4);
-        const uint64_t offset = wide ? Load(b, size, at + 24, 8) : Load(b, size, at + 16, 4);
-        const uint64_t length = wide ? Load(b, size, at + 32, 8) : Load(b, size, at + 20, 4);
+        const uint64_t type = ImageLoad(b, size, at + 4, 4);
+        const uint64_t flags = wide ? ImageLoad(b, size, at + 8, 8) : ImageLoad(b, size, at + 8, 4);
+        const uint64_t address = wide ? ImageLoad(b, size, at + 16, 8) : ImageLoad(b, size, at + 12, 4);
+        const uint64_t offset = wide ? ImageLoad(b, size, at + 24, 8) : ImageLoad(b, size, at + 16, 4);
+        const uint64_t length = wide ? ImageLoad(b, size, at + 32, 8) : ImageLoad(b, size, at + 20, 4);
         if (!(flags & 2) || type == 8 || length == 0 || address + length > 0xFFFFFFFFu) continue;  // not loaded
         RefKind kind = (flags & 4) ? (wide ? kRefCode64 : kRefCode32) : (wide ? kRefAddress64 : kRefAddress32);
         image->sections.push_back({uint32_t(offset), uint32_t(length), uint32_t(address), kind});

@@ -2,19 +2,19 @@
 
 namespace {
 
-constexpr uint32_t kRegionBytes = 13;
-constexpr uint32_t kPieceBytes = 8;
+constexpr uint32_t kRefRegionBytes = 13;
+constexpr uint32_t kRefPieceBytes = 8;
 
-uint32_t Load32(const uint8_t* p) {
+uint32_t RefLoad32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-uint64_t Load64(const uint8_t* p) { return uint64_t(Load32(p)) | uint64_t(Load32(p + 4)) << 32; }
-void Store32(uint8_t* p, uint32_t v) {
+uint64_t RefLoad64(const uint8_t* p) { return uint64_t(RefLoad32(p)) | uint64_t(RefLoad32(p + 4)) << 32; }
+void RefStore32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
-void Store64(uint8_t* p, uint64_t v) {
-    Store32(p, uint32_t(v));
-    Store32(p + 4, uint32_t(v >> 32));
+void RefStore64(uint8_t* p, uint64_t v) {
+    RefStore32(p, uint32_t(v));
+    RefStore32(p + 4, uint32_t(v >> 32));
 }
 
 // Opcodes whose ModRM may name a [disp32] operand: the ALU forms, test,
@@ -42,28 +42,28 @@ public:
         uint32_t low = 0, high = m_.pieceCount;  // the first piece starting above rva
         while (low < high) {
             uint32_t mid = low + (high - low) / 2;
-            if (Load32(m_.pieces + mid * kPieceBytes) <= rva)
+            if (RefLoad32(m_.pieces + mid * kRefPieceBytes) <= rva)
                 low = mid + 1;
             else
                 high = mid;
         }
-        return low ? rva + Load32(m_.pieces + (low - 1) * kPieceBytes + 4) : rva;
+        return low ? rva + RefLoad32(m_.pieces + (low - 1) * kRefPieceBytes + 4) : rva;
     }
     bool Inside(uint32_t rva) const { return rva >= kRefMinRva && rva < m_.imageSize; }
     void Relative(uint8_t* p, uint32_t rva) const {
-        const uint32_t next = rva + 4, target = next + Load32(p);
-        if (Inside(target)) Store32(p, Map(target) - Map(next));
+        const uint32_t next = rva + 4, target = next + RefLoad32(p);
+        if (Inside(target)) RefStore32(p, Map(target) - Map(next));
     }
     void Address32(uint8_t* p) const {
-        const uint32_t rva = Load32(p) - uint32_t(m_.base);
-        if (Inside(rva)) Store32(p, uint32_t(m_.base) + Map(rva));
+        const uint32_t rva = RefLoad32(p) - uint32_t(m_.base);
+        if (Inside(rva)) RefStore32(p, uint32_t(m_.base) + Map(rva));
     }
     void Address64(uint8_t* p) const {
-        const uint64_t rva = Load64(p) - m_.base;
-        if (rva < m_.imageSize && Inside(uint32_t(rva))) Store64(p, m_.base + Map(uint32_t(rva)));
+        const uint64_t rva = RefLoad64(p) - m_.base;
+        if (rva < m_.imageSize && Inside(uint32_t(rva))) RefStore64(p, m_.base + Map(uint32_t(rva)));
     }
     void Rva32(uint8_t* p) const {
-        if (Inside(Load32(p))) Store32(p, Map(Load32(p)));
+        if (Inside(RefLoad32(p))) RefStore32(p, Map(RefLoad32(p)));
     }
 
     // bytes[0, n) at rva: code of the given width.
@@ -106,28 +106,28 @@ private:
 
 bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, RefModel* model) {
     if (size < 13) return false;
-    model->base = Load64(bytes);
-    model->imageSize = Load32(bytes + 8);
+    model->base = RefLoad64(bytes);
+    model->imageSize = RefLoad32(bytes + 8);
     model->regionCount = bytes[12];
     model->regions = bytes + 13;
-    const uint32_t regionEnd = 13 + model->regionCount * kRegionBytes;
+    const uint32_t regionEnd = 13 + model->regionCount * kRefRegionBytes;
     if (model->regionCount == 0 || model->regionCount > kRefMaxRegions || size < regionEnd + 4) return false;
     uint32_t fileEnd = 0;
     for (uint32_t r = 0; r < model->regionCount; ++r) {
-        const uint8_t* region = model->regions + r * kRegionBytes;
-        const uint32_t offset = Load32(region), length = Load32(region + 4);
+        const uint8_t* region = model->regions + r * kRefRegionBytes;
+        const uint32_t offset = RefLoad32(region), length = RefLoad32(region + 4);
         if (offset < fileEnd || length == 0 || length > oldSize - offset || offset > oldSize ||
             region[12] >= kRefKinds)
             return false;
         fileEnd = offset + length;
     }
-    model->pieceCount = Load32(bytes + regionEnd);
+    model->pieceCount = RefLoad32(bytes + regionEnd);
     model->pieces = bytes + regionEnd + 4;
-    if (model->pieceCount > (size - regionEnd - 4) / kPieceBytes ||
-        size - regionEnd - 4 != model->pieceCount * kPieceBytes)
+    if (model->pieceCount > (size - regionEnd - 4) / kRefPieceBytes ||
+        size - regionEnd - 4 != model->pieceCount * kRefPieceBytes)
         return false;
     for (uint32_t k = 1; k < model->pieceCount; ++k)
-        if (Load32(model->pieces + k * kPieceBytes) <= Load32(model->pieces + (k - 1) * kPieceBytes)) return false;
+        if (RefLoad32(model->pieces + k * kRefPieceBytes) <= RefLoad32(model->pieces + (k - 1) * kRefPieceBytes)) return false;
     return true;
 }
 
@@ -135,9 +135,9 @@ void PredictReferences(const RefModel& model, uint8_t* bytes, uint32_t offset, u
     const Predictor predictor(model);
     const uint64_t end = uint64_t(offset) + size;
     for (uint32_t r = 0; r < model.regionCount; ++r) {
-        const uint8_t* region = model.regions + r * kRegionBytes;
-        const uint32_t regionStart = Load32(region), rva = Load32(region + 8);
-        const uint64_t regionEnd = uint64_t(regionStart) + Load32(region + 4);
+        const uint8_t* region = model.regions + r * kRefRegionBytes;
+        const uint32_t regionStart = RefLoad32(region), rva = RefLoad32(region + 8);
+        const uint64_t regionEnd = uint64_t(regionStart) + RefLoad32(region + 4);
         uint64_t from = regionStart > offset ? regionStart : offset;
         const uint64_t to = regionEnd < end ? regionEnd : end;
         while (from < to) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "ThreadWork.h"
 #include "payload/Delta.h"
 #include "payload/DeltaModel.h"
+#include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
 #include "pools/ReusePtrPool.h"
@@ -94,6 +97,97 @@ Bytes Edit(Bytes v, std::mt19937& rng) {
     }
     return v;
 }
+
+
+void Put(Bytes* v, size_t at, uint64_t value, unsigned width) {
+    if (v->size() < at + width) v->resize(at + width);
+    for (unsigned i = 0; i < width; ++i) (*v)[at + i] = uint8_t(value >> (8 * i));
+}
+
+// A program as a linker lays it out: functions of fixed bodies (bytes of
+// their own seed) that call and branch to one another and read globals, and
+// a table of the functions' addresses. gaps[f] is the padding before
+// function f; another version of the program moves its functions by other
+// gaps. Returned as a PE image (32- or 64-bit).
+Bytes CodeImage(bool wide, const std::vector<uint32_t>& gaps, uint32_t seed) {
+    constexpr uint32_t kBody = 400, kCodeRva = 0x1000, kBase = 0x400000;
+    const uint32_t functions = uint32_t(gaps.size());
+    std::vector<uint32_t> at(functions);
+    uint32_t codeSize = 0;
+    for (uint32_t f = 0; f < functions; ++f) {
+        codeSize += gaps[f];
+        at[f] = kCodeRva + codeSize;
+        codeSize += kBody;
+    }
+    const uint32_t dataRva = (kCodeRva + codeSize + 0xFFF) & ~0xFFFu, dataSize = functions * 8 + 64;
+    Bytes code(codeSize, 0xCC);
+    for (uint32_t f = 0; f < functions; ++f) {
+        std::mt19937 rng(seed + f);
+        uint8_t* body = code.data() + (at[f] - kCodeRva);
+        for (uint32_t i = 0; i < kBody; ++i) body[i] = uint8_t(rng() % 0xE0);  // no stray calls
+        for (uint32_t i = 8; i + 12 < kBody; i += 24 + rng() % 24) {
+            const uint32_t rva = at[f] + i, other = at[rng() % functions], global = dataRva + 8 * (rng() % functions);
+            switch (rng() % 4) {
+            case 0: body[i] = 0xE8; Put(&code, rva - kCodeRva + 1, other - (rva + 5), 4); break;
+            case 1: body[i] = 0x0F; body[i + 1] = 0x85; Put(&code, rva - kCodeRva + 2, other - (rva + 6), 4); break;
+            case 2:  // call [global]
+                body[i] = 0xFF; body[i + 1] = 0x15;
+                Put(&code, rva - kCodeRva + 2, wide ? global - (rva + 6) : kBase + global, 4);
+                break;
+            default:  // mov eax, [global]
+                body[i] = 0x8B; body[i + 1] = 0x05;
+                Put(&code, rva - kCodeRva + 2, wide ? global - (rva + 6) : kBase + global, 4);
+            }
+        }
+    }
+    Bytes image(0x400);
+    image[0] = 'M', image[1] = 'Z';
+    Put(&image, 0x3C, 0x40, 4);
+    Put(&image, 0x40, 0x4550, 4);
+    Put(&image, 0x44, wide ? 0x8664 : 0x14C, 2);
+    Put(&image, 0x46, 2, 2);
+    Put(&image, 0x54, wide ? 0xF0 : 0xE0, 2);
+    const uint32_t optional = 0x58, sections = optional + (wide ? 0xF0 : 0xE0);
+    Put(&image, optional, wide ? 0x20B : 0x10B, 2);
+    Put(&image, optional + (wide ? 24 : 28), kBase, wide ? 8 : 4);
+    Put(&image, optional + 56, dataRva + 0x1000, 4);
+    const uint32_t codeFile = 0x400, dataFile = (codeFile + codeSize + 0x1FF) & ~0x1FFu;
+    const uint32_t fields[2][5] = {{codeSize, kCodeRva, codeSize, codeFile, 0x60000020},
+                                   {dataSize, dataRva, dataSize, dataFile, 0x40000040}};
+    for (int k = 0; k < 2; ++k)
+        for (int i = 0; i < 4; ++i) Put(&image, sections + 40 * k + 8 + 4 * i, fields[k][i], 4);
+    for (int k = 0; k < 2; ++k) Put(&image, sections + 40 * k + 36, fields[k][4], 4);
+    image.resize(codeFile);
+    image.insert(image.end(), code.begin(), code.end());
+    image.resize(dataFile + dataSize);
+    for (uint32_t f = 0; f < functions; ++f) Put(&image, dataFile + 8 * f, kBase + at[f], wide ? 8 : 4);
+    return image;
+}
+
+// A model predicting the references of Program(size): its first three
+// quarters code, the rest a table, the second half moved by 0x40.
+Bytes ProgramModel(uint32_t size) {
+    Bytes m;
+    Put(&m, 0, 0x400000, 8);
+    Put(&m, 8, 0x800000, 4);
+    m.push_back(2);
+    const uint32_t code = size * 3 / 4;
+    const uint32_t regions[2][3] = {{0, code, 0x1000}, {code, size - code, 0x1000 + code}};
+    for (int r = 0; r < 2; ++r) {
+        for (uint32_t field : regions[r]) Put(&m, m.size(), field, 4);
+        m.push_back(r ? kRefAddress32 : kRefCode32);
+    }
+    Put(&m, m.size(), 2, 4);
+    for (uint32_t piece : {0x1000u, 0u, 0x1000u + size / 2, 0x40u}) Put(&m, m.size(), piece, 4);
+    return m;
+}
+
+Bytes ReadAll(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+uint32_t FlagsOf(const Bytes& delta) { return delta.size() >= 24 ? uint32_t(delta[20]) | uint32_t(delta[21]) << 8 : 0; }
 
 // The streams written today and the older ones a patcher still reads.
 const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments,
@@ -382,6 +476,43 @@ TEST_F(LargeOldFile, IsReadPastTwoGiB) {
     EXPECT_TRUE(out.data == neu);
 }
 
+
+TEST(Delta, MachineCodeWithMovedReferencesRebuildsExactlyAndSmall) {
+    std::mt19937 rng(34);
+    for (int round = 0; round < 6; ++round) {
+        const bool wide = round % 2 == 1;
+        // Functions moved by random displacements; one body recompiled.
+        std::vector<uint32_t> gaps(300), moved(300);
+        for (uint32_t f = 0; f < gaps.size(); ++f) {
+            gaps[f] = 16 * (rng() % 4);
+            moved[f] = rng() % 3 ? gaps[f] : 16 * (rng() % 9);
+        }
+        const Bytes old = CodeImage(wide, gaps, 7), neu = CodeImage(wide, moved, round % 3 ? 7 : 8);
+        const uint32_t flags = kStreams[0] | kDeltaReferences;
+        const DeltaSegmenting segmenting{20000, 0};
+        const Bytes plain = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2, kStreams[0], segmenting);
+        const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2, flags, segmenting);
+        EXPECT_TRUE(FlagsOf(delta) & kDeltaReferences) << round;
+        if (round % 3) {
+            EXPECT_LT(delta.size() * 2, plain.size()) << round;
+        }
+        Bytes rebuilt;
+        ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt, Threads(round % 3))) << round;
+        ASSERT_TRUE(rebuilt == neu) << round;
+    }
+    // A real program's sections (this test's own executable) with code
+    // inserted and random edits: exact either way.
+    const Bytes self = ReadAll("/proc/self/exe");
+    ASSERT_GT(self.size(), 100000u);
+    for (int round = 0; round < 3; ++round) {
+        Bytes neu = Edit(self, rng);
+        const Bytes delta = EncodeDelta(self.data(), self.size(), neu.data(), neu.size(), 2);
+        Bytes rebuilt;
+        ASSERT_EQ(nullptr, Apply(self, delta, &rebuilt, Threads(round % 3))) << round;
+        ASSERT_TRUE(rebuilt == neu) << round;
+    }
+}
+
 class DamagedDelta : public testing::TestWithParam<uint32_t> {};
 
 TEST_P(DamagedDelta, IsRefusedWithinBounds) {
@@ -390,8 +521,30 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     Bytes neu = Edit(old, rng);
     Bytes noise = testdata::Random(700, 4);  // sent raw
     neu.insert(neu.begin() + long(neu.size() / 2), noise.begin(), noise.end());
-    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam(), {1500, 0});
+    const bool predicted = GetParam() & kDeltaReferences;
+    const Bytes delta =
+        predicted ? EncodeDeltaPredicted(old.data(), old.size(), neu.data(), neu.size(), ProgramModel(5000), 1,
+                                         GetParam(), {1500, 0})
+                  : EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam(), {1500, 0});
     Bytes out;
+    if (predicted) {
+        // Its model breaking each rule: refused before anything is written.
+        const size_t pieces = 24 + 4 + 13 + 2 * 13 + 4;
+        const std::vector<std::pair<size_t, uint32_t>> lies = {
+            {24, 0}, {24, 12}, {24, kRefMaxModel + 1}, {24, 0xFFFFFFFF},  // the model's length
+            {40, 0}, {40, 65},                                           // region count
+            {41, 6000}, {45, 0}, {45, 5000}, {54, 3000},                 // a region outside or overlapping
+            {53, 5}, {pieces - 4, 3}, {pieces - 4, 0x20000000}, {pieces, 0x2000}};  // kind, piece count, order
+        for (const auto& lie : lies) {
+            Bytes damaged = delta;
+            if (lie.first == 40 || lie.first == 53)
+                damaged[lie.first] = uint8_t(lie.second);
+            else
+                for (int i = 0; i < 4; ++i) damaged[lie.first + i] = uint8_t(lie.second >> (8 * i));
+            EXPECT_EQ(ERR_BADDELTA, Apply(old, damaged, &out, Threads(lie.first % 3))) << lie.first;
+            EXPECT_TRUE(out.empty()) << lie.first;
+        }
+    }
 
     // Truncated anywhere: refused (or, cut in the coder's last flushed
     // bytes, still exact), never more than the new size written.
@@ -449,6 +602,8 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile));
 }
 
-INSTANTIATE_TEST_SUITE_P(Delta, DamagedDelta, testing::Values(kStreams[0], kStreams[1], kStreams[2]));
+INSTANTIATE_TEST_SUITE_P(Delta, DamagedDelta,
+                         testing::Values(kStreams[0], kStreams[1], kStreams[2], kStreams[0] | kDeltaReferences,
+                                         kStreams[2] | kDeltaReferences));
 
 }  // namespace
