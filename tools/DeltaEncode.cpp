@@ -599,7 +599,11 @@ std::vector<uint8_t> EncodeDeltaPredicted(const uint8_t* old, size_t oldSize, co
                                           const std::vector<uint8_t>& refModel, unsigned threads, uint32_t flags,
                                           const DeltaSegmenting& segmenting) {
     RefModel model;
-    if (!ParseRefModel(refModel.data(), uint32_t(refModel.size()), uint32_t(oldSize), &model)) return {};
+    std::vector<uint32_t> pieces(2 * size_t(RefMaxPieces(uint32_t(refModel.size()))) + 2);
+    if (refModel.size() > kRefMaxModel ||
+        !ParseRefModel(refModel.data(), uint32_t(refModel.size()), uint32_t(oldSize), pieces.data(),
+                       RefMaxPieces(uint32_t(refModel.size())), &model))
+        return {};
     threads = Threads(threads);
     std::vector<uint8_t> predicted(old, old + oldSize);
     PredictReferences(model, predicted.data(), 0, uint32_t(oldSize));

@@ -17,6 +17,11 @@ void PutModel(std::vector<uint8_t>* out, uint64_t value, unsigned width) {
     for (unsigned i = 0; i < width; ++i) out->push_back(uint8_t(value >> (8 * i)));
 }
 
+void PutNumber(std::vector<uint8_t>* out, uint32_t value) {
+    for (; value >= 0x80; value >>= 7) out->push_back(uint8_t(value | 0x80));
+    out->push_back(uint8_t(value));
+}
+
 }  // namespace
 
 std::vector<uint8_t> BuildRefModel(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
@@ -68,10 +73,14 @@ std::vector<uint8_t> BuildRefModel(const uint8_t* old, size_t oldSize, const uin
         PutModel(&model, s.rva, 4);
         PutModel(&model, s.kind, 1);
     }
-    PutModel(&model, pieces.size(), 4);
+    PutNumber(&model, uint32_t(pieces.size()));
+    uint32_t start = 0, displacement = 0;
     for (const Move& p : pieces) {
-        PutModel(&model, p.oldRva, 4);
-        PutModel(&model, p.displacement, 4);
+        const uint32_t change = p.displacement - displacement;
+        PutNumber(&model, p.oldRva - start);
+        PutNumber(&model, change & 0x80000000u ? ((0u - change) << 1) - 1 : change << 1);
+        start = p.oldRva;
+        displacement = p.displacement;
     }
     if (model.size() > kRefMaxModel) return {};
     return model;

@@ -617,7 +617,7 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
 }
 
 // The reference model after the header, into pool memory (*block, to be
-// freed by the caller), read and checked.
+// freed by the caller; the model's bytes, then its pieces), read and checked.
 static ErrorCode ReadRefModel(CFile* delta, uint32_t oldSize, CPtrPool* pool, void** block, RefModel* model) {
     uint8_t field[4];
     uint32_t got = 0;
@@ -625,11 +625,15 @@ static ErrorCode ReadRefModel(CFile* delta, uint32_t oldSize, CPtrPool* pool, vo
     if (error && error != ERR_EOF) return error;
     const uint32_t size = Load32(field);
     if (got != 4 || size > kRefMaxModel) return ERR_BADDELTA;
-    if (!(*block = pool->Alloc(size ? size : 1))) return ERR_NOTENOUGHMEM;
+    const uint32_t pieceRoom = RefMaxPieces(size), bytes = (size + 3) & ~3u;
+    if (!(*block = pool->Alloc(bytes + 8 * pieceRoom + 4))) return ERR_NOTENOUGHMEM;
+    uint8_t* const model8 = static_cast<uint8_t*>(*block);
     got = 0;
-    error = delta->Read(*block, size, &got);
+    error = delta->Read(model8, size, &got);
     if (error && error != ERR_EOF) return error;
-    if (got != size || !ParseRefModel(static_cast<uint8_t*>(*block), size, oldSize, model)) return ERR_BADDELTA;
+    if (got != size ||
+        !ParseRefModel(model8, size, oldSize, reinterpret_cast<uint32_t*>(model8 + bytes), pieceRoom, model))
+        return ERR_BADDELTA;
     return nullptr;
 }
 

@@ -3,7 +3,6 @@
 namespace {
 
 constexpr uint32_t kRefRegionBytes = 13;
-constexpr uint32_t kRefPieceBytes = 8;
 
 uint32_t RefLoad32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -42,12 +41,12 @@ public:
         uint32_t low = 0, high = m_.pieceCount;  // the first piece starting above rva
         while (low < high) {
             uint32_t mid = low + (high - low) / 2;
-            if (RefLoad32(m_.pieces + mid * kRefPieceBytes) <= rva)
+            if (m_.pieces[2 * mid] <= rva)
                 low = mid + 1;
             else
                 high = mid;
         }
-        return low ? rva + RefLoad32(m_.pieces + (low - 1) * kRefPieceBytes + 4) : rva;
+        return low ? rva + m_.pieces[2 * low - 1] : rva;
     }
     bool Inside(uint32_t rva) const { return rva >= kRefMinRva && rva < m_.imageSize; }
     void Relative(uint8_t* p, uint32_t rva) const {
@@ -104,14 +103,15 @@ private:
 
 }  // namespace
 
-bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, RefModel* model) {
+bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32_t* pieces, uint32_t pieceRoom,
+                   RefModel* model) {
     if (size < 13) return false;
     model->base = RefLoad64(bytes);
     model->imageSize = RefLoad32(bytes + 8);
     model->regionCount = bytes[12];
     model->regions = bytes + 13;
     const uint32_t regionEnd = 13 + model->regionCount * kRefRegionBytes;
-    if (model->regionCount == 0 || model->regionCount > kRefMaxRegions || size < regionEnd + 4) return false;
+    if (model->regionCount == 0 || model->regionCount > kRefMaxRegions || size < regionEnd + 1) return false;
     uint32_t fileEnd = 0;
     for (uint32_t r = 0; r < model->regionCount; ++r) {
         const uint8_t* region = model->regions + r * kRefRegionBytes;
@@ -121,14 +121,36 @@ bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, RefMod
             return false;
         fileEnd = offset + length;
     }
-    model->pieceCount = RefLoad32(bytes + regionEnd);
-    model->pieces = bytes + regionEnd + 4;
-    if (model->pieceCount > (size - regionEnd - 4) / kRefPieceBytes ||
-        size - regionEnd - 4 != model->pieceCount * kRefPieceBytes)
+    // The pieces: their count, then each as the distance from the last
+    // one's start and the change of displacement (zigzag), all LEB128.
+    const uint8_t* next = bytes + regionEnd;
+    const uint8_t* const end = bytes + size;
+    auto number = [&](uint32_t* value) {
+        uint64_t v = 0;
+        for (unsigned shift = 0; next < end && shift < 35; shift += 7) {
+            const uint8_t byte = *next++;
+            v |= uint64_t(byte & 0x7F) << shift;
+            if (!(byte & 0x80)) {
+                *value = uint32_t(v);
+                return v <= 0xFFFFFFFFu;
+            }
+        }
         return false;
-    for (uint32_t k = 1; k < model->pieceCount; ++k)
-        if (RefLoad32(model->pieces + k * kRefPieceBytes) <= RefLoad32(model->pieces + (k - 1) * kRefPieceBytes)) return false;
-    return true;
+    };
+    if (!number(&model->pieceCount) || model->pieceCount > uint32_t(end - next) / 2 ||
+        model->pieceCount > pieceRoom)
+        return false;
+    uint32_t start = 0, displacement = 0;
+    for (uint32_t k = 0; k < model->pieceCount; ++k) {
+        uint32_t step, change;
+        if (!number(&step) || !number(&change) || (k > 0 && step == 0) || step > 0xFFFFFFFFu - start) return false;
+        start += step;
+        displacement += (change >> 1) ^ (0u - (change & 1));
+        pieces[2 * k] = start;
+        pieces[2 * k + 1] = displacement;
+    }
+    model->pieces = pieces;
+    return next == end;
 }
 
 void PredictReferences(const RefModel& model, uint8_t* bytes, uint32_t offset, uint32_t size) {

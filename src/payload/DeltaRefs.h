@@ -14,8 +14,11 @@
 //   12  1   region count R (1 to kRefMaxRegions), then R regions of 13 bytes
 //           0 4 file offset, 4 4 size (not 0), 8 4 rva of its first byte,
 //           12 1 kind (RefKind); in file order, apart, inside the old file
-//       4   piece count P, then P pieces of 8 bytes, 0 4 old rva where the
-//           piece starts (rising), 4 4 what it adds (two's complement)
+//       ... piece count P, then P pieces, each the distance from the last
+//           piece's old rva where it starts (from 0; rising: at least 1
+//           after the first) and the change of what it adds (from 0; two's
+//           complement, zigzag: 2n for n, 2n - 1 for -n), all unsigned
+//           LEB128 of at most 32 bits
 // Old rva x maps to x plus the displacement of the last piece starting at or
 // below it (x itself below the first). The old file is read in windows of
 // kRefChunk bytes (from offset 0; the last ends at the file's end), each
@@ -40,7 +43,9 @@ constexpr uint32_t kRefChunk = 4096;
 constexpr uint32_t kRefMaxRegions = 64;
 constexpr uint32_t kRefMinRva = 0x1000;
 // The longest model a patcher reads (the map of a very much moved file).
-constexpr uint32_t kRefMaxModel = 4u << 20;
+constexpr uint32_t kRefMaxModel = 1u << 20;
+// Pieces a model of n bytes may hold (each takes at least two bytes).
+constexpr uint32_t RefMaxPieces(uint32_t n) { return n / 2; }
 
 enum RefKind : uint8_t {
     kRefCode32 = 0,
@@ -58,12 +63,14 @@ struct RefModel {
     uint32_t regionCount = 0;
     const uint8_t* regions = nullptr;
     uint32_t pieceCount = 0;
-    const uint8_t* pieces = nullptr;
+    const uint32_t* pieces = nullptr;  // each piece's start and displacement
 };
 
-// Reads the model of size bytes for an old file of oldSize bytes; false when
-// it breaks any rule above.
-bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, RefModel* model);
+// Reads the model of size bytes for an old file of oldSize bytes, its
+// pieces into pieces (room for pieceRoom of them, two numbers each); false
+// when it breaks any rule above or has more pieces.
+bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32_t* pieces, uint32_t pieceRoom,
+                   RefModel* model);
 
 // Rewrites the references in bytes, the old file's [offset, offset + size);
 // offset a multiple of kRefChunk, and the end one too or the file's end.
