@@ -3,6 +3,8 @@
 // same folder with either patcher as its stub, the same scenario on both,
 // and the demand that boxes, files, registry and shortcut agree. The texts
 // come from the sample patch's own strings file.
+#include "CodeImage.h"
+#include "DeltaEncode.h"
 #include "PatchScenario.h"
 #include "TempDir.h"
 #include "WineTest.h"
@@ -15,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <memory>
 #include <sstream>
 
@@ -499,4 +503,59 @@ TEST_F(PatcherUnderWine, SignedPatchAppliesAndDamagedSignedPatchIsRefused) {
     EXPECT_TRUE(refused.links.empty());
     EXPECT_EQ(refused.files.find("ZLN"), std::string::npos) << refused.files;
     EXPECT_EQ(RunCommand({Input("QP_TOOL"), "verify", damagedPatch}, {}, 120).exitCode, 1);
+}
+
+// A delta patch for a multi-megabyte program whose functions moved (its
+// references rewritten throughout, as a relink leaves them): the encoder
+// predicts the references, and the Windows patcher rebuilds the new program
+// from the installed one as the Linux build does; an installed copy changed
+// by one byte matches no delta and is left as it is.
+TEST_F(PatcherUnderWine, DeltaOfAMovedProgramRebuildsAndAChangedOneIsRefused) {
+    std::vector<uint32_t> gaps(9000), moved(9000);
+    std::mt19937 rng(105);
+    for (size_t f = 0; f < gaps.size(); ++f) {
+        gaps[f] = 16 * (rng() % 4);
+        moved[f] = rng() % 3 ? gaps[f] : 16 * (rng() % 9);
+    }
+    const testcode::Bytes oldProgram = testcode::CodeImage(false, gaps, 3), newProgram = testcode::CodeImage(false, moved, 3);
+    ASSERT_GT(newProgram.size(), 3u << 20);
+    const testcode::Bytes delta = EncodeDelta(oldProgram.data(), oldProgram.size(), newProgram.data(), newProgram.size());
+    ASSERT_GT(delta.size(), 24u);
+    EXPECT_TRUE(delta[20] & kDeltaReferences) << "the encoder left the references unpredicted";
+
+    const std::string dir = patches_->dir, before = dir + "/engine-1.01", after = dir + "/engine-1.05";
+    const std::string path = "bin/engine.dll";
+    std::filesystem::copy(Input("QP_SAMPLE_PATCH") + "/Files", after, std::filesystem::copy_options::recursive);
+    ASSERT_NO_THROW(WriteText(before + "/" + path, std::string(oldProgram.begin(), oldProgram.end())));
+    ASSERT_NO_THROW(WriteText(after + "/" + path, std::string(newProgram.begin(), newProgram.end())));
+    const std::string windowsPatch = dir + "/QuorPatch105-delta.exe", linuxPatch = dir + "/quorpatch105-delta";
+    for (const auto& [stub, out] : {std::pair{Input("QP_WINE_PATCHER"), windowsPatch},
+                                    std::pair{Input("QP_LINUX_PATCHER"), linuxPatch}}) {
+        CommandResult built = RunCommand({Input("QP_TOOL"), "build", "--stub", stub, "--strings", patches_->strings,
+                                          "--base", "1.01=" + before, "--from", after, "--out", out},
+                                         {}, 300);
+        ASSERT_TRUE(built.finished && built.exitCode == 0) << built.output;
+    }
+    chmod(linuxPatch.c_str(), 0755);
+    EXPECT_LT(ReadText(windowsPatch).size(), ReadText(patches_->windowsPatch).size() + newProgram.size() / 8);
+
+    auto sized = [](const std::string& files, size_t size) {
+        std::string lower = files;
+        for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+        return lower.find("/bin/engine.dll " + std::to_string(size) + " ") != std::string::npos;
+    };
+    ScenarioRun scenario;
+    scenario.gameFiles = {{"bin\\engine.dll", std::string(oldProgram.begin(), oldProgram.end())}};
+    scenario.answers = {"yes", "ok"};
+    const Observation rebuilt = RunBoth(scenario, windowsPatch, linuxPatch);
+    EXPECT_EQ(rebuilt.exitCode, 0);
+    EXPECT_TRUE(sized(rebuilt.files, newProgram.size())) << rebuilt.files;
+
+    scenario.gameFiles[0].content[oldProgram.size() / 2] ^= 0x20;
+    scenario.answers = {"yes", "abort", "ok"};
+    const Observation refused = RunBoth(scenario, windowsPatch, linuxPatch);
+    EXPECT_NE(refused.exitCode, 0);
+    ASSERT_GE(refused.boxes.size(), 2u);
+    EXPECT_NE(refused.boxes[1].find("engine.dll"), std::string::npos) << refused.boxes[1];
+    EXPECT_TRUE(sized(refused.files, oldProgram.size())) << refused.files;
 }
