@@ -19,19 +19,11 @@ void RefStore64(uint8_t* p, uint64_t v) {
 // Opcodes whose ModRM may name a [disp32] operand: the ALU forms, test,
 // xchg, mov, lea, the immediate groups, the x87 loads and stores, and FF
 // (its call/jmp/push forms only).
-bool TakesModRm(uint8_t op) {
-    switch (op) {
-    case 0x00: case 0x01: case 0x02: case 0x03: case 0x08: case 0x09: case 0x0A: case 0x0B:
-    case 0x20: case 0x21: case 0x22: case 0x23: case 0x28: case 0x29: case 0x2A: case 0x2B:
-    case 0x30: case 0x31: case 0x32: case 0x33: case 0x38: case 0x39: case 0x3A: case 0x3B:
-    case 0x80: case 0x81: case 0x83: case 0x84: case 0x85: case 0x86: case 0x87:
-    case 0x88: case 0x89: case 0x8A: case 0x8B: case 0x8D: case 0xC6: case 0xC7:
-    case 0xD9: case 0xDD: case 0xF6: case 0xF7: case 0xFE:
-        return true;
-    default:
-        return false;
-    }
-}
+// (One bit per opcode, 32 to a word: 00-0B, 20-3B in fours of eight, 80-8D,
+// C6 C7, D9 DD, F6 F7 FE.)
+constexpr uint32_t kModRmOps[8] = {0x00000F0F, 0x0F0F0F0F, 0x00000000, 0x00000000,
+                                   0x00002FFB, 0x00000000, 0x220000C0, 0x40C00000};
+bool TakesModRm(uint8_t op) { return kModRmOps[op >> 5] >> (op & 31) & 1; }
 
 class Predictor {
 public:
