@@ -523,15 +523,21 @@ TEST_F(PatcherUnderWine, DeltaOfAMovedProgramRebuildsAndAChangedOneIsRefused) {
     ASSERT_GT(delta.size(), 24u);
     EXPECT_TRUE(delta[20] & kDeltaReferences) << "the encoder left the references unpredicted";
 
-    const std::string dir = patches_->dir, before = dir + "/engine-1.01", after = dir + "/engine-1.05";
+    const std::string dir = patches_->dir, before = dir + "/engine-1.01", after = dir + "/engine-1.02";
     const std::string path = "bin/engine.dll";
     std::filesystem::copy(Input("QP_SAMPLE_PATCH") + "/Files", after, std::filesystem::copy_options::recursive);
     ASSERT_NO_THROW(WriteText(before + "/" + path, std::string(oldProgram.begin(), oldProgram.end())));
     ASSERT_NO_THROW(WriteText(after + "/" + path, std::string(newProgram.begin(), newProgram.end())));
-    const std::string windowsPatch = dir + "/QuorPatch105-delta.exe", linuxPatch = dir + "/quorpatch105-delta";
+    // To 1.02, so that 1.01, the one base, is the only version it accepts.
+    std::string strings = ReadText(patches_->strings);
+    const size_t ver = strings.find("ver = 10005");
+    ASSERT_NE(ver, std::string::npos);
+    strings.replace(ver, 11, "ver = 10002");
+    ASSERT_NO_THROW(WriteText(dir + "/Patch102.ini", strings));
+    const std::string windowsPatch = dir + "/QuorPatch102-delta.exe", linuxPatch = dir + "/quorpatch102-delta";
     for (const auto& [stub, out] : {std::pair{Input("QP_WINE_PATCHER"), windowsPatch},
                                     std::pair{Input("QP_LINUX_PATCHER"), linuxPatch}}) {
-        CommandResult built = RunCommand({Input("QP_TOOL"), "build", "--stub", stub, "--strings", patches_->strings,
+        CommandResult built = RunCommand({Input("QP_TOOL"), "build", "--stub", stub, "--strings", dir + "/Patch102.ini",
                                           "--base", "1.01=" + before, "--from", after, "--out", out},
                                          {}, 300);
         ASSERT_TRUE(built.finished && built.exitCode == 0) << built.output;
@@ -552,10 +558,12 @@ TEST_F(PatcherUnderWine, DeltaOfAMovedProgramRebuildsAndAChangedOneIsRefused) {
     EXPECT_TRUE(sized(rebuilt.files, newProgram.size())) << rebuilt.files;
 
     scenario.gameFiles[0].content[oldProgram.size() / 2] ^= 0x20;
-    scenario.answers = {"yes", "abort", "ok"};
+    scenario.answers = {"yes", "ignore", "ok"};
     const Observation refused = RunBoth(scenario, windowsPatch, linuxPatch);
-    EXPECT_NE(refused.exitCode, 0);
-    ASSERT_GE(refused.boxes.size(), 2u);
-    EXPECT_NE(refused.boxes[1].find("engine.dll"), std::string::npos) << refused.boxes[1];
+    ASSERT_EQ(refused.boxes.size(), 3u);
+    std::string failed = Text("errcopy");
+    failed.replace(failed.find("%s"), 2, "BIN\\ENGINE.DLL");
+    EXPECT_EQ(refused.boxes[1], Box("Error", failed, 0x22, "ignore"));
+    EXPECT_EQ(refused.boxes[2], Box(Text("title"), Text("errnotcomplete"), 0, "ok"));
     EXPECT_TRUE(sized(refused.files, oldProgram.size())) << refused.files;
 }
