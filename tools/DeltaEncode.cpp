@@ -599,10 +599,9 @@ std::vector<uint8_t> EncodeDeltaPredicted(const uint8_t* old, size_t oldSize, co
                                           const std::vector<uint8_t>& refModel, unsigned threads, uint32_t flags,
                                           const DeltaSegmenting& segmenting) {
     RefModel model;
-    std::vector<uint32_t> pieces(2 * size_t(RefMaxPieces(uint32_t(refModel.size()))) + 2);
+    std::vector<uint32_t> work(refModel.size() <= kRefMaxModel ? RefWorkWords(uint32_t(refModel.size())) : 0);
     if (refModel.size() > kRefMaxModel ||
-        !ParseRefModel(refModel.data(), uint32_t(refModel.size()), uint32_t(oldSize), pieces.data(),
-                       RefMaxPieces(uint32_t(refModel.size())), &model))
+        !ParseRefModel(refModel.data(), uint32_t(refModel.size()), uint32_t(oldSize), work.data(), &model))
         return {};
     threads = Threads(threads);
     std::vector<uint8_t> predicted(old, old + oldSize);

@@ -625,14 +625,14 @@ static ErrorCode ReadRefModel(CFile* delta, uint32_t oldSize, CPtrPool* pool, vo
     if (error && error != ERR_EOF) return error;
     const uint32_t size = Load32(field);
     if (got != 4 || size > kRefMaxModel) return ERR_BADDELTA;
-    const uint32_t pieceRoom = RefMaxPieces(size), bytes = (size + 3) & ~3u;
-    if (!(*block = pool->Alloc(bytes + 8 * pieceRoom + 4))) return ERR_NOTENOUGHMEM;
+    const uint32_t bytes = (size + 3) & ~3u;
+    if (!(*block = pool->Alloc(bytes + 4 * RefWorkWords(size)))) return ERR_NOTENOUGHMEM;
     uint8_t* const model8 = static_cast<uint8_t*>(*block);
     got = 0;
     error = delta->Read(model8, size, &got);
     if (error && error != ERR_EOF) return error;
     if (got != size ||
-        !ParseRefModel(model8, size, oldSize, reinterpret_cast<uint32_t*>(model8 + bytes), pieceRoom, model))
+        !ParseRefModel(model8, size, oldSize, reinterpret_cast<uint32_t*>(model8 + bytes), model))
         return ERR_BADDELTA;
     return nullptr;
 }

@@ -30,7 +30,10 @@ public:
     explicit Predictor(const RefModel& m) : m_(m) {}
 
     uint32_t Map(uint32_t rva) const {
-        uint32_t low = 0, high = m_.pieceCount;  // the first piece starting above rva
+        uint32_t bucket = rva >> m_.shift;
+        if (bucket >= m_.buckets) bucket = m_.buckets - 1;
+        // The first piece starting above rva.
+        uint32_t low = m_.first[bucket], high = m_.first[bucket + 1];
         while (low < high) {
             uint32_t mid = low + (high - low) / 2;
             if (m_.pieces[2 * mid] <= rva)
@@ -95,8 +98,7 @@ private:
 
 }  // namespace
 
-bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32_t* pieces, uint32_t pieceRoom,
-                   RefModel* model) {
+bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32_t* work, RefModel* model) {
     if (size < 13) return false;
     model->base = RefLoad64(bytes);
     model->imageSize = RefLoad32(bytes + 8);
@@ -129,9 +131,8 @@ bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32
         }
         return false;
     };
-    if (!number(&model->pieceCount) || model->pieceCount > uint32_t(end - next) / 2 ||
-        model->pieceCount > pieceRoom)
-        return false;
+    if (!number(&model->pieceCount) || model->pieceCount > uint32_t(end - next) / 2) return false;
+    uint32_t* const pieces = work;
     uint32_t start = 0, displacement = 0;
     for (uint32_t k = 0; k < model->pieceCount; ++k) {
         uint32_t step, change;
@@ -142,6 +143,15 @@ bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32
         pieces[2 * k + 1] = displacement;
     }
     model->pieces = pieces;
+    uint32_t* const first = pieces + 2 * model->pieceCount;
+    while ((model->imageSize >> model->shift) + 1 > kRefBuckets) ++model->shift;
+    model->buckets = (model->imageSize >> model->shift) + 1;
+    for (uint32_t b = 0, k = 0; b < model->buckets; ++b) {
+        while (k < model->pieceCount && pieces[2 * k] < uint64_t(b) << model->shift) ++k;
+        first[b] = k;
+    }
+    first[model->buckets] = model->pieceCount;
+    model->first = first;
     return next == end;
 }
 

@@ -44,8 +44,12 @@ constexpr uint32_t kRefMaxRegions = 64;
 constexpr uint32_t kRefMinRva = 0x1000;
 // The longest model a patcher reads (the map of a very much moved file).
 constexpr uint32_t kRefMaxModel = 1u << 20;
-// Pieces a model of n bytes may hold (each takes at least two bytes).
-constexpr uint32_t RefMaxPieces(uint32_t n) { return n / 2; }
+// The map is looked up through at most kRefBuckets buckets of the image
+// (each the pieces starting before it): a reference costs a short search.
+constexpr uint32_t kRefBuckets = 4096;
+// The words a model of n bytes needs read: its pieces (each takes at least
+// two bytes of it, and two words) and the buckets.
+constexpr uint32_t RefWorkWords(uint32_t n) { return n + kRefBuckets + 1; }
 
 enum RefKind : uint8_t {
     kRefCode32 = 0,
@@ -64,13 +68,15 @@ struct RefModel {
     const uint8_t* regions = nullptr;
     uint32_t pieceCount = 0;
     const uint32_t* pieces = nullptr;  // each piece's start and displacement
+    uint32_t shift = 0;                // rva >> shift is its bucket
+    uint32_t buckets = 0;
+    const uint32_t* first = nullptr;   // buckets + 1: the pieces starting before each
 };
 
 // Reads the model of size bytes for an old file of oldSize bytes, its
-// pieces into pieces (room for pieceRoom of them, two numbers each); false
-// when it breaks any rule above or has more pieces.
-bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32_t* pieces, uint32_t pieceRoom,
-                   RefModel* model);
+// pieces and buckets into work (RefWorkWords(size) words); false when it
+// breaks any rule above.
+bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32_t* work, RefModel* model);
 
 // Rewrites the references in bytes, the old file's [offset, offset + size);
 // offset a multiple of kRefChunk, and the end one too or the file's end.
