@@ -27,7 +27,7 @@
 //
 // Code (kinds 0 and 1) is scanned byte by byte. At E8/E9 (call, jmp) and
 // 0F 80-8F (jcc) the 4 bytes after are a relative target; at an opcode of
-// kRefModRmOps followed by a ModRM of [disp32] (mod 0, rm 5; FF only as
+// DeltaRefs.cpp's list followed by a ModRM of [disp32] (mod 0, rm 5; FF only as
 // call/jmp/push) the 4 bytes after the ModRM are, in 64-bit code, a target
 // relative to them and in 32-bit code an address. A relative operand at rva
 // r of value v becomes map(r + 4 + v) - map(r + 4); an address a inside the
