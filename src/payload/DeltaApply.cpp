@@ -35,6 +35,10 @@ struct Work {
     uint8_t input[kInputSize];
     uint8_t cache[kCacheSlots][kBlockSize];
     uint32_t tag[kCacheSlots];  // the block in each slot plus one, 0 for none
+    // With a reference model, each slot's chunks (kRefChunk bytes) whose
+    // references are predicted, one bit each: a chunk is predicted when
+    // first read from, as an add often needs a few bytes of a block.
+    uint8_t predicted[kCacheSlots];
     uint8_t straddle[kDeltaGroup];
     uint8_t output[kOutputSize];
 };
@@ -185,6 +189,7 @@ private:
     // Null after a read error, in *error.
     const uint8_t* OldBytes(uint32_t position, uint32_t n, uint32_t wanted, ErrorCode* error);
     ErrorCode LoadBlocks(uint32_t block, uint32_t wanted);
+    void PredictChunks(uint32_t slot, uint32_t block, uint32_t offset, uint32_t n);
     ErrorCode Add(uint32_t count);
     ErrorCode Extra(uint32_t count, bool raw);
     void RawBytes(Coder& c, uint8_t* to, uint32_t n);
@@ -246,8 +251,10 @@ ErrorCode Applier::LoadBlocks(uint32_t block, uint32_t wanted) {
     ErrorCode error = old_->ReadAt(work_->cache[slot], start, length, &got);
     if (!error && got != length) error = ERR_READFAIL;
     if (error) return error;
-    if (refs_) PredictReferences(*refs_, work_->cache[slot], start, length);
-    for (uint32_t i = 0; i < blocks; ++i) work_->tag[slot + i] = block + i + 1;
+    for (uint32_t i = 0; i < blocks; ++i) {
+        work_->tag[slot + i] = block + i + 1;
+        work_->predicted[slot + i] = 0;
+    }
     return nullptr;
 }
 
@@ -266,7 +273,20 @@ const uint8_t* Applier::OldBytes(uint32_t position, uint32_t n, uint32_t wanted,
     }
     uint32_t slot = block % kCacheSlots;
     if (work_->tag[slot] != block + 1 && (*error = LoadBlocks(block, offset + wanted))) return nullptr;
+    if (refs_) PredictChunks(slot, block, offset, n);
     return work_->cache[slot] + offset;
+}
+
+// Predicts the references of the chunks of the block in slot that hold
+// [offset, offset + n) and are not yet predicted.
+void Applier::PredictChunks(uint32_t slot, uint32_t block, uint32_t offset, uint32_t n) {
+    static_assert(kBlockSize % kRefChunk == 0 && kBlockSize / kRefChunk <= 8, "a block's chunks fit a byte");
+    for (uint32_t chunk = offset / kRefChunk; chunk <= (offset + n - 1) / kRefChunk; ++chunk) {
+        if (work_->predicted[slot] >> chunk & 1) continue;
+        work_->predicted[slot] |= uint8_t(1u << chunk);
+        const uint32_t start = block * kBlockSize + chunk * kRefChunk, left = header_.oldSize - start;
+        PredictReferences(*refs_, work_->cache[slot] + chunk * kRefChunk, start, left < kRefChunk ? left : kRefChunk);
+    }
 }
 
 // A changed group's n bytes: a flag per byte, most of them "unchanged".

@@ -25,6 +25,22 @@ constexpr uint32_t kModRmOps[8] = {0x00000F0F, 0x0F0F0F0F, 0x00000000, 0x0000000
                                    0x00002FFB, 0x00000000, 0x220000C0, 0x40C00000};
 bool TakesModRm(uint8_t op) { return kModRmOps[op >> 5] >> (op & 31) & 1; }
 
+// The high bit of each byte of v that is zero.
+inline uint64_t ZeroBytes(uint64_t v) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((v & kLow7) + kLow7) | v | kLow7);
+}
+
+// Of the 8 bytes at p (9 readable), the high bit of each that may start a
+// reference: E8/E9, 0F, or any byte before a ModRM of [disp32]. Code is
+// mostly bytes of none, stepped over 8 at a time.
+inline uint64_t MayStart(const uint8_t* p) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    const uint64_t x = RefLoad64(p), y = RefLoad64(p + 1);
+    return ZeroBytes((x & 0xFE * kOnes) ^ 0xE8 * kOnes) | ZeroBytes(x ^ 0x0F * kOnes) |
+           ZeroBytes((y & 0xC7 * kOnes) ^ 0x05 * kOnes);
+}
+
 class Predictor {
 public:
     explicit Predictor(const RefModel& m) : m_(m) {}
@@ -64,6 +80,14 @@ public:
     void Code(uint8_t* bytes, uint32_t n, uint32_t rva, bool wide) const {
         uint32_t i = 0;
         while (i + 5 <= n) {
+            if (i + 9 <= n) {
+                const uint64_t may = MayStart(bytes + i);
+                if (!may) {
+                    i += 8;
+                    continue;
+                }
+                i += unsigned(__builtin_ctzll(may)) / 8;
+            }
             const uint8_t op = bytes[i], next = bytes[i + 1];
             uint32_t at = 0;  // the operand's offset, 0 for none
             if (op == 0xE8 || op == 0xE9)
