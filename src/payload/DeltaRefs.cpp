@@ -45,10 +45,10 @@ class Predictor {
 public:
     explicit Predictor(const RefModel& m) : m_(m) {}
 
-    uint32_t Map(uint32_t rva) const {
+    // The pieces starting at or below rva.
+    uint32_t Below(uint32_t rva) const {
         uint32_t bucket = rva >> m_.shift;
         if (bucket >= m_.buckets) bucket = m_.buckets - 1;
-        // The first piece starting above rva.
         uint32_t low = m_.first[bucket], high = m_.first[bucket + 1];
         while (low < high) {
             uint32_t mid = low + (high - low) / 2;
@@ -57,12 +57,15 @@ public:
             else
                 high = mid;
         }
-        return low ? rva + m_.pieces[2 * low - 1] : rva;
+        return low;
     }
+    uint32_t MapBy(uint32_t rva, uint32_t below) const { return below ? rva + m_.pieces[2 * below - 1] : rva; }
+    uint32_t Map(uint32_t rva) const { return MapBy(rva, Below(rva)); }
     bool Inside(uint32_t rva) const { return rva >= kRefMinRva && rva < m_.imageSize; }
-    void Relative(uint8_t* p, uint32_t rva) const {
-        const uint32_t next = rva + 4, target = next + RefLoad32(p);
-        if (Inside(target)) RefStore32(p, Map(target) - Map(next));
+    // mappedNext: where the operand's end (its rva + 4) maps.
+    void Relative(uint8_t* p, uint32_t rva, uint32_t mappedNext) const {
+        const uint32_t target = rva + 4 + RefLoad32(p);
+        if (Inside(target)) RefStore32(p, Map(target) - mappedNext);
     }
     void Address32(uint8_t* p) const {
         const uint32_t rva = RefLoad32(p) - uint32_t(m_.base);
@@ -79,6 +82,7 @@ public:
     // bytes[0, n) at rva: code of the given width.
     void Code(uint8_t* bytes, uint32_t n, uint32_t rva, bool wide) const {
         uint32_t i = 0;
+        uint32_t below = Below(rva);  // the operands' ends rise: their pieces follow on
         while (i + 5 <= n) {
             if (i + 9 <= n) {
                 const uint64_t may = MayStart(bytes + i);
@@ -100,10 +104,13 @@ public:
                 ++i;
                 continue;
             }
-            if (at == i + 1 || op == 0x0F || wide)
-                Relative(bytes + at, rva + at);
-            else
+            if (at == i + 1 || op == 0x0F || wide) {
+                const uint32_t end = rva + at + 4;
+                while (below < m_.pieceCount && m_.pieces[2 * below] <= end) ++below;
+                Relative(bytes + at, rva + at, MapBy(end, below));
+            } else {
                 Address32(bytes + at);
+            }
             i = at + 4;
         }
     }
