@@ -1,6 +1,7 @@
 // Driver of bench/delta.sh (a plain program, not a Google Benchmark one):
-//   bench_delta encode OLD NEW DELTA [THREADS]  writes the delta and its container
-//                                               (DELTA.lzss); prints "delta container"
+//   bench_delta encode OLD NEW DELTA [THREADS [plain]]  writes the delta and its container
+//                                               (DELTA.lzss); prints "delta container";
+//                                               plain: without predicted references
 //   bench_delta store NEW CONTAINER             NEW's container, as a patch stores it whole
 //   bench_delta copy CONTAINER OUT              the patcher's whole-file copy out of a container
 //   bench_delta apply OLD DELTACONTAINER OUT    rebuilds OUT from OLD and the stored delta
@@ -88,7 +89,9 @@ constexpr uint16_t kWriteMode = FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE;
 int Encode(int argc, char** argv) {
     Bytes old = Load(argv[2]), neu = Load(argv[3]);
     unsigned threads = argc > 5 ? unsigned(std::atoi(argv[5])) : 0;
-    Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), threads);
+    const bool plain = argc > 6 && std::string(argv[6]) == "plain";
+    Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), threads,
+                              kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | (plain ? 0 : kDeltaReferences));
     Bytes stored = Container(delta);
     Save(argv[4], delta);
     Save(std::string(argv[4]) + ".lzss", stored);

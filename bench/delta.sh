@@ -8,21 +8,24 @@
 # and the rebuild's peak memory is set against the copy's (the baseline).
 # Pairs: two Debian builds of postgresql-15 and of libpython3.11 (fetched
 # with apt-get download into a cache outside the repository and unpacked
-# with dpkg -x), and a game-like HPFS pack written by our own writer with a
-# few entries rewritten, one inserted and one removed.
+# with dpkg -x), Windows executables from npm packages that ship prebuilt
+# binaries (two consecutive releases each, 32- and 64-bit, fetched with
+# npm pack into the same cache), and a game-like HPFS pack written by our own
+# writer with a few entries rewritten, one inserted and one removed.
 # Last, the patcher's check of the installed files before its first change,
 # with and without the SHA-256 that new deltas carry.
 # Usage: bench/delta.sh   (QP_BENCH_MIN_SIZE: only changed files of at least
 # this many bytes, default 0 = all; QP_BENCH_CACHE: download cache, default
 # ~/.cache/quorpatch-delta-bench; QP_BENCH_BUILD: build folder; QP_BENCH_WORK
-# keeps the scratch dir; QP_BENCH_ONLY=measure runs only the check's figures). On a machine shared with other sessions, run it in
+# keeps the scratch dir; QP_BENCH_PAIRS: only the pairs named, comma-separated;
+# QP_BENCH_ONLY=measure runs only the check's figures). On a machine shared with other sessions, run it in
 # a scheduling group of its own (see bench/whole_patch.sh).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QP_BENCH_BUILD:-$root/build/bench-delta}"
 cache="${QP_BENCH_CACHE:-$HOME/.cache/quorpatch-delta-bench}"
-for tool in bsdiff xdelta3 zstd /usr/bin/time; do
-  command -v "$tool" >/dev/null || apt-get install -y bsdiff xdelta3 zstd time >/dev/null
+for tool in bsdiff xdelta3 zstd npm /usr/bin/time; do
+  command -v "$tool" >/dev/null || apt-get install -y bsdiff xdelta3 zstd npm time >/dev/null
 done
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQP_TESTS=OFF -DQP_BENCH=ON >/dev/null
 cmake --build "$build" -j "${QP_JOBS:-2}" --target bench_delta >/dev/null
@@ -41,6 +44,15 @@ fetch() {  # package=version -> unpacked folder in the cache
     mkdir -p "$dir.tmp" && dpkg -x "$cache/${name}_${version//:/%3a}"_*.deb "$dir.tmp" && mv "$dir.tmp" "$dir"
   fi
   echo "$dir"
+}
+
+fetch_npm() {  # name@version -> unpacked package folder in the cache
+  local dir="$cache/npm/${1//[@\/]/_}"
+  if [ ! -d "$dir" ]; then
+    mkdir -p "$dir.tmp" && (cd "$dir.tmp" && npm pack --silent "$1" >/dev/null && tar xzf ./*.tgz && rm ./*.tgz)
+    mv "$dir.tmp" "$dir"
+  fi
+  echo "$dir/package"
 }
 
 # Runs a command under GNU time; appends "seconds peakKB user system" to
@@ -62,7 +74,9 @@ changed_files() {  # old-folder new-folder min-size
 }
 
 declare -a rows
+wanted() { [ -z "${QP_BENCH_PAIRS:-}" ] || [[ ",$QP_BENCH_PAIRS," == *",$1,"* ]]; }
 pair() {  # name old-folder new-folder
+  wanted "$1" || return 0
   local name="$1" old="$2" new="$3" list="$work/$1.files"
   changed_files "$old" "$new" "${QP_BENCH_MIN_SIZE:-0}" > "$list"
   local out="$work/$name.sizes"; : > "$out"
@@ -80,18 +94,20 @@ pair() {  # name old-folder new-folder
     timed xdelta3 -9 -f -e -s "$o" "$n" "$d.xd3"
     timed zstd -q -f -19 --long=27 --patch-from="$o" "$n" -o "$d.zst"
     [ "$f" != "$big" ] || for peer in bsdiff xd3 zst; do cp "$d.$peer" "$work/big.$peer"; done
-    echo "$f $(size "$n") $raw $stored $(size "$d.bsdiff") $(size "$d.xd3") $(size "$d.zst") $whole $(tr '\n' ' ' < "$work/t")" >> "$out"
+    # Today's stream without predicted references, for its size: not timed.
+    local plain; plain="$("$driver" encode "$o" "$n" "$d.plain" 0 plain | awk '{print $2}')"
+    echo "$f $(size "$n") $raw $stored $(size "$d.bsdiff") $(size "$d.xd3") $(size "$d.zst") $whole $(tr '\n' ' ' < "$work/t") $plain" >> "$out"
   done < "$list"
   # Per file (largest ten) and summed.
   echo
   echo "### $name: $(wc -l < "$list") changed files (of at least ${QP_BENCH_MIN_SIZE:-0} bytes)"
   echo
-  echo "| file | new size | ours raw | ours stored | bsdiff | xdelta3 -9 | zstd -19 --patch-from | whole stored |"
-  echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+  echo "| file | new size | ours raw | ours stored | bsdiff | xdelta3 -9 | zstd -19 --patch-from | whole stored | stored / bsdiff | ours stored, references not predicted |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
   # (awk, not head, takes the first lines: sort must not die of a closed
   # pipe, which pipefail would turn into the script's silent end)
-  sort -k2,2nr "$out" | awk 'NR <= 10 {printf "| %s | %d | %d | %d | %d | %d | %d | %d |\n", $1, $2, $3, $4, $5, $6, $7, $8}'
-  awk '{for (i = 2; i <= 8; ++i) s[i] += $i} END {printf "| **sum** | %d | %d | **%d** | %d | %d | %d | %d |\n", s[2], s[3], s[4], s[5], s[6], s[7], s[8];
+  sort -k2,2nr "$out" | awk 'NR <= 10 {printf "| %s | %d | %d | %d | %d | %d | %d | %d | %.2f | %d |\n", $1, $2, $3, $4, $5, $6, $7, $8, $4 / $5, $25}'
+  awk '{for (i = 2; i <= 8; ++i) s[i] += $i; s[25] += $25} END {printf "| **sum** | %d | %d | **%d** | %d | %d | %d | %d | %.2f | %d |\n", s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[4] / s[5], s[25];
        best = s[5]; if (s[6] < best) best = s[6]; if (s[7] < best) best = s[7];
        printf "\nSize: ours stored %d vs best peer %d (%.1f%%)\n", s[4], best, 100 * s[4] / best}' "$out"
   awk '{for (k = 0; k < 4; ++k) {t[k] += $(9 + 4 * k); c[k] += $(11 + 4 * k) + $(12 + 4 * k); if ($(10 + 4 * k) > m[k]) m[k] = $(10 + 4 * k)}}
@@ -102,12 +118,14 @@ pair() {  # name old-folder new-folder
 
   # The largest changed file: rebuilt from its stored delta vs copied whole.
   "$driver" encode "$old/$big" "$new/$big" "$work/big" >/dev/null
+  "$driver" encode "$old/$big" "$new/$big" "$work/big-plain" 0 plain >/dev/null
   "$driver" store "$new/$big" "$work/big.whole"
-  local copy=() apply=() alone=() peers=()
+  local copy=() apply=() alone=() peers=() plainApply=()
   for rep in 1 2 3 4 5; do
     : > "$work/t"; timed "$driver" copy "$work/big.whole" "$work/big.copy"; copy+=("$(cat "$work/t")")
     : > "$work/t"; timed "$driver" apply "$old/$big" "$work/big.lzss" "$work/big.out"; apply+=("$(cat "$work/t")")
     : > "$work/t"; timed "$driver" apply "$old/$big" "$work/big.lzss" "$work/big.out1" 1; alone+=("$(cat "$work/t")")
+    : > "$work/t"; timed "$driver" apply "$old/$big" "$work/big-plain.lzss" "$work/big.out2"; plainApply+=("$(cat "$work/t")")
     # The peers' own appliers, each flushing its result as ours does.
     : > "$work/t"
     timed sh -c 'bspatch "$1" "$2" "$3" && sync "$2"' - "$old/$big" "$work/big.out.bsdiff" "$work/big.bsdiff"
@@ -116,24 +134,25 @@ pair() {  # name old-folder new-folder
       "$work/big.out.zst" "$work/big.zst"
     peers+=("$(awk '{printf "%s ", $1}' "$work/t")")
   done
-  for out in out out1 out.bsdiff out.xd3 out.zst; do
+  for out in out out1 out2 out.bsdiff out.xd3 out.zst; do
     cmp -s "$work/big.$out" "$new/$big" || { echo "rebuilt $big differs ($out)" >&2; exit 1; }
   done
   printf '%s\n' "${copy[@]}" > "$work/copy.t"; printf '%s\n' "${apply[@]}" > "$work/apply.t"
-  printf '%s\n' "${alone[@]}" > "$work/alone.t"
+  printf '%s\n' "${alone[@]}" > "$work/alone.t"; printf '%s\n' "${plainApply[@]}" > "$work/plain.t"
   local cs cm cu ck as am au ak os
   read -r cs cm cu ck < <(sort -g "$work/copy.t" | awk 'NR == 1')
   read -r as am au ak < <(sort -g "$work/apply.t" | awk 'NR == 1')
   os="$(sort -g "$work/alone.t" | awk 'NR == 1 {print $1}')"
+  local ps; ps="$(sort -g "$work/plain.t" | awk 'NR == 1 {print $1}')"
   echo
   echo "Fastest of 5 runs each, flushed to disk as the patcher does; the rebuild with its helper thread, as"
-  echo "the patcher does it, and on one thread."
+  echo "the patcher does it, and on one thread; today's stream (references not predicted) rebuilt the same way."
   echo
-  awk -v f="$big" -v n="$(size "$new/$big")" -v cs="$cs" -v as="$as" -v os="$os" -v cm="$cm" -v am="$am" \
+  awk -v f="$big" -v n="$(size "$new/$big")" -v cs="$cs" -v as="$as" -v os="$os" -v ps="$ps" -v cm="$cm" -v am="$am" \
       -v cc="$(awk -v u="$cu" -v k="$ck" 'BEGIN {print u + k}')" -v ac="$(awk -v u="$au" -v k="$ak" 'BEGIN {print u + k}')" 'BEGIN {
-    printf "| apply, largest file | size | whole copy s | rebuild s | ratio | one thread s | ratio | copy CPU s | rebuild CPU s | copy peak MB | rebuild peak MB | above baseline MB |\n";
-    printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
-    printf "| %s | %d | %.3f | %.3f | %.2f | %.3f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), os, (cs > 0 ? os / cs : 0), cc, ac, cm / 1024, am / 1024, (am - cm) / 1024}'
+    printf "| apply, largest file | size | whole copy s | rebuild s | ratio | one thread s | ratio | today s | ratio | copy CPU s | rebuild CPU s | copy peak MB | rebuild peak MB | above baseline MB |\n";
+    printf "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    printf "| %s | %d | %.3f | %.3f | %.2f | %.3f | %.2f | %.3f | %.2f | %.2f | %.2f | %.1f | %.1f | %.1f |\n", f, n, cs, as, (cs > 0 ? as / cs : 0), os, (cs > 0 ? os / cs : 0), ps, (cs > 0 ? ps / cs : 0), cc, ac, cm / 1024, am / 1024, (am - cm) / 1024}'
   echo
   echo "The same file rebuilt by the peers' own appliers from their deltas (fastest of 5, flushed; seconds):"
   echo
@@ -149,6 +168,7 @@ pair() {  # name old-folder new-folder
 # patch sizes. A package of many small changed files shows here what it
 # costs the player to apply, beside what it saves downloading.
 patch_pair() {  # name old-folder new-folder
+  wanted "$1" || return 0
   local name="$1" base="$work/patch-$1"
   rm -rf "$base" && mkdir -p "$base"
   for side in old new; do
@@ -221,6 +241,10 @@ pg_old="$(fetch postgresql-15=15.18-0+deb12u1)"
 pg_new="$(fetch postgresql-15=15.20-0+deb12u1)"
 py_old="$(fetch libpython3.11=3.11.2-6+deb12u8)"
 py_new="$(fetch libpython3.11=3.11.2-6+deb12u9)"
+swc_old="$(fetch_npm @swc/core-win32-ia32-msvc@1.16.20)"
+swc_new="$(fetch_npm @swc/core-win32-ia32-msvc@1.16.22)"
+rollup_old="$(fetch_npm @rollup/rollup-win32-x64-msvc@4.52.4)"
+rollup_new="$(fetch_npm @rollup/rollup-win32-x64-msvc@4.52.5)"
 mkdir -p "$work/hpfs-old" "$work/hpfs-new"
 "$driver" hpfs "$work/hpfs-old/local.wdt" "$work/hpfs-new/local.wdt"
 
@@ -239,6 +263,8 @@ if [ "${QP_BENCH_ONLY:-}" = measure ]; then measure_table; exit 0; fi
 echo "## Delta benchmark ($(nproc) cores; sizes in bytes)"
 pair libpython3.11 "$py_old" "$py_new"
 pair postgresql-15 "$pg_old" "$pg_new"
+pair swc-win32-ia32 "$swc_old" "$swc_new"
+pair rollup-win32-x64 "$rollup_old" "$rollup_new"
 pair hpfs-pack "$work/hpfs-old" "$work/hpfs-new"
 patch_pair libpython3.11 "$py_old" "$py_new"
 patch_pair postgresql-15 "$pg_old" "$pg_new"

@@ -1,6 +1,7 @@
 #include "DeltaEncode.h"
 
 #include "DeltaExtend.h"
+#include "DeltaRefModel.h"
 #include "ThreadWork.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "payload/Delta.h"
 #include "payload/DeltaModel.h"
+#include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
 
 namespace {
@@ -472,26 +474,13 @@ std::vector<std::vector<Command>> CutSegments(const std::vector<Command>& comman
 
 }  // namespace
 
-std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
-                                 unsigned threads, uint32_t flags, const DeltaSegmenting& segmenting) {
-    DeltaHeader header;
-    header.oldSize = uint32_t(oldSize);
-    header.oldCrc = Crc32(old, oldSize);
-    header.newSize = uint32_t(newSize);
-    header.newCrc = Crc32(neu, newSize);
-    header.flags = flags;
-    if (flags & kDeltaDigests) {
-        CSha256 oldDigest, newDigest;
-        oldDigest.Update(old, oldSize);
-        oldDigest.Finish(header.oldDigest);
-        newDigest.Update(neu, newSize);
-        newDigest.Finish(header.newDigest);
-    }
+namespace {
 
+std::vector<Command> MatchFiles(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
+                                unsigned threads) {
     // The new file is cut into pieces by its size alone, never by the number
     // of threads, so that a patch has the same bytes however it was built;
     // the threads take the pieces in turn.
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
     const size_t kPieceSize = size_t(4) << 20;
     const size_t pieces = std::max<size_t>(1, newSize / kPieceSize);
     OldIndex index(old, oldSize);
@@ -513,9 +502,23 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
         commands.insert(commands.end(), part.begin(), part.end());
         std::vector<Command>().swap(part);
     }
-    commands = MergeShortAdds(commands, neu, newSize);
+    return MergeShortAdds(commands, neu, newSize);
+}
+
+// The delta of commands against old (the old file as the patcher reads it:
+// with a reference model, its references predicted), the model after the
+// header.
+std::vector<uint8_t> WriteDelta(DeltaHeader header, const std::vector<Command>& commands, const uint8_t* old,
+                                const uint8_t* neu, size_t newSize, unsigned threads,
+                                const DeltaSegmenting& segmenting, const std::vector<uint8_t>& refModel) {
+    uint32_t flags = header.flags;
     std::vector<uint8_t> out(DeltaHeaderSize(flags));
+    if (flags & kDeltaReferences) {
+        for (int i = 0; i < 4; ++i) out.push_back(uint8_t(refModel.size() >> (8 * i)));
+        out.insert(out.end(), refModel.begin(), refModel.end());
+    }
     const auto inMemory = [old](uint32_t position, uint32_t) { return old + position; };
+    std::atomic<size_t> next{0};
     // Fewer than two segments make no pair.
     if ((flags & kDeltaSegments) && newSize / std::max<size_t>(segmenting.size, 1) < 2)
         header.flags = flags &= ~kDeltaSegments;
@@ -556,6 +559,63 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
     WriteCommands(commands, inMemory, neu, flags, &out);
     MakeDeltaHeader(header, out.data());
     return out;
+}
+
+
+}  // namespace
+
+namespace {
+
+DeltaHeader HeaderOf(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize, uint32_t flags) {
+    DeltaHeader header;
+    header.oldSize = uint32_t(oldSize);
+    header.oldCrc = Crc32(old, oldSize);
+    header.newSize = uint32_t(newSize);
+    header.newCrc = Crc32(neu, newSize);
+    header.flags = flags;
+    if (flags & kDeltaDigests) {
+        CSha256 oldDigest, newDigest;
+        oldDigest.Update(old, oldSize);
+        oldDigest.Finish(header.oldDigest);
+        newDigest.Update(neu, newSize);
+        newDigest.Finish(header.newDigest);
+    }
+    return header;
+}
+
+unsigned Threads(unsigned threads) { return threads ? threads : std::max(1u, std::thread::hardware_concurrency()); }
+
+}  // namespace
+
+std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
+                                 unsigned threads, uint32_t flags, const DeltaSegmenting& segmenting) {
+    threads = Threads(threads);
+    const std::vector<Command> commands = MatchFiles(old, oldSize, neu, newSize, threads);
+    std::vector<uint8_t> plain = WriteDelta(HeaderOf(old, oldSize, neu, newSize, flags & ~kDeltaReferences),
+                                            commands, old, neu, newSize, threads, segmenting, {});
+    // Machine code: matched again against the old file with its references
+    // predicted through the map the first match shows, kept when smaller.
+    const std::vector<uint8_t> refModel =
+        (flags & kDeltaReferences) ? BuildRefModel(old, oldSize, neu, newSize, commands) : std::vector<uint8_t>();
+    if (refModel.empty()) return plain;
+    std::vector<uint8_t> coded = EncodeDeltaPredicted(old, oldSize, neu, newSize, refModel, threads, flags, segmenting);
+    return !coded.empty() && coded.size() < plain.size() ? coded : plain;
+}
+
+std::vector<uint8_t> EncodeDeltaPredicted(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
+                                          const std::vector<uint8_t>& refModel, unsigned threads, uint32_t flags,
+                                          const DeltaSegmenting& segmenting) {
+    RefModel model;
+    std::vector<uint32_t> work(refModel.size() <= kRefMaxModel ? RefWorkWords(uint32_t(refModel.size())) : 0);
+    if (refModel.size() > kRefMaxModel ||
+        !ParseRefModel(refModel.data(), uint32_t(refModel.size()), uint32_t(oldSize), work.data(), &model))
+        return {};
+    threads = Threads(threads);
+    std::vector<uint8_t> predicted(old, old + oldSize);
+    PredictReferences(model, predicted.data(), 0, uint32_t(oldSize));
+    const std::vector<Command> commands = MatchFiles(predicted.data(), oldSize, neu, newSize, threads);
+    return WriteDelta(HeaderOf(old, oldSize, neu, newSize, flags | kDeltaReferences), commands, predicted.data(),
+                      neu, newSize, threads, segmenting, refModel);
 }
 
 std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::vector<DeltaCommand>& commands,

@@ -37,7 +37,19 @@ std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::v
                                          const std::function<const uint8_t*(uint32_t, uint32_t)>& oldAt,
                                          const uint8_t* neu);
 
+// With kDeltaReferences in flags, an x86 image (PE or ELF) is also encoded
+// against its predicted references (src/payload/DeltaRefs.h), the smaller
+// delta kept.
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
                                  unsigned threads = 0,
-                                 uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests,
+                                 uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests |
+                                                  kDeltaReferences,
                                  const DeltaSegmenting& segmenting = {});
+
+// The delta against old with its references predicted by refModel (the
+// model's bytes, DeltaRefs.h), smaller or not; empty when the model is not
+// sound for old.
+std::vector<uint8_t> EncodeDeltaPredicted(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
+                                          const std::vector<uint8_t>& refModel, unsigned threads = 0,
+                                          uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests,
+                                          const DeltaSegmenting& segmenting = {});

@@ -7,17 +7,24 @@
 //   12  4   new file's size
 //   16  4   new file's CRC-32
 //   20  4   flags: kDeltaRawLiterals, kDeltaFastCoding, kDeltaSegments,
-//           kDeltaDigests (below; segments only with fast coding); any other
-//           bit or combination is refused
+//           kDeltaDigests, kDeltaReferences (below; segments only with fast
+//           coding); any other bit or combination is refused
 //   24  ... the command stream, range coded (DeltaModel.h) to the delta's end
 //
-// With kDeltaDigests (every delta written today) the stream starts at 88:
+// With kDeltaDigests (every delta written today) the fixed fields go on:
 //   24  32  old file's SHA-256 (Sha256.h)
 //   56  32  new file's SHA-256
 // A CRC-32 can be matched on purpose (four bytes fixed up after an edit keep
 // it, and the edit passes through the rebuild into a result with the new
 // CRC-32 too); the digests cannot. An installed file is taken for the old
 // file, and a rebuild for the new one, only when the digests match as well.
+//
+// With kDeltaReferences (machine code) the fixed fields (digests included)
+// are followed by a 4-byte length N, at most kRefMaxModel, and N bytes of a
+// reference model (DeltaRefs.h), then the stream or segments as below: the
+// old file is read with the model's references predicted, its old bytes
+// being those rewritten ones. A model that breaks its rules makes the delta
+// damaged.
 //
 // With kDeltaSegments the new file is instead made by segments in turn, until
 // its size is reached, each
@@ -62,9 +69,13 @@ constexpr uint32_t kDeltaFastCoding = 2;
 constexpr uint32_t kDeltaSegments = 4;
 // The old and new file's SHA-256 after the header's fixed fields (above).
 constexpr uint32_t kDeltaDigests = 8;
-constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests;
+// The old file's machine-code references predicted (above).
+constexpr uint32_t kDeltaReferences = 16;
+constexpr uint32_t kDeltaKnownFlags =
+    kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests | kDeltaReferences;
 constexpr uint32_t kDeltaMaxHeaderSize = kDeltaHeaderSize + 2 * kSha256Size;
-// Where a delta with these flags has its stream (its segments).
+// The size of the fixed fields of a delta with these flags: where its stream
+// starts, or its reference model with kDeltaReferences.
 constexpr uint32_t DeltaHeaderSize(uint32_t flags) {
     return flags & kDeltaDigests ? kDeltaMaxHeaderSize : kDeltaHeaderSize;
 }

@@ -2,6 +2,7 @@
 
 #include "payload/Delta.h"
 #include "payload/DeltaModel.h"
+#include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
 
@@ -34,6 +35,10 @@ struct Work {
     uint8_t input[kInputSize];
     uint8_t cache[kCacheSlots][kBlockSize];
     uint32_t tag[kCacheSlots];  // the block in each slot plus one, 0 for none
+    // With a reference model, each slot's chunks (kRefChunk bytes) whose
+    // references are predicted, one bit each: a chunk is predicted when
+    // first read from, as an add often needs a few bytes of a block.
+    uint8_t predicted[kCacheSlots];
     uint8_t straddle[kDeltaGroup];
     uint8_t output[kOutputSize];
 };
@@ -50,10 +55,12 @@ struct Coder {
 class Applier {
 public:
     // delta null: the stream is in memory (SetInput). digest (null: none)
-    // continues over what is written to out.
+    // continues over what is written to out. refs: the references of the
+    // old file predicted as read (null: none).
     Applier(Work* w, CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, uint32_t crc,
-            CSha256* digest)
-        : work_(w), old_(oldFile), delta_(delta), out_(out), header_(header), digest_(digest), crc_(crc) {}
+            CSha256* digest, const RefModel* refs)
+        : work_(w), old_(oldFile), delta_(delta), out_(out), refs_(refs), header_(header), digest_(digest),
+          crc_(crc) {}
 
     // The stream in memory; with collect, the new bytes go there instead of
     // to out (and are not added to the CRC or the digest).
@@ -184,6 +191,7 @@ private:
     // Null after a read error, in *error.
     const uint8_t* OldBytes(uint32_t position, uint32_t n, uint32_t wanted, ErrorCode* error);
     ErrorCode LoadBlocks(uint32_t block, uint32_t wanted);
+    void PredictChunks(uint32_t slot, uint32_t block, uint32_t offset, uint32_t n);
     ErrorCode Add(uint32_t count);
     ErrorCode Extra(uint32_t count, bool raw);
     void RawBytes(Coder& c, uint8_t* to, uint32_t n);
@@ -192,6 +200,7 @@ private:
     CFile* old_;
     CFile* delta_;
     CFile* out_;
+    const RefModel* refs_;
     DeltaHeader header_;
     CSha256* digest_;
     uint8_t* collect_ = nullptr;
@@ -246,7 +255,10 @@ ErrorCode Applier::LoadBlocks(uint32_t block, uint32_t wanted) {
     ErrorCode error = old_->ReadAt(work_->cache[slot], start, length, &got);
     if (!error && got != length) error = ERR_READFAIL;
     if (error) return error;
-    for (uint32_t i = 0; i < blocks; ++i) work_->tag[slot + i] = block + i + 1;
+    for (uint32_t i = 0; i < blocks; ++i) {
+        work_->tag[slot + i] = block + i + 1;
+        work_->predicted[slot + i] = 0;
+    }
     return nullptr;
 }
 
@@ -265,7 +277,20 @@ const uint8_t* Applier::OldBytes(uint32_t position, uint32_t n, uint32_t wanted,
     }
     uint32_t slot = block % kCacheSlots;
     if (work_->tag[slot] != block + 1 && (*error = LoadBlocks(block, offset + wanted))) return nullptr;
+    if (refs_) PredictChunks(slot, block, offset, n);
     return work_->cache[slot] + offset;
+}
+
+// Predicts the references of the chunks of the block in slot that hold
+// [offset, offset + n) and are not yet predicted.
+void Applier::PredictChunks(uint32_t slot, uint32_t block, uint32_t offset, uint32_t n) {
+    static_assert(kBlockSize % kRefChunk == 0 && kBlockSize / kRefChunk <= 8, "a block's chunks fit a byte");
+    for (uint32_t chunk = offset / kRefChunk; chunk <= (offset + n - 1) / kRefChunk; ++chunk) {
+        if (work_->predicted[slot] >> chunk & 1) continue;
+        work_->predicted[slot] |= uint8_t(1u << chunk);
+        const uint32_t start = block * kBlockSize + chunk * kRefChunk, left = header_.oldSize - start;
+        PredictReferences(*refs_, work_->cache[slot] + chunk * kRefChunk, start, left < kRefChunk ? left : kRefChunk);
+    }
 }
 
 // A changed group's n bytes: a flag per byte, most of them "unchanged".
@@ -503,6 +528,7 @@ struct Segment {
     Work* work;
     CFile* old;
     const DeltaHeader* header;
+    const RefModel* refs;
     uint8_t* stream;  // holds DeltaMaxCoded(kDeltaMaxSegment) bytes
     uint32_t streamSize, newBytes;
     uint8_t* collect;  // the bytes made, for a helper thread; null: written to out
@@ -515,7 +541,7 @@ struct Segment {
 void DecodeSegment(void* argument) {
     auto* segment = static_cast<Segment*>(argument);
     Applier applier(segment->work, segment->old, nullptr, segment->out, *segment->header, segment->crc,
-                    segment->digest);
+                    segment->digest, segment->refs);
     applier.SetInput(segment->stream, segment->streamSize, segment->collect);
     segment->error = applier.Run(segment->newBytes);
     segment->crc = applier.Crc();
@@ -546,7 +572,7 @@ ErrorCode ReadSegment(CFile* delta, uint32_t* left, Segment* segment) {
 // behind it. A pair of short streams (little to decode), or one no thread
 // starts for, is decoded here, each segment straight to out.
 ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, CSha256* digest,
-                        const DeltaHelper* helper, CPtrPool* pool) {
+                        const RefModel* refs, const DeltaHelper* helper, CPtrPool* pool) {
     // This thread's blocks, then the helper's: without those, no pairs.
     void* blocks[5] = {};
     const uint32_t sizes[5] = {sizeof(Work), DeltaMaxCoded(kDeltaMaxSegment), sizeof(Work),
@@ -555,9 +581,9 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
     for (int i = 0; i < 5; ++i) blocks[i] = i < 2 || paired ? pool->Alloc(sizes[i]) : nullptr;
     paired = paired && blocks[2] && blocks[3] && blocks[4];
     ErrorCode error = blocks[0] && blocks[1] ? nullptr : ERR_NOTENOUGHMEM;
-    Segment mine{static_cast<Work*>(blocks[0]), oldFile, &header, static_cast<uint8_t*>(blocks[1]), 0, 0,
+    Segment mine{static_cast<Work*>(blocks[0]), oldFile, &header, refs, static_cast<uint8_t*>(blocks[1]), 0, 0,
                  nullptr, out, 0, digest, nullptr};
-    Segment theirs{static_cast<Work*>(blocks[2]), paired ? helper->oldFile : nullptr, &header,
+    Segment theirs{static_cast<Work*>(blocks[2]), paired ? helper->oldFile : nullptr, &header, refs,
                    static_cast<uint8_t*>(blocks[3]), 0, 0, static_cast<uint8_t*>(blocks[4]), nullptr, 0, nullptr,
                    nullptr};
     uint32_t left = header.newSize, crc = 0;
@@ -638,6 +664,27 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     return nullptr;
 }
 
+// The reference model after the header, into pool memory (*block, to be
+// freed by the caller; the model's bytes, then its pieces), read and checked.
+static ErrorCode ReadRefModel(CFile* delta, uint32_t oldSize, CPtrPool* pool, void** block, RefModel* model) {
+    uint8_t field[4];
+    uint32_t got = 0;
+    ErrorCode error = delta->Read(field, 4, &got);
+    if (error && error != ERR_EOF) return error;
+    const uint32_t size = Load32(field);
+    if (got != 4 || size > kRefMaxModel) return ERR_BADDELTA;
+    const uint32_t bytes = (size + 3) & ~3u;
+    if (!(*block = pool->Alloc(bytes + 4 * RefWorkWords(size)))) return ERR_NOTENOUGHMEM;
+    uint8_t* const model8 = static_cast<uint8_t*>(*block);
+    got = 0;
+    error = delta->Read(model8, size, &got);
+    if (error && error != ERR_EOF) return error;
+    if (got != size ||
+        !ParseRefModel(model8, size, oldSize, reinterpret_cast<uint32_t*>(model8 + bytes), model))
+        return ERR_BADDELTA;
+    return nullptr;
+}
+
 ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper* helper, CPtrPool* pool) {
     if (!pool) pool = g_pDefaultPtrPool;
     DeltaHeader header;
@@ -645,12 +692,25 @@ ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper
     if (oldFile->GetSize() != header.oldSize) return ERR_WRONGBASE;
     CSha256 sha;
     CSha256* digest = header.flags & kDeltaDigests ? &sha : nullptr;
-    if (header.flags & kDeltaSegments) return ApplySegments(oldFile, delta, out, header, digest, helper, pool);
-    auto* work = static_cast<Work*>(pool->Alloc(sizeof(Work)));
-    if (!work) return ERR_NOTENOUGHMEM;
-    Applier applier(work, oldFile, delta, out, header, 0, digest);
-    ErrorCode error = applier.Run(header.newSize);
-    if (!error) error = CheckResult(header, applier.Crc(), digest);
-    pool->Free(work);
+    RefModel model;
+    void* modelBlock = nullptr;
+    ErrorCode error = (header.flags & kDeltaReferences)
+                          ? ReadRefModel(delta, header.oldSize, pool, &modelBlock, &model)
+                          : nullptr;
+    const RefModel* refs = modelBlock ? &model : nullptr;
+    if (!error && (header.flags & kDeltaSegments)) {
+        error = ApplySegments(oldFile, delta, out, header, digest, refs, helper, pool);
+    } else if (!error) {
+        auto* work = static_cast<Work*>(pool->Alloc(sizeof(Work)));
+        if (!work) {
+            error = ERR_NOTENOUGHMEM;
+        } else {
+            Applier applier(work, oldFile, delta, out, header, 0, digest, refs);
+            error = applier.Run(header.newSize);
+            if (!error) error = CheckResult(header, applier.Crc(), digest);
+            pool->Free(work);
+        }
+    }
+    if (modelBlock) pool->Free(modelBlock);
     return error;
 }

@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets with the library's own
 // writers. Not part of the build; run from the repository root:
 //   c++ -std=c++17 -Isrc -Itools -Itests/support tests/fuzz/make_corpus.cpp tools/DeltaEncode.cpp tools/DeltaExtend.cpp \
+//       tools/DeltaRefModel.cpp tools/ExecutableImage.cpp \
 //       build/gcc/src/libqpcore.a -pthread -o build/make_corpus
 //   build/make_corpus tests/fuzz/corpus
 // inspect/delta-patch, the container of a real-size two-version patch, comes
@@ -101,6 +102,17 @@ void DeltaSeeds() {
              EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1, kDeltaRawLiterals | kDeltaFastCoding));
         Save("delta_apply", seed.first,
              EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1, kDeltaRawLiterals));
+    }
+    // The same edits against the old file with its references predicted.
+    for (const auto& seed : seeds) {
+        if (seed.first != "moved" && seed.first != "changed") continue;
+        const uint8_t* bytes = seed.second.data();
+        Save("delta_apply", "refs-seg-" + seed.first,
+             EncodeDeltaPredicted(old.data(), old.size(), bytes, seed.second.size(), DeltaFuzzRefModel(), 1,
+                                  kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments, {1500, 0}));
+        Save("delta_apply", "refs-" + seed.first,
+             EncodeDeltaPredicted(old.data(), old.size(), bytes, seed.second.size(), DeltaFuzzRefModel(), 1,
+                                  kDeltaRawLiterals | kDeltaFastCoding));
     }
 }
 

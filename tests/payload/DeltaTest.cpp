@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -10,12 +12,14 @@
 #include "CrcForge.h"
 #include "DeltaEncode.h"
 #include "DeltaExtend.h"
+#include "CodeImage.h"
 #include "MemoryFile.h"
 #include "SparseDiskFile.h"
 #include "TestData.h"
 #include "ThreadWork.h"
 #include "payload/Delta.h"
 #include "payload/DeltaModel.h"
+#include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
 #include "pools/ReusePtrPool.h"
@@ -23,6 +27,8 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testcode::CodeImage;
+using testcode::PutLittle;
 
 // How a rebuild may decode segments: all on this thread, every second one
 // on a helper thread (however short), or with a helper that never starts.
@@ -96,6 +102,34 @@ Bytes Edit(Bytes v, std::mt19937& rng) {
     }
     return v;
 }
+
+
+// A model predicting the references of Program(size): its first three
+// quarters code, the rest a table, the second half moved by 0x40.
+Bytes ProgramModel(uint32_t size) {
+    Bytes m;
+    PutLittle(&m, 0, 0x400000, 8);
+    PutLittle(&m, 8, 0x800000, 4);
+    m.push_back(2);
+    const uint32_t code = size * 3 / 4;
+    const uint32_t regions[2][3] = {{0, code, 0x1000}, {code, size - code, 0x1000 + code}};
+    for (int r = 0; r < 2; ++r) {
+        for (uint32_t field : regions[r]) PutLittle(&m, m.size(), field, 4);
+        m.push_back(r ? kRefAddress32 : kRefCode32);
+    }
+    // Two pieces: 0 from 0x1000, 0x40 from half way (LEB128, the
+    // displacement's change zigzag).
+    for (uint32_t number : {2u, 0x1000u, 0u, size / 2, 0x80u})
+        for (; m.push_back(uint8_t(number < 0x80 ? number : (number | 0x80))), number >= 0x80; number >>= 7) {}
+    return m;
+}
+
+Bytes ReadAll(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+uint32_t FlagsOf(const Bytes& delta) { return delta.size() >= 24 ? uint32_t(delta[20]) | uint32_t(delta[21]) << 8 : 0; }
 
 // The streams written today and the older ones a patcher still reads.
 const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests,
@@ -398,6 +432,43 @@ TEST_F(LargeOldFile, IsReadPastTwoGiB) {
     EXPECT_TRUE(out.data == neu);
 }
 
+
+TEST(Delta, MachineCodeWithMovedReferencesRebuildsExactlyAndSmall) {
+    std::mt19937 rng(34);
+    for (int round = 0; round < 6; ++round) {
+        const bool wide = round % 2 == 1;
+        // Functions moved by random displacements; one body recompiled.
+        std::vector<uint32_t> gaps(300), moved(300);
+        for (uint32_t f = 0; f < gaps.size(); ++f) {
+            gaps[f] = 16 * (rng() % 4);
+            moved[f] = rng() % 3 ? gaps[f] : 16 * (rng() % 9);
+        }
+        const Bytes old = CodeImage(wide, gaps, 7), neu = CodeImage(wide, moved, round % 3 ? 7 : 8);
+        const uint32_t flags = kStreams[0] | kDeltaReferences;
+        const DeltaSegmenting segmenting{20000, 0};
+        const Bytes plain = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2, kStreams[0], segmenting);
+        const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 2, flags, segmenting);
+        EXPECT_TRUE(FlagsOf(delta) & kDeltaReferences) << round;
+        if (round % 3) {
+            EXPECT_LT(delta.size() * 4, plain.size() * 3) << round;
+        }
+        Bytes rebuilt;
+        ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt, Threads(round % 3))) << round;
+        ASSERT_TRUE(rebuilt == neu) << round;
+    }
+    // A real program's sections (this test's own executable) with code
+    // inserted and random edits: exact either way.
+    const Bytes self = ReadAll("/proc/self/exe");
+    ASSERT_GT(self.size(), 100000u);
+    for (int round = 0; round < 3; ++round) {
+        Bytes neu = Edit(self, rng);
+        const Bytes delta = EncodeDelta(self.data(), self.size(), neu.data(), neu.size(), 2);
+        Bytes rebuilt;
+        ASSERT_EQ(nullptr, Apply(self, delta, &rebuilt, Threads(round % 3))) << round;
+        ASSERT_TRUE(rebuilt == neu) << round;
+    }
+}
+
 class DamagedDelta : public testing::TestWithParam<uint32_t> {};
 
 TEST_P(DamagedDelta, IsRefusedWithinBounds) {
@@ -406,8 +477,28 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     Bytes neu = Edit(old, rng);
     Bytes noise = testdata::Random(700, 4);  // sent raw
     neu.insert(neu.begin() + long(neu.size() / 2), noise.begin(), noise.end());
-    const Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam(), {1500, 0});
+    const bool predicted = GetParam() & kDeltaReferences;
+    const Bytes delta =
+        predicted ? EncodeDeltaPredicted(old.data(), old.size(), neu.data(), neu.size(), ProgramModel(5000), 1,
+                                         GetParam(), {1500, 0})
+                  : EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1, GetParam(), {1500, 0});
     Bytes out;
+    if (predicted) {
+        // Its model breaking each rule: refused before anything is written.
+        // The length at 24, the model from 28: region count at 40, regions
+        // at 41 and 54 (offset, size, rva, kind), piece count at 67, the
+        // second piece's start at 71.
+        const std::vector<std::pair<size_t, uint32_t>> lies = {
+            {24, 0}, {24, 12}, {24, kRefMaxModel + 1}, {24, 0xFFFFFFFF}, {40, 0}, {40, 65},
+            {41, 6000}, {45, 0}, {45, 5000}, {54, 3000}, {53, 5}, {67, 3}, {67, 0x80}, {71, 0}};
+        for (const auto& lie : lies) {
+            Bytes damaged = delta;
+            const bool byte = lie.first == 40 || lie.first == 53 || lie.first >= 67;
+            for (int i = 0; i < (byte ? 1 : 4); ++i) damaged[lie.first + i] = uint8_t(lie.second >> (8 * i));
+            EXPECT_EQ(ERR_BADDELTA, Apply(old, damaged, &out, Threads(lie.first % 3))) << lie.first;
+            EXPECT_TRUE(out.empty()) << lie.first;
+        }
+    }
 
     // Truncated anywhere: refused (or, cut in the coder's last flushed
     // bytes, still exact), never more than the new size written.
@@ -484,6 +575,8 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     EXPECT_EQ(ERR_READFAIL, ApplyDelta(&oldFile, &deltaFile, &outFile));
 }
 
-INSTANTIATE_TEST_SUITE_P(Delta, DamagedDelta, testing::Values(kStreams[0], kStreams[1], kStreams[2]));
+INSTANTIATE_TEST_SUITE_P(Delta, DamagedDelta,
+                         testing::Values(kStreams[0], kStreams[1], kStreams[2], kStreams[0] | kDeltaReferences,
+                                         kStreams[2] | kDeltaReferences));
 
 }  // namespace

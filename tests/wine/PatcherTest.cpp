@@ -3,6 +3,8 @@
 // same folder with either patcher as its stub, the same scenario on both,
 // and the demand that boxes, files, registry and shortcut agree. The texts
 // come from the sample patch's own strings file.
+#include "CodeImage.h"
+#include "DeltaEncode.h"
 #include "PatchScenario.h"
 #include "TempDir.h"
 #include "WineTest.h"
@@ -16,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <memory>
 #include <sstream>
 
@@ -547,4 +551,67 @@ TEST_F(PatcherUnderWine, AnotherPatchNamedOnTheCommandLineIsRefused) {
     EXPECT_NE(seen.boxes[0].find("Unknown switch: Z:"), std::string::npos) << seen.boxes[0];
     EXPECT_EQ(seen.gameVersion, 0x10001u);
     EXPECT_EQ(seen.files.find("ZLN"), std::string::npos) << seen.files;
+}
+
+// A delta patch for a multi-megabyte program whose functions moved (its
+// references rewritten throughout, as a relink leaves them): the encoder
+// predicts the references, and the Windows patcher rebuilds the new program
+// from the installed one as the Linux build does; an installed copy changed
+// by one byte matches no delta and is left as it is.
+TEST_F(PatcherUnderWine, DeltaOfAMovedProgramRebuildsAndAChangedOneIsRefused) {
+    std::vector<uint32_t> gaps(9000), moved(9000);
+    std::mt19937 rng(105);
+    for (size_t f = 0; f < gaps.size(); ++f) {
+        gaps[f] = 16 * (rng() % 4);
+        moved[f] = rng() % 3 ? gaps[f] : 16 * (rng() % 9);
+    }
+    const testcode::Bytes oldProgram = testcode::CodeImage(false, gaps, 3), newProgram = testcode::CodeImage(false, moved, 3);
+    ASSERT_GT(newProgram.size(), 3u << 20);
+    const testcode::Bytes delta = EncodeDelta(oldProgram.data(), oldProgram.size(), newProgram.data(), newProgram.size());
+    ASSERT_GT(delta.size(), 24u);
+    EXPECT_TRUE(delta[20] & kDeltaReferences) << "the encoder left the references unpredicted";
+
+    const std::string dir = patches_->dir, before = dir + "/engine-1.01", after = dir + "/engine-1.02";
+    const std::string path = "bin/engine.dll";
+    std::filesystem::copy(Input("QP_SAMPLE_PATCH") + "/Files", after, std::filesystem::copy_options::recursive);
+    ASSERT_NO_THROW(WriteText(before + "/" + path, std::string(oldProgram.begin(), oldProgram.end())));
+    ASSERT_NO_THROW(WriteText(after + "/" + path, std::string(newProgram.begin(), newProgram.end())));
+    // To 1.02, so that 1.01, the one base, is the only version it accepts.
+    std::string strings = ReadText(patches_->strings);
+    const size_t ver = strings.find("ver = 10005");
+    ASSERT_NE(ver, std::string::npos);
+    strings.replace(ver, 11, "ver = 10002");
+    ASSERT_NO_THROW(WriteText(dir + "/Patch102.ini", strings));
+    const std::string windowsPatch = dir + "/QuorPatch102-delta.exe", linuxPatch = dir + "/quorpatch102-delta";
+    for (const auto& [stub, out] : {std::pair{Input("QP_WINE_PATCHER"), windowsPatch},
+                                    std::pair{Input("QP_LINUX_PATCHER"), linuxPatch}}) {
+        CommandResult built = RunCommand({Input("QP_TOOL"), "build", "--stub", stub, "--strings", dir + "/Patch102.ini",
+                                          "--base", "1.01=" + before, "--from", after, "--out", out},
+                                         {}, 300);
+        ASSERT_TRUE(built.finished && built.exitCode == 0) << built.output;
+    }
+    chmod(linuxPatch.c_str(), 0755);
+    EXPECT_LT(ReadText(windowsPatch).size(), ReadText(patches_->windowsPatch).size() + newProgram.size() / 8);
+
+    auto sized = [](const std::string& files, size_t size) {
+        std::string lower = files;
+        for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+        return lower.find("/bin/engine.dll " + std::to_string(size) + " ") != std::string::npos;
+    };
+    ScenarioRun scenario;
+    scenario.gameFiles = {{"bin\\engine.dll", std::string(oldProgram.begin(), oldProgram.end())}};
+    scenario.answers = {"yes", "ok"};
+    const Observation rebuilt = RunBoth(scenario, windowsPatch, linuxPatch);
+    EXPECT_EQ(rebuilt.exitCode, 0);
+    EXPECT_TRUE(sized(rebuilt.files, newProgram.size())) << rebuilt.files;
+
+    scenario.gameFiles[0].content[oldProgram.size() / 2] ^= 0x20;
+    scenario.answers = {"yes", "ignore", "ok"};
+    const Observation refused = RunBoth(scenario, windowsPatch, linuxPatch);
+    ASSERT_EQ(refused.boxes.size(), 3u);
+    std::string failed = Text("errcopy");
+    failed.replace(failed.find("%s"), 2, "BIN\\ENGINE.DLL");
+    EXPECT_EQ(refused.boxes[1], Box("Error", failed, 0x22, "ignore"));
+    EXPECT_EQ(refused.boxes[2], Box(Text("title"), Text("errnotcomplete"), 0, "ok"));
+    EXPECT_TRUE(sized(refused.files, oldProgram.size())) << refused.files;
 }

@@ -1,0 +1,210 @@
+#include "payload/DeltaRefs.h"
+
+namespace {
+
+constexpr uint32_t kRefRegionBytes = 13;
+
+uint32_t RefLoad32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint64_t RefLoad64(const uint8_t* p) { return uint64_t(RefLoad32(p)) | uint64_t(RefLoad32(p + 4)) << 32; }
+void RefStore32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void RefStore64(uint8_t* p, uint64_t v) {
+    RefStore32(p, uint32_t(v));
+    RefStore32(p + 4, uint32_t(v >> 32));
+}
+
+// Opcodes whose ModRM may name a [disp32] operand: the ALU forms, test,
+// xchg, mov, lea, the immediate groups, the x87 loads and stores, and FF
+// (its call/jmp/push forms only).
+// (One bit per opcode, 32 to a word: 00-0B, 20-3B in fours of eight, 80-8D,
+// C6 C7, D9 DD, F6 F7 FE.)
+constexpr uint32_t kModRmOps[8] = {0x00000F0F, 0x0F0F0F0F, 0x00000000, 0x00000000,
+                                   0x00002FFB, 0x00000000, 0x220000C0, 0x40C00000};
+bool TakesModRm(uint8_t op) { return kModRmOps[op >> 5] >> (op & 31) & 1; }
+
+// The high bit of each byte of v that is zero.
+inline uint64_t ZeroBytes(uint64_t v) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((v & kLow7) + kLow7) | v | kLow7);
+}
+
+// Of the 8 bytes at p (9 readable), the high bit of each that may start a
+// reference: E8/E9, 0F, or any byte before a ModRM of [disp32]. Code is
+// mostly bytes of none, stepped over 8 at a time.
+inline uint64_t MayStart(const uint8_t* p) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    const uint64_t x = RefLoad64(p), y = RefLoad64(p + 1);
+    return ZeroBytes((x & 0xFE * kOnes) ^ 0xE8 * kOnes) | ZeroBytes(x ^ 0x0F * kOnes) |
+           ZeroBytes((y & 0xC7 * kOnes) ^ 0x05 * kOnes);
+}
+
+class Predictor {
+public:
+    explicit Predictor(const RefModel& m) : m_(m) {}
+
+    // The pieces starting at or below rva.
+    uint32_t Below(uint32_t rva) const {
+        uint32_t bucket = rva >> m_.shift;
+        if (bucket >= m_.buckets) bucket = m_.buckets - 1;
+        uint32_t low = m_.first[bucket], high = m_.first[bucket + 1];
+        while (low < high) {
+            uint32_t mid = low + (high - low) / 2;
+            if (m_.pieces[2 * mid] <= rva)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return low;
+    }
+    uint32_t MapBy(uint32_t rva, uint32_t below) const { return below ? rva + m_.pieces[2 * below - 1] : rva; }
+    uint32_t Map(uint32_t rva) const { return MapBy(rva, Below(rva)); }
+    bool Inside(uint32_t rva) const { return rva >= kRefMinRva && rva < m_.imageSize; }
+    // mappedNext: where the operand's end (its rva + 4) maps.
+    void Relative(uint8_t* p, uint32_t rva, uint32_t mappedNext) const {
+        const uint32_t target = rva + 4 + RefLoad32(p);
+        if (Inside(target)) RefStore32(p, Map(target) - mappedNext);
+    }
+    void Address32(uint8_t* p) const {
+        const uint32_t rva = RefLoad32(p) - uint32_t(m_.base);
+        if (Inside(rva)) RefStore32(p, uint32_t(m_.base) + Map(rva));
+    }
+    void Address64(uint8_t* p) const {
+        const uint64_t rva = RefLoad64(p) - m_.base;
+        if (rva < m_.imageSize && Inside(uint32_t(rva))) RefStore64(p, m_.base + Map(uint32_t(rva)));
+    }
+    void Rva32(uint8_t* p) const {
+        if (Inside(RefLoad32(p))) RefStore32(p, Map(RefLoad32(p)));
+    }
+
+    // bytes[0, n) at rva: code of the given width.
+    void Code(uint8_t* bytes, uint32_t n, uint32_t rva, bool wide) const {
+        uint32_t i = 0;
+        uint32_t below = Below(rva);  // the operands' ends rise: their pieces follow on
+        while (i + 5 <= n) {
+            if (i + 9 <= n) {
+                const uint64_t may = MayStart(bytes + i);
+                if (!may) {
+                    i += 8;
+                    continue;
+                }
+                i += unsigned(__builtin_ctzll(may)) / 8;
+            }
+            const uint8_t op = bytes[i], next = bytes[i + 1];
+            uint32_t at = 0;  // the operand's offset, 0 for none
+            if (op == 0xE8 || op == 0xE9)
+                at = i + 1;
+            else if (op == 0x0F && (next & 0xF0) == 0x80)
+                at = i + 2;
+            else if ((next & 0xC7) == 0x05 && (op == 0xFF ? (next == 0x15 || next == 0x25 || next == 0x35) : TakesModRm(op)))
+                at = i + 2;
+            if (at == 0 || at + 4 > n) {
+                ++i;
+                continue;
+            }
+            if (at == i + 1 || op == 0x0F || wide) {
+                const uint32_t end = rva + at + 4;
+                while (below < m_.pieceCount && m_.pieces[2 * below] <= end) ++below;
+                Relative(bytes + at, rva + at, MapBy(end, below));
+            } else {
+                Address32(bytes + at);
+            }
+            i = at + 4;
+        }
+    }
+    void Table(uint8_t* bytes, uint32_t n, uint32_t skew, uint8_t kind) const {
+        const uint32_t width = kind == kRefAddress64 ? 8 : 4;
+        for (uint32_t i = (width - skew % width) % width; i + width <= n; i += width) {
+            if (kind == kRefAddress32) Address32(bytes + i);
+            if (kind == kRefAddress64) Address64(bytes + i);
+            if (kind == kRefRva32) Rva32(bytes + i);
+        }
+    }
+
+private:
+    const RefModel& m_;
+};
+
+}  // namespace
+
+bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32_t* work, RefModel* model) {
+    if (size < 13) return false;
+    model->base = RefLoad64(bytes);
+    model->imageSize = RefLoad32(bytes + 8);
+    model->regionCount = bytes[12];
+    model->regions = bytes + 13;
+    const uint32_t regionEnd = 13 + model->regionCount * kRefRegionBytes;
+    if (model->regionCount == 0 || model->regionCount > kRefMaxRegions || size < regionEnd + 1) return false;
+    uint32_t fileEnd = 0;
+    for (uint32_t r = 0; r < model->regionCount; ++r) {
+        const uint8_t* region = model->regions + r * kRefRegionBytes;
+        const uint32_t offset = RefLoad32(region), length = RefLoad32(region + 4);
+        if (offset < fileEnd || length == 0 || length > oldSize - offset || offset > oldSize ||
+            region[12] >= kRefKinds)
+            return false;
+        fileEnd = offset + length;
+    }
+    // The pieces: their count, then each as the distance from the last
+    // one's start and the change of displacement (zigzag), all LEB128.
+    const uint8_t* next = bytes + regionEnd;
+    const uint8_t* const end = bytes + size;
+    auto number = [&](uint32_t* value) {
+        uint64_t v = 0;
+        for (unsigned shift = 0; next < end && shift < 35; shift += 7) {
+            const uint8_t byte = *next++;
+            v |= uint64_t(byte & 0x7F) << shift;
+            if (!(byte & 0x80)) {
+                *value = uint32_t(v);
+                return v <= 0xFFFFFFFFu;
+            }
+        }
+        return false;
+    };
+    if (!number(&model->pieceCount) || model->pieceCount > uint32_t(end - next) / 2) return false;
+    uint32_t* const pieces = work;
+    uint32_t start = 0, displacement = 0;
+    for (uint32_t k = 0; k < model->pieceCount; ++k) {
+        uint32_t step, change;
+        if (!number(&step) || !number(&change) || (k > 0 && step == 0) || step > 0xFFFFFFFFu - start) return false;
+        start += step;
+        displacement += (change >> 1) ^ (0u - (change & 1));
+        pieces[2 * k] = start;
+        pieces[2 * k + 1] = displacement;
+    }
+    model->pieces = pieces;
+    uint32_t* const first = pieces + 2 * model->pieceCount;
+    while ((model->imageSize >> model->shift) + 1 > kRefBuckets) ++model->shift;
+    model->buckets = (model->imageSize >> model->shift) + 1;
+    for (uint32_t b = 0, k = 0; b < model->buckets; ++b) {
+        while (k < model->pieceCount && pieces[2 * k] < uint64_t(b) << model->shift) ++k;
+        first[b] = k;
+    }
+    first[model->buckets] = model->pieceCount;
+    model->first = first;
+    return next == end;
+}
+
+void PredictReferences(const RefModel& model, uint8_t* bytes, uint32_t offset, uint32_t size) {
+    const Predictor predictor(model);
+    const uint64_t end = uint64_t(offset) + size;
+    for (uint32_t r = 0; r < model.regionCount; ++r) {
+        const uint8_t* region = model.regions + r * kRefRegionBytes;
+        const uint32_t regionStart = RefLoad32(region), rva = RefLoad32(region + 8);
+        const uint64_t regionEnd = uint64_t(regionStart) + RefLoad32(region + 4);
+        uint64_t from = regionStart > offset ? regionStart : offset;
+        const uint64_t to = regionEnd < end ? regionEnd : end;
+        while (from < to) {
+            const uint64_t chunkEnd = (from / kRefChunk + 1) * kRefChunk;
+            const uint32_t n = uint32_t((chunkEnd < to ? chunkEnd : to) - from);
+            uint8_t* at = bytes + (from - offset);
+            const uint32_t into = uint32_t(from - regionStart), atRva = rva + into;
+            if (region[12] <= kRefCode64)
+                predictor.Code(at, n, atRva, region[12] == kRefCode64);
+            else
+                predictor.Table(at, n, into, region[12]);
+            from += n;
+        }
+    }
+}
