@@ -487,14 +487,16 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
         // Its model breaking each rule: refused before anything is written.
         // The length at 24, the model from 28: region count at 40, regions
         // at 41 and 54 (offset, size, rva, kind), piece count at 67, the
-        // second piece's start at 71.
+        // second piece's start at 71; all of it 64 bytes further on behind
+        // the digests.
+        const size_t shift = DeltaHeaderSize(GetParam()) - kDeltaHeaderSize;
         const std::vector<std::pair<size_t, uint32_t>> lies = {
             {24, 0}, {24, 12}, {24, kRefMaxModel + 1}, {24, 0xFFFFFFFF}, {40, 0}, {40, 65},
             {41, 6000}, {45, 0}, {45, 5000}, {54, 3000}, {53, 5}, {67, 3}, {67, 0x80}, {71, 0}};
         for (const auto& lie : lies) {
             Bytes damaged = delta;
             const bool byte = lie.first == 40 || lie.first == 53 || lie.first >= 67;
-            for (int i = 0; i < (byte ? 1 : 4); ++i) damaged[lie.first + i] = uint8_t(lie.second >> (8 * i));
+            for (int i = 0; i < (byte ? 1 : 4); ++i) damaged[shift + lie.first + i] = uint8_t(lie.second >> (8 * i));
             EXPECT_EQ(ERR_BADDELTA, Apply(old, damaged, &out, Threads(lie.first % 3))) << lie.first;
             EXPECT_TRUE(out.empty()) << lie.first;
         }
