@@ -10,11 +10,14 @@
 #include "OutputFile.h"
 #include "PatchChecks.h"
 #include "PatchSources.h"
+#include "PackNames.h"
 #include "PatchWriter.h"
 #include "Progress.h"
 #include "StubCheck.h"
 #include "VersionDiff.h"
 #include "VersionWindow.h"
+
+#include "payload/RemoveList.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,11 +35,13 @@ const char kUsage[] =
     "             | --strings <Patch.ini> --base <old game folder> --from <new game folder>\n"
     "             | --strings <Patch.ini> --base <version>=<folder> [--base <version>=<folder> ...]\n"
     "               --from <new game folder> [--whole])\n"
+    "             [--keep <path> ...]  (with --base: a file only the old versions have is removed unless kept)\n"
     "             --out <patch> [--threads <n>] [--allow-errors]";
 
 struct BuildOptions {
     std::string stub, strings, files, from, out, threads;
     std::vector<GameBase> bases;
+    std::vector<std::string> keep; // files only in the bases that the patch leaves in place
     bool allowErrors = false; // build although the checks found errors (to try a patcher on faulty strings)
     bool whole = false;       // carry changed files whole, no deltas
 };
@@ -53,10 +58,11 @@ BuildOptions ParseOptions(const std::vector<std::string>& args)
             (args[i] == "--whole" ? options.whole : options.allowErrors) = true;
             continue;
         }
-        if (args[i] == "--base") {
+        if (args[i] == "--base" || args[i] == "--keep") {
             if (i + 1 >= args.size() || args[i + 1].empty())
-                throw ToolError("--base needs a value");
-            bases.push_back(args[++i]);
+                throw ToolError(args[i] + " needs a value");
+            (args[i] == "--base" ? bases : options.keep).push_back(args[i + 1]);
+            ++i;
             continue;
         }
         const auto slot = slots.find(args[i]);
@@ -70,6 +76,8 @@ BuildOptions ParseOptions(const std::vector<std::string>& args)
         throw ToolError(std::string("--stub and --out are required; usage: qptool build ") + kUsage);
     if (options.whole && !AreVersioned(ParseGameBases(bases)))
         throw ToolError("--whole goes with --base <version>=<folder>");
+    if (!options.keep.empty() && bases.empty())
+        throw ToolError("--keep goes with --base");
     if (!bases.empty()) {
         // Two versions or more: the new game folder is the files folder.
         if (options.from.empty() || options.strings.empty() || !options.files.empty())
@@ -105,6 +113,25 @@ unsigned ThreadCount(const std::string& text)
     return static_cast<unsigned>(std::stoi(text));
 }
 
+// The removal list as the pack entry REMOVE (payload/RemoveList.h), dated
+// as the strings file so that the same folders give the same patch.
+void AddRemoveList(const std::vector<RemovedFile>& removals, const ScratchFolder& scratch,
+                   std::vector<PatchSource>* sources)
+{
+    if (removals.empty())
+        return;
+    const std::string path = scratch.Path() + "/remove-list";
+    const std::string text = RemoveListText(removals);
+    WriteOutputFile(path, std::vector<uint8_t>(text.begin(), text.end()), static_cast<fs::perms>(0644));
+    PatchSource source = DescribeSource(kRemoveListName, path);
+    for (const PatchSource& other : *sources)
+        if (other.packName == kStringsPackName)
+            source.dosDateTime = other.dosDateTime;
+    sources->push_back(source);
+    std::sort(sources->begin(), sources->end(),
+              [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
+}
+
 int RunBuild(const std::vector<std::string>& args)
 {
     const BuildOptions options = ParseOptions(args);
@@ -120,7 +147,8 @@ int RunBuild(const std::vector<std::string>& args)
         sources = CollectPatchSources(options.strings, options.files);
     } else if (AreVersioned(options.bases)) {
         scratch.reset(new ScratchFolder);
-        const DeltaPlan plan = PlanDeltas(options.bases, options.from, options.whole, threads, scratch.get());
+        DeltaPlan plan = PlanDeltas(options.bases, options.from, options.whole, threads, scratch.get());
+        plan.removals = PlanRemovals(plan.diffs, options.keep);
         PrintDeltaPlan(plan, options.bases, stdout);
         if (plan.Conflicts())
             throw ToolError("the patcher cannot turn every base into the new version (conflicts above); no patch "
@@ -136,6 +164,7 @@ int RunBuild(const std::vector<std::string>& args)
             }
         std::sort(sources.begin(), sources.end(),
                   [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
+        AddRemoveList(plan.removals, *scratch, &sources);
         const std::string uncovered = VersionsWithoutBase(ReadSourceFile(options.strings), options.bases);
         if (plan.HasDeltaOnlyFile() && !uncovered.empty()) {
             std::fprintf(stderr, "%s: error: %s\n", options.strings.c_str(), VersionWindowError(uncovered).c_str());
@@ -149,13 +178,16 @@ int RunBuild(const std::vector<std::string>& args)
                 baseFolder = base.folder;
     } else {
         baseFolder = options.bases.front().folder;
-        const DiffPlan plan = PlanVersionDiff(baseFolder, options.from);
+        DiffPlan plan = PlanVersionDiff(baseFolder, options.from);
+        plan.removals = PlanRemovals({plan}, options.keep);
         PrintPlan(plan, false, stdout);
         if (plan.Count(DiffEntry::kConflict))
             throw ToolError("the patcher cannot turn the old version into the new one (conflicts above); no patch "
                             "written");
         sources = CollectPatchSources(options.strings, options.files,
                                       [&plan](const std::string& relative) { return plan.Carries(relative); });
+        scratch.reset(new ScratchFolder);
+        AddRemoveList(plan.removals, *scratch, &sources);
     }
     const size_t errors = CheckSourceStrings(options.strings, sources, baseFolder, stderr);
     if (errors && !options.allowErrors)
@@ -181,6 +213,6 @@ int RunBuild(const std::vector<std::string>& args)
 
 const CommandRegistration kBuild({"build", kUsage, "writes a patch: the patcher with the pack appended", RunBuild,
                                   {"--stub=", "--strings=", "--files=", "--from=", "--base=", "--out=", "--threads=",
-                                   "--allow-errors", "--whole"}});
+                                   "--allow-errors", "--whole", "--keep="}});
 
 } // namespace

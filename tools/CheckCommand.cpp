@@ -8,6 +8,7 @@
 #include "PackDeltas.h"
 #include "PackDirectory.h"
 #include "PackNames.h"
+#include "PackRemovals.h"
 #include "PatchChecks.h"
 #include "StringsCheck.h"
 #include "VersionWindow.h"
@@ -76,6 +77,13 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
         return 1;
     }
     size_t errors = ReportFindings(CheckStrings(strings, context), label, stdout);
+    std::string removeFault;
+    const size_t removals = ReadPackRemovals(pack, entries, &removeFault).size();
+    if (!removeFault.empty())
+        std::printf("%s: error: %s\n", path.c_str(), removeFault.c_str());
+    else if (removals)
+        std::printf("%s: removes up to %zu old file contents\n", path.c_str(), removals);
+    errors += removeFault.empty() ? 0 : 1;
     if (AreVersioned(bases))
         errors += CheckVersionWindow(strings, bases, HasDeltaOnlyFile(pack, entries), label);
     return errors;

@@ -16,12 +16,14 @@
 #include "HpfsTree.h"
 #include "InspectInput.h"
 #include "GameBase.h"
+#include "PackRemovals.h"
 #include "PackDeltas.h"
 #include "PackDirectory.h"
 #include "PatchSources.h"
 #include "StreamFiles.h"
 #include "ThreadWork.h"
 #include "VectorFile.h"
+#include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
 #include "pools/ReusePtrPool.h"
 
@@ -99,8 +101,28 @@ std::string ProveBase(const std::vector<uint8_t>& pack, const std::vector<PackLi
                    HexCrc(result.crc) + ", not the new file";
         ++rebuilt;
     }
+    // The listed files the base has: removed while they hold a listed content.
+    std::string removeFault;
+    unsigned removed = 0, kept = 0;
+    std::string last, lastPath;
+    bool lastRemoved = false;
+    for (const PackRemoval& removal : ReadPackRemovals(pack, entries, &removeFault)) {
+        if (removal.relative != last) {
+            kept += !last.empty() && !lastPath.empty() && !lastRemoved;
+            last = removal.relative;
+            lastPath = BaseFile(base.folder, removal.relative);
+            lastRemoved = false;
+        }
+        if (lastPath.empty() || lastRemoved) continue;
+        const std::vector<uint8_t> bytes = ReadSourceFile(lastPath);
+        lastRemoved = bytes.size() == removal.oldSize && Crc32(bytes.data(), bytes.size()) == removal.oldCrc;
+        removed += lastRemoved;
+    }
+    kept += !last.empty() && !lastPath.empty() && !lastRemoved;
+    if (!removeFault.empty()) return removeFault;
     *summary = "base " + base.label + ": " + std::to_string(rebuilt) + " files rebuilt with their CRC-32, " +
-               std::to_string(alreadyNew) + " already new, " + std::to_string(whole) + " left to whole copies";
+               std::to_string(alreadyNew) + " already new, " + std::to_string(whole) + " left to whole copies, " +
+               std::to_string(removed) + " removed, " + std::to_string(kept) + " listed for removal but different";
     return "";
 }
 
