@@ -10,6 +10,7 @@
 #include "app/HelperThread.h"
 #include "app/PartialFile.h"
 #include "app/SafeFormat.h"
+#include "app/Transaction.h"
 #include "app/Update.h"
 #include "file/MountTable.h"
 #include "file/PlainFileName.h"
@@ -80,7 +81,7 @@ enum class Match { kNone, kAlreadyNew, kDelta };
 // kAlreadyNew when it is the new content, kDelta with the path of the delta
 // keyed by it. Entries whose name or header does not read, or whose header
 // contradicts the name, are passed over.
-Match FindDelta(const char* deltaFolder, uint32_t size, uint32_t crc, char* deltaPath) {
+Match FindDelta(const char* deltaFolder, uint32_t size, uint32_t crc, char* deltaPath, uint32_t* newSize = nullptr) {
     char directory[kPathSize];
     if (!CopyText(directory, kPathSize, deltaFolder) || !AppendText(directory, kPathSize, "\\")) return Match::kNone;
     Match match = Match::kNone;
@@ -104,6 +105,7 @@ Match FindDelta(const char* deltaFolder, uint32_t size, uint32_t crc, char* delt
             }
             if (oldSize == size && oldCrc == crc && match == Match::kNone) {
                 CopyText(deltaPath, kPathSize, entry);
+                if (newSize) *newSize = header.newSize;
                 match = Match::kDelta;
             }
         } while (!g_FileApi.FindNext(&record));
@@ -149,33 +151,33 @@ void PatchAsking(const char* deltaFolder, bool fits) {
 
 enum class Outcome { kFailed, kAlreadyNew, kRebuilt };
 
+// The game file of a delta folder and its temporary name; false for a name
+// that would be written elsewhere, or not as named: it is never written.
+bool TargetOfDelta(const char* deltaFolder, char* target, char* partial) {
+    const char* relative = DeltaRelativePart(deltaFolder);
+    return relative && IsPatchFilePath(relative) && CopyText(target, kPathSize, g_GameFolder) &&
+           AppendText(target, kPathSize, relative) && PartialPathOf(target, partial);
+}
+
 // Rebuilds the game file of the delta folder into its temporary file,
 // flushed when asked.
 Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* partial, uint32_t* size) {
-    const char* relative = DeltaRelativePart(deltaFolder);
     char deltaPath[kPathSize];
-    // A name that would be written elsewhere, or not as named, is never written.
-    if (!relative || !IsPatchFilePath(relative) || !CopyText(target, kPathSize, g_GameFolder) ||
-        !AppendText(target, kPathSize, relative) || !PartialPathOf(target, partial))
-        return Outcome::kFailed;
+    if (!TargetOfDelta(deltaFolder, target, partial)) return Outcome::kFailed;
     CFile* old = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
     if (!old) return Outcome::kFailed;
     uint32_t oldSize = 0, crc = 0;
     Match match = MeasureFile(old, &oldSize, &crc) ? FindDelta(deltaFolder, oldSize, crc, deltaPath) : Match::kNone;
-    bool made = match == Match::kDelta && Rebuild(old, target, deltaPath, partial, flush, size);
+    bool made = match == Match::kDelta && JournalTarget(target) && Rebuild(old, target, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
     if (match == Match::kAlreadyNew) return Outcome::kAlreadyNew;
     return made ? Outcome::kRebuilt : Outcome::kFailed;
 }
 
 void RemovePartialOf(const char* deltaFolder, bool fits) {
-    if (!fits) return;
     char target[kPathSize];
     char partial[kPartialPathSize];
-    const char* relative = DeltaRelativePart(deltaFolder);
-    if (relative && IsPatchFilePath(relative) && CopyText(target, kPathSize, g_GameFolder) &&
-        AppendText(target, kPathSize, relative) && PartialPathOf(target, partial))
-        RemovePartialFile(partial);
+    if (fits && TargetOfDelta(deltaFolder, target, partial)) RemovePartialFile(partial);
 }
 
 }  // namespace
@@ -185,6 +187,28 @@ void PatchDeltaTree(const char* sourcePath) {
     s_rebuildPool = &reuse;
     WalkDeltaTree(sourcePath, PatchAsking);
     s_rebuildPool = nullptr;
+}
+
+int ReadDeltaKeyOf(const char* deltaFolder, char* target, uint32_t* newSize) {
+    char deltaPath[kPathSize];
+    char partial[kPartialPathSize];
+    uint32_t size = 0, crc = 0;
+    *newSize = 0;
+    if (!TargetOfDelta(deltaFolder, target, partial)) return 0;
+    if (!MeasureGameFile(target, &size, &crc)) return GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES ? 0 : -1;
+    return FindDelta(deltaFolder, size, crc, deltaPath, newSize) != Match::kNone;
+}
+
+bool MeasureGameFile(const char* path, uint32_t* size, uint32_t* crc) {
+    CFile* file = g_FileApi.Open(path, FM_READ | FM_SHARE_READ, nullptr);
+    if (!file) return false;
+    bool measured = MeasureFile(file, size, crc);
+    delete file;
+    return measured;
+}
+
+void WalkDeltaFolders(const char* sourcePath, void (*visit)(const char* deltaFolder, bool fits)) {
+    WalkDeltaTree(sourcePath, visit);
 }
 
 void RemoveDeltaPartials(const char* sourcePath) { WalkDeltaTree(sourcePath, RemovePartialOf); }
@@ -202,7 +226,7 @@ int PatchOneFile(const char* deltaFolder) {
     Outcome outcome = RebuildPartial(deltaFolder, true, target, partial, &size);
     if (outcome == Outcome::kAlreadyNew) return 1;
     // Rebuilt on its own, the file is moved in written through.
-    return outcome == Outcome::kRebuilt && ReplaceWithPartial(partial, target, true) ? 1 : 0;
+    return outcome == Outcome::kRebuilt && ReplaceKeepingOld(partial, target, true) ? 1 : 0;
 }
 
 bool QueueOnePatch(const char* deltaFolder) {

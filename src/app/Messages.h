@@ -15,5 +15,15 @@ int ShowMessage(const char* key, UINT type, HWND owner);
 // The text of key as an error box, then the process ends with exit code -1.
 [[noreturn]] void FatalMessage(const char* key, HWND owner);
 
+struct FormatArg;
+
+// The text of key, or fallback when the strings file has none (patches whose
+// strings file was written before the key existed).
+const char* LookupTextOr(const char* key, const char* fallback);
+
+// The text of key (or fallback) formatted with one argument, in a box with
+// the "title" caption and the given type; the button pressed.
+int ShowFormatted(const char* key, const char* fallback, const FormatArg& argument, UINT type);
+
 // The "title" text in a caption buffer of kPathSize bytes (cut to fit).
 void CopyTitle(char* caption);

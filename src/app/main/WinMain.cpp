@@ -6,7 +6,9 @@
 #include "app/Messages.h"
 #include "app/Payload.h"
 #include "app/Shortcuts.h"
+#include "app/Transaction.h"
 #include "app/Update.h"
+#include "app/UpdateCheck.h"
 #include "app/Welcome.h"
 #include "file/MountTable.h"
 #include "payload/PatchNames.h"
@@ -29,6 +31,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // pack is mounted: the strings come from it or not at all.
     g_Strings = new CHashIni(20, 500, new CSizedPtrPool(), true);
     if (g_Strings->LoadPath(kPatchStringsPath)) PatchFileBroken();
+    // A run of ours that died before its commit is undone before anything
+    // is asked, so that declining leaves the old version whole.
+    RecoverInterruptedRun();
     if (!ShowWelcome()) return -1;
 
     // The game holds this mutex while it runs. A mutex that cannot even be
@@ -38,12 +43,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!s_gameMutex || GetLastError() == ERROR_ALREADY_EXISTS) FatalMessage("quorrun", nullptr);
 
     if (!FindGameFolder()) FatalMessage("noquor", nullptr);
-    if (!CheckGame()) return -1;
+    if (!CheckGame() || !CheckBeforeUpdate()) return -1;
     RunUpdate();
 
     // An update whose version cannot be recorded is incomplete too: the next
     // patch would take the game for the old version.
-    if (g_UpdateFailed || !WriteGameVersion()) {
+    if (g_UpdateFailed || !CommitUpdate()) {
         ShowMessage("errnotcomplete", MB_OK, nullptr);
     } else {
         CreateShortcuts();
