@@ -961,6 +961,24 @@ std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
             (i < point.written ? killed.leftovers : killed.mayBeLeft).push_back(order[i] + ".~qp");
         runs.emplace_back(killed, withFiles(Complete(std::string("RunAfter") + point.name)));
     }
+    {
+        // Killed once the commit is on disk (the version recorded, then the
+        // journal's "C" line flushed): the game is new, its kept old files
+        // and the journal still there; the next run, declined, only sweeps.
+        Scenario killed = Installed("KilledOnceTheRunIsCommitted");
+        killed.faultFlush = "QuorPatch.~qj:kill";
+        killed.answers = {"yes"};
+        killed.boxes = {Welcome2Box("1.01", "yes")};
+        killed.exitCode = kKilled;
+        killed.updateRan = true;
+        killed.versionAfter = 0x10005;
+        Scenario declined = Installed("DeclinedAfterACommittedRun");
+        declined.answers = {"no"};
+        declined.boxes = {Welcome2Box("1.05", "no")};
+        declined.exitCode = -1;
+        declined.sweeps = true;
+        runs.emplace_back(killed, declined);
+    }
     return runs;
 }
 

@@ -146,6 +146,9 @@ struct Scenario {
     // version could not be recorded), or it first undid a run of ours that
     // died, whatever that run left.
     bool asInstalled = false;
+    // Declined, the run only sweeps what a committed run of ours left: the
+    // patch's files stay new.
+    bool sweeps = false;
     // Game files (not in the patch) the run removes, and folders (ending in a
     // backslash) it leaves empty and removes; every other game file outside
     // the patch stays as it was.
