@@ -179,7 +179,8 @@ int CopyOneFile(const char* sourcePath) {
     uint32_t size = 0;
     // The bytes reach the disk before the old file is replaced, and the move
     // before this returns: a power cut finds the old file or the new one.
-    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, target, partial, true, &size)) return 0;
+    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, target, partial, true, &size))
+        return 0;
     return ReplaceKeepingOld(partial, target, true) ? 1 : 0;
 }
 
@@ -187,7 +188,8 @@ bool QueueOneFile(const char* sourcePath) {
     char target[kPathSize];
     char partial[kPartialPathSize];
     uint32_t size = 0;
-    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, target, partial, false, &size)) return false;
+    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, target, partial, false, &size))
+        return false;
     AddToBatch(sourcePath, size);
     return true;
 }

@@ -168,7 +168,8 @@ Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* 
     if (!old) return Outcome::kFailed;
     uint32_t oldSize = 0, crc = 0;
     Match match = MeasureFile(old, &oldSize, &crc) ? FindDelta(deltaFolder, oldSize, crc, deltaPath) : Match::kNone;
-    bool made = match == Match::kDelta && JournalTarget(target) && Rebuild(old, target, deltaPath, partial, flush, size);
+    bool made =
+        match == Match::kDelta && JournalTarget(target) && Rebuild(old, target, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
     if (match == Match::kAlreadyNew) return Outcome::kAlreadyNew;
     return made ? Outcome::kRebuilt : Outcome::kFailed;
