@@ -41,6 +41,8 @@ bool Append(const char* kind, const char* path) {
     if (!CopyText(line, sizeof line, kind) || !AppendText(line, sizeof line, relative) ||
         !AppendText(line, sizeof line, "\r\n"))
         return false;
+    // Written at once (not flushed): a killed run's journal names every
+    // temporary file it made.
     const uint32_t length = uint32_t(std::strlen(line));
     uint32_t put = 0;
     if (!g_Journal || g_Journal->Write(line, length, &put) || put != length) return false;
@@ -52,6 +54,11 @@ bool FlushJournal() {
     if (!g_JournalDirty) return true;
     g_JournalDirty = false;
     return !g_Journal->Flush();
+}
+
+// Deletes a kept old file, a read-only one too.
+void DeleteKept(const char* kept) {
+    if (!DeleteFileA(kept)) RemovePartialFile(kept);
 }
 
 // The journal's text, NUL-terminated, from the pool; null when there is none.
@@ -96,13 +103,13 @@ void Undo(char kind, char existed, const char* target) {
     if (kind == 'F') RemovePartialFile(partial);
 }
 
-// Sweeps after one line of a finished run: its kept old file and temporary
-// file, and the folders a removal emptied.
+// Sweeps after one line of a finished run: its kept old file, and the
+// folders a removal emptied. (No temporary file is left by then: a failed
+// file's goes at once, and every move comes before the commit.)
 void Sweep(char kind, char, const char* target) {
-    char path[kPartialPathSize];
+    char kept[kPartialPathSize];
     if (kind == 'D') return;
-    if (WithSuffix(target, kKeptFileSuffix, path)) RemovePartialFile(path);
-    if (kind == 'F' && PartialPathOf(target, path)) RemovePartialFile(path);
+    if (WithSuffix(target, kKeptFileSuffix, kept)) DeleteKept(kept);
     if (kind == 'X') RemoveEmptyFoldersAbove(target);
 }
 
@@ -211,9 +218,12 @@ bool MoveInKeepingOld(const char* partial, const char* target, bool writeThrough
     if (writeThrough && g_Journal && !FlushJournal()) return false;
     // A kept file there already holds the old bytes: the target is a new
     // file of this run (copied whole, now rebuilt), replaced as it is.
-    const DWORD through = writeThrough ? MOVEFILE_WRITE_THROUGH : 0;
-    const bool setAside = Exists(target) && !Exists(kept);
-    if (setAside && !MoveFileExA(target, kept, through)) return false;
+    // A missing target has nothing to keep.
+    const bool setAside = MoveFileExA(target, kept, writeThrough ? MOVEFILE_WRITE_THROUGH : 0) != FALSE;
+    const DWORD error = setAside ? 0 : GetLastError();
+    if (!setAside && error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS &&
+        error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        return false;
     if (MovePartialIn(partial, target, writeThrough)) return true;
     if (setAside) MoveFileExA(kept, target, MOVEFILE_WRITE_THROUGH);
     return false;
@@ -237,9 +247,7 @@ void RollBack() {
 
 void FinishTransaction() {
     if (!g_Journal) return;
-    uint32_t put = 0;
-    g_Journal->Write("C\r\n", 3, &put);
-    g_JournalDirty = true;
+    Append("C", "");
     FlushJournal();
     ReplayJournal(Sweep);
 }
