@@ -218,7 +218,9 @@ bool MoveInKeepingOld(const char* partial, const char* target, bool writeThrough
     if (writeThrough && g_Journal && !FlushJournal()) return false;
     // A kept file there already holds the old bytes: the target is a new
     // file of this run (copied whole, now rebuilt), replaced as it is.
-    // A missing target has nothing to keep.
+    // A missing target has nothing to keep; a folder is never moved aside.
+    const DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     const bool setAside = MoveFileExA(target, kept, writeThrough ? MOVEFILE_WRITE_THROUGH : 0) != FALSE;
     const DWORD error = setAside ? 0 : GetLastError();
     if (!setAside && error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS &&

@@ -43,8 +43,10 @@ void Need(uint32_t size, const char* relative) {
 
 // An installed file the run changes, opened as the change needs it.
 void OpenAsChanged(const char* target, const char* relative) {
-    // A file the patch adds has nothing to open.
-    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES) return;
+    // A file the patch adds has nothing to open; a folder in its place is
+    // reported by the copy, as before.
+    const DWORD attributes = GetFileAttributesA(target);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     HANDLE file = CreateFileA(target, GENERIC_READ | kDeleteAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

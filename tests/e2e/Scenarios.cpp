@@ -461,6 +461,17 @@ std::vector<Scenario> DeltaPatches() {
         all.push_back(s);
     }
     {
+        // A folder where a file goes is no file in use: the copy reports it.
+        Scenario s = Installed("FolderWhereAFileGoesIsReportedByTheCopy");
+        s.gameFolders = {"readme.txt"};
+        s.gameFiles = {{"maps\\kingsfall.map", Bytes(5000, 7)}};
+        s.answers = {"yes", "ignore", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("README.TXT", "ignore"), Plain(kNotComplete)};
+        s.updateRan = true;
+        s.notCopied = {"readme.txt"};
+        all.push_back(s);
+    }
+    {
         // The map cannot be read once, when it is checked: Retry rebuilds it.
         Scenario s = DeltaInstalled("DeltaUnreadableMapThenRetry", "1.03");
         s.faultOpen = "maps/kingsfall.map:5:1";
