@@ -11,6 +11,7 @@
 #include "Progress.h"
 #include "StubCheck.h"
 
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -101,6 +102,6 @@ int RunBuild(const std::vector<std::string>& args)
 
 const CommandRegistration kBuild({"build", kUsage.c_str(), "writes a patch: the patcher with the pack appended", RunBuild,
                                   {"--stub=", "--strings=", "--files=", "--from=", "--base=", "--out=", "--threads=",
-                                   "--allow-errors", "--whole"}});
+                                   "--allow-errors", "--whole", "--keep="}});
 
 } // namespace

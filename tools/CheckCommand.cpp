@@ -7,6 +7,7 @@
 #include "PackDeltas.h"
 #include "PackDirectory.h"
 #include "PackNames.h"
+#include "PackRemovals.h"
 #include "PatchChecks.h"
 #include "PatchInputs.h"
 #include "PatchWriter.h"
@@ -91,6 +92,13 @@ size_t CheckPatchFile(const std::string& path, const std::vector<GameBase>& base
     }
     size_t errors = ReportFindings(CheckStrings(strings, context), label, stdout);
     errors += CheckWrittenNames(entries, path);
+    std::string removeFault;
+    const size_t removals = ReadPackRemovals(chain.Pack(), entries, &removeFault).size();
+    if (!removeFault.empty())
+        std::printf("%s: error: %s\n", path.c_str(), removeFault.c_str());
+    else if (removals)
+        std::printf("%s: removes up to %zu old file contents\n", path.c_str(), removals);
+    errors += removeFault.empty() ? 0 : 1;
     if (AreVersioned(bases))
         errors += CheckVersionWindow(strings, bases, HasDeltaOnlyFile(chain.Pack(), entries), label, stdout);
     return errors;
@@ -142,6 +150,6 @@ const CommandRegistration kCheck({"check", kCheckUsage.c_str(),
                                   "checks a patch's strings file and files as qptool build does, with the same "
                                   "inputs, or an existing patch; with versioned bases, that every version it "
                                   "admits can be patched",
-                                  RunCheck, {"--strings=", "--files=", "--from=", "--base=", "--whole"}});
+                                  RunCheck, {"--strings=", "--files=", "--from=", "--base=", "--whole", "--keep="}});
 
 } // namespace

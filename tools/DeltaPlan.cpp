@@ -163,6 +163,12 @@ bool DeltaPlan::CarriesWhole(const std::string& relative) const
     return false;
 }
 
+bool DeltaPlan::Removes(const std::string& relative) const
+{
+    return std::any_of(removals.begin(), removals.end(),
+                       [&](const RemovedFile& file) { return file.relative == relative; });
+}
+
 bool DeltaPlan::HasDeltaOnlyFile() const
 {
     return std::any_of(files.begin(), files.end(), [](const PlannedFile& f) { return !f.whole; });
@@ -213,9 +219,10 @@ void PrintDeltaPlan(const DeltaPlan& plan, const std::vector<GameBase>& bases, s
             if (entry.kind == DiffEntry::kConflict)
                 std::fprintf(out, "conflict  %s: %s (base %s)\n", entry.relative.c_str(), entry.why.c_str(),
                              bases[b].label.c_str());
-            if (entry.kind == DiffEntry::kOnlyOld)
-                std::fprintf(out, "stays     %s (only in %s; a patch cannot remove files)\n", entry.relative.c_str(),
-                             bases[b].label.c_str());
+            // A removed file is named once; the others stay, kept or not
+            // in every base.
+            if (entry.kind == DiffEntry::kOnlyOld && (b == 0 || !plan.Removes(entry.relative)))
+                PrintOnlyOld(plan.removals, entry.relative, "only in " + bases[b].label, out);
         }
     size_t whole = 0, deltas = 0;
     uint64_t deltaBytes = 0;
@@ -236,6 +243,7 @@ void PrintDeltaPlan(const DeltaPlan& plan, const std::vector<GameBase>& bases, s
         }
     }
     size_t deltaFiles = plan.files.size() - whole;
-    std::fprintf(out, "%zu files carried whole, %zu as %zu deltas (%llu bytes), %zu conflicts\n", whole, deltaFiles,
-                 deltas, static_cast<unsigned long long>(deltaBytes), plan.Conflicts());
+    std::fprintf(out, "%zu files carried whole, %zu as %zu deltas (%llu bytes), %zu removed, %zu conflicts\n", whole,
+                 deltaFiles, deltas, static_cast<unsigned long long>(deltaBytes), plan.removals.size(),
+                 plan.Conflicts());
 }

@@ -37,10 +37,12 @@ struct PlannedFile {
 struct DeltaPlan {
     std::vector<DiffPlan> diffs;     // one per base, in the bases' order
     std::vector<PlannedFile> files;  // every carried file, by relative path
+    std::vector<RemovedFile> removals;  // set by PlanRemovals(diffs, ...)
     size_t Conflicts() const;
     bool CarriesWhole(const std::string& relative) const;
     // Whether some changed file can only be rebuilt from a delta.
     bool HasDeltaOnlyFile() const;
+    bool Removes(const std::string& relative) const;
 };
 
 // A folder of its own below the system's temporary folder, removed with

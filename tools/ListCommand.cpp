@@ -6,6 +6,7 @@
 #include "InspectInput.h"
 #include "PackDeltas.h"
 #include "PackDirectory.h"
+#include "PackRemovals.h"
 
 #include <cstdio>
 #include <map>
@@ -37,6 +38,13 @@ int RunList(const std::vector<std::string>& args) {
     for (const PackListEntry& entry : entries) {
         std::printf("%10u  %s  %s\n", entry.size, FormatDosDateTime(entry.dosDateTime).c_str(), entry.name.c_str());
         total += entry.size;
+        if (entry.name == "REMOVE") {
+            std::string removeFault;
+            for (const PackRemoval& removal : ReadPackRemovals(chain.Pack(), entries, &removeFault))
+                std::printf("            remove: %s while it is %u bytes with CRC-32 %s\n", removal.relative.c_str(),
+                            removal.oldSize, HexCrc(removal.oldCrc).c_str());
+            if (!removeFault.empty()) std::printf("            damaged: %s\n", removeFault.c_str());
+        }
         const auto delta = deltas.find(entry.name);
         if (delta == deltas.end()) continue;
         const PackDelta& d = *delta->second;

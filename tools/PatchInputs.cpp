@@ -2,9 +2,13 @@
 #include "PatchInputs.h"
 
 #include "Command.h"
+#include "OutputFile.h"
+#include "PackNames.h"
 #include "PatchChecks.h"
 #include "VersionDiff.h"
 #include "VersionWindow.h"
+
+#include "payload/RemoveList.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -15,7 +19,8 @@ const char kPatchInputsUsage[] =
     "--from <folder> | --strings <Patch.ini> --files <folder>\n"
     "             | --strings <Patch.ini> --base <old game folder> --from <new game folder>\n"
     "             | --strings <Patch.ini> --base <version>=<folder> [--base <version>=<folder> ...]\n"
-    "               --from <new game folder> [--whole]";
+    "               --from <new game folder> [--whole]\n"
+    "             [--keep <path> ...]  (with --base: a file only the old versions have is removed unless kept)";
 
 PatchInputs TakePatchInputs(std::vector<std::string>* args)
 {
@@ -31,14 +36,14 @@ PatchInputs TakePatchInputs(std::vector<std::string>* args)
                             : arg == "--files" ? &inputs.files
                             : arg == "--from"  ? &inputs.from
                                                : nullptr;
-        if (slot == nullptr && arg != "--base") {
+        if (slot == nullptr && arg != "--base" && arg != "--keep") {
             rest.push_back(arg);
             continue;
         }
         if (i + 1 >= args->size() || (*args)[i + 1].empty())
             throw ToolError(arg + " needs a value");
         if (slot == nullptr)
-            inputs.baseValues.push_back((*args)[++i]);
+            (arg == "--base" ? inputs.baseValues : inputs.keep).push_back((*args)[++i]);
         else if (!slot->empty())
             throw ToolError(arg + " is given twice");
         else
@@ -53,6 +58,8 @@ void ResolvePatchInputs(PatchInputs* inputs)
     inputs->bases = ParseGameBases(inputs->baseValues);
     if (inputs->whole && !AreVersioned(inputs->bases))
         throw ToolError("--whole goes with --base <version>=<folder>");
+    if (!inputs->keep.empty() && inputs->bases.empty())
+        throw ToolError("--keep goes with --base");
     if (!inputs->bases.empty()) {
         // The new game folder is the files folder.
         if (inputs->from.empty() || inputs->strings.empty() || !inputs->files.empty())
@@ -74,6 +81,30 @@ void ResolvePatchInputs(PatchInputs* inputs)
         throw ToolError("the files folder Files is missing in " + inputs->from);
 }
 
+namespace {
+
+// The removal list as the pack entry REMOVE (payload/RemoveList.h), dated
+// as the strings file so that the same folders give the same patch.
+void AddRemoveList(const std::vector<RemovedFile>& removals, GatheredPatch* patch)
+{
+    if (removals.empty())
+        return;
+    if (!patch->scratch)
+        patch->scratch.reset(new ScratchFolder);
+    const std::string path = patch->scratch->Path() + "/remove-list";
+    const std::string text = RemoveListText(removals);
+    WriteOutputFile(path, std::vector<uint8_t>(text.begin(), text.end()), static_cast<fs::perms>(0644));
+    PatchSource source = DescribeSource(kRemoveListName, path);
+    for (const PatchSource& other : patch->sources)
+        if (other.packName == kStringsPackName)
+            source.dosDateTime = other.dosDateTime;
+    patch->sources.push_back(source);
+    std::sort(patch->sources.begin(), patch->sources.end(),
+              [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
+}
+
+} // namespace
+
 GatheredPatch GatherPatch(const PatchInputs& inputs, unsigned threads, bool keepDeltas, std::FILE* planOut)
 {
     GatheredPatch patch;
@@ -87,18 +118,21 @@ GatheredPatch GatherPatch(const PatchInputs& inputs, unsigned threads, bool keep
         if (!HasShortcutTarget(base.folder))
             patch.baseFolder = base.folder;
     if (!AreVersioned(inputs.bases)) {
-        const DiffPlan plan = PlanVersionDiff(patch.baseFolder, inputs.from);
+        DiffPlan plan = PlanVersionDiff(patch.baseFolder, inputs.from);
+        plan.removals = PlanRemovals({plan}, inputs.keep);
         PrintPlan(plan, false, planOut);
         if (plan.Count(DiffEntry::kConflict))
             throw ToolError("the patcher cannot turn the old version into the new one (conflicts above); no patch "
                             "written");
         patch.sources = CollectPatchSources(inputs.strings, inputs.files,
                                             [&plan](const std::string& relative) { return plan.Carries(relative); });
+        AddRemoveList(plan.removals, &patch);
         return patch;
     }
     if (keepDeltas)
         patch.scratch.reset(new ScratchFolder);
-    const DeltaPlan plan = PlanDeltas(inputs.bases, inputs.from, inputs.whole, threads, patch.scratch.get());
+    DeltaPlan plan = PlanDeltas(inputs.bases, inputs.from, inputs.whole, threads, patch.scratch.get());
+    plan.removals = PlanRemovals(plan.diffs, inputs.keep);
     PrintDeltaPlan(plan, inputs.bases, planOut);
     if (plan.Conflicts())
         throw ToolError("the patcher cannot turn every base into the new version (conflicts above); no patch "
@@ -115,6 +149,7 @@ GatheredPatch GatherPatch(const PatchInputs& inputs, unsigned threads, bool keep
         }
     std::sort(patch.sources.begin(), patch.sources.end(),
               [](const PatchSource& a, const PatchSource& b) { return a.packName < b.packName; });
+    AddRemoveList(plan.removals, &patch);
     return patch;
 }
 

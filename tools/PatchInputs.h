@@ -17,10 +17,13 @@
 //   --strings <Patch.ini> --files <folder>
 //   --strings <Patch.ini> --base <old game folder> --from <new game folder>
 //   --strings <Patch.ini> --base <version>=<folder> ... --from <new game folder> [--whole]
+// and with --base, --keep <path> (repeatable): a file only the bases have that
+// the patch leaves in place instead of removing it.
 struct PatchInputs {
     std::string strings, files, from;
     std::vector<std::string> baseValues;
     std::vector<GameBase> bases;
+    std::vector<std::string> keep;
     bool whole = false; // carry changed files whole, no deltas
 };
 

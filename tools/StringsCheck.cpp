@@ -26,7 +26,8 @@ constexpr size_t kBoxBuffer = 255; // characters the patcher's 256-byte text buf
 // Texts shown in a box or dialog, which an empty value leaves blank.
 const char* const kShownKeys[] = {"title", "welcome",        "quorrun", "noquor", "noneed", "errvermin",
                                   "wronglang", "copy", "errcopy", "errnotcomplete", "done"};
-const char* const kOtherKeys[] = {"welcome2", "ver", "vermin", "lang", "zln_name", "zln_shortcut"};
+const char* const kOtherKeys[] = {"welcome2", "ver",      "vermin",     "lang",     "zln_name",
+                                 "zln_shortcut", "errinuse", "errnomatch", "errspace", "removekept"};
 
 bool IsKnownKey(const std::string& key)
 {
@@ -336,7 +337,7 @@ private:
     // Formats key with args as the patcher would; a text that does not fit
     // them is shown as written.
     void CheckFormat(const char* key, const FormatArg* args, uint32_t count, const std::string& arguments,
-                     const std::string& example)
+                     const std::string& example, size_t limit = kBoxBuffer)
     {
         const std::optional<std::string> value = Value(key);
         if (!value || value->empty())
@@ -349,10 +350,10 @@ private:
             return;
         }
         const size_t length = std::strlen(text.data());
-        if (length > kBoxBuffer)
+        if (length > limit)
             Add(false, LineFor(key), key,
-                "comes to " + std::to_string(length) + " characters with " + example +
-                    "; the patcher cuts it at 255");
+                "comes to " + std::to_string(length) + " characters with " + example + "; the patcher cuts it at " +
+                    std::to_string(limit));
     }
 
     void CheckFormats()
@@ -369,6 +370,13 @@ private:
                 longest = BelowFilesFolder(name);
         const FormatArg copy[] = {FormatArg::String(longest.c_str())};
         CheckFormat("errcopy", copy, 1, "one text, as in %s", "the file " + longest);
+        // The optional texts of the check before the first change and of a
+        // removal left in place (the patcher has its own when they are
+        // missing), formatted into the text buffer.
+        for (const char* key : {"errinuse", "errnomatch", "removekept"})
+            CheckFormat(key, copy, 1, "one text, as in %s", "the file " + longest, 4094);
+        const FormatArg megabytes[] = {FormatArg::Integer(100)};
+        CheckFormat("errspace", megabytes, 1, "one number, as in %d", "100 MB", 4094);
     }
 
     void CheckLanguage()

@@ -16,6 +16,7 @@
 #include "HpfsTree.h"
 #include "InspectInput.h"
 #include "GameBase.h"
+#include "PackRemovals.h"
 #include "PackDeltas.h"
 #include "PackDirectory.h"
 #include "PatchSources.h"
@@ -55,7 +56,8 @@ std::string BaseFile(const std::string& folder, const std::string& relative) {
 // measured, each delta read through the pack service. Empty when every file
 // comes out with its CRC-32, else the first fault and in *faulty the delta
 // it concerns (for its offset); *summary counts what was done.
-std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>& deltas, const GameBase& base,
+std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>& deltas,
+                      const std::vector<PackListEntry>& entries, const GameBase& base,
                       std::string* summary, const PackDelta** faulty) {
     unsigned rebuilt = 0, alreadyNew = 0, whole = 0;
     CReusePtrPool reuse(g_pDefaultPtrPool);  // one rebuild's memory for all, as in the patcher
@@ -106,8 +108,33 @@ std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>&
         *faulty = nullptr;
         ++rebuilt;
     }
+    // The listed files the base has: removed while they hold a listed content.
+    std::string removeFault;
+    unsigned removed = 0, kept = 0;
+    std::string last, lastPath;
+    bool lastRemoved = false;
+    for (const PackRemoval& removal : ReadPackRemovals(pack, entries, &removeFault)) {
+        if (removal.relative != last) {
+            kept += !last.empty() && !lastPath.empty() && !lastRemoved;
+            last = removal.relative;
+            lastPath = BaseFile(base.folder, removal.relative);
+            lastRemoved = false;
+        }
+        if (lastPath.empty() || lastRemoved) continue;
+        // Measured in pieces: a removed file may be large.
+        CHostReadFile installed(lastPath);
+        DeltaContent content;
+        std::vector<uint8_t> buffer(1 << 16);
+        lastRemoved = installed.isOpen &&
+                      !MeasureContent(&installed, buffer.data(), uint32_t(buffer.size()), false, &content) &&
+                      content.size == removal.oldSize && content.crc == removal.oldCrc;
+        removed += lastRemoved;
+    }
+    kept += !last.empty() && !lastPath.empty() && !lastRemoved;
+    if (!removeFault.empty()) return removeFault;
     *summary = "base " + base.label + ": " + std::to_string(rebuilt) + " files rebuilt with their CRC-32, " +
-               std::to_string(alreadyNew) + " already new, " + std::to_string(whole) + " left to whole copies";
+               std::to_string(alreadyNew) + " already new, " + std::to_string(whole) + " left to whole copies, " +
+               std::to_string(removed) + " removed, " + std::to_string(kept) + " listed for removal but different";
     return "";
 }
 
@@ -178,7 +205,7 @@ int RunVerify(const std::vector<std::string>& arguments) {
             for (const GameBase& base : bases) {
                 std::string proven;
                 const PackDelta* faulty = nullptr;
-                const std::string baseFault = ProveBase(chain->Pack(), deltas, base, &proven, &faulty);
+                const std::string baseFault = ProveBase(chain->Pack(), deltas, entries, base, &proven, &faulty);
                 if (!baseFault.empty())
                     return Faulty(path, faulty ? FileOffsetOfImage(input, faulty->offset) : 0, baseFault);
                 notes.push_back(proven);

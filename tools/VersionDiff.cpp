@@ -4,6 +4,9 @@
 #include "Command.h"
 #include "PatchSources.h"
 
+#include "payload/DeltaKey.h"
+#include "payload/PatchCrc.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -114,18 +117,101 @@ void PrintPlan(const DiffPlan& plan, bool all, std::FILE* out)
         case DiffEntry::kNew: std::fprintf(out, "new       %s\n", entry.relative.c_str()); break;
         case DiffEntry::kChanged: std::fprintf(out, "changed   %s\n", entry.relative.c_str()); break;
         case DiffEntry::kSame: std::fprintf(out, "left out  %s (the same in the old version)\n", entry.relative.c_str()); break;
-        case DiffEntry::kOnlyOld:
-            std::fprintf(out, "stays     %s (only in the old version; a patch cannot remove files)\n",
-                         entry.relative.c_str());
-            break;
+        case DiffEntry::kOnlyOld: PrintOnlyOld(plan.removals, entry.relative, "kept", out); break;
         case DiffEntry::kConflict:
             std::fprintf(out, "conflict  %s: %s\n", entry.relative.c_str(), entry.why.c_str());
             break;
         }
     }
     std::fprintf(out, "%zu new and %zu changed files carried (%llu bytes), %zu left out as equal, %zu only in the "
-                      "old version, %zu conflicts\n",
+                      "old version (%zu removed), %zu conflicts\n",
                  plan.Count(DiffEntry::kNew), plan.Count(DiffEntry::kChanged),
                  static_cast<unsigned long long>(carried), plan.Count(DiffEntry::kSame),
-                 plan.Count(DiffEntry::kOnlyOld), plan.Count(DiffEntry::kConflict));
+                 plan.Count(DiffEntry::kOnlyOld), plan.removals.size(), plan.Count(DiffEntry::kConflict));
+}
+
+namespace {
+
+std::string KeepName(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    while (!path.empty() && (path.front() == '/' || path.compare(0, 2, "./") == 0))
+        path.erase(0, path.front() == '/' ? 1 : 2);
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    return Folded(path);
+}
+
+bool Kept(const std::string& folded, const std::string& keep)
+{
+    return folded == keep || (folded.size() > keep.size() && folded.compare(0, keep.size(), keep) == 0 &&
+                              folded[keep.size()] == '/');
+}
+
+} // namespace
+
+std::vector<RemovedFile> PlanRemovals(const std::vector<DiffPlan>& diffs, const std::vector<std::string>& keep)
+{
+    std::vector<std::string> keeps;
+    for (const std::string& path : keep)
+        keeps.push_back(KeepName(path));
+    std::vector<bool> used(keeps.size(), false);
+    // Every base's old-only files by folded path: those all of them have go.
+    std::map<std::string, std::vector<const DiffEntry*>> olds;
+    for (const DiffPlan& diff : diffs)
+        for (const DiffEntry& entry : diff.entries)
+            if (entry.kind == DiffEntry::kOnlyOld)
+                olds[Folded(entry.relative)].push_back(&entry);
+    std::vector<RemovedFile> removals;
+    for (const auto& [folded, entries] : olds) {
+        if (entries.size() != diffs.size())
+            continue;
+        bool kept = false;
+        for (size_t k = 0; k < keeps.size(); ++k)
+            if (Kept(folded, keeps[k]))
+                kept = used[k] = true;
+        if (kept)
+            continue;
+        RemovedFile file{entries.front()->relative, {}};
+        for (const DiffEntry* entry : entries) {
+            const std::vector<uint8_t> bytes = ReadSourceFile(entry->oldPath);
+            const std::pair<uint32_t, uint32_t> content(static_cast<uint32_t>(bytes.size()),
+                                                        Crc32(bytes.data(), bytes.size()));
+            if (std::find(file.contents.begin(), file.contents.end(), content) == file.contents.end())
+                file.contents.push_back(content);
+        }
+        removals.push_back(file);
+    }
+    for (size_t k = 0; k < keeps.size(); ++k)
+        if (!used[k])
+            throw ToolError("--keep " + keep[k] + ": no file the patch would remove has that name");
+    return removals;
+}
+
+std::string RemoveListText(const std::vector<RemovedFile>& removals)
+{
+    std::string text;
+    for (const RemovedFile& file : removals)
+        for (const auto& [size, crc] : file.contents) {
+            char key[kDeltaKeyLength + 1];
+            FormatDeltaKey(size, crc, key);
+            std::string path = file.relative;
+            std::replace(path.begin(), path.end(), '/', '\\');
+            text += std::string(key) + " " + path + "\r\n";
+        }
+    return text;
+}
+
+void PrintOnlyOld(const std::vector<RemovedFile>& removals, const std::string& relative, const std::string& why,
+                  std::FILE* out)
+{
+    for (const RemovedFile& file : removals)
+        if (Folded(file.relative) == Folded(relative)) {
+            std::fprintf(out, "remove    %s (%zu old content%s)\n", relative.c_str(), file.contents.size(),
+                         file.contents.size() == 1 ? "" : "s");
+            return;
+        }
+    std::fprintf(out, "stays     %s (%s)\n", relative.c_str(), why.c_str());
 }

@@ -8,6 +8,7 @@
 #include "app/HelperThread.h"
 #include "app/PartialFile.h"
 #include "app/RunLog.h"
+#include "app/Transaction.h"
 #include "app/Update.h"
 #include "pools/DefaultPools.h"
 
@@ -51,7 +52,7 @@ void FlushAndMoveIn(void* handedOver) {
         char target[kPathSize];
         char partial[kPartialPathSize];
         if (!TargetPathsOf(batch->entries[batch->moved], target, partial)) return;
-        if (!MovePartialIn(partial, target, false)) {
+        if (!MoveInKeepingOld(partial, target, false)) {
             batch->refused = true;
             return;
         }
@@ -88,7 +89,7 @@ void MoveIn(Batch* batch, bool flushed) {
         if (!TargetPathsOf(entry, target, partial)) continue;  // queued only when it fitted
         bool done = !refused && (flushed || FlushPartial(partial));
         if (!done) RemovePartialFile(partial);
-        done = done && ReplaceWithPartial(partial, target, !flushed);
+        done = done && ReplaceKeepingOld(partial, target, !flushed);
         if (done && flushed) g_MovesUnflushed = true;
         if (done)
             LogPutInPlace(entry, target);

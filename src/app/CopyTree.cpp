@@ -11,6 +11,7 @@
 #include "app/Progress.h"
 #include "app/RunLog.h"
 #include "app/SafeFormat.h"
+#include "app/Transaction.h"
 #include "app/Update.h"
 #include "file/MountTable.h"
 #include "file/PlainFileName.h"
@@ -77,12 +78,7 @@ void ReportCopyFailure(const char* entryPath, bool pathFits) {
         const FormatArg args[] = {FormatArg::String(RelativePart(entryPath))};
         FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
         int answer = AskCopyFailure(text, asked);
-        if (answer == IDABORT) {
-            // Files already moved in stay; nothing of ours is left behind.
-            DropBatch();
-            RemoveEmptyMadeFolders();
-            FatalMessage("errnotcomplete", nullptr);
-        }
+        if (answer == IDABORT) AbortUpdate();
         if (answer == IDRETRY) {
             if (pathFits && ProduceOneFile(entryPath)) return;
             continue;
@@ -93,6 +89,15 @@ void ReportCopyFailure(const char* entryPath, bool pathFits) {
         LogFileAction(FileAction::kSkipped, RelativePart(entryPath), 0);
         return;
     }
+}
+
+void AbortUpdate() {
+    // The batch's temporary files go, then every change is undone: the game
+    // is as it was before the run.
+    DropBatch();
+    RollBack();
+    RemoveEmptyMadeFolders();
+    FatalMessage("errnotcomplete", nullptr);
 }
 
 void MakeTargetDir(const char* sourcePath) {
@@ -111,9 +116,15 @@ void MakeTargetDir(const char* sourcePath) {
             char name[kPathSize];
             std::memcpy(name, rest, length);
             name[length] = '\0';
-            bool made = !g_FileApi.MakeDirectory(parent, name);
-            if (!AppendText(parent, kPathSize, name) || !AppendText(parent, kPathSize, "\\")) return;
-            if (made) NoteMadeFolder(parent);
+            char folder[kPathSize];
+            if (!CopyText(folder, kPathSize, parent) || !AppendText(folder, kPathSize, name) ||
+                !AppendText(folder, kPathSize, "\\"))
+                return;
+            // Journaled before it is made, so that an undo finds it.
+            const bool missing = GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES;
+            if (missing && !JournalFolder(folder)) return;
+            if (missing && !g_FileApi.MakeDirectory(parent, name)) NoteMadeFolder(folder);
+            CopyText(parent, kPathSize, folder);
         }
         rest += length;
         if (*rest == '\\') ++rest;
@@ -124,10 +135,10 @@ bool TargetPathsOf(const char* sourcePath, char* target, char* partial) {
     const char* relative = RelativePart(sourcePath);
     if (!IsPatchFilePath(relative)) return false;  // would be written elsewhere, or not as named
     return CopyText(target, kPathSize, g_GameFolder) && AppendText(target, kPathSize, relative) &&
-           PartialPathOf(target, partial);
+           (!partial || PartialPathOf(target, partial));
 }
 
-bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uint32_t* size) {
+bool ProducePartial(const char* sourcePath, const char* target, const char* partial, bool flush, uint32_t* size) {
     void* buffer = g_pDefaultPtrPool->Alloc(kTransferSize);
     if (!buffer) return false;
     CFile* source = g_FileApi.Open(sourcePath, FM_READ, nullptr);
@@ -136,8 +147,8 @@ bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uin
         return false;
     }
     // The bytes go to the temporary file; the target is not touched until
-    // they are all there.
-    CFile* destination = CreatePartialFile(partial);
+    // they are all there. The journal names the target first.
+    CFile* destination = JournalTarget(target) ? CreatePartialFile(partial) : nullptr;
     if (!destination) {
         delete source;
         g_pDefaultPtrPool->Free(buffer);
@@ -172,8 +183,9 @@ int CopyOneFile(const char* sourcePath) {
     uint32_t size = 0;
     // The bytes reach the disk before the old file is replaced, and the move
     // before this returns: a power cut finds the old file or the new one.
-    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, partial, true, &size)) return 0;
-    if (!ReplaceWithPartial(partial, target, true)) return 0;
+    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, target, partial, true, &size))
+        return 0;
+    if (!ReplaceKeepingOld(partial, target, true)) return 0;
     LogPutInPlace(sourcePath, target);
     return 1;
 }
@@ -182,7 +194,8 @@ bool QueueOneFile(const char* sourcePath) {
     char target[kPathSize];
     char partial[kPartialPathSize];
     uint32_t size = 0;
-    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, partial, false, &size)) return false;
+    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, target, partial, false, &size))
+        return false;
     AddToBatch(sourcePath, size);
     return true;
 }

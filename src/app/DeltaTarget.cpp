@@ -12,6 +12,7 @@
 #include "app/Progress.h"
 #include "app/RunLog.h"
 #include "app/SafeFormat.h"
+#include "app/Transaction.h"
 #include "app/Update.h"
 #include "file/MountTable.h"
 #include "file/PlainFileName.h"
@@ -74,7 +75,7 @@ enum class Match { kNone, kAlreadyNew, kDelta };
 // (its SHA-256 too, when the delta carries digests). Entries whose name or
 // header does not read, or whose header contradicts the name, are passed
 // over.
-Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* deltaPath) {
+Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* deltaPath, uint32_t* newSize = nullptr) {
     char directory[kPathSize];
     if (!CopyText(directory, kPathSize, deltaFolder) || !AppendText(directory, kPathSize, "\\")) return Match::kNone;
     Match match = Match::kNone;
@@ -98,6 +99,7 @@ Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* delt
             }
             if (IsDeltaOld(header, content) && match == Match::kNone) {
                 CopyText(deltaPath, kPathSize, entry);
+                if (newSize) *newSize = header.newSize;
                 match = Match::kDelta;
             }
         } while (!g_FileApi.FindNext(&record));
@@ -143,20 +145,26 @@ void PatchAsking(const char* deltaFolder, bool fits) {
 
 enum class Outcome { kFailed, kAlreadyNew, kRebuilt };
 
+// The game file of a delta folder and its temporary name; false for a name
+// that would be written elsewhere, or not as named: it is never written.
+bool TargetOfDelta(const char* deltaFolder, char* target, char* partial) {
+    const char* relative = DeltaRelativePart(deltaFolder);
+    return relative && IsPatchFilePath(relative) && CopyText(target, kPathSize, g_GameFolder) &&
+           AppendText(target, kPathSize, relative) && PartialPathOf(target, partial);
+}
+
 // Rebuilds the game file of the delta folder into its temporary file,
 // flushed when asked.
 Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* partial, uint32_t* size) {
     const char* relative = DeltaRelativePart(deltaFolder);
     char deltaPath[kPathSize];
-    // A name that would be written elsewhere, or not as named, is never written.
-    if (!relative || !IsPatchFilePath(relative) || !CopyText(target, kPathSize, g_GameFolder) ||
-        !AppendText(target, kPathSize, relative) || !PartialPathOf(target, partial))
-        return Outcome::kFailed;
+    if (!TargetOfDelta(deltaFolder, target, partial)) return Outcome::kFailed;
     CFile* old = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
     if (!old) return Outcome::kFailed;
     DeltaContent content;
     Match match = MeasureFile(old, &content) ? FindDelta(deltaFolder, content, deltaPath) : Match::kNone;
-    bool made = match == Match::kDelta && Rebuild(old, target, deltaPath, partial, flush, size);
+    bool made =
+        match == Match::kDelta && JournalTarget(target) && Rebuild(old, target, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
     if (match == Match::kAlreadyNew) {
         LogFileAction(FileAction::kAlreadyNew, relative, content.size);
@@ -168,13 +176,9 @@ Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* 
 }
 
 void RemovePartialOf(const char* deltaFolder, bool fits) {
-    if (!fits) return;
     char target[kPathSize];
     char partial[kPartialPathSize];
-    const char* relative = DeltaRelativePart(deltaFolder);
-    if (relative && IsPatchFilePath(relative) && CopyText(target, kPathSize, g_GameFolder) &&
-        AppendText(target, kPathSize, relative) && PartialPathOf(target, partial))
-        RemovePartialFile(partial);
+    if (fits && TargetOfDelta(deltaFolder, target, partial)) RemovePartialFile(partial);
 }
 
 }  // namespace
@@ -184,6 +188,28 @@ void PatchDeltaTree(const char* sourcePath) {
     s_rebuildPool = &reuse;
     WalkDeltaTree(sourcePath, PatchAsking);
     s_rebuildPool = nullptr;
+}
+
+int ReadDeltaKeyOf(const char* deltaFolder, char* target, uint32_t* newSize) {
+    char deltaPath[kPathSize];
+    char partial[kPartialPathSize];
+    DeltaContent content;
+    *newSize = 0;
+    if (!TargetOfDelta(deltaFolder, target, partial)) return 0;
+    if (!MeasureGameContent(target, &content)) return GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES ? 0 : -1;
+    return FindDelta(deltaFolder, content, deltaPath, newSize) != Match::kNone;
+}
+
+bool MeasureGameContent(const char* path, DeltaContent* content) {
+    CFile* file = g_FileApi.Open(path, FM_READ | FM_SHARE_READ, nullptr);
+    if (!file) return false;
+    bool measured = MeasureFile(file, content);
+    delete file;
+    return measured;
+}
+
+void WalkDeltaFolders(const char* sourcePath, void (*visit)(const char* deltaFolder, bool fits)) {
+    WalkDeltaTree(sourcePath, visit);
 }
 
 void RemoveDeltaPartials(const char* sourcePath) { WalkDeltaTree(sourcePath, RemovePartialOf); }
@@ -201,7 +227,7 @@ int PatchOneFile(const char* deltaFolder) {
     Outcome outcome = RebuildPartial(deltaFolder, true, target, partial, &size);
     if (outcome == Outcome::kAlreadyNew) return 1;
     // Rebuilt on its own, the file is moved in written through.
-    if (outcome != Outcome::kRebuilt || !ReplaceWithPartial(partial, target, true)) return 0;
+    if (outcome != Outcome::kRebuilt || !ReplaceKeepingOld(partial, target, true)) return 0;
     LogPutInPlace(deltaFolder, target);
     return 1;
 }

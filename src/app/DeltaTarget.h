@@ -6,6 +6,10 @@
 // against the new content's SHA-256, and put in place as a copied file is.
 #pragma once
 
+#include "payload/DeltaContent.h"
+
+#include <cstdint>
+
 constexpr char kDeltasRoot[] = "DATA\\Deltas";
 // The length of "DATA\Deltas\": what a delta folder's path loses to become
 // relative to the game folder.
@@ -30,6 +34,21 @@ int PatchOneFile(const char* deltaFolder);
 // The same, but a rebuilt file is queued in the batch (closed, not flushed,
 // not yet moved in); true also when the file had the new content already.
 bool QueueOnePatch(const char* deltaFolder);
+
+// Reads the installed file of a delta folder (its path into target, of
+// kPathSize bytes) as the update will: 1 when it has the new content
+// (*newSize 0: nothing is written) or a delta's key (*newSize: the rebuilt
+// file's size), 0 when it is missing or matches no key, -1 when it is there
+// but cannot be read.
+int ReadDeltaKeyOf(const char* deltaFolder, char* target, uint32_t* newSize);
+
+// Calls visit for every folder of the delta tree below sourcePath that
+// holds deltas (fits: its path fits the buffers).
+void WalkDeltaFolders(const char* sourcePath, void (*visit)(const char* deltaFolder, bool fits));
+
+// The size, CRC-32 and SHA-256 of the file at path, read once through the
+// file layer; false when it cannot be opened or read.
+bool MeasureGameContent(const char* path, DeltaContent* content);
 
 // Removes the temporary files that a run which died left beside the game
 // files of the delta tree below sourcePath.

@@ -34,6 +34,19 @@ const char* LookupText(const char* key) {
     return g_TextBuffer;
 }
 
+const char* LookupTextOr(const char* key, const char* fallback) {
+    const char* text = LookupText(key);
+    return *text ? text : fallback;
+}
+
+int ShowFormatted(const char* key, const char* fallback, const FormatArg& argument, UINT type) {
+    char caption[kPathSize];
+    CopyTitle(caption);
+    char text[kTextSize];
+    FormatText(text, kTextSize, LookupTextOr(key, fallback), &argument, 1);
+    return AskBox(nullptr, text, caption, type);
+}
+
 void CopyTitle(char* caption) {
     // A title over 255 characters is cut to the caption buffer.
     CopyText(caption, kPathSize, LookupText("title"));

@@ -28,5 +28,15 @@ int ShowMessage(const char* key, UINT type, HWND owner);
 // (in a silent run, the code of that stop: RunOptions.h).
 [[noreturn]] void FatalMessage(const char* key, HWND owner);
 
+struct FormatArg;
+
+// The text of key, or fallback when the strings file has none (patches whose
+// strings file was written before the key existed).
+const char* LookupTextOr(const char* key, const char* fallback);
+
+// The text of key (or fallback) formatted with one argument, in a box with
+// the "title" caption and the given type; the button pressed.
+int ShowFormatted(const char* key, const char* fallback, const FormatArg& argument, UINT type);
+
 // The "title" text in a caption buffer of kPathSize bytes (cut to fit).
 void CopyTitle(char* caption);

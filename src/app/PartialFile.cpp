@@ -4,7 +4,6 @@
 
 #include "file/MountTable.h"
 #include "file/PlainFileName.h"
-#include "framework/AsciiText.h"
 
 namespace {
 
@@ -46,29 +45,6 @@ CFile* CreatePartialFile(const char* partial) {
     CFile* file = g_FileApi.Open(partial, mode, nullptr);
     if (!file && RemovePartialFile(partial)) file = g_FileApi.Open(partial, mode, nullptr);
     return file;
-}
-
-void RemovePartialFilesBelow(const char* folder) {
-    FindRecord record{};
-    if (!g_FileApi.FindFirst(&record, folder)) {
-        size_t suffix = std::strlen(kPartialFileSuffix);
-        do {
-            char path[kPartialPathSize];
-            size_t folderLength = std::strlen(folder);
-            size_t nameLength = std::strlen(record.name);
-            if (folderLength + nameLength + 2 > kPartialPathSize) continue;
-            std::memcpy(path, folder, folderLength);
-            std::memcpy(path + folderLength, record.name, nameLength + 1);
-            if (record.attributes & FA_DIRECTORY) {
-                path[folderLength + nameLength] = '\\';
-                path[folderLength + nameLength + 1] = '\0';
-                RemovePartialFilesBelow(path);
-            } else if (nameLength > suffix && CompareNoCase(record.name + nameLength - suffix, kPartialFileSuffix) == 0) {
-                RemovePartialFile(path);
-            }
-        } while (!g_FileApi.FindNext(&record));
-    }
-    g_FileApi.FindClose(&record);
 }
 
 bool FlushPartial(const char* partial) {

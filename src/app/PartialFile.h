@@ -27,10 +27,6 @@ bool RemovePartialFile(const char* partial);
 // when it cannot be made.
 CFile* CreatePartialFile(const char* partial);
 
-// Removes every partial file below folder (a path ending in a backslash),
-// in every subfolder, whichever run or patch left it.
-void RemovePartialFilesBelow(const char* folder);
-
 // Writes the bytes of a closed partial file to disk; false when it cannot be
 // opened or the disk refuses them.
 bool FlushPartial(const char* partial);

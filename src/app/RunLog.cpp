@@ -70,17 +70,23 @@ void LogFileAction(FileAction action, const char* name, uint32_t size) {
     LogFormat(sized ? "%s %s, %u bytes" : "%s %s", args, 3);
 }
 
-void LogPutInPlace(const char* entryPath, const char* target) {
-    if (!RunLogOpen()) return;
-    const char* delta = DeltaRelativePart(entryPath);
-    const char* copied = PatchFilesRelativePart(entryPath);
-    HANDLE file = CreateFileA(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+uint32_t LoggedFileSize(const char* path) {
+    if (!RunLogOpen()) return 0;
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD size = 0;
     if (file != INVALID_HANDLE_VALUE) {
         size = GetFileSize(file, nullptr);
         CloseHandle(file);
     }
+    return size;
+}
+
+void LogPutInPlace(const char* entryPath, const char* target) {
+    if (!RunLogOpen()) return;
+    const char* delta = DeltaRelativePart(entryPath);
+    const char* copied = PatchFilesRelativePart(entryPath);
+    const uint32_t size = LoggedFileSize(target);
     LogFileAction(delta ? FileAction::kRebuilt : FileAction::kReplaced, delta ? delta : copied ? copied : entryPath,
                   size);
 }

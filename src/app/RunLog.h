@@ -32,6 +32,9 @@ void LogFileAction(FileAction action, const char* name, uint32_t size);
 // "rebuilt" for a pack entry below "DATA\Deltas\", with target's size.
 // entryPath is the pack path the file came from.
 void LogPutInPlace(const char* entryPath, const char* target);
+// The size of the file at path, for a log line (0 without a log: the file is
+// not opened then).
+uint32_t LoggedFileSize(const char* path);
 
 // The outcome line, then the log is closed; returns exitCode.
 int FinishRunLog(const char* outcome, int exitCode);

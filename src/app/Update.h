@@ -25,12 +25,13 @@ int CopyOneFile(const char* sourcePath);
 // Writes the temporary file of the entry and queues it in the batch (see
 // CopyBatch.h); false, with nothing left behind, as CopyOneFile fails.
 bool QueueOneFile(const char* sourcePath);
-// Produces the temporary file partial of a pack entry: every byte written,
+// Produces the temporary file partial of a pack entry for target (journaled
+// first): every byte written,
 // flushed to disk when flush, the file closed; *size gets its length. False
 // on any failure, the temporary file then removed.
-bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uint32_t* size);
+bool ProducePartial(const char* sourcePath, const char* target, const char* partial, bool flush, uint32_t* size);
 // The target below the game folder of a pack entry (or of a rebuilt file's
-// delta folder) and its temporary name; false when the name may not be
+// delta folder) and its temporary name (partial may be null); false when the name may not be
 // written or does not fit.
 bool TargetPathsOf(const char* sourcePath, char* target, char* partial);
 // Asks Abort/Retry/Ignore about an entry (a copied file, or a rebuilt one's
@@ -39,3 +40,6 @@ bool TargetPathsOf(const char* sourcePath, char* target, char* partial);
 // the process; Ignore, or a box that did not appear, marks the update
 // incomplete.
 void ReportCopyFailure(const char* entryPath, bool pathFits);
+// Abort: the batch dropped, every change of the run undone, then the
+// "errnotcomplete" error box and the end of the process.
+[[noreturn]] void AbortUpdate();

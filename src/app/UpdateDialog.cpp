@@ -2,6 +2,8 @@
 #include "app/CopyBatch.h"
 #include "app/MadeFolders.h"
 #include "app/PartialFile.h"
+#include "app/Removals.h"
+#include "app/Transaction.h"
 #include "app/DeltaTarget.h"
 #include "app/Messages.h"
 #include "app/Payload.h"
@@ -59,8 +61,12 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 DWORD WINAPI UpdateWorker(LPVOID) {
-    // Temporary files that a run which died left, of this patch or another.
-    RemovePartialFilesBelow(g_GameFolder);
+    // Nothing changes without the journal that can undo it.
+    if (!BeginTransaction()) {
+        g_UpdateFailed = 1;
+        if (g_ProgressDialog) EndDialog(g_ProgressDialog, 1);
+        return 0;
+    }
     PlanProgress();
     BeginBatches();
     BeginPayloadReadAhead();
@@ -72,9 +78,16 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     // are ever queued. Rebuilt files join the batches as copies do.
     CommitBatch();
     PatchDeltaTree(kDeltasRoot);
-    // Without that last flush the new files are not known to be on disk,
-    // and the version must not be recorded.
-    if (!EndBatches()) g_UpdateFailed = 1;
+    CommitBatch();
+    RemoveListedFiles();
+    // Without that last flush the new files are not known to be on disk: the
+    // run is undone. A run with skipped files keeps what is in place.
+    if (!EndBatches()) {
+        RollBack();
+        g_UpdateFailed = 1;
+    } else if (g_UpdateFailed) {
+        FinishTransaction();
+    }
     if (g_UpdateFailed) RemoveEmptyMadeFolders();
     ForgetMadeFolders();
     FinishProgress();

@@ -326,7 +326,8 @@ protected:
         WriteFile(registry, RegistryText(s));
         for (const std::string& folder : s.programsFolders) fs::create_directories(programs + "/" + Slashed(folder));
         for (const std::string& file : s.programsFiles) WriteFile(programs + "/" + Slashed(file), "not a folder\n");
-        before = Snapshot(game);
+        before = installed = Snapshot(game);
+        installedFolders = Folders(game);
         driveBefore = Snapshot(driveC);
     }
 
@@ -344,6 +345,7 @@ protected:
         if (!s.faultKill.empty()) env["W32_FAULT_KILL"] = Replace(s.faultKill, "{game}", game);
         if (!s.faultMove.empty()) env["W32_FAULT_MOVE"] = Replace(s.faultMove, "{game}", game);
         if (!s.faultFlush.empty()) env["W32_FAULT_FLUSH"] = Replace(s.faultFlush, "{game}", game);
+        if (!s.faultSpace.empty()) env["W32_FAULT_SPACE"] = s.faultSpace;
         if (s.faultThread) env["W32_FAULT_THREAD"] = "1";
         if (s.faultLaterThreads) env["W32_FAULT_THREAD"] = "1000000:1";
         if (s.faultDialog) env["W32_FAULT_DIALOG"] = "1";
@@ -365,14 +367,46 @@ protected:
         std::vector<std::string> leftovers;
         for (const std::string& path : s.leftovers) leftovers.push_back(Lower(Slashed(path)));
         EXPECT_EQ(partial, leftovers);
+        // Kept old files and the journal go with the run that finishes or
+        // undoes them; only a killed one leaves them.
+        for (const auto& [path, state] : after) {
+            if (s.exitCode != kKilled) {
+                EXPECT_FALSE(EndsWith(path, ".~qo") || path == "quorpatch.~qj") << path << " was left";
+            }
+        }
         // A folder the run made stays only with something in it.
         for (const std::string& folder : Folders(game))
             EXPECT_TRUE(foldersBefore.count(folder) || !fs::is_empty(game + "/" + folder))
                 << folder << " was made and left empty";
         CheckOutsideTheGameFolder(s);
-        if (!s.updateRan) {
+        // Undone: every byte, attribute and folder as it was, and nothing of
+        // the run left (its kept old files and journal included).
+        if (s.asInstalled || (s.updateRan && s.exitCode == -1)) {
+            EXPECT_TRUE(after == (s.asInstalled ? installed : before)) << "the game folder is not as it was";
+            EXPECT_EQ(Folders(game), s.asInstalled ? installedFolders : foldersBefore);
+            return;
+        }
+        if (!s.updateRan && !s.sweeps) {
             EXPECT_TRUE(after == before) << "the game folder changed";
             return;
+        }
+        // Game files the patch does not carry: removed, or as they were.
+        for (const FileSpec& file : s.gameFiles) {
+            const std::string relative = Lower(Slashed(file.path));
+            const bool carried = std::any_of(s.patchFiles.begin(), s.patchFiles.end(),
+                                             [&](const FileSpec& p) { return Lower(Slashed(p.path)) == relative; });
+            const bool removed = std::find(s.removed.begin(), s.removed.end(), file.path) != s.removed.end();
+            if (carried) continue;
+            if (removed) {
+                EXPECT_EQ(after.count(relative), 0u) << relative << " was not removed";
+            } else if (before.count(relative)) {
+                EXPECT_TRUE(after.count(relative) && after.at(relative) == before.at(relative)) << relative << " changed";
+            }
+        }
+        for (const std::string& folder : s.removed) {
+            if (EndsWith(folder, "\\")) {
+                EXPECT_FALSE(fs::exists(game + "/" + Slashed(folder))) << folder << " stays";
+            }
         }
         for (const FileSpec& file : s.patchFiles) {
             std::string relative = Lower(Slashed(file.path));
@@ -446,7 +480,8 @@ protected:
             EXPECT_EQ(dialogCaption, "QUOR Patch");
             EXPECT_EQ(dialogText, "Updating QUOR. Please, wait...");
             // After Abort the process ends while the dialog is still shown.
-            EXPECT_EQ(dialogEnded, s.exitCode == 0);
+            // A run killed at its commit had closed it.
+            EXPECT_EQ(dialogEnded, s.exitCode == 0 || (s.exitCode == kKilled && s.versionAfter));
         }
 
         CheckFiles(s);
@@ -528,8 +563,8 @@ protected:
     TempDir temp{"e2e"};
     std::string root, driveC, game, programs, registry, patch;
     std::string payload;  // the container appended to the program
-    std::map<std::string, FileState> before, driveBefore;
-    std::set<std::string> foldersBefore;
+    std::map<std::string, FileState> before, driveBefore, installed;
+    std::set<std::string> foldersBefore, installedFolders;
 };
 
 class PatchRun : public PatchFixture, public ::testing::TestWithParam<Scenario> {
@@ -546,7 +581,8 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, PatchRun, ::testing::ValuesIn(AllScenarios()
 // between its moves, in the flush after them) leaves every file old or new,
 // the temporary files not yet moved in and the version unrecorded; a delta
 // patch stopped in the middle (killed, or aborted at a modified file that is
-// then restored) likewise. The next run removes the leftovers and completes.
+// then restored) likewise. The next run undoes it before its first question:
+// declined, it leaves the game as installed; accepted, it completes.
 std::vector<std::pair<Scenario, Scenario>> StoppedThenRunAgain() {
     auto pairs = KilledThenRunAgain();
     for (auto& pair : DeltaRunsAfterAStop()) pairs.push_back(pair);
@@ -560,6 +596,25 @@ TEST_P(RunAfterAStop, FindsEveryFileWholeAndLeavesNoTemporaryFile) {
     SCOPED_TRACE(stopped.name);
     Prepare(stopped);
     RunAndCheck(stopped);
+    ASSERT_FALSE(HasFatalFailure());
+    if (stopped.versionAfter) {
+        RunAndCheck(again);  // committed: declined, it only sweeps
+        return;
+    }
+    Scenario declined = stopped;
+    declined.name += "ThenDeclined";
+    declined.faultKill = declined.faultMove = declined.faultFlush = declined.faultOpen = declined.faultWrite = "";
+    declined.faultSpace = "";
+    declined.answers = {"no"};
+    declined.boxes = {stopped.boxes.front()};
+    declined.boxes.front().answer = "no";
+    declined.exitCode = -1;
+    declined.updateRan = false;
+    declined.asInstalled = true;
+    declined.leftovers = declined.mayBeLeft = {};
+    declined.versionAfter.reset();
+    declined.shortcuts = {};
+    RunAndCheck(declined);
     ASSERT_FALSE(HasFatalFailure());
     RunAndCheck(again);
 }

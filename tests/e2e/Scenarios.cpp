@@ -147,8 +147,8 @@ std::vector<Scenario> CopyFailures() {
         {"OpenFails", "KINGSFALL.MAP.~qp:5:1", "", "", ""},
         {"WriteFailsAfter1000Bytes", "", "KINGSFALL.MAP.~qp:1000:fail:1", "", ""},
         {"DiskFullInTheSecondPiece", "", "KINGSFALL.MAP.~qp:33000:full:1", "", ""},
-        // Refused as it is, then again with normal attributes.
-        {"ReplaceFails", "", "", "maps/kingsfall.map:5:2", ""},
+        // The old map cannot be set aside to make room for the new one.
+        {"ReplaceFails", "", "", "KINGSFALL.MAP.~qo:5:1", ""},
         // The batch's volume flush fails, then the map's own flush.
         {"FlushFails", "", "", "", "\\\\.\\C:1117:1;KINGSFALL.MAP.~qp:112:1"},
     };
@@ -348,37 +348,71 @@ Scenario DeltaInstalled(const std::string& name, const char* version) {
 
 const char kDeltaMap[] = "MAPS\\KINGSFALL.MAP";
 
+// The boxes of the check before the first change (Retry/Cancel, warning).
+constexpr int kRetryCancelWarning = 0x35;
+Box NoMatch(const char* relative, const std::string& answer) {
+    return {kTitle, std::string(relative) + " is not a file this patch can update: it was changed or damaged. Restore "
+                                            "it and choose Retry.",
+            kRetryCancelWarning, answer};
+}
+Box InUse(const char* relative, const std::string& answer) {
+    return {kTitle, std::string(relative) + " is in use by another program or locked. Close that program and "
+                                            "choose Retry.",
+            kRetryCancelWarning, answer};
+}
+
+// Two files the new version drops, in both bases: data\old.dat with another
+// content in each, old\gone.pak (read-only and hidden) alone in its folder.
+Scenario WithRemovals(Scenario s) {
+    s.bases[0].files.push_back({"data\\old.dat", "old data 1.03"});
+    s.bases[1].files.push_back({"data\\old.dat", "old data 1.04"});
+    for (BaseSpec& base : s.bases) base.files.push_back({"old\\gone.pak", "an old pack"});
+    s.gameFiles.push_back({"data\\old.dat", "old data 1.03"});
+    s.gameFiles.push_back({"old\\gone.pak", "an old pack", true, 0x2});
+    return s;
+}
+
 // Every base rebuilt; an installed map that matches no delta (modified by
-// the player) is reported and keeps its bytes, whatever the answer.
+// the player) is found by the check before anything changes: Retry checks
+// again, Cancel ends the run with the game as it was.
 std::vector<Scenario> DeltaPatches() {
     std::vector<Scenario> all = {DeltaInstalled("DeltaFrom103", "1.03"), DeltaInstalled("DeltaFrom104", "1.04")};
-    for (const char* answer : {"abort", "retry", "ignore"}) {
+    for (const char* answer : {"cancel", "retry"}) {
         Scenario s = DeltaInstalled(std::string("DeltaModifiedMapThen") + char(answer[0] - 'a' + 'A') + (answer + 1),
                                     "1.03");
         s.gameFiles[2].content = WithTail(s.gameFiles[2].content, 'm');
-        s.answers = {"yes", answer, "ok"};
-        s.boxes = {Welcome2Box("1.03", "yes"), CopyError(kDeltaMap, answer)};
+        s.answers = {"yes", answer, "cancel"};
+        s.boxes = {Welcome2Box("1.03", "yes"), NoMatch(kDeltaMap, answer)};
+        if (std::string(answer) == "retry") s.boxes.push_back(NoMatch(kDeltaMap, "cancel"));
+        s.exitCode = -1;
+        s.updateRan = false;
         s.shortcuts = {};
         s.versionAfter.reset();
-        // The deltas go in name order: the units before the map, the sound after.
-        s.notCopied = {kMapPath};
-        if (std::string(answer) == "abort") {
-            s.boxes.push_back(Fatal(kNotComplete));
-            s.exitCode = -1;
-            s.notCopied.push_back("sounds\\intro.wav");
-        } else {
-            if (std::string(answer) == "retry") {
-                s.answers = {"yes", "retry", "ignore", "ok"};
-                s.boxes.push_back(CopyError(kDeltaMap, "ignore"));
-            }
-            s.boxes.push_back(Plain(kNotComplete));
-        }
+        all.push_back(s);
+    }
+    {
+        // The check finds too little free space for every new file beside
+        // the old ones (Retry checks again), and a map another program holds.
+        Scenario s = Installed("CheckFindsTooLittleFreeSpace");
+        s.faultSpace = "10000";
+        s.answers = {"yes", "retry", "cancel"};
+        const Box space{kTitle, "The update needs 1 MB more free space on the game's drive. Free some space and "
+                                "choose Retry.",
+                        kRetryCancelWarning, "retry"};
+        s.boxes = {Welcome2Box("1.01", "yes"), space, space};
+        s.boxes.back().answer = "cancel";
+        s.exitCode = -1;
+        all.push_back(s);
+        s = Complete("CheckFindsAMapInUseThenRetry");
+        s.faultOpen = "maps/kingsfall.map:32:1";
+        s.answers = {"yes", "retry", "ok"};
+        s.boxes.insert(s.boxes.begin() + 1, InUse(kDeltaMap, "retry"));
         all.push_back(s);
     }
     {
         // Edited where the delta copies it, four bytes fixed up to keep its
-        // CRC-32: its key's SHA-256 tells, the map keeps its bytes and
-        // attributes.
+        // CRC-32: its key's SHA-256 tells before anything changes, and the
+        // map keeps its bytes and attributes.
         Scenario s = DeltaInstalled("DeltaCrcForgedMapIsReported", "1.03");
         std::vector<uint8_t> forged(s.gameFiles[2].content.begin(), s.gameFiles[2].content.end());
         const uint32_t crc = Crc32(forged.data(), forged.size());
@@ -386,11 +420,12 @@ std::vector<Scenario> DeltaPatches() {
         ForgeCrc32(&forged, 2000, crc);
         s.gameFiles[2].content.assign(forged.begin(), forged.end());
         s.gameFiles[2].readOnly = true;
-        s.answers = {"yes", "ignore", "ok"};
-        s.boxes = {Welcome2Box("1.03", "yes"), CopyError(kDeltaMap, "ignore"), Plain(kNotComplete)};
+        s.answers = {"yes", "cancel"};
+        s.boxes = {Welcome2Box("1.03", "yes"), NoMatch(kDeltaMap, "cancel")};
+        s.exitCode = -1;
+        s.updateRan = false;
         s.shortcuts = {};
         s.versionAfter.reset();
-        s.notCopied = {kMapPath};
         all.push_back(s);
     }
     for (const char* answer : {"retry", "abort"}) {
@@ -399,7 +434,7 @@ std::vector<Scenario> DeltaPatches() {
         // leaves the units (before it) moved in and the sound (after it) not.
         Scenario s = DeltaInstalled(std::string("DeltaMapMoveRefusedThen") + char(answer[0] - 'a' + 'A') + (answer + 1),
                                     "1.03");
-        s.faultMove = "kingsfall.map:5:1";
+        s.faultMove = "KINGSFALL.MAP.~qo:5:1";
         s.answers = {"yes", answer, "ok"};
         s.boxes = {Welcome2Box("1.03", "yes"), CopyError(kDeltaMap, answer), Plain(kDone)};
         if (std::string(answer) == "abort") {
@@ -422,11 +457,47 @@ std::vector<Scenario> DeltaPatches() {
         all.push_back(s);
     }
     {
-        // The map cannot be read once: Retry rebuilds it.
+        // Files only the old versions have go while they hold an old
+        // content: one of two contents, one read-only and hidden, whose
+        // folder goes with it. One the player changed stays, and is named.
+        Scenario s = WithRemovals(DeltaInstalled("DeltaRemovesWhatTheNewVersionDropped", "1.03"));
+        s.removed = {"data\\old.dat", "old\\gone.pak", "old\\"};
+        all.push_back(s);
+        s = WithRemovals(DeltaInstalled("DeltaKeepsARemovedFileThePlayerChanged", "1.03"));
+        s.gameFiles.back().content = "changed by the player";
+        s.removed = {"data\\old.dat"};
+        s.boxes.insert(s.boxes.end() - 1,
+                       Box{kTitle, "old\\gone.pak was changed since it was installed; the patch leaves it in place.",
+                           0x40, "ok"});
+        s.answers = {"yes", "ok", "ok"};
+        all.push_back(s);
+        // A removal refused after every other change: Abort undoes them all.
+        s = WithRemovals(DeltaInstalled("DeltaRemovalRefusedThenAbort", "1.03"));
+        s.faultMove = "gone.pak.~qo:5:1";
+        s.answers = {"yes", "abort", "ok"};
+        s.boxes = {Welcome2Box("1.03", "yes"), CopyError("old\\gone.pak", "abort"), Fatal(kNotComplete)};
+        s.exitCode = -1;
+        s.shortcuts = {};
+        s.versionAfter.reset();
+        all.push_back(s);
+    }
+    {
+        // A folder where a file goes is no file in use: the copy reports it.
+        Scenario s = Installed("FolderWhereAFileGoesIsReportedByTheCopy");
+        s.gameFolders = {"readme.txt"};
+        s.gameFiles = {{"maps\\kingsfall.map", Bytes(5000, 7)}};
+        s.answers = {"yes", "ignore", "ok"};
+        s.boxes = {Welcome2Box("1.01", "yes"), CopyError("README.TXT", "ignore"), Plain(kNotComplete)};
+        s.updateRan = true;
+        s.notCopied = {"readme.txt"};
+        all.push_back(s);
+    }
+    {
+        // The map cannot be read once, when it is checked: Retry rebuilds it.
         Scenario s = DeltaInstalled("DeltaUnreadableMapThenRetry", "1.03");
         s.faultOpen = "maps/kingsfall.map:5:1";
         s.answers = {"yes", "retry", "ok"};
-        s.boxes = {Welcome2Box("1.03", "yes"), CopyError(kDeltaMap, "retry"), Plain(kDone)};
+        s.boxes = {Welcome2Box("1.03", "yes"), InUse(kDeltaMap, "retry"), Plain(kDone)};
         all.push_back(s);
     }
     return all;
@@ -491,18 +562,20 @@ std::vector<Scenario> UnattendedRuns() {
     }
     {
         // The map cannot be written: tried again three times a second apart,
-        // then the run is aborted; the files before it stay moved in.
+        // then the run is aborted and undone: the game as it was.
         Scenario s = Unattended(Installed("VerySilentDiskFullRetriedThenAborted"), std::string("/VERYSILENT") + kLogSwitch);
         s.faultWrite = "KINGSFALL.MAP.~qp:1000:full";
         s.updateRan = true;
+        s.asInstalled = true;
         s.exitCode = 5;
-        s.notCopied = {kMapPath, "readme.txt", "zln\\zavovudiz.exe"};
         s.logLines = LogUntilTheFiles("1.01", s.patchFiles);
         for (const char* path : {"empty.dat", "exact.bin", "maps\\campaign\\intro.txt"})
             s.logLines.push_back(Replaced(s, path));
         const std::string copyError = std::string("Error while trying to copy ") + kMap;
         for (const char* answer : {"retry", "retry", "retry", "abort"})
             s.logLines.push_back(LogBox("Error", copyError, answer));
+        for (const char* path : {"MAPS\\CAMPAIGN\\INTRO.TXT", "EXACT.BIN", "EMPTY.DAT"})
+            s.logLines.push_back(std::string("undone ") + path);
         for (const std::string& line : LogOfTheEnd(false, 5)) s.logLines.push_back(line);
         all.push_back(s);
     }
@@ -599,10 +672,11 @@ std::vector<Scenario> DamagedInputs() {
 std::vector<Scenario> MachineFailures() {
     std::vector<Scenario> all;
     for (const char* fault : {"open:5", "set:112"}) {
-        // The files are all new, but the next patch would take the game for
-        // 1.01: incomplete, no shortcut to a client that is not recorded.
+        // The version cannot be recorded: the run is undone, as the next
+        // patch would take the game for 1.01.
         Scenario s = Complete(fault[0] == 'o' ? "VersionKeyCannotBeWritten" : "VersionValueCannotBeSet");
         s.faultRegistry = fault;
+        s.asInstalled = true;
         s.boxes[1] = Plain(kNotComplete);
         s.versionAfter.reset();
         s.shortcuts = {};
@@ -862,12 +936,13 @@ std::vector<Scenario> BuildScenarios() {
         all.push_back(s);
     }
     {
-        // Temporary files of ours below the game folder go, whichever patch
-        // or run left them; other names stay.
-        Scenario s = Complete("TemporaryFilesOfAnyPatchAreRemoved");
+        // Only what the journal of a run of ours names is swept: the game's
+        // own files named like temporary files stay.
+        Scenario s = Complete("GameFilesNamedLikeTemporaryFilesStay");
         s.gameFiles.push_back({"sound\\voices.snd.~qp", Bytes(3000, 5)});
         s.gameFiles.push_back({"OLD.DAT.~QP", "x", true, 0x2});
         s.gameFiles.push_back({"sound\\voices.~qp.txt", "kept"});
+        s.leftovers = {"OLD.DAT.~QP", "sound\\voices.snd.~qp"};
         all.push_back(s);
     }
     {
@@ -886,9 +961,11 @@ std::vector<Scenario> BuildScenarios() {
     }
     {
         // Every file in place, but the last flush, for the moves, fails: the
-        // version is not recorded.
+        // new files may not be on disk, the run is undone and the version
+        // not recorded.
         Scenario s = Installed("LastFlushFailsLeavesTheVersionUnrecorded");
         s.faultFlush = "\\\\.\\C:1117:1:1";
+        s.asInstalled = true;
         s.answers = {"yes", "ok"};
         s.boxes = {Welcome2Box("1.01", "yes"), Plain(kNotComplete)};
         s.updateRan = true;
@@ -1066,6 +1143,24 @@ std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
         for (size_t i = point.moved; i < point.written + point.mayFollow; ++i)
             (i < point.written ? killed.leftovers : killed.mayBeLeft).push_back(order[i] + ".~qp");
         runs.emplace_back(killed, withFiles(Complete(std::string("RunAfter") + point.name)));
+    }
+    {
+        // Killed once the commit is on disk (the version recorded, then the
+        // journal's "C" line flushed): the game is new, its kept old files
+        // and the journal still there; the next run, declined, only sweeps.
+        Scenario killed = Installed("KilledOnceTheRunIsCommitted");
+        killed.faultFlush = "QuorPatch.~qj:kill";
+        killed.answers = {"yes"};
+        killed.boxes = {Welcome2Box("1.01", "yes")};
+        killed.exitCode = kKilled;
+        killed.updateRan = true;
+        killed.versionAfter = 0x10005;
+        Scenario declined = Installed("DeclinedAfterACommittedRun");
+        declined.answers = {"no"};
+        declined.boxes = {Welcome2Box("1.05", "no")};
+        declined.exitCode = -1;
+        declined.sweeps = true;
+        runs.emplace_back(killed, declined);
     }
     return runs;
 }

@@ -124,6 +124,7 @@ struct Scenario {
     std::string faultKill;   // W32_FAULT_KILL, likewise
     std::string faultMove;   // W32_FAULT_MOVE, likewise
     std::string faultFlush;  // W32_FAULT_FLUSH, likewise
+    std::string faultSpace;  // W32_FAULT_SPACE: the bytes free on every volume
     bool faultThread = false;  // the worker thread cannot be started
     bool faultLaterThreads = false;  // the worker starts; no thread after it can
     bool faultDialog = false;  // the progress dialog cannot be created
@@ -143,12 +144,25 @@ struct Scenario {
     // when they were missing). Every other patch file holds the patch's bytes
     // with normal attributes. No temporary file is ever left, and nothing
     // outside the game folder and the Programs folder's links changes.
+    // A run that ends with Abort (exit code -1 once the update ran) undoes
+    // everything: the whole game folder is as it was, folders included.
     std::vector<std::string> notCopied;
     std::vector<std::string> leftovers;        // temporary files a killed run leaves (game-relative)
     std::vector<std::string> mayBeLeft;        // and those it may leave: written on while a helper thread (a flush or its moves) killed it
     std::optional<uint32_t> versionAfter;      // "GameVersion" of the 32-bit view afterwards (none: as before);
                                                // the 64-bit view's never changes
     std::vector<std::string> shortcuts;        // .lnk files expected below Programs
+    // The game folder ends exactly as installed: the run was undone (its
+    // version could not be recorded), or it first undid a run of ours that
+    // died, whatever that run left.
+    bool asInstalled = false;
+    // Declined, the run only sweeps what a committed run of ours left: the
+    // patch's files stay new.
+    bool sweeps = false;
+    // Game files (not in the patch) the run removes, and folders (ending in a
+    // backslash) it leaves empty and removes; every other game file outside
+    // the patch stays as it was.
+    std::vector<std::string> removed;
 };
 
 // The shipped strings file (section "str", CRLF lines).

@@ -54,6 +54,7 @@ TEST(TwoVersions, ThePatchTurnsTheOldFolderIntoTheNewOne)
     WriteFile(before + "/maps/same.map", "unchanged map");
     WriteFile(before + "/Sounds/Intro.WAV", std::string(5000, 'w'));
     WriteFile(before + "/data/Old.txt", "only in 1.01");
+    WriteFile(before + "/Sounds/Keep.wav", "kept by --keep");
     WriteFile(before + "/zln/zavovudiz.exe", "client");
     WriteFile(after + "/Quor.exe", "QUOR 1.05 game program");
     WriteFile(after + "/README.TXT", "QUOR 1.05\r\n");
@@ -67,25 +68,25 @@ TEST(TwoVersions, ThePatchTurnsTheOldFolderIntoTheNewOne)
     WriteFile(after + "/sounds/intro.wav", std::string(5000, 'W'));
     WriteFile(after + "/zln/zavovudiz.exe", "client");
 
-    const Outcome diff = Start(QP_TOOL, {"diff", "--base", before, "--from", after});
+    const Outcome diff = Start(QP_TOOL, {"diff", "--base", before, "--from", after, "--keep", "sounds\\keep.wav"});
     ASSERT_EQ(diff.code, 0) << diff.output;
     for (const char* line :
          {"changed   Quor.exe\n", "changed   README.TXT\n", "new       maps/campaign/intro.txt\n", "changed   maps/big.map\n",
           "left out  maps/kingsfall.map (", "left out  maps/same.map (", "changed   sounds/intro.wav\n",
-          "left out  zln/zavovudiz.exe (", "stays     data/Old.txt (",
+          "left out  zln/zavovudiz.exe (", "remove    data/Old.txt (", "stays     Sounds/Keep.wav (kept)",
           "1 new and 4 changed files carried"})
         EXPECT_NE(diff.output.find(line), std::string::npos) << line << "\n" << diff.output;
 
     const std::string patch = root + "/QuorPatch.exe";
     const Outcome build = Start(QP_TOOL, {"build", "--stub", QP_PATCHER, "--strings",
                                       std::string(QP_EXAMPLES) + "/sample-patch/Patch.ini", "--base", before, "--from",
-                                      after, "--out", patch});
+                                      after, "--keep", "Sounds/Keep.wav", "--out", patch});
     ASSERT_EQ(build.code, 0) << build.output;
     EXPECT_NE(build.output.find("left out  maps/same.map ("), std::string::npos) << build.output;
     EXPECT_EQ(build.output.find("changed   "), std::string::npos) << build.output;
     const Outcome list = Start(QP_TOOL, {"list", patch});
     ASSERT_EQ(list.code, 0) << list.output;
-    EXPECT_NE(list.output.find("7 entries"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("8 entries"), std::string::npos) << list.output;  // REMOVE among them
 
     // Apply it to a copy of the old folder.
     const std::string driveC = root + "/c";
@@ -114,8 +115,11 @@ TEST(TwoVersions, ThePatchTurnsTheOldFolderIntoTheNewOne)
         ASSERT_NE(now, result.end()) << name << " is missing after the patch";
         EXPECT_TRUE(now->second == content) << name << " differs from the new version";
     }
-    // What only the old version had stays.
-    EXPECT_EQ(result.at("data/old.txt"), "only in 1.01");
+    // What only the old version had goes, with the folder it leaves empty,
+    // but the file kept.
+    EXPECT_EQ(result.count("data/old.txt"), 0u);
+    EXPECT_FALSE(fs::exists(game + "/data"));
+    EXPECT_EQ(result.at("sounds/keep.wav"), "kept by --keep");
     EXPECT_EQ(result.size(), Files(after).size() + 1);
 }
 

@@ -144,6 +144,10 @@ TEST(StringsCheck, FormatsMustTakeThePatchersArguments)
     ExpectFindings(With("welcome2", "%d.%02d %ls"), {{true, 5, "welcome2"}});
     ExpectFindings(With("errcopy", "Cannot copy %d"), {{true, 13, "errcopy"}});
     ExpectFindings(With("errcopy", "%s or %s"), {{true, 13, "errcopy"}});
+    // The optional texts of the check before the first change, when given.
+    ExpectFindings(SampleText() + "errspace = Free %s MB\r\n", {{true, 18, "errspace"}});
+    ExpectFindings(SampleText() + "errinuse = %d is in use\r\n", {{true, 18, "errinuse"}});
+    ExpectFindings(SampleText() + "errnomatch = %s cannot be updated\r\nerrspace = %d MB short\r\n", {});
     // Fewer conversions than arguments, and "%%", are fine.
     ExpectFindings(With("welcome2", "Upgrade to 1.05 (100%%)? You have %d.%02d."), {});
     ExpectFindings(With("errcopy", "Cannot copy a file"), {});

@@ -9,6 +9,9 @@
 #include "PayloadLayout.h"
 #include "ThreadWork.h"
 #include "VectorFile.h"
+#include "VersionDiff.h"
+
+#include "payload/RemoveList.h"
 
 #include "payload/LzssFormat.h"
 #include "payload/LzssWriter.h"
@@ -84,6 +87,43 @@ TEST(PackNames, RefusesWhatWindowsOrThePackCannotHold)
     EXPECT_EQ(PatchFilesRelativePart("DATA\\Filesx\\a.exe"), nullptr);
     EXPECT_EQ(PatchFilesRelativePart("DATA\\Patch.ini"), nullptr);
     EXPECT_EQ(PatchFilesRelativePart("DATA"), nullptr);
+}
+
+// The removal list as the tool writes it reads back line by line with the
+// patcher's reader; a damaged copy is read up to its first damaged line.
+TEST(RemoveList, ReadsWhatTheToolWritesAndStopsAtDamage)
+{
+    const std::string text = RemoveListText({{"data/Old.txt", {{5, 0xDEADBEEF}, {7, 0x00000001}}},
+                                             {"maps/campaign/gone.map", {{0, 0}}}});
+    ASSERT_EQ(text, "00000005DEADBEEF data\\Old.txt\r\n0000000700000001 data\\Old.txt\r\n"
+                    "0000000000000000 maps\\campaign\\gone.map\r\n");
+    auto read = [](const std::string& list) {
+        std::vector<std::string> lines;
+        const char* cursor = list.data();
+        RemoveLine line;
+        while (NextRemoveLine(&cursor, list.data() + list.size(), &line))
+            lines.push_back(std::to_string(line.oldSize) + ":" + std::to_string(line.oldCrc) + ":" +
+                            std::string(line.path, line.pathLength));
+        return lines;
+    };
+    EXPECT_EQ(read(text), (std::vector<std::string>{"5:3735928559:data\\Old.txt", "7:1:data\\Old.txt",
+                                                    "0:0:maps\\campaign\\gone.map"}));
+    struct Damage {
+        const char* what;
+        std::string list;
+        size_t lines;
+    };
+    const Damage damaged[] = {
+        {"cut inside the last path", text.substr(0, text.size() - 5), 2},
+        {"cut before the last line feed", text.substr(0, text.size() - 1), 2},
+        {"a key digit that is none", std::string(text).replace(3, 1, "G"), 0},
+        {"no blank behind the key", std::string(text).replace(16, 1, "_"), 0},
+        {"an empty path", "0000000000000000 \r\n" + text, 0},
+        {"a bare line feed", std::string(text).replace(text.find('\r'), 1, ""), 0},
+        {"a zero byte in a path", std::string(text).replace(text.rfind("gone"), 1, std::string(1, '\0')), 2},
+    };
+    for (const Damage& damage : damaged)
+        EXPECT_EQ(read(damage.list).size(), damage.lines) << damage.what;
 }
 
 TEST(DosTime, IsLocalTimeWithTwoSecondSteps)

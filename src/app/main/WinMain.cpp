@@ -10,7 +10,9 @@
 #include "app/RunOptions.h"
 #include "app/SafeFormat.h"
 #include "app/Shortcuts.h"
+#include "app/Transaction.h"
 #include "app/Update.h"
+#include "app/UpdateCheck.h"
 #include "app/Welcome.h"
 #include "file/MountTable.h"
 #include "payload/PatchNames.h"
@@ -49,6 +51,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_Strings = new CHashIni(20, 500, new CSizedPtrPool(), true);
     if (g_Strings->LoadPath(kPatchStringsPath)) PatchFileBroken();
     LogStep("patch file checked");
+    // A run of ours that died before its commit is undone before anything
+    // is asked, so that declining leaves the old version whole.
+    RecoverInterruptedRun();
     if (!ShowWelcome()) return FinishRunLog("welcome declined", -1);
 
     // The game holds this mutex while it runs. A mutex that cannot even be
@@ -61,13 +66,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LogStep("game folder", g_GameFolder);
     if (!CheckGame()) return FinishRunLog("game check failed", -1);
     LogStep("installed game checked");
+    // Nothing was changed: in a silent run that is an update not made.
+    if (!CheckBeforeUpdate())
+        return FinishRunLog("check before the first change failed", SilentRun() ? kExitNotCompleted : -1);
     RunUpdate();
 
     // An update whose version cannot be recorded is incomplete too: the next
     // patch would take the game for the old version.
     const char* outcome = "updated";
     int exitCode = kExitUpdated;
-    if (g_UpdateFailed || !WriteGameVersion()) {
+    if (g_UpdateFailed || !CommitUpdate()) {
         ShowMessage("errnotcomplete", MB_OK, nullptr);
         outcome = "NOT completed";
         if (SilentRun()) exitCode = kExitNotCompleted;

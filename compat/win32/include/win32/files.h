@@ -94,6 +94,11 @@ UINT WINAPI SetHandleCount(UINT number);
 // (each drive is one volume here), "\\" for any other path.
 BOOL WINAPI GetVolumePathNameA(LPCSTR fileName, LPSTR volumePathName, DWORD bufferLength);
 
+// The cluster size (sectors of 512 bytes) and the free and total clusters of
+// the volume that holds rootPathName; W32_FAULT_SPACE=<bytes> sets the free.
+BOOL WINAPI GetDiskFreeSpaceA(LPCSTR rootPathName, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
+                              LPDWORD freeClusters, LPDWORD totalClusters);
+
 // Drive types; a mapped drive is a fixed disk, any other root has none.
 constexpr UINT DRIVE_UNKNOWN = 0;
 constexpr UINT DRIVE_NO_ROOT_DIR = 1;

@@ -1,0 +1,284 @@
+// The journal of a patch run and what it lets a run undo or finish (see
+// Transaction.h).
+#include "app/Transaction.h"
+
+#include <cstring>
+
+#include "app/AppState.h"
+#include "app/GameChecks.h"
+#include "app/GameVolume.h"
+#include "app/HexNumber.h"
+#include "app/PartialFile.h"
+#include "app/Registry.h"
+#include "app/RunLog.h"
+#include "app/SafeFormat.h"
+#include "file/MountTable.h"
+#include "framework/AsciiText.h"
+#include "pools/DefaultPools.h"
+
+const char kJournalName[] = "QuorPatch.~qj";
+const char kKeptFileSuffix[] = ".~qo";
+
+namespace {
+
+// A journaled path as the log names it: below the game folder.
+const char* GameRelativePart(const char* target) {
+    const size_t length = std::strlen(g_GameFolder);
+    return CompareNoCaseN(target, g_GameFolder, uint32_t(length)) == 0 ? target + length : target;
+}
+
+CFile* g_Journal = nullptr;
+bool g_JournalDirty = false;  // lines written that no flush of the journal covered
+
+bool JournalPath(char* path) {
+    return CopyText(path, kPathSize, g_GameFolder) && AppendText(path, kPathSize, kJournalName);
+}
+
+// target followed by suffix, in a buffer of kPartialPathSize bytes.
+bool WithSuffix(const char* target, const char* suffix, char* path) {
+    return CopyText(path, kPartialPathSize, target) && AppendText(path, kPartialPathSize, suffix);
+}
+
+bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool Append(const char* kind, const char* path) {
+    const char* relative = path;
+    const size_t folder = std::strlen(g_GameFolder);
+    if (std::strncmp(path, g_GameFolder, folder) == 0) relative += folder;
+    char line[kPathSize + 8];
+    if (!CopyText(line, sizeof line, kind) || !AppendText(line, sizeof line, relative) ||
+        !AppendText(line, sizeof line, "\r\n"))
+        return false;
+    // Written at once (not flushed): a killed run's journal names every
+    // temporary file it made.
+    const uint32_t length = uint32_t(std::strlen(line));
+    uint32_t put = 0;
+    if (!g_Journal || g_Journal->Write(line, length, &put) || put != length) return false;
+    g_JournalDirty = true;
+    return true;
+}
+
+bool FlushJournal() {
+    if (!g_JournalDirty) return true;
+    g_JournalDirty = false;
+    return !g_Journal->Flush();
+}
+
+// Deletes a kept old file, a read-only one too.
+void DeleteKept(const char* kept) {
+    if (!DeleteFileA(kept)) RemovePartialFile(kept);
+}
+
+// The journal's text, NUL-terminated, from the pool; null when there is none.
+char* LoadJournal() {
+    char path[kPathSize];
+    if (!JournalPath(path)) return nullptr;
+    CFile* file = g_FileApi.Open(path, FM_READ, nullptr);
+    if (!file) return nullptr;
+    const uint32_t size = file->GetSize();
+    char* text = static_cast<char*>(g_pDefaultPtrPool->Alloc(size + 1));
+    uint32_t got = 0;
+    if (text && file->Read(text, size, &got)) got = 0;
+    if (text) text[got] = '\0';
+    delete file;
+    return text;
+}
+
+void RemoveEmptyFoldersAbove(const char* target) {
+    char folder[kPathSize];
+    if (!CopyText(folder, kPathSize, target)) return;
+    const size_t root = std::strlen(g_GameFolder);
+    for (char* cut = std::strrchr(folder, '\\'); cut && size_t(cut - folder) > root; cut = std::strrchr(folder, '\\')) {
+        *cut = '\0';
+        if (!RemoveDirectoryA(folder)) return;
+    }
+}
+
+// Undoes one line: the kept old file back in place, a file that was missing
+// gone again, a folder made removed when empty.
+void Undo(char kind, char existed, const char* target) {
+    char kept[kPartialPathSize];
+    char partial[kPartialPathSize];
+    if (kind == 'D') {
+        RemoveDirectoryA(target);
+        return;
+    }
+    if (!WithSuffix(target, kKeptFileSuffix, kept) || !PartialPathOf(target, partial)) return;
+    bool undone = false;
+    if (Exists(kept)) {
+        undone = MoveFileExA(kept, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    } else if (kind == 'F' && existed == '0') {
+        RemovePartialFile(target);
+        undone = true;
+    }
+    if (kind == 'F') RemovePartialFile(partial);
+    if (undone) LogFileAction(FileAction::kUndone, GameRelativePart(target), 0);
+}
+
+// Sweeps after one line of a finished run: its kept old file, and the
+// folders a removal emptied. (No temporary file is left by then: a failed
+// file's goes at once, and every move comes before the commit.)
+void Sweep(char kind, char, const char* target) {
+    char kept[kPartialPathSize];
+    if (kind == 'D') return;
+    if (WithSuffix(target, kKeptFileSuffix, kept)) DeleteKept(kept);
+    if (kind == 'X') RemoveEmptyFoldersAbove(target);
+}
+
+bool Committed(const char* text) {
+    for (const char* line = text; line; line = std::strchr(line, '\n'), line = line ? line + 1 : nullptr)
+        if (line[0] == 'C' && line[1] == '\r') return true;
+    // Killed between the version's record and the "C" line: the registry
+    // tells, unless the patch records the version that was there before.
+    uint32_t installed = 0;
+    if (std::strncmp(text, "QPJ ", 4) != 0 || std::strlen(text) < 21) return false;
+    char number[9] = {};
+    std::memcpy(number, text + 4, 8);
+    const uint32_t from = uint32_t(ParseHexNumber(number));
+    std::memcpy(number, text + 13, 8);
+    const uint32_t to = uint32_t(ParseHexNumber(number));
+    HKEY key;
+    if (from == to || !OpenGameKey(KEY_READ, &key)) return false;
+    const bool read = ReadRegistryNumber(key, kValueGameVersion, &installed);
+    RegCloseKey(key);
+    return read && installed == to;
+}
+
+// Calls step for every journal line, last first, then makes the steps
+// durable and removes the journal.
+void Replay(char* text, void (*step)(char kind, char existed, const char* target)) {
+    for (char* end = text + std::strlen(text); end > text;) {
+        char* line = end - 1;
+        while (line > text && line[-1] != '\n') --line;
+        char* stop = end;
+        while (stop > line && (stop[-1] == '\n' || stop[-1] == '\r')) --stop;
+        *stop = '\0';
+        end = line;
+        const char kind = line[0];
+        const bool twoLetters = kind == 'F';
+        const char* relative = line + (twoLetters ? 3 : 2);
+        if ((kind != 'F' && kind != 'D' && kind != 'X') || stop - line < (twoLetters ? 4 : 3)) continue;
+        char target[kPathSize];
+        if (CopyText(target, kPathSize, g_GameFolder) && AppendText(target, kPathSize, relative))
+            step(kind, line[1], target);
+    }
+    // The journal goes last, once what it undid is on disk.
+    const bool wasOpen = GameVolumeOpen();
+    if (wasOpen || OpenGameVolume(g_GameFolder)) {
+        FlushGameVolume();
+        if (!wasOpen) CloseGameVolume();
+    }
+    delete g_Journal;
+    g_Journal = nullptr;
+    g_JournalDirty = false;
+    char path[kPathSize];
+    if (JournalPath(path)) RemovePartialFile(path);
+}
+
+void ReplayJournal(void (*step)(char kind, char existed, const char* target)) {
+    // Closed first: it is read back through a handle of its own.
+    delete g_Journal;
+    g_Journal = nullptr;
+    char* text = LoadJournal();
+    if (!text) return;
+    Replay(text, step);
+    g_pDefaultPtrPool->Free(text);
+}
+
+void InstalledVersion(uint32_t* version) {
+    HKEY key;
+    *version = 0;
+    if (!OpenGameKey(KEY_READ, &key)) return;
+    ReadRegistryNumber(key, kValueGameVersion, version);
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+bool BeginTransaction() {
+    char path[kPathSize];
+    if (!JournalPath(path)) return false;
+    g_Journal = g_FileApi.Open(path, FM_READ | FM_WRITE | FM_CREATE | FM_TRUNCATE, nullptr);
+    if (!g_Journal) return false;
+    uint32_t from = 0;
+    InstalledVersion(&from);
+    char header[32];
+    const FormatArg versions[] = {FormatArg::Integer(int32_t(from)), FormatArg::Integer(int32_t(PatchVersion()))};
+    FormatText(header, sizeof header, "QPJ %08X %08X\r\n", versions, 2);
+    uint32_t put = 0;
+    const uint32_t length = uint32_t(std::strlen(header));
+    if (g_Journal->Write(header, length, &put) || put != length) {
+        ReplayJournal(Undo);
+        return false;
+    }
+    g_JournalDirty = true;
+    return true;
+}
+
+bool InTransaction() { return g_Journal != nullptr; }
+
+bool JournalTarget(const char* target) {
+    if (!g_Journal) return true;
+    return Append(Exists(target) ? "F1 " : "F0 ", target);
+}
+
+bool JournalFolder(const char* folder) { return !g_Journal || Append("D ", folder); }
+
+bool MoveInKeepingOld(const char* partial, const char* target, bool writeThrough) {
+    char kept[kPartialPathSize];
+    if (!WithSuffix(target, kKeptFileSuffix, kept)) return false;
+    if (writeThrough && g_Journal && !FlushJournal()) return false;
+    // A kept file there already holds the old bytes: the target is a new
+    // file of this run (copied whole, now rebuilt), replaced as it is.
+    // A missing target has nothing to keep; a folder is never moved aside.
+    const DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    const bool setAside = MoveFileExA(target, kept, writeThrough ? MOVEFILE_WRITE_THROUGH : 0) != FALSE;
+    const DWORD error = setAside ? 0 : GetLastError();
+    if (!setAside && error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS &&
+        error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        return false;
+    if (MovePartialIn(partial, target, writeThrough)) return true;
+    if (setAside) MoveFileExA(kept, target, MOVEFILE_WRITE_THROUGH);
+    return false;
+}
+
+bool ReplaceKeepingOld(const char* partial, const char* target, bool writeThrough) {
+    if (MoveInKeepingOld(partial, target, writeThrough)) return true;
+    RemovePartialFile(partial);
+    return false;
+}
+
+bool SetAsideForRemoval(const char* target) {
+    char kept[kPartialPathSize];
+    if (!WithSuffix(target, kKeptFileSuffix, kept) || !Append("X ", target) || !FlushJournal()) return false;
+    return MoveFileExA(target, kept, MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+void RollBack() {
+    if (g_Journal) ReplayJournal(Undo);
+}
+
+void FinishTransaction() {
+    if (!g_Journal) return;
+    Append("C", "");
+    FlushJournal();
+    ReplayJournal(Sweep);
+}
+
+int CommitUpdate() {
+    if (!WriteGameVersion()) {
+        RollBack();
+        return 0;
+    }
+    FinishTransaction();
+    return 1;
+}
+
+void RecoverInterruptedRun() {
+    if (!FindGameFolder()) return;
+    char* text = LoadJournal();
+    if (!text) return;
+    Replay(text, Committed(text) ? Sweep : Undo);
+    g_pDefaultPtrPool->Free(text);
+}
