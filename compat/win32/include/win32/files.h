@@ -102,6 +102,32 @@ constexpr UINT DRIVE_FIXED = 3;
 constexpr UINT DRIVE_REMOTE = 4;
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName);
 
+// Volumes: each drive is one volume with a serial number of its own, also
+// where two drives map the same host folder. A file or folder belongs to the
+// drive whose mapped folder holds it once links are followed (a game folder
+// that is a link into drive D's folder lies on D); one on no drive has a
+// serial of its host file system. Only the root "X:\" of a mapped drive
+// answers GetVolumeInformationA.
+BOOL WINAPI GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeNameBuffer, DWORD volumeNameSize,
+                                  LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
+                                  LPDWORD fileSystemFlags, LPSTR fileSystemNameBuffer, DWORD fileSystemNameSize);
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+// A folder opens as a handle only with FILE_FLAG_BACKUP_SEMANTICS, as an
+// existing folder without write access; such a handle answers this call.
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+
 // Directory listings.
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
