@@ -23,6 +23,43 @@ bool MoveReplacing(const char* from, const char* to, bool writeThrough) {
     return MoveFileA(from, to) != FALSE;
 }
 
+// A guarded target's old file, set aside while the new file takes its
+// place: the target's name followed by the suffix twice. No temporary file
+// is so named, as no target's name ends in the suffix.
+bool KeptPathOf(const char* target, char* kept) {
+    if (!PartialPathOf(target, kept)) return false;
+    const size_t length = std::strlen(kept);
+    const size_t suffix = std::strlen(kPartialFileSuffix);
+    if (length + suffix >= kPartialPathSize) return false;
+    std::memcpy(kept + length, kPartialFileSuffix, suffix + 1);
+    return true;
+}
+
+bool IsKeptPath(const char* path, size_t length) {
+    const size_t suffix = std::strlen(kPartialFileSuffix);
+    return length > 2 * suffix && CompareNoCase(path + length - suffix, kPartialFileSuffix) == 0 &&
+           CompareNoCaseN(path + length - 2 * suffix, kPartialFileSuffix, uint32_t(suffix)) == 0;
+}
+
+// Removes a kept old file once the new file is in place. Win32 calls only:
+// runs on the flush's helper thread too.
+void RemoveKeptFile(const char* kept) {
+    SetFileAttributesA(kept, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(kept);
+}
+
+// A kept old file that a run which died left: back in place when its target
+// is missing (the new file never arrived), else removed.
+void SettleKeptFile(char* kept, size_t length) {
+    char target[kPartialPathSize];
+    std::memcpy(target, kept, length - 2 * std::strlen(kPartialFileSuffix));
+    target[length - 2 * std::strlen(kPartialFileSuffix)] = '\0';
+    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES)
+        MoveFileA(kept, target);
+    else
+        RemoveKeptFile(kept);
+}
+
 }  // namespace
 
 bool PartialPathOf(const char* target, char* partial) {
@@ -63,6 +100,8 @@ void RemovePartialFilesBelow(const char* folder) {
                 path[folderLength + nameLength] = '\\';
                 path[folderLength + nameLength + 1] = '\0';
                 RemovePartialFilesBelow(path);
+            } else if (IsKeptPath(path, folderLength + nameLength)) {
+                SettleKeptFile(path, folderLength + nameLength);
             } else if (nameLength > suffix && CompareNoCase(record.name + nameLength - suffix, kPartialFileSuffix) == 0) {
                 RemovePartialFile(path);
             }
@@ -81,15 +120,22 @@ bool FlushPartial(const char* partial) {
 
 bool MovePartialIn(const char* partial, const char* target, bool writeThrough) {
     // Most targets are replaced as they are; only a refused move looks at
-    // the target's attributes (a read-only one refuses) and tries again
-    // with normal ones, which are put back when that fails too.
+    // the target's attributes (a read-only one refuses). Such an old file
+    // steps aside whole, under its kept name (a read-only file may be
+    // renamed, not replaced), before the new one takes its place: a kill
+    // at any point leaves it in place or beside it with its bytes and
+    // attributes, never in place with its attributes cleared, and the next
+    // run's sweep puts it back when its target is missing.
     if (MoveReplacing(partial, target, writeThrough)) return true;
     DWORD old = GetFileAttributesA(target);
     bool guarded = old != INVALID_FILE_ATTRIBUTES && !(old & FILE_ATTRIBUTE_DIRECTORY) && (old & kGuardingAttributes);
-    if (guarded && SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL)) {
-        if (MoveReplacing(partial, target, writeThrough)) return true;
-        SetFileAttributesA(target, old);
+    char kept[kPartialPathSize];
+    if (!guarded || !KeptPathOf(target, kept) || !MoveReplacing(target, kept, writeThrough)) return false;
+    if (MoveReplacing(partial, target, writeThrough)) {
+        RemoveKeptFile(kept);
+        return true;
     }
+    MoveReplacing(kept, target, writeThrough);  // back in place
     return false;
 }
 

@@ -28,7 +28,9 @@ bool RemovePartialFile(const char* partial);
 CFile* CreatePartialFile(const char* partial);
 
 // Removes every partial file below folder (a path ending in a backslash),
-// in every subfolder, whichever run or patch left it.
+// in every subfolder, whichever run or patch left it; an old file a run left
+// set aside (see MovePartialIn) goes back in place when its target is
+// missing, and is removed otherwise.
 void RemovePartialFilesBelow(const char* folder);
 
 // Writes the bytes of a closed partial file to disk; false when it cannot be
@@ -37,7 +39,10 @@ bool FlushPartial(const char* partial);
 
 // Puts partial in place of target in one step, replacing a read-only, hidden
 // or system target; afterwards target has partial's (normal) attributes. On
-// failure target keeps its bytes and attributes and partial stays.
+// failure target keeps its bytes and attributes and partial stays. A target
+// that refuses to be replaced (read-only) is first set aside whole under its
+// kept name (the partial name followed by the suffix again), so that a kill
+// never leaves it in place with its attributes cleared.
 // writeThrough: the move is on disk when this returns; without it the move
 // reaches the disk with the next flush of the volume. Uses no pool and no
 // state of the program: safe on a helper thread.
