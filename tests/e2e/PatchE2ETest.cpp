@@ -127,7 +127,15 @@ protected:
         game = HostPathOf(driveC, kGameFolder);
         programs = HostPathOf(driveC, kProgramsFolder);
         fs::remove_all(driveC);  // a fixture that prepares again starts afresh
-        fs::create_directories(game);
+        fs::remove_all(root + "/d");
+        if (s.gameFolderLinked) {
+            const fs::path link = fs::path(game).parent_path();  // game ends in a slash
+            fs::create_directories(root + "/d/Quor");
+            fs::create_directories(link.parent_path());
+            fs::create_directory_symlink(root + "/d/Quor", link);
+        } else {
+            fs::create_directories(game);
+        }
         fs::create_directories(programs);
         fs::create_directories(root + "/mutex");
         BuildPatch(s);
@@ -308,6 +316,8 @@ protected:
         if (s.faultDialog) env["W32_FAULT_DIALOG"] = "1";
         if (!s.faultMutex.empty()) env["W32_FAULT_MUTEX"] = s.faultMutex;
         if (!s.faultRegistry.empty()) env["W32_FAULT_REGISTRY"] = s.faultRegistry;
+        if (!s.faultPower.empty()) env["W32_FAULT_POWER"] = s.faultPower;
+        if (s.gameFolderLinked) env["W32_DRIVE_D"] = root + "/d";
         return env;
     }
 
@@ -438,7 +448,7 @@ protected:
         // Nothing beside drive C either.
         for (const auto& entry : fs::directory_iterator(root)) {
             std::string name = entry.path().filename().string();
-            EXPECT_TRUE(name == "c" || name == "patch" || name == "mutex" || name == "QuorPatch.exe" ||
+            EXPECT_TRUE(name == "c" || name == "d" || name == "patch" || name == "mutex" || name == "QuorPatch.exe" ||
                         name == "registry.reg" || name == "transcript.jsonl")
                 << name << " appeared beside the drive";
         }
@@ -505,6 +515,99 @@ TEST_P(RunAfterAStop, FindsEveryFileWholeAndLeavesNoTemporaryFile) {
 INSTANTIATE_TEST_SUITE_P(Points, RunAfterAStop, ::testing::Range(size_t(0), StoppedThenRunAgain().size()),
                          [](const ::testing::TestParamInfo<size_t>& param) {
                              return StoppedThenRunAgain().at(param.param).first.name;
+                         });
+
+// The power goes at each durability event of a run in turn (every flush,
+// move and close of a written file), in the model's two worst ways: every
+// change of names kept with the bytes not flushed lost (a move whose file was
+// not flushed tears its target), or every change not yet durable undone.
+// Each file is then old or new, never torn, also after the next run that
+// the player declines; the run after that, accepted, completes.
+struct PowerWalk {
+    size_t patch;      // of PowerCutPatches()
+    const char* mode;  // "" or ":drop" (W32_FAULT_POWER)
+    // The whole game is old or new, never a mix, its version with it: only
+    // once a run rolls back an interrupted patch.
+    bool wholeGame = false;
+};
+
+class PowerCutWalk : public PatchFixture, public ::testing::TestWithParam<PowerWalk> {
+protected:
+    // Runs the patch with the scenario's answers and faults; its exit code.
+    int RunOnly(const Scenario& s) {
+        ChildProcess run(patch, {}, Pointers(Environment(s)));
+        run.CloseStdin();
+        run.ReadAll();
+        return SignedExit(run.Wait());
+    }
+
+    // Every patch file holds its old bytes and attributes or its new ones;
+    // with wholeGame, all of them old with the old version or all new with
+    // the new one.
+    void CheckOldOrNew(const Scenario& s, const std::map<std::string, FileState>& installed, bool wholeGame) {
+        std::map<std::string, FileState> after = Snapshot(game);
+        bool allOld = true, allNew = true;
+        for (const FileSpec& file : s.patchFiles) {
+            const std::string relative = Lower(Slashed(file.path));
+            auto now = after.find(relative);
+            auto then = installed.find(relative);
+            const bool isNew = now != after.end() && now->second == FileState{file.content, false, ""};
+            // A read-only target set aside whole, which the next run puts back.
+            auto kept = after.find(relative + ".~qp.~qp");
+            const bool isOld = then == installed.end() ? now == after.end()
+                               : now != after.end()   ? now->second == then->second
+                                                      : kept != after.end() && kept->second == then->second;
+            EXPECT_TRUE(isNew || isOld) << relative << " is torn: neither its old nor its new bytes and attributes";
+            allOld = allOld && isOld;
+            allNew = allNew && isNew;
+        }
+        if (!wholeGame) return;
+        const std::optional<uint32_t> version =
+            sample::RegistryGameVersion(ReadFile(registry), sample::RegistryView::k32Bit);
+        allOld = allOld && version == s.gameVersion;
+        allNew = allNew && version == s.versionAfter;
+        EXPECT_TRUE(allOld || allNew) << "a mix of old and new files, version " << version.value_or(0);
+    }
+};
+
+TEST_P(PowerCutWalk, EveryCutLeavesEachFileOldOrNew) {
+    const PowerWalk& walk = GetParam();
+    const Scenario accepted = PowerCutPatches().at(walk.patch);
+    // The m32 and sanitizer stages walk a spread of the cut points.
+    const char* every = std::getenv("QP_POWER_CUT_EVERY");
+    const int step = every && std::atoi(every) > 0 ? std::atoi(every) : 1;
+    int cuts = 0;
+    for (int n = 1;; n += step) {
+        SCOPED_TRACE("the power goes at event " + std::to_string(n));
+        Scenario cut = accepted;
+        cut.faultPower = std::to_string(n) + walk.mode;
+        Prepare(cut);
+        const std::map<std::string, FileState> installed = Snapshot(game);
+        const int exitCode = RunOnly(cut);
+        if (exitCode == 0) break;  // the run ended before its n-th event: every point is walked
+        ASSERT_EQ(exitCode, kKilled);
+        ++cuts;
+        CheckOldOrNew(accepted, installed, walk.wholeGame);
+        Scenario declined = accepted;
+        declined.answers = {"no"};
+        ASSERT_EQ(RunOnly(declined), -1);
+        CheckOldOrNew(accepted, installed, walk.wholeGame);
+        // A cut after the version was recorded leaves the new version.
+        Scenario again = accepted;
+        if (sample::RegistryGameVersion(ReadFile(registry), sample::RegistryView::k32Bit) == accepted.versionAfter)
+            again.boxes[0].text = Replace(again.boxes[0].text, "installed: 1.01", "installed: 1.05");
+        RunAndCheck(again);
+        if (HasFailure()) break;  // the first torn point tells enough
+    }
+    EXPECT_GE(cuts * step, 12) << "too few cut points: the walk misses the model";
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, PowerCutWalk,
+                         ::testing::Values(PowerWalk{0, ""}, PowerWalk{0, ":drop"}, PowerWalk{1, ""},
+                                           PowerWalk{1, ":drop"}, PowerWalk{2, ""}, PowerWalk{2, ":drop"}),
+                         [](const ::testing::TestParamInfo<PowerWalk>& param) {
+                             return PowerCutPatches().at(param.param.patch).name +
+                                    (*param.param.mode ? "UndoingWhatIsNotDurable" : "KeepingEveryMove");
                          });
 
 TEST(SamplePatch, ShipsTheStringsExactly) {

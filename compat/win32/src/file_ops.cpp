@@ -82,8 +82,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
     w32::PowerKept replaced = w32::PowerKeep(target);
     if (w32::CurrentHostIo().rename(from.host.c_str(), target.c_str()) != 0)
         return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
-    w32::PowerNoteMoved(from.host, target, std::move(replaced), flags & MOVEFILE_WRITE_THROUGH);
-    if (flags & MOVEFILE_WRITE_THROUGH) {
+    if ((flags & MOVEFILE_WRITE_THROUGH) && !power) {
         // The move is on disk before the call returns: the folder that now
         // names the file is synced.
         const std::string folder = target.substr(0, target.rfind('/') + 1);
@@ -92,6 +91,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         if (fd >= 0) close(fd);
         if (!synced) return FailBool(ERROR_WRITE_FAULT);
     }
+    w32::PowerNoteMoved(from.host, target, std::move(replaced), flags & MOVEFILE_WRITE_THROUGH);
     return TRUE;
 }
 
