@@ -19,6 +19,10 @@ namespace {
 
 constexpr uint32_t kTransferSize = 32768;
 
+// Set by the worker when the player chooses Abort; read by the worker and,
+// once the dialog has ended, by the main thread.
+bool s_aborted = false;
+
 // The path below the game folder of a copied file or of a rebuilt one (its
 // delta folder); empty for "DATA\Files" itself and for a path outside both
 // trees, which is no patch file path and so is never written.
@@ -39,6 +43,7 @@ int ProduceOneFile(const char* entryPath) {
 // are in place, so that an Abort leaves them there, as when each file was
 // copied alone.
 void CopyFileAsking(const char* entryPath, bool pathFits) {
+    if (s_aborted) return;
     if (pathFits && (Batching() ? QueueOneFile(entryPath) : CopyOneFile(entryPath))) return;
     CommitBatch();
     ReportCopyFailure(entryPath, pathFits);
@@ -64,22 +69,24 @@ void CopyTree(const char* sourcePath) {
                 CopyTree(entry);
             else
                 CopyFileAsking(entry, fits);
-        } while (!g_FileApi.FindNext(&record));
+        } while (!s_aborted && !g_FileApi.FindNext(&record));
     }
     g_FileApi.FindClose(&record);
 }
 
+bool UpdateAborted() { return s_aborted; }
+
 void ReportCopyFailure(const char* entryPath, bool pathFits) {
-    for (;;) {
+    while (!s_aborted) {
         char text[kPathSize];
         const FormatArg args[] = {FormatArg::String(RelativePart(entryPath))};
         FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
         int answer = MessageBoxA(nullptr, text, "Error", MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
         if (answer == IDABORT) {
-            // Files already moved in stay; nothing of ours is left behind.
-            DropBatch();
-            RemoveEmptyMadeFolders();
-            FatalMessage("errnotcomplete", nullptr);
+            // Files already moved in stay; the worker removes what is left of
+            // ours and ends the dialog, the main thread the process.
+            s_aborted = true;
+            return;
         }
         if (answer == IDRETRY) {
             if (pathFits && ProduceOneFile(entryPath)) return;

@@ -35,7 +35,11 @@ bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uin
 bool TargetPathsOf(const char* sourcePath, char* target, char* partial);
 // Asks Abort/Retry/Ignore about an entry (a copied file, or a rebuilt one's
 // delta folder) that could not be put in place until it is (Retry, on its
-// own) or given up. Abort removes what the run has left half done and ends
-// the process; Ignore, or a box that did not appear, marks the update
-// incomplete.
+// own) or given up. Abort marks the update aborted (UpdateAborted) and
+// returns: the file work stops, the worker removes what the run left half
+// done and ends the dialog, and the main thread ends the process. Ignore, or
+// a box that did not appear, marks the update incomplete. Once aborted, it
+// asks nothing more.
 void ReportCopyFailure(const char* entryPath, bool pathFits);
+// True once the player chose Abort: no file is written or moved in after it.
+bool UpdateAborted();

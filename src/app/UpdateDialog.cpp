@@ -9,11 +9,23 @@
 #include "app/resource.h"
 #include "payload/PatchNames.h"
 
+namespace {
+
+// How the worker ends the dialog: the update ran, or the player aborted it.
+constexpr INT_PTR kWorkerDone = 1;
+constexpr INT_PTR kWorkerAborted = 2;
+
+}  // namespace
+
 int RunUpdate() {
-    // Only the worker ends the dialog with 1. Anything else (-1 or 0: the
-    // dialog never appeared; 0 also: no worker could start) copied nothing.
-    if (DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0) != 1)
-        g_UpdateFailed = 1;
+    // Only the worker ends the dialog with kWorkerDone or kWorkerAborted.
+    // Anything else (-1 or 0: the dialog never appeared; 0 also: no worker
+    // could start) copied nothing.
+    INT_PTR result = DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0);
+    // An Abort ends the process here, on the main thread, once the worker
+    // has stopped its helpers and ended the dialog.
+    if (result == kWorkerAborted) FatalMessage("errnotcomplete", nullptr);
+    if (result != kWorkerDone) g_UpdateFailed = 1;
     return 1;
 }
 
@@ -46,12 +58,15 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     // bytes (it has them already), and no two temporary files of one target
     // are ever queued. Rebuilt files join the batches as copies do.
     CommitBatch();
-    PatchDeltaTree(kDeltasRoot);
+    if (!UpdateAborted()) PatchDeltaTree(kDeltasRoot);
+    // After an Abort the temporary files not moved in go; the moves made
+    // are flushed as usual.
+    if (UpdateAborted()) DropBatch();
     // Without that last flush the new files are not known to be on disk,
     // and the version must not be recorded.
     if (!EndBatches()) g_UpdateFailed = 1;
-    if (g_UpdateFailed) RemoveEmptyMadeFolders();
+    if (g_UpdateFailed || UpdateAborted()) RemoveEmptyMadeFolders();
     ForgetMadeFolders();
-    EndDialog(g_ProgressDialog, 1);
+    EndDialog(g_ProgressDialog, UpdateAborted() ? kWorkerAborted : kWorkerDone);
     return 0;
 }
