@@ -19,8 +19,8 @@ namespace {
 
 constexpr uint32_t kTransferSize = 32768;
 
-// Set by the worker when the player chooses Abort; read by the worker and,
-// once the dialog has ended, by the main thread.
+// Set and read by the worker alone: the player chose Abort. The main thread
+// learns it from the dialog's result.
 bool s_aborted = false;
 
 // The path below the game folder of a copied file or of a rebuilt one (its
