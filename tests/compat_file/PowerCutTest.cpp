@@ -28,6 +28,7 @@ struct Row {
     const char* name;
     const char* mode;     // "" keeps every change of names, ":drop" undoes those not durable
     bool flushFile;       // the new file's own flush before its close
+    bool throughHandle;   // the new file written through a FILE_FLAG_WRITE_THROUGH handle
     const char* volume;   // the volume flushed before the move, or null
     bool writeThrough;    // the move written through
     const char* target;   // what the target then holds
@@ -41,14 +42,15 @@ const std::string kZeros(6, '\0');
 // goes. The parent sees what is left.
 TEST_F(PowerCutTest, CutLeavesWhatTheModelAllows) {
     const Row rows[] = {
-        {"UnflushedBytesLostTheMoveKept", "", false, nullptr, false, "", "<no file>"},
-        {"UnflushedBytesLostTheMoveUndone", ":drop", false, nullptr, false, "old!!!", "<no file>"},
-        {"FlushedBytesKept", "", true, nullptr, false, "newnew", "<no file>"},
-        {"FlushedBytesKeptTheLaterMoveUndone", ":drop", true, nullptr, false, "old!!!", "newnew"},
-        {"WriteThroughMoveKept", ":drop", true, nullptr, true, "newnew", "<no file>"},
-        {"VolumeFlushMakesAllDurable", "", false, "\\\\.\\R:", false, "newnew", "<no file>"},
-        {"VolumeFlushKeepsTheMovesBeforeIt", ":drop", false, "\\\\.\\R:", false, "old!!!", "newnew"},
-        {"AnotherVolumesFlushKeepsNothingHere", "", false, "\\\\.\\S:", false, "", "<no file>"},
+        {"UnflushedBytesLostTheMoveKept", "", false, false, nullptr, false, "", "<no file>"},
+        {"UnflushedBytesLostTheMoveUndone", ":drop", false, false, nullptr, false, "old!!!", "<no file>"},
+        {"FlushedBytesKept", "", true, false, nullptr, false, "newnew", "<no file>"},
+        {"FlushedBytesKeptTheLaterMoveUndone", ":drop", true, false, nullptr, false, "old!!!", "newnew"},
+        {"WriteThroughHandleKeepsItsBytes", "", false, true, nullptr, false, "newnew", "<no file>"},
+        {"WriteThroughMoveKept", ":drop", true, false, nullptr, true, "newnew", "<no file>"},
+        {"VolumeFlushMakesAllDurable", "", false, false, "\\\\.\\R:", false, "newnew", "<no file>"},
+        {"VolumeFlushKeepsTheMovesBeforeIt", ":drop", false, false, "\\\\.\\R:", false, "old!!!", "newnew"},
+        {"AnotherVolumesFlushKeepsNothingHere", "", false, false, "\\\\.\\S:", false, "", "<no file>"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -61,7 +63,8 @@ TEST_F(PowerCutTest, CutLeavesWhatTheModelAllows) {
             setenv("W32_FAULT_POWER", (std::to_string(events + 1) + row.mode).c_str(), 1);
             w32::ReloadEnvironmentFaults();
             DWORD count = 0;
-            HANDLE file = Open("R:\\g\\t.~qp", GENERIC_WRITE, 0, CREATE_ALWAYS);
+            HANDLE file = CreateFileA("R:\\g\\t.~qp", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      row.throughHandle ? FILE_FLAG_WRITE_THROUGH : FILE_ATTRIBUTE_NORMAL, nullptr);
             WriteFile(file, "newnew", 6, &count, nullptr);
             if (row.flushFile) FlushFileBuffers(file);
             CloseHandle(file);

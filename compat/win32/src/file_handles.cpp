@@ -154,6 +154,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     if (!existed) w32::PowerNoteCreated(path.host);
     auto* file = new FileObject(fd, info, desiredAccess & (GENERIC_READ | GENERIC_WRITE), shareMode, path.host);
     file->writeFault = w32::TakeWriteFault(path.host);
+    file->writeThrough = (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0;
     bool reopened = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
     SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return w32::RegisterHandle(file);
@@ -197,6 +198,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
         if (!power || *bytesWritten == 0) return;
         file->wrote = true;
         w32::PowerNoteWrite(file->fd, file->device, file->inode, file->hostPath, start, *bytesWritten);
+        if (file->writeThrough) w32::PowerNoteFileFlushed(file->device, file->inode, file->hostPath);
     };
     // Invariant: *bytesWritten bytes are in the file.
     while (*bytesWritten < allowed) {
@@ -209,6 +211,8 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
         }
         *bytesWritten += DWORD(n);
     }
+    if (file->writeThrough && !power && *bytesWritten > 0 && w32::CurrentHostIo().sync(file->fd) != 0)
+        return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
     noteWritten();
     if (fault.active) {
         fault.budget -= allowed;

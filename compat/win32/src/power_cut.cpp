@@ -8,7 +8,8 @@
 // The model of NTFS (each drive W32_DRIVE_X is one volume):
 // - File data goes to disk lazily. Bytes written to a file are on disk only
 //   once FlushFileBuffers of a handle on that file, or of its volume, has
-//   returned. At the cut every byte written since is lost: it reads as zeros
+//   returned (a write through a handle opened with FILE_FLAG_WRITE_THROUGH
+//   counts as the write and then a flush of its file). At the cut every byte written since is lost: it reads as zeros
 //   (the file's size is metadata and survives; NTFS shows zeros past the
 //   data it knows valid, other systems garbage, which zeros stand for).
 // - Metadata (creating, moving, deleting, attributes, folders) is journaled:

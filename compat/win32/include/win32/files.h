@@ -45,7 +45,9 @@ constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x00000100;
 constexpr DWORD FILE_ATTRIBUTE_COMPRESSED = 0x00000800;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 
-// Flags of CreateFileA (the caching hints are accepted and ignored).
+// Flags of CreateFileA (the caching hints are accepted and ignored; writes
+// through a write-through handle are synced before WriteFile returns).
+constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000u;
 constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000;
 constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000;
