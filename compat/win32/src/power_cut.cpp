@@ -9,9 +9,10 @@
 // - File data goes to disk lazily. Bytes written to a file are on disk only
 //   once FlushFileBuffers of a handle on that file, or of its volume, has
 //   returned (a write through a handle opened with FILE_FLAG_WRITE_THROUGH
-//   counts as the write and then a flush of its file). At the cut every byte written since is lost: it reads as zeros
-//   (the file's size is metadata and survives; NTFS shows zeros past the
-//   data it knows valid, other systems garbage, which zeros stand for).
+//   counts as the write and then a flush of its file). At the cut every
+//   byte written since is lost: it reads as zeros (the file's size is
+//   metadata and survives; NTFS shows zeros past the data it knows valid,
+//   other systems garbage, which zeros stand for).
 // - Metadata (creating, moving, deleting, attributes, folders) is journaled:
 //   the changes reach the disk whole and in the order they were made, so
 //   after the cut some prefix of them is kept. A change is sure to be kept
