@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/AppState.h"
 #include "file/MountTable.h"
 #include "file/PlainFileName.h"
 #include "framework/AsciiText.h"
@@ -39,6 +40,23 @@ bool IsKeptPath(const char* path, size_t length) {
     const size_t suffix = std::strlen(kPartialFileSuffix);
     return length > 2 * suffix && CompareNoCase(path + length - suffix, kPartialFileSuffix) == 0 &&
            CompareNoCaseN(path + length - 2 * suffix, kPartialFileSuffix, uint32_t(suffix)) == 0;
+}
+
+// The path of the existing file target with its last name spelled as on
+// disk (the patch may spell it in other letter cases), so that an old file
+// set aside comes back under its own name.
+bool NamedAsOnDisk(const char* target, char* named) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(target, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    const char* slash = std::strrchr(target, '\\');
+    const size_t folder = slash ? size_t(slash + 1 - target) : 0;
+    const size_t name = std::strlen(found.cFileName);
+    if (folder + name >= kPathSize) return false;
+    std::memcpy(named, target, folder);
+    std::memcpy(named + folder, found.cFileName, name + 1);
+    return true;
 }
 
 // Removes a kept old file once the new file is in place. Win32 calls only:
@@ -129,13 +147,16 @@ bool MovePartialIn(const char* partial, const char* target, bool writeThrough) {
     if (MoveReplacing(partial, target, writeThrough)) return true;
     DWORD old = GetFileAttributesA(target);
     bool guarded = old != INVALID_FILE_ATTRIBUTES && !(old & FILE_ATTRIBUTE_DIRECTORY) && (old & kGuardingAttributes);
+    char named[kPathSize];
     char kept[kPartialPathSize];
-    if (!guarded || !KeptPathOf(target, kept) || !MoveReplacing(target, kept, writeThrough)) return false;
+    if (!guarded || !NamedAsOnDisk(target, named) || !KeptPathOf(named, kept) ||
+        !MoveReplacing(named, kept, writeThrough))
+        return false;
     if (MoveReplacing(partial, target, writeThrough)) {
         RemoveKeptFile(kept);
         return true;
     }
-    MoveReplacing(kept, target, writeThrough);  // back in place
+    MoveReplacing(kept, named, writeThrough);  // back in place, under its own name
     return false;
 }
 

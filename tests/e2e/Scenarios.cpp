@@ -145,10 +145,11 @@ std::vector<Scenario> CopyFailures() {
         {"OpenFails", "KINGSFALL.MAP.~qp:5:1", "", "", ""},
         {"WriteFailsAfter1000Bytes", "", "KINGSFALL.MAP.~qp:1000:fail:1", "", ""},
         {"DiskFullInTheSecondPiece", "", "KINGSFALL.MAP.~qp:33000:full:1", "", ""},
-        // Refused as it is (read-only), then again once the old file has
-        // stepped aside under its kept name (let through), which then goes
-        // back in place.
-        {"ReplaceFails", "", "", "maps/kingsfall.map:5:1;maps/KINGSFALL.MAP:5:1:1", ""},
+        // Refused as it is (read-only, its name as on disk), then again
+        // once the old file has stepped aside under its kept name (the
+        // target then missing, named as the pack spells it); the old file
+        // goes back under its own name.
+        {"ReplaceFails", "", "", "maps/kingsfall.map:5:1;maps/KINGSFALL.MAP:5:1", ""},
         // The batch's volume flush fails, then the map's own flush.
         {"FlushFails", "", "", "", "\\\\.\\C:1117:1;KINGSFALL.MAP.~qp:112:1"},
     };
