@@ -6,7 +6,8 @@
 # same set of tests, the same patch bytes from qptool build, and the same
 # outcome of every end-to-end scenario as the 64-bit g++ build of stage 10
 # (made here when that stage did not run). The damage campaign runs a spread
-# of its cases here (QP_DAMAGE_EVERY); stage 10 runs them all.
+# of its cases here (QP_DAMAGE_EVERY), and the power-cut walk every third
+# cut point (QP_POWER_CUT_EVERY); stage 10 runs them all.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
 source "$QP_ROOT/scripts/build-flags.sh"
@@ -18,7 +19,7 @@ cmake -S "$QP_ROOT" -B "$build" -G Ninja \
 cmake --build "$build" -j "$QP_JOBS"
 rm -rf "$build/e2e-record"
 mkdir -p "$build/e2e-record"
-QP_DAMAGE_EVERY="${QP_DAMAGE_EVERY:-3}" QP_E2E_RECORD="$build/e2e-record" \
+QP_POWER_CUT_EVERY="${QP_POWER_CUT_EVERY:-3}" QP_DAMAGE_EVERY="${QP_DAMAGE_EVERY:-3}" QP_E2E_RECORD="$build/e2e-record" \
     ctest --test-dir "$build" --output-on-failure -j "$QP_JOBS"
 
 # The 64-bit side, from stage 10 when its record is newer than its programs.

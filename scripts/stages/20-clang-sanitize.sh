@@ -3,7 +3,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, halting on the first error,
 # at -O1 (the sanitizers' usual level: fast, still exact reports). The
 # benchmarks are built so that they keep compiling. The damage campaign runs
-# a spread of its cases here (QP_DAMAGE_EVERY); stage 10 runs them all.
+# a spread of its cases here (QP_DAMAGE_EVERY), and the power-cut walk every
+# third cut point (QP_POWER_CUT_EVERY); stage 10 runs them all.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
 source "$QP_ROOT/scripts/build-flags.sh"
@@ -16,4 +17,4 @@ cmake --build "$build" -j "$QP_JOBS"
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=1"
 export LSAN_OPTIONS="suppressions=$QP_ROOT/scripts/lsan.supp"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-QP_DAMAGE_EVERY="${QP_DAMAGE_EVERY:-3}" ctest --test-dir "$build" --output-on-failure -j "$QP_JOBS"
+QP_POWER_CUT_EVERY="${QP_POWER_CUT_EVERY:-3}" QP_DAMAGE_EVERY="${QP_DAMAGE_EVERY:-3}" ctest --test-dir "$build" --output-on-failure -j "$QP_JOBS"

@@ -75,13 +75,22 @@ void Empty(Batch* batch) {
     batch->bytes = 0;
 }
 
+void Drop(Batch* batch) {
+    while (batch->moved < batch->count) {
+        char target[kPathSize];
+        char partial[kPartialPathSize];
+        if (TargetPathsOf(batch->entries[batch->moved++], target, partial)) RemovePartialFile(partial);
+    }
+    Empty(batch);
+}
+
 // Moves in the files of the batch that its flush's job left, once that has
 // returned: the one refused there is reported (not tried again), and those
 // after it are moved here. A volume that refused the flush is asked file by
 // file, so that the file the disk refuses is the one reported, and each move
 // is then written through.
 void MoveIn(Batch* batch, bool flushed) {
-    while (batch->moved < batch->count) {
+    while (batch->moved < batch->count && !UpdateAborted()) {
         const char* entry = batch->entries[batch->moved++];
         const bool refused = std::exchange(batch->refused, false);
         char target[kPathSize];
@@ -96,7 +105,7 @@ void MoveIn(Batch* batch, bool flushed) {
         else
             ReportCopyFailure(entry, true);
     }
-    Empty(batch);
+    Drop(batch);  // after an Abort, the files not moved in
 }
 
 // Waits for the pending flush, if any, and moves its batch in.
@@ -111,15 +120,6 @@ void HandOver(bool onHelper) {
     std::swap(g_Filling, g_Flushing);
     g_FlushHelper = onHelper ? StartHelperThread(FlushAndMoveIn, g_Flushing) : nullptr;
     if (!g_FlushHelper) FlushAndMoveIn(g_Flushing);
-}
-
-void Drop(Batch* batch) {
-    while (batch->moved < batch->count) {
-        char target[kPathSize];
-        char partial[kPartialPathSize];
-        if (TargetPathsOf(batch->entries[batch->moved++], target, partial)) RemovePartialFile(partial);
-    }
-    Empty(batch);
 }
 
 }  // namespace
@@ -149,6 +149,7 @@ void AddToBatch(const char* entryPath, uint32_t size) {
     // this one's flush then covers those moves too, while the next batch is
     // written.
     SettleFlushing();
+    if (UpdateAborted()) return;
     HandOver(true);
     if (!g_FlushHelper) SettleFlushing();  // no thread: one batch at a time
 }
@@ -156,7 +157,7 @@ void AddToBatch(const char* entryPath, uint32_t size) {
 void CommitBatch() {
     if (!Batching()) return;
     SettleFlushing();
-    if (g_Filling->count == 0) return;
+    if (g_Filling->count == 0 || UpdateAborted()) return;
     HandOver(false);  // waited for at once: no thread needed
     SettleFlushing();
 }

@@ -45,7 +45,8 @@ bool Batching();
 void AddToBatch(const char* entryPath, uint32_t size);
 // Moves in every queued file: waits for the pending flush, moves its batch
 // in, flushes the rest and moves them in. A file that fails is reported
-// (Abort/Retry/Ignore) in its turn.
+// (Abort/Retry/Ignore) in its turn; after an Abort nothing more is moved in
+// and that batch's remaining temporary files are removed.
 void CommitBatch();
 // Removes the temporary files not yet moved in (the run is ending).
 void DropBatch();

@@ -22,6 +22,10 @@ namespace {
 
 constexpr uint32_t kTransferSize = 32768;
 
+// Set and read by the worker alone: the player chose Abort. The main thread
+// learns it from the dialog's result.
+bool s_aborted = false;
+
 // The path below the game folder of a copied file or of a rebuilt one (its
 // delta folder); empty for "DATA\Files" itself and for a path outside both
 // trees, which is no patch file path and so is never written.
@@ -42,6 +46,7 @@ int ProduceOneFile(const char* entryPath) {
 // are in place, so that an Abort leaves them there, as when each file was
 // copied alone.
 void CopyFileAsking(const char* entryPath, bool pathFits) {
+    if (s_aborted) return;
     if (pathFits && (Batching() ? QueueOneFile(entryPath) : CopyOneFile(entryPath))) return;
     CommitBatch();
     ReportCopyFailure(entryPath, pathFits);
@@ -67,18 +72,23 @@ void CopyTree(const char* sourcePath) {
                 CopyTree(entry);
             else
                 CopyFileAsking(entry, fits);
-        } while (!g_FileApi.FindNext(&record));
+        } while (!s_aborted && !g_FileApi.FindNext(&record));
     }
     g_FileApi.FindClose(&record);
 }
 
+bool UpdateAborted() { return s_aborted; }
+
 void ReportCopyFailure(const char* entryPath, bool pathFits) {
-    for (uint32_t asked = 0;; ++asked) {
+    for (uint32_t asked = 0; !s_aborted; ++asked) {
         char text[kPathSize];
         const FormatArg args[] = {FormatArg::String(RelativePart(entryPath))};
         FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
         int answer = AskCopyFailure(text, asked);
-        if (answer == IDABORT) AbortUpdate();
+        if (answer == IDABORT) {
+            AbortUpdate();
+            return;
+        }
         if (answer == IDRETRY) {
             if (pathFits && ProduceOneFile(entryPath)) return;
             continue;
@@ -91,14 +101,7 @@ void ReportCopyFailure(const char* entryPath, bool pathFits) {
     }
 }
 
-void AbortUpdate() {
-    // The batch's temporary files go, then every change is undone: the game
-    // is as it was before the run.
-    DropBatch();
-    RollBack();
-    RemoveEmptyMadeFolders();
-    FatalMessage("errnotcomplete", nullptr);
-}
+void AbortUpdate() { s_aborted = true; }
 
 void MakeTargetDir(const char* sourcePath) {
     // One level at a time, from the game folder down: the disk service makes

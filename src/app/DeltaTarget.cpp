@@ -138,6 +138,7 @@ bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* 
 // As a copied file: a failure is reported once the files queued before it
 // are in place, so that an Abort leaves them there.
 void PatchAsking(const char* deltaFolder, bool fits) {
+    if (UpdateAborted()) return;
     if (fits && (Batching() ? QueueOnePatch(deltaFolder) : PatchOneFile(deltaFolder))) return;
     CommitBatch();
     ReportCopyFailure(deltaFolder, fits);

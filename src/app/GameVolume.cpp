@@ -6,6 +6,20 @@ namespace {
 
 HANDLE g_Volume = INVALID_HANDLE_VALUE;
 
+// The serial number of the volume that really holds folder, told through a
+// handle on the folder itself, so that a junction or a directory link on
+// its path is followed; false when it cannot be told.
+bool FolderVolumeSerial(const char* folder, DWORD* serial) {
+    HANDLE handle = CreateFileA(folder, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool told = GetFileInformationByHandle(handle, &information) != FALSE;
+    CloseHandle(handle);
+    *serial = information.dwVolumeSerialNumber;
+    return told;
+}
+
 }  // namespace
 
 bool OpenGameVolume(const char* folder) {
@@ -19,6 +33,15 @@ bool OpenGameVolume(const char* folder) {
     if (letter < 'A' || letter > 'Z' || root[1] != ':' || root[2] != '\\' || root[3] != '\0') return false;
     UINT type = GetDriveTypeA(root);
     if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE) return false;
+    // The letter names the volume of the path's text; a junction or a link
+    // on the way may lead to another one, whose files that volume's flush
+    // would not cover. Its serial number must be the folder's.
+    DWORD folderSerial = 0;
+    DWORD volumeSerial = 0;
+    if (!FolderVolumeSerial(folder, &folderSerial) ||
+        !GetVolumeInformationA(root, nullptr, 0, &volumeSerial, nullptr, nullptr, nullptr, 0) ||
+        folderSerial != volumeSerial)
+        return false;
     char device[] = "\\\\.\\X:";
     device[4] = letter;
     g_Volume = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -4,8 +4,9 @@
 #pragma once
 
 // Opens the volume of folder for flushing; false when it cannot be flushed
-// as a whole (not a local drive, no rights), and the caller flushes file by
-// file instead.
+// as a whole (not a local drive, no rights, or the folder lies on another
+// volume than its path's drive letter names, through a junction or a link,
+// or that cannot be told), and the caller flushes file by file instead.
 bool OpenGameVolume(const char* folder);
 // True when a volume is open.
 bool GameVolumeOpen();

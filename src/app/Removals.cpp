@@ -35,6 +35,7 @@ char* LoadList(uint32_t* size) {
 }
 
 void RemoveOne(const char* target, const char* relative, bool listed) {
+    if (UpdateAborted()) return;
     if (!listed) {
         ShowFormatted("removekept", "%s was changed since it was installed; the patch leaves it in place.",
                       FormatArg::String(relative), MB_OK | MB_ICONINFORMATION);
@@ -50,7 +51,10 @@ void RemoveOne(const char* target, const char* relative, bool listed) {
         const FormatArg args[] = {FormatArg::String(relative)};
         FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
         int answer = AskCopyFailure(text, asked);
-        if (answer == IDABORT) AbortUpdate();
+        if (answer == IDABORT) {
+            AbortUpdate();
+            return;
+        }
         if (answer == IDRETRY) continue;
         g_UpdateFailed = 1;
         return;

@@ -36,10 +36,15 @@ bool ProducePartial(const char* sourcePath, const char* target, const char* part
 bool TargetPathsOf(const char* sourcePath, char* target, char* partial);
 // Asks Abort/Retry/Ignore about an entry (a copied file, or a rebuilt one's
 // delta folder) that could not be put in place until it is (Retry, on its
-// own) or given up. Abort removes what the run has left half done and ends
-// the process; Ignore, or a box that did not appear, marks the update
-// incomplete.
+// own) or given up. Abort marks the update aborted (UpdateAborted) and
+// returns: the file work stops, the worker removes what the run left half
+// done and ends the dialog, and the main thread ends the process. Ignore, or
+// a box that did not appear, marks the update incomplete. Once aborted, it
+// asks nothing more.
 void ReportCopyFailure(const char* entryPath, bool pathFits);
-// Abort: the batch dropped, every change of the run undone, then the
-// "errnotcomplete" error box and the end of the process.
-[[noreturn]] void AbortUpdate();
+// Abort: the file work stops (nothing is written or moved in after it); the
+// worker then undoes every change of the run and ends the dialog, and the
+// main thread shows "errnotcomplete" and ends the process.
+void AbortUpdate();
+// True once the player chose Abort.
+bool UpdateAborted();

@@ -17,6 +17,10 @@
 
 namespace {
 
+// How the worker ends the dialog: the update ran, or the player aborted it.
+constexpr INT_PTR kWorkerDone = 1;
+constexpr INT_PTR kWorkerAborted = 2;
+
 // A very silent run shows nothing: the worker runs as behind the dialog and
 // is waited for here. A worker that cannot start copied nothing.
 void RunWorkerUnseen() {
@@ -30,16 +34,20 @@ void RunWorkerUnseen() {
 int RunUpdate() {
     if (g_RunOptions.mode == RunMode::kVerySilent) {
         RunWorkerUnseen();
-        return 1;
+    } else {
+        // The dialog's progress bar is a common control: its class must be
+        // registered before the dialog is made.
+        const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        // Only the worker ends the dialog with kWorkerDone or kWorkerAborted.
+        // Anything else (-1 or 0: the dialog never appeared; 0 also: no
+        // worker could start) copied nothing.
+        const INT_PTR result = DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0);
+        if (result != kWorkerDone && result != kWorkerAborted) g_UpdateFailed = 1;
     }
-    // The dialog's progress bar is a common control: its class must be
-    // registered before the dialog is made.
-    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
-    // Only the worker ends the dialog with 1. Anything else (-1 or 0: the
-    // dialog never appeared; 0 also: no worker could start) copied nothing.
-    if (DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, UpdateDialogProc, 0) != 1)
-        g_UpdateFailed = 1;
+    // An Abort ends the process here, on the main thread, once the worker
+    // has undone the run, stopped its helpers and ended the dialog.
+    if (UpdateAborted()) FatalMessage("errnotcomplete", nullptr);
     return 1;
 }
 
@@ -64,7 +72,7 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     // Nothing changes without the journal that can undo it.
     if (!BeginTransaction()) {
         g_UpdateFailed = 1;
-        if (g_ProgressDialog) EndDialog(g_ProgressDialog, 1);
+        if (g_ProgressDialog) EndDialog(g_ProgressDialog, kWorkerDone);
         return 0;
     }
     PlanProgress();
@@ -77,12 +85,16 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     // bytes (it has them already), and no two temporary files of one target
     // are ever queued. Rebuilt files join the batches as copies do.
     CommitBatch();
-    PatchDeltaTree(kDeltasRoot);
+    if (!UpdateAborted()) PatchDeltaTree(kDeltasRoot);
     CommitBatch();
-    RemoveListedFiles();
+    if (!UpdateAborted()) RemoveListedFiles();
+    // After an Abort the temporary files not moved in go; the moves made
+    // are flushed as usual, then undone.
+    if (UpdateAborted()) DropBatch();
     // Without that last flush the new files are not known to be on disk: the
     // run is undone. A run with skipped files keeps what is in place.
-    if (!EndBatches()) {
+    const bool flushed = EndBatches();
+    if (UpdateAborted() || !flushed) {
         RollBack();
         g_UpdateFailed = 1;
     } else if (g_UpdateFailed) {
@@ -91,6 +103,6 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     if (g_UpdateFailed) RemoveEmptyMadeFolders();
     ForgetMadeFolders();
     FinishProgress();
-    if (g_ProgressDialog) EndDialog(g_ProgressDialog, 1);
+    if (g_ProgressDialog) EndDialog(g_ProgressDialog, UpdateAborted() ? kWorkerAborted : kWorkerDone);
     return 0;
 }

@@ -131,7 +131,15 @@ protected:
         game = HostPathOf(driveC, kGameFolder);
         programs = HostPathOf(driveC, kProgramsFolder);
         fs::remove_all(driveC);  // a fixture that prepares again starts afresh
-        fs::create_directories(game);
+        fs::remove_all(root + "/d");
+        if (s.gameFolderLinked) {
+            const fs::path link = fs::path(game).parent_path();  // game ends in a slash
+            fs::create_directories(root + "/d/Quor");
+            fs::create_directories(link.parent_path());
+            fs::create_directory_symlink(root + "/d/Quor", link);
+        } else {
+            fs::create_directories(game);
+        }
         fs::create_directories(programs);
         fs::create_directories(root + "/mutex");
         BuildPatch(s);
@@ -353,6 +361,8 @@ protected:
         if (!s.faultRegistry.empty()) env["W32_FAULT_REGISTRY"] = s.faultRegistry;
         if (!s.commandLine.empty())
             env["W32_COMMAND_LINE"] = Replace(Replace(s.commandLine, "{patch}", patch), "{bare}", QP_PATCHER);
+        if (!s.faultPower.empty()) env["W32_FAULT_POWER"] = s.faultPower;
+        if (s.gameFolderLinked) env["W32_DRIVE_D"] = root + "/d";
         return env;
     }
 
@@ -374,9 +384,11 @@ protected:
                 EXPECT_FALSE(EndsWith(path, ".~qo") || path == "quorpatch.~qj") << path << " was left";
             }
         }
-        // A folder the run made stays only with something in it.
+        // A folder the run made stays only with something in it (a killed
+        // run may be stopped while the worker makes the next batch's folders
+        // and the flush helper flushes the last: the next run undoes those).
         for (const std::string& folder : Folders(game))
-            EXPECT_TRUE(foldersBefore.count(folder) || !fs::is_empty(game + "/" + folder))
+            EXPECT_TRUE(s.exitCode == kKilled || foldersBefore.count(folder) || !fs::is_empty(game + "/" + folder))
                 << folder << " was made and left empty";
         CheckOutsideTheGameFolder(s);
         // Undone: every byte, attribute and folder as it was, and nothing of
@@ -454,7 +466,7 @@ protected:
         std::string output = run.ReadAll();
         const int exitCode = SignedExit(run.Wait());
         EXPECT_EQ(exitCode, s.exitCode) << output;
-        RecordRun(s.name, {root, payload, exitCode, output, root + "/transcript.jsonl", game, registry, programs,
+        if (record) RecordRun(s.name, {root, payload, exitCode, output, root + "/transcript.jsonl", game, registry, programs,
                            MayBeLeft(s)});
 
         std::vector<TranscriptRecord> events = ReadTranscript(root + "/transcript.jsonl");
@@ -479,9 +491,10 @@ protected:
         if (dialogShown) {
             EXPECT_EQ(dialogCaption, "QUOR Patch");
             EXPECT_EQ(dialogText, "Updating QUOR. Please, wait...");
-            // After Abort the process ends while the dialog is still shown.
-            // A run killed at its commit had closed it.
-            EXPECT_EQ(dialogEnded, s.exitCode == 0 || (s.exitCode == kKilled && s.versionAfter));
+            // The worker ends the dialog, after an Abort too: the main thread
+            // then ends the process. Only a run killed before its commit
+            // leaves it shown.
+            EXPECT_EQ(dialogEnded, s.exitCode != kKilled || bool(s.versionAfter));
         }
 
         CheckFiles(s);
@@ -535,7 +548,7 @@ protected:
         // Nothing beside drive C either.
         for (const auto& entry : fs::directory_iterator(root)) {
             std::string name = entry.path().filename().string();
-            EXPECT_TRUE(name == "c" || name == "patch" || name == "mutex" || name == "QuorPatch.exe" ||
+            EXPECT_TRUE(name == "c" || name == "d" || name == "patch" || name == "mutex" || name == "QuorPatch.exe" ||
                         name == "registry.reg" || name == "transcript.jsonl")
                 << name << " appeared beside the drive";
         }
@@ -560,6 +573,7 @@ protected:
         }
     }
 
+    bool record = true;  // the run's outcome goes to QP_E2E_RECORD, for comparing the widths
     TempDir temp{"e2e"};
     std::string root, driveC, game, programs, registry, patch;
     std::string payload;  // the container appended to the program
@@ -622,6 +636,106 @@ TEST_P(RunAfterAStop, FindsEveryFileWholeAndLeavesNoTemporaryFile) {
 INSTANTIATE_TEST_SUITE_P(Points, RunAfterAStop, ::testing::Range(size_t(0), StoppedThenRunAgain().size()),
                          [](const ::testing::TestParamInfo<size_t>& param) {
                              return StoppedThenRunAgain().at(param.param).first.name;
+                         });
+
+// The power goes at each durability event of a run in turn (every flush,
+// move and close of a written file), in the model's two worst ways: every
+// change of names kept with the bytes not flushed lost (a move whose file was
+// not flushed tears its target), or every change not yet durable undone.
+// Each file is then old or new, never torn, also after the next run that
+// the player declines; the run after that, accepted, completes.
+struct PowerWalk {
+    size_t patch;      // of PowerCutPatches()
+    const char* mode;  // "" or ":drop" (W32_FAULT_POWER)
+    // After the declined run, the whole game is old or new, never a mix,
+    // its version with it: the patcher rolls back an interrupted patch
+    // before it asks anything.
+    bool wholeGame = true;
+};
+
+class PowerCutWalk : public PatchFixture, public ::testing::TestWithParam<PowerWalk> {
+protected:
+    // Runs the patch with the scenario's answers and faults; its exit code.
+    int RunOnly(const Scenario& s) {
+        ChildProcess run(patch, {}, Pointers(Environment(s)));
+        run.CloseStdin();
+        run.ReadAll();
+        return SignedExit(run.Wait());
+    }
+
+    // Every patch file holds its old bytes and attributes or its new ones;
+    // with wholeGame, all of them old with the old version or all new with
+    // the new one.
+    void CheckOldOrNew(const Scenario& s, const std::map<std::string, FileState>& atStart, bool wholeGame) {
+        std::map<std::string, FileState> after = Snapshot(game);
+        bool allOld = true, allNew = true;
+        for (const FileSpec& file : s.patchFiles) {
+            const std::string relative = Lower(Slashed(file.path));
+            auto now = after.find(relative);
+            auto then = atStart.find(relative);
+            const bool isNew = now != after.end() && now->second == FileState{file.content, false, ""};
+            // An old file kept beside its target until the commit, which the
+            // next run puts back.
+            auto kept = after.find(relative + ".~qo");
+            const bool isOld = then == atStart.end() ? now == after.end()
+                               : now != after.end()   ? now->second == then->second
+                                                      : kept != after.end() && kept->second == then->second;
+            EXPECT_TRUE(isNew || isOld) << relative << " is torn: neither its old nor its new bytes and attributes";
+            allOld = allOld && isOld;
+            allNew = allNew && isNew;
+        }
+        if (!wholeGame) return;
+        const std::optional<uint32_t> version =
+            sample::RegistryGameVersion(ReadFile(registry), sample::RegistryView::k32Bit);
+        allOld = allOld && version == s.gameVersion;
+        allNew = allNew && version == s.versionAfter;
+        EXPECT_TRUE(allOld || allNew) << "a mix of old and new files, version " << version.value_or(0);
+    }
+};
+
+TEST_P(PowerCutWalk, EveryCutLeavesEachFileOldOrNew) {
+    const PowerWalk& walk = GetParam();
+    const Scenario accepted = PowerCutPatches().at(walk.patch);
+    // The m32 and sanitizer stages walk a spread of the cut points.
+    const char* every = std::getenv("QP_POWER_CUT_EVERY");
+    const int step = every && std::atoi(every) > 0 ? std::atoi(every) : 1;
+    int cuts = 0;
+    for (int n = 1;; n += step) {
+        SCOPED_TRACE("the power goes at event " + std::to_string(n));
+        Scenario cut = accepted;
+        cut.faultPower = std::to_string(n) + walk.mode;
+        Prepare(cut);
+        const std::map<std::string, FileState> atStart = Snapshot(game);
+        const int exitCode = RunOnly(cut);
+        if (exitCode == 0) break;  // the run ended before its n-th event: every point is walked
+        ASSERT_EQ(exitCode, kKilled);
+        ++cuts;
+        CheckOldOrNew(accepted, atStart, false);
+        // The declined run finds what the cut left; a run that rolls back an
+        // interrupted patch does so before it asks.
+        Scenario declined = accepted;
+        declined.answers = {"no"};
+        ASSERT_EQ(RunOnly(declined), -1);
+        CheckOldOrNew(accepted, atStart, walk.wholeGame);
+        // A cut after the version was recorded leaves the new version.
+        Scenario again = accepted;
+        // Recorded once, after the first cut, which every stage walks.
+        again.name += *walk.mode ? "AfterAPowerCutUndoing" : "AfterAPowerCut";
+        record = n == 1;
+        if (sample::RegistryGameVersion(ReadFile(registry), sample::RegistryView::k32Bit) == accepted.versionAfter)
+            again.boxes[0].text = Replace(again.boxes[0].text, "installed: 1.01", "installed: 1.05");
+        RunAndCheck(again);
+        if (HasFailure()) break;  // the first torn point tells enough
+    }
+    EXPECT_GE(cuts * step, 12) << "too few cut points: the walk misses the model";
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, PowerCutWalk,
+                         ::testing::Values(PowerWalk{0, ""}, PowerWalk{0, ":drop"}, PowerWalk{1, ""},
+                                           PowerWalk{1, ":drop"}, PowerWalk{2, ""}, PowerWalk{2, ":drop"}),
+                         [](const ::testing::TestParamInfo<PowerWalk>& param) {
+                             return PowerCutPatches().at(param.param.patch).name +
+                                    (*param.param.mode ? "UndoingWhatIsNotDurable" : "KeepingEveryMove");
                          });
 
 TEST(SamplePatch, ShipsTheStringsExactly) {

@@ -1190,6 +1190,27 @@ std::vector<std::pair<Scenario, Scenario>> DeltaRunsAfterAStop() {
     return pairs;
 }
 
+std::vector<Scenario> PowerCutPatches() {
+    auto guarded = [](const std::string& name) {
+        Scenario s = Complete(name);
+        s.gameFiles[1].readOnly = true;
+        s.gameFiles[1].dosAttributes = 0x2;
+        return s;
+    };
+    Scenario threeBatches = guarded("ThreeBatches");
+    // A batch ends once it holds 8 MB: the first with the first film, the
+    // second with the other, the third with what follows. Repeated 4 KB
+    // pieces, so that the patch stays small and fast to unpack.
+    for (uint32_t film = 1; film <= 2; ++film) {
+        std::string bytes;
+        for (const std::string piece = Bytes(4096, film); bytes.size() < (8u << 20);) bytes += piece;
+        threeBatches.patchFiles.push_back({"movies\\intro" + std::to_string(film) + ".bik", bytes});
+    }
+    Scenario linked = guarded("GameFolderLinkedToAnotherDrive");
+    linked.gameFolderLinked = true;
+    return {guarded("OneBatch"), threeBatches, linked};
+}
+
 const std::vector<Scenario>& AllScenarios() {
     static const std::vector<Scenario> all = BuildScenarios();
     return all;

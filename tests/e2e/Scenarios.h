@@ -130,6 +130,8 @@ struct Scenario {
     bool faultDialog = false;  // the progress dialog cannot be created
     std::string faultMutex;     // W32_FAULT_MUTEX: the Win32 error of CreateMutexA
     std::string faultRegistry;  // W32_FAULT_REGISTRY: "open" or "set", a Win32 error
+    std::string faultPower;     // W32_FAULT_POWER: the durability event at which the power goes
+    bool gameFolderLinked = false;  // the game folder is a link to a folder on drive D, another volume
 
     // Expected outcome.
     int exitCode = 0;
@@ -184,6 +186,12 @@ std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain();
 // installation: killed while rebuilding the map (its temporary file left),
 // and aborted at a modified map, which the player then restores.
 std::vector<std::pair<Scenario, Scenario>> DeltaRunsAfterAStop();
+
+// The complete runs whose every power-cut point the walk tries: a patch of
+// one batch, one of three batches (two 8 MB files, each ending a batch), and
+// the first with the game folder a link to another drive. The map is
+// read-only and hidden before the run.
+std::vector<Scenario> PowerCutPatches();
 
 // Test output names a scenario by its name.
 void PrintTo(const Scenario& scenario, std::ostream* out);

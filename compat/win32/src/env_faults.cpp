@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "win32/errors.h"
+#include "power_cut.h"
 #include "win32/hostio.h"
 
 namespace w32 {
@@ -171,8 +172,11 @@ Rule* FirstHit(std::vector<Rule>& rules, const std::string& hostPath) {
 }  // namespace
 
 void ReloadEnvironmentFaults() {
-    std::lock_guard<std::mutex> guard(FaultLock());
-    State() = Faults{};
+    {
+        std::lock_guard<std::mutex> guard(FaultLock());
+        State() = Faults{};
+    }
+    ReloadPowerModel();
 }
 
 namespace {

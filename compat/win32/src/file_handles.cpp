@@ -10,6 +10,7 @@
 #include "env_faults.h"
 #include "host_paths.h"
 #include "open_files.h"
+#include "power_cut.h"
 #include "win32/errors.h"
 #include "win32/files.h"
 #include "win32/hostio.h"
@@ -70,6 +71,15 @@ HANDLE OpenVolume(LPCSTR name, char letter, DWORD desiredAccess, DWORD shareMode
     return w32::RegisterHandle(volume);
 }
 
+// A handle on a folder (backup semantics): it reads and writes nothing.
+HANDLE OpenFolder(const std::string& hostPath, const struct stat& info, DWORD desiredAccess, DWORD shareMode) {
+    int fd = w32::CurrentHostIo().open(hostPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return Fail(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    auto* folder = new FileObject(fd, info, desiredAccess & GENERIC_READ, shareMode, hostPath);
+    SetLastError(ERROR_SUCCESS);
+    return w32::RegisterHandle(folder);
+}
+
 }  // namespace
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
@@ -84,6 +94,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     if (!w32::ResolvePath(fileName, &path)) return INVALID_HANDLE_VALUE;
     if (DWORD injected = w32::TakeOpenFault(path.host)) return Fail(injected);
 
+    w32::PowerCall power;
     std::lock_guard<std::mutex> guard(w32::OpenFilesLock());
     struct stat info;
     bool existed = w32::StatResolved(path, &info);
@@ -93,8 +104,12 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
             return Fail(ERROR_FILE_NOT_FOUND);
     } else {
         if (creationDisposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS);
-        // Directories have no file handles here (no backup semantics).
-        if (S_ISDIR(info.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+        // A folder opens only with backup semantics, to be asked about.
+        if (S_ISDIR(info.st_mode))
+            return (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) && !(desiredAccess & GENERIC_WRITE) &&
+                           creationDisposition == OPEN_EXISTING
+                       ? OpenFolder(path.host, info, desiredAccess, shareMode)
+                       : Fail(ERROR_ACCESS_DENIED);
         bool replaces = creationDisposition == CREATE_ALWAYS || creationDisposition == TRUNCATE_EXISTING;
         if (w32::IsReadOnly(info) && ((desiredAccess & GENERIC_WRITE) || replaces))
             return Fail(ERROR_ACCESS_DENIED);
@@ -136,8 +151,10 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     }
     if (!existed && (flagsAndAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
         w32::StoreDosAttributes(path.host, flagsAndAttributes);
+    if (!existed) w32::PowerNoteCreated(path.host);
     auto* file = new FileObject(fd, info, desiredAccess & (GENERIC_READ | GENERIC_WRITE), shareMode, path.host);
     file->writeFault = w32::TakeWriteFault(path.host);
+    file->writeThrough = (flagsAndAttributes & FILE_FLAG_WRITE_THROUGH) != 0;
     bool reopened = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
     SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return w32::RegisterHandle(file);
@@ -174,16 +191,29 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
     w32::WriteFault& fault = file->writeFault;
     if (fault.active && fault.budget < allowed) allowed = DWORD(fault.budget);
     const auto* in = static_cast<const char*>(buffer);
+    // The power-loss model learns which bytes are not yet on disk.
+    w32::PowerCall power;
+    const int64_t start = power ? w32::CurrentHostIo().seek(file->fd, 0, SEEK_CUR) : 0;
+    auto noteWritten = [&] {
+        if (!power || *bytesWritten == 0) return;
+        file->wrote = true;
+        w32::PowerNoteWrite(file->fd, file->device, file->inode, file->hostPath, start, *bytesWritten);
+        if (file->writeThrough) w32::PowerNoteFileFlushed(file->device, file->inode, file->hostPath);
+    };
     // Invariant: *bytesWritten bytes are in the file.
     while (*bytesWritten < allowed) {
         int64_t n = w32::CurrentHostIo().write(file->fd, in + *bytesWritten, allowed - *bytesWritten);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
+            noteWritten();
             if (fault.active) fault.budget -= *bytesWritten;
             return FailBool(n < 0 ? w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT) : ERROR_WRITE_FAULT);
         }
         *bytesWritten += DWORD(n);
     }
+    if (file->writeThrough && !power && *bytesWritten > 0 && w32::CurrentHostIo().sync(file->fd) != 0)
+        return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+    noteWritten();
     if (fault.active) {
         fault.budget -= allowed;
         // A process killed in the middle of a file: what was written stays.
@@ -251,11 +281,19 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle) {
     FileObject* file = LookupFile(handle);
     if (!file) return FALSE;
     if (!(file->access & GENERIC_WRITE)) return FailBool(ERROR_ACCESS_DENIED);
+    w32::PowerCall power;
+    w32::PowerEvent();
     bool killAfter = false;
     if (DWORD injected = w32::TakeFlushFault(file->hostPath, &killAfter)) return FailBool(injected);
+    // The power-loss model keeps its own account of what is on disk; the
+    // host's sync would only cost time then.
     const w32::HostIo& io = w32::CurrentHostIo();
-    if ((file->isVolume ? io.syncVolume(file->fd) : io.sync(file->fd)) != 0)
+    if (!power && (file->isVolume ? io.syncVolume(file->fd) : io.sync(file->fd)) != 0)
         return FailBool(w32::ErrorFromErrno(errno, ERROR_WRITE_FAULT));
+    if (file->isVolume)
+        w32::PowerNoteVolumeFlushed(char(file->hostPath[4] & ~0x20));
+    else
+        w32::PowerNoteFileFlushed(file->device, file->inode, file->hostPath);
     // Killed once the bytes are on disk, before the caller learns it.
     if (killAfter) w32::KillProcessNow();
     return TRUE;

@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "env_faults.h"
 #include "host_paths.h"
 #include "open_files.h"
+#include "power_cut.h"
 #include "win32/errors.h"
 #include "win32/files.h"
 #include "win32/hostio.h"
@@ -37,8 +39,11 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName) {
     if (!StatPath(fileName, &path, &info)) return FALSE;
     if (S_ISDIR(info.st_mode) || w32::IsReadOnly(info)) return FailBool(ERROR_ACCESS_DENIED);
     if (!w32::DeleteSharingAllows(info.st_dev, info.st_ino)) return FailBool(ERROR_SHARING_VIOLATION);
+    w32::PowerCall power;
+    w32::PowerKept kept = w32::PowerKeep(path.host);
     if (w32::CurrentHostIo().unlink(path.host.c_str()) != 0)
         return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    w32::PowerNoteDeleted(path.host, std::move(kept));
     return TRUE;
 }
 
@@ -72,9 +77,12 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         return FailBool(ERROR_PATH_NOT_FOUND);
     }
     if (!w32::DeleteSharingAllows(fromInfo.st_dev, fromInfo.st_ino)) return FailBool(ERROR_SHARING_VIOLATION);
+    w32::PowerCall power;
+    w32::PowerEvent();
+    w32::PowerKept replaced = w32::PowerKeep(target);
     if (w32::CurrentHostIo().rename(from.host.c_str(), target.c_str()) != 0)
         return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
-    if (flags & MOVEFILE_WRITE_THROUGH) {
+    if ((flags & MOVEFILE_WRITE_THROUGH) && !power) {
         // The move is on disk before the call returns: the folder that now
         // names the file is synced.
         const std::string folder = target.substr(0, target.rfind('/') + 1);
@@ -83,6 +91,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags
         if (fd >= 0) close(fd);
         if (!synced) return FailBool(ERROR_WRITE_FAULT);
     }
+    w32::PowerNoteMoved(from.host, target, std::move(replaced), flags & MOVEFILE_WRITE_THROUGH);
     return TRUE;
 }
 
@@ -92,8 +101,10 @@ BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) {
     struct stat info;
     if (w32::StatResolved(path, &info)) return FailBool(path.isRoot ? ERROR_ACCESS_DENIED : ERROR_ALREADY_EXISTS);
     if (!path.parentExists) return FailBool(ERROR_PATH_NOT_FOUND);
+    w32::PowerCall power;
     if (w32::CurrentHostIo().mkdir(path.host.c_str(), 0777) != 0)
         return FailBool(errno == EEXIST ? ERROR_ALREADY_EXISTS : w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    w32::PowerNoteFolder(path.host, true);
     return TRUE;
 }
 
@@ -103,9 +114,11 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
     if (!StatPath(pathName, &path, &info)) return FALSE;
     if (!S_ISDIR(info.st_mode)) return FailBool(ERROR_DIRECTORY);
     if (path.isRoot) return FailBool(ERROR_ACCESS_DENIED);
+    w32::PowerCall power;
     if (w32::CurrentHostIo().rmdir(path.host.c_str()) != 0)
         return FailBool(errno == EEXIST || errno == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY
                                                               : w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    w32::PowerNoteFolder(path.host, false);
     return TRUE;
 }
 
@@ -123,6 +136,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
     w32::HostPath path;
     struct stat info;
     if (!StatPath(fileName, &path, &info)) return FALSE;
+    w32::PowerCall power;
+    w32::PowerKept before = w32::PowerKeep(path.host);
     mode_t permissions = info.st_mode & 07777;
     permissions = (fileAttributes & FILE_ATTRIBUTE_READONLY) ? (permissions & ~mode_t(0222))
                                                              : (permissions | S_IWUSR);
@@ -130,6 +145,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD fileAttributes) {
         return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
     if (!w32::StoreDosAttributes(path.host, fileAttributes))
         return FailBool(w32::ErrorFromErrno(errno, ERROR_ACCESS_DENIED));
+    w32::PowerNoteAttributes(path.host, std::move(before));
     return TRUE;
 }
 

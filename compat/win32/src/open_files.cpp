@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host_paths.h"
+#include "power_cut.h"
 #include "win32/errors.h"
 #include "win32/files.h"
 #include "win32/hostio.h"
@@ -47,6 +48,7 @@ FileObject::~FileObject() {
 }
 
 bool FileObject::Close() {
+    if (wrote) PowerEvent();
     if (CurrentHostIo().close(fd) == 0) return true;
     SetLastError(ErrorFromErrno(errno, ERROR_GEN_FAILURE));
     return false;

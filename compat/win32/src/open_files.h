@@ -34,6 +34,8 @@ public:
     std::string hostPath;
     WriteFault writeFault;
     bool isVolume = false;  // a whole volume ("\\.\X:"): only FlushFileBuffers works
+    bool wrote = false;     // wrote through this handle while the power-loss model runs
+    bool writeThrough = false;  // opened with FILE_FLAG_WRITE_THROUGH
 };
 
 // Held by an open from its sharing check to the new file's registration, so

@@ -45,7 +45,9 @@ constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x00000100;
 constexpr DWORD FILE_ATTRIBUTE_COMPRESSED = 0x00000800;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 
-// Flags of CreateFileA (the caching hints are accepted and ignored).
+// Flags of CreateFileA (the caching hints are accepted and ignored; writes
+// through a write-through handle are synced before WriteFile returns).
+constexpr DWORD FILE_FLAG_WRITE_THROUGH = 0x80000000u;
 constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000;
 constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000;
@@ -106,6 +108,32 @@ constexpr UINT DRIVE_REMOVABLE = 2;
 constexpr UINT DRIVE_FIXED = 3;
 constexpr UINT DRIVE_REMOTE = 4;
 UINT WINAPI GetDriveTypeA(LPCSTR rootPathName);
+
+// Volumes: each drive is one volume with a serial number of its own, also
+// where two drives map the same host folder. A file or folder belongs to the
+// drive whose mapped folder holds it once links are followed (a game folder
+// that is a link into drive D's folder lies on D); one on no drive has a
+// serial of its host file system. Only the root "X:\" of a mapped drive
+// answers GetVolumeInformationA.
+BOOL WINAPI GetVolumeInformationA(LPCSTR rootPathName, LPSTR volumeNameBuffer, DWORD volumeNameSize,
+                                  LPDWORD volumeSerialNumber, LPDWORD maximumComponentLength,
+                                  LPDWORD fileSystemFlags, LPSTR fileSystemNameBuffer, DWORD fileSystemNameSize);
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+// A folder opens as a handle only with FILE_FLAG_BACKUP_SEMANTICS, as an
+// existing folder without write access; such a handle answers this call.
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 
 // Directory listings.
 typedef struct _WIN32_FIND_DATAA {

@@ -30,6 +30,11 @@
 //     (or of a volume handle whose device name contains it) fails with that
 //     error (a write the disk refused after accepting it); with "kill" the
 //     flush is done and then the process is killed.
+//   W32_FAULT_POWER="<n>[:drop]"
+//     the power goes at the n-th durability event (FlushFileBuffers, a move,
+//     the close of a handle that wrote): unflushed bytes read as zeros, and
+//     every change of names is kept, or with "drop" those not yet durable are
+//     undone; then the process is killed (the model: power_cut.cpp).
 //   W32_FAULT_THREAD="<times>[:<skip>]"
 //     after <skip> calls let through, <times> CreateThread calls fail
 //     (ERROR_NOT_ENOUGH_MEMORY).
