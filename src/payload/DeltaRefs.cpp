@@ -175,7 +175,9 @@ bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32
     }
     model->pieces = pieces;
     uint32_t* const first = pieces + 2 * model->pieceCount;
-    while ((model->imageSize >> model->shift) + 1 > kRefBuckets) ++model->shift;
+    // Counted in 64 bits: an image size of 2^32 - 1 would make 0 buckets.
+    model->shift = 0;
+    while ((uint64_t(model->imageSize) >> model->shift) + 1 > kRefBuckets) ++model->shift;
     model->buckets = (model->imageSize >> model->shift) + 1;
     for (uint32_t b = 0, k = 0; b < model->buckets; ++b) {
         while (k < model->pieceCount && pieces[2 * k] < uint64_t(b) << model->shift) ++k;
