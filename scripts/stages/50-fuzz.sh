@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (at -O1, as the sanitizers like it) and runs
-# each for QP_FUZZ_SECONDS (60) from its seed corpus, QP_JOBS at a time; any
+# each for QP_FUZZ_SECONDS (35) from its seed corpus, QP_JOBS at a time; any
 # crash, leak or sanitizer report fails the stage.
 set -euo pipefail
 source "$QP_ROOT/scripts/ensure-packages.sh"
@@ -11,7 +11,7 @@ cmake -S "$QP_ROOT" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" \
     "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" -DQP_FUZZ=ON -DQP_TESTS=OFF "${QP_BATCH_FLAGS[@]}" >/dev/null
 cmake --build "$build" -j "$QP_JOBS" --target fuzz_targets
-seconds="${QP_FUZZ_SECONDS:-60}"
+seconds="${QP_FUZZ_SECONDS:-35}"
 shopt -s nullglob
 targets=("$build"/tests/fuzz/fuzz_*)
 [ ${#targets[@]} -gt 0 ] || { echo "no fuzz targets built" >&2; exit 1; }

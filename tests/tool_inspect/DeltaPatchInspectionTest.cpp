@@ -19,6 +19,7 @@
 #include "MemoryFile.h"
 #include "RunPrefix.h"
 #include "TempDir.h"
+#include "ToolRun.h"
 #include "framework/LittleEndian.h"
 #include "payload/DeltaKey.h"
 #include "payload/LzssFile.h"
@@ -37,31 +38,7 @@ using Bytes = std::vector<uint8_t>;
 namespace deltapatch {
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string output;
-};
-
-ToolRun Tool(const std::string& args) {
-    FILE* pipe = popen((ShellCommandFor(QPTOOL) + " " + args + " 2>&1").c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
-}
-
-void Write(const fs::path& path, const Bytes& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-Bytes Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+using namespace inspecttest;
 
 const char kStrings[] =
     "[str]\r\nver = 10005\r\nvermin = 10003\r\ntitle = QUOR Patch\r\n"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "ToolRun.h"
 #include "MemoryFile.h"
 #include "RunPrefix.h"
 #include "BlockFileRaw.h"
@@ -29,33 +30,7 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string output;  // stdout and stderr
-};
-
-ToolRun Tool(const std::string& args) {
-    std::string command = ShellCommandFor(QPTOOL) + " " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
-}
-
-void Write(const fs::path& path, const Bytes& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-Bytes Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+using namespace inspecttest;
 
 // Compressible bytes, several blocks of them.
 Bytes Sample(size_t size) {
