@@ -40,14 +40,19 @@ std::vector<fs::path> Below(const std::string& folder, bool folders) {
 }
 
 // Copies every file below from but the skipped ones, and lists the folders
-// that hold anything and the files, each file with its size, whether it is writable and its
+// that hold one of those and the files, each file with its size, whether it is writable and its
 // hidden and system attributes.
 void RecordFolderTree(const std::string& from, const std::string& to, const std::set<std::string>& skipped) {
     std::ostringstream listing;
-    // Empty folders are left out: a killed run may have made the next batch's
-    // folders or not, as its threads went.
+    // Only folders that hold a recorded file are listed: a killed run may have
+    // made the next batch's folders (and their temporary files) or not, as
+    // its threads went.
+    std::set<std::string> holding;
+    for (const fs::path& file : Below(from, false))
+        if (!skipped.count(Lower(Slashed(file.string()))))
+            for (fs::path up = file.parent_path(); !up.empty(); up = up.parent_path()) holding.insert(up.string());
     for (const fs::path& folder : Below(from, true))
-        if (!fs::is_empty(fs::path(from) / folder)) listing << folder.string() << "/\n";
+        if (holding.count(folder.string())) listing << folder.string() << "/\n";
     for (const fs::path& file : Below(from, false)) {
         if (skipped.count(Lower(Slashed(file.string())))) continue;
         const std::string path = (fs::path(from) / file).string();
