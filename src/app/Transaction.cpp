@@ -107,7 +107,8 @@ void Undo(char kind, char existed, const char* target) {
     bool undone = false;
     if (Exists(kept)) {
         undone = MoveFileExA(kept, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    } else if (kind == 'F' && existed == '0') {
+    } else if (kind == 'F' && existed == '0' && Exists(target)) {
+        // Journaled before its move: only a file that was moved in is undone.
         RemovePartialFile(target);
         undone = true;
     }
