@@ -79,26 +79,34 @@ void CopyTree(const char* sourcePath) {
 
 bool UpdateAborted() { return s_aborted; }
 
-void ReportCopyFailure(const char* entryPath, bool pathFits) {
+bool AskUntilDone(const char* relative, bool (*retry)(const char* argument), const char* argument) {
     for (uint32_t asked = 0; !s_aborted; ++asked) {
         char text[kPathSize];
-        const FormatArg args[] = {FormatArg::String(RelativePart(entryPath))};
+        const FormatArg args[] = {FormatArg::String(relative)};
         FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
         int answer = AskCopyFailure(text, asked);
         if (answer == IDABORT) {
             AbortUpdate();
-            return;
+            return false;
         }
         if (answer == IDRETRY) {
-            if (pathFits && ProduceOneFile(entryPath)) return;
+            if (retry(argument)) return true;
             continue;
         }
         // Ignore skips the file. So does a box that failed to appear, and the
         // file is just as missing then: both leave the update incomplete.
         g_UpdateFailed = 1;
-        LogFileAction(FileAction::kSkipped, RelativePart(entryPath), 0);
-        return;
+        LogFileAction(FileAction::kSkipped, relative, 0);
+        return false;
     }
+    return false;
+}
+
+void ReportCopyFailure(const char* entryPath, bool pathFits) {
+    // A path that does not fit the buffers never gets written: Retry cannot help.
+    const auto produce = [](const char* entry) { return ProduceOneFile(entry) != 0; };
+    const auto never = [](const char*) { return false; };
+    AskUntilDone(RelativePart(entryPath), pathFits ? +produce : +never, entryPath);
 }
 
 void AbortUpdate() { s_aborted = true; }

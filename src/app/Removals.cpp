@@ -42,23 +42,8 @@ void RemoveOne(const char* target, const char* relative, bool listed) {
         return;
     }
     const uint32_t size = LoggedFileSize(target);
-    for (uint32_t asked = 0;; ++asked) {
-        if (SetAsideForRemoval(target)) {
-            LogFileAction(FileAction::kRemoved, relative, size);
-            return;
-        }
-        char text[kPathSize];
-        const FormatArg args[] = {FormatArg::String(relative)};
-        FormatText(text, kPathSize, LookupText("errcopy"), args, 1);
-        int answer = AskCopyFailure(text, asked);
-        if (answer == IDABORT) {
-            AbortUpdate();
-            return;
-        }
-        if (answer == IDRETRY) continue;
-        g_UpdateFailed = 1;
-        return;
-    }
+    if (SetAsideForRemoval(target) || AskUntilDone(relative, SetAsideForRemoval, target))
+        LogFileAction(FileAction::kRemoved, relative, size);
 }
 
 }  // namespace

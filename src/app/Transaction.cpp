@@ -42,9 +42,7 @@ bool WithSuffix(const char* target, const char* suffix, char* path) {
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool Append(const char* kind, const char* path) {
-    const char* relative = path;
-    const size_t folder = std::strlen(g_GameFolder);
-    if (std::strncmp(path, g_GameFolder, folder) == 0) relative += folder;
+    const char* relative = GameRelativePart(path);
     char line[kPathSize + 8];
     if (!CopyText(line, sizeof line, kind) || !AppendText(line, sizeof line, relative) ||
         !AppendText(line, sizeof line, "\r\n"))

@@ -42,6 +42,11 @@ bool TargetPathsOf(const char* sourcePath, char* target, char* partial);
 // a box that did not appear, marks the update incomplete. Once aborted, it
 // asks nothing more.
 void ReportCopyFailure(const char* entryPath, bool pathFits);
+// The same box about the game file named relative, whatever the change that
+// failed: retry(argument) is tried again at each Retry. True once it succeeds;
+// false after Abort (AbortUpdate) or Ignore (the update incomplete, the file
+// logged as skipped).
+bool AskUntilDone(const char* relative, bool (*retry)(const char* argument), const char* argument);
 // Abort: the file work stops (nothing is written or moved in after it); the
 // worker then undoes every change of the run and ends the dialog, and the
 // main thread shows "errnotcomplete" and ends the process.
