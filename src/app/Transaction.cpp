@@ -13,6 +13,7 @@
 #include "app/RunLog.h"
 #include "app/SafeFormat.h"
 #include "file/MountTable.h"
+#include "file/PlainFileName.h"
 #include "framework/AsciiText.h"
 #include "pools/DefaultPools.h"
 
@@ -157,8 +158,13 @@ void Replay(char* text, void (*step)(char kind, char existed, const char* target
         const bool twoLetters = kind == 'F';
         const char* relative = line + (twoLetters ? 3 : 2);
         if ((kind != 'F' && kind != 'D' && kind != 'X') || stop - line < (twoLetters ? 4 : 3)) continue;
+        // Only a path the patch could have written is followed: a damaged or
+        // planted journal never reaches outside the game folder.
+        char name[kPathSize];
+        if (!CopyText(name, kPathSize, relative)) continue;
+        for (size_t n = std::strlen(name); n && name[n - 1] == '\\';) name[--n] = '\0';
         char target[kPathSize];
-        if (CopyText(target, kPathSize, g_GameFolder) && AppendText(target, kPathSize, relative))
+        if (IsPatchFilePath(name) && CopyText(target, kPathSize, g_GameFolder) && AppendText(target, kPathSize, name))
             step(kind, line[1], target);
     }
     // The journal goes last, once what it undid is on disk.

@@ -273,6 +273,21 @@ std::vector<Scenario> CopyFailures() {
 std::vector<Scenario> ConfinedWrites() {
     std::vector<Scenario> all;
     {
+        // A journal beside the game (damaged, or planted) whose lines climb
+        // out of the game folder and back: the next run follows none of
+        // them, and the journal goes.
+        Scenario s = Installed("JournalClimbingOutOfTheGameFolder");
+        s.gameFiles.push_back({"QuorPatch.~qj", "QPJ 00010001 00010005\r\nF0 ..\\Quor\\maps\\kingsfall.map\r\n"
+                                                "F0 ..\\Quor\\readme.txt\r\nD ..\\..\\Games\r\n"});
+        s.answers = {"no"};
+        s.boxes = {Welcome2Box("1.01", "no")};
+        s.exitCode = -1;
+        s.sweeps = true;
+        s.removed = {"QuorPatch.~qj"};
+        for (const FileSpec& file : s.patchFiles) s.notCopied.push_back(file.path);
+        all.push_back(s);
+    }
+    {
         Scenario s = Installed("EntryClimbingOutOfTheGameFolder");
         s.extraEntries = {{"FILES\\..\\..\\EVIL.TXT", "evil"}};
         s.answers = {"yes", "ignore", "ok"};
