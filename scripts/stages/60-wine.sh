@@ -45,7 +45,8 @@ mkdir -p "$out/screenshots"
 # The Windows builds of the cross-build stage, in the same configuration, so
 # nothing is built twice: x86_64 whole in its cross-build folder (its unit
 # tests run below), and the shipped set in dist/ (scripts/release.sh, which
-# finds its builds done), whose i686 patcher is checked here too.
+# finds its builds done): the patches under Wine are built on its shipped
+# x86_64 patcher, and its i686 patcher is checked here too.
 export QP_WINE_PROBE="$out/probe.exe"
 export QP_WINE_DIALOG_UNITS="$out/dialog-units.exe" QP_WINE_SHOTS="$out/screenshots"
 filter=-PatcherUnderWine.*:PatcherOnScreen.*
@@ -59,9 +60,10 @@ if [ -n "$have_app" ]; then
     check_imports "$build/src/app/quorpatch.exe" x86_64-w64-mingw32-objdump
     bash "$QP_ROOT/scripts/release.sh" >/dev/null
     check_imports "$QP_ROOT/dist/windows-i686/quorpatch.exe" i686-w64-mingw32-objdump
+    check_imports "$QP_ROOT/dist/windows-x86_64/quorpatch.exe" x86_64-w64-mingw32-objdump
 fi
 if [ -n "$have_app" ]; then
-    export QP_WINE_PATCHER="$QP_ROOT/build/mingw-x86_64/src/app/quorpatch.exe"
+    export QP_WINE_PATCHER="$QP_ROOT/dist/windows-x86_64/quorpatch.exe"
     export QP_LINUX_PATCHER="$QP_ROOT/build/gcc/src/app/quorpatch"
     export QP_TOOL="$QP_ROOT/build/gcc/tools/qptool"
     export QP_SAMPLE_PATCH="$QP_ROOT/examples/sample-patch"
