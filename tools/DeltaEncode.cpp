@@ -626,3 +626,10 @@ std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::v
     MakeDeltaHeader(header, out.data());
     return out;
 }
+
+void AddDeltaSource(std::vector<uint8_t>* delta, const std::string& source) {
+    uint8_t* flags = delta->data() + 20;
+    flags[0] |= kDeltaSource;
+    const auto at = delta->insert(delta->begin() + kDeltaMaxHeaderSize, source.begin(), source.end());
+    delta->insert(at, uint8_t(source.size()));
+}

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "payload/Delta.h"
@@ -53,3 +54,8 @@ std::vector<uint8_t> EncodeDeltaPredicted(const uint8_t* old, size_t oldSize, co
                                           const std::vector<uint8_t>& refModel, unsigned threads = 0,
                                           uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests,
                                           const DeltaSegmenting& segmenting = {});
+
+// The delta rebuilding from the old file at source (a path below the game
+// folder, backslash-separated) rather than at the new file's own path: the
+// header's kDeltaSource field put in. The delta must carry digests.
+void AddDeltaSource(std::vector<uint8_t>* delta, const std::string& source);

@@ -3,6 +3,7 @@
 
 #include "Command.h"
 #include "DeltaEncode.h"
+#include "MovedSource.h"
 #include "PackNames.h"
 #include "PatchSources.h"
 
@@ -72,9 +73,11 @@ struct OldContent {
 // Each base's entries by relative path.
 using EntryIndex = std::vector<std::map<std::string, const DiffEntry*>>;
 
-// The deltas of one file, or why it goes whole.
-void PlanFile(const std::vector<GameBase>& bases, const EntryIndex& index, const std::string& newPath,
-              unsigned threads, ScratchFolder* keep, PlannedFile* file)
+// The deltas of one file, or why it goes whole: from each base's file at
+// oldKey in index (the file's own path, or the folded path of the old file it
+// was moved from, file->source).
+void PlanFile(const std::vector<GameBase>& bases, const EntryIndex& index, const std::string& oldKey,
+              const std::string& newPath, unsigned threads, ScratchFolder* keep, PlannedFile* file)
 {
     std::map<std::pair<uint32_t, uint32_t>, OldContent> olds;
     const std::vector<uint8_t> neu = ReadSourceFile(newPath);
@@ -86,13 +89,13 @@ void PlanFile(const std::vector<GameBase>& bases, const EntryIndex& index, const
         return;
     }
     for (size_t b = 0; b < bases.size(); ++b) {
-        const auto found = index[b].find(file->relative);
+        const auto found = index[b].find(oldKey);
         const DiffEntry* entry = found == index[b].end() ? nullptr : found->second;
         if (entry == nullptr || entry->kind == DiffEntry::kNew) {
             file->why = "not in " + bases[b].label;
             return;
         }
-        if (entry->kind != DiffEntry::kChanged)
+        if (entry->kind == DiffEntry::kSame)
             continue;
         const std::vector<uint8_t> old = ReadSourceFile(entry->oldPath);
         const std::pair<uint32_t, uint32_t> key(static_cast<uint32_t>(old.size()), Crc32(old.data(), old.size()));
@@ -105,11 +108,14 @@ void PlanFile(const std::vector<GameBase>& bases, const EntryIndex& index, const
     }
     for (const auto& [key, content] : olds) {
         const std::vector<uint8_t> old = ReadSourceFile(content.path);
-        const std::vector<uint8_t> delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), threads);
+        std::vector<uint8_t> delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), threads);
+        if (!file->source.empty())
+            AddDeltaSource(&delta, BackslashPath(file->source));
         if (file->compressed <= delta.size())
             file->compressed = std::max(file->compressed, CompressedSizeUpTo(neu, delta.size()));
         if (delta.size() >= file->compressed) {
-            file->why = "its delta from " + content.bases.front() + " (" + std::to_string(delta.size()) +
+            file->why = "its delta from " + (file->source.empty() ? "" : file->source + " of ") +
+                        content.bases.front() + " (" + std::to_string(delta.size()) +
                         " bytes) is not smaller than the file compressed";
             file->deltas.clear();
             return;
@@ -189,18 +195,42 @@ DeltaPlan PlanDeltas(const std::vector<GameBase>& bases, const std::string& newF
     // the same name rules as every build form, before any encoding.
     for (const std::string& relative : carried)
         CarriedPackName(newFolder, relative);
-    EntryIndex index(bases.size());
+    EntryIndex index(bases.size()), onlyOld(bases.size());
     for (size_t b = 0; b < bases.size(); ++b)
         for (const DiffEntry& entry : plan.diffs[b].entries)
             if (entry.kind != DiffEntry::kOnlyOld)
                 index[b][entry.relative] = &entry;
+            else
+                onlyOld[b][Folded(entry.relative)] = &entry;
+    // The files every base has and the new version lacks: where a new file
+    // no base has may have come from.
+    std::vector<MovedCandidate> gone;
+    for (const auto& [folded, entry] : onlyOld.front())
+        if (std::all_of(onlyOld.begin(), onlyOld.end(), [&](const auto& base) { return base.count(folded); }) &&
+            entry->relative.size() <= kDeltaMaxSource && WrittenPathProblem(BackslashPath(entry->relative)).empty())
+            gone.push_back({entry->relative, entry->size, entry->oldPath});
+    const MovedSources moved(std::move(gone));
     for (const std::string& relative : carried) {
         PlannedFile file;
         file.relative = relative;
+        const std::string newPath = (fs::path(newFolder) / relative).string();
         if (whole)
             file.why = "--whole";
         else
-            PlanFile(bases, index, (fs::path(newFolder) / relative).string(), threads, keep, &file);
+            PlanFile(bases, index, relative, newPath, threads, keep, &file);
+        const bool inNoBase = std::none_of(index.begin(), index.end(), [&](const auto& base) {
+            const auto found = base.find(relative);
+            return found != base.end() && found->second->kind != DiffEntry::kNew;
+        });
+        if (!whole && file.whole && inNoBase) {
+            if (const MovedCandidate* source = moved.Find(relative, ReadSourceFile(newPath))) {
+                file.source = source->relative;
+                file.why.clear();
+                PlanFile(bases, onlyOld, Folded(source->relative), newPath, threads, keep, &file);
+                if (file.whole)
+                    file.source.clear();
+            }
+        }
         if (file.whole)
             for (const DeltaPiece& piece : file.deltas)
                 if (!piece.path.empty())
@@ -236,6 +266,8 @@ void PrintDeltaPlan(const DeltaPlan& plan, const std::vector<GameBase>& bases, s
             std::string from;
             for (const std::string& label : piece.bases)
                 from += (from.empty() ? "" : ",") + label;
+            if (!file.source.empty())
+                from = file.source + " of " + from;
             std::fprintf(out, "delta     %s from %s: %llu bytes (whole file %u bytes)\n", file.relative.c_str(),
                          from.c_str(), static_cast<unsigned long long>(piece.size), file.newSize);
             ++deltas;

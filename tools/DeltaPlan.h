@@ -5,7 +5,9 @@
 // asked to, when some base lacks it, when its pack name leaves no room for
 // the delta tree, when two different old contents share size and CRC-32, or
 // when one of its deltas is not smaller than the compressed whole file
-// (the whole file then serves every base). Memory holds one file pair at a
+// (the whole file then serves every base). A file no base has at its path
+// goes as deltas from the old file it was moved from, if one is found
+// (MovedSource.h) and its deltas pass the same test. Memory holds one file pair at a
 // time; the deltas go to a scratch folder as they are made.
 #pragma once
 
@@ -32,6 +34,7 @@ struct PlannedFile {
     uint32_t newSize = 0, newCrc = 0;
     uint64_t compressed = 0;         // the whole file compressed, as far as it was measured
     std::vector<DeltaPiece> deltas;  // empty when whole
+    std::string source;              // the old file's path, when moved from another (MovedSource.h)
 };
 
 struct DeltaPlan {

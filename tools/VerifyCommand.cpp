@@ -68,7 +68,12 @@ std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>&
             if (!delta.fault.empty()) return "the delta " + delta.name + " is damaged: " + delta.fault;
         }
         *faulty = &file.deltas.front();  // what the old file is held against
-        const std::string path = BaseFile(base.folder, relative);
+        // Deltas from another path read the old file there when the base
+        // lacks the file itself, as the patcher does.
+        std::string path = BaseFile(base.folder, relative);
+        for (const PackDelta& delta : file.deltas)
+            if (path.empty() && delta.header.source[0])
+                path = BaseFile(base.folder, delta.header.source);
         CHostReadFile old(path);
         if (path.empty() || !old.isOpen) {
             if (file.whole) { ++whole; continue; }

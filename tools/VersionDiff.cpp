@@ -15,8 +15,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string Folded(std::string text)
 {
     for (char& c : text)
@@ -24,6 +22,8 @@ std::string Folded(std::string text)
             c = static_cast<char>(c - 'A' + 'a');
     return text;
 }
+
+namespace {
 
 struct Tree {
     std::map<std::string, TreeFile> files; // by folded relative path
@@ -190,6 +190,12 @@ std::vector<RemovedFile> PlanRemovals(const std::vector<DiffPlan>& diffs, const 
     return removals;
 }
 
+std::string BackslashPath(std::string relative)
+{
+    std::replace(relative.begin(), relative.end(), '/', '\\');
+    return relative;
+}
+
 std::string RemoveListText(const std::vector<RemovedFile>& removals)
 {
     std::string text;
@@ -197,9 +203,7 @@ std::string RemoveListText(const std::vector<RemovedFile>& removals)
         for (const auto& [size, crc] : file.contents) {
             char key[kDeltaKeyLength + 1];
             FormatDeltaKey(size, crc, key);
-            std::string path = file.relative;
-            std::replace(path.begin(), path.end(), '/', '\\');
-            text += std::string(key) + " " + path + "\r\n";
+            text += std::string(key) + " " + BackslashPath(file.relative) + "\r\n";
         }
     return text;
 }

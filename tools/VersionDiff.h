@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+// A name as Windows compares it: the ASCII letters folded to lower case.
+std::string Folded(std::string text);
+
 struct DiffEntry {
     enum Kind { kNew, kChanged, kSame, kOnlyOld, kConflict } kind;
     std::string relative; // '/'-separated, as written in the new folder (the old one for kOnlyOld)
@@ -44,6 +47,8 @@ DiffPlan PlanVersionDiff(const std::string& oldFolder, const std::string& newFol
 // the game folder, any letter case, '/' or '\\'; a folder keeps everything
 // below it). ToolError for a keep that keeps nothing.
 std::vector<RemovedFile> PlanRemovals(const std::vector<DiffPlan>& diffs, const std::vector<std::string>& keep);
+// A '/'-separated relative path as the patcher names it, with backslashes.
+std::string BackslashPath(std::string relative);
 // The pack's removal list (payload/RemoveList.h), "" when nothing is removed.
 std::string RemoveListText(const std::vector<RemovedFile>& removals);
 // "remove    <path> (...)" for a removed file, "stays     <path> (why)" for

@@ -5,6 +5,8 @@
 // file, which is put in place as a copied file is.
 #include "app/DeltaTarget.h"
 
+#include <cstring>
+
 #include "app/AppState.h"
 #include "app/CopyBatch.h"
 #include "app/HelperThread.h"
@@ -71,11 +73,15 @@ bool MeasureFile(CFile* file, DeltaContent* content) {
 enum class Match { kNone, kAlreadyNew, kDelta };
 
 // Looks through the folder's deltas for the installed content: kAlreadyNew
-// when it is the new content, kDelta with the path of the delta keyed by it
-// (its SHA-256 too, when the delta carries digests). Entries whose name or
-// header does not read, or whose header contradicts the name, are passed
-// over.
-Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* deltaPath, uint32_t* newSize = nullptr) {
+// when it is the new content (only when mayBeNew: the file is the target
+// itself), kDelta with the path of the delta keyed by it (its SHA-256 too,
+// when the delta carries digests). Without content it only reads the
+// headers. source (null: not asked) gets the path below the game folder that
+// the deltas rebuild from, when it is another than the target's. Entries
+// whose name or header does not read, or whose header contradicts the name,
+// are passed over.
+Match FindDelta(const char* deltaFolder, const DeltaContent* content, bool mayBeNew, char* deltaPath,
+                uint32_t* newSize, char* source) {
     char directory[kPathSize];
     if (!CopyText(directory, kPathSize, deltaFolder) || !AppendText(directory, kPathSize, "\\")) return Match::kNone;
     Match match = Match::kNone;
@@ -93,11 +99,13 @@ Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* delt
             bool sound = !ReadDeltaHeader(delta, &header) && header.oldSize == oldSize && header.oldCrc == oldCrc;
             delete delta;
             if (!sound) continue;
-            if (IsDeltaNew(header, content)) {
+            if (source && header.source[0]) CopyText(source, kPathSize, header.source);
+            if (!content) continue;
+            if (mayBeNew && IsDeltaNew(header, *content)) {
                 match = Match::kAlreadyNew;
                 break;
             }
-            if (IsDeltaOld(header, content) && match == Match::kNone) {
+            if (IsDeltaOld(header, *content) && match == Match::kNone) {
                 CopyText(deltaPath, kPathSize, entry);
                 if (newSize) *newSize = header.newSize;
                 match = Match::kDelta;
@@ -108,9 +116,35 @@ Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* delt
     return match;
 }
 
+// Finds the installed file a delta folder rebuilds from, measuring it into
+// content: the target itself, or, for deltas from another path, the source
+// they name. A source that this run has already replaced or removed has its
+// old bytes kept beside it (Transaction.h): that copy is tried first, so the
+// rebuild reads the old bytes in whatever order the run touches the files.
+// oldPath gets the file matched (failing, the target or the source); unread:
+// a file there could not be read.
+Match FindOldFile(const char* deltaFolder, const char* target, char* oldPath, char* deltaPath, uint32_t* newSize,
+                  DeltaContent* content, bool* unread) {
+    char source[kPathSize] = "";
+    CopyText(oldPath, kPathSize, target);
+    const bool there = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
+    *unread = there && !MeasureGameContent(target, content);
+    if (*unread) return Match::kNone;
+    Match match = FindDelta(deltaFolder, there ? content : nullptr, true, deltaPath, newSize, source);
+    for (int kept = 1; match == Match::kNone && source[0] && kept >= 0; --kept) {
+        if (!CopyText(oldPath, kPathSize, g_GameFolder) || !AppendText(oldPath, kPathSize, source) ||
+            (kept && !AppendText(oldPath, kPathSize, kKeptFileSuffix)))
+            return Match::kNone;
+        const bool read = MeasureGameContent(oldPath, content);
+        *unread = !kept && !read && GetFileAttributesA(oldPath) != INVALID_FILE_ATTRIBUTES;
+        if (read) match = FindDelta(deltaFolder, content, false, deltaPath, newSize, nullptr);
+    }
+    return match;
+}
+
 // Writes the new file into partial from the old file and the delta, flushed
 // when asked; false (partial removed) on any failure. *size: the new size.
-bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* partial, bool flush,
+bool Rebuild(CFile* old, const char* oldPath, const char* deltaPath, const char* partial, bool flush,
              uint32_t* size) {
     CFile* delta = g_FileApi.Open(deltaPath, FM_READ, nullptr);
     if (!delta) return false;
@@ -121,7 +155,7 @@ bool Rebuild(CFile* old, const char* target, const char* deltaPath, const char* 
     // decodes; without one, this thread decodes them all. A delta in one
     // stream needs none.
     CFile* secondOld =
-        made && (header.flags & kDeltaSegments) ? g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr) : nullptr;
+        made && (header.flags & kDeltaSegments) ? g_FileApi.Open(oldPath, FM_READ | FM_SHARE_READ, nullptr) : nullptr;
     const DeltaHelper helper{{StartHelperThread, WaitHelperThread}, secondOld};
     CFile* out = made ? CreatePartialFile(partial) : nullptr;
     // The applier checks the new size, CRC-32 and SHA-256 of what it wrote;
@@ -154,24 +188,37 @@ bool TargetOfDelta(const char* deltaFolder, char* target, char* partial) {
            AppendText(target, kPathSize, relative) && PartialPathOf(target, partial);
 }
 
+// Makes the folders of a target from another path (its old file lies
+// elsewhere, its folder may be new): those of the delta folder's parent.
+void MakeFolderOf(const char* deltaFolder) {
+    char parent[kPathSize];
+    if (!CopyText(parent, kPathSize, deltaFolder)) return;
+    char* cut = std::strrchr(parent, '\\');
+    if (!cut) return;
+    *cut = '\0';
+    MakeTargetDir(parent);
+}
+
 // Rebuilds the game file of the delta folder into its temporary file,
 // flushed when asked.
 Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* partial, uint32_t* size) {
     const char* relative = DeltaRelativePart(deltaFolder);
     char deltaPath[kPathSize];
+    char oldPath[kPathSize];
     if (!TargetOfDelta(deltaFolder, target, partial)) return Outcome::kFailed;
-    CFile* old = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
-    if (!old) return Outcome::kFailed;
     DeltaContent content;
-    Match match = MeasureFile(old, &content) ? FindDelta(deltaFolder, content, deltaPath) : Match::kNone;
-    bool made =
-        match == Match::kDelta && JournalTarget(target) && Rebuild(old, target, deltaPath, partial, flush, size);
-    delete old;  // closed before it is replaced
+    bool unread = false;
+    const Match match = FindOldFile(deltaFolder, target, oldPath, deltaPath, nullptr, &content, &unread);
     if (match == Match::kAlreadyNew) {
         LogFileAction(FileAction::kAlreadyNew, relative, content.size);
         AddProgress(content.size);
         return Outcome::kAlreadyNew;
     }
+    if (match != Match::kDelta) return Outcome::kFailed;
+    if (std::strcmp(oldPath, target) != 0) MakeFolderOf(deltaFolder);
+    CFile* old = g_FileApi.Open(oldPath, FM_READ | FM_SHARE_READ, nullptr);
+    const bool made = old && JournalTarget(target) && Rebuild(old, oldPath, deltaPath, partial, flush, size);
+    delete old;  // closed before it is replaced
     if (made) AddProgress(*size);
     return made ? Outcome::kRebuilt : Outcome::kFailed;
 }
@@ -191,14 +238,16 @@ void PatchDeltaTree(const char* sourcePath) {
     s_rebuildPool = nullptr;
 }
 
-int ReadDeltaKeyOf(const char* deltaFolder, char* target, uint32_t* newSize) {
+int ReadDeltaKeyOf(const char* deltaFolder, char* target, char* oldPath, uint32_t* newSize) {
     char deltaPath[kPathSize];
     char partial[kPartialPathSize];
     DeltaContent content;
+    bool unread = false;
     *newSize = 0;
+    oldPath[0] = '\0';
     if (!TargetOfDelta(deltaFolder, target, partial)) return 0;
-    if (!MeasureGameContent(target, &content)) return GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES ? 0 : -1;
-    return FindDelta(deltaFolder, content, deltaPath, newSize) != Match::kNone;
+    const Match match = FindOldFile(deltaFolder, target, oldPath, deltaPath, newSize, &content, &unread);
+    return match != Match::kNone ? 1 : unread ? -1 : 0;
 }
 
 bool MeasureGameContent(const char* path, DeltaContent* content) {

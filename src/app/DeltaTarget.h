@@ -1,6 +1,8 @@
 // Files a patch carries as deltas (payload/DeltaKey.h): the pack folder
 // "DATA\Deltas\<path>" holds one delta per old content of the game file
-// <path>, each rebuilding the same new content. A file is rebuilt from the
+// <path>, each rebuilding the same new content. Deltas whose header names a
+// source (kDeltaSource) rebuild <path> from that other game file, which the
+// same patch usually removes (a renamed file). A file is rebuilt from the
 // installed file and the delta whose key (size and CRC-32, and the SHA-256
 // its header names) it matches, into the temporary file beside it, checked
 // against the new content's SHA-256, and put in place as a copied file is.
@@ -39,8 +41,10 @@ bool QueueOnePatch(const char* deltaFolder);
 // kPathSize bytes) as the update will: 1 when it has the new content
 // (*newSize 0: nothing is written) or a delta's key (*newSize: the rebuilt
 // file's size), 0 when it is missing or matches no key, -1 when it is there
-// but cannot be read.
-int ReadDeltaKeyOf(const char* deltaFolder, char* target, uint32_t* newSize);
+// but cannot be read. oldPath (kPathSize bytes) gets the file read for the
+// key: the target, or the source of deltas from another path (empty when
+// the target's name may not be written).
+int ReadDeltaKeyOf(const char* deltaFolder, char* target, char* oldPath, uint32_t* newSize);
 
 // Calls visit for every folder of the delta tree below sourcePath that
 // holds deltas (fits: its path fits the buffers).

@@ -84,12 +84,14 @@ void CheckCopies(const char* directory) {
 
 void CheckRebuild(const char* deltaFolder, bool fits) {
     char target[kPathSize];
+    char old[kPathSize];
     uint32_t newSize = 0;
     if (!fits) return;  // reported by the update, as before
     const char* relative = DeltaRelativePart(deltaFolder);
-    const int read = ReadDeltaKeyOf(deltaFolder, target, &newSize);
+    const int read = ReadDeltaKeyOf(deltaFolder, target, old, &newSize);
     if (read != 1) {
-        Fail(read ? Fault::kInUse : Fault::kNoMatch, relative);
+        // The file at fault: the target, or the source it is rebuilt from.
+        Fail(read ? Fault::kInUse : Fault::kNoMatch, old[0] ? old + std::strlen(g_GameFolder) : relative);
         return;
     }
     if (newSize) {

@@ -7,8 +7,9 @@
 //   12  4   new file's size
 //   16  4   new file's CRC-32
 //   20  4   flags: kDeltaRawLiterals, kDeltaFastCoding, kDeltaSegments,
-//           kDeltaDigests, kDeltaReferences (below; segments only with fast
-//           coding); any other bit or combination is refused
+//           kDeltaDigests, kDeltaReferences, kDeltaSource (below; segments
+//           only with fast coding, a source only with digests); any other
+//           bit or combination is refused
 //   24  ... the command stream, range coded (DeltaModel.h) to the delta's end
 //
 // With kDeltaDigests (every delta written today) the fixed fields go on:
@@ -18,6 +19,13 @@
 // it, and the edit passes through the rebuild into a result with the new
 // CRC-32 too); the digests cannot. An installed file is taken for the old
 // file, and a rebuild for the new one, only when the digests match as well.
+//
+// With kDeltaSource (a file whose old version lies at another path) the
+// digests are followed by a 1-byte length L (at least 1) and L bytes: the
+// old file's path below the game folder, backslash-separated, a path a
+// patch may write (IsPatchFilePath, PlainFileName.h); any other path makes
+// the delta damaged. The old file is then read from there, not from the new
+// file's own path. The fixed fields below count this field in.
 //
 // With kDeltaReferences (machine code) the fixed fields (digests included)
 // are followed by a 4-byte length N, at most kRefMaxModel, and N bytes of a
@@ -71,8 +79,12 @@ constexpr uint32_t kDeltaSegments = 4;
 constexpr uint32_t kDeltaDigests = 8;
 // The old file's machine-code references predicted (above).
 constexpr uint32_t kDeltaReferences = 16;
+// The old file read from another path, named in the header (above).
+constexpr uint32_t kDeltaSource = 32;
 constexpr uint32_t kDeltaKnownFlags =
-    kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests | kDeltaReferences;
+    kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests | kDeltaReferences | kDeltaSource;
+// The longest source path, bounded by its length byte.
+constexpr uint32_t kDeltaMaxSource = 255;
 constexpr uint32_t kDeltaMaxHeaderSize = kDeltaHeaderSize + 2 * kSha256Size;
 // The size of the fixed fields of a delta with these flags: where its stream
 // starts, or its reference model with kDeltaReferences.
@@ -99,14 +111,16 @@ struct DeltaHeader {
     uint32_t flags = 0;
     uint8_t oldDigest[kSha256Size] = {};  // with kDeltaDigests
     uint8_t newDigest[kSha256Size] = {};
+    char source[kDeltaMaxSource + 1] = {};  // with kDeltaSource; else empty
 };
 
-// The header's DeltaHeaderSize(header.flags) bytes.
+// The header's DeltaHeaderSize(header.flags) bytes (the source field, when
+// there is one, goes after them).
 void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaMaxHeaderSize]);
 
-// Reads the header (with its digests) from the delta's current position.
-// "BADDELTA" when it is short, its magic differs or it has a flag not known
-// here; a read error as given.
+// Reads the header (with its digests and source) from the delta's current
+// position. "BADDELTA" when it is short, its magic differs, it has a flag
+// not known here or its source is no patch file path; a read error as given.
 ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
 
 // A second reader of the old file and the threads to decode segments on: with

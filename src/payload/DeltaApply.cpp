@@ -1,6 +1,8 @@
 #include <cstring>
 
 #include "payload/Delta.h"
+
+#include "file/PlainFileName.h"
 #include "payload/DeltaModel.h"
 #include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
@@ -646,7 +648,8 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     if (error && error != ERR_EOF) return error;
     const uint32_t flags = Load32(bytes + 20);
     if (got != kDeltaHeaderSize || std::memcmp(bytes, kDeltaMagic, 4) != 0 || (flags & ~kDeltaKnownFlags) ||
-        ((flags & kDeltaSegments) && !(flags & kDeltaFastCoding)))
+        ((flags & kDeltaSegments) && !(flags & kDeltaFastCoding)) ||
+        ((flags & kDeltaSource) && !(flags & kDeltaDigests)))
         return ERR_BADDELTA;
     header->flags = Load32(bytes + 20);
     header->oldSize = Load32(bytes + 4);
@@ -661,7 +664,18 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     if (got != sizeof digests) return ERR_BADDELTA;
     std::memcpy(header->oldDigest, digests, kSha256Size);
     std::memcpy(header->newDigest, digests + kSha256Size, kSha256Size);
-    return nullptr;
+    header->source[0] = '\0';
+    if (!(flags & kDeltaSource)) return nullptr;
+    // The length byte and the path read as one field, into the buffer that
+    // holds kDeltaMaxSource + 1 bytes.
+    uint8_t length = 0;
+    got = 0;
+    error = delta->Read(&length, 1, &got);
+    if (!error && got == 1 && length) error = delta->Read(header->source, length, &got);
+    if (error && error != ERR_EOF) return error;
+    if (!length || got != length) return ERR_BADDELTA;
+    header->source[length] = '\0';
+    return std::strlen(header->source) == length && IsPatchFilePath(header->source) ? nullptr : ERR_BADDELTA;
 }
 
 // The reference model after the header, into pool memory (*block, to be
