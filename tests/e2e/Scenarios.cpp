@@ -387,6 +387,21 @@ Scenario WithRemovals(Scenario s) {
     return s;
 }
 
+// The engine renamed and moved between versions: bin\engine-1.3.dll, another
+// content in each base, is engine\engine-1.5.dll in 1.05. The patch rebuilds
+// the new name from the old one, removes the old name (after the rebuild has
+// read it) and the folder that leaves empty.
+const char kOldEngine[] = "bin\\engine-1.3.dll";
+Scenario WithRenamedEngine(Scenario s) {
+    const std::string engine = Bytes(80000, 13);
+    s.patchFiles.push_back({"engine\\engine-1.5.dll", engine});
+    s.bases[0].files.push_back({kOldEngine, WithTail(engine, 'e')});
+    s.bases[1].files.push_back({kOldEngine, WithTail(engine, 'f')});
+    s.gameFiles.push_back(s.bases[0].files.back());
+    s.removed = {kOldEngine, "bin\\"};
+    return s;
+}
+
 // Every base rebuilt; an installed map that matches no delta (modified by
 // the player) is found by the check before anything changes: Retry checks
 // again, Cancel ends the run with the game as it was.
@@ -494,6 +509,21 @@ std::vector<Scenario> DeltaPatches() {
         s.exitCode = -1;
         s.shortcuts = {};
         s.versionAfter.reset();
+        all.push_back(s);
+    }
+    {
+        // Renamed: rebuilt from its old name, which the patch then removes.
+        // An old name the player changed is found before anything changes.
+        all.push_back(WithRenamedEngine(DeltaInstalled("DeltaRenamedEngineRebuiltFromItsOldName", "1.03")));
+        Scenario s = WithRenamedEngine(DeltaInstalled("DeltaRenamedEngineChangedByThePlayerIsReported", "1.03"));
+        s.gameFiles.back().content = WithTail(s.gameFiles.back().content, 'p');
+        s.answers = {"yes", "cancel"};
+        s.boxes = {Welcome2Box("1.03", "yes"), NoMatch(kOldEngine, "cancel")};
+        s.exitCode = -1;
+        s.updateRan = false;
+        s.shortcuts = {};
+        s.versionAfter.reset();
+        s.removed.clear();
         all.push_back(s);
     }
     {
