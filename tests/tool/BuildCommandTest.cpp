@@ -614,17 +614,30 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
 
 TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
 {
-    // Only the map differs: nothing goes whole, and the patch still rebuilds it.
+    // Only the map differs, and a pack is renamed into another folder:
+    // nothing goes whole, the pack goes as a delta from its old path (the
+    // patch removes that), and the patch still rebuilds both.
     for (const char* version : {"1.03", "1.04", "new"}) {
         WriteText(root_ / version / "readme.txt", "QUOR");
         WriteText(root_ / version / "Sounds" / "intro.wav", Varied(30000, 9, 'o'));
     }
     fs::remove(root_ / "new" / "new.txt");
+    for (const char* version : {"1.03", "1.04"})
+        WriteText(root_ / version / "data" / "units-1.4.pak", Varied(40000, 5, 'u'));
+    WriteText(root_ / "new" / "packs" / "units-1.5.pak", Varied(40000, 5, 'v'));
     std::string message, out;
     ASSERT_EQ(BuildDelta({}, &message), 0) << message;
     ASSERT_EQ(Tool({"list", Out()}, &out), 0);
     EXPECT_EQ(out.find("FILES\\"), std::string::npos) << out;
     EXPECT_EQ(Count(out, "DELTAS\\MAPS\\BIG.MAP\\"), 2u) << out;
+    EXPECT_EQ(Count(out, "delta from data\\units-1.4.pak: old 40000 bytes"), 1u) << out;
+    EXPECT_NE(out.find("remove: data\\units-1.4.pak while"), std::string::npos) << out;
+    ASSERT_EQ(Tool({"diff", Bases()[0], Bases()[1], Bases()[2], Bases()[3], "--from", (root_ / "new").string()}, &out),
+              0);
+    EXPECT_NE(out.find("delta     packs/units-1.5.pak from data/units-1.4.pak of 1.03,1.04: "), std::string::npos)
+        << out;
+    ASSERT_EQ(Tool({"verify", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
+    EXPECT_NE(out.find("base 1.04: 2 files rebuilt with their CRC-32"), std::string::npos) << out;
     EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
 }
 
