@@ -204,6 +204,10 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         // Segments of a few kilobytes, each pair decoded on two threads.
         const DeltaSegmenting segmenting{2000 + rng() % 20000, 0};
         Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags, segmenting);
+        // Every other delta with digests from another path: read past its
+        // source as before.
+        const std::string source = round % 2 && (flags & kDeltaDigests) ? "Data\\engine-" + std::to_string(round) + ".dll" : "";
+        if (!source.empty()) AddDeltaSource(&delta, source);
         Bytes rebuilt;
         ASSERT_EQ(nullptr, Apply(old, delta, &rebuilt, Threads(round % 3), &reuse)) << "round " << round;
         ASSERT_EQ(neu, rebuilt) << "round " << round;
@@ -223,7 +227,8 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
             EXPECT_EQ(0, std::memcmp(digest, header.oldDigest, kSha256Size));
         }
         const bool segmented = (flags & kDeltaSegments) && neu.size() >= 2 * segmenting.size;
-        EXPECT_EQ(header.flags, segmented ? flags : flags & ~kDeltaSegments);
+        EXPECT_EQ(header.flags, (segmented ? flags : flags & ~kDeltaSegments) | (source.empty() ? 0 : kDeltaSource));
+        EXPECT_EQ(source, header.source);
     }
 }
 
@@ -531,7 +536,22 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     EXPECT_EQ(ERR_WRONGBASE, Apply(old, lie(4, uint32_t(old.size() + 1)), &out));
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(ERR_BADRESULT, Apply(old, lie(16, Crc32(neu.data(), neu.size()) ^ 1), &out));
-    for (uint32_t flags : {4u, 5u, 0x100u, 0x80000001u}) {
+    if (GetParam() & kDeltaDigests) {
+        // A source path the patch may not write, or cut short: refused
+        // before anything is written, nothing read past the delta's end.
+        const std::vector<Bytes> fields = {{0}, {5, '.', '.', '\\', 'x', 'y'}, {3, 'C', 'O', 'N'},
+                                           {4, 'a', 0, 'b', 'c'}, {2, '\\', 'a'}, {3, 'a', '\x7F', 'b'}};
+        for (size_t cut : {size_t(0), size_t(1)})
+            for (const Bytes& field : fields) {
+                Bytes damaged = delta;
+                damaged[20] |= kDeltaSource;
+                damaged.insert(damaged.begin() + kDeltaMaxHeaderSize, field.begin(), field.end());
+                if (cut) damaged.resize(kDeltaMaxHeaderSize + field.size() - cut);
+                EXPECT_EQ(ERR_BADDELTA, Apply(old, damaged, &out)) << field.size() << " " << cut;
+                EXPECT_TRUE(out.empty());
+            }
+    }
+    for (uint32_t flags : {4u, 5u, 0x100u, 0x80000001u, kDeltaSource | kDeltaRawLiterals}) {
         EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, flags), &out)) << flags;
         EXPECT_TRUE(out.empty());
     }
