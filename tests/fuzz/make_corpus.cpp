@@ -103,6 +103,15 @@ void DeltaSeeds() {
         Save("delta_apply", seed.first,
              EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1, kDeltaRawLiterals));
     }
+    // Deltas from another path: the source named after the digests.
+    for (const auto& seed : seeds) {
+        if (seed.first != "moved" && seed.first != "changed") continue;
+        std::vector<uint8_t> delta =
+            EncodeDelta(old.data(), old.size(), seed.second.data(), seed.second.size(), 1,
+                        kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests, {1500, 0});
+        AddDeltaSource(&delta, "Data\\engine-1.2.dll");
+        Save("delta_apply", "source-" + seed.first, delta);
+    }
     // The same edits against the old file with its references predicted.
     for (const auto& seed : seeds) {
         if (seed.first != "moved" && seed.first != "changed") continue;
