@@ -1,6 +1,8 @@
 #include "Scenarios.h"
 
 #include "CrcForge.h"
+#include "DeltaEncode.h"
+#include "payload/DeltaKey.h"
 
 #include <cstdio>
 #include <cstring>
@@ -636,6 +638,32 @@ std::vector<Scenario> UnattendedRuns() {
               std::string("rebuilt from a delta MAPS\\KINGSFALL.MAP, 60000 bytes"),
               std::string("rebuilt from a delta SOUNDS\\INTRO.WAV, 30000 bytes")})
             s.logLines.push_back(line);
+        for (const std::string& line : LogOfTheEnd(true, 0)) s.logLines.push_back(line);
+        all.push_back(s);
+    }
+    {
+        // A delta from another path whose source the same patch first
+        // replaces whole (a pack made by hand: the tool takes only sources
+        // the new version lacks). The rebuild reads the source's old bytes,
+        // kept beside it; the log tells it was rebuilt, which the applier
+        // does only with the new file's SHA-256.
+        Scenario s = Unattended(Complete("VerySilentDeltaFromAReplacedSourceReadsItsOldBytes"),
+                                std::string("/VERYSILENT") + kLogSwitch);
+        const std::string engine = Bytes(20000, 13), next = WithTail(engine, 'n');
+        s.patchFiles.insert(s.patchFiles.begin(), {kOldEngine, "engine 1.5 loader"});
+        s.gameFiles.push_back({kOldEngine, engine});
+        std::vector<uint8_t> delta = EncodeDelta(reinterpret_cast<const uint8_t*>(engine.data()), engine.size(),
+                                                 reinterpret_cast<const uint8_t*>(next.data()), next.size(), 1);
+        AddDeltaSource(&delta, kOldEngine);
+        char key[kDeltaKeyLength + 1];
+        FormatDeltaKey(uint32_t(engine.size()), Crc32(engine.data(), engine.size()), key);
+        s.extraEntries = {{std::string("DELTAS\\ENGINE\\ENGINE-1.5.DLL\\") + key, std::string(delta.begin(), delta.end())}};
+        std::vector<FileSpec> files = s.patchFiles;
+        files.push_back({"engine\\engine-1.5.dll", next});
+        s.logLines = LogUntilTheFiles("1.01", files);
+        s.logLines.push_back(Replaced(s, kOldEngine));
+        for (const std::string& path : WriteOrder(false)) s.logLines.push_back(Replaced(s, path));
+        s.logLines.push_back("rebuilt from a delta ENGINE\\ENGINE-1.5.DLL, 20000 bytes");
         for (const std::string& line : LogOfTheEnd(true, 0)) s.logLines.push_back(line);
         all.push_back(s);
     }
