@@ -223,7 +223,7 @@ DeltaPlan PlanDeltas(const std::vector<GameBase>& bases, const std::string& newF
             return found != base.end() && found->second->kind != DiffEntry::kNew;
         });
         if (!whole && file.whole && inNoBase) {
-            if (const MovedCandidate* source = moved.Find(relative, ReadSourceFile(newPath))) {
+            if (const MovedCandidate* source = moved.Find(relative, newPath)) {
                 file.source = source->relative;
                 file.why.clear();
                 PlanFile(bases, onlyOld, Folded(source->relative), newPath, threads, keep, &file);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <iterator>
 
 namespace {
@@ -94,11 +95,11 @@ MovedSources::MovedSources(std::vector<MovedCandidate> candidates) : all_(std::m
             std::sort(list.begin(), list.end(), [this](size_t a, size_t b) { return all_[a].size < all_[b].size; });
 }
 
-const MovedCandidate* MovedSources::Find(const std::string& relative, const std::vector<uint8_t>& neu) const
+const MovedCandidate* MovedSources::Find(const std::string& relative, const std::string& newPath) const
 {
     std::string name, stem;
     NameKeys(relative, &name, &stem);
-    const uint64_t size = neu.size();
+    const uint64_t size = std::filesystem::file_size(newPath);
     const auto near = [&](uint64_t other) { return other <= 2 * size && size <= 2 * other; };
     // The closest sizes of a list in order of size, outward from the new size.
     std::vector<size_t> chosen;
@@ -128,6 +129,7 @@ const MovedCandidate* MovedSources::Find(const std::string& relative, const std:
     take(byStem_, stem);
     if (chosen.empty())
         return nullptr;
+    const std::vector<uint8_t> neu = ReadSourceFile(newPath);
     uint32_t every = 64;
     while (every < size / kSamplesPerFile)
         every *= 2;

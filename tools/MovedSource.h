@@ -36,8 +36,9 @@ struct MovedCandidate {
 class MovedSources {
 public:
     explicit MovedSources(std::vector<MovedCandidate> candidates);
-    // The source of the new file at relative (its bytes neu); null for none.
-    const MovedCandidate* Find(const std::string& relative, const std::vector<uint8_t>& neu) const;
+    // The source of the new file at relative (read from newPath only when
+    // some candidate's name and size fit); null for none.
+    const MovedCandidate* Find(const std::string& relative, const std::string& newPath) const;
 
 private:
     std::vector<MovedCandidate> all_;
