@@ -25,10 +25,11 @@
 // old file's path below the game folder, backslash-separated, a path a
 // patch may write (IsPatchFilePath, PlainFileName.h); any other path makes
 // the delta damaged. The old file is then read from there, not from the new
-// file's own path. The fixed fields below count this field in.
+// file's own path (a file renamed or moved between versions). Whatever
+// follows the digests below follows this field instead.
 //
-// With kDeltaReferences (machine code) the fixed fields (digests included)
-// are followed by a 4-byte length N, at most kRefMaxModel, and N bytes of a
+// With kDeltaReferences (machine code) the fixed fields (digests and source
+// included) are followed by a 4-byte length N, at most kRefMaxModel, and N bytes of a
 // reference model (DeltaRefs.h), then the stream or segments as below: the
 // old file is read with the model's references predicted, its old bytes
 // being those rewritten ones. A model that breaks its rules makes the delta
