@@ -112,7 +112,9 @@ struct DeltaHeader {
     uint32_t flags = 0;
     uint8_t oldDigest[kSha256Size] = {};  // with kDeltaDigests
     uint8_t newDigest[kSha256Size] = {};
-    char source[kDeltaMaxSource + 1] = {};  // with kDeltaSource; else empty
+    // With kDeltaSource; else empty once ReadDeltaHeader has begun. Left
+    // out of the zeroing: a header is read before it is used.
+    char source[kDeltaMaxSource + 1];
 };
 
 // The header's DeltaHeaderSize(header.flags) bytes (the source field, when

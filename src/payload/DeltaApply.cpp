@@ -642,6 +642,7 @@ void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaMaxHeaderSize]
 }
 
 ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
+    header->source[0] = '\0';
     uint8_t bytes[kDeltaHeaderSize];
     uint32_t got = 0;
     ErrorCode error = delta->Read(bytes, kDeltaHeaderSize, &got);
@@ -664,7 +665,6 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     if (got != sizeof digests) return ERR_BADDELTA;
     std::memcpy(header->oldDigest, digests, kSha256Size);
     std::memcpy(header->newDigest, digests + kSha256Size, kSha256Size);
-    header->source[0] = '\0';
     if (!(flags & kDeltaSource)) return nullptr;
     // The length byte and the path read as one field, into the buffer that
     // holds kDeltaMaxSource + 1 bytes.
