@@ -86,13 +86,16 @@ MovedSources::MovedSources(std::vector<MovedCandidate> candidates) : all_(std::m
     for (size_t i = 0; i < all_.size(); ++i) {
         std::string name, stem;
         NameKeys(all_[i].relative, &name, &stem);
+        names_.push_back(name);
         byName_[name].push_back(i);
         if (!stem.empty())
             byStem_[stem].push_back(i);
     }
-    for (auto* index : {&byName_, &byStem_})
-        for (auto& [key, list] : *index)
-            std::sort(list.begin(), list.end(), [this](size_t a, size_t b) { return all_[a].size < all_[b].size; });
+    const auto bySize = [this](size_t a, size_t b) { return all_[a].size < all_[b].size; };
+    for (auto& [key, list] : byName_)
+        std::sort(list.begin(), list.end(), bySize);
+    for (auto& [key, list] : byStem_)
+        std::sort(list.begin(), list.end(), [this](size_t a, size_t b) { return names_[a] < names_[b]; });
 }
 
 const MovedCandidate* MovedSources::Find(const std::string& relative, const std::string& newPath) const
@@ -101,32 +104,37 @@ const MovedCandidate* MovedSources::Find(const std::string& relative, const std:
     NameKeys(relative, &name, &stem);
     const uint64_t size = std::filesystem::file_size(newPath);
     const auto near = [&](uint64_t other) { return other <= 2 * size && size <= 2 * other; };
-    // The closest sizes of a list in order of size, outward from the new size.
     std::vector<size_t> chosen;
-    const auto take = [&](const std::map<std::string, std::vector<size_t>>& index, const std::string& key) {
-        const auto found = key.empty() ? index.end() : index.find(key);
-        if (found == index.end())
-            return;
-        const std::vector<size_t>& list = found->second;
+    const auto choose = [&](size_t i) {
+        if (near(all_[i].size) && std::find(chosen.begin(), chosen.end(), i) == chosen.end())
+            chosen.push_back(i);
+    };
+    // The same name: the closest sizes, outward from the new size.
+    const auto named = byName_.find(name);
+    if (named != byName_.end()) {
+        const std::vector<size_t>& list = named->second;
         auto above = std::lower_bound(list.begin(), list.end(), size,
                                       [this](size_t i, uint64_t s) { return all_[i].size < s; });
         auto below = above;
-        // A side ends at its first size out of range: those past it are too.
-        bool upOpen = true, downOpen = true;
-        while (chosen.size() < kMovedSampled) {
-            upOpen = upOpen && above != list.end() && near(all_[*above].size);
-            downOpen = downOpen && below != list.begin() && near(all_[*std::prev(below)].size);
-            if (!upOpen && !downOpen)
-                break;
-            const bool up =
-                upOpen && (!downOpen || all_[*above].size - size <= size - all_[*std::prev(below)].size);
-            const size_t i = up ? *above++ : *--below;
-            if (std::find(chosen.begin(), chosen.end(), i) == chosen.end())
-                chosen.push_back(i);
+        for (size_t n = 0; n < kMovedSampled && (above != list.end() || below != list.begin()); ++n) {
+            const bool up = below == list.begin() ||
+                            (above != list.end() && all_[*above].size - size <= size - all_[*std::prev(below)].size);
+            choose(up ? *above++ : *--below);
         }
-    };
-    take(byName_, name);
-    take(byStem_, stem);
+    }
+    // The same stem: the neighbours of the new file's name in name order,
+    // which share the longest beginnings with it (engine-1.2 beside
+    // engine-1.3), in whatever folder.
+    const auto alike = stem.empty() ? byStem_.end() : byStem_.find(stem);
+    if (alike != byStem_.end()) {
+        const std::vector<size_t>& list = alike->second;
+        const auto at = std::lower_bound(list.begin(), list.end(), name,
+                                         [this](size_t i, const std::string& s) { return names_[i] < s; });
+        const size_t middle = size_t(at - list.begin());
+        for (size_t i = middle > kMovedSampled / 2 ? middle - kMovedSampled / 2 : 0;
+             i < list.size() && i < middle + kMovedSampled / 2; ++i)
+            choose(list[i]);
+    }
     if (chosen.empty())
         return nullptr;
     const std::vector<uint8_t> neu = ReadSourceFile(newPath);

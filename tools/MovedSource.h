@@ -9,12 +9,14 @@
 //   once its digits, dots, dashes, underscores and blanks are dropped
 //   ("engine-1.2.dll" and "engine-1.3.dll" are both "engine" ".dll");
 // - a candidate's size lies within a factor of 2 of the new file's;
-// - of those, at most kMovedSampled (the same name first, then the closest
-//   sizes) have their contents sampled: hashes of the 32 bytes before each
-//   position where a rolling hash picks one, about 4096 per file, so that
-//   moved content picks the same samples. The one sharing the most samples
-//   with the new file is the source, if it shares any (files too small to
-//   sample are taken by name alone).
+// - at most 2 * kMovedSampled have their contents sampled: of the same name,
+//   the closest sizes; of the same stem, the neighbours of the new file's
+//   name in name order (they share its longest beginning: engine-1.2.dll beside
+//   engine-1.3.dll, asset_0020.dat beside asset_0020_2.dat). Samples are
+//   hashes of the 32 bytes before each position where a rolling hash picks
+//   one, about 4096 per file, so that moved content picks the same samples.
+//   The one sharing the most samples with the new file is the source, if it
+//   shares any (files too small to sample are taken by name alone).
 // The build then keeps its deltas only if each is smaller than the whole
 // file compressed, as for every delta.
 #pragma once
@@ -42,8 +44,9 @@ public:
 
 private:
     std::vector<MovedCandidate> all_;
-    // Candidate indexes by folded file name, and by extension and stem,
-    // each list in order of size.
+    // Candidate indexes by folded file name (each list in order of size),
+    // and by extension and stem (in order of folded file name).
+    std::vector<std::string> names_;  // each candidate's folded file name
     std::map<std::string, std::vector<size_t>> byName_, byStem_;
 };
 
