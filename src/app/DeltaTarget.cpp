@@ -1,5 +1,5 @@
 // Rebuilding game files from deltas. The installed file is read through the
-// file layer twice, once for its size, CRC-32 and SHA-256 and once by the
+// file layer twice, once for its size and SHA-256 and once by the
 // delta's copies (through a second handle too, for the segments a helper
 // thread decodes), never whole in memory; the result goes to the temporary
 // file, which is put in place as a copied file is.
@@ -59,11 +59,12 @@ void WalkDeltaTree(const char* sourcePath, void (*visit)(const char* deltaFolder
     if (holdsDeltas) visit(sourcePath, true);
 }
 
-// The size, CRC-32 and SHA-256 of a whole file, read once from its start.
-bool MeasureFile(CFile* file, DeltaContent* content) {
+// The size of a whole file and what measures asks for, read once from its
+// start.
+bool MeasureFile(CFile* file, unsigned measures, DeltaContent* content) {
     void* buffer = RebuildPool()->Alloc(kReadSize);
     if (!buffer) return false;
-    const bool read = !MeasureContent(file, static_cast<uint8_t*>(buffer), kReadSize, true, content);
+    const bool read = !MeasureContent(file, static_cast<uint8_t*>(buffer), kReadSize, measures, content);
     RebuildPool()->Free(buffer);
     return read;
 }
@@ -72,10 +73,11 @@ enum class Match { kNone, kAlreadyNew, kDelta };
 
 // Looks through the folder's deltas for the installed content: kAlreadyNew
 // when it is the new content, kDelta with the path of the delta keyed by it
-// (its SHA-256 too, when the delta carries digests). Entries whose name or
-// header does not read, or whose header contradicts the name, are passed
-// over.
-Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* deltaPath, uint32_t* newSize = nullptr) {
+// (by its SHA-256 alone when the delta carries digests). Entries whose name
+// or header does not read, or whose header contradicts the name, are passed
+// over. *lacking: the measures a delta asked for that content lacks.
+Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* deltaPath, uint32_t* newSize,
+                unsigned* lacking) {
     char directory[kPathSize];
     if (!CopyText(directory, kPathSize, deltaFolder) || !AppendText(directory, kPathSize, "\\")) return Match::kNone;
     Match match = Match::kNone;
@@ -93,6 +95,7 @@ Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* delt
             bool sound = !ReadDeltaHeader(delta, &header) && header.oldSize == oldSize && header.oldCrc == oldCrc;
             delete delta;
             if (!sound) continue;
+            *lacking |= MeasureFor(header) & ~content.measured;
             if (IsDeltaNew(header, content)) {
                 match = Match::kAlreadyNew;
                 break;
@@ -106,6 +109,19 @@ Match FindDelta(const char* deltaFolder, const DeltaContent& content, char* delt
     }
     g_FileApi.FindClose(&record);
     return match;
+}
+
+// FindDelta for an installed file measured (read) for every delta written
+// today: its SHA-256. The file is measured again, with its CRC-32, only for
+// a folder holding a delta keyed by the CRC-32 alone.
+Match MatchInstalled(const char* deltaFolder, CFile* file, bool read, DeltaContent* content, char* deltaPath,
+                     uint32_t* newSize) {
+    unsigned lacking = 0;
+    if (!read) return Match::kNone;
+    const Match match = FindDelta(deltaFolder, *content, deltaPath, newSize, &lacking);
+    if (!lacking || match == Match::kAlreadyNew) return match;
+    if (!MeasureFile(file, content->measured | lacking, content)) return Match::kNone;
+    return FindDelta(deltaFolder, *content, deltaPath, newSize, &lacking);
 }
 
 // Writes the new file into partial from the old file and the delta, flushed
@@ -163,7 +179,8 @@ Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* 
     CFile* old = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
     if (!old) return Outcome::kFailed;
     DeltaContent content;
-    Match match = MeasureFile(old, &content) ? FindDelta(deltaFolder, content, deltaPath) : Match::kNone;
+    const bool read = MeasureFile(old, kMeasureDigest, &content);
+    Match match = MatchInstalled(deltaFolder, old, read, &content, deltaPath, nullptr);
     bool made =
         match == Match::kDelta && JournalTarget(target) && Rebuild(old, target, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
@@ -191,20 +208,26 @@ void PatchDeltaTree(const char* sourcePath) {
     s_rebuildPool = nullptr;
 }
 
-int ReadDeltaKeyOf(const char* deltaFolder, char* target, uint32_t* newSize) {
-    char deltaPath[kPathSize];
+CFile* OpenKeyedFile(const char* deltaFolder, char* target, int* result) {
     char partial[kPartialPathSize];
-    DeltaContent content;
+    *result = 0;
+    if (!TargetOfDelta(deltaFolder, target, partial)) return nullptr;
+    CFile* file = g_FileApi.Open(target, FM_READ | FM_SHARE_READ, nullptr);
+    if (!file) *result = GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES ? 0 : -1;
+    return file;
+}
+
+int MatchKeyedFile(const char* deltaFolder, CFile* file, bool read, DeltaContent* content, uint32_t* newSize) {
+    char deltaPath[kPathSize];
     *newSize = 0;
-    if (!TargetOfDelta(deltaFolder, target, partial)) return 0;
-    if (!MeasureGameContent(target, &content)) return GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES ? 0 : -1;
-    return FindDelta(deltaFolder, content, deltaPath, newSize) != Match::kNone;
+    if (!read) return -1;
+    return MatchInstalled(deltaFolder, file, read, content, deltaPath, newSize) != Match::kNone;
 }
 
 bool MeasureGameContent(const char* path, DeltaContent* content) {
     CFile* file = g_FileApi.Open(path, FM_READ | FM_SHARE_READ, nullptr);
     if (!file) return false;
-    bool measured = MeasureFile(file, content);
+    bool measured = MeasureFile(file, kMeasureCrc, content);
     delete file;
     return measured;
 }
