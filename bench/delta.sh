@@ -210,11 +210,13 @@ patch_pair() {  # name old-folder new-folder
 }
 
 # The patcher's check before its first change: every installed file it has
-# deltas for (the old version of each changed file) read once through the
-# disk layer for its size and CRC-32 (as before digests), with SHA-256 (by
-# the processor's SHA extensions where it has them), and with SHA-256 by the
-# portable rounds; the fastest of 5 runs each, from the page cache (warm)
-# and read from disk (cold: each file dropped from the cache first).
+# deltas for (the old version of each changed file) opened and read once
+# through the disk layer for its size and CRC-32, one after another (the
+# pass before digests), and for its SHA-256 as the patcher takes it (its
+# measure queue, on this thread and a helper thread; by the processor's SHA
+# extensions where it has them, and by the portable rounds); timed from the
+# first open, the fastest of 5 runs each, from the page cache (warm) and
+# read from disk (cold: each file dropped from the cache first).
 measure_pair() {  # name old-folder new-folder
   local name="$1" old="$2" files=() bytes=0 f
   while read -r f; do files+=("$old/$f"); bytes=$((bytes + $(size "$old/$f"))); done \
@@ -250,9 +252,9 @@ mkdir -p "$work/hpfs-old" "$work/hpfs-new"
 
 measure_table() {
   echo
-  echo "The check before the first change (seconds, fastest of 5; ratio to size and CRC-32 alone):"
+  echo "The check before the first change (seconds, fastest of 5; ratio to the size and CRC-32 pass):"
   echo
-  echo "| pair | cache | files | MB | CRC-32 s | + SHA-256 s | ratio | + SHA-256 portable s | ratio |"
+  echo "| pair | cache | files | MB | CRC-32 s | SHA-256 s | ratio | SHA-256 portable s | ratio |"
   echo "|---|---|---:|---:|---:|---:|---:|---:|---:|"
   measure_pair libpython3.11 "$py_old" "$py_new"
   measure_pair postgresql-15 "$pg_old" "$pg_new"

@@ -81,7 +81,8 @@ std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>&
         }
         DeltaContent measured;
         uint8_t buffer[32768];
-        if (MeasureContent(&old, buffer, sizeof buffer, true, &measured)) return where + " does not read";
+        if (MeasureContent(&old, buffer, sizeof buffer, kMeasureCrc | kMeasureDigest, &measured))
+            return where + " does not read";
         const PackDelta* match = nullptr;
         bool isNew = false;
         for (const PackDelta& delta : file.deltas) {
@@ -131,7 +132,7 @@ std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>&
         DeltaContent content;
         std::vector<uint8_t> buffer(1 << 16);
         lastRemoved = installed.isOpen &&
-                      !MeasureContent(&installed, buffer.data(), uint32_t(buffer.size()), false, &content) &&
+                      !MeasureContent(&installed, buffer.data(), uint32_t(buffer.size()), kMeasureCrc, &content) &&
                       content.size == removal.oldSize && content.crc == removal.oldCrc;
         removed += lastRemoved;
     }

@@ -1,5 +1,5 @@
 // Rebuilding game files from deltas. The installed file is read through the
-// file layer twice, once for its size, CRC-32 and SHA-256 and once by the
+// file layer twice, once for its size and SHA-256 and once by the
 // delta's copies (through a second handle too, for the segments a helper
 // thread decodes), never whole in memory; the result goes to the temporary
 // file, which is put in place as a copied file is.
@@ -61,11 +61,12 @@ void WalkDeltaTree(const char* sourcePath, void (*visit)(const char* deltaFolder
     if (holdsDeltas) visit(sourcePath, true);
 }
 
-// The size, CRC-32 and SHA-256 of a whole file, read once from its start.
-bool MeasureFile(CFile* file, DeltaContent* content) {
+// The size of a whole file and what measures asks for, read once from its
+// start.
+bool MeasureFile(CFile* file, unsigned measures, DeltaContent* content) {
     void* buffer = RebuildPool()->Alloc(kReadSize);
     if (!buffer) return false;
-    const bool read = !MeasureContent(file, static_cast<uint8_t*>(buffer), kReadSize, true, content);
+    const bool read = !MeasureContent(file, static_cast<uint8_t*>(buffer), kReadSize, measures, content);
     RebuildPool()->Free(buffer);
     return read;
 }
@@ -74,14 +75,15 @@ enum class Match { kNone, kAlreadyNew, kDelta };
 
 // Looks through the folder's deltas for the installed content: kAlreadyNew
 // when it is the new content (only when mayBeNew: the file is the target
-// itself), kDelta with the path of the delta keyed by it (its SHA-256 too,
-// when the delta carries digests). Without content it only reads the
+// itself), kDelta with the path of the delta keyed by it (by its SHA-256
+// alone when the delta carries digests). Without content it only reads the
 // headers. source (null: not asked) gets the path below the game folder that
 // the deltas rebuild from, when it is another than the target's. Entries
 // whose name or header does not read, or whose header contradicts the name,
-// are passed over.
+// are passed over. *lacking (null: not asked): the measures a delta asked
+// for that content lacks.
 Match FindDelta(const char* deltaFolder, const DeltaContent* content, bool mayBeNew, char* deltaPath,
-                uint32_t* newSize, char* source) {
+                uint32_t* newSize, char* source, unsigned* lacking) {
     char directory[kPathSize];
     if (!CopyText(directory, kPathSize, deltaFolder) || !AppendText(directory, kPathSize, "\\")) return Match::kNone;
     Match match = Match::kNone;
@@ -101,6 +103,7 @@ Match FindDelta(const char* deltaFolder, const DeltaContent* content, bool mayBe
             if (!sound) continue;
             if (source && header.source[0]) CopyText(source, kPathSize, header.source);
             if (!content) continue;
+            if (lacking) *lacking |= MeasureFor(header) & ~content->measured;
             if (mayBeNew && IsDeltaNew(header, *content)) {
                 match = Match::kAlreadyNew;
                 break;
@@ -116,30 +119,69 @@ Match FindDelta(const char* deltaFolder, const DeltaContent* content, bool mayBe
     return match;
 }
 
-// Finds the installed file a delta folder rebuilds from, measuring it into
-// content: the target itself, or, for deltas from another path, the source
-// they name. A source that this run has already replaced or removed has its
-// old bytes kept beside it (Transaction.h): that copy is tried first, so the
-// rebuild reads the old bytes in whatever order the run touches the files.
-// oldPath gets the file matched (failing, the target or the source); unread:
-// a file there could not be read.
-Match FindOldFile(const char* deltaFolder, const char* target, char* oldPath, char* deltaPath, uint32_t* newSize,
-                  DeltaContent* content, bool* unread) {
+// FindDelta for an installed file measured (read) for every delta written
+// today: its SHA-256. The file is measured again, with its CRC-32, only for
+// a folder holding a delta keyed by the CRC-32 alone.
+Match MatchInstalled(const char* deltaFolder, CFile* file, bool read, bool mayBeNew, DeltaContent* content,
+                     char* deltaPath, uint32_t* newSize) {
+    unsigned lacking = 0;
+    if (!read) return Match::kNone;
+    const Match match = FindDelta(deltaFolder, content, mayBeNew, deltaPath, newSize, nullptr, &lacking);
+    if (!lacking || match == Match::kAlreadyNew) return match;
+    if (!MeasureFile(file, content->measured | lacking, content)) return Match::kNone;
+    return FindDelta(deltaFolder, content, mayBeNew, deltaPath, newSize, nullptr, &lacking);
+}
+
+// Opens, measures and matches the file at path; *unread: it is there but
+// could not be read.
+Match MatchPath(const char* deltaFolder, const char* path, bool mayBeNew, DeltaContent* content, char* deltaPath,
+                uint32_t* newSize, bool* unread) {
+    CFile* file = g_FileApi.Open(path, FM_READ | FM_SHARE_READ, nullptr);
+    *unread = !file && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    if (!file) return Match::kNone;
+    const bool read = MeasureFile(file, kMeasureDigest, content);
+    *unread = !read;
+    const Match match = MatchInstalled(deltaFolder, file, read, mayBeNew, content, deltaPath, newSize);
+    delete file;
+    return match;
+}
+
+// The source's files a delta folder's deltas from another path rebuild from,
+// tried in turn once the target matched none: a source that this run has
+// already replaced or removed has its old bytes kept beside it
+// (Transaction.h), so that copy goes first and the rebuild reads the old
+// bytes in whatever order the run touches the files. oldPath gets the file
+// matched (failing, the source; empty without one); unread: the source is
+// there but could not be read.
+Match FindSourceFile(const char* deltaFolder, char* oldPath, char* deltaPath, uint32_t* newSize,
+                     DeltaContent* content, bool* unread) {
     char source[kPathSize] = "";
-    CopyText(oldPath, kPathSize, target);
-    const bool there = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
-    *unread = there && !MeasureGameContent(target, content);
-    if (*unread) return Match::kNone;
-    Match match = FindDelta(deltaFolder, there ? content : nullptr, true, deltaPath, newSize, source);
+    FindDelta(deltaFolder, nullptr, false, nullptr, nullptr, source, nullptr);
+    Match match = Match::kNone;
+    oldPath[0] = '\0';
     for (int kept = 1; match == Match::kNone && source[0] && kept >= 0; --kept) {
         if (!CopyText(oldPath, kPathSize, g_GameFolder) || !AppendText(oldPath, kPathSize, source) ||
             (kept && !AppendText(oldPath, kPathSize, kKeptFileSuffix)))
             return Match::kNone;
-        const bool read = MeasureGameContent(oldPath, content);
-        *unread = !kept && !read && GetFileAttributesA(oldPath) != INVALID_FILE_ATTRIBUTES;
-        if (read) match = FindDelta(deltaFolder, content, false, deltaPath, newSize, nullptr);
+        bool keptUnread = false;
+        match = MatchPath(deltaFolder, oldPath, false, content, deltaPath, newSize, kept ? &keptUnread : unread);
     }
     return match;
+}
+
+// Finds the installed file a delta folder rebuilds from, measuring it into
+// content: the target itself, or the source that deltas from another path
+// name (FindSourceFile). oldPath gets the file matched (failing, the target
+// or the source); unread: a file there could not be read.
+Match FindOldFile(const char* deltaFolder, const char* target, char* oldPath, char* deltaPath, uint32_t* newSize,
+                  DeltaContent* content, bool* unread) {
+    CopyText(oldPath, kPathSize, target);
+    const Match match = MatchPath(deltaFolder, target, true, content, deltaPath, newSize, unread);
+    if (match != Match::kNone || *unread) return match;
+    char source[kPathSize];
+    const Match fromSource = FindSourceFile(deltaFolder, source, deltaPath, newSize, content, unread);
+    if (source[0]) CopyText(oldPath, kPathSize, source);
+    return fromSource;
 }
 
 // Writes the new file into partial from the old file and the delta, flushed
@@ -238,22 +280,44 @@ void PatchDeltaTree(const char* sourcePath) {
     s_rebuildPool = nullptr;
 }
 
-int ReadDeltaKeyOf(const char* deltaFolder, char* target, char* oldPath, uint32_t* newSize) {
-    char deltaPath[kPathSize];
+CFile* OpenKeyedFile(const char* deltaFolder, char* target, char* oldPath, int* result) {
     char partial[kPartialPathSize];
-    DeltaContent content;
-    bool unread = false;
-    *newSize = 0;
+    *result = 0;
     oldPath[0] = '\0';
-    if (!TargetOfDelta(deltaFolder, target, partial)) return 0;
-    const Match match = FindOldFile(deltaFolder, target, oldPath, deltaPath, newSize, &content, &unread);
+    if (!TargetOfDelta(deltaFolder, target, partial)) return nullptr;
+    CopyText(oldPath, kPathSize, target);
+    // A target not there yet is rebuilt from the source its deltas name, if
+    // any: that file is read instead.
+    char source[kPathSize] = "";
+    if (GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES &&
+        (FindDelta(deltaFolder, nullptr, false, nullptr, nullptr, source, nullptr), source[0]) &&
+        !(CopyText(oldPath, kPathSize, g_GameFolder) && AppendText(oldPath, kPathSize, source)))
+        return nullptr;
+    CFile* file = g_FileApi.Open(oldPath, FM_READ | FM_SHARE_READ, nullptr);
+    if (!file) *result = GetFileAttributesA(oldPath) == INVALID_FILE_ATTRIBUTES ? 0 : -1;
+    return file;
+}
+
+int MatchKeyedFile(const char* deltaFolder, const char* target, char* oldPath, CFile* file, bool read,
+                   DeltaContent* content, uint32_t* newSize) {
+    char deltaPath[kPathSize];
+    *newSize = 0;
+    if (!read) return -1;
+    const bool isTarget = std::strcmp(oldPath, target) == 0;
+    Match match = MatchInstalled(deltaFolder, file, read, isTarget, content, deltaPath, newSize);
+    if (match != Match::kNone || !isTarget) return match != Match::kNone;
+    // A target there but not keyed: its deltas may come from another path.
+    char source[kPathSize];
+    bool unread = false;
+    match = FindSourceFile(deltaFolder, source, deltaPath, newSize, content, &unread);
+    if (source[0]) CopyText(oldPath, kPathSize, source);
     return match != Match::kNone ? 1 : unread ? -1 : 0;
 }
 
 bool MeasureGameContent(const char* path, DeltaContent* content) {
     CFile* file = g_FileApi.Open(path, FM_READ | FM_SHARE_READ, nullptr);
     if (!file) return false;
-    bool measured = MeasureFile(file, content);
+    bool measured = MeasureFile(file, kMeasureCrc, content);
     delete file;
     return measured;
 }

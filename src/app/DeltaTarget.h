@@ -37,21 +37,30 @@ int PatchOneFile(const char* deltaFolder);
 // not yet moved in); true also when the file had the new content already.
 bool QueueOnePatch(const char* deltaFolder);
 
-// Reads the installed file of a delta folder (its path into target, of
-// kPathSize bytes) as the update will: 1 when it has the new content
-// (*newSize 0: nothing is written) or a delta's key (*newSize: the rebuilt
-// file's size), 0 when it is missing or matches no key, -1 when it is there
-// but cannot be read. oldPath (kPathSize bytes) gets the file read for the
-// key: the target, or the source of deltas from another path (empty when
-// the target's name may not be written).
-int ReadDeltaKeyOf(const char* deltaFolder, char* target, char* oldPath, uint32_t* newSize);
+// The check's reading of a delta key, in two steps so that the installed
+// files can be read on both processors between them (MeasureQueue.h).
+// OpenKeyedFile: the installed file of a delta folder (its path into target,
+// of kPathSize bytes) opened as the update reads it, or, when the target is
+// not there, the source its deltas from another path name; oldPath
+// (kPathSize bytes) gets the path opened (empty when the target's name may
+// not be written). Null when it cannot be opened, *result then 0 when it is
+// missing or may not be written, -1 when it is there.
+CFile* OpenKeyedFile(const char* deltaFolder, char* target, char* oldPath, int* result);
+// MatchKeyedFile: given the file's measure (read: read whole, its SHA-256
+// taken), 1 when it has the new content (*newSize 0: nothing is written) or
+// a delta's key (*newSize: the rebuilt file's size), 0 when it matches no
+// key, -1 when it could not be read. The file is read again only for a delta
+// keyed by its CRC-32 alone. A target that matches no key is tried against
+// the source of deltas from another path; oldPath then names that source.
+int MatchKeyedFile(const char* deltaFolder, const char* target, char* oldPath, CFile* file, bool read,
+                   DeltaContent* content, uint32_t* newSize);
 
 // Calls visit for every folder of the delta tree below sourcePath that
 // holds deltas (fits: its path fits the buffers).
 void WalkDeltaFolders(const char* sourcePath, void (*visit)(const char* deltaFolder, bool fits));
 
-// The size, CRC-32 and SHA-256 of the file at path, read once through the
-// file layer; false when it cannot be opened or read.
+// The size and CRC-32 of the file at path (a removal's key), read once
+// through the file layer; false when it cannot be opened or read.
 bool MeasureGameContent(const char* path, DeltaContent* content);
 
 // Removes the temporary files that a run which died left beside the game

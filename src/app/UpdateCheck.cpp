@@ -4,6 +4,7 @@
 
 #include "app/AppState.h"
 #include "app/DeltaTarget.h"
+#include "app/MeasureQueue.h"
 #include "app/Messages.h"
 #include "app/Removals.h"
 #include "app/SafeFormat.h"
@@ -25,6 +26,7 @@ struct Pass {
     char name[kPathSize] = {};  // the file at fault, below the game folder
     uint64_t need = 0;          // bytes the run writes at its peak
     uint32_t cluster = 4096;
+    CMeasureQueue* queue = nullptr;  // the delta keys' files
 };
 
 Pass* s_pass = nullptr;
@@ -82,21 +84,33 @@ void CheckCopies(const char* directory) {
     g_FileApi.FindClose(&record);
 }
 
+// Queues the installed file of a delta folder to be measured (MeasureQueue.h).
 void CheckRebuild(const char* deltaFolder, bool fits) {
-    char target[kPathSize];
-    char old[kPathSize];
-    uint32_t newSize = 0;
     if (!fits) return;  // reported by the update, as before
-    const char* relative = DeltaRelativePart(deltaFolder);
-    const int read = ReadDeltaKeyOf(deltaFolder, target, old, &newSize);
+    QueuedFile* slot = s_pass->queue->Slot();
+    if (!CopyText(slot->folder, kPathSize, deltaFolder)) return;
+    slot->file = OpenKeyedFile(deltaFolder, slot->target, slot->old, &slot->opened);
+    s_pass->queue->Push();
+}
+
+// A delta folder's installed file, measured: its key, its size and access.
+void CheckKey(QueuedFile* slot) {
+    uint32_t newSize = 0;
+    const char* relative = DeltaRelativePart(slot->folder);
+    const int read = slot->file ? MatchKeyedFile(slot->folder, slot->target, slot->old, slot->file, slot->read,
+                                                 &slot->content, &newSize)
+                                : slot->opened;
+    // Closed before it is opened as the change needs it, which shares nothing.
+    delete slot->file;
+    slot->file = nullptr;
     if (read != 1) {
         // The file at fault: the target, or the source it is rebuilt from.
-        Fail(read ? Fault::kInUse : Fault::kNoMatch, old[0] ? old + std::strlen(g_GameFolder) : relative);
+        Fail(read ? Fault::kInUse : Fault::kNoMatch, slot->old[0] ? slot->old + std::strlen(g_GameFolder) : relative);
         return;
     }
     if (newSize) {
         Need(newSize, relative);
-        OpenAsChanged(target, relative);
+        OpenAsChanged(slot->target, relative);
     }
 }
 
@@ -120,7 +134,11 @@ void RunPass(Pass* pass) {
     uint64_t free = 0;
     const bool known = FreeSpace(&free, &pass->cluster);
     CheckCopies(kPatchFilesPath);
-    WalkDeltaFolders(kDeltasRoot, CheckRebuild);
+    {
+        CMeasureQueue queue(kMeasureDigest, CheckKey);
+        pass->queue = &queue;
+        WalkDeltaFolders(kDeltasRoot, CheckRebuild);
+    }
     VisitRemovals(CheckRemoval);
     if (known && pass->need > free && pass->fault == Fault::kNone) {
         pass->fault = Fault::kSpace;

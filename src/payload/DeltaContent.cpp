@@ -8,14 +8,14 @@ namespace {
 
 bool Matches(const DeltaHeader& header, const DeltaContent& content, uint32_t size, uint32_t crc,
              const uint8_t* digest) {
-    if (content.size != size || content.crc != crc) return false;
-    if (!(header.flags & kDeltaDigests)) return true;
-    return content.digested && std::memcmp(content.digest, digest, kSha256Size) == 0;
+    const unsigned measure = MeasureFor(header);
+    if (content.size != size || !(content.measured & measure)) return false;
+    return measure == kMeasureDigest ? std::memcmp(content.digest, digest, kSha256Size) == 0 : content.crc == crc;
 }
 
 }  // namespace
 
-ErrorCode MeasureContent(CFile* file, uint8_t* buffer, uint32_t bufferSize, bool digest, DeltaContent* content) {
+ErrorCode MeasureContent(CFile* file, uint8_t* buffer, uint32_t bufferSize, unsigned measures, DeltaContent* content) {
     *content = DeltaContent{};
     content->size = file->GetSize();
     CSha256 sha;
@@ -25,13 +25,17 @@ ErrorCode MeasureContent(CFile* file, uint8_t* buffer, uint32_t bufferSize, bool
         uint32_t got = 0;
         if (ErrorCode error = file->Read(buffer, chunk, &got)) return error;
         if (got != chunk) return ERR_EOF;
-        content->crc = Crc32Update(content->crc, buffer, chunk);
-        if (digest) sha.Update(buffer, chunk);
+        if (measures & kMeasureCrc) content->crc = Crc32Update(content->crc, buffer, chunk);
+        if (measures & kMeasureDigest) sha.Update(buffer, chunk);
         remaining -= chunk;
     }
-    if (digest) sha.Finish(content->digest);
-    content->digested = digest;
+    if (measures & kMeasureDigest) sha.Finish(content->digest);
+    content->measured = measures;
     return nullptr;
+}
+
+unsigned MeasureFor(const DeltaHeader& header) {
+    return header.flags & kDeltaDigests ? kMeasureDigest : kMeasureCrc;
 }
 
 bool IsDeltaOld(const DeltaHeader& header, const DeltaContent& content) {

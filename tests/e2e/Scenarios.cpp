@@ -441,19 +441,26 @@ std::vector<Scenario> DeltaPatches() {
         s.boxes.insert(s.boxes.begin() + 1, InUse(kDeltaMap, "retry"));
         all.push_back(s);
     }
-    {
+    struct Forged {
+        const char* name;
+        size_t file;
+        const char* relative;
+    };
+    for (const Forged& f : {Forged{"DeltaCrcForgedMapIsReported", 2, kDeltaMap},
+                            Forged{"DeltaCrcForgedLastFileIsReported", 3, "SOUNDS\\INTRO.WAV"}}) {
         // Edited where the delta copies it, four bytes fixed up to keep its
         // CRC-32: its key's SHA-256 tells before anything changes, and the
-        // map keeps its bytes and attributes.
-        Scenario s = DeltaInstalled("DeltaCrcForgedMapIsReported", "1.03");
-        std::vector<uint8_t> forged(s.gameFiles[2].content.begin(), s.gameFiles[2].content.end());
+        // file keeps its bytes and attributes, whichever thread measured it
+        // (the last of the keys, the sound, too).
+        Scenario s = DeltaInstalled(f.name, "1.03");
+        std::vector<uint8_t> forged(s.gameFiles[f.file].content.begin(), s.gameFiles[f.file].content.end());
         const uint32_t crc = Crc32(forged.data(), forged.size());
         forged[1000] ^= 0x20;
         ForgeCrc32(&forged, 2000, crc);
-        s.gameFiles[2].content.assign(forged.begin(), forged.end());
-        s.gameFiles[2].readOnly = true;
+        s.gameFiles[f.file].content.assign(forged.begin(), forged.end());
+        s.gameFiles[f.file].readOnly = true;
         s.answers = {"yes", "cancel"};
-        s.boxes = {Welcome2Box("1.03", "yes"), NoMatch(kDeltaMap, "cancel")};
+        s.boxes = {Welcome2Box("1.03", "yes"), NoMatch(f.relative, "cancel")};
         s.exitCode = -1;
         s.updateRan = false;
         s.shortcuts = {};

@@ -18,6 +18,7 @@
 #include "TestData.h"
 #include "ThreadWork.h"
 #include "payload/Delta.h"
+#include "payload/DeltaContent.h"
 #include "payload/DeltaModel.h"
 #include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
@@ -584,6 +585,23 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     ForgeCrc32(&forged, 2000, Crc32(old.data(), old.size()));
     ASSERT_EQ(Crc32(old.data(), old.size()), Crc32(forged.data(), forged.size()));
     const ErrorCode forgedError = Apply(forged, tailDelta, &out);
+    // The key: measured for what the header asks (its SHA-256 alone when it
+    // carries digests), the old file matches and the forged one only
+    // without digests; a measure lacking what the header asks never matches.
+    DeltaHeader header;
+    MemoryFile tailFile(tailDelta);
+    ASSERT_EQ(nullptr, ReadDeltaHeader(&tailFile, &header));
+    auto key = [&](const Bytes& bytes, unsigned measures) {
+        MemoryFile file(bytes);
+        DeltaContent content;
+        uint8_t buffer[4096];
+        EXPECT_EQ(nullptr, MeasureContent(&file, buffer, sizeof buffer, measures, &content));
+        return IsDeltaOld(header, content);
+    };
+    const unsigned otherMeasure = MeasureFor(header) ^ (kMeasureCrc | kMeasureDigest);
+    EXPECT_TRUE(key(old, MeasureFor(header)));
+    EXPECT_FALSE(key(old, otherMeasure));
+    EXPECT_EQ(!(GetParam() & kDeltaDigests), key(forged, MeasureFor(header)));
     if (GetParam() & kDeltaDigests) {
         EXPECT_STREQ(ERR_BADRESULT, forgedError);
         EXPECT_STREQ(ERR_BADRESULT, Apply(old, lie(kDeltaHeaderSize + kSha256Size + 5, 0x12345678), &out));
