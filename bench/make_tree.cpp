@@ -2,10 +2,17 @@
 //   make_tree small <dir>   15 files in the top folder and two subfolders
 //   make_tree large <dir>   2,000 files in 20 folders, two levels deep
 //   make_tree many <dir>    20,000 files of 1-16 KB in 200 folders, two levels deep
+//   make_tree <kind> <dir> old   the version before: the same paths and sizes,
+//                                every file's first bytes changed, and one file
+//                                in twenty also under "retired/", which the new
+//                                version drops
+//   make_tree <kind> <dir> old-upper   the same with every name upper-cased,
+//                                as a patch leaves the names it writes
 // Three kinds of content, as a game update carries them: CRLF text (words of
 // a small vocabulary, very compressible), structured binary records (ids and
 // slowly changing fields, half compressible) and noise (already compressed
 // sound and textures, incompressible).
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -145,8 +152,10 @@ void MakeDirs(const std::string& root, const std::string& relative) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::strcmp(argv[1], "small") && std::strcmp(argv[1], "large") && std::strcmp(argv[1], "many"))) {
-        std::fprintf(stderr, "usage: make_tree small|large|many <dir>\n");
+    const bool upper = argc == 4 && std::strcmp(argv[3], "old-upper") == 0;
+    const bool old = upper || (argc == 4 && std::strcmp(argv[3], "old") == 0);
+    if ((argc != 3 && !old) || (std::strcmp(argv[1], "small") && std::strcmp(argv[1], "large") && std::strcmp(argv[1], "many"))) {
+        std::fprintf(stderr, "usage: make_tree small|large|many <dir> [old]\n");
         return 2;
     }
     Random rng{0x51554F52ULL};
@@ -155,10 +164,18 @@ int main(int argc, char** argv) {
     std::vector<Planned> plan = std::strcmp(argv[1], "small") == 0   ? SmallTree()
                                 : std::strcmp(argv[1], "large") == 0 ? LargeTree(rng)
                                                                      : ManyTree(rng);
+    if (old)
+        for (size_t i = 0, n = plan.size(); i < n; i += 20) plan.push_back({"retired/" + plan[i].path, plan[i].kind, plan[i].size});
+    if (upper)
+        for (Planned& file : plan)
+            for (char& c : file.path) c = char(std::toupper(static_cast<unsigned char>(c)));
     size_t total = 0;
     for (const Planned& file : plan) {
         MakeDirs(root, file.path);
-        if (!WriteFile(root + "/" + file.path, Content(file.kind, file.size, rng))) {
+        std::vector<uint8_t> bytes = Content(file.kind, file.size, rng);
+        if (old)
+            for (size_t i = 0; i < bytes.size() && i < 16; ++i) bytes[i] ^= 0x5A;
+        if (!WriteFile(root + "/" + file.path, bytes)) {
             std::perror(file.path.c_str());
             return 1;
         }

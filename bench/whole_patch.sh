@@ -11,6 +11,19 @@
 # `tar czf` of the same tree and against itself on one thread (--threads 1),
 # in the same run, and its peak resident memory (GNU time's %M) is set
 # against the largest file. Prints Markdown tables.
+#
+# The transaction (large and many): a two-version patch (--base of the old
+# version, --whole) replaces every file of an installed old version, keeping
+# each old file until the commit, and removes the files the new version
+# drops; it is timed against the plain patch applied into an empty game
+# folder, where there is no old file to keep or remove (the same files
+# written, the journal as always), and against `tar xzf` over the old tree
+# (every file replaced, nothing kept). On the large patch an Abort at the
+# last file is timed from the answer to the end of the undo, from the
+# patcher's own log. Where the bench may mount a volume (root, with mkntfs
+# and ntfs-3g an NTFS one, else tmpfs), the replacing run's disk use is
+# sampled there and its peak set against the check's figure (read from the
+# check's box on a volume reported full).
 # Usage: bench/whole_patch.sh [repetitions]   (QP_BENCH_WORK keeps the scratch dir;
 # QP_BENCH_PROFILES="small large many" chooses the patches)
 # On a machine shared with other sessions the scheduler gives each session
@@ -28,6 +41,7 @@ mkdir -p "$work"
 [ -n "${QP_BENCH_WORK:-}" ] || trap 'rm -rf "$work"' EXIT
 rm -rf "$work/aside"
 g++ -std=c++17 -O2 -o "$work/make_tree" "$root/bench/make_tree.cpp"
+g++ -std=c++17 -O2 -o "$work/peak_use" "$root/bench/peak_use.cpp"
 
 # Trees of earlier repetitions are moved aside, not deleted, until the end:
 # on a file system without a journal, ext4 passes over every inode freed in
@@ -47,10 +61,22 @@ make_fresh_install() {
     set_aside "$1"
     make_install "$1"
 }
+# An installation of the old version (make_tree's "old" tree in the game
+# folder), its names in the pack's letter case as a patch of ours leaves
+# them: the host layer then finds every name as given, as in the empty
+# folder's run, and does not pay for case-blind searches that Windows never
+# makes.
+make_old_install() {
+    make_fresh_install "$1"
+    cp -a "$base/OldUpper/." "$1/C/Games/Quor/"
+}
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f\n", b - a}'; }
 median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+# On a machine shared with other work the fastest of the repetitions is the
+# one the others disturbed least.
+fastest() { sort -g | head -1; }
 mb() { awk -v b="$1" 'BEGIN {printf "%.2f", b / 1048576}'; }
 
 # Path (any letter case: the pack keeps names upper-cased) and checksum of
@@ -75,8 +101,51 @@ apply_patch() {
     elapsed "$start" "$end"
 }
 
+# The replacing run's peak disk use on a volume of its own, sampled, against
+# the figure the check holds the free space against: the check's box on a
+# volume that reports no free space names the megabytes missing, which are
+# then the whole figure. On NTFS (mkntfs and ntfs-3g) the file records and
+# folder indexes count as on Windows; tmpfs counts file data only.
+measure_peak() {
+    local vol="$base/vol" image="$work/volume.img" kind dir figure before most
+    [ "$(id -u)" = 0 ] || return 0
+    mkdir -p "$vol"
+    local size=$(( (tree_bytes * 3 + (64 << 20)) >> 20 ))
+    if command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null; then
+        kind=NTFS
+        rm -f "$image"
+        truncate -s "${size}M" "$image"
+        mkntfs -F -f -q "$image" >/dev/null 2>&1 && ntfs-3g "$image" "$vol" || return 0
+    else
+        kind=tmpfs
+        mount -t tmpfs -o "size=${size}m" tmpfs "$vol" || return 0
+    fi
+    dir="$vol/install"
+    make_old_install "$dir"
+    W32_FAULT_SPACE=0 on_install "$dir" yes,cancel "$base/wpatch" >/dev/null 2>&1 || true
+    figure=$(grep -o 'needs [0-9]* MB' "$dir/transcript.jsonl" | head -1 | awk '{print $2}')
+    rm -f "$dir/transcript.jsonl" "$base/stop"
+    sync
+    before=$(stat -f -c '%b %f %S' "$vol" | awk '{print ($1 - $2) * $3}')
+    "$work/peak_use" "$vol" "$base/stop" >"$base/peak" &
+    local sampler=$!
+    on_install "$dir" yes,ok "$base/wpatch" >/dev/null 2>&1 || true
+    touch "$base/stop"
+    wait "$sampler"
+    most=$(cat "$base/peak")
+    [ "$(tree_sums "$base/Files")" = "$(tree_sums "$dir/C/Games/Quor")" ] \
+        || { echo "the $profile two-version patch failed on the $kind volume" >&2; umount "$vol"; exit 1; }
+    umount "$vol"
+    rm -f "$image"
+    peak_lines+=("$(awk -v p="$profile" -v k="$kind" -v f="$figure" -v m="$((most - before))" \
+        'BEGIN {printf "| %s | %s | %d | %.2f | %+.1f%% |", p, k, f, m / 1048576, 100 * (f * 1048576 - m) / m}')")
+}
+
 build_lines=()
 cpu_lines=()
+transaction_lines=()
+peak_lines=()
+undo_line=
 mem_line=""
 check_line=""
 printf '| Patch | Files | Tree MB | Container MB | gzip -6 tar MB | Build s | Build MB/s | Apply s | tar xzf s | Apply / tar xzf |\n'
@@ -137,8 +206,22 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
         "$build_kb" "$largest_kb" "$((build_kb - largest_kb))")")
     container_bytes=$(( $(stat -c %s "$base/patch") - $(stat -c %s "$stub") ))
 
+    whole=false
+    if [ "$profile" != small ]; then
+        whole=true
+        "$work/make_tree" "$profile" "$base/Old" old >/dev/null
+        "$work/make_tree" "$profile" "$base/OldUpper" old-upper >/dev/null
+        # The trees carry no shortcut target: the base has none to point at.
+        sed 's/^zln_shortcut = 1/zln_shortcut = 0/' "$base/Patch.ini" >"$base/Patch2.ini"
+        "$tool" build --stub "$stub" --strings "$base/Patch2.ini" --base "$base/Old" --from "$base/Files" \
+            --out "$base/wpatch" >"$base/wbuild.log" 2>&1 || { cat "$base/wbuild.log" >&2; exit 1; }
+        chmod +x "$base/wpatch"
+    fi
+
     applies=()
     copies=()
+    replaces=()
+    overs=()
     for _ in $(seq "$reps"); do
         make_fresh_install "$base/install"
         applies+=("$(apply_patch "$base/patch" "$base/install" yes,ok)")
@@ -150,9 +233,32 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
         start=$(now)
         tar xzf "$base/tree.tar.gz" -C "$base/copy"
         copies+=("$(elapsed "$start" "$(now)")")
+        $whole || continue
+        make_old_install "$base/install"
+        replaces+=("$(apply_patch "$base/wpatch" "$base/install" yes,ok)")
+        # Every file new, the retired ones gone, nothing of the run left.
+        [ "$(tree_sums "$base/Files")" = "$(tree_sums "$base/install/C/Games/Quor")" ] \
+            && [ -z "$(find "$base/install/C/Games/Quor" -name '*.~q*' -o -iname retired)" ] \
+            || { echo "the $profile two-version patch did not replace the tree" >&2; exit 1; }
+        set_aside "$base/copy"
+        mkdir "$base/copy"
+        cp -a "$base/Old/." "$base/copy/"
+        settle_disk
+        start=$(now)
+        tar xzf "$base/tree.tar.gz" -C "$base/copy" --strip-components 1
+        overs+=("$(elapsed "$start" "$(now)")")
     done
-    apply_s=$(printf '%s\n' "${applies[@]}" | median)
-    copy_s=$(printf '%s\n' "${copies[@]}" | median)
+    apply_s=$(printf '%s\n' "${applies[@]}" | fastest)
+    copy_s=$(printf '%s\n' "${copies[@]}" | fastest)
+    if $whole; then
+        replace_s=$(printf '%s\n' "${replaces[@]}" | fastest)
+        over_s=$(printf '%s\n' "${overs[@]}" | fastest)
+        transaction_lines+=("$(printf '| %s | %d | %.3f | %.3f | %.2f | %.3f | %.3f | %.2f | %.2f |' "$profile" "$files" \
+            "$replace_s" "$apply_s" "$(awk -v a="$replace_s" -v b="$apply_s" 'BEGIN {print a / b}')" \
+            "$copy_s" "$over_s" "$(awk -v a="$replace_s" -v c="$copy_s" 'BEGIN {print a / c}')" \
+            "$(awk -v a="$replace_s" -v c="$over_s" 'BEGIN {print a / c}')")")
+        measure_peak
+    fi
 
     printf '| %s | %d | %s | %s | %s | %.2f | %.1f | %.3f | %.3f | %.2f |\n' "$profile" "$files" \
         "$(mb "$tree_bytes")" "$(mb "$container_bytes")" "$(mb "$gzip_bytes")" "$build_s" \
@@ -182,6 +288,30 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
             "$decline_s" "$start_s" "$(awk -v d="$decline_s" -v s="$start_s" 'BEGIN {print d - s}')" \
             "$(awk -v d="$decline_s" -v s="$start_s" -v a="$apply_s" 'BEGIN {print 100 * (d - s) / a}')" "$apply_s" \
             "$(awk -v d="$decline_s" -v a="$apply_s" 'BEGIN {print 100 * d / a}')")
+        # Abort at the last file of the two-version patch: its temporary file
+        # cannot be made. The undo runs from the answer to the last box; the
+        # patcher's log times both.
+        make_old_install "$base/install"
+        on_install "$base/install" yes,ok "$base/wpatch" '/LOG=C:\run.log' >/dev/null 2>&1 || true
+        last=$(grep ' replaced ' "$base/install/C/run.log" | tail -1 | sed 's/.* replaced //; s/,.*//; s/.*\\//')
+        undos=()
+        for _ in $(seq "$reps"); do
+            make_old_install "$base/install"
+            settle_disk
+            W32_FAULT_OPEN="$last.~qp:5:1" on_install "$base/install" yes,abort,ok "$base/wpatch" '/LOG=C:\run.log' \
+                >/dev/null 2>&1 || true
+            log="$base/install/C/run.log"
+            grep -q -- '-> abort' "$log" || { echo "no Abort at $last" >&2; cat "$log" >&2; exit 1; }
+            undos+=("$(awk '/-> abort/ {split($1, t, ":"); a = t[1] * 3600 + t[2] * 60 + t[3]}
+                /NOT completed/ {split($1, t, ":"); b = t[1] * 3600 + t[2] * 60 + t[3]} END {printf "%.3f\n", b - a}' "$log")")
+            rm "$log"
+            [ "$(tree_sums "$base/Old")" = "$(tree_sums "$base/install/C/Games/Quor")" ] \
+                && [ -z "$(find "$base/install/C/Games/Quor" -name '*.~q*')" ] \
+                || { echo "the Abort at $last did not leave the old version" >&2; exit 1; }
+        done
+        undo_s=$(printf '%s\n' "${undos[@]}" | fastest)
+        undo_line=$(printf 'Undoing an Abort at the last file (%s) of the large two-version patch: %.3f s; its apply: %.3f s; undo / apply %.2f (target at most 1).' \
+            "$last" "$undo_s" "$replace_s" "$(awk -v u="$undo_s" -v a="$replace_s" 'BEGIN {print u / a}')")
         make_fresh_install "$base/install"
         apply_patch "$base/patch" "$base/install" no "$base/baseline.kb" >/dev/null
         make_fresh_install "$base/install"
@@ -194,7 +324,23 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
 done
 rm -rf "$work/aside"
 echo
-echo "Targets: apply / tar xzf at most 0.6 (large) and at most 3 (many)."
+echo "Targets: apply / tar xzf at most 0.6 (large) and at most 3 (many). Fastest of $reps."
+echo
+printf '| Transaction | Files | Replace s | Into empty s | Replace / into empty | tar xzf s | tar xzf over old s | Replace / tar xzf | Replace / tar xzf over old |\n'
+printf '|---|---|---|---|---|---|---|---|---|\n'
+printf '%s\n' "${transaction_lines[@]}"
+echo
+echo "Replace: the two-version patch over the old version, every file replaced and its old file kept until the commit, 1 in 21 removed."
+echo "Into empty: the plain patch into an empty game folder, nothing to keep. Targets: replace / into empty at most 1.15; replace / tar xzf at most 0.6 (large) and 3 (many)."
+echo "$undo_line"
+if [ "${#peak_lines[@]}" -gt 0 ]; then
+    echo
+    printf '| Peak disk use | Volume | Check figure MB | Measured peak MB | Figure above peak |\n'
+    printf '|---|---|---|---|---|\n'
+    printf '%s\n' "${peak_lines[@]}"
+    echo
+    echo "Measured: the most the volume held in use during the replacing run, above the old version installed. Target: within 5%."
+fi
 echo "Load average after the applies: $(cut -d' ' -f1-3 /proc/loadavg)."
 echo "$mem_line"
 echo "$check_line"

@@ -35,6 +35,13 @@ const char* RelativePart(const char* sourcePath) {
     return relative ? relative : "";
 }
 
+// A folder entry that is copied as a folder: one whose name would lead out
+// of the game folder, or that Windows would not create as named, fails like
+// a file.
+bool IsFolderToCopy(const FindRecord& record, const char* entry) {
+    return (record.attributes & FA_DIRECTORY) && IsPatchFilePath(RelativePart(entry));
+}
+
 // The entry's file made and put in place on its own, flushed and moved in
 // written through.
 int ProduceOneFile(const char* entryPath) {
@@ -66,9 +73,7 @@ void CopyTree(const char* sourcePath) {
         do {
             char entry[kPathSize];
             bool fits = CopyText(entry, kPathSize, directory) && AppendText(entry, kPathSize, record.name);
-            // A folder whose name would lead out of the game folder, or that
-            // Windows would not create as named, fails like a file.
-            if (fits && (record.attributes & FA_DIRECTORY) && IsPatchFilePath(RelativePart(entry)))
+            if (fits && IsFolderToCopy(record, entry))
                 CopyTree(entry);
             else
                 CopyFileAsking(entry, fits);
@@ -111,18 +116,21 @@ void ReportCopyFailure(const char* entryPath, bool pathFits) {
 
 void AbortUpdate() { s_aborted = true; }
 
-void MakeTargetDir(const char* sourcePath) {
-    // One level at a time, from the game folder down: the disk service makes
-    // a single folder per call. Existing levels fail harmlessly. Only names
-    // that stay inside the game folder are made.
+namespace {
+
+// Every missing level of a pack directory's target folder, from the game
+// folder down, journaled (journal) or made: one level at a time, as the disk
+// service makes a single folder per call. Only names that stay inside the
+// game folder. *journaled counts the lines; false when one cannot be written.
+bool VisitMissingLevels(const char* sourcePath, bool journal, uint32_t* journaled) {
     const char* rest = RelativePart(sourcePath);
-    if (*rest && !IsPatchFilePath(rest)) return;
+    if (*rest && !IsPatchFilePath(rest)) return true;
     char parent[kPathSize];
-    if (!CopyText(parent, kPathSize, g_GameFolder)) return;
+    if (!CopyText(parent, kPathSize, g_GameFolder)) return true;
     while (*rest) {
         const char* end = std::strchr(rest, '\\');
         size_t length = end ? size_t(end - rest) : std::strlen(rest);
-        if (length >= kPathSize) return;
+        if (length >= kPathSize) return true;
         if (length) {
             char name[kPathSize];
             std::memcpy(name, rest, length);
@@ -130,17 +138,48 @@ void MakeTargetDir(const char* sourcePath) {
             char folder[kPathSize];
             if (!CopyText(folder, kPathSize, parent) || !AppendText(folder, kPathSize, name) ||
                 !AppendText(folder, kPathSize, "\\"))
-                return;
-            // Journaled before it is made, so that an undo finds it.
-            const bool missing = GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES;
-            if (missing && !JournalFolder(folder)) return;
-            if (missing && !g_FileApi.MakeDirectory(parent, name)) NoteMadeFolder(folder);
+                return true;
+            // Existing levels fail harmlessly.
+            if (GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES) {
+                if (journal && !JournalFolder(folder)) return false;
+                if (journal) ++*journaled;
+                if (!journal && !g_FileApi.MakeDirectory(parent, name)) NoteMadeFolder(folder);
+            }
             CopyText(parent, kPathSize, folder);
         }
         rest += length;
         if (*rest == '\\') ++rest;
     }
+    return true;
 }
+
+// Journals the folders of a pack directory and of every directory below it.
+bool JournalFoldersBelow(const char* sourcePath, uint32_t* journaled) {
+    char directory[kPathSize];
+    if (!VisitMissingLevels(sourcePath, true, journaled)) return false;
+    if (!CopyText(directory, kPathSize, sourcePath) || !AppendText(directory, kPathSize, "\\")) return true;
+    bool written = true;
+    FindRecord record{};
+    if (!g_FileApi.FindFirst(&record, directory)) {
+        do {
+            char entry[kPathSize];
+            if (CopyText(entry, kPathSize, directory) && AppendText(entry, kPathSize, record.name) &&
+                IsFolderToCopy(record, entry))
+                written = JournalFoldersBelow(entry, journaled);
+        } while (written && !g_FileApi.FindNext(&record));
+    }
+    g_FileApi.FindClose(&record);
+    return written;
+}
+
+}  // namespace
+
+bool JournalTargetFolders(const char* sourcePath) {
+    uint32_t journaled = 0;
+    return JournalFoldersBelow(sourcePath, &journaled) && (journaled == 0 || SecureJournal());
+}
+
+void MakeTargetDir(const char* sourcePath) { VisitMissingLevels(sourcePath, false, nullptr); }
 
 bool TargetPathsOf(const char* sourcePath, char* target, char* partial) {
     const char* relative = RelativePart(sourcePath);

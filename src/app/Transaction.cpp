@@ -30,6 +30,9 @@ const char* GameRelativePart(const char* target) {
 
 CFile* g_Journal = nullptr;
 bool g_JournalDirty = false;  // lines written that no flush of the journal covered
+// A replay's moves are written through one by one: its volume cannot be
+// flushed whole once they are made.
+bool g_ReplayWriteThrough = true;
 
 bool JournalPath(char* path) {
     return CopyText(path, kPathSize, g_GameFolder) && AppendText(path, kPathSize, kJournalName);
@@ -105,7 +108,8 @@ void Undo(char kind, char existed, const char* target) {
     if (!WithSuffix(target, kKeptFileSuffix, kept) || !PartialPathOf(target, partial)) return;
     bool undone = false;
     if (Exists(kept)) {
-        undone = MoveFileExA(kept, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        const DWORD flags = g_ReplayWriteThrough ? MOVEFILE_WRITE_THROUGH : 0;
+        undone = MoveFileExA(kept, target, MOVEFILE_REPLACE_EXISTING | flags) != 0;
     } else if (kind == 'F' && existed == '0' && Exists(target)) {
         // Journaled before its move: only a file that was moved in is undone.
         RemovePartialFile(target);
@@ -145,8 +149,15 @@ bool Committed(const char* text) {
 }
 
 // Calls step for every journal line, last first, then makes the steps
-// durable and removes the journal.
+// durable and removes the journal. The steps' moves are made durable by one
+// flush of the volume after them, or, where it cannot be flushed whole, each
+// written through; the journal goes after them, and a cut that keeps its
+// removal keeps every change made before it (metadata reaches the disk in
+// order), even where that flush was refused.
 void Replay(char* text, void (*step)(char kind, char existed, const char* target)) {
+    const bool wasOpen = GameVolumeOpen();
+    const bool volume = wasOpen || OpenGameVolume(g_GameFolder);
+    g_ReplayWriteThrough = !volume;
     for (char* end = text + std::strlen(text); end > text;) {
         char* line = end - 1;
         while (line > text && line[-1] != '\n') --line;
@@ -168,11 +179,9 @@ void Replay(char* text, void (*step)(char kind, char existed, const char* target
             step(kind, line[1], target);
     }
     // The journal goes last, once what it undid is on disk.
-    const bool wasOpen = GameVolumeOpen();
-    if (wasOpen || OpenGameVolume(g_GameFolder)) {
-        FlushGameVolume();
-        if (!wasOpen) CloseGameVolume();
-    }
+    if (volume) FlushGameVolume();
+    if (volume && !wasOpen) CloseGameVolume();
+    g_ReplayWriteThrough = true;
     delete g_Journal;
     g_Journal = nullptr;
     g_JournalDirty = false;
@@ -228,6 +237,8 @@ bool JournalTarget(const char* target) {
 }
 
 bool JournalFolder(const char* folder) { return !g_Journal || Append("D ", folder); }
+
+bool SecureJournal() { return !g_Journal || FlushJournal(); }
 
 bool MoveInKeepingOld(const char* partial, const char* target, bool writeThrough) {
     char kept[kPartialPathSize];

@@ -8,7 +8,8 @@
 // whether it had one), a folder about to be made, a file about to be set
 // aside for removal. Its lines reach the disk before the first move they
 // cover: a batch's volume flush covers the lines written with its files,
-// and a change made on its own flushes the journal first.
+// and a change made on its own flushes the journal first. The folders the
+// copy makes are all journaled, and flushed, before the first is made.
 //
 // - Abort, or a fatal error after the first change: RollBack, in the same
 //   process, reads the journal back and undoes each line, last first.
@@ -40,6 +41,8 @@ bool InTransaction();
 // written: the change must not be made.
 bool JournalTarget(const char* target);
 bool JournalFolder(const char* folder);
+// Puts the lines written so far on disk; false when it cannot.
+bool SecureJournal();
 
 // Moves partial in over target, the old target kept beside it; on failure
 // target is as it was and partial stays. writeThrough as MovePartialIn; with

@@ -14,6 +14,10 @@ DWORD WINAPI UpdateWorker(LPVOID parameter);
 
 // Copies one pack directory and everything below it.
 void CopyTree(const char* sourcePath);
+// Journals every folder that copying the pack directory will make, before
+// any is made, and puts the lines on disk, so that a cut after a folder is
+// made finds it named. False when the journal cannot be written.
+bool JournalTargetFolders(const char* sourcePath);
 // Makes the target folder of a pack directory, every missing level of it.
 void MakeTargetDir(const char* sourcePath);
 // 1 when the file was copied whole, flushed and put in place, the move on

@@ -5,7 +5,7 @@
 // at its peak. Until the commit every old file stays beside its new one, so
 // the peak is every new file on disk at once: each copied or rebuilt file's
 // size rounded up to the volume's clusters, a file record (1 KB) for each,
-// and the journal. A failure is told in one box, with Retry where the
+// its kept old file's folder index entry, and the journal. A failure is told in one box, with Retry where the
 // player can act; nothing is changed before the check passes.
 #pragma once
 

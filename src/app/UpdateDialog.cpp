@@ -70,7 +70,9 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 
 DWORD WINAPI UpdateWorker(LPVOID) {
     // Nothing changes without the journal that can undo it.
-    if (!BeginTransaction()) {
+    const bool begun = BeginTransaction();
+    if (!begun || !JournalTargetFolders(kPatchFilesPath)) {
+        if (begun) RollBack();
         g_UpdateFailed = 1;
         if (g_ProgressDialog) EndDialog(g_ProgressDialog, kWorkerDone);
         return 0;

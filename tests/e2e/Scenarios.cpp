@@ -1229,7 +1229,7 @@ std::vector<std::pair<Scenario, Scenario>> KilledThenRunAgain() {
         // journal's "C" line flushed): the game is new, its kept old files
         // and the journal still there; the next run, declined, only sweeps.
         Scenario killed = Installed("KilledOnceTheRunIsCommitted");
-        killed.faultFlush = "QuorPatch.~qj:kill";
+        killed.faultFlush = "QuorPatch.~qj:kill:1:1";  // past the flush of the folders' lines
         killed.answers = {"yes"};
         killed.boxes = {Welcome2Box("1.01", "yes")};
         killed.exitCode = kKilled;
@@ -1288,7 +1288,16 @@ std::vector<Scenario> PowerCutPatches() {
     }
     Scenario linked = guarded("GameFolderLinkedToAnotherDrive");
     linked.gameFolderLinked = true;
-    return {guarded("OneBatch"), threeBatches, linked};
+    // Abort at the last file: the walk cuts the undo's moves and flush too.
+    Scenario aborted = guarded("AbortedAtTheLastFile");
+    aborted.faultOpen = "ZAVOVUDIZ.EXE.~qp:5:1";
+    aborted.answers = {"yes", "abort", "ok"};
+    aborted.boxes = {Welcome2Box("1.01", "yes"), CopyError("ZLN\\ZAVOVUDIZ.EXE", "abort"), Fatal(kNotComplete)};
+    aborted.exitCode = -1;
+    aborted.versionAfter.reset();
+    aborted.shortcuts.clear();
+    aborted.asInstalled = true;
+    return {guarded("OneBatch"), threeBatches, linked, aborted};
 }
 
 const std::vector<Scenario>& AllScenarios() {
