@@ -205,8 +205,9 @@ DeltaPlan PlanDeltas(const std::vector<GameBase>& bases, const std::string& newF
     // The files every base has and the new version lacks: where a new file
     // no base has may have come from.
     std::vector<MovedCandidate> gone;
-    for (const auto& [folded, entry] : onlyOld.front())
-        if (std::all_of(onlyOld.begin(), onlyOld.end(), [&](const auto& base) { return base.count(folded); }) &&
+    for (const auto& [name, entry] : onlyOld.front())
+        if (std::all_of(onlyOld.begin(), onlyOld.end(),
+                        [&, &folded = name](const auto& base) { return base.count(folded); }) &&
             entry->relative.size() <= kDeltaMaxSource && WrittenPathProblem(BackslashPath(entry->relative)).empty())
             gone.push_back({entry->relative, entry->size, entry->oldPath});
     const MovedSources moved(std::move(gone));
