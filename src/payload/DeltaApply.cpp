@@ -591,7 +591,9 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
         if ((error = ReadSegment(delta, &left, &mine))) break;
         const bool pair = paired && left;
         if (pair && (error = ReadSegment(delta, &left, &theirs))) break;
-        const bool worth = pair && DeltaPairOnTwoThreads(mine.streamSize, theirs.streamSize, helper->pairedFrom);
+        const uint32_t mineWork = DeltaSegmentWork(mine.streamSize, mine.newBytes, header.flags);
+        const uint32_t theirWork = DeltaSegmentWork(theirs.streamSize, theirs.newBytes, header.flags);
+        const bool worth = pair && DeltaPairOnTwoThreads(mineWork, theirWork, helper->pairedFrom);
         void* started = worth ? helper->threads.start(DecodeSegment, &theirs) : nullptr;
         mine.crc = crc;
         DecodeSegment(&mine);
