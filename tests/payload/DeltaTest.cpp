@@ -472,9 +472,9 @@ TEST(Delta, MachineCodeWithMovedReferencesRebuildsExactlyAndSmall) {
 TEST(Delta, PredictedReferencesKeepTheirRule) {
     // Random bytes (every opcode, operands across windows and regions' ends)
     // in regions of every kind, most values inside a large image, under
-    // pieces moving both ways: the bytes predicted, whole or window by
-    // window, keep the CRC-32 the rule gave when first written, as deltas
-    // already sent need.
+    // pieces moving both ways: the bytes predicted, whole or a few bytes at
+    // a time as a rebuild reads them, keep the CRC-32 the rule gave when
+    // first written, as deltas already sent need.
     std::mt19937 rng(16);
     Bytes old = testdata::Random(70000, 16);
     Bytes m;
@@ -501,12 +501,17 @@ TEST(Delta, PredictedReferencesKeepTheirRule) {
     std::vector<uint32_t> work(RefWorkWords(uint32_t(m.size())));
     RefModel model;
     ASSERT_TRUE(ParseRefModel(m.data(), uint32_t(m.size()), uint32_t(old.size()), work.data(), &model));
-    Bytes whole = old, windows = old;
+    Bytes whole = old, parts = old;
     PredictReferences(model, whole.data(), 0, uint32_t(whole.size()));
     EXPECT_EQ(0x499B61BEu, Crc32(whole.data(), whole.size()));
-    for (uint32_t at = 0; at < old.size(); at += kRefChunk)
-        PredictReferences(model, windows.data() + at, at, std::min<uint32_t>(kRefChunk, uint32_t(old.size()) - at));
-    EXPECT_TRUE(windows == whole);
+    for (uint32_t at = 0; at < old.size(); at += kRefChunk) {
+        const uint32_t n = std::min<uint32_t>(kRefChunk, uint32_t(old.size()) - at);
+        for (uint32_t done = 0, need; done < n; done = PredictWindow(model, parts.data() + at, at, n, done, need)) {
+            need = std::min<uint32_t>(n, done + 1 + rng() % 300);
+            ASSERT_TRUE(std::equal(parts.begin() + at, parts.begin() + at + done, whole.begin() + at));
+        }
+    }
+    EXPECT_TRUE(parts == whole);
 }
 
 class DamagedDelta : public testing::TestWithParam<uint32_t> {};
