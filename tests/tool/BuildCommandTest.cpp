@@ -1,6 +1,7 @@
 // qptool build run as a program: real patches from folders on disk, found by
 // the patcher's scan and read back entry by entry, and the refusals, each of
 // which leaves no output behind.
+#include "CodeImage.h"
 #include "TempDir.h"
 #include "ChildProcess.h"
 #include "CrcForge.h"
@@ -614,10 +615,17 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
 
 TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
 {
-    // Only the map differs: nothing goes whole, and the patch still rebuilds it.
+    // Only the map and the program differ: nothing goes whole, and the patch
+    // still rebuilds them; list tells the program's deltas by their
+    // predicted references.
+    unsigned seed = 0;
     for (const char* version : {"1.03", "1.04", "new"}) {
         WriteText(root_ / version / "readme.txt", "QUOR");
         WriteText(root_ / version / "Sounds" / "intro.wav", Varied(30000, 9, 'o'));
+        std::vector<uint32_t> gaps(300, 16);
+        for (uint32_t f = ++seed; f < gaps.size(); f += 7) gaps[f] = 48;
+        const std::vector<uint8_t> program = testcode::CodeImage(false, gaps, 7);
+        WriteText(root_ / version / "game.exe", std::string(program.begin(), program.end()));
     }
     fs::remove(root_ / "new" / "new.txt");
     std::string message, out;
@@ -625,6 +633,8 @@ TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
     ASSERT_EQ(Tool({"list", Out()}, &out), 0);
     EXPECT_EQ(out.find("FILES\\"), std::string::npos) << out;
     EXPECT_EQ(Count(out, "DELTAS\\MAPS\\BIG.MAP\\"), 2u) << out;
+    EXPECT_EQ(Count(out, "DELTAS\\GAME.EXE\\"), 2u) << out;
+    EXPECT_EQ(Count(out, ", SHA-256 of both, machine code references predicted\n"), 2u) << out;
     EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
 }
 
