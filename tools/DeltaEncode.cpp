@@ -540,6 +540,8 @@ std::vector<uint8_t> WriteDelta(DeltaHeader header, const std::vector<Command>& 
         bool paired = false, fits = true;
         for (size_t k = 0; k < segments.size(); ++k) {
             fits = fits && streams[k].size() <= DeltaMaxCoded(uint32_t(starts[k + 1] - starts[k]));
+            // Streams alone (a segment's least work), so that a stream of
+            // code short in every segment stays one: segments cost bytes.
             paired = paired || (k % 2 == 1 && DeltaPairOnTwoThreads(uint32_t(streams[k - 1].size()),
                                                                     uint32_t(streams[k].size()), segmenting.pairedFrom));
         }

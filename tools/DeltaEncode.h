@@ -3,10 +3,10 @@
 // range coded. Holds both files in memory; threads 0 uses every core. Flags
 // other than the default only write the older streams a patcher still reads.
 // A segmented stream is sent only when some pair of its segments will be
-// decoded on two threads (both streams of at least pairedFrom bytes, the
-// patcher's rule); its segments are cut to equal decoding work, as many as
-// the new file has multiples of size bytes (and at most kDeltaMaxSegment
-// each). Tests make both small.
+// decoded on two threads (both streams of at least pairedFrom bytes, which
+// the patcher's rule pairs); its segments are cut to equal decoding work,
+// as many as the new file has multiples of size bytes (and at most
+// kDeltaMaxSegment each). Tests make both small.
 #pragma once
 
 #include <cstddef>

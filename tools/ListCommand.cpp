@@ -51,10 +51,11 @@ int RunList(const std::vector<std::string>& args) {
         if (!d.fault.empty())
             std::printf("            delta: damaged, %s\n", d.fault.c_str());
         else
-            std::printf("            delta%s%s: old %u bytes CRC-32 %s, new %u bytes CRC-32 %s%s\n",
+            std::printf("            delta%s%s: old %u bytes CRC-32 %s, new %u bytes CRC-32 %s%s%s\n",
                         d.header.source[0] ? " from " : "", d.header.source, d.header.oldSize,
                         HexCrc(d.header.oldCrc).c_str(), d.header.newSize, HexCrc(d.header.newCrc).c_str(),
-                        d.header.flags & kDeltaDigests ? ", SHA-256 of both" : "");
+                        d.header.flags & kDeltaDigests ? ", SHA-256 of both" : "",
+                        d.header.flags & kDeltaReferences ? ", machine code references predicted" : "");
     }
     std::printf("%u entries, %llu bytes\n", unsigned(entries.size()), static_cast<unsigned long long>(total));
     return 0;

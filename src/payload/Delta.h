@@ -98,8 +98,16 @@ constexpr uint32_t kDeltaRawMin = 256;
 constexpr uint32_t kDeltaMaxSegment = 2u << 20;
 constexpr uint32_t DeltaMaxCoded(uint32_t n) { return n + n / 4 + 1024; }
 constexpr uint32_t kDeltaPairedFrom = 32768;
-// Whether a pair of segments, streams of these lengths, is decoded on two
-// threads (the encoder sends segments only when some pair is).
+// A segment's decoding work in stream bytes: its stream, and with
+// kDeltaReferences its new bytes too, as the old bytes they are made from
+// are predicted as read (a well-matched segment of code has a short stream,
+// yet takes as long as one of plain bytes).
+constexpr uint32_t kDeltaPredictedPerWork = 16;
+constexpr uint32_t DeltaSegmentWork(uint32_t stream, uint32_t newBytes, uint32_t flags) {
+    return stream + (flags & kDeltaReferences ? newBytes / kDeltaPredictedPerWork : 0);
+}
+// Whether a pair of segments, of this work each, is decoded on two threads
+// (the encoder sends segments only when some pair is).
 constexpr bool DeltaPairOnTwoThreads(uint32_t first, uint32_t second, uint32_t pairedFrom) {
     return first >= pairedFrom && second >= pairedFrom;
 }
@@ -128,8 +136,8 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
 
 // A second reader of the old file and the threads to decode segments on: with
 // both, every second segment of a segmented delta is decoded on a helper
-// thread while this one decodes the segment before it, when both streams of
-// the pair have at least pairedFrom bytes. Below that a pair decodes faster
+// thread while this one decodes the segment before it, when both segments of
+// the pair have a work of at least pairedFrom. Below that a pair decodes faster
 // here than a thread's first use of its memory takes.
 struct DeltaHelper {
     HelperThreads threads;

@@ -37,10 +37,10 @@ struct Work {
     uint8_t input[kInputSize];
     uint8_t cache[kCacheSlots][kBlockSize];
     uint32_t tag[kCacheSlots];  // the block in each slot plus one, 0 for none
-    // With a reference model, each slot's chunks (kRefChunk bytes) whose
-    // references are predicted, one bit each: a chunk is predicted when
-    // first read from, as an add often needs a few bytes of a block.
-    uint8_t predicted[kCacheSlots];
+    // With a reference model, how far each slot's chunks (kRefChunk bytes)
+    // are predicted: only as far as an add has read, as one from far away
+    // often needs a few bytes of a block.
+    uint16_t predicted[kCacheSlots][kBlockSize / kRefChunk];
     uint8_t straddle[kDeltaGroup];
     uint8_t output[kOutputSize];
 };
@@ -259,7 +259,7 @@ ErrorCode Applier::LoadBlocks(uint32_t block, uint32_t wanted) {
     if (error) return error;
     for (uint32_t i = 0; i < blocks; ++i) {
         work_->tag[slot + i] = block + i + 1;
-        work_->predicted[slot + i] = 0;
+        for (uint16_t& done : work_->predicted[slot + i]) done = 0;
     }
     return nullptr;
 }
@@ -283,15 +283,17 @@ const uint8_t* Applier::OldBytes(uint32_t position, uint32_t n, uint32_t wanted,
     return work_->cache[slot] + offset;
 }
 
-// Predicts the references of the chunks of the block in slot that hold
-// [offset, offset + n) and are not yet predicted.
+// Predicts the references of the block in slot as far as [offset,
+// offset + n), each of its chunks from where its scan stopped.
 void Applier::PredictChunks(uint32_t slot, uint32_t block, uint32_t offset, uint32_t n) {
-    static_assert(kBlockSize % kRefChunk == 0 && kBlockSize / kRefChunk <= 8, "a block's chunks fit a byte");
+    static_assert(kBlockSize % kRefChunk == 0 && kRefChunk < 0x10000, "a block holds whole chunks");
     for (uint32_t chunk = offset / kRefChunk; chunk <= (offset + n - 1) / kRefChunk; ++chunk) {
-        if (work_->predicted[slot] >> chunk & 1) continue;
-        work_->predicted[slot] |= uint8_t(1u << chunk);
+        const uint32_t end = offset + n - chunk * kRefChunk, need = end < kRefChunk ? end : kRefChunk;
+        uint16_t& done = work_->predicted[slot][chunk];
+        if (done >= need) continue;
         const uint32_t start = block * kBlockSize + chunk * kRefChunk, left = header_.oldSize - start;
-        PredictReferences(*refs_, work_->cache[slot] + chunk * kRefChunk, start, left < kRefChunk ? left : kRefChunk);
+        done = uint16_t(PredictWindow(*refs_, work_->cache[slot] + chunk * kRefChunk, start,
+                                      left < kRefChunk ? left : kRefChunk, done, need));
     }
 }
 
@@ -593,7 +595,9 @@ ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHea
         if ((error = ReadSegment(delta, &left, &mine))) break;
         const bool pair = paired && left;
         if (pair && (error = ReadSegment(delta, &left, &theirs))) break;
-        const bool worth = pair && DeltaPairOnTwoThreads(mine.streamSize, theirs.streamSize, helper->pairedFrom);
+        const uint32_t mineWork = DeltaSegmentWork(mine.streamSize, mine.newBytes, header.flags);
+        const uint32_t theirWork = DeltaSegmentWork(theirs.streamSize, theirs.newBytes, header.flags);
+        const bool worth = pair && DeltaPairOnTwoThreads(mineWork, theirWork, helper->pairedFrom);
         void* started = worth ? helper->threads.start(DecodeSegment, &theirs) : nullptr;
         mine.crc = crc;
         DecodeSegment(&mine);

@@ -32,12 +32,13 @@ inline uint64_t ZeroBytes(uint64_t v) {
 }
 
 // Of the 8 bytes at p (9 readable), the high bit of each that may start a
-// reference: E8/E9, 0F, or any byte before a ModRM of [disp32]. Code is
-// mostly bytes of none, stepped over 8 at a time.
+// reference: E8/E9, 0F before 80-8F, or any byte before a ModRM of [disp32].
+// Code is mostly bytes of none, stepped over 8 at a time.
 inline uint64_t MayStart(const uint8_t* p) {
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     const uint64_t x = RefLoad64(p), y = RefLoad64(p + 1);
-    return ZeroBytes((x & 0xFE * kOnes) ^ 0xE8 * kOnes) | ZeroBytes(x ^ 0x0F * kOnes) |
+    return ZeroBytes((x & 0xFE * kOnes) ^ 0xE8 * kOnes) |
+           (ZeroBytes(x ^ 0x0F * kOnes) & ZeroBytes((y & 0xF0 * kOnes) ^ 0x80 * kOnes)) |
            ZeroBytes((y & 0xC7 * kOnes) ^ 0x05 * kOnes);
 }
 
@@ -79,48 +80,71 @@ public:
         if (Inside(RefLoad32(p))) RefStore32(p, Map(RefLoad32(p)));
     }
 
-    // bytes[0, n) at rva: code of the given width.
-    void Code(uint8_t* bytes, uint32_t n, uint32_t rva, bool wide) const {
-        uint32_t i = 0;
-        uint32_t below = Below(rva);  // the operands' ends rise: their pieces follow on
-        while (i + 5 <= n) {
-            if (i + 9 <= n) {
-                const uint64_t may = MayStart(bytes + i);
-                if (!may) {
-                    i += 8;
-                    continue;
-                }
-                i += unsigned(__builtin_ctzll(may)) / 8;
-            }
-            const uint8_t op = bytes[i], next = bytes[i + 1];
-            uint32_t at = 0;  // the operand's offset, 0 for none
-            if (op == 0xE8 || op == 0xE9)
-                at = i + 1;
-            else if (op == 0x0F && (next & 0xF0) == 0x80)
-                at = i + 2;
-            else if ((next & 0xC7) == 0x05 && (op == 0xFF ? (next == 0x15 || next == 0x25 || next == 0x35) : TakesModRm(op)))
-                at = i + 2;
-            if (at == 0 || at + 4 > n) {
-                ++i;
-                continue;
-            }
-            if (at == i + 1 || op == 0x0F || wide) {
-                const uint32_t end = rva + at + 4;
-                while (below < m_.pieceCount && m_.pieces[2 * below] <= end) ++below;
-                Relative(bytes + at, rva + at, MapBy(end, below));
-            } else {
-                Address32(bytes + at);
-            }
-            i = at + 4;
+    // The offset of the operand of a reference whose opcode is at i
+    // (i + 5 <= n), 0 for none or one that does not end by n.
+    static uint32_t OperandAt(const uint8_t* bytes, uint32_t i, uint32_t n) {
+        const uint8_t op = bytes[i], next = bytes[i + 1];
+        uint32_t at = 0;
+        if ((op & 0xFE) == 0xE8)
+            at = i + 1;
+        else if (op == 0x0F && (next & 0xF0) == 0x80)
+            at = i + 2;
+        else if ((next & 0xC7) == 0x05 &&
+                 (op == 0xFF ? (next == 0x15 || next == 0x25 || next == 0x35) : TakesModRm(op)))
+            at = i + 2;
+        return at + 4 <= n ? at : 0;
+    }
+    // The operand at `at` of the opcode at i, its end at rva end; below: the
+    // pieces starting at or below the last operand's end (operands' ends
+    // rise, so their pieces follow on).
+    void Operand(uint8_t* bytes, uint32_t i, uint32_t at, uint32_t end, bool wide, uint32_t& below) const {
+        if (at == i + 1 || bytes[i] == 0x0F || wide) {
+            while (below < m_.pieceCount && m_.pieces[2 * below] <= end) ++below;
+            Relative(bytes + at, end - 4, MapBy(end, below));
+        } else {
+            Address32(bytes + at);
         }
     }
-    void Table(uint8_t* bytes, uint32_t n, uint32_t skew, uint8_t kind) const {
+    // bytes[0, n) at rva: code of the given width, scanned from i until it
+    // reaches limit; returns where it stopped (n when done). Each word of 8
+    // bytes gives the bits of the bytes that may start a reference, taken in
+    // turn. Invariant: every reference starting before i is rewritten, and
+    // none starts inside an operand passed over (the scan goes on from i).
+    uint32_t Code(uint8_t* bytes, uint32_t n, uint32_t rva, bool wide, uint32_t i, uint32_t limit) const {
+        uint32_t below = Below(rva + i);
+        while (i + 9 <= n && i < limit) {
+            const uint32_t word = i;
+            uint64_t may = MayStart(bytes + word);
+            i = word + 8;
+            while (may) {
+                const uint32_t start = word + unsigned(__builtin_ctzll(may)) / 8;
+                may &= may - 1;
+                const uint32_t at = OperandAt(bytes, start, n);
+                if (at == 0) continue;
+                Operand(bytes, start, at, rva + at + 4, wide, below);
+                i = at + 4;
+                break;
+            }
+        }
+        for (; i + 5 <= n && i < limit; ++i) {
+            const uint32_t at = OperandAt(bytes, i, n);
+            if (at == 0) continue;
+            Operand(bytes, i, at, rva + at + 4, wide, below);
+            i = at + 3;
+        }
+        return i + 5 > n ? n : i;
+    }
+    // bytes[0, n), skew bytes into a table: its entries from the first at or
+    // after i until one reaches limit; returns where it stopped (n when done).
+    uint32_t Table(uint8_t* bytes, uint32_t n, uint32_t skew, uint8_t kind, uint32_t i, uint32_t limit) const {
         const uint32_t width = kind == kRefAddress64 ? 8 : 4;
-        for (uint32_t i = (width - skew % width) % width; i + width <= n; i += width) {
+        i += (width - (skew + i) % width) % width;
+        for (; i + width <= n && i < limit; i += width) {
             if (kind == kRefAddress32) Address32(bytes + i);
             if (kind == kRefAddress64) Address64(bytes + i);
             if (kind == kRefRva32) Rva32(bytes + i);
         }
+        return i + width > n ? n : i;
     }
 
 private:
@@ -188,25 +212,35 @@ bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32
     return next == end;
 }
 
-void PredictReferences(const RefModel& model, uint8_t* bytes, uint32_t offset, uint32_t size) {
+uint32_t PredictWindow(const RefModel& model, uint8_t* window, uint32_t offset, uint32_t size, uint32_t done,
+                       uint32_t need) {
     const Predictor predictor(model);
-    const uint64_t end = uint64_t(offset) + size;
-    for (uint32_t r = 0; r < model.regionCount; ++r) {
+    const uint64_t windowEnd = uint64_t(offset) + size;
+    for (uint32_t r = 0; r < model.regionCount && done < need; ++r) {
         const uint8_t* region = model.regions + r * kRefRegionBytes;
         const uint32_t regionStart = RefLoad32(region), rva = RefLoad32(region + 8);
         const uint64_t regionEnd = uint64_t(regionStart) + RefLoad32(region + 4);
-        uint64_t from = regionStart > offset ? regionStart : offset;
-        const uint64_t to = regionEnd < end ? regionEnd : end;
-        while (from < to) {
-            const uint64_t chunkEnd = (from / kRefChunk + 1) * kRefChunk;
-            const uint32_t n = uint32_t((chunkEnd < to ? chunkEnd : to) - from);
-            uint8_t* at = bytes + (from - offset);
-            const uint32_t into = uint32_t(from - regionStart), atRva = rva + into;
-            if (region[12] <= kRefCode64)
-                predictor.Code(at, n, atRva, region[12] == kRefCode64);
-            else
-                predictor.Table(at, n, into, region[12]);
-            from += n;
-        }
+        if (regionEnd <= uint64_t(offset) + done) continue;
+        if (regionStart >= windowEnd) break;
+        // The region's part of the window, [from, to) of it; the bytes
+        // before it are no region's.
+        const uint32_t from = regionStart > offset ? regionStart - offset : 0;
+        const uint32_t to = uint32_t((regionEnd < windowEnd ? regionEnd : windowEnd) - offset);
+        if (done < from) done = from;
+        if (done >= need) break;
+        const uint32_t into = offset + from - regionStart;
+        uint8_t* const part = window + from;
+        if (region[12] <= kRefCode64)
+            done = from + predictor.Code(part, to - from, rva + into, region[12] == kRefCode64, done - from, need - from);
+        else
+            done = from + predictor.Table(part, to - from, into, region[12], done - from, need - from);
+    }
+    return done > need ? done : need;
+}
+
+void PredictReferences(const RefModel& model, uint8_t* bytes, uint32_t offset, uint32_t size) {
+    for (uint32_t at = 0; at < size; at += kRefChunk) {
+        const uint32_t n = size - at < kRefChunk ? size - at : kRefChunk;
+        PredictWindow(model, bytes + at, offset + at, n, 0, n);
     }
 }

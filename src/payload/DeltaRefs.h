@@ -81,3 +81,11 @@ bool ParseRefModel(const uint8_t* bytes, uint32_t size, uint32_t oldSize, uint32
 // Rewrites the references in bytes, the old file's [offset, offset + size);
 // offset a multiple of kRefChunk, and the end one too or the file's end.
 void PredictReferences(const RefModel& model, uint8_t* bytes, uint32_t offset, uint32_t size);
+
+// The same for one window (offset a multiple of kRefChunk, size kRefChunk or
+// the rest of the file) a part at a time, as a rebuild needs its bytes: the
+// scan goes on from done (0 at first, then the last return) until it has
+// passed need (at most size). Returns where it stopped, at least need: the
+// window's bytes below it are final.
+uint32_t PredictWindow(const RefModel& model, uint8_t* window, uint32_t offset, uint32_t size, uint32_t done,
+                       uint32_t need);

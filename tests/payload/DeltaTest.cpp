@@ -475,6 +475,51 @@ TEST(Delta, MachineCodeWithMovedReferencesRebuildsExactlyAndSmall) {
     }
 }
 
+TEST(Delta, PredictedReferencesKeepTheirRule) {
+    // Random bytes (every opcode, operands across windows and regions' ends)
+    // in regions of every kind, most values inside a large image, under
+    // pieces moving both ways: the bytes predicted, whole or a few bytes at
+    // a time as a rebuild reads them, keep the CRC-32 the rule gave when
+    // first written, as deltas already sent need.
+    std::mt19937 rng(16);
+    Bytes old = testdata::Random(70000, 16);
+    Bytes m;
+    PutLittle(&m, 0, 0x10000, 8);
+    PutLittle(&m, 8, 0xF0000000u, 4);
+    const uint32_t regions[5][3] = {{100, 30000, 0x1000},    {30100, 20000, 0x9000}, {50101, 7001, 0x20000},
+                                    {57200, 6000, 0x30000}, {63300, 6000, 0x40000}};
+    m.push_back(5);
+    for (uint8_t kind = 0; kind < 5; ++kind) {
+        for (uint32_t field : regions[kind]) PutLittle(&m, m.size(), field, 4);
+        m.push_back(kind);
+        const uint32_t end = regions[kind][0] + regions[kind][1];
+        for (uint32_t at = regions[kind][0]; kind >= kRefAddress32 && at + 8 <= end; at += 4)
+            PutLittle(&old, at, (kind == kRefRva32 ? 0 : 0x10000) + rng() % 0x100000, kind == kRefAddress64 ? 8 : 4);
+    }
+    const auto number = [&](uint32_t v) {
+        for (; m.push_back(uint8_t(v < 0x80 ? v : (v | 0x80))), v >= 0x80; v >>= 7) {}
+    };
+    number(300);
+    for (int k = 0; k < 300; ++k) {
+        number(k < 150 ? 1 + rng() % 0x1000 : 1 + rng() % 0x1000000);
+        number(rng() % 0x2000);
+    }
+    std::vector<uint32_t> work(RefWorkWords(uint32_t(m.size())));
+    RefModel model;
+    ASSERT_TRUE(ParseRefModel(m.data(), uint32_t(m.size()), uint32_t(old.size()), work.data(), &model));
+    Bytes whole = old, parts = old;
+    PredictReferences(model, whole.data(), 0, uint32_t(whole.size()));
+    EXPECT_EQ(0x499B61BEu, Crc32(whole.data(), whole.size()));
+    for (uint32_t at = 0; at < old.size(); at += kRefChunk) {
+        const uint32_t n = std::min<uint32_t>(kRefChunk, uint32_t(old.size()) - at);
+        for (uint32_t done = 0, need; done < n; done = PredictWindow(model, parts.data() + at, at, n, done, need)) {
+            need = std::min<uint32_t>(n, done + 1 + rng() % 300);
+            ASSERT_TRUE(std::equal(parts.begin() + at, parts.begin() + at + done, whole.begin() + at));
+        }
+    }
+    EXPECT_TRUE(parts == whole);
+}
+
 class DamagedDelta : public testing::TestWithParam<uint32_t> {};
 
 TEST_P(DamagedDelta, IsRefusedWithinBounds) {

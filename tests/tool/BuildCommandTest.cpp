@@ -1,6 +1,7 @@
 // qptool build run as a program: real patches from folders on disk, found by
 // the patcher's scan and read back entry by entry, and the refusals, each of
 // which leaves no output behind.
+#include "CodeImage.h"
 #include "TempDir.h"
 #include "ChildProcess.h"
 #include "CrcForge.h"
@@ -614,12 +615,18 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
 
 TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
 {
-    // Only the map differs, and a pack is renamed into another folder:
-    // nothing goes whole, the pack goes as a delta from its old path (the
-    // patch removes that), and the patch still rebuilds both.
+    // Only the map and the program differ, and a pack is renamed into another
+    // folder: nothing goes whole, the pack goes as a delta from its old path
+    // (the patch removes that), and the patch still rebuilds them all; list
+    // tells the program's deltas by their predicted references.
+    unsigned seed = 0;
     for (const char* version : {"1.03", "1.04", "new"}) {
         WriteText(root_ / version / "readme.txt", "QUOR");
         WriteText(root_ / version / "Sounds" / "intro.wav", Varied(30000, 9, 'o'));
+        std::vector<uint32_t> gaps(300, 16);
+        for (uint32_t f = ++seed; f < gaps.size(); f += 7) gaps[f] = 48;
+        const std::vector<uint8_t> program = testcode::CodeImage(false, gaps, 7);
+        WriteText(root_ / version / "game.exe", std::string(program.begin(), program.end()));
     }
     fs::remove(root_ / "new" / "new.txt");
     for (const char* version : {"1.03", "1.04"})
@@ -632,12 +639,14 @@ TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
     EXPECT_EQ(Count(out, "DELTAS\\MAPS\\BIG.MAP\\"), 2u) << out;
     EXPECT_EQ(Count(out, "delta from data\\units-1.4.pak: old 40000 bytes"), 1u) << out;
     EXPECT_NE(out.find("remove: data\\units-1.4.pak while"), std::string::npos) << out;
+    EXPECT_EQ(Count(out, "DELTAS\\GAME.EXE\\"), 2u) << out;
+    EXPECT_EQ(Count(out, ", SHA-256 of both, machine code references predicted\n"), 2u) << out;
     ASSERT_EQ(Tool({"diff", Bases()[0], Bases()[1], Bases()[2], Bases()[3], "--from", (root_ / "new").string()}, &out),
               0);
     EXPECT_NE(out.find("delta     packs/units-1.5.pak from data/units-1.4.pak of 1.03,1.04: "), std::string::npos)
         << out;
     ASSERT_EQ(Tool({"verify", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
-    EXPECT_NE(out.find("base 1.04: 2 files rebuilt with their CRC-32"), std::string::npos) << out;
+    EXPECT_NE(out.find("base 1.04: 3 files rebuilt with their CRC-32"), std::string::npos) << out;
     EXPECT_EQ(Tool({"check", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
 }
 
