@@ -259,10 +259,20 @@ Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* 
     if (match != Match::kDelta) return Outcome::kFailed;
     if (std::strcmp(oldPath, target) != 0) MakeFolderOf(deltaFolder);
     CFile* old = g_FileApi.Open(oldPath, FM_READ | FM_SHARE_READ, nullptr);
-    const bool made = old && JournalTarget(target) && Rebuild(old, oldPath, deltaPath, partial, flush, size);
+    const bool made = old && Rebuild(old, oldPath, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
     if (made) AddProgress(*size);
     return made ? Outcome::kRebuilt : Outcome::kFailed;
+}
+
+// Set by JournalTargetOf when a line cannot be written.
+bool s_journalFailed = false;
+
+void JournalTargetOf(const char* deltaFolder, bool fits) {
+    char target[kPathSize];
+    char partial[kPartialPathSize];
+    if (!s_journalFailed && fits && TargetOfDelta(deltaFolder, target, partial) && !JournalTarget(target))
+        s_journalFailed = true;
 }
 
 void RemovePartialOf(const char* deltaFolder, bool fits) {
@@ -324,6 +334,12 @@ bool MeasureGameContent(const char* path, DeltaContent* content) {
 
 void WalkDeltaFolders(const char* sourcePath, void (*visit)(const char* deltaFolder, bool fits)) {
     WalkDeltaTree(sourcePath, visit);
+}
+
+bool JournalDeltaTargets(const char* sourcePath) {
+    s_journalFailed = false;
+    WalkDeltaTree(sourcePath, JournalTargetOf);
+    return !s_journalFailed;
 }
 
 void RemoveDeltaPartials(const char* sourcePath) { WalkDeltaTree(sourcePath, RemovePartialOf); }
