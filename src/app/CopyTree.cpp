@@ -179,6 +179,8 @@ bool JournalTargetsBelow(const char* sourcePath) {
 
 bool JournalCopyTargets(const char* sourcePath) { return JournalTargetsBelow(sourcePath); }
 
+bool JournalTargetDir(const char* sourcePath) { return VisitMissingLevels(sourcePath, true); }
+
 void MakeTargetDir(const char* sourcePath) { VisitMissingLevels(sourcePath, false); }
 
 bool TargetPathsOf(const char* sourcePath, char* target, char* partial) {

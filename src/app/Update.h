@@ -19,7 +19,9 @@ void CopyTree(const char* sourcePath);
 // disk before the first folder or temporary file is made. False when the
 // journal cannot be written.
 bool JournalCopyTargets(const char* sourcePath);
-// Makes the target folder of a pack directory, every missing level of it.
+// Journals, or makes, the target folder of a pack directory (or of a
+// rebuilt file's delta folder), every missing level of it.
+bool JournalTargetDir(const char* sourcePath);
 void MakeTargetDir(const char* sourcePath);
 // 1 when the file was copied whole, flushed and put in place, the move on
 // disk; 0 when its name may not be written (outside the game folder, or not
