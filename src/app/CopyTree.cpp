@@ -152,9 +152,11 @@ bool VisitMissingLevels(const char* sourcePath, bool journal) {
     return true;
 }
 
-// Journals the folders of a pack directory and of every directory below it,
-// each followed by the targets of the files it holds.
-bool JournalTargetsBelow(const char* sourcePath) {
+}  // namespace
+
+// The folders of the pack directory and of every directory below it, each
+// followed by the targets of the files it holds.
+bool JournalCopyTargets(const char* sourcePath) {
     char directory[kPathSize];
     if (!VisitMissingLevels(sourcePath, true)) return false;
     if (!CopyText(directory, kPathSize, sourcePath) || !AppendText(directory, kPathSize, "\\")) return true;
@@ -166,7 +168,7 @@ bool JournalTargetsBelow(const char* sourcePath) {
             char target[kPathSize];
             if (!CopyText(entry, kPathSize, directory) || !AppendText(entry, kPathSize, record.name)) continue;
             if (IsFolderToCopy(record, entry))
-                written = JournalTargetsBelow(entry);
+                written = JournalCopyTargets(entry);
             else if (TargetPathsOf(entry, target, nullptr))
                 written = JournalTarget(target);
         } while (written && !g_FileApi.FindNext(&record));
@@ -174,10 +176,6 @@ bool JournalTargetsBelow(const char* sourcePath) {
     g_FileApi.FindClose(&record);
     return written;
 }
-
-}  // namespace
-
-bool JournalCopyTargets(const char* sourcePath) { return JournalTargetsBelow(sourcePath); }
 
 bool JournalTargetDir(const char* sourcePath) { return VisitMissingLevels(sourcePath, true); }
 
