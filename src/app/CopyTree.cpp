@@ -121,8 +121,8 @@ namespace {
 // Every missing level of a pack directory's target folder, from the game
 // folder down, journaled (journal) or made: one level at a time, as the disk
 // service makes a single folder per call. Only names that stay inside the
-// game folder. *journaled counts the lines; false when one cannot be written.
-bool VisitMissingLevels(const char* sourcePath, bool journal, uint32_t* journaled) {
+// game folder. False when a line cannot be written.
+bool VisitMissingLevels(const char* sourcePath, bool journal) {
     const char* rest = RelativePart(sourcePath);
     if (*rest && !IsPatchFilePath(rest)) return true;
     char parent[kPathSize];
@@ -142,7 +142,6 @@ bool VisitMissingLevels(const char* sourcePath, bool journal, uint32_t* journale
             // Existing levels fail harmlessly.
             if (GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES) {
                 if (journal && !JournalFolder(folder)) return false;
-                if (journal) ++*journaled;
                 if (!journal && !g_FileApi.MakeDirectory(parent, name)) NoteMadeFolder(folder);
             }
             CopyText(parent, kPathSize, folder);
@@ -153,33 +152,34 @@ bool VisitMissingLevels(const char* sourcePath, bool journal, uint32_t* journale
     return true;
 }
 
-// Journals the folders of a pack directory and of every directory below it.
-bool JournalFoldersBelow(const char* sourcePath, uint32_t* journaled) {
+}  // namespace
+
+// The folders of the pack directory and of every directory below it, each
+// followed by the targets of the files it holds.
+bool JournalCopyTargets(const char* sourcePath) {
     char directory[kPathSize];
-    if (!VisitMissingLevels(sourcePath, true, journaled)) return false;
+    if (!VisitMissingLevels(sourcePath, true)) return false;
     if (!CopyText(directory, kPathSize, sourcePath) || !AppendText(directory, kPathSize, "\\")) return true;
     bool written = true;
     FindRecord record{};
     if (!g_FileApi.FindFirst(&record, directory)) {
         do {
             char entry[kPathSize];
-            if (CopyText(entry, kPathSize, directory) && AppendText(entry, kPathSize, record.name) &&
-                IsFolderToCopy(record, entry))
-                written = JournalFoldersBelow(entry, journaled);
+            char target[kPathSize];
+            if (!CopyText(entry, kPathSize, directory) || !AppendText(entry, kPathSize, record.name)) continue;
+            if (IsFolderToCopy(record, entry))
+                written = JournalCopyTargets(entry);
+            else if (TargetPathsOf(entry, target, nullptr))
+                written = JournalTarget(target);
         } while (written && !g_FileApi.FindNext(&record));
     }
     g_FileApi.FindClose(&record);
     return written;
 }
 
-}  // namespace
+bool JournalTargetDir(const char* sourcePath) { return VisitMissingLevels(sourcePath, true); }
 
-bool JournalTargetFolders(const char* sourcePath) {
-    uint32_t journaled = 0;
-    return JournalFoldersBelow(sourcePath, &journaled) && (journaled == 0 || SecureJournal());
-}
-
-void MakeTargetDir(const char* sourcePath) { VisitMissingLevels(sourcePath, false, nullptr); }
+void MakeTargetDir(const char* sourcePath) { VisitMissingLevels(sourcePath, false); }
 
 bool TargetPathsOf(const char* sourcePath, char* target, char* partial) {
     const char* relative = RelativePart(sourcePath);
@@ -188,7 +188,7 @@ bool TargetPathsOf(const char* sourcePath, char* target, char* partial) {
            (!partial || PartialPathOf(target, partial));
 }
 
-bool ProducePartial(const char* sourcePath, const char* target, const char* partial, bool flush, uint32_t* size) {
+bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uint32_t* size) {
     void* buffer = g_pDefaultPtrPool->Alloc(kTransferSize);
     if (!buffer) return false;
     CFile* source = g_FileApi.Open(sourcePath, FM_READ, nullptr);
@@ -197,8 +197,8 @@ bool ProducePartial(const char* sourcePath, const char* target, const char* part
         return false;
     }
     // The bytes go to the temporary file; the target is not touched until
-    // they are all there. The journal names the target first.
-    CFile* destination = JournalTarget(target) ? CreatePartialFile(partial) : nullptr;
+    // they are all there. The journal on disk names the target already.
+    CFile* destination = CreatePartialFile(partial);
     if (!destination) {
         delete source;
         g_pDefaultPtrPool->Free(buffer);
@@ -233,7 +233,7 @@ int CopyOneFile(const char* sourcePath) {
     uint32_t size = 0;
     // The bytes reach the disk before the old file is replaced, and the move
     // before this returns: a power cut finds the old file or the new one.
-    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, target, partial, true, &size))
+    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, partial, true, &size))
         return 0;
     if (!ReplaceKeepingOld(partial, target, true)) return 0;
     LogPutInPlace(sourcePath, target);
@@ -244,7 +244,7 @@ bool QueueOneFile(const char* sourcePath) {
     char target[kPathSize];
     char partial[kPartialPathSize];
     uint32_t size = 0;
-    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, target, partial, false, &size))
+    if (!TargetPathsOf(sourcePath, target, partial) || !ProducePartial(sourcePath, partial, false, &size))
         return false;
     AddToBatch(sourcePath, size);
     return true;

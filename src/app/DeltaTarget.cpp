@@ -230,15 +230,19 @@ bool TargetOfDelta(const char* deltaFolder, char* target, char* partial) {
            AppendText(target, kPathSize, relative) && PartialPathOf(target, partial);
 }
 
-// Makes the folders of a target from another path (its old file lies
-// elsewhere, its folder may be new): those of the delta folder's parent.
+// The folders of a target from another path (its old file lies elsewhere,
+// its folder may be new) are those of the delta folder's parent, into
+// parent (kPathSize bytes).
+bool ParentOf(const char* deltaFolder, char* parent) {
+    if (!CopyText(parent, kPathSize, deltaFolder)) return false;
+    char* cut = std::strrchr(parent, '\\');
+    if (cut) *cut = '\0';
+    return cut != nullptr;
+}
+
 void MakeFolderOf(const char* deltaFolder) {
     char parent[kPathSize];
-    if (!CopyText(parent, kPathSize, deltaFolder)) return;
-    char* cut = std::strrchr(parent, '\\');
-    if (!cut) return;
-    *cut = '\0';
-    MakeTargetDir(parent);
+    if (ParentOf(deltaFolder, parent)) MakeTargetDir(parent);
 }
 
 // Rebuilds the game file of the delta folder into its temporary file,
@@ -259,10 +263,25 @@ Outcome RebuildPartial(const char* deltaFolder, bool flush, char* target, char* 
     if (match != Match::kDelta) return Outcome::kFailed;
     if (std::strcmp(oldPath, target) != 0) MakeFolderOf(deltaFolder);
     CFile* old = g_FileApi.Open(oldPath, FM_READ | FM_SHARE_READ, nullptr);
-    const bool made = old && JournalTarget(target) && Rebuild(old, oldPath, deltaPath, partial, flush, size);
+    const bool made = old && Rebuild(old, oldPath, deltaPath, partial, flush, size);
     delete old;  // closed before it is replaced
     if (made) AddProgress(*size);
     return made ? Outcome::kRebuilt : Outcome::kFailed;
+}
+
+// Set by JournalTargetOf when a line cannot be written.
+bool s_journalFailed = false;
+
+// A missing target's folders come first: a target from another path may go
+// to a folder the rebuild makes, which is undone after the target.
+void JournalTargetOf(const char* deltaFolder, bool fits) {
+    char target[kPathSize];
+    char partial[kPartialPathSize];
+    char parent[kPathSize];
+    if (s_journalFailed || !fits || !TargetOfDelta(deltaFolder, target, partial)) return;
+    const bool missing = GetFileAttributesA(target) == INVALID_FILE_ATTRIBUTES;
+    if ((missing && ParentOf(deltaFolder, parent) && !JournalTargetDir(parent)) || !JournalTarget(target))
+        s_journalFailed = true;
 }
 
 void RemovePartialOf(const char* deltaFolder, bool fits) {
@@ -324,6 +343,12 @@ bool MeasureGameContent(const char* path, DeltaContent* content) {
 
 void WalkDeltaFolders(const char* sourcePath, void (*visit)(const char* deltaFolder, bool fits)) {
     WalkDeltaTree(sourcePath, visit);
+}
+
+bool JournalDeltaTargets(const char* sourcePath) {
+    s_journalFailed = false;
+    WalkDeltaTree(sourcePath, JournalTargetOf);
+    return !s_journalFailed;
 }
 
 void RemoveDeltaPartials(const char* sourcePath) { WalkDeltaTree(sourcePath, RemovePartialOf); }

@@ -63,6 +63,10 @@ void WalkDeltaFolders(const char* sourcePath, void (*visit)(const char* deltaFol
 // through the file layer; false when it cannot be opened or read.
 bool MeasureGameContent(const char* path, DeltaContent* content);
 
+// Journals the game file of every delta folder below sourcePath
+// (Transaction.h); false when a line cannot be written.
+bool JournalDeltaTargets(const char* sourcePath);
+
 // Removes the temporary files that a run which died left beside the game
 // files of the delta tree below sourcePath.
 void RemoveDeltaPartials(const char* sourcePath);

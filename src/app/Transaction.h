@@ -6,10 +6,11 @@
 // recorded. A journal in the game folder (kJournalName) names, before each
 // change, what the change touches: a target about to get a new file (and
 // whether it had one), a folder about to be made, a file about to be set
-// aside for removal. Its lines reach the disk before the first move they
-// cover: a batch's volume flush covers the lines written with its files,
-// and a change made on its own flushes the journal first. The folders the
-// copy makes are all journaled, and flushed, before the first is made.
+// aside for removal. Every folder and target of the copy and the rebuild is
+// journaled, and the journal flushed once, before the first folder or
+// temporary file is made: no cut leaves a temporary file or kept old file
+// that the journal on disk does not name. A removal flushes its line before
+// its move.
 //
 // - Abort, or a fatal error after the first change: RollBack, in the same
 //   process, reads the journal back and undoes each line, last first.
@@ -36,8 +37,8 @@ bool BeginTransaction();
 // True between BeginTransaction and the run's end.
 bool InTransaction();
 
-// Journals a target (full path) about to get a new file, a folder (full
-// path, with its backslash) about to be made. False when the line cannot be
+// Journals a target (full path) the run may give a new file, a folder
+// (full path, with its backslash) it may make. False when the line cannot be
 // written: the change must not be made.
 bool JournalTarget(const char* target);
 bool JournalFolder(const char* folder);

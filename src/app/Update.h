@@ -14,11 +14,14 @@ DWORD WINAPI UpdateWorker(LPVOID parameter);
 
 // Copies one pack directory and everything below it.
 void CopyTree(const char* sourcePath);
-// Journals every folder that copying the pack directory will make, before
-// any is made, and puts the lines on disk, so that a cut after a folder is
-// made finds it named. False when the journal cannot be written.
-bool JournalTargetFolders(const char* sourcePath);
-// Makes the target folder of a pack directory, every missing level of it.
+// Journals every folder that copying the pack directory will make and
+// every target it will write (Transaction.h); the caller puts the lines on
+// disk before the first folder or temporary file is made. False when the
+// journal cannot be written.
+bool JournalCopyTargets(const char* sourcePath);
+// Journals, or makes, the target folder of a pack directory (or of a
+// rebuilt file's delta folder), every missing level of it.
+bool JournalTargetDir(const char* sourcePath);
 void MakeTargetDir(const char* sourcePath);
 // 1 when the file was copied whole, flushed and put in place, the move on
 // disk; 0 when its name may not be written (outside the game folder, or not
@@ -29,11 +32,11 @@ int CopyOneFile(const char* sourcePath);
 // Writes the temporary file of the entry and queues it in the batch (see
 // CopyBatch.h); false, with nothing left behind, as CopyOneFile fails.
 bool QueueOneFile(const char* sourcePath);
-// Produces the temporary file partial of a pack entry for target (journaled
-// first): every byte written,
-// flushed to disk when flush, the file closed; *size gets its length. False
-// on any failure, the temporary file then removed.
-bool ProducePartial(const char* sourcePath, const char* target, const char* partial, bool flush, uint32_t* size);
+// Produces the temporary file partial of a pack entry (its target's
+// journal line on disk already): every byte written, flushed to disk when
+// flush, the file closed; *size gets its length. False on any failure, the
+// temporary file then removed.
+bool ProducePartial(const char* sourcePath, const char* partial, bool flush, uint32_t* size);
 // The target below the game folder of a pack entry (or of a rebuilt file's
 // delta folder) and its temporary name (partial may be null); false when the name may not be
 // written or does not fit.

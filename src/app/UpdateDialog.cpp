@@ -69,9 +69,11 @@ INT_PTR CALLBACK UpdateDialogProc(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 DWORD WINAPI UpdateWorker(LPVOID) {
-    // Nothing changes without the journal that can undo it.
+    // Nothing changes without the journal that can undo it: every folder,
+    // target and so temporary file of the run is named on disk before the
+    // first is made, so that a cut never leaves one that nothing names.
     const bool begun = BeginTransaction();
-    if (!begun || !JournalTargetFolders(kPatchFilesPath)) {
+    if (!begun || !JournalCopyTargets(kPatchFilesPath) || !JournalDeltaTargets(kDeltasRoot) || !SecureJournal()) {
         if (begun) RollBack();
         g_UpdateFailed = 1;
         if (g_ProgressDialog) EndDialog(g_ProgressDialog, kWorkerDone);

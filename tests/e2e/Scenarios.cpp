@@ -1262,6 +1262,21 @@ std::vector<std::pair<Scenario, Scenario>> DeltaRunsAfterAStop() {
         pairs.emplace_back(killed, DeltaInstalled("DeltaRunAfterTheKill", "1.03"));
     }
     {
+        // Killed rebuilding a renamed file in the folder the rebuild made:
+        // the next run removes that folder too.
+        Scenario killed = WithRenamedEngine(DeltaInstalled("DeltaKilledInTheRenamedEngine", "1.03"));
+        killed.faultKill = "ENGINE-1.5.DLL.~qp:1000";
+        killed.answers = {"yes"};
+        killed.boxes = {Welcome2Box("1.03", "yes")};
+        killed.exitCode = kKilled;
+        killed.shortcuts = {};
+        killed.versionAfter.reset();
+        killed.removed.clear();
+        killed.notCopied = {"data\\units.dat", kMapPath, "sounds\\intro.wav", "engine\\engine-1.5.dll"};
+        killed.leftovers = {"data\\UNITS.DAT.~qp", "engine\\ENGINE-1.5.DLL.~qp"};
+        pairs.emplace_back(killed, WithRenamedEngine(DeltaInstalled("DeltaRenamedEngineRunAfterTheKill", "1.03")));
+    }
+    {
         Scenario aborted = DeltaPatches()[2];
         Scenario again = DeltaInstalled("DeltaRunAfterRestoringTheMap", "1.03");
         again.restoreBefore = {again.gameFiles[2]};
