@@ -7,6 +7,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 std::map<std::string, PackDeltaFile> ReadPackDeltas(CPackFS* pack, const std::vector<PackListEntry>& entries)
@@ -32,8 +33,16 @@ std::map<std::string, PackDeltaFile> ReadPackDeltas(CPackFS* pack, const std::ve
             delta.fault = std::string("its header does not read: ") + ErrorText(error);
         else if (delta.header.oldSize != delta.keySize || delta.header.oldCrc != delta.keyCrc)
             delta.fault = "its header names another old file than its name";
-        files[relative].relative = relative;
-        files[relative].deltas.push_back(delta);
+        PackDeltaFile& deltaFile = files[relative];
+        // Every delta of a file reads its old version at one path, as the
+        // patcher takes it; deltas that disagree make the file's deltas damaged.
+        for (const PackDelta& other : deltaFile.deltas)
+            if (delta.fault.empty() && other.fault.empty() && delta.header.source[0] && other.header.source[0] &&
+                std::strcmp(delta.header.source, other.header.source) != 0)
+                delta.fault = std::string("it names another old path (") + delta.header.source + ") than " +
+                              other.name + " (" + other.header.source + ")";
+        deltaFile.relative = relative;
+        deltaFile.deltas.push_back(delta);
     }
     for (const PackListEntry& entry : entries)
         if (entry.name.compare(0, 6, "FILES\\") == 0 && files.count(entry.name.substr(6)))

@@ -78,7 +78,8 @@ enum class Match { kNone, kAlreadyNew, kDelta };
 // itself), kDelta with the path of the delta keyed by it (by its SHA-256
 // alone when the delta carries digests). Without content it only reads the
 // headers. source (null: not asked) gets the path below the game folder that
-// the deltas rebuild from, when it is another than the target's. Entries
+// the deltas rebuild from, when it is another than the target's (none when
+// the deltas name different ones). Entries
 // whose name or header does not read, or whose header contradicts the name,
 // are passed over. *lacking (null: not asked): the measures a delta asked
 // for that content lacks.
@@ -101,6 +102,12 @@ Match FindDelta(const char* deltaFolder, const DeltaContent* content, bool mayBe
             bool sound = !ReadDeltaHeader(delta, &header) && header.oldSize == oldSize && header.oldCrc == oldCrc;
             delete delta;
             if (!sound) continue;
+            // The deltas of one file read it at one old path: where they
+            // disagree the patch is damaged and none of them is used.
+            if (source && header.source[0] && source[0] && std::strcmp(source, header.source) != 0) {
+                source[0] = '\0';
+                break;
+            }
             if (source && header.source[0]) CopyText(source, kPathSize, header.source);
             if (!content) continue;
             if (lacking) *lacking |= MeasureFor(header) & ~content->measured;
@@ -284,12 +291,6 @@ void JournalTargetOf(const char* deltaFolder, bool fits) {
         s_journalFailed = true;
 }
 
-void RemovePartialOf(const char* deltaFolder, bool fits) {
-    char target[kPathSize];
-    char partial[kPartialPathSize];
-    if (fits && TargetOfDelta(deltaFolder, target, partial)) RemovePartialFile(partial);
-}
-
 }  // namespace
 
 void PatchDeltaTree(const char* sourcePath) {
@@ -350,8 +351,6 @@ bool JournalDeltaTargets(const char* sourcePath) {
     WalkDeltaTree(sourcePath, JournalTargetOf);
     return !s_journalFailed;
 }
-
-void RemoveDeltaPartials(const char* sourcePath) { WalkDeltaTree(sourcePath, RemovePartialOf); }
 
 const char* DeltaRelativePart(const char* path) {
     const size_t root = kDeltasPrefixLength - 1;

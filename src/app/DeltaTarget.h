@@ -67,6 +67,3 @@ bool MeasureGameContent(const char* path, DeltaContent* content);
 // (Transaction.h); false when a line cannot be written.
 bool JournalDeltaTargets(const char* sourcePath);
 
-// Removes the temporary files that a run which died left beside the game
-// files of the delta tree below sourcePath.
-void RemoveDeltaPartials(const char* sourcePath);

@@ -7,6 +7,7 @@
 // corpus's delta patch).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "TempDir.h"
 #include "ToolRun.h"
 #include "framework/LittleEndian.h"
+#include "payload/Delta.h"
 #include "payload/DeltaKey.h"
 #include "payload/LzssFile.h"
 #include "payload/LzssWriter.h"
@@ -51,6 +53,11 @@ const char kStrings[] =
     "errnotcomplete = QUOR update was NOT completed successfuly!\r\nerrvermin = QUOR version 1.03 required!\r\n"
     "zln_name = Orvandel Gaming Service\r\nzln_shortcut = 0\r\n";
 
+std::string ReadText(const fs::path& path) {
+    const Bytes bytes = Read(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 // "fault at offset N" and, for a checksum, "file offsets A to B".
 struct NamedFault {
     bool found = false;
@@ -77,6 +84,7 @@ NamedFault ParseFault(const std::string& output) {
 struct SharedPatch {
     TempDir temp{"deltapatch"};
     std::vector<Bytes> versions;
+    std::vector<Bytes> engines;  // bin\engine.dll of 1.03 and 1.04, lib\engine.dll of 1.05
     Bytes library, patch, container, image;
     size_t containerAt = 0;
     bool built = false;
@@ -102,10 +110,15 @@ protected:
         const testdata::ExecutableLike v105 = v104.Changed(105, 40);
         versions = {program.Bytes(), v104.Bytes(), v105.Bytes()};
         library = testdata::ExecutableLike(205, 3000000, 0.63).Bytes();
+        // The engine moves from bin\ to lib\: rebuilt from the old path.
+        const testdata::ExecutableLike engine(301, 1500000);
+        const testdata::ExecutableLike e104 = engine.Changed(302, 30);
+        engines = {engine.Bytes(), e104.Bytes(), e104.Changed(303, 30).Bytes()};
         const char* folders[] = {"1.03", "1.04", "new"};
         for (int v = 0; v < 3; ++v) {
             Write(dir / folders[v] / "game.exe", versions[v]);
             Write(dir / folders[v] / "readme.txt", Text(v == 2 ? "QUOR 1.05\r\n" : "QUOR\r\n"));
+            Write(dir / folders[v] / (v == 2 ? "lib" : "bin") / "engine.dll", engines[v]);
         }
         Write(dir / "new" / "data" / "big.dll", library);
         Write(dir / "Patch.ini", Text(kStrings));
@@ -113,6 +126,8 @@ protected:
                                    Bases() + " --from " + (dir / "new").string() + " --out " + patchPath);
         ASSERT_EQ(build.exitCode, 0) << build.output;
         ASSERT_NE(build.output.find("delta     game.exe from 1.04"), std::string::npos) << build.output;
+        ASSERT_NE(build.output.find("delta     lib/engine.dll from bin/engine.dll of 1.04"), std::string::npos)
+            << build.output;
         patch = Read(patchPath);
         const size_t stub = Read(QPPATCHER).size();
         containerAt = stub + FindPayloadHeader(patch.data() + stub, patch.size() - stub, patch.size() - stub);
@@ -140,10 +155,11 @@ protected:
         EXPECT_EQ(error, nullptr) << name;
         return offset;
     }
-    std::string DeltaName(int version) const {
+    std::string DeltaName(int version, const std::vector<Bytes>* of = nullptr) const {
+        const Bytes& old = (of ? *of : versions)[version];
         char key[kDeltaKeyLength + 1];
-        FormatDeltaKey(uint32_t(versions[version].size()), Crc32(versions[version].data(), versions[version].size()), key);
-        return std::string("DELTAS\\GAME.EXE\\") + key;
+        FormatDeltaKey(uint32_t(old.size()), Crc32(old.data(), old.size()), key);
+        return std::string(of ? "DELTAS\\LIB\\ENGINE.DLL\\" : "DELTAS\\GAME.EXE\\") + key;
     }
 
     // Where the image's byte lies in the file: in its stored block, which
@@ -172,6 +188,7 @@ protected:
     const fs::path dir{shared->temp.Path()};
     const std::string patchPath{(dir / "patch.exe").string()};
     std::vector<Bytes>& versions = shared->versions;
+    std::vector<Bytes>& engines = shared->engines;
     Bytes &library = shared->library, &patch = shared->patch, &container = shared->container, &image = shared->image;
     size_t& containerAt = shared->containerAt;
 };
@@ -183,8 +200,8 @@ SharedPatch* DeltaPatchInspection::shared = nullptr;
 TEST_F(DeltaPatchInspection, EveryCommandReadsTheSoundPatch) {
     ToolRun run = Tool("verify" + Bases() + " " + patchPath);
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("base 1.03: 1 files rebuilt with their CRC-32"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("base 1.04: 1 files rebuilt with their CRC-32"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("base 1.03: 2 files rebuilt with their CRC-32"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("base 1.04: 2 files rebuilt with their CRC-32"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("checksum: PATCH.CRC covers"), std::string::npos) << run.output;
     run = Tool("list " + patchPath);
     ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -197,13 +214,51 @@ TEST_F(DeltaPatchInspection, EveryCommandReadsTheSoundPatch) {
     EXPECT_EQ(Read(dir / "out" / "FILES" / "README.TXT"), Text("QUOR 1.05\r\n"));
 }
 
+// The patcher on an installed 1.03: every file new, the engine rebuilt at
+// its new path from its old one, which goes with the folder it leaves empty.
+// First a copy whose engine deltas name two old paths (sealed again): the
+// check finds no old engine, and Cancel leaves the game as it was.
+TEST_F(DeltaPatchInspection, ThePatcherMakesTheNewVersionOfAnInstalled103) {
+    const fs::path driveC = dir / "c", game = driveC / "Games" / "Quor";
+    fs::create_directories(game.parent_path());
+    fs::copy(dir / "1.03", game, fs::copy_options::recursive);
+    Write(game / "Quor.exe", Text("game"));  // what tells the game's folder
+    fs::create_directories(dir / "mutex");
+    Write(dir / "registry.reg", Text("Windows Registry Editor Version 5.00\r\n\r\n"
+                                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Orvandel\\Quor]\r\n"
+                                     "\"Path\"=\"C:\\\\Games\\\\Quor\\\\\"\r\n\"GameVersion\"=dword:00010003\r\n\r\n"));
+    const std::string twoPaths = (dir / "two-paths.exe").string();
+    Write(twoPaths, Resealed(EntryOffset(DeltaName(0, &engines)) + kDeltaHeaderSize + 64 + 3, 0x01));
+    auto apply = [&](const std::string& file, const char* answers) {
+        fs::permissions(file, fs::perms::owner_exec, fs::perm_options::add);
+        const std::string command = "W32_DRIVE_C=" + driveC.string() + " W32_REGISTRY_FILE=" +
+                                    (dir / "registry.reg").string() + " W32_ANSWERS=" + answers + " W32_MUTEX_DIR=" +
+                                    (dir / "mutex").string() + " W32_TRANSCRIPT=" + (dir / "transcript.jsonl").string() +
+                                    " " + ShellCommandFor(file) + " >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(apply(twoPaths, "yes,cancel"), 255) << ReadText(dir / "transcript.jsonl");
+    EXPECT_NE(ReadText(dir / "transcript.jsonl").find("LIB\\\\ENGINE.DLL"), std::string::npos);
+    EXPECT_EQ(Read(game / "bin" / "engine.dll"), engines[0]);
+    EXPECT_EQ(Read(game / "game.exe"), versions[0]);
+    EXPECT_FALSE(fs::exists(game / "LIB"));
+
+    ASSERT_EQ(apply(patchPath, "yes,ok"), 0) << ReadText(dir / "transcript.jsonl");
+    EXPECT_EQ(Read(game / "GAME.EXE"), versions[2]);
+    EXPECT_EQ(Read(game / "LIB" / "ENGINE.DLL"), engines[2]);
+    EXPECT_EQ(Read(game / "DATA" / "BIG.DLL"), library);
+    EXPECT_FALSE(fs::exists(game / "bin")) << "the engine's old path and its emptied folder go";
+    EXPECT_NE(ReadText(dir / "registry.reg").find("dword:00010005"), std::string::npos);
+}
+
 // The same patch written without the checksum entry: the patcher refuses
 // it, so verify and check name it; list and extract read it.
 TEST_F(DeltaPatchInspection, APatchWithoutTheChecksumEntryIsNamed) {
     CPackFS pack;
     ASSERT_EQ(pack.Attach(new MemoryFile(image)), nullptr);
-    const std::vector<std::string> names = {DeltaName(0), DeltaName(1), "FILES\\DATA\\BIG.DLL", "FILES\\README.TXT",
-                                            "PATCH.INI"};
+    const std::vector<std::string> names = {DeltaName(0), DeltaName(1), DeltaName(0, &engines), DeltaName(1, &engines),
+                                            "FILES\\DATA\\BIG.DLL", "FILES\\README.TXT", "PATCH.INI", "REMOVE"};
     std::vector<Bytes> contents;
     std::vector<PackWriterEntry> entries;
     for (const std::string& name : names) {
@@ -271,6 +326,12 @@ TEST_F(DeltaPatchInspection, EveryDamagedCopyIsNamedAtItsOffsetNeverASignal) {
                          Resealed(delta + 20000, 0x40), FileAt(delta + 20000), FileAt(delta), FileAt(delta + 20000),
                          true});
     }
+    // One engine delta's old path (after the header, the digests and its
+    // length) names another file than the other's: either is named.
+    const uint32_t moved = EntryOffset(DeltaName(0, &engines)), other = EntryOffset(DeltaName(1, &engines));
+    const uint32_t pathByte = moved + kDeltaHeaderSize + 64 + 3;
+    cases.push_back({"the engine delta's source path, sealed again", Resealed(pathByte, 0x01), FileAt(pathByte),
+                     FileAt(std::min(moved, other)), FileAt(std::max(pathByte, other)), true});
     const uint64_t middle = FileAt(EntryOffset("FILES\\DATA\\BIG.DLL") + 1500000) + 100;
     flipped("a byte in the middle of the library", middle, 0x08, middle - 100, middle);
     flipped("a byte of the last block", end - 30, 0x02, FileAt(image.size() - 1), end - 30);
