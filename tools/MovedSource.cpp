@@ -32,16 +32,22 @@ const std::array<uint32_t, 256>& GearTable()
 }
 
 // The file name, and the extension with the stem's letters (digits, dots,
-// dashes, underscores and blanks dropped), both folded; the stem key is
-// empty when nothing is left of it.
+// dashes, underscores, blanks and a "v" before a digit dropped: "units-1.4",
+// "units_v2" and "units" are one stem), both folded; the stem key is empty
+// when nothing is left of it.
 void NameKeys(const std::string& relative, std::string* name, std::string* stem)
 {
     *name = Folded(relative.substr(relative.find_last_of('/') + 1));
     const size_t dot = name->rfind('.');
+    const std::string base = name->substr(0, dot);
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
     std::string letters;
-    for (char c : name->substr(0, dot))
-        if (!(c >= '0' && c <= '9') && c != '.' && c != '-' && c != '_' && c != ' ')
+    for (size_t i = 0; i < base.size(); ++i) {
+        const char c = base[i];
+        const bool versionMark = (c == 'v' || c == 'V') && i + 1 < base.size() && digit(base[i + 1]);
+        if (!digit(c) && !versionMark && c != '.' && c != '-' && c != '_' && c != ' ')
             letters += c;
+    }
     *stem = letters.empty() ? "" : (dot == std::string::npos ? "" : name->substr(dot)) + "|" + letters;
 }
 

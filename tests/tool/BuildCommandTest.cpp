@@ -631,7 +631,7 @@ TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
     fs::remove(root_ / "new" / "new.txt");
     for (const char* version : {"1.03", "1.04"})
         WriteText(root_ / version / "data" / "units-1.4.pak", Varied(40000, 5, 'u'));
-    WriteText(root_ / "new" / "packs" / "units-1.5.pak", Varied(40000, 5, 'v'));
+    WriteText(root_ / "new" / "packs" / "units_v2.pak", Varied(40000, 5, 'v'));
     std::string message, out;
     ASSERT_EQ(BuildDelta({}, &message), 0) << message;
     ASSERT_EQ(Tool({"list", Out()}, &out), 0);
@@ -643,7 +643,7 @@ TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
     EXPECT_EQ(Count(out, ", SHA-256 of both, machine code references predicted\n"), 2u) << out;
     ASSERT_EQ(Tool({"diff", Bases()[0], Bases()[1], Bases()[2], Bases()[3], "--from", (root_ / "new").string()}, &out),
               0);
-    EXPECT_NE(out.find("delta     packs/units-1.5.pak from data/units-1.4.pak of 1.03,1.04: "), std::string::npos)
+    EXPECT_NE(out.find("delta     packs/units_v2.pak from data/units-1.4.pak of 1.03,1.04: "), std::string::npos)
         << out;
     ASSERT_EQ(Tool({"verify", Bases()[0], Bases()[1], Bases()[2], Bases()[3], Out()}, &out), 0) << out;
     EXPECT_NE(out.find("base 1.04: 3 files rebuilt with their CRC-32"), std::string::npos) << out;
