@@ -1,6 +1,7 @@
 #include "app/MeasureQueue.h"
 
 #include "app/HelperThread.h"
+#include "payload/Blake3Pieces.h"
 #include "pools/DefaultPools.h"
 
 namespace {
@@ -10,6 +11,9 @@ namespace {
 // cost little beside the hashing.
 constexpr unsigned kBatchLength = 32;
 constexpr uint32_t kBufferSize = 65536;
+// A file measured on both processors: one whose hashing takes long beside a
+// helper's wake-up.
+constexpr uint32_t kSplitFrom = 1u << 20;
 
 }  // namespace
 
@@ -25,6 +29,7 @@ CMeasureQueue::CMeasureQueue(unsigned measureKinds, void (*handBack)(QueuedFile*
         capacity = kBatchLength;
         buffers[0] = both;
         buffers[1] = both + kBufferSize;
+        if (measures == kMeasureBlake3) ring = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(kBlake3RingSize));
         return;
     }
     g_pDefaultPtrPool->Free(slots);
@@ -33,6 +38,7 @@ CMeasureQueue::CMeasureQueue(unsigned measureKinds, void (*handBack)(QueuedFile*
 
 CMeasureQueue::~CMeasureQueue() {
     Flush();
+    g_pDefaultPtrPool->Free(ring);
     if (capacity == 1) return;
     g_pDefaultPtrPool->Free(batches[0].slots);
     g_pDefaultPtrPool->Free(buffers[0]);
@@ -43,6 +49,7 @@ QueuedFile* CMeasureQueue::Slot() {
     slot->file = nullptr;
     slot->opened = 0;
     slot->read = false;
+    slot->split = false;
     return slot;
 }
 
@@ -72,7 +79,8 @@ void CMeasureQueue::MeasureFrom(Batch* batch, uint8_t* buffer) {
     const uint32_t size = buffer == small ? sizeof small : kBufferSize;
     for (unsigned i; (i = batch->next.fetch_add(1)) < batch->count;) {
         QueuedFile& slot = batch->slots[i];
-        slot.read = slot.file && !MeasureContent(slot.file, buffer, size, measures, &slot.content);
+        slot.split = ring && slot.file && slot.file->GetSize() >= kSplitFrom;
+        if (!slot.split) slot.read = slot.file && !MeasureContent(slot.file, buffer, size, measures, &slot.content);
     }
 }
 
@@ -83,6 +91,11 @@ CMeasureQueue::Batch* CMeasureQueue::Join() {
     if (helper) WaitHelperThread(helper);
     helper = nullptr;
     measuring = nullptr;
+    const HelperThreads threads{StartHelperThread, WaitHelperThread};
+    for (unsigned i = 0; i < batch->count; ++i) {
+        QueuedFile& slot = batch->slots[i];
+        if (slot.split) slot.read = !MeasureBlake3Pieces(slot.file, ring, threads, &slot.content);
+    }
     return batch;
 }
 

@@ -3,18 +3,22 @@
 // thread). Each full batch of the queue is handed to a helper thread, which
 // measures it while this thread walks on and fills the next batch; a thread
 // with nothing else to do takes the next file not yet taken of the batch
-// being measured. The files are handed back batch by batch in the order
-// they were queued, so that what the check reports does not depend on which
-// thread read what. One SHA-256 stream runs on one processor only: the
-// files, not their blocks, are shared out. (Reading a lone file's next piece
-// on the helper while this thread hashes gained nothing warm, the read
-// being a tenth of the hashing, and lost cold to the hand-overs.)
+// being measured. A large file measured for its BLAKE3 alone is passed over
+// there and measured once the helper is back, on both processors at once:
+// its aligned pieces are hashed apart and joined (Blake3Pieces.h). The
+// files are handed back batch by batch in the order they were queued, so
+// that what the check reports does not depend on which thread read what.
+// (A SHA-256 stream runs on one processor only: for those, the files, not
+// their blocks, are shared out.)
 //
 // Invariants:
 // - A queued file (its CFile and its slot) is touched by one thread at a
 //   time: the thread that took its index from its batch's `next`, until the
 //   helper has been waited for; the wait is the hand-over back to this
 //   thread. The batch being filled is this thread's alone.
+// - A large file's slot is marked `split` by the thread that took it, and
+//   measured by this thread after the wait, which alone reads it; the
+//   helper then hashes pieces of the ring only.
 // - Each thread reads through its own buffer.
 // - Where no thread can be had, a full batch is measured here at once: the
 //   same measures, in queue order.
@@ -32,6 +36,7 @@ struct QueuedFile {
     CFile* file;             // read by the queue; closed after done, unless done closed it (null)
     int opened;              // the caller's word on a file not opened
     bool read;               // measured whole
+    bool split;              // left to be measured on both processors
     DeltaContent content;
 };
 
@@ -58,8 +63,9 @@ private:
     void MeasureFrom(Batch* batch, uint8_t* buffer);
     // Starts measuring the batch being filled; the other is filled next.
     void StartFilled();
-    // Measures the rest of the batch being measured, with the helper; that
-    // batch (null: none), to be handed back.
+    // Measures the rest of the batch being measured, with the helper, then
+    // its split files on both processors; that batch (null: none), to be
+    // handed back.
     Batch* Join();
     void HandBack(Batch* batch);
 
@@ -70,6 +76,7 @@ private:
     Batch* measuring = nullptr;  // handed to the helper, not yet back
     void* helper = nullptr;
     uint8_t* buffers[2];         // this thread's, the helper's: one allocation
+    uint8_t* ring = nullptr;     // a large file's pieces (kBlake3RingSize), with BLAKE3 alone
     unsigned capacity;           // files a batch holds
     QueuedFile one[2];           // the batches when no memory could be had
     uint8_t small[4096];

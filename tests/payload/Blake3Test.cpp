@@ -1,13 +1,16 @@
 // BLAKE3 against digests of the pattern byte i = i % 251 at lengths across
 // the block, chunk and subtree edges, with the vector kernels and without,
 // in one piece or many of odd sizes, and with aligned subtrees hashed apart
-// and joined as two threads do.
+// and joined as two threads do; a file's pieces hashed on two threads.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "MemoryFile.h"
+#include "ThreadWork.h"
 #include "payload/Blake3.h"
+#include "payload/Blake3Pieces.h"
 
 namespace {
 
@@ -104,5 +107,33 @@ TEST_P(Blake3Paths, MatchesTheDigestsOfThePattern) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Blake3, Blake3Paths, testing::Values(true, false));
+
+// Across the piece edges, with a helper thread and without one to be had:
+// the digest of the whole; a failing read is the file's error, given once
+// the helper is back.
+TEST(Blake3Pieces, MeasureTheDigestOfTheWhole) {
+    const HelperThreads refused{[](void (*)(void*), void*) -> void* { return nullptr; }, [](void*) {}};
+    std::vector<uint8_t> ring(kBlake3RingSize);
+    for (size_t length : {0u, 1u, kBlake3Piece - 1, kBlake3Piece, kBlake3Piece + 1, 2 * kBlake3Piece + 1,
+                          9 * kBlake3Piece, 37 * kBlake3Piece + 1000}) {
+        const std::vector<uint8_t> data = Pattern(length);
+        for (const HelperThreads& threads : {ToolThreads(), refused}) {
+            MemoryFile file(data);
+            file.position = 77;  // read from the start whatever the position
+            DeltaContent content;
+            ASSERT_EQ(nullptr, MeasureBlake3Pieces(&file, ring.data(), threads, &content)) << length;
+            EXPECT_EQ(length, content.size);
+            EXPECT_EQ(kMeasureBlake3, content.measured);
+            EXPECT_EQ(DigestOf(data), Hex(content.blake3, kBlake3Size)) << length;
+        }
+    }
+    for (int fail : {0, 3, 20}) {
+        MemoryFile file(Pattern(20 * kBlake3Piece + 5));
+        file.failReadAfter = fail;
+        DeltaContent content;
+        EXPECT_EQ(ERR_READFAIL, MeasureBlake3Pieces(&file, ring.data(), ToolThreads(), &content)) << fail;
+        EXPECT_EQ(0u, content.measured);
+    }
+}
 
 }  // namespace
