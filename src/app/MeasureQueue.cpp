@@ -66,7 +66,15 @@ void CMeasureQueue::StartFilled() {
     measuring = filling;
     measuring->next = 0;
     filling = filling == &batches[0] ? &batches[1] : &batches[0];
-    helper = buffers[1] ? StartHelperThread(MeasureOnHelper, this) : nullptr;
+    // The large files are left for Join; a batch of those alone (a lone
+    // large file) wakes no helper for the rest.
+    unsigned split = 0;
+    for (unsigned i = 0; i < measuring->count; ++i) {
+        QueuedFile& slot = measuring->slots[i];
+        slot.split = ring && slot.file && slot.file->GetSize() >= kSplitFrom;
+        split += slot.split;
+    }
+    helper = buffers[1] && split < measuring->count ? StartHelperThread(MeasureOnHelper, this) : nullptr;
     if (!helper) MeasureFrom(measuring, buffers[0]);
 }
 
@@ -79,7 +87,6 @@ void CMeasureQueue::MeasureFrom(Batch* batch, uint8_t* buffer) {
     const uint32_t size = buffer == small ? sizeof small : kBufferSize;
     for (unsigned i; (i = batch->next.fetch_add(1)) < batch->count;) {
         QueuedFile& slot = batch->slots[i];
-        slot.split = ring && slot.file && slot.file->GetSize() >= kSplitFrom;
         if (!slot.split) slot.read = slot.file && !MeasureContent(slot.file, buffer, size, measures, &slot.content);
     }
 }

@@ -16,9 +16,10 @@
 //   time: the thread that took its index from its batch's `next`, until the
 //   helper has been waited for; the wait is the hand-over back to this
 //   thread. The batch being filled is this thread's alone.
-// - A large file's slot is marked `split` by the thread that took it, and
-//   measured by this thread after the wait, which alone reads it; the
-//   helper then hashes pieces of the ring only.
+// - A large file's slot is marked `split` by this thread before its batch
+//   is handed to the helper, which passes it over; it is measured by this
+//   thread after the wait, which alone reads it, the helper then hashing
+//   pieces of the ring only.
 // - Each thread reads through its own buffer.
 // - Where no thread can be had, a full batch is measured here at once: the
 //   same measures, in queue order.
@@ -36,7 +37,7 @@ struct QueuedFile {
     CFile* file;             // read by the queue; closed after done, unless done closed it (null)
     int opened;              // the caller's word on a file not opened
     bool read;               // measured whole
-    bool split;              // left to be measured on both processors
+    bool split;              // measured on both processors, after the rest of its batch
     DeltaContent content;
 };
 
