@@ -33,6 +33,7 @@
 #include "PatchSources.h"
 #include "ThreadWork.h"
 #include "app/MeasureQueue.h"
+#include "file/MountTable.h"
 #include "TestData.h"
 #include "hpfs/BlockFileWriter.h"
 #include "hpfs/WritableBFHP.h"
@@ -204,6 +205,9 @@ int Measure(int argc, char** argv) {
         }
     }
     CDiskFS disk;
+    // Mounted as the patcher mounts it: the queue opens a large file's second
+    // handle by its path.
+    if (FileLayerInit(8) || DiskFSInit()) return 1;
     static uint8_t buffer[32768];
     const auto start = std::chrono::steady_clock::now();
     if (kind == "crc") {
@@ -218,6 +222,7 @@ int Measure(int argc, char** argv) {
         for (int i = 4; i < argc; ++i) {
             QueuedFile* slot = queue.Slot();
             slot->file = OpenDisk(disk, argv[i], FM_READ | FM_SHARE_READ);
+            std::snprintf(slot->old, sizeof slot->old, "%s", HostPath(argv[i]).c_str());
             queue.Push();
         }
     }

@@ -1,7 +1,8 @@
 #include "app/MeasureQueue.h"
 
 #include "app/HelperThread.h"
-#include "payload/Blake3Pieces.h"
+#include "file/MountTable.h"
+#include "payload/Blake3Halves.h"
 #include "pools/DefaultPools.h"
 
 namespace {
@@ -29,7 +30,6 @@ CMeasureQueue::CMeasureQueue(unsigned measureKinds, void (*handBack)(QueuedFile*
         capacity = kBatchLength;
         buffers[0] = both;
         buffers[1] = both + kBufferSize;
-        if (measures == kMeasureBlake3) ring = static_cast<uint8_t*>(g_pDefaultPtrPool->Alloc(kBlake3RingSize));
         return;
     }
     g_pDefaultPtrPool->Free(slots);
@@ -38,7 +38,6 @@ CMeasureQueue::CMeasureQueue(unsigned measureKinds, void (*handBack)(QueuedFile*
 
 CMeasureQueue::~CMeasureQueue() {
     Flush();
-    g_pDefaultPtrPool->Free(ring);
     if (capacity == 1) return;
     g_pDefaultPtrPool->Free(batches[0].slots);
     g_pDefaultPtrPool->Free(buffers[0]);
@@ -50,6 +49,7 @@ QueuedFile* CMeasureQueue::Slot() {
     slot->opened = 0;
     slot->read = false;
     slot->split = false;
+    slot->old[0] = '\0';
     return slot;
 }
 
@@ -71,7 +71,8 @@ void CMeasureQueue::StartFilled() {
     unsigned split = 0;
     for (unsigned i = 0; i < measuring->count; ++i) {
         QueuedFile& slot = measuring->slots[i];
-        slot.split = ring && slot.file && slot.file->GetSize() >= kSplitFrom;
+        slot.split = measures == kMeasureBlake3 && buffers[1] && slot.file && slot.old[0] &&
+                     slot.file->GetSize() >= kSplitFrom;
         split += slot.split;
     }
     helper = buffers[1] && split < measuring->count ? StartHelperThread(MeasureOnHelper, this) : nullptr;
@@ -101,7 +102,12 @@ CMeasureQueue::Batch* CMeasureQueue::Join() {
     const HelperThreads threads{StartHelperThread, WaitHelperThread};
     for (unsigned i = 0; i < batch->count; ++i) {
         QueuedFile& slot = batch->slots[i];
-        if (slot.split) slot.read = !MeasureBlake3Pieces(slot.file, ring, threads, &slot.content);
+        if (!slot.split) continue;
+        // Its second half read through a second handle of its own.
+        CFile* second = g_FileApi.Open(slot.old, FM_READ | FM_SHARE_READ, nullptr);
+        slot.read = second ? !MeasureBlake3Halves(slot.file, second, buffers, kBufferSize, threads, &slot.content)
+                           : !MeasureContent(slot.file, buffers[0], kBufferSize, measures, &slot.content);
+        delete second;
     }
     return batch;
 }

@@ -5,7 +5,7 @@
 // with nothing else to do takes the next file not yet taken of the batch
 // being measured. A large file measured for its BLAKE3 alone is passed over
 // there and measured once the helper is back, on both processors at once:
-// its aligned pieces are hashed apart and joined (Blake3Pieces.h). The
+// its halves read through two handles and hashed apart (Blake3Halves.h). The
 // files are handed back batch by batch in the order they were queued, so
 // that what the check reports does not depend on which thread read what.
 // (A SHA-256 stream runs on one processor only: for those, the files, not
@@ -17,9 +17,9 @@
 //   helper has been waited for; the wait is the hand-over back to this
 //   thread. The batch being filled is this thread's alone.
 // - A large file's slot is marked `split` by this thread before its batch
-//   is handed to the helper, which passes it over; it is measured by this
-//   thread after the wait, which alone reads it, the helper then hashing
-//   pieces of the ring only.
+//   is handed to the helper, which passes it over. It is measured after the
+//   wait: this thread reads it, and the helper a second handle to it that
+//   this thread opens (by `old`) and closes.
 // - Each thread reads through its own buffer.
 // - Where no thread can be had, a full batch is measured here at once: the
 //   same measures, in queue order.
@@ -33,7 +33,7 @@
 struct QueuedFile {
     char folder[kPathSize];  // the caller's names for it
     char target[kPathSize];
-    char old[kPathSize];     // the file opened: the target or a source at another path
+    char old[kPathSize];     // the file opened: the target or a source at another path (or empty)
     CFile* file;             // read by the queue; closed after done, unless done closed it (null)
     int opened;              // the caller's word on a file not opened
     bool read;               // measured whole
@@ -77,7 +77,6 @@ private:
     Batch* measuring = nullptr;  // handed to the helper, not yet back
     void* helper = nullptr;
     uint8_t* buffers[2];         // this thread's, the helper's: one allocation
-    uint8_t* ring = nullptr;     // a large file's pieces (kBlake3RingSize), with BLAKE3 alone
     unsigned capacity;           // files a batch holds
     QueuedFile one[2];           // the batches when no memory could be had
     uint8_t small[4096];

@@ -336,12 +336,6 @@ void CompressMany(const uint8_t* const* in, size_t count, size_t blocks, uint64_
     }
 }
 
-unsigned OneBits(uint64_t x) {
-    unsigned n = 0;
-    for (; x; x &= x - 1) ++n;
-    return n;
-}
-
 // Chunks, and the values joined from them, per call of the kernels.
 constexpr size_t kBatch = 128;
 
@@ -372,12 +366,13 @@ void CBlake3::Update(const void* data, size_t size) {
     fill_ = uint32_t(size);
 }
 
-void CBlake3::AddSubtree(const uint8_t cv[32], uint64_t chunks) {
+void CBlake3::Join(const CBlake3& run) {
+    if (!run.depth_ && !run.fill_) return;
+    // The chunk held here is followed by the run's bytes.
     if (fill_) AddChunks(chunk_, nullptr, 1);
     fill_ = 0;
-    unsigned level = 0;
-    while (chunks >> (level + 1)) ++level;
-    Push(cv, level);
+    for (unsigned i = 0; i < run.depth_; ++i) Push(run.stack_[i], run.levels_[i]);
+    Update(run.chunk_, run.fill_);
 }
 
 void CBlake3::AddChunks(const uint8_t* first, const uint8_t* rest, size_t count) {
@@ -395,7 +390,7 @@ void CBlake3::AddChunks(const uint8_t* first, const uint8_t* rest, size_t count)
 }
 
 // values: count subtrees of one chunk each, in order from chunks_ on. Level
-// by level, a value completing the stack's top goes onto it, the rest are
+// by level, a right sibling (of the stack's top) goes onto it, the rest are
 // joined in pairs by the kernels, and an odd one out waits: it lies right
 // of everything above its level, so the waiting ones go on last, highest
 // level first.
@@ -404,7 +399,7 @@ void CBlake3::AddValues(uint8_t (*values)[32], size_t count) {
     unsigned waitingLevel[64];
     unsigned waits = 0;
     for (unsigned level = 0; count;) {
-        if (chunks_ >> level & 1 || count == 1) {
+        if ((firstChunk_ + chunks_) >> level & 1 || count == 1) {
             Push(values[0], level);
             ++values, --count;
             continue;
@@ -423,11 +418,16 @@ void CBlake3::AddValues(uint8_t (*values)[32], size_t count) {
 }
 
 void CBlake3::Push(const uint8_t cv[32], unsigned level) {
-    std::memcpy(stack_[depth_++], cv, 32);
+    std::memcpy(stack_[depth_], cv, 32);
+    levels_[depth_++] = uint8_t(level);
     chunks_ += uint64_t(1) << level;
-    while (depth_ > OneBits(chunks_)) {
+    const uint64_t end = firstChunk_ + chunks_;
+    while (depth_ >= 2 && levels_[depth_ - 1] == levels_[depth_ - 2]) {
+        const unsigned both = levels_[depth_ - 1];
+        if ((end - (uint64_t(2) << both)) >> both & 1) break;  // the left one not at a multiple of twice
         --depth_;
         CompressPortable(stack_[depth_ - 1], 1, 0, kParent, 0, 0, stack_[depth_ - 1]);
+        levels_[depth_ - 1] = uint8_t(both + 1);
     }
 }
 
@@ -452,11 +452,4 @@ void CBlake3::Finish(uint8_t digest[kBlake3Size]) {
         Compress(cv, block, 64, 0, kParent | (depth_ ? 0 : kRoot));
     }
     StoreValue(digest, cv);
-}
-
-void Blake3Subtree(const uint8_t* data, uint64_t chunks, uint64_t first, uint8_t cv[32]) {
-    CBlake3 tree;
-    tree.firstChunk_ = first;
-    tree.AddChunks(nullptr, data, chunks);
-    std::memcpy(cv, tree.stack_[0], 32);
 }

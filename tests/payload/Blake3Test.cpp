@@ -1,7 +1,7 @@
 // BLAKE3 against digests of the pattern byte i = i % 251 at lengths across
 // the block, chunk and subtree edges, with the vector kernels and without,
-// in one piece or many of odd sizes, and with aligned subtrees hashed apart
-// and joined as two threads do; a file's pieces hashed on two threads.
+// in one piece or many of odd sizes, and cut in runs hashed apart and
+// joined as two threads do; a file's halves hashed on two threads.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,7 +10,7 @@
 #include "MemoryFile.h"
 #include "ThreadWork.h"
 #include "payload/Blake3.h"
-#include "payload/Blake3Pieces.h"
+#include "payload/Blake3Halves.h"
 
 namespace {
 
@@ -41,20 +41,19 @@ std::string DigestOf(const std::vector<uint8_t>& data, size_t piece = 0) {
     return Hex(digest, kBlake3Size);
 }
 
-// The digest with every second piece of `chunks` chunks (one followed by
-// more bytes) hashed as a subtree and joined, the others given as bytes.
-std::string DigestBySubtrees(const std::vector<uint8_t>& data, uint64_t chunks) {
+// The digest with the input cut at `at` (chunks) into runs hashed apart
+// and joined in turn, as two threads do.
+std::string DigestByRuns(const std::vector<uint8_t>& data, std::vector<size_t> at) {
+    at.push_back(data.size() / kBlake3Chunk + 1);
     CBlake3 hash;
-    const size_t piece = chunks * kBlake3Chunk;
-    for (size_t at = 0, i = 0; at < data.size(); at += piece, ++i) {
-        const size_t n = std::min(piece, data.size() - at);
-        if (i % 2 && n == piece && at + n < data.size()) {
-            uint8_t cv[32];
-            Blake3Subtree(data.data() + at, chunks, at / kBlake3Chunk, cv);
-            hash.AddSubtree(cv, chunks);
-        } else {
-            hash.Update(data.data() + at, n);
-        }
+    size_t from = 0;
+    for (size_t chunk : at) {
+        const size_t to = std::min(chunk * kBlake3Chunk, data.size());
+        if (to < from) continue;
+        CBlake3 run(from / kBlake3Chunk);
+        run.Update(data.data() + from, to - from);
+        hash.Join(run);
+        from = to;
     }
     uint8_t digest[kBlake3Size];
     hash.Finish(digest);
@@ -101,37 +100,40 @@ TEST_P(Blake3Paths, MatchesTheDigestsOfThePattern) {
             if (row.length / piece < 100000) {
                 EXPECT_EQ(row.digest, DigestOf(data, piece)) << row.length << " in " << piece;
             }
-        for (uint64_t chunks : {1, 2, 16, 1024})
-            EXPECT_EQ(row.digest, DigestBySubtrees(data, chunks)) << row.length << " by " << chunks;
+        // Cut anywhere: runs that rise to an alignment and fall from it.
+        const size_t chunks = row.length / kBlake3Chunk;
+        for (const std::vector<size_t>& cuts : std::vector<std::vector<size_t>>{
+                 {0}, {1}, {chunks / 2}, {chunks / 2 / 64 * 64}, {3, 7, chunks - 1}, {chunks}, {5, 1029, 2047}})
+            EXPECT_EQ(row.digest, DigestByRuns(data, cuts)) << row.length << " cut at " << cuts[0];
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Blake3, Blake3Paths, testing::Values(true, false));
 
-// Across the piece edges, with a helper thread and without one to be had:
-// the digest of the whole; a failing read is the file's error, given once
-// the helper is back.
-TEST(Blake3Pieces, MeasureTheDigestOfTheWhole) {
+// With a helper thread and without one to be had, at sizes across the
+// halves' alignment: the digest of the whole; a failing read of either half
+// is its error, given once the helper is back.
+TEST(Blake3Halves, MeasureTheDigestOfTheWhole) {
     const HelperThreads refused{[](void (*)(void*), void*) -> void* { return nullptr; }, [](void*) {}};
-    std::vector<uint8_t> ring(kBlake3RingSize);
-    for (size_t length : {0u, 1u, kBlake3Piece - 1, kBlake3Piece, kBlake3Piece + 1, 2 * kBlake3Piece + 1,
-                          9 * kBlake3Piece, 37 * kBlake3Piece + 1000}) {
+    std::vector<uint8_t> first(4096), second(4096);
+    uint8_t* const buffers[2] = {first.data(), second.data()};
+    for (size_t length : {0, 1, 1025, 131071, 131072, 131073, 5 << 20}) {
         const std::vector<uint8_t> data = Pattern(length);
         for (const HelperThreads& threads : {ToolThreads(), refused}) {
-            MemoryFile file(data);
+            MemoryFile file(data), other(data);
             file.position = 77;  // read from the start whatever the position
             DeltaContent content;
-            ASSERT_EQ(nullptr, MeasureBlake3Pieces(&file, ring.data(), threads, &content)) << length;
+            ASSERT_EQ(nullptr, MeasureBlake3Halves(&file, &other, buffers, 4096, threads, &content)) << length;
             EXPECT_EQ(length, content.size);
             EXPECT_EQ(kMeasureBlake3, content.measured);
             EXPECT_EQ(DigestOf(data), Hex(content.blake3, kBlake3Size)) << length;
         }
     }
-    for (int fail : {0, 3, 20}) {
-        MemoryFile file(Pattern(20 * kBlake3Piece + 5));
-        file.failReadAfter = fail;
+    for (bool secondFails : {false, true}) {
+        MemoryFile file(Pattern(1 << 20)), other(Pattern(1 << 20));
+        (secondFails ? other : file).failReadAfter = 3;
         DeltaContent content;
-        EXPECT_EQ(ERR_READFAIL, MeasureBlake3Pieces(&file, ring.data(), ToolThreads(), &content)) << fail;
+        EXPECT_EQ(ERR_READFAIL, MeasureBlake3Halves(&file, &other, buffers, 4096, ToolThreads(), &content));
         EXPECT_EQ(0u, content.measured);
     }
 }
