@@ -2,7 +2,10 @@
 
 #include <cstring>
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// The vector kernels only in 64-bit builds: the 32-bit patcher has no room
+// for them under its size limit (20 KB; its eight vector registers would
+// spill anyway).
+#if defined(__x86_64__) && defined(__GNUC__)
 #define QP_BLAKE3_VECTORS 1
 #include <cpuid.h>
 #include <immintrin.h>
@@ -281,6 +284,7 @@ unsigned DetectLanes() {
     if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & (1u << 27))) return 1;
     unsigned xcr0 = 0, xcr0High = 0;
     __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+    (void)xcr0High;
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || (xcr0 & 6) != 6) return 1;
     // Leaf 7, EBX bit 16: AVX-512F, its registers saved (XCR0 bits 5-7);
     // bit 5: AVX2.
