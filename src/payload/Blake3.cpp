@@ -163,9 +163,10 @@ QP_AVX512 inline void Transpose16(const uint8_t* const in[16], size_t at, __m512
     }
 }
 
-// CompressMany for exactly 16 inputs. Hot loop invariants: h holds the 16
-// chaining values after block b; v and m (32 registers) never leave the
-// registers within a block.
+// CompressMany for exactly 16 inputs. Hot loop invariants: before block b,
+// h holds the 16 chaining values after blocks 0 to b - 1; lo and hi hold
+// each lane's counter, fixed over the blocks. Within a block, v is the
+// state and m the message words, lane l that of input l.
 QP_AVX512 void Compress16(const uint8_t* const in[16], size_t blocks, uint64_t counter, bool countUp, uint32_t flags,
                           uint32_t start, uint32_t end, uint8_t out[16][32]) {
     const __m512i low = _mm512_set1_epi32(int(uint32_t(counter)));
