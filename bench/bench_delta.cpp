@@ -7,11 +7,12 @@
 //   bench_delta apply OLD DELTACONTAINER OUT    rebuilds OUT from OLD and the stored delta
 //   bench_delta hpfs OLDPACK NEWPACK            a game pack and its next version: a few
 //                                               entries rewritten, one inserted, one removed
-//   bench_delta measure crc|sha|portable cold|warm FILE...
+//   bench_delta measure crc|sha|portable|blake cold|warm FILE...
 //                                               the patcher's check of installed files
 //                                               before the first change: size and CRC-32
 //                                               (as before digests), SHA-256 as the patcher
-//                                               takes it, or the same by the portable rounds;
+//                                               took it, the same by the portable rounds,
+//                                               or BLAKE3 as the patcher takes it today;
 //                                               cold drops the files from the page cache
 //                                               first; prints the seconds spent
 // Files are reached through the disk layer as the patcher does (drive Q: is /).
@@ -32,6 +33,7 @@
 #include "PatchSources.h"
 #include "ThreadWork.h"
 #include "app/MeasureQueue.h"
+#include "file/MountTable.h"
 #include "TestData.h"
 #include "hpfs/BlockFileWriter.h"
 #include "hpfs/WritableBFHP.h"
@@ -182,15 +184,15 @@ int Hpfs(char** argv) {
 uint32_t s_measureSum = 0;
 void AddMeasure(QueuedFile* slot) {
     if (!slot->read) std::exit(1);
-    s_measureSum ^= slot->content.crc ^ slot->content.digest[0];
+    s_measureSum ^= slot->content.crc ^ slot->content.digest[0] ^ slot->content.blake3[0];
 }
 
 // The patcher's check of the installed files that have deltas, timed from
 // the first open to the last file measured: crc, the pass before digests
 // (each file read once in 32 KB pieces for its size and CRC-32, one after
-// another); sha and portable, the pass today (the files opened as the walk
-// meets them and measured for their SHA-256 through the patcher's queue, on
-// this thread and its helper thread).
+// another); sha and portable, the pass with SHA-256 deltas, blake the pass
+// today (the files opened as the walk meets them and measured for their
+// digest through the patcher's queue, on this thread and its helper thread).
 int Measure(int argc, char** argv) {
     const std::string kind = argv[2];
     const bool cold = std::string(argv[3]) == "cold";
@@ -203,6 +205,9 @@ int Measure(int argc, char** argv) {
         }
     }
     CDiskFS disk;
+    // Mounted as the patcher mounts it: the queue opens a large file's second
+    // handle by its path.
+    if (FileLayerInit(8) || DiskFSInit()) return 1;
     static uint8_t buffer[32768];
     const auto start = std::chrono::steady_clock::now();
     if (kind == "crc") {
@@ -213,10 +218,11 @@ int Measure(int argc, char** argv) {
             s_measureSum ^= content.crc;
         }
     } else {
-        CMeasureQueue queue(kMeasureDigest, AddMeasure);
+        CMeasureQueue queue(kind == "blake" ? kMeasureBlake3 : kMeasureDigest, AddMeasure);
         for (int i = 4; i < argc; ++i) {
             QueuedFile* slot = queue.Slot();
             slot->file = OpenDisk(disk, argv[i], FM_READ | FM_SHARE_READ);
+            std::snprintf(slot->old, sizeof slot->old, "%s", HostPath(argv[i]).c_str());
             queue.Push();
         }
     }

@@ -13,7 +13,7 @@
 # npm pack into the same cache), and a game-like HPFS pack written by our own
 # writer with a few entries rewritten, one inserted and one removed.
 # Last, the patcher's check of the installed files before its first change,
-# with and without the SHA-256 that new deltas carry.
+# with and without the digests deltas carry (SHA-256 before, BLAKE3 today).
 # Usage: bench/delta.sh   (QP_BENCH_MIN_SIZE: only changed files of at least
 # this many bytes, default 0 = all; QP_BENCH_CACHE: download cache, default
 # ~/.cache/quorpatch-delta-bench; QP_BENCH_BUILD: build folder; QP_BENCH_WORK
@@ -212,9 +212,10 @@ patch_pair() {  # name old-folder new-folder
 # The patcher's check before its first change: every installed file it has
 # deltas for (the old version of each changed file) opened and read once
 # through the disk layer for its size and CRC-32, one after another (the
-# pass before digests), and for its SHA-256 as the patcher takes it (its
-# measure queue, on this thread and a helper thread; by the processor's SHA
-# extensions where it has them, and by the portable rounds); timed from the
+# pass before digests), for its SHA-256 as the patcher took it (its measure
+# queue, on this thread and a helper thread; by the processor's SHA
+# extensions where it has them, and by the portable rounds), and for its
+# BLAKE3 as the patcher takes it today (the same queue); timed from the
 # first open, the fastest of 5 runs each, from the page cache (warm) and
 # read from disk (cold: each file dropped from the cache first).
 measure_pair() {  # name old-folder new-folder
@@ -225,7 +226,7 @@ measure_pair() {  # name old-folder new-folder
   for temperature in warm cold; do
     local row="| $name | $temperature | ${#files[@]} | $(awk -v b="$bytes" 'BEGIN {printf "%.1f", b / 1048576}')"
     local base=""
-    for kind in crc sha portable; do
+    for kind in crc sha portable blake; do
       local best=""
       for rep in 1 2 3 4 5; do
         local s
@@ -254,8 +255,8 @@ measure_table() {
   echo
   echo "The check before the first change (seconds, fastest of 5; ratio to the size and CRC-32 pass):"
   echo
-  echo "| pair | cache | files | MB | CRC-32 s | SHA-256 s | ratio | SHA-256 portable s | ratio |"
-  echo "|---|---|---:|---:|---:|---:|---:|---:|---:|"
+  echo "| pair | cache | files | MB | CRC-32 s | SHA-256 s | ratio | SHA-256 portable s | ratio | BLAKE3 s | ratio |"
+  echo "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
   measure_pair libpython3.11 "$py_old" "$py_new"
   measure_pair postgresql-15 "$pg_old" "$pg_new"
   measure_pair hpfs-pack "$work/hpfs-old" "$work/hpfs-new"

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "payload/Delta.h"
+#include "payload/DeltaContent.h"
 #include "payload/DeltaModel.h"
 #include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
@@ -576,7 +577,7 @@ DeltaHeader HeaderOf(const uint8_t* old, size_t oldSize, const uint8_t* neu, siz
     header.newCrc = Crc32(neu, newSize);
     header.flags = flags;
     if (flags & kDeltaDigests) {
-        CSha256 oldDigest, newDigest;
+        CDeltaDigest oldDigest(MeasureFor(header)), newDigest(MeasureFor(header));
         oldDigest.Update(old, oldSize);
         oldDigest.Finish(header.oldDigest);
         newDigest.Update(neu, newSize);

@@ -44,7 +44,7 @@ std::vector<uint8_t> EncodeDeltaCommands(const DeltaHeader& header, const std::v
 std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
                                  unsigned threads = 0,
                                  uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests |
-                                                  kDeltaReferences,
+                                                  kDeltaBlake3 | kDeltaReferences,
                                  const DeltaSegmenting& segmenting = {});
 
 // The delta against old with its references predicted by refModel (the
@@ -52,7 +52,8 @@ std::vector<uint8_t> EncodeDelta(const uint8_t* old, size_t oldSize, const uint8
 // sound for old.
 std::vector<uint8_t> EncodeDeltaPredicted(const uint8_t* old, size_t oldSize, const uint8_t* neu, size_t newSize,
                                           const std::vector<uint8_t>& refModel, unsigned threads = 0,
-                                          uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests,
+                                          uint32_t flags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments |
+                                                           kDeltaDigests | kDeltaBlake3,
                                           const DeltaSegmenting& segmenting = {});
 
 // The delta rebuilding from the old file at source (a path below the game

@@ -10,6 +10,9 @@
 
 #include <cstdio>
 #include <map>
+#include <string>
+
+#include "payload/DeltaContent.h"
 
 namespace {
 
@@ -54,7 +57,9 @@ int RunList(const std::vector<std::string>& args) {
             std::printf("            delta%s%s: old %u bytes CRC-32 %s, new %u bytes CRC-32 %s%s%s\n",
                         d.header.source[0] ? " from " : "", d.header.source, d.header.oldSize,
                         HexCrc(d.header.oldCrc).c_str(), d.header.newSize, HexCrc(d.header.newCrc).c_str(),
-                        d.header.flags & kDeltaDigests ? ", SHA-256 of both" : "",
+                        d.header.flags & kDeltaDigests
+                            ? (", " + std::string(MeasureName(MeasureFor(d.header))) + " of both").c_str()
+                            : "",
                         d.header.flags & kDeltaReferences ? ", machine code references predicted" : "");
     }
     std::printf("%u entries, %llu bytes\n", unsigned(entries.size()), static_cast<unsigned long long>(total));

@@ -81,7 +81,9 @@ std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>&
         }
         DeltaContent measured;
         uint8_t buffer[32768];
-        if (MeasureContent(&old, buffer, sizeof buffer, kMeasureCrc | kMeasureDigest, &measured))
+        unsigned measures = kMeasureCrc;
+        for (const PackDelta& delta : file.deltas) measures |= MeasureFor(delta.header);
+        if (MeasureContent(&old, buffer, sizeof buffer, measures, &measured))
             return where + " does not read";
         const PackDelta* match = nullptr;
         bool isNew = false;
@@ -90,7 +92,8 @@ std::string ProveBase(CPackFS* pack, const std::map<std::string, PackDeltaFile>&
             if (IsDeltaOld(delta.header, measured)) match = &delta;
             // Only damaged digest bytes (or a forged base) part a file from its key.
             else if (delta.keySize == measured.size && delta.keyCrc == measured.crc)
-                return where + " has the size and CRC-32 of " + delta.name + " but not its SHA-256";
+                return where + " has the size and CRC-32 of " + delta.name + " but not its " +
+                       MeasureName(MeasureFor(delta.header));
         }
         if (isNew) { ++alreadyNew; continue; }
         if (!match) {

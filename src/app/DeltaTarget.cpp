@@ -1,5 +1,5 @@
 // Rebuilding game files from deltas. The installed file is read through the
-// file layer twice, once for its size and SHA-256 and once by the
+// file layer twice, once for its size and digest and once by the
 // delta's copies (through a second handle too, for the segments a helper
 // thread decodes), never whole in memory; the result goes to the temporary
 // file, which is put in place as a copied file is.
@@ -75,7 +75,7 @@ enum class Match { kNone, kAlreadyNew, kDelta };
 
 // Looks through the folder's deltas for the installed content: kAlreadyNew
 // when it is the new content (only when mayBeNew: the file is the target
-// itself), kDelta with the path of the delta keyed by it (by its SHA-256
+// itself), kDelta with the path of the delta keyed by it (by its digest
 // alone when the delta carries digests). Without content it only reads the
 // headers. source (null: not asked) gets the path below the game folder that
 // the deltas rebuild from, when it is another than the target's (none when
@@ -127,8 +127,8 @@ Match FindDelta(const char* deltaFolder, const DeltaContent* content, bool mayBe
 }
 
 // FindDelta for an installed file measured (read) for every delta written
-// today: its SHA-256. The file is measured again, with its CRC-32, only for
-// a folder holding a delta keyed by the CRC-32 alone.
+// today: its BLAKE3. The file is measured again, with what they lack, only
+// for a folder holding a delta keyed by the CRC-32 alone or by a SHA-256.
 Match MatchInstalled(const char* deltaFolder, CFile* file, bool read, bool mayBeNew, DeltaContent* content,
                      char* deltaPath, uint32_t* newSize) {
     unsigned lacking = 0;
@@ -146,7 +146,7 @@ Match MatchPath(const char* deltaFolder, const char* path, bool mayBeNew, DeltaC
     CFile* file = g_FileApi.Open(path, FM_READ | FM_SHARE_READ, nullptr);
     *unread = !file && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     if (!file) return Match::kNone;
-    const bool read = MeasureFile(file, kMeasureDigest, content);
+    const bool read = MeasureFile(file, kMeasureBlake3, content);
     *unread = !read;
     const Match match = MatchInstalled(deltaFolder, file, read, mayBeNew, content, deltaPath, newSize);
     delete file;
@@ -207,7 +207,7 @@ bool Rebuild(CFile* old, const char* oldPath, const char* deltaPath, const char*
         made && (header.flags & kDeltaSegments) ? g_FileApi.Open(oldPath, FM_READ | FM_SHARE_READ, nullptr) : nullptr;
     const DeltaHelper helper{{StartHelperThread, WaitHelperThread}, secondOld};
     CFile* out = made ? CreatePartialFile(partial) : nullptr;
-    // The applier checks the new size, CRC-32 and SHA-256 of what it wrote;
+    // The applier checks the new size, CRC-32 and digest of what it wrote;
     // the size on disk and the flush are checked here.
     made = out && !ApplyDelta(old, delta, out, &helper, RebuildPool()) && out->GetSize() == header.newSize &&
            (!flush || !out->Flush());

@@ -3,9 +3,9 @@
 // <path>, each rebuilding the same new content. Deltas whose header names a
 // source (kDeltaSource) rebuild <path> from that other game file, which the
 // same patch usually removes (a renamed file). A file is rebuilt from the
-// installed file and the delta whose key (size and CRC-32, and the SHA-256
+// installed file and the delta whose key (size and CRC-32, and the digest
 // its header names) it matches, into the temporary file beside it, checked
-// against the new content's SHA-256, and put in place as a copied file is.
+// against the new content's digest, and put in place as a copied file is.
 #pragma once
 
 #include "payload/DeltaContent.h"
@@ -46,11 +46,11 @@ bool QueueOnePatch(const char* deltaFolder);
 // not be written). Null when it cannot be opened, *result then 0 when it is
 // missing or may not be written, -1 when it is there.
 CFile* OpenKeyedFile(const char* deltaFolder, char* target, char* oldPath, int* result);
-// MatchKeyedFile: given the file's measure (read: read whole, its SHA-256
+// MatchKeyedFile: given the file's measure (read: read whole, its BLAKE3
 // taken), 1 when it has the new content (*newSize 0: nothing is written) or
 // a delta's key (*newSize: the rebuilt file's size), 0 when it matches no
 // key, -1 when it could not be read. The file is read again only for a delta
-// keyed by its CRC-32 alone. A target that matches no key is tried against
+// keyed by its CRC-32 alone or by a SHA-256 (written before BLAKE3). A target that matches no key is tried against
 // the source of deltas from another path; oldPath then names that source.
 int MatchKeyedFile(const char* deltaFolder, const char* target, char* oldPath, CFile* file, bool read,
                    DeltaContent* content, uint32_t* newSize);

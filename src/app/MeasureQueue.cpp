@@ -1,6 +1,8 @@
 #include "app/MeasureQueue.h"
 
 #include "app/HelperThread.h"
+#include "file/MountTable.h"
+#include "payload/Blake3Halves.h"
 #include "pools/DefaultPools.h"
 
 namespace {
@@ -10,6 +12,9 @@ namespace {
 // cost little beside the hashing.
 constexpr unsigned kBatchLength = 32;
 constexpr uint32_t kBufferSize = 65536;
+// A file measured on both processors: one whose hashing takes long beside a
+// helper's wake-up.
+constexpr uint32_t kSplitFrom = 1u << 20;
 
 }  // namespace
 
@@ -43,6 +48,8 @@ QueuedFile* CMeasureQueue::Slot() {
     slot->file = nullptr;
     slot->opened = 0;
     slot->read = false;
+    slot->split = false;
+    slot->old[0] = '\0';
     return slot;
 }
 
@@ -59,7 +66,16 @@ void CMeasureQueue::StartFilled() {
     measuring = filling;
     measuring->next = 0;
     filling = filling == &batches[0] ? &batches[1] : &batches[0];
-    helper = buffers[1] ? StartHelperThread(MeasureOnHelper, this) : nullptr;
+    // The large files are left for Join; a batch of those alone (a lone
+    // large file) wakes no helper for the rest.
+    unsigned split = 0;
+    for (unsigned i = 0; i < measuring->count; ++i) {
+        QueuedFile& slot = measuring->slots[i];
+        slot.split = measures == kMeasureBlake3 && buffers[1] && slot.file && slot.old[0] &&
+                     slot.file->GetSize() >= kSplitFrom;
+        split += slot.split;
+    }
+    helper = buffers[1] && split < measuring->count ? StartHelperThread(MeasureOnHelper, this) : nullptr;
     if (!helper) MeasureFrom(measuring, buffers[0]);
 }
 
@@ -72,7 +88,7 @@ void CMeasureQueue::MeasureFrom(Batch* batch, uint8_t* buffer) {
     const uint32_t size = buffer == small ? sizeof small : kBufferSize;
     for (unsigned i; (i = batch->next.fetch_add(1)) < batch->count;) {
         QueuedFile& slot = batch->slots[i];
-        slot.read = slot.file && !MeasureContent(slot.file, buffer, size, measures, &slot.content);
+        if (!slot.split) slot.read = slot.file && !MeasureContent(slot.file, buffer, size, measures, &slot.content);
     }
 }
 
@@ -83,6 +99,16 @@ CMeasureQueue::Batch* CMeasureQueue::Join() {
     if (helper) WaitHelperThread(helper);
     helper = nullptr;
     measuring = nullptr;
+    const HelperThreads threads{StartHelperThread, WaitHelperThread};
+    for (unsigned i = 0; i < batch->count; ++i) {
+        QueuedFile& slot = batch->slots[i];
+        if (!slot.split) continue;
+        // Its second half read through a second handle of its own.
+        CFile* second = g_FileApi.Open(slot.old, FM_READ | FM_SHARE_READ, nullptr);
+        slot.read = second ? !MeasureBlake3Halves(slot.file, second, buffers, kBufferSize, threads, &slot.content)
+                           : !MeasureContent(slot.file, buffers[0], kBufferSize, measures, &slot.content);
+        delete second;
+    }
     return batch;
 }
 

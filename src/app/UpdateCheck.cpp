@@ -144,7 +144,7 @@ void RunPass(Pass* pass) {
     const bool known = FreeSpace(&free, &pass->cluster);
     CheckCopies(kPatchFilesPath);
     {
-        CMeasureQueue queue(kMeasureDigest, CheckKey);
+        CMeasureQueue queue(kMeasureBlake3, CheckKey);
         pass->queue = &queue;
         WalkDeltaFolders(kDeltasRoot, CheckRebuild);
     }

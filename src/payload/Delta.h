@@ -7,14 +7,17 @@
 //   12  4   new file's size
 //   16  4   new file's CRC-32
 //   20  4   flags: kDeltaRawLiterals, kDeltaFastCoding, kDeltaSegments,
-//           kDeltaDigests, kDeltaReferences, kDeltaSource (below; segments
-//           only with fast coding, a source only with digests); any other
-//           bit or combination is refused
+//           kDeltaDigests, kDeltaReferences, kDeltaSource, kDeltaBlake3
+//           (below; segments only with fast coding, a source and BLAKE3
+//           only with digests); any other bit or combination is refused
 //   24  ... the command stream, range coded (DeltaModel.h) to the delta's end
 //
 // With kDeltaDigests (every delta written today) the fixed fields go on:
-//   24  32  old file's SHA-256 (Sha256.h)
-//   56  32  new file's SHA-256
+//   24  32  old file's digest
+//   56  32  new file's digest
+// the digest being BLAKE3-256 (Blake3.h) with kDeltaBlake3 (every delta
+// written today), SHA-256 (Sha256.h) without it (deltas written before);
+// MeasureFor (DeltaContent.h) reads which.
 // A CRC-32 can be matched on purpose (four bytes fixed up after an edit keep
 // it, and the edit passes through the rebuild into a result with the new
 // CRC-32 too); the digests cannot. An installed file is taken for the old
@@ -66,6 +69,7 @@
 #include "file/File.h"
 #include "framework/ErrorCode.h"
 #include "payload/HelperThreads.h"
+#include "payload/Blake3.h"
 #include "payload/Sha256.h"
 #include "pools/PtrPool.h"
 
@@ -76,17 +80,22 @@ constexpr uint32_t kDeltaRawLiterals = 1;
 constexpr uint32_t kDeltaFastCoding = 2;
 // The new file in segments that decode independently (above).
 constexpr uint32_t kDeltaSegments = 4;
-// The old and new file's SHA-256 after the header's fixed fields (above).
+// The old and new file's digests after the header's fixed fields (above).
 constexpr uint32_t kDeltaDigests = 8;
 // The old file's machine-code references predicted (above).
 constexpr uint32_t kDeltaReferences = 16;
 // The old file read from another path, named in the header (above).
 constexpr uint32_t kDeltaSource = 32;
-constexpr uint32_t kDeltaKnownFlags =
-    kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests | kDeltaReferences | kDeltaSource;
+// The digests are BLAKE3-256, not SHA-256 (above).
+constexpr uint32_t kDeltaBlake3 = 64;
+constexpr uint32_t kDeltaKnownFlags = kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests |
+                                      kDeltaReferences | kDeltaSource | kDeltaBlake3;
+// Either digest's size.
+constexpr uint32_t kDeltaDigestSize = 32;
+static_assert(kSha256Size == kDeltaDigestSize && kBlake3Size == kDeltaDigestSize, "one field for either digest");
 // The longest source path, bounded by its length byte.
 constexpr uint32_t kDeltaMaxSource = 255;
-constexpr uint32_t kDeltaMaxHeaderSize = kDeltaHeaderSize + 2 * kSha256Size;
+constexpr uint32_t kDeltaMaxHeaderSize = kDeltaHeaderSize + 2 * kDeltaDigestSize;
 // The size of the fixed fields of a delta with these flags: where its stream
 // starts, or its reference model with kDeltaReferences.
 constexpr uint32_t DeltaHeaderSize(uint32_t flags) {
@@ -118,8 +127,8 @@ struct DeltaHeader {
     uint32_t newSize = 0;
     uint32_t newCrc = 0;
     uint32_t flags = 0;
-    uint8_t oldDigest[kSha256Size] = {};  // with kDeltaDigests
-    uint8_t newDigest[kSha256Size] = {};
+    uint8_t oldDigest[kDeltaDigestSize] = {};  // with kDeltaDigests
+    uint8_t newDigest[kDeltaDigestSize] = {};
     // With kDeltaSource; else empty once ReadDeltaHeader has begun. Left
     // out of the zeroing: a header is read before it is used.
     char source[kDeltaMaxSource + 1];
@@ -131,7 +140,8 @@ void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaMaxHeaderSize]
 
 // Reads the header (with its digests and source) from the delta's current
 // position. "BADDELTA" when it is short, its magic differs, it has a flag
-// not known here or its source is no patch file path; a read error as given.
+// not known here or a combination refused above, or its source is no patch
+// file path; a read error as given.
 ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header);
 
 // A second reader of the old file and the threads to decode segments on: with
@@ -154,7 +164,7 @@ struct DeltaHelper {
 // sizes. "WRONGBASE" when the old file's size is not the header's,
 // "BADDELTA" for a damaged stream (nothing is read or written out of bounds:
 // out gets at most the header's new size), "BADRESULT" when the produced
-// bytes do not have the header's CRC (and SHA-256, with kDeltaDigests),
+// bytes do not have the header's CRC (and digest, with kDeltaDigests),
 // "NOTENOUGHMEM", or a read or write error as the files give it. That
 // memory comes from pool (null: the default pool) and goes back to it
 // before the return.

@@ -3,6 +3,7 @@
 #include "payload/Delta.h"
 
 #include "file/PlainFileName.h"
+#include "payload/DeltaContent.h"
 #include "payload/DeltaModel.h"
 #include "payload/DeltaRefs.h"
 #include "payload/PatchCrc.h"
@@ -60,7 +61,7 @@ public:
     // continues over what is written to out. refs: the references of the
     // old file predicted as read (null: none).
     Applier(Work* w, CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, uint32_t crc,
-            CSha256* digest, const RefModel* refs)
+            CDeltaDigest* digest, const RefModel* refs)
         : work_(w), old_(oldFile), delta_(delta), out_(out), refs_(refs), header_(header), digest_(digest),
           crc_(crc) {}
 
@@ -204,7 +205,7 @@ private:
     CFile* out_;
     const RefModel* refs_;
     DeltaHeader header_;
-    CSha256* digest_;
+    CDeltaDigest* digest_;
     uint8_t* collect_ = nullptr;
     Coder coder_{0xFFFFFFFFu, 0, nullptr, nullptr};
     uint32_t overrun_ = 0;
@@ -518,13 +519,13 @@ ErrorCode Applier::Run(uint32_t newSize) {
 }
 
 // "BADRESULT" unless the bytes written have the header's CRC-32 and, when it
-// carries one, its SHA-256.
-ErrorCode CheckResult(const DeltaHeader& header, uint32_t crc, CSha256* digest) {
+// carries one, its digest.
+ErrorCode CheckResult(const DeltaHeader& header, uint32_t crc, CDeltaDigest* digest) {
     if (crc != header.newCrc) return ERR_BADRESULT;
     if (!digest) return nullptr;
-    uint8_t result[kSha256Size];
+    uint8_t result[kDeltaDigestSize];
     digest->Finish(result);
-    return std::memcmp(result, header.newDigest, kSha256Size) == 0 ? nullptr : ERR_BADRESULT;
+    return std::memcmp(result, header.newDigest, kDeltaDigestSize) == 0 ? nullptr : ERR_BADRESULT;
 }
 
 // One segment of a segmented delta, decoded here or on a helper thread.
@@ -538,7 +539,7 @@ struct Segment {
     uint8_t* collect;  // the bytes made, for a helper thread; null: written to out
     CFile* out;
     uint32_t crc;  // of the new file up to the segment, then past it
-    CSha256* digest;  // continued over the segment when it is written to out
+    CDeltaDigest* digest;  // continued over the segment when it is written to out
     ErrorCode error;
 };
 
@@ -575,7 +576,7 @@ ErrorCode ReadSegment(CFile* delta, uint32_t* left, Segment* segment) {
 // memory while this thread decodes the first straight to out, then written
 // behind it. A pair of short streams (little to decode), or one no thread
 // starts for, is decoded here, each segment straight to out.
-ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, CSha256* digest,
+ErrorCode ApplySegments(CFile* oldFile, CFile* delta, CFile* out, const DeltaHeader& header, CDeltaDigest* digest,
                         const RefModel* refs, const DeltaHelper* helper, CPtrPool* pool) {
     // This thread's blocks, then the helper's: without those, no pairs.
     void* blocks[5] = {};
@@ -641,8 +642,8 @@ void MakeDeltaHeader(const DeltaHeader& header, uint8_t out[kDeltaMaxHeaderSize]
         for (int i = 0; i < 4; ++i) out[4 * f + i] = uint8_t(fields[f] >> (8 * i));
     std::memcpy(out, kDeltaMagic, 4);
     if (!(header.flags & kDeltaDigests)) return;
-    std::memcpy(out + kDeltaHeaderSize, header.oldDigest, kSha256Size);
-    std::memcpy(out + kDeltaHeaderSize + kSha256Size, header.newDigest, kSha256Size);
+    std::memcpy(out + kDeltaHeaderSize, header.oldDigest, kDeltaDigestSize);
+    std::memcpy(out + kDeltaHeaderSize + kDeltaDigestSize, header.newDigest, kDeltaDigestSize);
 }
 
 ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
@@ -654,7 +655,7 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     const uint32_t flags = Load32(bytes + 20);
     if (got != kDeltaHeaderSize || std::memcmp(bytes, kDeltaMagic, 4) != 0 || (flags & ~kDeltaKnownFlags) ||
         ((flags & kDeltaSegments) && !(flags & kDeltaFastCoding)) ||
-        ((flags & kDeltaSource) && !(flags & kDeltaDigests)))
+        ((flags & (kDeltaSource | kDeltaBlake3)) && !(flags & kDeltaDigests)))
         return ERR_BADDELTA;
     header->flags = Load32(bytes + 20);
     header->oldSize = Load32(bytes + 4);
@@ -662,13 +663,13 @@ ErrorCode ReadDeltaHeader(CFile* delta, DeltaHeader* header) {
     header->newSize = Load32(bytes + 12);
     header->newCrc = Load32(bytes + 16);
     if (!(flags & kDeltaDigests)) return nullptr;
-    uint8_t digests[2 * kSha256Size];
+    uint8_t digests[2 * kDeltaDigestSize];
     got = 0;
     error = delta->Read(digests, sizeof digests, &got);
     if (error && error != ERR_EOF) return error;
     if (got != sizeof digests) return ERR_BADDELTA;
-    std::memcpy(header->oldDigest, digests, kSha256Size);
-    std::memcpy(header->newDigest, digests + kSha256Size, kSha256Size);
+    std::memcpy(header->oldDigest, digests, kDeltaDigestSize);
+    std::memcpy(header->newDigest, digests + kDeltaDigestSize, kDeltaDigestSize);
     if (!(flags & kDeltaSource)) return nullptr;
     // The length byte and the path read as one field, into the buffer that
     // holds kDeltaMaxSource + 1 bytes.
@@ -708,8 +709,8 @@ ErrorCode ApplyDelta(CFile* oldFile, CFile* delta, CFile* out, const DeltaHelper
     DeltaHeader header;
     if (ErrorCode error = ReadDeltaHeader(delta, &header)) return error;
     if (oldFile->GetSize() != header.oldSize) return ERR_WRONGBASE;
-    CSha256 sha;
-    CSha256* digest = header.flags & kDeltaDigests ? &sha : nullptr;
+    CDeltaDigest result(MeasureFor(header));
+    CDeltaDigest* digest = header.flags & kDeltaDigests ? &result : nullptr;
     RefModel model;
     void* modelBlock = nullptr;
     ErrorCode error = (header.flags & kDeltaReferences)

@@ -10,7 +10,8 @@ bool Matches(const DeltaHeader& header, const DeltaContent& content, uint32_t si
              const uint8_t* digest) {
     const unsigned measure = MeasureFor(header);
     if (content.size != size || !(content.measured & measure)) return false;
-    return measure == kMeasureDigest ? std::memcmp(content.digest, digest, kSha256Size) == 0 : content.crc == crc;
+    if (measure == kMeasureCrc) return content.crc == crc;
+    return std::memcmp(measure == kMeasureBlake3 ? content.blake3 : content.digest, digest, kDeltaDigestSize) == 0;
 }
 
 }  // namespace
@@ -19,6 +20,7 @@ ErrorCode MeasureContent(CFile* file, uint8_t* buffer, uint32_t bufferSize, unsi
     *content = DeltaContent{};
     content->size = file->GetSize();
     CSha256 sha;
+    CBlake3 blake3;
     if (ErrorCode error = file->Seek(0, ORIGIN_BEGIN)) return error;
     for (uint32_t remaining = content->size; remaining;) {
         const uint32_t chunk = remaining < bufferSize ? remaining : bufferSize;
@@ -27,15 +29,22 @@ ErrorCode MeasureContent(CFile* file, uint8_t* buffer, uint32_t bufferSize, unsi
         if (got != chunk) return ERR_EOF;
         if (measures & kMeasureCrc) content->crc = Crc32Update(content->crc, buffer, chunk);
         if (measures & kMeasureDigest) sha.Update(buffer, chunk);
+        if (measures & kMeasureBlake3) blake3.Update(buffer, chunk);
         remaining -= chunk;
     }
     if (measures & kMeasureDigest) sha.Finish(content->digest);
+    if (measures & kMeasureBlake3) blake3.Finish(content->blake3);
     content->measured = measures;
     return nullptr;
 }
 
 unsigned MeasureFor(const DeltaHeader& header) {
-    return header.flags & kDeltaDigests ? kMeasureDigest : kMeasureCrc;
+    if (!(header.flags & kDeltaDigests)) return kMeasureCrc;
+    return header.flags & kDeltaBlake3 ? kMeasureBlake3 : kMeasureDigest;
+}
+
+const char* MeasureName(unsigned measure) {
+    return measure == kMeasureBlake3 ? "BLAKE3" : measure == kMeasureDigest ? "SHA-256" : "CRC-32";
 }
 
 bool IsDeltaOld(const DeltaHeader& header, const DeltaContent& content) {

@@ -329,10 +329,11 @@ std::string WithTail(std::string bytes, char tail) {
 // A delta patch to 1.05 built against 1.03 and 1.04, installed at version:
 // the map differs in each base (two deltas), the sound is the same in both
 // (one delta), the units are already new in 1.04 (read-only there, so a
-// rewrite would show), the readme is too small for a delta (whole).
-Scenario DeltaInstalled(const std::string& name, const char* version) {
+// rewrite would show), the readme is too small for a delta (whole). A map
+// of a megabyte or more is measured on both processors, its halves apart.
+Scenario DeltaInstalled(const std::string& name, const char* version, size_t mapSize = 60000) {
     Scenario s = Installed(name);
-    const std::string map = Bytes(60000, 7), units = Bytes(40000, 9), sound = Bytes(30000, 11);
+    const std::string map = Bytes(mapSize, 7), units = Bytes(40000, 9), sound = Bytes(30000, 11);
     s.strings = {{"vermin", "10003"}};
     s.patchFiles = {{"readme.txt", "QUOR 1.05\r\n"},
                     {"data\\units.dat", units},
@@ -445,14 +446,16 @@ std::vector<Scenario> DeltaPatches() {
         const char* name;
         size_t file;
         const char* relative;
+        size_t mapSize;
     };
-    for (const Forged& f : {Forged{"DeltaCrcForgedMapIsReported", 2, kDeltaMap},
-                            Forged{"DeltaCrcForgedLastFileIsReported", 3, "SOUNDS\\INTRO.WAV"}}) {
+    for (const Forged& f : {Forged{"DeltaCrcForgedMapIsReported", 2, kDeltaMap, 60000},
+                            Forged{"DeltaCrcForgedLastFileIsReported", 3, "SOUNDS\\INTRO.WAV", 60000},
+                            Forged{"DeltaCrcForgedLargeMapIsReported", 2, kDeltaMap, 1536 << 10}}) {
         // Edited where the delta copies it, four bytes fixed up to keep its
-        // CRC-32: its key's SHA-256 tells before anything changes, and the
+        // CRC-32: its key's digest tells before anything changes, and the
         // file keeps its bytes and attributes, whichever thread measured it
-        // (the last of the keys, the sound, too).
-        Scenario s = DeltaInstalled(f.name, "1.03");
+        // (the last of the keys, the sound, too; a large map by both).
+        Scenario s = DeltaInstalled(f.name, "1.03", f.mapSize);
         std::vector<uint8_t> forged(s.gameFiles[f.file].content.begin(), s.gameFiles[f.file].content.end());
         const uint32_t crc = Crc32(forged.data(), forged.size());
         forged[1000] ^= 0x20;
@@ -554,6 +557,7 @@ std::vector<Scenario> DeltaPatches() {
         s.boxes = {Welcome2Box("1.03", "yes"), InUse(kDeltaMap, "retry"), Plain(kDone)};
         all.push_back(s);
     }
+    all.push_back(DeltaInstalled("DeltaLargeMapFrom103", "1.03", 1536 << 10));
     return all;
 }
 

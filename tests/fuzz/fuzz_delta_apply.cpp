@@ -1,6 +1,6 @@
 // ApplyDelta over arbitrary delta bytes against a fixed old file: the result
 // is an error, or exactly the header's size with the header's CRC (and
-// SHA-256, when it has one). The sanitizers catch any read or write out of
+// digest, when it has one). The sanitizers catch any read or write out of
 // bounds.
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include "DeltaFuzzBase.h"
 #include "MemoryFile.h"
 #include "payload/Delta.h"
+#include "payload/DeltaContent.h"
 #include "payload/PatchCrc.h"
 #include "pools/DefaultPools.h"
 #include "pools/ReusePtrPool.h"
@@ -35,11 +36,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!error && (out.data.size() != header.newSize || Crc32(out.data.data(), out.data.size()) != header.newCrc))
         __builtin_trap();
     if (!error && (header.flags & kDeltaDigests)) {
-        CSha256 sha;
-        sha.Update(out.data.data(), out.data.size());
-        uint8_t digest[kSha256Size];
-        sha.Finish(digest);
-        if (std::memcmp(digest, header.newDigest, kSha256Size) != 0) __builtin_trap();
+        CDeltaDigest result(MeasureFor(header));
+        result.Update(out.data.data(), out.data.size());
+        uint8_t digest[kDeltaDigestSize];
+        result.Finish(digest);
+        if (std::memcmp(digest, header.newDigest, kDeltaDigestSize) != 0) __builtin_trap();
     }
     return 0;
 }

@@ -95,6 +95,10 @@ void DeltaSeeds() {
         Save("delta_apply", "digest-" + seed.first,
              EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1,
                          kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests, {1500, 0}));
+        Save("delta_apply", "blake3-" + seed.first,
+             EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1,
+                         kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests | kDeltaBlake3,
+                         {1500, 0}));
         Save("delta_apply", "seg-" + seed.first,
              EncodeDelta(old.data(), old.size(), bytes, seed.second.size(), 1,
                          kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments, {1500, 0}));
@@ -108,7 +112,8 @@ void DeltaSeeds() {
         if (seed.first != "moved" && seed.first != "changed") continue;
         std::vector<uint8_t> delta =
             EncodeDelta(old.data(), old.size(), seed.second.data(), seed.second.size(), 1,
-                        kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests, {1500, 0});
+                        kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests | kDeltaBlake3,
+                        {1500, 0});
         AddDeltaSource(&delta, "Data\\engine-1.2.dll");
         Save("delta_apply", "source-" + seed.first, delta);
     }

@@ -132,10 +132,12 @@ Bytes ReadAll(const char* path) {
 
 uint32_t FlagsOf(const Bytes& delta) { return delta.size() >= 24 ? uint32_t(delta[20]) | uint32_t(delta[21]) << 8 : 0; }
 
-// The streams written today and the older ones a patcher still reads.
-const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests,
+// The streams written today and the older ones a patcher still reads (the
+// last with SHA-256 digests).
+const uint32_t kStreams[] = {kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests | kDeltaBlake3,
                              kDeltaRawLiterals | kDeltaFastCoding, kDeltaRawLiterals, 0,
-                             kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments};
+                             kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments,
+                             kDeltaRawLiterals | kDeltaFastCoding | kDeltaSegments | kDeltaDigests};
 
 // Deltas that earlier builds wrote (the applier fuzz target's seeds, against its
 // old file), one of each kind: the first stream's diffs and literals, the fast
@@ -201,7 +203,7 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         Bytes old = round % 3 == 0 ? testdata::Text(size, round) : round % 3 == 1 ? Program(size, round)
                                                                                    : testdata::Random(size, round);
         Bytes neu = round % 10 == 9 ? Bytes() : Edit(old, rng);
-        const uint32_t flags = kStreams[round / 3 % 5];
+        const uint32_t flags = kStreams[round / 3 % 6];
         // Segments of a few kilobytes, each pair decoded on two threads.
         const DeltaSegmenting segmenting{2000 + rng() % 20000, 0};
         Bytes delta = EncodeDelta(old.data(), old.size(), neu.data(), neu.size(), 1 + round % 3, flags, segmenting);
@@ -221,11 +223,11 @@ TEST(Delta, RandomEditScriptsRebuildExactly) {
         EXPECT_EQ(header.newSize, neu.size());
         EXPECT_EQ(header.newCrc, Crc32(neu.data(), neu.size()));
         if (flags & kDeltaDigests) {
-            CSha256 sha;
-            sha.Update(old.data(), old.size());
-            uint8_t digest[kSha256Size];
-            sha.Finish(digest);
-            EXPECT_EQ(0, std::memcmp(digest, header.oldDigest, kSha256Size));
+            CDeltaDigest key(MeasureFor(header));
+            key.Update(old.data(), old.size());
+            uint8_t digest[kDeltaDigestSize];
+            key.Finish(digest);
+            EXPECT_EQ(0, std::memcmp(digest, header.oldDigest, kDeltaDigestSize));
         }
         const bool segmented = (flags & kDeltaSegments) && neu.size() >= 2 * segmenting.size;
         EXPECT_EQ(header.flags, (segmented ? flags : flags & ~kDeltaSegments) | (source.empty() ? 0 : kDeltaSource));
@@ -597,7 +599,7 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
                 EXPECT_TRUE(out.empty());
             }
     }
-    for (uint32_t flags : {4u, 5u, 0x100u, 0x80000001u, kDeltaSource | kDeltaRawLiterals}) {
+    for (uint32_t flags : {4u, 5u, 0x100u, 0x80000001u, kDeltaSource | kDeltaRawLiterals, kDeltaBlake3 | kDeltaRawLiterals}) {
         EXPECT_EQ(ERR_BADDELTA, Apply(old, lie(20, flags), &out)) << flags;
         EXPECT_TRUE(out.empty());
     }
@@ -620,8 +622,8 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     EXPECT_NE(nullptr, Apply(other, delta, &out));
     // An old file edited where the delta copies it unchanged, four bytes
     // fixed up to keep its CRC-32: the edit passes through into a result
-    // with the new CRC-32. Only the SHA-256 tells, as it tells damaged
-    // digest bytes.
+    // with the new CRC-32. Only the digest (SHA-256 or BLAKE3) tells, as it
+    // tells damaged digest bytes.
     Bytes tail = old;
     std::fill(tail.end() - 100, tail.end(), uint8_t('x'));
     const Bytes tailDelta = EncodeDelta(old.data(), old.size(), tail.data(), tail.size(), 1, GetParam());
@@ -630,9 +632,10 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
     ForgeCrc32(&forged, 2000, Crc32(old.data(), old.size()));
     ASSERT_EQ(Crc32(old.data(), old.size()), Crc32(forged.data(), forged.size()));
     const ErrorCode forgedError = Apply(forged, tailDelta, &out);
-    // The key: measured for what the header asks (its SHA-256 alone when it
+    // The key: measured for what the header asks (its digest alone when it
     // carries digests), the old file matches and the forged one only
-    // without digests; a measure lacking what the header asks never matches.
+    // without digests, nor does it under a damaged key digest; a measure
+    // lacking what the header asks never matches.
     DeltaHeader header;
     MemoryFile tailFile(tailDelta);
     ASSERT_EQ(nullptr, ReadDeltaHeader(&tailFile, &header));
@@ -643,13 +646,16 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
         EXPECT_EQ(nullptr, MeasureContent(&file, buffer, sizeof buffer, measures, &content));
         return IsDeltaOld(header, content);
     };
-    const unsigned otherMeasure = MeasureFor(header) ^ (kMeasureCrc | kMeasureDigest);
+    const unsigned otherMeasure = (kMeasureCrc | kMeasureDigest | kMeasureBlake3) & ~MeasureFor(header);
     EXPECT_TRUE(key(old, MeasureFor(header)));
     EXPECT_FALSE(key(old, otherMeasure));
     EXPECT_EQ(!(GetParam() & kDeltaDigests), key(forged, MeasureFor(header)));
     if (GetParam() & kDeltaDigests) {
         EXPECT_STREQ(ERR_BADRESULT, forgedError);
-        EXPECT_STREQ(ERR_BADRESULT, Apply(old, lie(kDeltaHeaderSize + kSha256Size + 5, 0x12345678), &out));
+        EXPECT_STREQ(ERR_BADRESULT, Apply(old, lie(kDeltaHeaderSize + kDeltaDigestSize + 5, 0x12345678), &out));
+        MemoryFile damagedKey(lie(kDeltaHeaderSize + 5, 0x12345678));
+        ASSERT_EQ(nullptr, ReadDeltaHeader(&damagedKey, &header));
+        EXPECT_FALSE(key(old, MeasureFor(header)));
     } else {
         EXPECT_EQ(nullptr, forgedError);
         EXPECT_TRUE(out != tail && Crc32(out.data(), out.size()) == Crc32(tail.data(), tail.size()));
@@ -662,6 +668,6 @@ TEST_P(DamagedDelta, IsRefusedWithinBounds) {
 
 INSTANTIATE_TEST_SUITE_P(Delta, DamagedDelta,
                          testing::Values(kStreams[0], kStreams[1], kStreams[2], kStreams[0] | kDeltaReferences,
-                                         kStreams[2] | kDeltaReferences));
+                                         kStreams[2] | kDeltaReferences, kStreams[5]));
 
 }  // namespace

@@ -8,14 +8,14 @@
 
 namespace {
 
-std::vector<uint8_t> Bytes(size_t n) {
+std::vector<uint8_t> Steps(size_t n) {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = uint8_t(i * 7);
     return v;
 }
 
 TEST(WindowFile, ShowsTheRestOfTheBaseFromItsStart) {
-    MemoryFile base(Bytes(1000));
+    MemoryFile base(Steps(1000));
     CWindowFile window(&base, 100, CWindowFile::kWindowToEnd, false);
     EXPECT_EQ(900u, window.GetSize());
     EXPECT_EQ(100u, base.Tell());
@@ -28,7 +28,7 @@ TEST(WindowFile, ShowsTheRestOfTheBaseFromItsStart) {
 }
 
 TEST(WindowFile, SeekRulesAndTheSharedPosition) {
-    MemoryFile base(Bytes(1000));
+    MemoryFile base(Steps(1000));
     CWindowFile window(&base, 100, CWindowFile::kWindowToEnd, false);
     EXPECT_EQ(nullptr, window.Seek(10, ORIGIN_END));  // offset bytes before the window's end
     EXPECT_EQ(990u, base.Tell());
@@ -44,7 +44,7 @@ TEST(WindowFile, SeekRulesAndTheSharedPosition) {
 }
 
 TEST(WindowFile, TransfersAreNotClippedAtTheWindowsEnd) {
-    MemoryFile base(Bytes(1000));
+    MemoryFile base(Steps(1000));
     CWindowFile window(&base, 100, 50, false);
     std::vector<uint8_t> out(20, 0xEE);
     uint32_t got = 0;
@@ -62,7 +62,7 @@ TEST(WindowFile, TransfersAreNotClippedAtTheWindowsEnd) {
 // Transfers name their position: Read and Write are not provided and fail,
 // changing nothing; Flush and Truncate are the base's, at the shared position.
 TEST(WindowFile, ReadAndWriteFailFlushAndTruncateReachTheBase) {
-    MemoryFile base(Bytes(100));
+    MemoryFile base(Steps(100));
     CWindowFile window(&base, 10, 20, false);
     uint8_t buffer[4] = {9, 9, 9, 9};
     uint32_t count = 77;
@@ -70,7 +70,7 @@ TEST(WindowFile, ReadAndWriteFailFlushAndTruncateReachTheBase) {
     EXPECT_EQ(9, buffer[0]);
     EXPECT_EQ(77u, count);
     EXPECT_EQ(ERR_NOTIMPLEMENTED, window.Write(buffer, 4, &count));
-    EXPECT_EQ(Bytes(100), base.data);
+    EXPECT_EQ(Steps(100), base.data);
     EXPECT_EQ(nullptr, window.Flush());
     EXPECT_EQ(nullptr, window.SeekTo(5));
     EXPECT_EQ(nullptr, window.Truncate());
@@ -78,7 +78,7 @@ TEST(WindowFile, ReadAndWriteFailFlushAndTruncateReachTheBase) {
 }
 
 TEST(WindowFile, AStartPastTheBaseGivesAnEmptyWindow) {
-    MemoryFile base(Bytes(100));
+    MemoryFile base(Steps(100));
     CWindowFile window(&base, 500, CWindowFile::kWindowToEnd, false);
     EXPECT_EQ(0u, window.GetSize());
 }

@@ -577,7 +577,7 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     EXPECT_EQ(Count(out, "DELTAS\\SOUNDS\\INTRO.WAV\\00007530"), 1u) << out;
     EXPECT_EQ(Count(out, "delta: old "), 3u) << out;
     EXPECT_EQ(Count(out, ", new 50000 bytes CRC-32 0x"), 2u) << out;
-    EXPECT_EQ(Count(out, ", SHA-256 of both"), 3u) << out;
+    EXPECT_EQ(Count(out, ", BLAKE3 of both"), 3u) << out;
     EXPECT_NE(out.find("FILES\\README.TXT"), std::string::npos) << out;
     EXPECT_NE(out.find("FILES\\NEW.TXT"), std::string::npos) << out;
     EXPECT_EQ(out.find("FILES\\MAPS"), std::string::npos) << out;
@@ -601,7 +601,7 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     EXPECT_EQ(Tool({"verify", Bases()[2], Bases()[3], Out()}, &out), 1);
     EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.04 (50000 bytes, CRC-32 0x"), std::string::npos) << out;
     EXPECT_NE(out.find("matches no delta, and the patch has no whole copy"), std::string::npos) << out;
-    // A base edited and its CRC-32 fixed up: its key's SHA-256 tells.
+    // A base edited and its CRC-32 fixed up: its key's BLAKE3 tells.
     std::vector<uint8_t> forged = ReadBytes(root_ / "1.03" / "maps" / "big.map");
     const uint32_t crc = Crc32(forged.data(), forged.size());
     forged[1000] ^= 0x20;
@@ -610,7 +610,7 @@ TEST_F(DeltaBuildTest, OneDeltaPerDistinctOldContentWhichVerifyRebuilds)
     EXPECT_EQ(Tool({"verify", Bases()[0], Bases()[1], Out()}, &out), 1);
     EXPECT_NE(out.find("MAPS\\BIG.MAP of 1.03 has the size and CRC-32 of DELTAS\\MAPS\\BIG.MAP\\0000C350"),
               std::string::npos) << out;
-    EXPECT_NE(out.find("but not its SHA-256"), std::string::npos) << out;
+    EXPECT_NE(out.find("but not its BLAKE3"), std::string::npos) << out;
 }
 
 TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
@@ -640,7 +640,7 @@ TEST_F(DeltaBuildTest, APatchOfDeltasAloneChangesTheGameAndIsBuilt)
     EXPECT_EQ(Count(out, "delta from data\\units-1.4.pak: old 40000 bytes"), 1u) << out;
     EXPECT_NE(out.find("remove: data\\units-1.4.pak while"), std::string::npos) << out;
     EXPECT_EQ(Count(out, "DELTAS\\GAME.EXE\\"), 2u) << out;
-    EXPECT_EQ(Count(out, ", SHA-256 of both, machine code references predicted\n"), 2u) << out;
+    EXPECT_EQ(Count(out, ", BLAKE3 of both, machine code references predicted\n"), 2u) << out;
     ASSERT_EQ(Tool({"diff", Bases()[0], Bases()[1], Bases()[2], Bases()[3], "--from", (root_ / "new").string()}, &out),
               0);
     EXPECT_NE(out.find("delta     packs/units_v2.pak from data/units-1.4.pak of 1.03,1.04: "), std::string::npos)
@@ -711,9 +711,9 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         else if (round == 1)
             damaged[12] ^= 1; // the new size
         else if (round == 2)
-            damaged[kDeltaHeaderSize + 3] ^= 1; // the old file's SHA-256
+            damaged[kDeltaHeaderSize + 3] ^= 1; // the old file's digest
         else if (round == 3)
-            damaged[kDeltaHeaderSize + kSha256Size + 3] ^= 1; // the new file's
+            damaged[kDeltaHeaderSize + kDeltaDigestSize + 3] ^= 1; // the new file's
         else
             damaged[24 + random() % (damaged.size() - 24)] ^= static_cast<uint8_t>(1 + random() % 255);
         const PackWriterEntry entries[] = {{name.c_str(), damaged.data(), static_cast<uint32_t>(damaged.size()), 0},
@@ -727,7 +727,7 @@ TEST_F(DeltaBuildTest, VerifyRefusesADamagedDelta)
         oldFile.data = old;
         deltaFile.data = damaged;
         const bool oldDigestKept = std::equal(delta.begin() + kDeltaHeaderSize,
-                                              delta.begin() + kDeltaHeaderSize + kSha256Size,
+                                              delta.begin() + kDeltaHeaderSize + kDeltaDigestSize,
                                               damaged.begin() + kDeltaHeaderSize);
         const bool applies = oldDigestKept && ApplyDelta(&oldFile, &deltaFile, &result) == nullptr;
         EXPECT_TRUE(round > 3 || !applies) << round;
