@@ -1312,7 +1312,11 @@ std::vector<Scenario> PowerCutPatches() {
     aborted.versionAfter.reset();
     aborted.shortcuts.clear();
     aborted.asInstalled = true;
-    return {guarded("OneBatch"), threeBatches, linked, aborted};
+    // Rebuilt files, and removals: a file and a read-only hidden one whose
+    // folder goes with it.
+    Scenario removals = WithRemovals(DeltaInstalled("DeltaWithRemovals", "1.03"));
+    removals.removed = {"data\\old.dat", "old\\gone.pak", "old\\"};
+    return {guarded("OneBatch"), threeBatches, linked, aborted, removals};
 }
 
 const std::vector<Scenario>& AllScenarios() {
