@@ -756,7 +756,7 @@ INSTANTIATE_TEST_SUITE_P(Points, PowerCutWalk,
                          ::testing::Values(PowerWalk{0, ""}, PowerWalk{0, ":drop"}, PowerWalk{1, ""},
                                            PowerWalk{1, ":drop"}, PowerWalk{2, ""}, PowerWalk{2, ":drop"},
                                            PowerWalk{3, ""}, PowerWalk{3, ":drop"}, PowerWalk{4, ""},
-                                           PowerWalk{4, ":drop"}),
+                                           PowerWalk{4, ":drop"}, PowerWalk{5, ""}, PowerWalk{5, ":drop"}),
                          [](const ::testing::TestParamInfo<PowerWalk>& param) {
                              return PowerCutPatches().at(param.param.patch).name +
                                     (*param.param.mode ? "UndoingWhatIsNotDurable" : "KeepingEveryMove");
