@@ -175,11 +175,7 @@ void StepLines(char* text, Step step) {
     }
 }
 
-struct SweepHalf {
-    char* text;
-};
-
-void SweepLines(void* half) { StepLines(static_cast<SweepHalf*>(half)->text, Sweep); }
+void SweepLines(void* text) { StepLines(static_cast<char*>(text), Sweep); }
 
 // The sweep's lines do not depend on each other, and the folders their
 // removals empty go whichever thread deletes last there: the second half of
@@ -195,13 +191,12 @@ void SweepOnTwoThreads(char* text) {
         return;
     }
     middle[-1] = '\0';
-    SweepHalf second{middle};
-    void* helper = StartHelperThread(SweepLines, &second);
+    void* helper = StartHelperThread(SweepLines, middle);
     StepLines(text, Sweep);
     if (helper)
         WaitHelperThread(helper);
     else
-        SweepLines(&second);
+        StepLines(middle, Sweep);
 }
 
 // Calls step for every journal line, last first (a sweep's on two threads),
