@@ -17,8 +17,11 @@
 # each old file until the commit, and removes the files the new version
 # drops; it is timed against the plain patch applied into an empty game
 # folder, where there is no old file to keep or remove (the same files
-# written, the journal as always), and against `tar xzf` over the old tree
-# (every file replaced, nothing kept). On the large patch an Abort at the
+# written, the journal as always), against the same two-version replace of
+# an old version without the files the new one drops (built the same way,
+# nothing to remove), and against `tar xzf` over the old tree (every file
+# replaced, nothing kept). One more replacing run, with the patcher's log,
+# tells when its last box ("done") appeared. On the large patch an Abort at the
 # last file is timed from the answer to the end of the undo, from the
 # patcher's own log. Where the bench may mount a volume (root, with mkntfs
 # and ntfs-3g an NTFS one, else tmpfs), the replacing run's disk use is
@@ -68,7 +71,7 @@ make_fresh_install() {
 # makes.
 make_old_install() {
     make_fresh_install "$1"
-    cp -a "$base/OldUpper/." "$1/C/Games/Quor/"
+    cp -a "$base/${2:-OldUpper}/." "$1/C/Games/Quor/"
 }
 
 now() { date +%s.%N; }
@@ -144,6 +147,7 @@ measure_peak() {
 build_lines=()
 cpu_lines=()
 transaction_lines=()
+done_lines=()
 peak_lines=()
 undo_line=
 mem_line=""
@@ -216,11 +220,20 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
         "$tool" build --stub "$stub" --strings "$base/Patch2.ini" --base "$base/Old" --from "$base/Files" \
             --out "$base/wpatch" >"$base/wbuild.log" 2>&1 || { cat "$base/wbuild.log" >&2; exit 1; }
         chmod +x "$base/wpatch"
+        # The same old version without the files the new one drops.
+        rm -rf "$base/OldKept" "$base/OldKeptUpper"
+        cp -a "$base/Old" "$base/OldKept"
+        cp -a "$base/OldUpper" "$base/OldKeptUpper"
+        rm -rf "$base/OldKept/retired" "$base/OldKeptUpper/RETIRED"
+        "$tool" build --stub "$stub" --strings "$base/Patch2.ini" --base "$base/OldKept" --from "$base/Files" \
+            --out "$base/kpatch" >"$base/kbuild.log" 2>&1 || { cat "$base/kbuild.log" >&2; exit 1; }
+        chmod +x "$base/kpatch"
     fi
 
     applies=()
     copies=()
     replaces=()
+    keeps=()
     overs=()
     for _ in $(seq "$reps"); do
         make_fresh_install "$base/install"
@@ -240,6 +253,11 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
         [ "$(tree_sums "$base/Files")" = "$(tree_sums "$base/install/C/Games/Quor")" ] \
             && [ -z "$(find "$base/install/C/Games/Quor" -name '*.~q*' -o -iname retired)" ] \
             || { echo "the $profile two-version patch did not replace the tree" >&2; exit 1; }
+        make_old_install "$base/install" OldKeptUpper
+        keeps+=("$(apply_patch "$base/kpatch" "$base/install" yes,ok)")
+        [ "$(tree_sums "$base/Files")" = "$(tree_sums "$base/install/C/Games/Quor")" ] \
+            && [ -z "$(find "$base/install/C/Games/Quor" -name '*.~q*')" ] \
+            || { echo "the $profile patch without removals did not replace the tree" >&2; exit 1; }
         set_aside "$base/copy"
         mkdir "$base/copy"
         cp -a "$base/Old/." "$base/copy/"
@@ -252,11 +270,23 @@ for profile in ${QP_BENCH_PROFILES:-small large many}; do
     copy_s=$(printf '%s\n' "${copies[@]}" | fastest)
     if $whole; then
         replace_s=$(printf '%s\n' "${replaces[@]}" | fastest)
+        keep_s=$(printf '%s\n' "${keeps[@]}" | fastest)
         over_s=$(printf '%s\n' "${overs[@]}" | fastest)
-        transaction_lines+=("$(printf '| %s | %d | %.3f | %.3f | %.2f | %.3f | %.3f | %.2f | %.2f |' "$profile" "$files" \
+        transaction_lines+=("$(printf '| %s | %d | %.3f | %.3f | %.2f | %.3f | %.2f | %.3f | %.3f | %.2f | %.2f |' \
+            "$profile" "$files" \
             "$replace_s" "$apply_s" "$(awk -v a="$replace_s" -v b="$apply_s" 'BEGIN {print a / b}')" \
+            "$keep_s" "$(awk -v a="$replace_s" -v b="$keep_s" 'BEGIN {print a / b}')" \
             "$copy_s" "$over_s" "$(awk -v a="$replace_s" -v c="$copy_s" 'BEGIN {print a / c}')" \
             "$(awk -v a="$replace_s" -v c="$over_s" 'BEGIN {print a / c}')")")
+        # The log's lines are led by the local time: its first line, the
+        # "done" box and the outcome line. The log's own lines (one per file)
+        # are in these times, not in the table's.
+        make_old_install "$base/install"
+        settle_disk
+        on_install "$base/install" yes,ok "$base/wpatch" '/LOG=C:\run.log' >/dev/null 2>&1 || true
+        done_lines+=("$(awk -v p="$profile" 'function s(x, t) {split(x, t, ":"); return t[1] * 3600 + t[2] * 60 + t[3]}
+            NR == 1 {a = s($1)} /-> ok/ {d = s($1)} {e = s($1)}
+            END {printf "| %s | %.3f | %.3f |", p, d - a, e - a}' "$base/install/C/run.log")")
         measure_peak
     fi
 
@@ -326,12 +356,21 @@ rm -rf "$work/aside"
 echo
 echo "Targets: apply / tar xzf at most 0.6 (large) and at most 3 (many). Fastest of $reps."
 echo
-printf '| Transaction | Files | Replace s | Into empty s | Replace / into empty | tar xzf s | tar xzf over old s | Replace / tar xzf | Replace / tar xzf over old |\n'
-printf '|---|---|---|---|---|---|---|---|---|\n'
+printf '| Transaction | Files | Replace s | Into empty s | Replace / into empty | Without removals s | Replace / without removals | tar xzf s | tar xzf over old s | Replace / tar xzf | Replace / tar xzf over old |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
 printf '%s\n' "${transaction_lines[@]}"
 echo
 echo "Replace: the two-version patch over the old version, every file replaced and its old file kept until the commit, 1 in 21 removed."
-echo "Into empty: the plain patch into an empty game folder, nothing to keep. Targets: replace / into empty at most 1.15; replace / tar xzf at most 0.6 (large) and 3 (many)."
+echo "Into empty: the plain patch into an empty game folder, nothing to keep. Without removals: the same replace over the old version without the files the new one drops."
+echo "Targets: replace / without removals at most 1.15; replace / tar xzf at most 0.6 (large) and 3 (many)."
+if [ "${#done_lines[@]}" -gt 0 ]; then
+    echo
+    printf '| Logged replace | "done" box s | Run s |\n'
+    printf '|---|---|---|\n'
+    printf '%s\n' "${done_lines[@]}"
+    echo
+    echo "One replacing run with /LOG (a line per file, each file's size read for it), from its log's first line."
+fi
 echo "$undo_line"
 if [ "${#peak_lines[@]}" -gt 0 ]; then
     echo

@@ -169,6 +169,12 @@ void DropBatch() {
     Drop(g_Filling);
 }
 
+bool LeaveMoveToLastFlush() {
+    if (!Batching()) return false;
+    g_MovesUnflushed = true;  // no helper runs once the batches are committed
+    return true;
+}
+
 bool EndBatches() {
     if (!Batching()) return true;
     CommitBatch();

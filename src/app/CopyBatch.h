@@ -50,6 +50,10 @@ void AddToBatch(const char* entryPath, uint32_t size);
 void CommitBatch();
 // Removes the temporary files not yet moved in (the run is ending).
 void DropBatch();
+// For a move made after the copies (a removal's): true when the batches run,
+// the move is then left to EndBatches' flush, counted as one it must make;
+// false when the caller writes it through (the volume cannot be flushed whole).
+bool LeaveMoveToLastFlush();
 // Commits the last batch and flushes the volume once more for the moves not
 // yet on disk; false when that flush fails and the new files may not all be
 // on disk.

@@ -1,6 +1,7 @@
 // A piece of work run on a thread of its own while the caller does another,
 // then waited for: how the checksum pass uses both processors, and how the
-// copy worker has the pack decoded ahead and its batches flushed.
+// copy worker has the pack decoded ahead and its batches flushed, and the
+// sweep after the commit deletes the kept old files on two threads.
 #pragma once
 
 // Starts work(argument) on a helper thread: a token for WaitHelperThread, or

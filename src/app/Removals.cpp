@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/AppState.h"
+#include "app/CopyBatch.h"
 #include "app/DeltaTarget.h"
 #include "app/Messages.h"
 #include "app/RunLog.h"
@@ -34,24 +35,48 @@ char* LoadList(uint32_t* size) {
     return text;
 }
 
-void RemoveOne(const char* target, const char* relative, bool listed) {
-    if (UpdateAborted()) return;
-    if (!listed) {
+// The installed files of the list, in its order, as the removal's first
+// pass found them: a mark, then the path below the game folder and a NUL.
+// Each file has a list line at least two bytes longer than its path, so the
+// list's size bounds the whole.
+struct Chosen {
+    char* text = nullptr;
+    uint32_t used = 0, capacity = 0;
+};
+Chosen g_Chosen;
+constexpr char kJournaled = 'J';  // to remove, its line written
+constexpr char kUnjournaled = 'U';  // to remove, its line could not be written
+constexpr char kChanged = 'K';  // changed by the player: stays
+
+// moveAside: the file's line is on disk and the move may be made; else
+// all is done as on a Retry.
+void RemoveOne(const char* relative, char mark, bool moveAside) {
+    char target[kPathSize];
+    if (!CopyText(target, kPathSize, g_GameFolder) || !AppendText(target, kPathSize, relative)) return;
+    if (mark == kChanged) {
         ShowFormatted("removekept", "%s was changed since it was installed; the patch leaves it in place.",
                       FormatArg::String(relative), MB_OK | MB_ICONINFORMATION);
         return;
     }
     const uint32_t size = LoggedFileSize(target);
-    if (SetAsideForRemoval(target) || AskUntilDone(relative, SetAsideForRemoval, target))
-        LogFileAction(FileAction::kRemoved, relative, size);
+    const bool done = moveAside ? SetAsideJournaled(target, !LeaveMoveToLastFlush()) : SetAsideForRemoval(target);
+    if (done || AskUntilDone(relative, SetAsideForRemoval, target)) LogFileAction(FileAction::kRemoved, relative, size);
 }
 
-}  // namespace
+void RemoveNow(const char*, const char* relative, bool listed) {
+    if (!UpdateAborted()) RemoveOne(relative, listed ? kUnjournaled : kChanged, false);
+}
 
-void VisitRemovals(void (*visit)(const char* target, const char* relative, bool listed)) {
-    uint32_t size = 0;
-    char* text = LoadList(&size);
-    if (!text) return;
+void Choose(const char* target, const char* relative, bool listed) {
+    const uint32_t length = uint32_t(std::strlen(relative)) + 1;
+    if (g_Chosen.capacity - g_Chosen.used < length + 1) return RemoveNow(target, relative, listed);
+    char* entry = g_Chosen.text + g_Chosen.used;
+    entry[0] = !listed ? kChanged : JournalRemoval(target) ? kJournaled : kUnjournaled;
+    std::memcpy(entry + 1, relative, length);
+    g_Chosen.used += length + 1;
+}
+
+void VisitList(const char* text, uint32_t size, void (*visit)(const char* target, const char* relative, bool listed)) {
     const char* cursor = text;
     const char* end = text + size;
     RemoveLine line;
@@ -80,7 +105,37 @@ void VisitRemovals(void (*visit)(const char* target, const char* relative, bool 
                  std::memcmp(line.path, first.path, first.pathLength) == 0);
         if (installed) visit(target, relative, listed);
     }
+}
+
+}  // namespace
+
+void VisitRemovals(void (*visit)(const char* target, const char* relative, bool listed)) {
+    uint32_t size = 0;
+    char* text = LoadList(&size);
+    if (!text) return;
+    VisitList(text, size, visit);
     g_pDefaultPtrPool->Free(text);
 }
 
-void RemoveListedFiles() { VisitRemovals(RemoveOne); }
+void RemoveListedFiles() {
+    uint32_t size = 0;
+    char* text = LoadList(&size);
+    if (!text) return;
+    // Every removal's line first, flushed once; the moves then need no flush
+    // of their own: the volume's flush before the commit covers them, or,
+    // where the volume cannot be flushed whole, each is written through.
+    g_Chosen.text = static_cast<char*>(g_pDefaultPtrPool->Alloc(size));
+    g_Chosen.capacity = g_Chosen.text ? size : 0;
+    g_Chosen.used = 0;
+    // Without room for the list, each file is journaled and set aside in turn.
+    VisitList(text, size, g_Chosen.text ? Choose : RemoveNow);
+    g_pDefaultPtrPool->Free(text);
+    const bool journaled = SecureJournal();
+    for (uint32_t at = 0; at < g_Chosen.used && !UpdateAborted();) {
+        const char* entry = g_Chosen.text + at;
+        RemoveOne(entry + 1, entry[0], journaled && entry[0] == kJournaled);
+        at += uint32_t(std::strlen(entry + 1)) + 2;
+    }
+    if (g_Chosen.text) g_pDefaultPtrPool->Free(g_Chosen.text);
+    g_Chosen = Chosen{};
+}

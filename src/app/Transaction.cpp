@@ -7,6 +7,7 @@
 #include "app/AppState.h"
 #include "app/GameChecks.h"
 #include "app/GameVolume.h"
+#include "app/HelperThread.h"
 #include "app/HexNumber.h"
 #include "app/PartialFile.h"
 #include "app/Registry.h"
@@ -148,16 +149,10 @@ bool Committed(const char* text) {
     return read && installed == to;
 }
 
-// Calls step for every journal line, last first, then makes the steps
-// durable and removes the journal. The steps' moves are made durable by one
-// flush of the volume after them, or, where it cannot be flushed whole, each
-// written through; the journal goes after them, and a cut that keeps its
-// removal keeps every change made before it (metadata reaches the disk in
-// order), even where that flush was refused.
-void Replay(char* text, void (*step)(char kind, char existed, const char* target)) {
-    const bool wasOpen = GameVolumeOpen();
-    const bool volume = wasOpen || OpenGameVolume(g_GameFolder);
-    g_ReplayWriteThrough = !volume;
+using Step = void (*)(char kind, char existed, const char* target);
+
+// Calls step for every line of text, last first.
+void StepLines(char* text, Step step) {
     for (char* end = text + std::strlen(text); end > text;) {
         char* line = end - 1;
         while (line > text && line[-1] != '\n') --line;
@@ -178,6 +173,46 @@ void Replay(char* text, void (*step)(char kind, char existed, const char* target
         if (IsPatchFilePath(name) && CopyText(target, kPathSize, g_GameFolder) && AppendText(target, kPathSize, name))
             step(kind, line[1], target);
     }
+}
+
+void SweepLines(void* text) { StepLines(static_cast<char*>(text), Sweep); }
+
+// The sweep's lines do not depend on each other, and the folders their
+// removals empty go whichever thread deletes last there: the second half of
+// the lines (mostly other folders than the first's, as the walk wrote them)
+// goes to a helper thread while this one takes the first. The step uses no
+// pool and shows nothing.
+void SweepOnTwoThreads(char* text) {
+    const size_t length = std::strlen(text);
+    char* middle = text + length / 2;
+    while (middle > text && *middle && middle[-1] != '\n') ++middle;
+    if (middle == text || !*middle) {
+        StepLines(text, Sweep);
+        return;
+    }
+    middle[-1] = '\0';
+    void* helper = StartHelperThread(SweepLines, middle);
+    StepLines(text, Sweep);
+    if (helper)
+        WaitHelperThread(helper);
+    else
+        StepLines(middle, Sweep);
+}
+
+// Calls step for every journal line, last first (a sweep's on two threads),
+// then makes the steps durable and removes the journal. The steps' moves are
+// made durable by one flush of the volume after them, or, where it cannot be
+// flushed whole, each written through; the journal goes after them, and a
+// cut that keeps its removal keeps every change made before it (metadata
+// reaches the disk in order), even where that flush was refused.
+void Replay(char* text, Step step) {
+    const bool wasOpen = GameVolumeOpen();
+    const bool volume = wasOpen || OpenGameVolume(g_GameFolder);
+    g_ReplayWriteThrough = !volume;
+    if (step == Sweep)
+        SweepOnTwoThreads(text);
+    else
+        StepLines(text, step);
     // The journal goes last, once what it undid is on disk.
     if (volume) FlushGameVolume();
     if (volume && !wasOpen) CloseGameVolume();
@@ -189,7 +224,7 @@ void Replay(char* text, void (*step)(char kind, char existed, const char* target
     if (JournalPath(path)) RemovePartialFile(path);
 }
 
-void ReplayJournal(void (*step)(char kind, char existed, const char* target)) {
+void ReplayJournal(Step step) {
     // Closed first: it is read back through a handle of its own.
     delete g_Journal;
     g_Journal = nullptr;
@@ -265,10 +300,16 @@ bool ReplaceKeepingOld(const char* partial, const char* target, bool writeThroug
     return false;
 }
 
-bool SetAsideForRemoval(const char* target) {
+bool JournalRemoval(const char* target) { return Append("X ", target); }
+
+bool SetAsideJournaled(const char* target, bool writeThrough) {
     char kept[kPartialPathSize];
-    if (!WithSuffix(target, kKeptFileSuffix, kept) || !Append("X ", target) || !FlushJournal()) return false;
-    return MoveFileExA(target, kept, MOVEFILE_WRITE_THROUGH) != FALSE;
+    return WithSuffix(target, kKeptFileSuffix, kept) &&
+           MoveFileExA(target, kept, writeThrough ? MOVEFILE_WRITE_THROUGH : 0) != FALSE;
+}
+
+bool SetAsideForRemoval(const char* target) {
+    return JournalRemoval(target) && FlushJournal() && SetAsideJournaled(target, true);
 }
 
 void RollBack() {

@@ -9,8 +9,8 @@
 // aside for removal. Every folder and target of the copy and the rebuild is
 // journaled, and the journal flushed once, before the first folder or
 // temporary file is made: no cut leaves a temporary file or kept old file
-// that the journal on disk does not name. A removal flushes its line before
-// its move.
+// that the journal on disk does not name. The removals' lines are all
+// written, and flushed once, before the first file is set aside.
 //
 // - Abort, or a fatal error after the first change: RollBack, in the same
 //   process, reads the journal back and undoes each line, last first.
@@ -54,16 +54,23 @@ bool MoveInKeepingOld(const char* partial, const char* target, bool writeThrough
 // MoveInKeepingOld, and on failure partial is removed.
 bool ReplaceKeepingOld(const char* partial, const char* target, bool writeThrough);
 
-// Journals the removal of target and sets it aside (written through);
-// false when it cannot be moved.
+// Journals the removal of target (the line not yet flushed); false when
+// the line cannot be written.
+bool JournalRemoval(const char* target);
+// Sets aside target, whose removal's line is on disk; writeThrough as
+// MovePartialIn. False when it cannot be moved.
+bool SetAsideJournaled(const char* target, bool writeThrough);
+// Journals the removal of target, flushes the line and sets it aside
+// (written through); false when it cannot be moved.
 bool SetAsideForRemoval(const char* target);
 
 // Undoes every journaled change (the batch's temporary files must be gone
 // or be removable) and removes the journal.
 void RollBack();
 // Keeps what is in place: sweeps the kept files, temporary files and
-// emptied folders the journal names, removes the journal. committed: the
-// version is recorded (a "C" line goes to disk first either way).
+// emptied folders the journal names (half of its lines on a helper thread
+// when one can be had), flushes the volume and removes the journal. A "C"
+// line goes to disk first.
 void FinishTransaction();
 
 // Records the version ("GameVersion") as the commit and finishes; when it

@@ -1316,7 +1316,15 @@ std::vector<Scenario> PowerCutPatches() {
     aborted.versionAfter.reset();
     aborted.shortcuts.clear();
     aborted.asInstalled = true;
-    return {guarded("OneBatch"), threeBatches, linked, aborted};
+    // Rebuilt files, and removals: a file and a read-only hidden one whose
+    // folder goes with it; on a volume that cannot be flushed whole, each
+    // removal's move is written through.
+    Scenario removals = WithRemovals(DeltaInstalled("DeltaWithRemovals", "1.03"));
+    removals.removed = {"data\\old.dat", "old\\gone.pak", "old\\"};
+    Scenario removalsLinked = removals;
+    removalsLinked.name = "DeltaWithRemovalsInALinkedGameFolder";
+    removalsLinked.gameFolderLinked = true;
+    return {guarded("OneBatch"), threeBatches, linked, aborted, removals, removalsLinked};
 }
 
 const std::vector<Scenario>& AllScenarios() {
