@@ -7,19 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "HexDigest.h"
 #include "MemoryFile.h"
 #include "ThreadWork.h"
 #include "payload/Blake3.h"
 #include "payload/Blake3Halves.h"
 
 namespace {
-
-std::string Hex(const uint8_t* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s += {digits[p[i] >> 4], digits[p[i] & 15]};
-    return s;
-}
 
 std::vector<uint8_t> Pattern(size_t n) {
     std::vector<uint8_t> data(n);
@@ -38,7 +32,7 @@ std::string DigestOf(const std::vector<uint8_t>& data, size_t piece = 0) {
     }
     uint8_t digest[kBlake3Size];
     hash.Finish(digest);
-    return Hex(digest, kBlake3Size);
+    return HexDigest(digest, kBlake3Size);
 }
 
 // The digest with the input cut at `at` (chunks) into runs hashed apart
@@ -57,7 +51,7 @@ std::string DigestByRuns(const std::vector<uint8_t>& data, std::vector<size_t> a
     }
     uint8_t digest[kBlake3Size];
     hash.Finish(digest);
-    return Hex(digest, kBlake3Size);
+    return HexDigest(digest, kBlake3Size);
 }
 
 class Blake3Paths : public testing::TestWithParam<bool> {
@@ -126,7 +120,7 @@ TEST(Blake3Halves, MeasureTheDigestOfTheWhole) {
             ASSERT_EQ(nullptr, MeasureBlake3Halves(&file, &other, buffers, 4096, threads, &content)) << length;
             EXPECT_EQ(length, content.size);
             EXPECT_EQ(kMeasureBlake3, content.measured);
-            EXPECT_EQ(DigestOf(data), Hex(content.blake3, kBlake3Size)) << length;
+            EXPECT_EQ(DigestOf(data), HexDigest(content.blake3, kBlake3Size)) << length;
         }
     }
     for (bool secondFails : {false, true}) {

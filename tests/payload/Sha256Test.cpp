@@ -5,16 +5,10 @@
 
 #include <string>
 
+#include "HexDigest.h"
 #include "payload/Sha256.h"
 
 namespace {
-
-std::string Hex(const uint8_t* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s += {digits[p[i] >> 4], digits[p[i] & 15]};
-    return s;
-}
 
 // The digest of data given in pieces of at most piece bytes (0: one piece).
 std::string DigestOf(const std::string& data, size_t piece = 0) {
@@ -27,7 +21,7 @@ std::string DigestOf(const std::string& data, size_t piece = 0) {
     }
     uint8_t digest[kSha256Size];
     sha.Finish(digest);
-    return Hex(digest, kSha256Size);
+    return HexDigest(digest, kSha256Size);
 }
 
 class Sha256Paths : public testing::TestWithParam<bool> {
