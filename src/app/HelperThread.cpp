@@ -18,10 +18,7 @@ struct ParkedHelper {
     std::atomic<bool> taken{false};  // handed a job not yet waited for
 };
 
-// The jobs that overlap are at most a span decoded ahead and a batch flush,
-// both for the copy worker; one more to spare.
-constexpr int kParkedHelpers = 3;
-ParkedHelper g_Parked[kParkedHelpers];
+ParkedHelper g_Parked[kParkedHelperThreads];
 
 DWORD WINAPI RunParked(LPVOID parameter) {
     auto* helper = static_cast<ParkedHelper*>(parameter);

@@ -178,28 +178,38 @@ void StepLines(char* text, Step step) {
 void SweepLines(void* text) { StepLines(static_cast<char*>(text), Sweep); }
 
 // The sweep's lines do not depend on each other, and the folders their
-// removals empty go whichever thread deletes last there: the second half of
-// the lines (mostly other folders than the first's, as the walk wrote them)
-// goes to a helper thread while this one takes the first. The step uses no
-// pool and shows nothing.
-void SweepOnTwoThreads(char* text) {
+// removals empty go whichever thread deletes last there: the lines are cut
+// into kSweepParts runs (mostly other folders each, as the walk wrote them),
+// each on a helper thread but the first, which this one takes. Deleting a
+// file waits on the disk more than on a processor (a volume that trims what
+// it frees waits for each trim), so more threads than processors keep the
+// disk busy. The step uses no pool and shows nothing.
+constexpr int kSweepParts = kParkedHelperThreads + 1;
+
+void SweepOnThreads(char* text) {
+    char* parts[kSweepParts] = {text};
+    int count = 1;
     const size_t length = std::strlen(text);
-    char* middle = text + length / 2;
-    while (middle > text && *middle && middle[-1] != '\n') ++middle;
-    if (middle == text || !*middle) {
-        StepLines(text, Sweep);
-        return;
+    for (int i = 1; i < kSweepParts; ++i) {
+        char* cut = text + length * size_t(i) / kSweepParts;
+        if (cut <= parts[count - 1]) continue;
+        while (*cut && cut[-1] != '\n') ++cut;
+        if (!*cut) break;
+        cut[-1] = '\0';
+        parts[count++] = cut;
     }
-    middle[-1] = '\0';
-    void* helper = StartHelperThread(SweepLines, middle);
-    StepLines(text, Sweep);
-    if (helper)
-        WaitHelperThread(helper);
-    else
-        StepLines(middle, Sweep);
+    void* helpers[kSweepParts] = {};
+    for (int i = 1; i < count; ++i) helpers[i] = StartHelperThread(SweepLines, parts[i]);
+    StepLines(parts[0], Sweep);
+    for (int i = 1; i < count; ++i) {
+        if (helpers[i])
+            WaitHelperThread(helpers[i]);
+        else
+            StepLines(parts[i], Sweep);
+    }
 }
 
-// Calls step for every journal line, last first (a sweep's on two threads),
+// Calls step for every journal line, last first (a sweep's on several threads),
 // then makes the steps durable and removes the journal. The steps' moves are
 // made durable by one flush of the volume after them, or, where it cannot be
 // flushed whole, each written through; the journal goes after them, and a
@@ -210,7 +220,7 @@ void Replay(char* text, Step step) {
     const bool volume = wasOpen || OpenGameVolume(g_GameFolder);
     g_ReplayWriteThrough = !volume;
     if (step == Sweep)
-        SweepOnTwoThreads(text);
+        SweepOnThreads(text);
     else
         StepLines(text, step);
     // The journal goes last, once what it undid is on disk.

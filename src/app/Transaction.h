@@ -68,8 +68,8 @@ bool SetAsideForRemoval(const char* target);
 // or be removable) and removes the journal.
 void RollBack();
 // Keeps what is in place: sweeps the kept files, temporary files and
-// emptied folders the journal names (half of its lines on a helper thread
-// when one can be had), flushes the volume and removes the journal. A "C"
+// emptied folders the journal names (its lines in parts on helper threads
+// as far as they can be had), flushes the volume and removes the journal. A "C"
 // line goes to disk first.
 void FinishTransaction();
 

@@ -37,7 +37,7 @@ TEST(HelperThread, ParkedThreadsServeJobAfterJob) {
         EXPECT_EQ(job.thread, jobs[0].thread);
     }
     ResetEvent(release);
-    std::vector<Job> held(3, Job{release});
+    std::vector<Job> held(kParkedHelperThreads, Job{release});
     std::vector<void*> started;
     for (Job& job : held) started.push_back(StartHelperThread(RunJob, &job));
     Job refused{release};
@@ -48,8 +48,8 @@ TEST(HelperThread, ParkedThreadsServeJobAfterJob) {
         WaitHelperThread(token);
     }
     EXPECT_EQ(refused.runs, 0);
-    EXPECT_TRUE(held[0].thread != held[1].thread && held[1].thread != held[2].thread &&
-                held[0].thread != held[2].thread);
+    for (size_t i = 1; i < held.size(); ++i)
+        for (size_t j = 0; j < i; ++j) EXPECT_NE(held[i].thread, held[j].thread);
     CloseHandle(release);
 }
 

@@ -356,7 +356,7 @@ protected:
         if (!s.faultFlush.empty()) env["W32_FAULT_FLUSH"] = Replace(s.faultFlush, "{game}", game);
         if (!s.faultSpace.empty()) env["W32_FAULT_SPACE"] = s.faultSpace;
         if (s.faultThread) env["W32_FAULT_THREAD"] = "1";
-        if (s.faultLaterThreads) env["W32_FAULT_THREAD"] = "1000000:1";
+        if (s.threadsThatStart >= 0) env["W32_FAULT_THREAD"] = "1000000:" + std::to_string(s.threadsThatStart);
         if (s.faultDialog) env["W32_FAULT_DIALOG"] = "1";
         if (!s.faultMutex.empty()) env["W32_FAULT_MUTEX"] = s.faultMutex;
         if (!s.faultRegistry.empty()) env["W32_FAULT_REGISTRY"] = s.faultRegistry;

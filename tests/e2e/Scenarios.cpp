@@ -210,7 +210,14 @@ std::vector<Scenario> CopyFailures() {
         // No thread for the batches' flushes: each batch is flushed and moved
         // in before the next is written.
         Scenario s = WithVoices(Complete("NoFlushThreadCopiesBatchByBatch"));
-        s.faultLaterThreads = true;
+        s.threadsThatStart = 1;
+        all.push_back(s);
+    }
+    {
+        // Every batch's helpers start, but only some of the sweep's: the
+        // kept old files of the parts left without a thread go all the same.
+        Scenario s = WithVoices(Complete("SweepWithSomeOfItsThreadsRefused"));
+        s.threadsThatStart = 5;
         all.push_back(s);
     }
     {
@@ -237,7 +244,7 @@ std::vector<Scenario> CopyFailures() {
         Scenario s = WithVoices(Installed(std::string("MoveRefusedInTheFirstBatchThen") + char(last[0] - 'a' + 'A') +
                                           last.substr(1) + (threads ? "" : "WithoutThreads")));
         s.faultMove = "V0300.SND:5:1";
-        s.faultLaterThreads = !threads;
+        s.threadsThatStart = threads ? -1 : 1;
         s.updateRan = true;
         s.answers = {"yes", last, "ok"};
         s.boxes = {Welcome2Box("1.01", "yes"), CopyError("VOICES\\V0300.SND", last)};
@@ -808,7 +815,7 @@ std::vector<Scenario> MachineFailures() {
         for (FileSpec& file : s.patchFiles)
             if (file.path == kMapPath) file.content = map;
         s.undecodableFrom = "map line 5000\r\n";
-        s.faultLaterThreads = !threads;
+        s.threadsThatStart = threads ? -1 : 1;
         s.updateRan = true;
         const std::string last = abort ? "abort" : "ignore";
         s.answers = {"yes", "retry", last, "ok"};

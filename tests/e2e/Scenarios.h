@@ -126,7 +126,7 @@ struct Scenario {
     std::string faultFlush;  // W32_FAULT_FLUSH, likewise
     std::string faultSpace;  // W32_FAULT_SPACE: the bytes free on every volume
     bool faultThread = false;  // the worker thread cannot be started
-    bool faultLaterThreads = false;  // the worker starts; no thread after it can
+    int threadsThatStart = -1;  // as many threads start (the worker first), none after; -1: all
     bool faultDialog = false;  // the progress dialog cannot be created
     std::string faultMutex;     // W32_FAULT_MUTEX: the Win32 error of CreateMutexA
     std::string faultRegistry;  // W32_FAULT_REGISTRY: "open" or "set", a Win32 error
