@@ -297,6 +297,25 @@ std::vector<Scenario> ConfinedWrites() {
         all.push_back(s);
     }
     {
+        // The same climbing lines in a committed journal, enough of them that
+        // the sweep cuts them into all its parts: no part follows one, and
+        // the game's own files of the names a sweep deletes stay.
+        Scenario s = Installed("CommittedJournalClimbingOutOfTheGameFolder");
+        std::string journal = "QPJ 00010001 00010005\r\n";
+        for (int line = 0; line < 40; ++line)
+            journal += "F1 ..\\Quor\\readme.txt\r\nX ..\\..\\Games\\Quor\\maps\\kingsfall.map\r\n";
+        s.gameFiles.push_back({"QuorPatch.~qj", journal + "C\r\n"});
+        s.gameFiles.push_back({"readme.txt.~qo", "the game's own\r\n"});
+        s.gameFiles.push_back({"maps\\kingsfall.map.~qo", "the game's own\r\n"});
+        s.answers = {"no"};
+        s.boxes = {Welcome2Box("1.01", "no")};
+        s.exitCode = -1;
+        s.sweeps = true;
+        s.removed = {"QuorPatch.~qj"};
+        for (const FileSpec& file : s.patchFiles) s.notCopied.push_back(file.path);
+        all.push_back(s);
+    }
+    {
         Scenario s = Installed("EntryClimbingOutOfTheGameFolder");
         s.extraEntries = {{"FILES\\..\\..\\EVIL.TXT", "evil"}};
         s.answers = {"yes", "ignore", "ok"};
