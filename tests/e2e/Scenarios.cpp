@@ -281,32 +281,25 @@ std::vector<Scenario> CopyFailures() {
 // or as names Windows would not create: reported, never written.
 std::vector<Scenario> ConfinedWrites() {
     std::vector<Scenario> all;
-    {
+    for (bool committed : {false, true}) {
         // A journal beside the game (damaged, or planted) whose lines climb
         // out of the game folder and back: the next run follows none of
-        // them, and the journal goes.
-        Scenario s = Installed("JournalClimbingOutOfTheGameFolder");
-        s.gameFiles.push_back({"QuorPatch.~qj", "QPJ 00010001 00010005\r\nF0 ..\\Quor\\maps\\kingsfall.map\r\n"
-                                                "F0 ..\\Quor\\readme.txt\r\nD ..\\..\\Games\r\n"});
-        s.answers = {"no"};
-        s.boxes = {Welcome2Box("1.01", "no")};
-        s.exitCode = -1;
-        s.sweeps = true;
-        s.removed = {"QuorPatch.~qj"};
-        for (const FileSpec& file : s.patchFiles) s.notCopied.push_back(file.path);
-        all.push_back(s);
-    }
-    {
-        // The same climbing lines in a committed journal, enough of them that
-        // the sweep cuts them into all its parts: no part follows one, and
-        // the game's own files of the names a sweep deletes stay.
-        Scenario s = Installed("CommittedJournalClimbingOutOfTheGameFolder");
+        // them, and the journal goes. Committed, enough of them that the
+        // sweep cuts them into all its parts, and the game's own files of
+        // the names a sweep deletes stay.
+        Scenario s = Installed(committed ? "CommittedJournalClimbingOutOfTheGameFolder"
+                                         : "JournalClimbingOutOfTheGameFolder");
         std::string journal = "QPJ 00010001 00010005\r\n";
-        for (int line = 0; line < 40; ++line)
-            journal += "F1 ..\\Quor\\readme.txt\r\nX ..\\..\\Games\\Quor\\maps\\kingsfall.map\r\n";
-        s.gameFiles.push_back({"QuorPatch.~qj", journal + "C\r\n"});
-        s.gameFiles.push_back({"readme.txt.~qo", "the game's own\r\n"});
-        s.gameFiles.push_back({"maps\\kingsfall.map.~qo", "the game's own\r\n"});
+        if (committed) {
+            for (int line = 0; line < 40; ++line)
+                journal += "F1 ..\\Quor\\readme.txt\r\nX ..\\..\\Games\\Quor\\maps\\kingsfall.map\r\n";
+            journal += "C\r\n";
+            s.gameFiles.push_back({"readme.txt.~qo", "the game's own\r\n"});
+            s.gameFiles.push_back({"maps\\kingsfall.map.~qo", "the game's own\r\n"});
+        } else {
+            journal += "F0 ..\\Quor\\maps\\kingsfall.map\r\nF0 ..\\Quor\\readme.txt\r\nD ..\\..\\Games\r\n";
+        }
+        s.gameFiles.push_back({"QuorPatch.~qj", journal});
         s.answers = {"no"};
         s.boxes = {Welcome2Box("1.01", "no")};
         s.exitCode = -1;
